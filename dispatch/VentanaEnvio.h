@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+class frmMensajes;
+
+// What a send run needs of the main window; frmPrincipal implements it. Every text
+// is read afresh at each call, since the user may edit the window between two sends.
+class VentanaEnvio
+{
+public:
+    virtual ~VentanaEnvio() = default;
+
+    // The main window: disabled while a recipient is served, and the wait window centres on it.
+    virtual QWidget *ventana() = 0;
+
+    // The program directory with exactly one trailing "/", formed anew at each call.
+    virtual QString rutaPrograma() const = 0;
+
+    // Whether "Grupo de trabajo/dominio" (optGrupo(1)) is chosen.
+    virtual bool grupoElegido() const = 0;
+
+    // State of the hidden check box chkCerrar: 0 unmarked, 1 marked, 2 grey.
+    virtual int estadoCerrar() const = 0;
+
+    // Current texts of txtDestino and txtMensaje.
+    virtual QString textoDestino() const = 0;
+    virtual QString textoMensaje() const = 0;
+
+    // The sent-messages window, created on first use.
+    virtual frmMensajes &mensajes() = 0;
+
+    // The recent-recipients list: record the current line, then refill the drop-down.
+    virtual void GuardarMRU() = 0;
+    virtual void CargarMRU() = 0;
+};

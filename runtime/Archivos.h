@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+// File questions asked the same way on every platform.
+namespace Archivos {
+
+// Whether writing the file at path (replacing it, or creating it) is refused: the file
+// is read-only, or its directory does not allow new files. Permission bits are honoured
+// even for the superuser, as Windows honours a read-only attribute for everybody.
+bool writeRefused(const QString &path);
+
+// Whether a regular file exists at path (an empty one included; a directory is no file).
+bool fileExists(const QString &path);
+
+} // namespace Archivos

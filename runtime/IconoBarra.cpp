@@ -1,0 +1,48 @@
+#include "runtime/IconoBarra.h"
+
+#include <QIcon>
+#include <QList>
+#include <QSystemTrayIcon>
+
+namespace {
+QList<IconoBarra *> &liveIcons()
+{
+    static QList<IconoBarra *> icons;
+    return icons;
+}
+} // namespace
+
+IconoBarra::IconoBarra(QObject *parent)
+    : QObject(parent)
+    , m_icon(new QSystemTrayIcon(QIcon(QStringLiteral(":/icons/tray.png")), this))
+{
+    m_icon->setToolTip(QStringLiteral("Velrisa"));
+    connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Context)
+            Q_EMIT menuRequested();
+        else if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+            Q_EMIT restoreRequested();
+    });
+    liveIcons().append(this);
+}
+
+IconoBarra::~IconoBarra()
+{
+    liveIcons().removeAll(this);
+}
+
+void IconoBarra::start()
+{
+    m_icon->show();
+}
+
+bool IconoBarra::isVisible() const
+{
+    return m_icon->isVisible();
+}
+
+void IconoBarra::removeAll()
+{
+    for (IconoBarra *icon : std::as_const(liveIcons()))
+        icon->m_icon->hide();
+}

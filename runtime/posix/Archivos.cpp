@@ -1,0 +1,40 @@
+#include "runtime/Archivos.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Archivos {
+
+namespace {
+bool anyWriteBit(const struct stat &st)
+{
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+}
+} // namespace
+
+bool writeRefused(const QString &path)
+{
+    const QByteArray file = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(file.constData(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return true;
+        if (!anyWriteBit(st) || ::access(file.constData(), W_OK) != 0)
+            return true;
+    }
+    const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
+    if (::stat(dir.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return true;
+    return !anyWriteBit(st) || ::access(dir.constData(), W_OK | X_OK) != 0;
+}
+
+bool fileExists(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+} // namespace Archivos

@@ -1,0 +1,189 @@
+#include "runtime/posix/PosixRuntime.h"
+
+#include "runtime/IconoBarra.h"
+#include "runtime/posix/AppActivate.h"
+#include "runtime/posix/ProcessStart.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QInputDialog>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QMessageBox>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QSystemTrayIcon>
+
+#include <unistd.h>
+
+namespace {
+
+const QString kAppTitle = QStringLiteral("Velrisa");
+
+// Where the Windows runtime keeps per-program settings, so that a port finds them in the registry.
+const QString kSettingsOrganization = QStringLiteral("VB and VBA Program Settings");
+
+QString lockPath()
+{
+    return PosixRuntime::sessionDirectory() + QStringLiteral("/velrisa.lock");
+}
+
+QString socketPath()
+{
+    return PosixRuntime::sessionDirectory() + QStringLiteral("/velrisa.sock");
+}
+
+} // namespace
+
+PosixRuntime::PosixRuntime() = default;
+PosixRuntime::~PosixRuntime() = default;
+
+void PosixRuntime::msgBox(const QString &text, Icon icon, const QString &title)
+{
+    QMessageBox box;
+    box.setWindowTitle(title.isEmpty() ? kAppTitle : title);
+    box.setText(text);
+    switch (icon) {
+    case Icon::None:
+        box.setIcon(QMessageBox::NoIcon);
+        break;
+    case Icon::Critical:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case Icon::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+}
+
+QString PosixRuntime::inputBox(const QString &prompt, const QString &title)
+{
+    bool ok = false;
+    const QString text = QInputDialog::getText(nullptr, title, prompt, QLineEdit::Normal, QString(), &ok);
+    return ok ? text : QString();
+}
+
+qint64 PosixRuntime::shell(const QString &commandLine, WindowStyle)
+{
+    // There is no console window to minimise here, and the viewer picks its own size.
+    return ProcessStart::start(ProcessStart::resolve(commandLine, appPath()));
+}
+
+bool PosixRuntime::waitForProcess(qint64 pid)
+{
+    return ProcessStart::wait(pid);
+}
+
+bool PosixRuntime::appActivate(qint64 pid)
+{
+    return activateWindowOfProcess(pid);
+}
+
+void PosixRuntime::doEvents()
+{
+    QCoreApplication::processEvents();
+}
+
+void PosixRuntime::end()
+{
+    IconoBarra::removeAll();
+    QCoreApplication::processEvents();
+    ::_exit(0);
+}
+
+QString PosixRuntime::appPath() const
+{
+    return QCoreApplication::applicationDirPath();
+}
+
+QString PosixRuntime::command() const
+{
+    return QCoreApplication::arguments().mid(1).join(QLatin1Char(' '));
+}
+
+QString PosixRuntime::sessionDirectory()
+{
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (dir.isEmpty())
+        dir = QDir::tempPath() + QStringLiteral("/velrisa-") + QString::number(::getuid());
+    QDir().mkpath(dir);
+    return dir;
+}
+
+bool PosixRuntime::prevInstance()
+{
+    if (m_lock)
+        return false;
+    auto lock = std::make_unique<QLockFile>(lockPath());
+    // A holder that crashed leaves a stale lock; take it over at once.
+    lock->setStaleLockTime(0);
+    if (!lock->tryLock(0))
+        return true;
+    m_lock = std::move(lock);
+
+    m_server = std::make_unique<QLocalServer>();
+    QLocalServer::removeServer(socketPath());
+    if (m_server->listen(socketPath())) {
+        QObject::connect(m_server.get(), &QLocalServer::newConnection, m_server.get(), [this] {
+            while (QLocalSocket *peer = m_server->nextPendingConnection()) {
+                QObject::connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
+                if (m_activationHandler)
+                    m_activationHandler();
+            }
+        });
+    }
+    return false;
+}
+
+void PosixRuntime::activatePrevInstance()
+{
+    QLocalSocket socket;
+    socket.connectToServer(socketPath());
+    if (socket.waitForConnected(1000)) {
+        socket.write("activate\n");
+        socket.waitForBytesWritten(1000);
+        socket.disconnectFromServer();
+    }
+}
+
+void PosixRuntime::setActivationHandler(std::function<void()> handler)
+{
+    m_activationHandler = std::move(handler);
+}
+
+bool PosixRuntime::trayAvailable() const
+{
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+QString PosixRuntime::getSetting(const QString &app, const QString &section, const QString &key,
+                                 const QString &defaultValue)
+{
+    QSettings settings(kSettingsOrganization, app);
+    return settings.value(section + QLatin1Char('/') + key, defaultValue).toString();
+}
+
+void PosixRuntime::saveSetting(const QString &app, const QString &section, const QString &key, const QString &value)
+{
+    QSettings settings(kSettingsOrganization, app);
+    settings.setValue(section + QLatin1Char('/') + key, value);
+}
+
+QTime PosixRuntime::currentTime() const
+{
+    return QTime::currentTime();
+}
+
+void PosixRuntime::setHourglass(bool on)
+{
+    if (on == m_hourglass)
+        return;
+    m_hourglass = on;
+    if (on)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs, quietly, the Debian packages that building, running and testing need and
+# that are not installed yet. Does nothing when all are there.
+set -euo pipefail
+
+packages=(
+    cmake g++ make pkg-config
+    qt6-base-dev                      # Widgets, Network, Test, moc, offscreen and xcb plugins
+    xvfb xauth xdotool trayer imagemagick   # desktop tests under a virtual X server
+    samba smbclient                   # real delivery of pop-up messages
+    fp-utils                          # chmcmd, which compiles the help file
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,56 @@
+#include "fakes/FakeRuntime.h"
+
+#include <csignal>
+
+void FakeRuntime::msgBox(const QString &text, Icon icon, const QString &title)
+{
+    const Box box{text, icon, title.isEmpty() ? QStringLiteral("Velrisa") : title};
+    if (m_onBox)
+        m_onBox(box);
+    m_boxes.append(box);
+}
+
+QString FakeRuntime::inputBox(const QString &prompt, const QString &title)
+{
+    m_inputPrompts.append(title + QLatin1Char('|') + prompt);
+    return m_inputAnswers.isEmpty() ? QString() : m_inputAnswers.takeFirst();
+}
+
+qint64 FakeRuntime::shell(const QString &commandLine, WindowStyle style)
+{
+    m_shellCalls.append(commandLine);
+    if (!m_realShell)
+        return m_shellPid;
+    return PosixRuntime::shell(commandLine, style);
+}
+
+bool FakeRuntime::appActivate(qint64 pid)
+{
+    m_activateCalls.append(pid);
+    // A live process stands for a viewer whose window can come forward.
+    return pid > 0 && ::kill(pid_t(pid), 0) == 0;
+}
+
+void FakeRuntime::end()
+{
+    ++m_endCalls;
+    throw Ended{};
+}
+
+QString FakeRuntime::getSetting(const QString &app, const QString &section, const QString &key,
+                                const QString &defaultValue)
+{
+    return m_settings.value(app + QLatin1Char('/') + section + QLatin1Char('/') + key, defaultValue);
+}
+
+void FakeRuntime::saveSetting(const QString &app, const QString &section, const QString &key, const QString &value)
+{
+    m_settings.insert(app + QLatin1Char('/') + section + QLatin1Char('/') + key, value);
+}
+
+void FakeRuntime::setHourglass(bool on)
+{
+    if (on != m_hourglass)
+        ++m_hourglassChanges;
+    m_hourglass = on;
+}
