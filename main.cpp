@@ -1,5 +1,6 @@
 #include "mainwindow/frmPrincipal.h"
 #include "runtime/posix/PosixRuntime.h"
+#include "runtime/posix/TerminationSignals.h"
 
 #include <QApplication>
 
@@ -7,10 +8,12 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velrisa"));
+    // The window only ever hides; the program ends through the tray menu or the session.
     QApplication::setQuitOnLastWindowClosed(false);
     PosixRuntime runtime;
     frmPrincipal window(runtime);
-    if (!window.load())
-        return 0;
+    TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &TerminationSignals::received, &window, &frmPrincipal::terminar);
+    window.load();
     return app.exec();
 }

@@ -1,15 +1,504 @@
 #include "mainwindow/frmPrincipal.h"
 
+#include "about/Ayuda.h"
+#include "about/Form3.h"
+#include "addressbook/Module.h"
+#include "dispatch/Despacho.h"
+#include "mainwindow/BotonImagen.h"
+#include "mainwindow/ComboDestinatarios.h"
+#include "mainwindow/EntradaDestino.h"
+#include "mainwindow/EntradaMensaje.h"
+#include "mainwindow/ListaMRU.h"
+#include "runtime/IconoBarra.h"
 #include "runtime/Runtime.h"
+#include "runtime/Texto.h"
+#include "sentlog/frmMensajes.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QRadioButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QStyle>
+
+namespace {
+
+// Positions come in twips: 15 twips to a pixel.
+constexpr int px(int twips)
+{
+    return twips / 15;
+}
+
+QRect twips(int left, int top, int width, int height)
+{
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+const QString kFondo = QStringLiteral(":/pictures/fondo.png");
+const QString kFondoAlternativo = QStringLiteral(":/pictures/fondo_alternativo.png");
+
+} // namespace
 
 frmPrincipal::frmPrincipal(Runtime &runtime, QWidget *parent)
     : QMainWindow(parent)
     , m_rt(runtime)
+    , m_module(std::make_unique<Module>(runtime, RutaPrograma))
+    , m_despacho(std::make_unique<Despacho>(runtime, *this))
+    , m_ayuda(std::make_unique<Ayuda>(runtime))
 {
+    setObjectName(QStringLiteral("frmPrincipal"));
+    setWindowTitle(QStringLiteral("elrisa"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+        | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    QIcon icono;
+    icono.addFile(QStringLiteral(":/icons/velrisa16.png"), QSize(16, 16));
+    icono.addFile(QStringLiteral(":/icons/velrisa32.png"), QSize(32, 32));
+    setWindowIcon(icono);
+
+    // The layout is drawn for a small 8-point face; the desktop's usual one is wider.
+    QFont letra = font();
+    letra.setFamilies({ QStringLiteral("Tahoma"), QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Arial"),
+        QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"), letra.family() });
+    letra.setPointSize(8);
+    setFont(letra);
+
+    crearControles();
+    ajustarLetras();
+    m_cajaDestino = std::make_unique<ComboDestinatarios>(m_txtDestino);
+    m_entradaDestino = new EntradaDestino(m_rt, *m_module, m_txtDestino, m_optGrupo[0], m_optGrupo[1], m_cmbDestino,
+        m_command1, m_txtMensaje, m_cmdEnviar, this);
+    m_entradaMensaje = new EntradaMensaje(
+        m_txtMensaje, m_txtDestino, m_cmdEnviar, [this] { setFondoAlternativo(); }, this);
+    crearMenu();
+    crearTeclas();
+    ordenTabulacion();
+
+    setFixedSize(px(8760), px(4545));
+    if (const QScreen *pantalla = QGuiApplication::primaryScreen())
+        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), pantalla->availableGeometry()));
+
+    // A session that ends, or a quit from anywhere, must not be held up by the close rule.
+    qApp->installEventFilter(this);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        m_terminando = true;
+        m_taskIco->stop();
+    });
 }
 
-bool frmPrincipal::load()
+frmPrincipal::~frmPrincipal() = default;
+
+void frmPrincipal::crearControles()
 {
+    auto *central = new QWidget(this);
+    central->setObjectName(QStringLiteral("areaCliente"));
+    setCentralWidget(central);
+
+    m_fondo = new QLabel(central);
+    m_fondo->setObjectName(QStringLiteral("Picture"));
+    m_fondo->setGeometry(0, 0, 84, 303);
+    m_fondo->setPixmap(QPixmap(kFondo));
+
+    m_lbl1 = new QLabel(QStringLiteral("Destinatarios (separar con espacios):"), central);
+    m_lbl1->setObjectName(QStringLiteral("lbl1"));
+    m_lbl1->setGeometry(twips(1440, 120, 2775, 255));
+
+    // Drawn transparent: it shows nothing and takes no clicks.
+    m_label1 = new QLabel(central);
+    m_label1->setObjectName(QStringLiteral("Label1"));
+    m_label1->setGeometry(twips(6705, -195, 1875, 555));
+    m_label1->setAutoFillBackground(false);
+    m_label1->setAttribute(Qt::WA_TransparentForMouseEvents);
+    QPalette blanco = m_label1->palette();
+    blanco.setColor(QPalette::Window, Qt::white);
+    m_label1->setPalette(blanco);
+
+    m_txtDestino = new QComboBox(central);
+    m_txtDestino->setObjectName(QStringLiteral("txtDestino"));
+    m_txtDestino->setGeometry(twips(1440, 420, 7155, 315));
+    m_txtDestino->setEditable(true);
+    // The drop-down holds only the recent lines; Enter sends instead of adding an item.
+    m_txtDestino->setInsertPolicy(QComboBox::NoInsert);
+    m_txtDestino->setDuplicatesEnabled(true);
+
+    static const char *const textosGrupo[2] = { "Equipo", "Grupo de trabajo/dominio" };
+    static const QRect lugaresGrupo[2] = { twips(1440, 825, 1215, 255), twips(2880, 825, 2535, 255) };
+    for (int i = 0; i < 2; ++i) {
+        m_optGrupo[i] = new QRadioButton(QString::fromUtf8(textosGrupo[i]), central);
+        m_optGrupo[i]->setObjectName(QStringLiteral("optGrupo(%1)").arg(i));
+        m_optGrupo[i]->setGeometry(lugaresGrupo[i]);
+    }
+
+    m_cmbDestino = new QListWidget(central);
+    m_cmbDestino->setObjectName(QStringLiteral("cmbDestino"));
+    m_cmbDestino->setGeometry(twips(1440, 1125, 7140, 1230));
+    m_cmbDestino->setSortingEnabled(true);
+    m_cmbDestino->setSelectionMode(QAbstractItemView::MultiSelection);
+
+    m_command1 = new QPushButton(QStringLiteral("&Añadir / Eliminar elementos"), central);
+    m_command1->setObjectName(QStringLiteral("Command1"));
+    m_command1->setGeometry(twips(6030, 2475, 2535, 315));
+
+    m_label2 = new QLabel(QStringLiteral("Mensaje:"), central);
+    m_label2->setObjectName(QStringLiteral("Label2"));
+    m_label2->setGeometry(twips(1440, 2880, 1455, 255));
+
+    // Its initial text and length limit come with its behaviour (EntradaMensaje).
+    m_txtMensaje = new QLineEdit(central);
+    m_txtMensaje->setObjectName(QStringLiteral("txtMensaje"));
+    m_txtMensaje->setGeometry(twips(1440, 3180, 7095, 315));
+
+    // The etched separator: a shadow line with a highlight line just below it.
+    m_line1 = new QFrame(central);
+    m_line1->setObjectName(QStringLiteral("Line1"));
+    m_line1->setGeometry(px(1350), px(3720), px(8640 - 1350), 1);
+    m_line2 = new QFrame(central);
+    m_line2->setObjectName(QStringLiteral("Line2"));
+    m_line2->setGeometry(px(1350), px(3735), px(8640 - 1350), 1);
+    for (auto [linea, rol] : { std::pair { m_line1, QPalette::Dark }, std::pair { m_line2, QPalette::Light } }) {
+        QPalette colores = linea->palette();
+        colores.setColor(QPalette::Window, colores.color(rol));
+        linea->setPalette(colores);
+        linea->setAutoFillBackground(true);
+    }
+
+    m_cmdAcercaDe
+        = new BotonImagen(QIcon(QStringLiteral(":/icons/boton_acerca.png")), QStringLiteral("&Acerca de"), central);
+    m_cmdAcercaDe->setObjectName(QStringLiteral("cmdAcercaDe"));
+    m_cmdAcercaDe->setGeometry(twips(1380, 3840, 975, 615));
+    connect(m_cmdAcercaDe, &QPushButton::clicked, this, &frmPrincipal::cmdAcercaDe_Click);
+
+    m_cmdAyuda = new BotonImagen(QIcon(QStringLiteral(":/icons/boton_ayuda.png")), QStringLiteral("&Ayuda"), central);
+    m_cmdAyuda->setObjectName(QStringLiteral("cmdAyuda"));
+    m_cmdAyuda->setGeometry(twips(2400, 3840, 975, 615));
+    m_cmdAyuda->setVisible(false);
+    connect(m_cmdAyuda, &QPushButton::clicked, this, &frmPrincipal::cmdAyuda_Click);
+
+    m_chkCerrar = new QCheckBox(QStringLiteral("Esconder después de enviar"), central);
+    m_chkCerrar->setObjectName(QStringLiteral("chkCerrar"));
+    m_chkCerrar->setGeometry(twips(2580, 4020, 2775, 315));
+    m_chkCerrar->setTristate(true);
+    m_chkCerrar->setCheckState(Qt::Checked);
+    m_chkCerrar->setVisible(false);
+    // Connected after the layout state is set: that one is no change.
+    connect(m_chkCerrar, &QCheckBox::stateChanged, this, &frmPrincipal::chkCerrar_Click);
+
+    m_cmdCancelar
+        = new BotonImagen(QIcon(QStringLiteral(":/icons/boton_cancelar.png")), QStringLiteral("&Cancelar"), central);
+    m_cmdCancelar->setObjectName(QStringLiteral("cmdCancelar"));
+    m_cmdCancelar->setGeometry(twips(6120, 3840, 1215, 615));
+    connect(m_cmdCancelar, &QPushButton::clicked, this, &frmPrincipal::cmdCancelar_Click);
+
+    m_cmdEnviar
+        = new BotonImagen(QIcon(QStringLiteral(":/icons/boton_enviar.png")), QStringLiteral("&Enviar"), central);
+    m_cmdEnviar->setObjectName(QStringLiteral("cmdEnviar"));
+    m_cmdEnviar->setGeometry(twips(7440, 3840, 1215, 615));
+    m_cmdEnviar->setEnabled(false);
+    connect(m_cmdEnviar, &QPushButton::clicked, this, &frmPrincipal::cmdEnviar_Click);
+
+    m_taskIco = new IconoBarra(this);
+    m_taskIco->setObjectName(QStringLiteral("taskIco"));
+    connect(m_taskIco, &IconoBarra::restoreRequested, this, &frmPrincipal::taskIco_Restaurar);
+    connect(m_taskIco, &IconoBarra::menuRequested, this, &frmPrincipal::taskIco_Menu);
+}
+
+void frmPrincipal::ajustarLetras()
+{
+    // A caption that would be cut at its fixed width gets a slightly smaller face instead,
+    // whatever fonts the desktop has.
+    const auto cabe = [](QWidget *w) {
+        if (auto *boton = qobject_cast<BotonImagen *>(w))
+            return boton->fontMetrics().horizontalAdvance(QString(boton->text()).remove(QLatin1Char('&'))) + 6
+                <= boton->width();
+        if (auto *boton = qobject_cast<QPushButton *>(w))
+            return boton->fontMetrics().horizontalAdvance(QString(boton->text()).remove(QLatin1Char('&'))) + 8
+                <= boton->width();
+        return w->sizeHint().width() <= w->width();
+    };
+    const QList<QWidget *> rotulados = { m_lbl1, m_optGrupo[0], m_optGrupo[1], m_command1, m_label2, m_cmdAcercaDe,
+        m_cmdAyuda, m_chkCerrar, m_cmdCancelar, m_cmdEnviar };
+    for (QWidget *w : rotulados) {
+        QFont letra = w->font();
+        for (qreal puntos = letra.pointSizeF(); !cabe(w) && puntos > 6; puntos -= 0.5) {
+            letra.setPointSizeF(puntos - 0.5);
+            w->setFont(letra);
+        }
+    }
+}
+
+void frmPrincipal::crearMenu()
+{
+    m_mnuApp = new QMenu(this);
+    m_mnuApp->setObjectName(QStringLiteral("mnuApp"));
+    const auto item = [this](const char *name, const QString &caption, void (frmPrincipal::*slot)()) {
+        QAction *action = m_mnuApp->addAction(caption);
+        action->setObjectName(QString::fromLatin1(name));
+        connect(action, &QAction::triggered, this, slot);
+    };
+    const auto separador
+        = [this](const char *name) { m_mnuApp->addSeparator()->setObjectName(QString::fromLatin1(name)); };
+    item("mnuEnviar", QStringLiteral("&Mostrar Enviar mensaje"), &frmPrincipal::mnuEnviar_Click);
+    item("mnuEnviados", QStringLiteral("&Mostrar mensajes enviados"), &frmPrincipal::mnuEnviados_Click);
+    separador("munS1");
+    item("mnuAcerca", QStringLiteral("&Acerca de..."), &frmPrincipal::mnuAcerca_Click);
+    separador("mnuSP2");
+    item("mnuSalir", QStringLiteral("&Salir"), &frmPrincipal::mnuSalir_Click);
+}
+
+void frmPrincipal::crearTeclas()
+{
+    // A main window has no default or cancel button of its own: Enter and Esc are wired
+    // here for the whole window. A shortcut comes before the focused control's key
+    // handling, so Enter in the recipients box never adds a drop-down item.
+    for (const int tecla : { int(Qt::Key_Return), int(Qt::Key_Enter) }) {
+        auto *enter = new QShortcut(QKeySequence(tecla), this);
+        enter->setContext(Qt::WindowShortcut);
+        connect(enter, &QShortcut::activated, this, [this] {
+            // As with a dialog's default button, a push button that has the focus takes
+            // Enter itself.
+            auto *enfocado = qobject_cast<QPushButton *>(QApplication::focusWidget());
+            if (enfocado && enfocado != m_cmdEnviar && enfocado->window() == this)
+                enfocado->click();
+            else if (m_cmdEnviar->isEnabled())
+                m_cmdEnviar->click();
+        });
+    }
+    auto *esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    esc->setContext(Qt::WindowShortcut);
+    connect(esc, &QShortcut::activated, m_cmdCancelar, &QPushButton::click);
+}
+
+void frmPrincipal::ordenTabulacion()
+{
+    // The labels (Label2 first, lbl1, Label1) take no focus; this is the rest in order.
+    const QList<QWidget *> orden = { m_optGrupo[0], m_optGrupo[1], m_txtMensaje, m_chkCerrar, m_cmdEnviar,
+        m_cmdCancelar, m_cmdAcercaDe, m_cmdAyuda, m_command1, m_cmbDestino, m_txtDestino };
+    for (qsizetype i = 1; i < orden.size(); ++i)
+        setTabOrder(orden.at(i - 1), orden.at(i));
+}
+
+void frmPrincipal::load()
+{
+    // 1. One instance per session.
+    if (m_rt.prevInstance()) {
+        // Without a tray the running window may be hidden, and starting the program
+        // again is then the only way to reach it: ask it to come forward.
+        if (!m_rt.trayAvailable())
+            m_rt.activatePrevInstance();
+        m_rt.end();
+    }
+    m_rt.setActivationHandler([this] {
+        if (!m_rt.trayAvailable())
+            traerAlFrente();
+    });
+
+    // 2. "-MIN" in any case and nothing else starts in the tray.
+    if (m_rt.command().toUpper() == QLatin1String("-MIN"))
+        setWindowState(Qt::WindowMinimized);
+
+    // 3.
+    RutaPrograma = Texto::withTrailingSeparator(m_rt.appPath());
+
+    // 4. to 6.
+    m_module->CargarListas();
+    m_cmbDestino->clear();
+    CargarMRU();
+
+    // 7. Only 0, 1 and 2 are ever stored. Anything else (a hand edit, a broken store)
+    // is taken as the default 1 rather than guessed at.
+    bool numero = false;
+    int cerrar = m_rt.getSetting(QStringLiteral("EnviarMensaje"), QStringLiteral("Opciones"), QStringLiteral("Cerrar"),
+                         QStringLiteral("1"))
+                     .toInt(&numero);
+    if (!numero || cerrar < 0 || cerrar > 2)
+        cerrar = 1;
+    static const Qt::CheckState estados[3] = { Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked };
+    m_chkCerrar->setCheckState(estados[cerrar]);
+
+    // 8.
+    m_taskIco->start();
+
+    if (!isMinimized())
+        show();
+    else if (!m_rt.trayAvailable())
+        show(); // minimised in the task bar
+    // else the minimise rule would hide it at once: the program starts in the tray only
+}
+
+void frmPrincipal::setFondoAlternativo()
+{
+    m_fondo->setPixmap(QPixmap(kFondoAlternativo));
+    m_fondoAlternativo = true;
+}
+
+void frmPrincipal::terminar()
+{
+    m_terminando = true;
+    m_taskIco->stop();
+    // exit() rather than quit(): every event loop ends, a modal window's included, and
+    // no window is asked whether it agrees.
+    QCoreApplication::exit(0);
+}
+
+void frmPrincipal::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    // The minimise rule. Without a tray a hidden window could not be reached from the
+    // tray, so there it stays minimised in the task bar.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && !Restaurando && !m_terminando
+        && m_rt.trayAvailable())
+        hide();
+}
+
+void frmPrincipal::closeEvent(QCloseEvent *event)
+{
+    if (m_terminando) {
+        event->accept();
+        return;
+    }
+    // The close rule: the window never closes, it hides; the program goes on in the tray.
+    event->ignore();
+    hide();
+}
+
+bool frmPrincipal::eventFilter(QObject *watched, QEvent *event)
+{
+    // The session manager's "die", and any other quit, arrive as the application's quit
+    // event, which would first ask every window to close: the close rule would refuse and
+    // hold the session up. End here instead. The session's earlier request to save
+    // (commitDataRequest) needs no answer: nothing is kept but what each send writes.
+    if (event->type() == QEvent::Quit && watched == qApp) {
+        terminar();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmPrincipal::chkCerrar_Click()
+{
+    EsconderTrasEnviar = m_chkCerrar->checkState() != Qt::Unchecked;
+}
+
+void frmPrincipal::cmdCancelar_Click()
+{
+    hide();
+}
+
+void frmPrincipal::cmdAcercaDe_Click()
+{
+    Form3::abrir(m_rt);
+}
+
+void frmPrincipal::cmdAyuda_Click()
+{
+    m_ayuda->cmdAyuda_Click(RutaPrograma);
+}
+
+void frmPrincipal::cmdEnviar_Click()
+{
+    m_despacho->EnviarMensajes();
+}
+
+void frmPrincipal::taskIco_Restaurar()
+{
+    setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
-    return true;
+    raise();
+    activateWindow();
+}
+
+void frmPrincipal::taskIco_Menu()
+{
+    m_mnuApp->popup(QCursor::pos());
+}
+
+void frmPrincipal::mnuEnviar_Click()
+{
+    Restaurando = true;
+    show();
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    raise();
+    activateWindow();
+    Restaurando = false;
+}
+
+void frmPrincipal::mnuEnviados_Click()
+{
+    mensajes().mostrar();
+}
+
+void frmPrincipal::mnuAcerca_Click()
+{
+    // A request while the About window is already up is dropped by Form3 itself.
+    Form3::abrir(m_rt);
+}
+
+void frmPrincipal::mnuSalir_Click()
+{
+    m_rt.end();
+}
+
+void frmPrincipal::traerAlFrente()
+{
+    mnuEnviar_Click();
+}
+
+QString frmPrincipal::rutaPrograma() const
+{
+    return Texto::withTrailingSeparator(m_rt.appPath());
+}
+
+bool frmPrincipal::grupoElegido() const
+{
+    return m_optGrupo[1]->isChecked();
+}
+
+int frmPrincipal::estadoCerrar() const
+{
+    switch (m_chkCerrar->checkState()) {
+    case Qt::Unchecked:
+        return 0;
+    case Qt::Checked:
+        return 1;
+    case Qt::PartiallyChecked:
+        return 2;
+    }
+    return 1;
+}
+
+QString frmPrincipal::textoDestino() const
+{
+    return m_txtDestino->currentText();
+}
+
+QString frmPrincipal::textoMensaje() const
+{
+    return m_txtMensaje->text();
+}
+
+frmMensajes &frmPrincipal::mensajes()
+{
+    if (!m_mensajes)
+        m_mensajes = std::make_unique<frmMensajes>(this, EsconderTrasEnviar);
+    return *m_mensajes;
+}
+
+void frmPrincipal::GuardarMRU()
+{
+    ListaMRU::GuardarMRU(*m_module, *m_cajaDestino);
+}
+
+void frmPrincipal::CargarMRU()
+{
+    ListaMRU::CargarMRU(*m_module, *m_cajaDestino);
 }

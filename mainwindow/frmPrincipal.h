@@ -1,18 +1,127 @@
 #pragma once
 
+#include "dispatch/VentanaEnvio.h"
+
 #include <QMainWindow>
 
+#include <memory>
+
+class Ayuda;
+class BotonImagen;
+class ComboDestinatarios;
+class Despacho;
+class EntradaDestino;
+class EntradaMensaje;
+class IconoBarra;
+class Module;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class QRadioButton;
 class Runtime;
 
-// The composition window (placeholder until the window lands).
-class frmPrincipal final : public QMainWindow
+// The composition window and the program's start-up window. It lives for the whole run
+// and is only hidden and shown again; the program lives on in the tray meanwhile.
+class frmPrincipal final : public QMainWindow, public VentanaEnvio
 {
     Q_OBJECT
 
 public:
     explicit frmPrincipal(Runtime &runtime, QWidget *parent = nullptr);
-    bool load();
+    ~frmPrincipal() override;
+
+    // The start-up steps, then the first showing. Ends the program when another
+    // instance already runs.
+    void load();
+
+    // Swaps the left picture for the alternative one, for the rest of the run.
+    void setFondoAlternativo();
+    bool fondoAlternativo() const { return m_fondoAlternativo; }
+
+    // The program is ending (session end, termination signal): close requests are no
+    // longer refused, the tray icon goes, and the event loop is left.
+    void terminar();
+
+    // The program directory with exactly one trailing separator; set at start-up.
+    QString RutaPrograma;
+    // Whether closing the sent-messages window also hides this one; kept from chkCerrar.
+    bool EsconderTrasEnviar = false;
+    // True only while the tray menu brings the window back, so minimising does not hide it.
+    bool Restaurando = false;
+
+    Module &module() { return *m_module; }
+    IconoBarra &taskIco() { return *m_taskIco; }
+    QMenu &mnuApp() { return *m_mnuApp; }
+
+    // VentanaEnvio
+    QWidget *ventana() override { return this; }
+    QString rutaPrograma() const override;
+    bool grupoElegido() const override;
+    int estadoCerrar() const override;
+    QString textoDestino() const override;
+    QString textoMensaje() const override;
+    frmMensajes &mensajes() override;
+    void GuardarMRU() override;
+    void CargarMRU() override;
+
+protected:
+    void changeEvent(QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void crearControles();
+    void ajustarLetras();
+    void crearMenu();
+    void crearTeclas();
+    void ordenTabulacion();
+
+    void chkCerrar_Click();
+    void cmdCancelar_Click();
+    void cmdAcercaDe_Click();
+    void cmdAyuda_Click();
+    void cmdEnviar_Click();
+    void taskIco_Restaurar();
+    void taskIco_Menu();
+    void mnuEnviar_Click();
+    void mnuEnviados_Click();
+    void mnuAcerca_Click();
+    void mnuSalir_Click();
+    void traerAlFrente();
+
     Runtime &m_rt;
+    std::unique_ptr<Module> m_module;
+    std::unique_ptr<Despacho> m_despacho;
+    std::unique_ptr<Ayuda> m_ayuda;
+    std::unique_ptr<ComboDestinatarios> m_cajaDestino;
+    EntradaDestino *m_entradaDestino = nullptr;
+    EntradaMensaje *m_entradaMensaje = nullptr;
+
+    QLabel *m_fondo = nullptr;
+    QLabel *m_lbl1 = nullptr;
+    QLabel *m_label1 = nullptr;
+    QComboBox *m_txtDestino = nullptr;
+    QRadioButton *m_optGrupo[2] = { nullptr, nullptr };
+    QListWidget *m_cmbDestino = nullptr;
+    QPushButton *m_command1 = nullptr;
+    QLabel *m_label2 = nullptr;
+    QLineEdit *m_txtMensaje = nullptr;
+    QFrame *m_line1 = nullptr;
+    QFrame *m_line2 = nullptr;
+    BotonImagen *m_cmdAcercaDe = nullptr;
+    BotonImagen *m_cmdAyuda = nullptr;
+    QCheckBox *m_chkCerrar = nullptr;
+    BotonImagen *m_cmdCancelar = nullptr;
+    BotonImagen *m_cmdEnviar = nullptr;
+    IconoBarra *m_taskIco = nullptr;
+    QMenu *m_mnuApp = nullptr;
+
+    std::unique_ptr<frmMensajes> m_mensajes;
+    bool m_fondoAlternativo = false;
+    bool m_terminando = false;
 };

@@ -36,6 +36,11 @@ void IconoBarra::start()
     m_icon->show();
 }
 
+void IconoBarra::stop()
+{
+    m_icon->hide();
+}
+
 bool IconoBarra::isVisible() const
 {
     return m_icon->isVisible();

@@ -5,7 +5,8 @@
 class QSystemTrayIcon;
 
 // The program's icon in the system tray: started once, it raises a restore request
-// on a click and a menu request on a right click.
+// on a click or a double click and a menu request on a right click. The owner pops up
+// its own menu, so the same menu serves every kind of tray.
 class IconoBarra final : public QObject
 {
     Q_OBJECT
@@ -16,6 +17,8 @@ public:
 
     // Puts the icon in the tray.
     void start();
+    // Takes it out again, for a program that is ending.
+    void stop();
     bool isVisible() const;
 
     // Takes every icon of this process out of the tray (before ending at once).

@@ -22,7 +22,8 @@ QString properCase(const QString &text)
     bool wordStart = true;
     for (const QChar c : text) {
         if (c.isLetter()) {
-            result += wordStart ? QString(c).toUpper() : QString(c).toLower();
+            // One character for one, as the ANSI runtime does ("ß" stays "ß", not "SS").
+            result += wordStart ? c.toTitleCase() : c.toLower();
             wordStart = false;
         } else {
             result += c;
@@ -35,8 +36,9 @@ QString properCase(const QString &text)
 QString timeOfDay(const QTime &time, const QLocale &locale)
 {
     QString format = locale.timeFormat(QLocale::LongFormat);
-    // The long format names the time zone ("t", sometimes in brackets): a time of day has none.
-    static const QRegularExpression zone(QStringLiteral("\\s*[\\(\\[]?\\bt+\\b[\\)\\]]?"));
+    // The long format names the time zone ("t", sometimes in brackets or after a comma):
+    // a time of day has none.
+    static const QRegularExpression zone(QStringLiteral("[\\s,]*[\\(\\[]?\\bt+\\b[\\)\\]]?"));
     format.remove(zone);
     return locale.toString(time, format.trimmed());
 }

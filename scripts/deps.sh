@@ -7,8 +7,10 @@ packages=(
     cmake g++ make pkg-config
     qt6-base-dev                      # Widgets, Network, Test, moc, offscreen and xcb plugins
     xvfb xauth xdotool trayer imagemagick   # desktop tests under a virtual X server
+    x11-utils                         # xwininfo: finds tray icons in the end-to-end tests
     samba smbclient                   # real delivery of pop-up messages
     fp-utils                          # chmcmd, which compiles the help file
+    libxcb1-dev                       # finding a help viewer's window by process id
 )
 
 missing=()

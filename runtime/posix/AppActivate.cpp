@@ -1,7 +1,124 @@
 #include "runtime/posix/AppActivate.h"
 
-bool activateWindowOfProcess(qint64)
+#include <QGuiApplication>
+#include <QtGui/qguiapplication_platform.h>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct FreeReply
 {
-    // Placeholder until the X11 look-up by process id lands; reports "no window".
+    void operator()(void *p) const { std::free(p); }
+};
+template <typename T> using Reply = std::unique_ptr<T, FreeReply>;
+
+xcb_atom_t internAtom(xcb_connection_t *c, const char *name)
+{
+    const Reply<xcb_intern_atom_reply_t> reply(
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(qstrlen(name)), name), nullptr));
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+
+// The windows listed in a WINDOW[] property; false when the property is absent.
+bool windowList(xcb_connection_t *c, xcb_window_t root, xcb_atom_t property, std::vector<xcb_window_t> &out)
+{
+    const Reply<xcb_get_property_reply_t> reply(
+        xcb_get_property_reply(c, xcb_get_property(c, 0, root, property, XCB_ATOM_WINDOW, 0, 1u << 16), nullptr));
+    if (!reply || reply->type != XCB_ATOM_WINDOW || reply->format != 32)
+        return false;
+    const auto *windows = static_cast<const xcb_window_t *>(xcb_get_property_value(reply.get()));
+    out.assign(windows, windows + xcb_get_property_value_length(reply.get()) / 4);
+    return true;
+}
+
+// Without a window manager there is no client list: the mapped, ordinary children of the
+// root window are the top-level windows then.
+std::vector<xcb_window_t> mappedTopLevels(xcb_connection_t *c, xcb_window_t root)
+{
+    std::vector<xcb_window_t> result;
+    const Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr));
+    if (!tree)
+        return result;
+    const xcb_window_t *children = xcb_query_tree_children(tree.get());
+    const int count = xcb_query_tree_children_length(tree.get());
+    for (int i = 0; i < count; ++i) {
+        const Reply<xcb_get_window_attributes_reply_t> attrs(
+            xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, children[i]), nullptr));
+        if (attrs && attrs->map_state == XCB_MAP_STATE_VIEWABLE && !attrs->override_redirect)
+            result.push_back(children[i]);
+    }
+    return result;
+}
+
+bool ownedBy(xcb_connection_t *c, xcb_window_t window, xcb_atom_t pidAtom, quint32 pid)
+{
+    const Reply<xcb_get_property_reply_t> reply(
+        xcb_get_property_reply(c, xcb_get_property(c, 0, window, pidAtom, XCB_ATOM_CARDINAL, 0, 1), nullptr));
+    if (!reply || reply->type != XCB_ATOM_CARDINAL || reply->format != 32
+        || xcb_get_property_value_length(reply.get()) < 4)
+        return false;
+    return *static_cast<const quint32 *>(xcb_get_property_value(reply.get())) == pid;
+}
+
+void activate(xcb_connection_t *c, xcb_window_t root, xcb_window_t window, bool managed)
+{
+    // Mapping de-iconifies a minimised window (the manager sees the request).
+    xcb_map_window(c, window);
+    const uint32_t above = XCB_STACK_MODE_ABOVE;
+    xcb_configure_window(c, window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+    if (managed) {
+        // Source 2 ("pager"): the request comes on the user's behalf, so managers with
+        // focus-stealing prevention honour it.
+        xcb_client_message_event_t message {};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = window;
+        message.type = internAtom(c, "_NET_ACTIVE_WINDOW");
+        message.data.data32[0] = 2;
+        message.data.data32[1] = XCB_CURRENT_TIME;
+        xcb_send_event(c, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+            reinterpret_cast<const char *>(&message));
+    } else {
+        xcb_set_input_focus(c, XCB_INPUT_FOCUS_POINTER_ROOT, window, XCB_CURRENT_TIME);
+    }
+    // A round trip, so the server has acted when we report success.
+    const Reply<xcb_get_input_focus_reply_t> sync(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+}
+
+} // namespace
+
+bool activateWindowOfProcess(qint64 pid)
+{
+    if (pid <= 0 || pid > qint64(UINT32_MAX))
+        return false;
+    // Only X11 lets one program look up and raise another's window; elsewhere there is none to find.
+    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t *c = x11 ? x11->connection() : nullptr;
+    if (!c || xcb_connection_has_error(c))
+        return false;
+
+    const xcb_atom_t clientListAtom = internAtom(c, "_NET_CLIENT_LIST");
+    const xcb_atom_t pidAtom = internAtom(c, "_NET_WM_PID");
+    if (pidAtom == XCB_ATOM_NONE)
+        return false;
+
+    for (auto it = xcb_setup_roots_iterator(xcb_get_setup(c)); it.rem; xcb_screen_next(&it)) {
+        const xcb_window_t root = it.data->root;
+        std::vector<xcb_window_t> windows;
+        const bool managed = clientListAtom != XCB_ATOM_NONE && windowList(c, root, clientListAtom, windows);
+        if (!managed)
+            windows = mappedTopLevels(c, root);
+        for (const xcb_window_t window : windows) {
+            if (ownedBy(c, window, pidAtom, quint32(pid))) {
+                activate(c, root, window, managed);
+                return true;
+            }
+        }
+    }
     return false;
 }

@@ -1,0 +1,240 @@
+#include "about/Form3.h"
+
+#include "runtime/Runtime.h"
+#include "version.h"
+
+#include <QDesktopServices>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QUrl>
+
+namespace {
+
+const QString kAutor = QStringLiteral("Equipo Velrisa");
+const QString kWeb = QStringLiteral("https://velrisa.example.org/");
+const QString kCorreo = QStringLiteral("soporte@velrisa.example.org");
+
+const QColor kAzul(0, 0, 255);
+
+const QString kLicencia = QStringLiteral("Velrisa - Copyright (C) Equipo Velrisa. Todos los derechos reservados.\n"
+                                         "\n"
+                                         "Este programa se distribuye gratuitamente con estas condiciones:\n"
+                                         "\n"
+                                         "1. El programa es propiedad del Equipo Velrisa, que conserva todos\n"
+                                         "    los derechos de autor sobre él y sobre su documentación.\n"
+                                         "2. Puede usarlo sin pagar nada, en casa, en la escuela o en la\n"
+                                         "    empresa, en tantos equipos como quiera.\n"
+                                         "3. Puede copiarlo y repartirlo libremente, siempre que lo haga\n"
+                                         "    completo, sin cambios y sin cobrar por ello.\n"
+                                         "4. No está permitido modificarlo, desensamblarlo ni venderlo, ni\n"
+                                         "    incluirlo en otro producto sin permiso por escrito.\n"
+                                         "5. El programa se ofrece \"tal cual\", sin garantía de ningún tipo.\n"
+                                         "    El Equipo Velrisa no responde de los daños ni de las pérdidas\n"
+                                         "    de datos que pudiera causar su uso o la imposibilidad de usarlo.\n"
+                                         "6. Usar el programa supone aceptar estas condiciones. Si no está\n"
+                                         "    de acuerdo con ellas, no lo use y bórrelo de su equipo.");
+
+// Positions are laid out in twips at 96 dpi.
+constexpr int px(int twips)
+{
+    return twips / 15;
+}
+
+// The window is drawn for Tahoma; where it is missing, the nearest sans face of the
+// same proportions, then whatever the desktop uses for text.
+QString familiaTexto()
+{
+    static const QString familia = [] {
+        const QStringList instaladas = QFontDatabase::families();
+        for (const char *f : { "Tahoma", "Verdana", "DejaVu Sans", "Liberation Sans", "Noto Sans" }) {
+            if (instaladas.contains(QLatin1String(f), Qt::CaseInsensitive))
+                return QString::fromLatin1(f);
+        }
+        return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+    }();
+    return familia;
+}
+
+// Sized in pixels, not points: the layout is fixed in pixels, so text must not grow with
+// the screen's dots per inch and spill out of its place.
+QFont fuente(qreal puntos, bool negrita = false)
+{
+    QFont f(familiaTexto());
+    f.setPixelSize(qRound(puntos * 96.0 / 72.0));
+    f.setBold(negrita);
+    return f;
+}
+
+QLabel *etiqueta(QWidget *parent, const char *nombre, const QString &texto, const QFont &font, const QColor &color)
+{
+    auto *label = new QLabel(texto, parent);
+    label->setObjectName(QLatin1String(nombre));
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(font);
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, color);
+    label->setPalette(pal);
+    label->adjustSize();
+    return label;
+}
+
+// A label sized to its text whose right edge stays where the layout puts it.
+void alinearDerecha(QLabel *label, int left, int top, int width)
+{
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    label->move(px(left + width) - label->width(), px(top));
+}
+
+} // namespace
+
+Form3::Form3(Runtime &rt, QWidget *parent)
+    : QDialog(parent)
+    , m_rt(rt)
+    , m_openUrl([](const QUrl &url) { return QDesktopServices::openUrl(url); })
+{
+    setObjectName(QStringLiteral("Form3"));
+    setWindowTitle(QStringLiteral("Acerca de..."));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+        | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    QIcon icono;
+    icono.addFile(QStringLiteral(":/icons/acerca16.png"));
+    icono.addFile(QStringLiteral(":/icons/acerca32.png"));
+    setWindowIcon(icono);
+    setModal(true);
+    setFixedSize(px(7275), px(3855));
+
+    // Children are stacked in creation order: the banner first, so that what sits on it shows.
+    auto *shape1 = new QWidget(this);
+    shape1->setObjectName(QStringLiteral("Shape1"));
+    shape1->setGeometry(px(0), px(0), px(7335), px(855));
+    QPalette negro = shape1->palette();
+    negro.setColor(QPalette::Window, Qt::black);
+    shape1->setPalette(negro);
+    shape1->setAutoFillBackground(true);
+
+    auto *imgIcono = new QLabel(this);
+    imgIcono->setObjectName(QStringLiteral("imgIcono"));
+    imgIcono->setGeometry(px(180), px(180), px(480), px(480));
+    imgIcono->setPixmap(QPixmap(QStringLiteral(":/icons/acerca32.png")));
+
+    auto *lblTitulo = etiqueta(this, "lblTitulo", QStringLiteral("Velrisa"), fuente(8.25, true), Qt::white);
+    lblTitulo->move(px(900), px(240));
+    auto *lblPor = etiqueta(this, "lblPor", QStringLiteral("Por ") + kAutor, fuente(8.25), Qt::white);
+    lblPor->move(px(900), px(480));
+
+    auto *command1 = new QPushButton(QStringLiteral("&Aceptar"), this);
+    command1->setObjectName(QStringLiteral("Command1"));
+    command1->setGeometry(px(5520), px(180), px(1635), px(495));
+    command1->setFont(fuente(9.75, true));
+    command1->setDefault(true);
+    connect(command1, &QPushButton::clicked, this, &QDialog::accept);
+
+    auto *picture1 = new QFrame(this);
+    picture1->setObjectName(QStringLiteral("Picture1"));
+    picture1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    picture1->setLineWidth(1);
+    picture1->setGeometry(px(-60), px(840), px(7455), 4);
+
+    auto *txtLegal = new QPlainTextEdit(this);
+    txtLegal->setObjectName(QStringLiteral("txtLegal"));
+    txtLegal->setGeometry(px(120), px(1020), px(7035), px(2115));
+    txtLegal->setFont(fuente(8.25));
+    txtLegal->setPlainText(kLicencia);
+    txtLegal->setReadOnly(true);
+    txtLegal->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    txtLegal->setLineWrapMode(QPlainTextEdit::NoWrap);
+    txtLegal->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The lines are short enough to fit; a wider substitute font must not hide their ends.
+    txtLegal->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+
+    QFont subrayada = fuente(8.25);
+    subrayada.setUnderline(true);
+    m_lblURL = etiqueta(this, "lblURL", QUrl(kWeb).toString(QUrl::RemoveScheme).mid(2), subrayada, kAzul);
+    m_lblURL->setProperty("tag", kWeb);
+    alinearDerecha(m_lblURL, 5160, 3240, 1995);
+    m_lblURL->installEventFilter(this);
+
+    m_label1 = etiqueta(this, "Label1", QStringLiteral("¿Fallos? ¿Problemas? ¿Sugerencias?"), subrayada, kAzul);
+    alinearDerecha(m_label1, 4605, 3540, 2550);
+    m_label1->installEventFilter(this);
+
+    auto *lblVersion
+        = etiqueta(this, "lblVersion", lineaVersion(), fuente(8.25), palette().color(QPalette::WindowText));
+    lblVersion->move(px(120), px(3540));
+
+    setTabOrder(txtLegal, command1);
+    txtLegal->setFocus();
+}
+
+void Form3::abrir(Runtime &rt)
+{
+    // The tray menu can ask again while the window is up; that second request is ignored.
+    static bool abierto = false;
+    if (abierto)
+        return;
+    abierto = true;
+    struct Cierre
+    {
+        ~Cierre() { abierto = false; }
+    } cierre;
+
+    // No owner: centred on the screen by QDialog, and destroyed when this returns.
+    Form3 ventana(rt);
+    ventana.exec();
+}
+
+void Form3::setUrlOpener(std::function<bool(const QUrl &)> opener)
+{
+    m_openUrl = std::move(opener);
+}
+
+QString Form3::lineaVersion()
+{
+    return QStringLiteral("Versión: %1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision);
+}
+
+void Form3::keyPressEvent(QKeyEvent *event)
+{
+    // There is no cancel button: Esc must not close the window as QDialog would.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool Form3::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseButtonRelease && (watched == m_label1 || watched == m_lblURL)) {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        auto *label = static_cast<QLabel *>(watched);
+        if (mouse->button() == Qt::LeftButton && label->rect().contains(mouse->position().toPoint())) {
+            if (watched == m_label1)
+                Label1_Click();
+            else
+                lblURL_Click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void Form3::Label1_Click()
+{
+    // The wording of this box is the program's own, as it has always read.
+    m_rt.msgBox(
+        QStringLiteral("Si ha encontrado algún fallo, tiene algún problema o sugerencia envié un e-mail a: ") + kCorreo,
+        Runtime::Icon::Information, QStringLiteral("Errores, Problemas, Sugerencias..."));
+}
+
+void Form3::lblURL_Click()
+{
+    // A browser that cannot be started is not worth a message; the window stays as it is.
+    if (m_openUrl)
+        (void)m_openUrl(QUrl(m_lblURL->property("tag").toString()));
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QDialog>
+
+#include <functional>
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QUrl;
+class Runtime;
+
+// The About window: the program's name, author, version and licence, a contact hint and
+// a link to the maker's web page. Built anew and shown modally at each opening.
+class Form3 final : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit Form3(Runtime &rt, QWidget *parent = nullptr);
+
+    // Builds the window, shows it modally and returns when it has been closed. A call
+    // while one is already open returns at once and changes nothing.
+    static void abrir(Runtime &rt);
+
+    // What opens the web page; QDesktopServices::openUrl unless a test puts its own.
+    void setUrlOpener(std::function<bool(const QUrl &)> opener);
+
+    static QString lineaVersion();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void Label1_Click();
+    void lblURL_Click();
+
+    Runtime &m_rt;
+    std::function<bool(const QUrl &)> m_openUrl;
+    QLabel *m_lblURL = nullptr;
+    QLabel *m_label1 = nullptr;
+};

@@ -1,0 +1,226 @@
+#include "addressbook/ProfileFiles.h"
+
+#include "runtime/Archivos.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <sys/stat.h>
+#include <time.h>
+
+namespace {
+
+struct timespec coarseNow()
+{
+    struct timespec now
+    {
+    };
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    return now;
+}
+
+bool statFile(const QString &path, struct stat &st)
+{
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+} // namespace
+
+ProfileFiles::Stamp ProfileFiles::stampOf(const struct stat &st)
+{
+    return Stamp { quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size), qint64(st.st_mtim.tv_sec),
+        qint64(st.st_mtim.tv_nsec), qint64(st.st_ctim.tv_sec), qint64(st.st_ctim.tv_nsec) };
+}
+
+void ProfileFiles::remember(const QString &path, IniDocument doc, QByteArray bytes)
+{
+    auto entry = std::make_shared<Cached>();
+    struct stat st
+    {
+    };
+    if (statFile(path, st))
+        entry->stamp = stampOf(st);
+    entry->doc = std::move(doc);
+    entry->bytes = std::move(bytes);
+    entry->racy = true; // just written: the next use compares the content once
+    m_cache.insert(path, std::move(entry));
+}
+
+ProfileFiles::ProfileFiles() = default;
+ProfileFiles::~ProfileFiles() = default;
+
+ProfileFiles::Load ProfileFiles::load(const QString &path, Cached *&out)
+{
+    out = nullptr;
+    // Whether a change made after `before` could still carry the stamp: file times come
+    // from the coarse real-time clock, so a stamp older than that clock was read at `before`
+    // can never come back. A file system without sub-second times is given two seconds.
+    auto isRacy = [](const Stamp &s, const struct timespec &before) {
+        if (s.mtimeNsec == 0 && s.ctimeNsec == 0)
+            return before.tv_sec - qMax(s.mtimeSec, s.ctimeSec) < 3;
+        auto notOlder = [&](qint64 sec, qint64 nsec) {
+            return sec > before.tv_sec || (sec == before.tv_sec && nsec >= before.tv_nsec);
+        };
+        return notOlder(s.mtimeSec, s.mtimeNsec) || notOlder(s.ctimeSec, s.ctimeNsec);
+    };
+
+    auto cached = m_cache.find(path);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const struct timespec before = coarseNow();
+        struct stat st
+        {
+        };
+        if (!statFile(path, st) || S_ISDIR(st.st_mode)) {
+            if (cached != m_cache.end())
+                m_cache.erase(cached);
+            return Load::Missing;
+        }
+        const Stamp stamp = stampOf(st);
+        if (cached != m_cache.end() && (*cached)->stamp == stamp && !(*cached)->racy) {
+            out = cached->get();
+            return Load::Ok;
+        }
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            if (cached != m_cache.end())
+                m_cache.erase(cached);
+            return Load::Unreadable;
+        }
+        QByteArray bytes = file.readAll();
+        file.close();
+        struct stat after
+        {
+        };
+        if (!statFile(path, after) || stampOf(after) != stamp)
+            continue; // changed while being read
+        const bool racy = isRacy(stamp, before);
+        if (cached != m_cache.end() && (*cached)->stamp == stamp && (*cached)->bytes == bytes) {
+            (*cached)->racy = racy;
+            out = cached->get();
+            return Load::Ok;
+        }
+        auto entry = std::make_shared<Cached>();
+        entry->stamp = stamp;
+        entry->doc = IniDocument::parse(bytes);
+        entry->bytes = std::move(bytes);
+        entry->racy = racy;
+        cached = m_cache.insert(path, std::move(entry));
+        out = cached->get();
+        return Load::Ok;
+    }
+    // Still changing under our feet: read it once more next time.
+    if (cached != m_cache.end())
+        m_cache.erase(cached);
+    return Load::Unreadable;
+}
+
+QString ProfileFiles::read(const QString &path, const QString &section, const QString &key)
+{
+    if (m_batchOpen && path == m_batchPath)
+        return m_batchDoc.value(section, key);
+    Cached *c = nullptr;
+    if (load(path, c) != Load::Ok)
+        return QString();
+    return c->doc.value(section, key);
+}
+
+bool ProfileFiles::isNameValid(const QString &section, const QString &key)
+{
+    return IniDocument::isValidName(section, true) && IniDocument::isValidName(key, false);
+}
+
+QString ProfileFiles::cleanValue(const QString &value)
+{
+    // A line break would end the line and could plant a key or section of its choosing,
+    // and the profile service cannot carry a NUL: both become blanks.
+    QString clean = value;
+    for (QChar &c : clean) {
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QChar(0))
+            c = QLatin1Char(' ');
+    }
+    return clean;
+}
+
+bool ProfileFiles::save(const QString &path, const QByteArray &bytes)
+{
+    if (Archivos::writeRefused(path))
+        return false;
+    QSaveFile file(path);
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+bool ProfileFiles::write(const QString &path, const QString &section, const QString &key, const QString &value)
+{
+    if (!isNameValid(section, key))
+        return false;
+    if (m_batchOpen && path == m_batchPath) {
+        if (m_batchRefused)
+            return false;
+        m_batchDoc.setValue(section, key, cleanValue(value));
+        m_batchDirty = true;
+        ++m_batchAccepted;
+        return true;
+    }
+    if (Archivos::writeRefused(path))
+        return false;
+    Cached *c = nullptr;
+    IniDocument doc;
+    switch (load(path, c)) {
+    case Load::Ok:
+        doc = c->doc;
+        break;
+    case Load::Missing:
+        break;
+    case Load::Unreadable:
+        return false; // writing would lose what we cannot read
+    }
+    doc.setValue(section, key, cleanValue(value));
+    QByteArray bytes = doc.toBytes();
+    if (!save(path, bytes)) {
+        m_cache.remove(path);
+        return false;
+    }
+    remember(path, std::move(doc), std::move(bytes));
+    return true;
+}
+
+void ProfileFiles::beginBatch(const QString &path)
+{
+    if (m_batchOpen)
+        endBatch();
+    m_batchOpen = true;
+    m_batchPath = path;
+    m_batchDirty = false;
+    m_batchAccepted = 0;
+    m_batchRefused = Archivos::writeRefused(path);
+    Cached *c = nullptr;
+    const Load state = load(path, c);
+    m_batchDoc = state == Load::Ok ? c->doc : IniDocument();
+    if (state == Load::Unreadable)
+        m_batchRefused = true;
+}
+
+int ProfileFiles::endBatch()
+{
+    if (!m_batchOpen)
+        return 0;
+    m_batchOpen = false;
+    IniDocument doc = std::move(m_batchDoc);
+    m_batchDoc = IniDocument();
+    if (!m_batchDirty)
+        return 0;
+    QByteArray bytes = doc.toBytes();
+    if (!save(m_batchPath, bytes)) {
+        m_cache.remove(m_batchPath);
+        return m_batchAccepted;
+    }
+    remember(m_batchPath, std::move(doc), std::move(bytes));
+    return 0;
+}

@@ -1,0 +1,249 @@
+#include "addressbook/frmEquipos.h"
+
+#include "addressbook/FilaLibreta.h"
+#include "addressbook/Module.h"
+#include "runtime/Runtime.h"
+#include "runtime/Texto.h"
+
+#include <QFrame>
+#include <QIcon>
+#include <QLabel>
+#include <QListWidget>
+#include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace {
+
+// Layout positions are kept in twips; 15 twips make one pixel.
+constexpr int px(int twips)
+{
+    return twips / 15;
+}
+
+QRect rectTwips(int left, int top, int width, int height)
+{
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+const QString kSeccion[2] = { QStringLiteral("Equipos"), QStringLiteral("Redes") };
+
+} // namespace
+
+frmEquipos::frmEquipos(Runtime &rt, Module &module, QWidget *parent)
+    : QDialog(parent,
+        Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+            | Qt::WindowCloseButtonHint)
+    , m_rt(rt)
+    , m_module(module)
+{
+    setObjectName(QStringLiteral("frmEquipos"));
+    setWindowTitle(QStringLiteral("Lista de equipos y subredes"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/equipos32.png")));
+    setFixedSize(px(6135), px(3495));
+    setModal(true);
+    // A window does not take its owner's font by itself; the layout is drawn for the
+    // owner's small face, and the desktop's usual one would cut the captions.
+    if (parent)
+        setFont(parent->window()->font());
+
+    m_optElemento[0] = new QRadioButton(QStringLiteral("Equipos y usuarios"), this);
+    m_optElemento[0]->setObjectName(QStringLiteral("optElemento(0)"));
+    m_optElemento[0]->setGeometry(rectTwips(120, 120, 1635, 315));
+    m_optElemento[1] = new QRadioButton(QStringLiteral("Grupos de trabajo o dominios"), this);
+    m_optElemento[1]->setObjectName(QStringLiteral("optElemento(1)"));
+    m_optElemento[1]->setGeometry(rectTwips(1920, 120, 2475, 315));
+
+    m_lstElementos = new QListWidget(this);
+    m_lstElementos->setObjectName(QStringLiteral("lstElementos"));
+    m_lstElementos->setGeometry(rectTwips(120, 540, 4515, 2205));
+    m_lstElementos->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_lstElementos->setSortingEnabled(true);
+
+    m_command1 = new QPushButton(QStringLiteral("&Añadir"), this);
+    m_command1->setObjectName(QStringLiteral("Command1"));
+    m_command1->setGeometry(rectTwips(4800, 540, 1215, 375));
+    m_command2 = new QPushButton(QStringLiteral("&Eliminar"), this);
+    m_command2->setObjectName(QStringLiteral("Command2"));
+    m_command2->setGeometry(rectTwips(4800, 1020, 1215, 375));
+    m_command3 = new QPushButton(QStringLiteral("&Cerrar"), this);
+    m_command3->setObjectName(QStringLiteral("Command3"));
+    m_command3->setGeometry(rectTwips(4860, 3000, 1155, 435));
+    // No button acts on Enter: only the one that has the focus.
+    for (QPushButton *boton : { m_command1, m_command2, m_command3 })
+        boton->setAutoDefault(false);
+
+    m_image1 = new QLabel(this);
+    m_image1->setObjectName(QStringLiteral("Image1"));
+    m_image1->setGeometry(rectTwips(60, 2970, 480, 480));
+    m_image1->setPixmap(QPixmap(QStringLiteral(":/icons/equipos32.png")));
+
+    // The etched separator above the foot: a shadow line with a highlight line under it.
+    auto *line1 = new QFrame(this);
+    line1->setObjectName(QStringLiteral("Line1"));
+    line1->setGeometry(0, px(2880), px(6360), 1);
+    line1->setAutoFillBackground(true);
+    line1->setBackgroundRole(QPalette::Dark);
+    auto *line2 = new QFrame(this);
+    line2->setObjectName(QStringLiteral("Line2"));
+    line2->setGeometry(0, px(2895), px(6420), 1);
+    line2->setAutoFillBackground(true);
+    line2->setBackgroundRole(QPalette::Light);
+
+    // A caption that would be cut at its fixed width gets a slightly smaller face instead,
+    // whatever fonts the desktop has. (A button's size hint has a floor of its own, so
+    // buttons are measured by their caption.)
+    const auto cabe = [](const QAbstractButton *control) {
+        if (qobject_cast<const QPushButton *>(control))
+            return control->fontMetrics().horizontalAdvance(QString(control->text()).remove(QLatin1Char('&'))) + 8
+                <= control->width();
+        return control->sizeHint().width() <= control->width();
+    };
+    const QList<QAbstractButton *> rotulados { m_optElemento[0], m_optElemento[1], m_command1, m_command2, m_command3 };
+    for (QAbstractButton *control : rotulados) {
+        QFont letra = control->font();
+        for (qreal puntos = letra.pointSizeF(); !cabe(control) && puntos > 6; puntos -= 0.5) {
+            letra.setPointSizeF(puntos - 0.5);
+            control->setFont(letra);
+        }
+    }
+
+    setTabOrder(m_optElemento[0], m_optElemento[1]);
+    setTabOrder(m_optElemento[1], m_lstElementos);
+    setTabOrder(m_lstElementos, m_command1);
+    setTabOrder(m_command1, m_command2);
+    setTabOrder(m_command2, m_command3);
+
+    for (int i = 0; i < 2; ++i) {
+        connect(m_optElemento[i], &QRadioButton::toggled, this, [this, i](bool elegido) {
+            if (elegido)
+                optElemento_Click(i);
+        });
+    }
+    connect(m_command1, &QPushButton::clicked, this, &frmEquipos::Command1_Click);
+    connect(m_command2, &QPushButton::clicked, this, &frmEquipos::Command2_Click);
+    // Esc reaches reject() by itself, as the close box does.
+    connect(m_command3, &QPushButton::clicked, this, &QDialog::reject);
+
+    m_module.CargarListas();
+    m_optElemento[0]->setChecked(true);
+    m_optElemento[0]->setFocus();
+}
+
+int frmEquipos::TipoElegido() const
+{
+    return m_optElemento[0]->isChecked() ? 0 : 1;
+}
+
+QString frmEquipos::textoPregunta(int tipo)
+{
+    return tipo == 0 ? QStringLiteral("Escriba el nombre del usuario o nombre de equipo:")
+                     : QStringLiteral("Escriba el nombre del grupo de trabajo o dominio:");
+}
+
+QStringList &frmEquipos::lista(int tipo)
+{
+    return tipo == 0 ? m_module.ListaEquipos : m_module.ListaRedes;
+}
+
+qint16 &frmEquipos::total(int tipo)
+{
+    return tipo == 0 ? m_module.TotalEquipos : m_module.TotalRedes;
+}
+
+void frmEquipos::optElemento_Click(int index)
+{
+    if (!m_module.ExisteArchivo(m_module.rutaLibreta()))
+        return;
+    // The count comes from the file; should the file have been changed by hand while the
+    // window is open, rows are only made for entries that are in memory.
+    const qint16 enArchivo = Module::leerCuenta(
+        m_module.LeerIni(m_module.rutaLibreta(), kSeccion[index], QStringLiteral("Total"), QStringLiteral("0")));
+    const qsizetype n = qMin<qsizetype>(qMin<qsizetype>(enArchivo, total(index)), lista(index).size());
+    rellenar(index, n);
+}
+
+void frmEquipos::rellenar(int tipo, qsizetype n)
+{
+    m_lstElementos->setUpdatesEnabled(false);
+    m_lstElementos->clear();
+    // Added unsorted and sorted once: placing each row in turn is quadratic in a full book.
+    m_lstElementos->setSortingEnabled(false);
+    for (qsizetype p = 1; p <= n; ++p)
+        m_lstElementos->addItem(new FilaLibreta(Texto::properCase(lista(tipo).at(p - 1)), int(p)));
+    m_lstElementos->setSortingEnabled(true);
+    m_lstElementos->sortItems();
+    m_lstElementos->setUpdatesEnabled(true);
+}
+
+void frmEquipos::Command1_Click()
+{
+    // A full list cannot count one more entry: say so before the user types a name.
+    if (total(TipoElegido()) >= Module::kMaxEntradas) {
+        m_rt.msgBox(QStringLiteral("No se puede añadir el elemento: la lista ya tiene %1 elementos, el máximo.")
+                        .arg(Module::kMaxEntradas),
+            Runtime::Icon::Critical, windowTitle());
+        return;
+    }
+
+    const QString respuesta = m_rt.inputBox(textoPregunta(TipoElegido()), kTituloPregunta);
+    int posicion = 0;
+    if (!respuesta.isEmpty()) {
+        const int tipo = TipoElegido();
+        lista(tipo).resize(total(tipo));
+        lista(tipo).append(respuesta);
+        posicion = ++total(tipo);
+    }
+    // Saved and read back even after Cancel, which rewrites the book unchanged.
+    m_module.GuardarListas();
+    const bool comoSeGuardo = recargar();
+    if (!respuesta.isEmpty() && comoSeGuardo)
+        m_lstElementos->addItem(new FilaLibreta(respuesta, posicion));
+}
+
+void frmEquipos::Command2_Click()
+{
+    const QList<QListWidgetItem *> elegidas = m_lstElementos->selectedItems();
+    if (elegidas.isEmpty())
+        return;
+    auto *fila = static_cast<FilaLibreta *>(elegidas.first());
+
+    const int tipo = TipoElegido();
+    const int posicion = fila->posicion();
+    delete fila;
+    if (posicion < 1 || posicion > total(tipo) || posicion > lista(tipo).size()) {
+        // The row stands for no entry of the book as it is now: show the book instead.
+        optElemento_Click(tipo);
+        return;
+    }
+    lista(tipo).resize(total(tipo));
+    lista(tipo).removeAt(posicion - 1);
+    --total(tipo);
+    // The rows of the entries after it move up with them.
+    for (int i = 0; i < m_lstElementos->count(); ++i) {
+        auto *otra = static_cast<FilaLibreta *>(m_lstElementos->item(i));
+        if (otra->posicion() > posicion)
+            otra->setPosicion(otra->posicion() - 1);
+    }
+    m_module.GuardarListas();
+    recargar();
+}
+
+bool frmEquipos::recargar()
+{
+    const int tipo = TipoElegido();
+    const QStringList guardada = lista(tipo).mid(0, total(tipo));
+    m_module.CargarListas();
+    // A save that failed leaves the file, and so the reloaded book, as it was: rows
+    // numbered for the lost change would then stand for the wrong entries, and a later
+    // deletion would remove a name the user did not choose. Show the book as it is.
+    bool igual = total(tipo) == guardada.size() && lista(tipo).size() >= guardada.size();
+    for (qsizetype i = 0; igual && i < guardada.size(); ++i) {
+        // Reading keeps only the first characters of a long name; that is no failure.
+        const QString &leida = lista(tipo).at(i);
+        igual = guardada.at(i).startsWith(leida) && leida.size() == qMin(guardada.at(i).size(), Module::kLargoValor);
+    }
+    if (!igual)
+        rellenar(tipo, qMin<qsizetype>(total(tipo), lista(tipo).size()));
+    return igual;
+}

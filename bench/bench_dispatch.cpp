@@ -1,0 +1,156 @@
+// Figures for sending: the cost of one recipient in a send run against the bare cost of
+// starting the same batch line under /bin/sh and waiting for it, and the cost of the
+// sent-messages log at 100,000 rows against its first 1,000.
+#include "dispatch/Despacho.h"
+#include "dispatch/LineaLote.h"
+#include "dispatch/VentanaEnvio.h"
+#include "runtime/posix/PosixRuntime.h"
+#include "runtime/posix/ProcessStart.h"
+#include "sentlog/ModeloMensajes.h"
+#include "sentlog/frmMensajes.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+// A runtime that settles everything in memory and never shows a box.
+class RuntimeBanco final : public PosixRuntime
+{
+public:
+    void msgBox(const QString &text, Icon, const QString &) override { m_cajas << text; }
+    QString appPath() const override { return m_appPath; }
+    QString getSetting(const QString &, const QString &, const QString &, const QString &d) override { return d; }
+    void saveSetting(const QString &, const QString &, const QString &, const QString &) override { }
+    [[noreturn]] void end() override { std::abort(); }
+
+    QString m_appPath;
+    QStringList m_cajas;
+};
+
+class VentanaBanco final : public VentanaEnvio
+{
+public:
+    QWidget *ventana() override { return &m_ventana; }
+    QString rutaPrograma() const override { return m_ruta; }
+    bool grupoElegido() const override { return false; }
+    int estadoCerrar() const override { return 1; }
+    QString textoDestino() const override { return m_destino; }
+    QString textoMensaje() const override { return QStringLiteral("Hola a todos"); }
+    frmMensajes &mensajes() override
+    {
+        if (!m_mensajes)
+            m_mensajes = std::make_unique<frmMensajes>(&m_ventana, m_esconder);
+        return *m_mensajes;
+    }
+    void GuardarMRU() override { }
+    void CargarMRU() override { }
+
+    QWidget m_ventana;
+    QString m_ruta;
+    QString m_destino;
+    bool m_esconder = false;
+    std::unique_ptr<frmMensajes> m_mensajes;
+};
+
+bool escribir(const QString &path, const QByteArray &texto, bool ejecutable)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(texto) != texto.size())
+        return false;
+    f.close();
+    return !ejecutable || f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
+}
+
+double porFila(frmMensajes &lista, int desde, int hasta)
+{
+    QElapsedTimer t;
+    t.start();
+    for (int k = desde; k <= hasta; ++k) {
+        lista.agregarFila(QStringLiteral("EQUIPO%1").arg(k));
+        lista.completarUltimaFila(
+            2, QStringLiteral("Hola a todos"), QStringLiteral("Enviado"), QStringLiteral("14:05:33"));
+        lista.repintar();
+        QCoreApplication::processEvents();
+    }
+    return double(t.nsecsElapsed()) / 1e3 / (hasta - desde + 1);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv(
+        "QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+    QApplication app(argc, argv);
+    // The offscreen platform warns at every raise(); the figures are what this program prints.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    const int recipients = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 1000;
+
+    QTemporaryDir dir;
+    const QString prog = dir.path() + QStringLiteral("/programa/");
+    QDir().mkpath(prog);
+    if (!escribir(prog + QStringLiteral("net"), "#!/bin/sh\necho \"Mensaje enviado a $2.\"\n", true)) {
+        std::fprintf(stderr, "cannot write the fake net\n");
+        return 1;
+    }
+
+    RuntimeBanco rt;
+    rt.m_appPath = prog.chopped(1);
+    VentanaBanco ventana;
+    ventana.m_ruta = prog;
+    ventana.m_ventana.resize(584, 303);
+    ventana.m_ventana.show();
+    QStringList nombres;
+    for (int k = 0; k < recipients; ++k)
+        nombres << QStringLiteral("EQUIPO%1").arg(k);
+    ventana.m_destino = nombres.join(QLatin1Char(' '));
+
+    // The bare loop: the same one-line batch file, /bin/sh started and waited for.
+    const QString lote = prog + QStringLiteral("ejecuta.bat");
+    QElapsedTimer t;
+    t.start();
+    for (int k = 0; k < recipients; ++k) {
+        escribir(lote,
+            LineaLote::contenido(LineaLote::armar(nombres.at(k), false, QStringLiteral("Hola a todos"), prog)), false);
+        ProcessStart::wait(ProcessStart::start(ProcessStart::resolve(lote, prog)));
+    }
+    const double desnudo = double(t.nsecsElapsed()) / 1e3 / recipients;
+
+    t.restart();
+    Despacho(rt, ventana).EnviarMensajes();
+    const double recorrido = double(t.nsecsElapsed()) / 1e3 / recipients;
+    const int enviados = ventana.mensajes().filas();
+    int ok = 0;
+    for (int k = 0; k < enviados; ++k)
+        ok += ventana.mensajes().modelo().fila(k).Resultado == QLatin1String("Enviado");
+
+    std::printf("send run: %d recipients, %d rows, %d sent, %lld boxes\n", recipients, enviados, ok,
+        static_cast<long long>(rt.m_cajas.size()));
+    std::printf("bare sh loop:          %9.1f us per recipient\n", desnudo);
+    std::printf("send run (EnviarMensajes): %9.1f us per recipient\n", recorrido);
+    std::printf("ratio run / bare:      %9.2f (goal < 1.5)\n", recorrido / desnudo);
+
+    // The log on its own, in a fresh window: rows 1-1000, then fill to 99,000, then 99,001-100,000.
+    frmMensajes lista(&ventana.m_ventana, ventana.m_esconder);
+    lista.mostrar();
+    const double primeras = porFila(lista, 1, 1000);
+    for (int k = 1001; k <= 99000; ++k) {
+        lista.agregarFila(QStringLiteral("EQUIPO%1").arg(k));
+        lista.completarUltimaFila(
+            2, QStringLiteral("Hola a todos"), QStringLiteral("Enviado"), QStringLiteral("14:05:33"));
+    }
+    QCoreApplication::processEvents();
+    const double ultimas = porFila(lista, 99001, 100000);
+    std::printf("log rows 1-1000:       %9.1f us per row (append, complete, repaint)\n", primeras);
+    std::printf("log rows 99001-100000: %9.1f us per row\n", ultimas);
+    std::printf("ratio late / early:    %9.2f (goal < 2), %d rows\n", ultimas / primeras, lista.filas());
+    return 0;
+}

@@ -1,0 +1,182 @@
+#include "dispatch/Despacho.h"
+
+#include "dispatch/LineaLote.h"
+#include "dispatch/Module1.h"
+#include "dispatch/ResultadoEnvio.h"
+#include "dispatch/VentanaEnvio.h"
+#include "dispatch/frmWait.h"
+#include "runtime/Archivos.h"
+#include "runtime/Runtime.h"
+#include "runtime/Texto.h"
+#include "sentlog/frmMensajes.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QWidget>
+
+#include <memory>
+
+namespace {
+
+// Failures of one dispatch other than a refused write, numbered as the program's
+// run-time errors are: the number goes into the box's title.
+struct Fallo
+{
+    int numero;
+    QString descripcion;
+};
+
+constexpr int kArchivoNoEncontrado = 53;
+constexpr int kErrorEntradaSalida = 57;
+constexpr int kFinDeArchivo = 62;
+
+// Locks the main window and shows the wait window; undone exactly once, on every way out.
+class EstadoOcupado
+{
+public:
+    EstadoOcupado(Runtime &rt, QWidget *principal)
+        : m_rt(rt)
+        , m_principal(principal)
+    {
+        m_rt.setHourglass(true);
+        if (m_principal)
+            m_principal->setEnabled(false);
+        m_espera = std::make_unique<frmWait>(m_principal);
+        m_espera->show();
+        m_espera->repaint();
+    }
+    ~EstadoOcupado() { restaurar(); }
+
+    void restaurar()
+    {
+        if (m_restaurado)
+            return;
+        m_restaurado = true;
+        m_rt.setHourglass(false);
+        if (m_principal)
+            m_principal->setEnabled(true);
+        m_espera->close();
+        m_espera.reset();
+    }
+
+private:
+    Runtime &m_rt;
+    QWidget *m_principal;
+    std::unique_ptr<frmWait> m_espera;
+    bool m_restaurado = false;
+};
+
+} // namespace
+
+Despacho::Despacho(Runtime &rt, VentanaEnvio &principal)
+    : m_rt(rt)
+    , m_principal(principal)
+{ }
+
+qint16 Despacho::EnviarADestino(const QString &destino, const QString &mensaje)
+{
+    frmMensajes &mensajes = m_principal.mensajes();
+    mensajes.mostrar();
+    const QString recortado = Texto::trimBlanks(destino);
+    const QString ruta = Texto::withTrailingSeparator(m_principal.rutaPrograma());
+    const QString rutaLote = ruta + QStringLiteral("ejecuta.bat");
+    const QString rutaSalida = ruta + QStringLiteral("mensaje.txt");
+
+    EstadoOcupado ocupado(m_rt, m_principal.ventana());
+    m_rt.saveSetting(QStringLiteral("EnviarMensaje"), QStringLiteral("Opciones"), QStringLiteral("Cerrar"),
+        QString::number(m_principal.estadoCerrar()));
+
+    const QString linea = LineaLote::armar(recortado, m_principal.grupoElegido(), mensaje, ruta);
+
+    if (Archivos::writeRefused(rutaLote)) {
+        ocupado.restaurar();
+        m_rt.msgBox(QStringLiteral("No se pudo escribir en el directorio del programa. Asegurese de que tiene "
+                                   "permisos y no este bloqueado contra escritura."),
+            Runtime::Icon::Critical, QStringLiteral("Error de escritura"));
+        m_rt.end();
+    }
+
+    auto fallar = [&](const Fallo &fallo, bool filaAgregada) -> qint16 {
+        if (!filaAgregada)
+            mensajes.agregarFila(recortado);
+        ocupado.restaurar();
+        m_rt.msgBox(
+            fallo.descripcion, Runtime::Icon::Critical, QStringLiteral("Error: ") + QString::number(fallo.numero));
+        return 0;
+    };
+
+    {
+        QSaveFile lote(rutaLote);
+        if (!lote.open(QIODevice::WriteOnly) || lote.write(LineaLote::contenido(linea)) < 0 || !lote.commit()) {
+            return fallar({ kErrorEntradaSalida,
+                              QStringLiteral("Error de E/S al escribir %1: %2").arg(rutaLote, lote.errorString()) },
+                false);
+        }
+    }
+
+    mensajes.agregarFila(recortado);
+
+    // Output left by an earlier recipient must never pass for this one's.
+    if (QFile::exists(rutaSalida) && !QFile::remove(rutaSalida)) {
+        return fallar({ kErrorEntradaSalida, QStringLiteral("No se pudo reemplazar %1").arg(rutaSalida) }, true);
+    }
+
+    const qint64 pid = m_rt.shell(rutaLote, Runtime::WindowStyle::MinimizedNoFocus);
+    if (pid == 0) {
+        // Nothing started, so nothing can have been sent: a failure, not a delivery to be
+        // read from whatever mensaje.txt happens to hold.
+        return fallar({ kArchivoNoEncontrado, QStringLiteral("No se pudo iniciar %1").arg(rutaLote) }, true);
+    }
+    EsperarProceso(m_rt, qint32(pid), mensajes);
+    m_rt.doEvents();
+
+    ocupado.restaurar();
+
+    QFile salida(rutaSalida);
+    if (!salida.open(QIODevice::ReadOnly)) {
+        return fallar({ kArchivoNoEncontrado,
+                          QStringLiteral("No se encontró el archivo %1: %2").arg(rutaSalida, salida.errorString()) },
+            true);
+    }
+    const QByteArray contenido = salida.read(64 * 1024);
+    salida.close();
+    if (contenido.isEmpty())
+        return fallar({ kFinDeArchivo, QStringLiteral("El archivo %1 está vacío").arg(rutaSalida) }, true);
+
+    return ResultadoEnvio::evaluar(ResultadoEnvio::primerCampo(contenido));
+}
+
+void Despacho::EnviarMensajes()
+{
+    m_rt.saveSetting(QStringLiteral("EnviarMensaje"), QStringLiteral("Opciones"), QStringLiteral("Cerrar"),
+        QString::number(m_principal.estadoCerrar()));
+    m_principal.mensajes().mostrar();
+
+    // The length is fixed at the start; the line itself is read afresh at every step,
+    // since the user may edit it at the yield after each recipient.
+    const qsizetype n = m_principal.textoDestino().size();
+    qsizetype s = 0;
+    for (qsizetype i = 1; i <= n; ++i) {
+        const QString linea = m_principal.textoDestino();
+        const bool corte = (i <= linea.size() && linea.at(i - 1) == QLatin1Char(' ')) || i == linea.size();
+        if (!corte)
+            continue;
+        const QString token = Texto::trimBlanks(linea.mid(s, i - s));
+        s = i;
+        // Two blanks in a row or a blank at the start give an empty token: there is nobody
+        // to send to, so it gets neither a `net send` nor a row.
+        if (token.isEmpty())
+            continue;
+
+        const qint16 resultado = EnviarADestino(token, m_principal.textoMensaje());
+        const bool enviado = resultado > 0;
+        frmMensajes &mensajes = m_principal.mensajes();
+        mensajes.completarUltimaFila(enviado ? 2 : 3, m_principal.textoMensaje(),
+            enviado ? QStringLiteral("Enviado") : QStringLiteral("Error"), Texto::timeOfDay(m_rt.currentTime()));
+        mensajes.repintar();
+        m_rt.doEvents();
+    }
+
+    m_principal.GuardarMRU();
+    m_principal.CargarMRU();
+}

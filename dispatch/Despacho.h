@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+class Runtime;
+class VentanaEnvio;
+
+// Sending: one `net send` per recipient through ejecuta.bat in the program directory,
+// its output captured in mensaje.txt beside it, and the send run over a whole
+// recipients line. Everything runs on the user-interface thread and blocks while the
+// child process runs.
+class Despacho final
+{
+public:
+    Despacho(Runtime &rt, VentanaEnvio &principal);
+
+    // Sends mensaje to one recipient and opens its row in the sent-messages list; 1 sent,
+    // 0 not sent. When ejecuta.bat may not be written the program ends after saying so.
+    qint16 EnviarADestino(const QString &destino, const QString &mensaje);
+
+    // What "&Enviar" does: every recipient of the recipients line in turn, each attempt
+    // completed as a row of the list, then the line goes to the recent list.
+    void EnviarMensajes();
+
+private:
+    Runtime &m_rt;
+    VentanaEnvio &m_principal;
+};

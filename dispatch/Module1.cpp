@@ -1,0 +1,21 @@
+#include "dispatch/Module1.h"
+
+#include "runtime/Runtime.h"
+#include "sentlog/frmMensajes.h"
+
+#include <exception>
+#include <new>
+
+void EsperarProceso(Runtime &rt, qint32 pid, frmMensajes &mensajes)
+{
+    try {
+        if (!rt.waitForProcess(pid))
+            return;
+        mensajes.repintar();
+        rt.doEvents();
+    } catch (const std::bad_alloc &) {
+        rt.msgBox(QStringLiteral("7: Memoria insuficiente"));
+    } catch (const std::exception &e) {
+        rt.msgBox(QStringLiteral("51: Error interno (%1)").arg(QString::fromLocal8Bit(e.what())));
+    }
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// What the output of one `net send` says: it was delivered when the first field of its
+// first line starts with "MENSAJE ENVIADO", in any case.
+namespace ResultadoEnvio {
+
+// The first field of the first line: leading blanks skipped; a field that opens with a
+// double quote runs to the next one (quotes dropped), any other to the first comma or
+// the end of the line. A leading empty line gives an empty field: output that does not
+// start with the marker was not a delivery.
+QString primerCampo(const QByteArray &salida);
+
+// 1 when the field starts with the marker, 0 otherwise.
+qint16 evaluar(const QString &campo);
+
+} // namespace ResultadoEnvio

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QWidget>
+
+class QTimer;
+
+// "Espere un momento...": stands over the main window while one recipient is served.
+// Each dispatch builds a fresh one, which places itself centred on the main window.
+class frmWait final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit frmWait(QWidget *principal);
+
+    // Where the window's outer frame goes, centred on the main window's outer frame, in
+    // pixels; the arithmetic is done in twips as floats, as the layout is given in twips.
+    static QPoint posicionCentrada(const QRect &principal, const QSize &propio);
+
+private:
+    QTimer *m_timer;
+};

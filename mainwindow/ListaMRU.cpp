@@ -1,0 +1,52 @@
+#include "mainwindow/ListaMRU.h"
+
+#include "addressbook/Module.h"
+#include "mainwindow/CajaDestinatarios.h"
+#include "runtime/Texto.h"
+
+namespace ListaMRU {
+
+namespace {
+const QString kInfo = QStringLiteral("Info");
+} // namespace
+
+QString rutaMRU(const Module &m)
+{
+    return m.rutaPrograma() + QStringLiteral("mru.ini");
+}
+
+void GuardarMRU(Module &m, const CajaDestinatarios &caja)
+{
+    const QString f = rutaMRU(m);
+    // Counts edited by hand are read as whole numbers clamped to 0..32767 (Module::leerCuenta),
+    // so Actual + 1 never overflows: it is only formed while Actual < Maximo.
+    const qint16 maximo = Module::leerCuenta(m.LeerIni(f, kInfo, QStringLiteral("Maximo"), QStringLiteral("5")));
+    const qint16 actual = Module::leerCuenta(m.LeerIni(f, kInfo, QStringLiteral("ActualMRU"), QStringLiteral("0")));
+    // One save for the whole shift; each write still fails (and is reported) on its own.
+    m.beginBatch(f);
+    if (actual < maximo) {
+        m.EscribirIni(f, kInfo, QStringLiteral("ActualMRU"), QString::number(actual + 1));
+        m.EscribirIni(f, kInfo, QString::number(actual + 1), caja.text());
+    } else {
+        for (int i = 1; i <= maximo; ++i)
+            m.EscribirIni(f, kInfo, QString::number(i), m.LeerIni(f, kInfo, QString::number(i + 1), QString()));
+        m.EscribirIni(f, kInfo, QString::number(maximo), caja.text());
+    }
+    m.endBatch();
+}
+
+void CargarMRU(Module &m, CajaDestinatarios &caja)
+{
+    const QString f = rutaMRU(m);
+    const QString kept = caja.text();
+    caja.clearItems();
+    caja.setText(kept);
+    const qint16 count = Module::leerCuenta(m.LeerIni(f, kInfo, QStringLiteral("Total"), QStringLiteral("5")));
+    for (int i = 1; i <= count; ++i) {
+        const QString v = Texto::trimBlanks(m.LeerIni(f, kInfo, QString::number(i), QString()));
+        if (!v.isEmpty())
+            caja.appendItem(v);
+    }
+}
+
+} // namespace ListaMRU

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Turns the text typed by the user into the bytes that smbclient hands to the pop-up
+// service: in the DOS code page, each line end as CR LF on the wire, and no longer than
+// the message buffer of smbclient. Nothing is dropped or changed silently: the result
+// tells what was replaced and what was cut.
+class MessageText final
+{
+public:
+    // smbclient reads at most this many bytes, counting the CR it adds before every LF.
+    static constexpr int maxWireBytes = 1598;
+
+    struct Prepared
+    {
+        QByteArray bytes; // what goes on smbclient's standard input (LF, not CR LF)
+        QString unmappable; // distinct characters the code page lacks, each sent as "?"
+        int droppedChars = 0; // characters cut from the end to respect maxWireBytes
+        bool codePageKnown = true;
+    };
+
+    // codePage is an iconv name such as "CP850".
+    static Prepared prepare(const QString &text, const QString &codePage);
+};

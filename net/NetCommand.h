@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The "net" command: "net send {NAME | * | /domain:GROUP} message words...".
+//
+// Output contract: the first line of standard output begins with "Mensaje enviado" only
+// when the message was delivered (to every member found, for a group). Any failure
+// gives a first line in Spanish saying what went wrong, the same text on standard error
+// and a non-zero exit code. Warnings about what was cut from or changed in the message
+// follow the first line, on both outputs.
+class NetCommand final
+{
+public:
+    enum ExitCode { Delivered = 0, NotDelivered = 1, Usage = 2 };
+
+    struct Result
+    {
+        int exitCode = Usage;
+        QStringList out; // lines for standard output
+        QStringList err; // lines for standard error
+    };
+
+    // iniPath: the net.ini to read (it need not exist). sender: the user name the
+    // message comes from.
+    NetCommand(QString iniPath, QString sender);
+
+    // arguments: everything after the program name.
+    Result run(const QStringList &arguments);
+
+    // A NetBIOS name that may be passed on: 1 to 15 characters, none of them a
+    // control character, blank or one of \ / : * ? " < > | + = ; , and not starting with "-".
+    static bool validName(const QString &name);
+
+    static QString usage();
+
+private:
+    QString m_iniPath;
+    QString m_sender;
+};

@@ -1,0 +1,162 @@
+#!/usr/bin/env bash
+# End-to-end check of the real program under a virtual X server with a tray host:
+# one instance per session, "-min" starting in the tray, the tray icon's click and
+# menu ("&Salir"), and SIGTERM ending it without leaving an icon behind.
+# Usage: tray_single_instance.sh /path/to/velrisa   (exit 77: skipped)
+set -u
+
+velrisa=${1:?usage: $0 /path/to/velrisa}
+
+if [ "${VELRISA_E2E_INNER:-}" != 1 ]; then
+    for tool in xvfb-run xauth trayer xdotool xwininfo; do
+        if ! command -v "$tool" >/dev/null 2>&1; then
+            echo "SKIP: $tool is not installed (scripts/deps.sh installs it)"
+            exit 77
+        fi
+    done
+    VELRISA_E2E_INNER=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
+
+work=$(mktemp -d /tmp/velrisa-e2e.XXXXXX)
+started=()
+failures=0
+
+cleanup() {
+    for pid in "${started[@]}"; do
+        kill -KILL "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+# Polls a command for up to $1 seconds.
+wait_for() {
+    local limit=$1
+    shift
+    local end=$((SECONDS + limit))
+    while [ $SECONDS -lt $end ]; do
+        "$@" && return 0
+        sleep 0.1
+    done
+    "$@"
+}
+
+# A fresh user session: its own runtime and configuration folders and its own copy of
+# the program directory.
+new_session() {
+    local name=$1
+    session=$work/$name
+    mkdir -p "$session/run" "$session/config" "$session/prog"
+    chmod 700 "$session/run"
+    cp "$velrisa" "$session/prog/velrisa"
+    export XDG_RUNTIME_DIR=$session/run XDG_CONFIG_HOME=$session/config
+    program=$session/prog/velrisa
+}
+
+start_program() {
+    "$program" "$@" >>"$session/output.txt" 2>&1 &
+    last_pid=$!
+    started+=("$last_pid")
+}
+
+# Processes running this session's copy of the program.
+instances() {
+    local n=0 p
+    for p in /proc/[0-9]*; do
+        [ "$(readlink "$p/exe" 2>/dev/null)" = "$program" ] && n=$((n + 1))
+    done
+    echo "$n"
+}
+
+tray_panel() {
+    xdotool search --class '^trayer$' 2>/dev/null | while read -r w; do
+        xwininfo -id "$w" 2>/dev/null | grep -q '"panel"' && echo "$w"
+    done | head -n 1
+}
+
+# Ids of the program's icons embedded in the tray host.
+tray_icons() {
+    xwininfo -tree -id "$panel" 2>/dev/null | grep '("velrisa" "Velrisa")' | awk '{ print $1 }'
+}
+icon_count_is() { [ "$(tray_icons | wc -l)" -eq "$1" ]; }
+
+main_window_shown() {
+    [ -n "$(xdotool search --all --onlyvisible --pid "$1" --name '^elrisa$' 2>/dev/null)" ]
+}
+main_window_hidden() { ! main_window_shown "$1"; }
+
+has_ended() { ! kill -0 "$1" 2>/dev/null; }
+
+# Waits for the process to end and checks its exit status.
+expect_end() {
+    local pid=$1 what=$2
+    if wait_for 10 has_ended "$pid"; then
+        wait "$pid"
+        local rc=$?
+        [ "$rc" -eq 0 ] || fail "$what: exit status $rc"
+    else
+        fail "$what: the program did not end"
+    fi
+}
+
+trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
+    --transparent false >/dev/null 2>&1 &
+started+=("$!")
+panel_ready() {
+    panel=$(tray_panel)
+    [ -n "$panel" ]
+}
+wait_for 10 panel_ready || {
+    echo "FAIL: the tray host did not start"
+    exit 1
+}
+
+echo "== second start leaves one instance and one tray icon; SIGTERM ends it"
+new_session single
+start_program
+first=$last_pid
+wait_for 10 main_window_shown "$first" || fail "the window did not appear"
+wait_for 10 icon_count_is 1 || fail "expected one tray icon, found $(tray_icons | wc -l)"
+start_program
+second=$last_pid
+expect_end "$second" "second start"
+sleep 0.5
+[ "$(instances)" -eq 1 ] || fail "expected one running instance, found $(instances)"
+has_ended "$first" && fail "the first instance ended"
+icon_count_is 1 || fail "after a second start: $(tray_icons | wc -l) tray icons"
+kill -TERM "$first"
+expect_end "$first" "SIGTERM"
+wait_for 5 icon_count_is 0 || fail "SIGTERM left $(tray_icons | wc -l) tray icons"
+
+echo "== -min starts in the tray; a click restores; the tray menu's Salir ends it"
+new_session minimised
+start_program -min
+pid=$last_pid
+wait_for 10 icon_count_is 1 || fail "-min: expected one tray icon, found $(tray_icons | wc -l)"
+sleep 0.5
+main_window_hidden "$pid" || fail "-min: the window is visible"
+has_ended "$pid" && fail "-min: the program ended"
+icon=$(tray_icons | head -n 1)
+if [ -n "$icon" ]; then
+    xdotool mousemove --window "$icon" 8 8 click 1
+    wait_for 10 main_window_shown "$pid" || fail "a click on the tray icon did not show the window"
+    xdotool mousemove --window "$icon" 8 8 click 3
+    # The menu takes the keyboard: S is the access key of "&Salir".
+    sleep 0.5
+    xdotool key s
+    expect_end "$pid" "tray menu Salir"
+    wait_for 5 icon_count_is 0 || fail "Salir left $(tray_icons | wc -l) tray icons"
+fi
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures failure(s); program output:"
+    cat "$work"/*/output.txt 2>/dev/null
+    exit 1
+fi
+echo "PASS"

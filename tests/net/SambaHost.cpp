@@ -1,0 +1,208 @@
+#include "SambaHost.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <algorithm>
+#include <sys/stat.h>
+
+namespace {
+
+bool writeFile(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
+}
+
+} // namespace
+
+SambaHost::SambaHost(const QString &dir, const Settings &settings)
+    : m_dir(dir)
+    , m_settings(settings)
+    , m_spool(dir + QStringLiteral("/spool"))
+    , m_conf(dir + QStringLiteral("/smb.conf"))
+{ }
+
+SambaHost::~SambaHost()
+{
+    stop();
+}
+
+QString SambaHost::writeClientConfig(const QString &dir, const QString &interfaces, const QString &workgroup)
+{
+    QDir().mkpath(dir + QStringLiteral("/client"));
+    const QString c = dir + QStringLiteral("/client");
+    const QString path = dir + QStringLiteral("/client.conf");
+    writeFile(path,
+        QStringLiteral("[global]\n"
+                       "workgroup = %1\n"
+                       "interfaces = %2\n"
+                       "bind interfaces only = yes\n"
+                       "name resolve order = bcast\n"
+                       "lock directory = %3\n"
+                       "state directory = %3\n"
+                       "cache directory = %3\n"
+                       "private dir = %3\n"
+                       "pid directory = %3\n")
+            .arg(workgroup, interfaces, c)
+            .toUtf8());
+    return path;
+}
+
+bool SambaHost::start()
+{
+    QDir root(m_dir);
+    for (const char *sub : { "state", "lock", "cache", "private", "pid", "ncalrpc", "spool" }) {
+        if (!root.mkpath(QString::fromLatin1(sub))) {
+            m_error = QStringLiteral("cannot create %1/%2").arg(m_dir, QString::fromLatin1(sub));
+            return false;
+        }
+    }
+    // The message command runs as the guest user: the spool must be open to it.
+    if (::chmod(QFile::encodeName(m_spool).constData(), 01777) != 0) {
+        m_error = QStringLiteral("cannot open the spool folder to everybody");
+        return false;
+    }
+
+    QString conf = QStringLiteral("[global]\n"
+                                  "netbios name = %1\n"
+                                  "workgroup = %2\n"
+                                  "server min protocol = NT1\n"
+                                  "smb ports = %3\n"
+                                  "interfaces = %4\n"
+                                  "bind interfaces only = yes\n"
+                                  "disable netbios = no\n"
+                                  "state directory = %5/state\n"
+                                  "lock directory = %5/lock\n"
+                                  "cache directory = %5/cache\n"
+                                  "private dir = %5/private\n"
+                                  "pid directory = %5/pid\n"
+                                  "ncalrpc dir = %5/ncalrpc\n"
+                                  "log level = 1\n")
+                       .arg(m_settings.netbiosName, m_settings.workgroup)
+                       .arg(m_settings.port)
+                       .arg(m_settings.interfaces, m_dir);
+    if (m_settings.acceptMessages) {
+        // One file per message, named "called.sender.N"; written under a temporary name
+        // first so that a reader never sees half a message.
+        conf += QStringLiteral("message command = /bin/sh -c 'n=$$; cat %s > %1/.%L.%f.$n; "
+                               "mv %1/.%L.%f.$n %1/%L.%f.$n; rm -f %s'\n")
+                    .arg(m_spool);
+    }
+    if (!writeFile(m_conf, conf.toUtf8())) {
+        m_error = QStringLiteral("cannot write %1").arg(m_conf);
+        return false;
+    }
+
+    m_smbd = launch(QStringLiteral("smbd"));
+    if (!m_smbd->waitForStarted(10000)) {
+        m_error = QStringLiteral("smbd did not start: %1").arg(m_smbd->errorString());
+        return false;
+    }
+    if (m_settings.nameService) {
+        m_nmbd = launch(QStringLiteral("nmbd"));
+        if (!m_nmbd->waitForStarted(10000)) {
+            m_error = QStringLiteral("nmbd did not start: %1").arg(m_nmbd->errorString());
+            return false;
+        }
+    }
+    if (!m_settings.netns.isEmpty())
+        return true; // not reachable from here; the caller polls through the namespace
+
+    QDeadlineTimer deadline(15000);
+    while (!deadline.hasExpired()) {
+        if (m_smbd->state() == QProcess::NotRunning) {
+            m_error = QStringLiteral("smbd ended at start:\n%1").arg(log());
+            return false;
+        }
+        QTcpSocket probe;
+        probe.connectToHost(m_settings.address, quint16(m_settings.port));
+        if (probe.waitForConnected(500))
+            return true;
+        QThread::msleep(50);
+    }
+    m_error = QStringLiteral("smbd does not accept connections on %1:%2\n%3")
+                  .arg(m_settings.address)
+                  .arg(m_settings.port)
+                  .arg(log());
+    return false;
+}
+
+std::unique_ptr<QProcess> SambaHost::launch(const QString &daemon)
+{
+    auto process = std::make_unique<QProcess>();
+    process->setProcessChannelMode(QProcess::MergedChannels);
+    process->setStandardOutputFile(m_dir + QLatin1Char('/') + daemon + QStringLiteral(".log"));
+    const QStringList args { QStringLiteral("-F"), QStringLiteral("--debug-stdout"), QStringLiteral("-s"), m_conf };
+    if (m_settings.netns.isEmpty()) {
+        process->start(daemon, args);
+    } else {
+        // "ip netns exec" replaces itself with the daemon, so the pid stays the daemon's.
+        process->start(QStringLiteral("ip"),
+            QStringList { QStringLiteral("netns"), QStringLiteral("exec"), m_settings.netns, daemon } + args);
+    }
+    return process;
+}
+
+void SambaHost::stop()
+{
+    for (auto *process : { m_nmbd.get(), m_smbd.get() }) {
+        if (!process || process->state() == QProcess::NotRunning)
+            continue;
+        process->terminate();
+        if (!process->waitForFinished(5000)) {
+            process->kill();
+            process->waitForFinished(5000);
+        }
+    }
+}
+
+QList<SambaHost::Message> SambaHost::messages() const
+{
+    QList<Message> result;
+    QDir spool(m_spool);
+    const QFileInfoList files = spool.entryInfoList(QDir::Files, QDir::Time | QDir::Reversed);
+    for (const QFileInfo &info : files) {
+        const QStringList parts = info.fileName().split(QLatin1Char('.'));
+        QFile file(info.filePath());
+        if (parts.size() != 3 || !file.open(QIODevice::ReadOnly))
+            continue;
+        result << Message { parts.at(0), parts.at(1), file.readAll() };
+    }
+    return result;
+}
+
+void SambaHost::clearSpool()
+{
+    QDir spool(m_spool);
+    for (const QString &name : spool.entryList(QDir::Files | QDir::Hidden))
+        spool.remove(name);
+}
+
+QString SambaHost::log() const
+{
+    QFile file(m_dir + QStringLiteral("/smbd.log"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll().right(4000)) : QString();
+}
+
+QByteArray SambaHost::run(
+    const QString &netns, const QString &program, const QStringList &arguments, int *exitCode, int timeoutMs)
+{
+    QProcess process;
+    if (netns.isEmpty())
+        process.start(program, arguments);
+    else
+        process.start(QStringLiteral("ip"),
+            QStringList { QStringLiteral("netns"), QStringLiteral("exec"), netns, program } + arguments);
+    const bool finished = process.waitForFinished(timeoutMs);
+    if (!finished) {
+        process.kill();
+        process.waitForFinished();
+    }
+    if (exitCode)
+        *exitCode = finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return process.readAllStandardOutput();
+}

@@ -1,0 +1,428 @@
+#include "addressbook/Module.h"
+#include "addressbook/frmEquipos.h"
+#include "fakes/FakeRuntime.h"
+#include "mainwindow/EntradaDestino.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+// The recipient controls on a plain window of the same control types as the main
+// window's, driven through the real widgets.
+class tst_EntradaDestino : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void sendButtonFollowsBothTexts_data();
+    void sendButtonFollowsBothTexts();
+    void choosingRecentLineEnablesSend();
+    void leavingBoxTrimsBlanksOnly_data();
+    void leavingBoxTrimsBlanksOnly();
+    void focusLossWithoutLeavingKeepsBlanks();
+    void listFollowsOptionInProperCaseAndSpanishOrder_data();
+    void listFollowsOptionInProperCaseAndSpanishOrder();
+    void lineFollowsListOrderNotMarkingOrder();
+    void clickReplacesTypedRecipients();
+    void switchingOptionKeepsLineAndDropsMarks();
+    void noAddressBookLeavesListAsItWas();
+    void showingWindowChoosesNoOption();
+    void editorClosingReloadsAndRefills_data();
+    void editorClosingReloadsAndRefills();
+
+private:
+    void escribirLibreta(const QStringList &equipos, const QStringList &redes);
+    QStringList filas() const;
+    void marcar(const QString &texto);
+    void activar();
+
+    QTemporaryDir m_dir;
+    QString m_ruta;
+    std::unique_ptr<FakeRuntime> m_rt;
+    std::unique_ptr<Module> m_module;
+    std::unique_ptr<QWidget> m_ventana;
+    QComboBox *m_txtDestino = nullptr;
+    QRadioButton *m_opt[2] = {};
+    QListWidget *m_cmbDestino = nullptr;
+    QPushButton *m_command1 = nullptr;
+    QLineEdit *m_txtMensaje = nullptr;
+    QPushButton *m_cmdEnviar = nullptr;
+    EntradaDestino *m_entrada = nullptr;
+};
+
+void tst_EntradaDestino::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_dir.filePath(QStringLiteral("run"))));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("config"))));
+    QDir(m_dir.path()).mkpath(QStringLiteral("run"));
+    QLocale::setDefault(QLocale::c());
+}
+
+void tst_EntradaDestino::init()
+{
+    const QString programa = m_dir.filePath(QString::fromLatin1(QTest::currentTestFunction()));
+    QDir().mkpath(programa);
+    m_ruta = programa + QLatin1Char('/');
+    m_rt = std::make_unique<FakeRuntime>();
+    m_module = std::make_unique<Module>(*m_rt, m_ruta);
+
+    m_ventana = std::make_unique<QWidget>();
+    m_txtDestino = new QComboBox(m_ventana.get());
+    m_txtDestino->setEditable(true);
+    m_txtDestino->setObjectName(QStringLiteral("txtDestino"));
+    m_opt[0] = new QRadioButton(QStringLiteral("Equipo"), m_ventana.get());
+    m_opt[1] = new QRadioButton(QStringLiteral("Grupo de trabajo/dominio"), m_ventana.get());
+    m_cmbDestino = new QListWidget(m_ventana.get());
+    m_cmbDestino->setSortingEnabled(true);
+    m_cmbDestino->setSelectionMode(QAbstractItemView::MultiSelection);
+    m_command1 = new QPushButton(QStringLiteral("&Añadir / Eliminar elementos"), m_ventana.get());
+    m_txtMensaje = new QLineEdit(m_ventana.get());
+    m_cmdEnviar = new QPushButton(QStringLiteral("&Enviar"), m_ventana.get());
+    m_cmdEnviar->setEnabled(false);
+    m_txtDestino->setGeometry(96, 28, 477, 21);
+    m_opt[0]->setGeometry(96, 55, 81, 17);
+    m_opt[1]->setGeometry(192, 55, 169, 17);
+    m_cmbDestino->setGeometry(96, 75, 476, 82);
+    m_command1->setGeometry(402, 165, 169, 21);
+    m_txtMensaje->setGeometry(96, 212, 473, 21);
+    m_cmdEnviar->setGeometry(496, 256, 81, 41);
+    // The same order as the main window: the options come first.
+    QWidget::setTabOrder(m_opt[0], m_opt[1]);
+    QWidget::setTabOrder(m_opt[1], m_txtMensaje);
+    QWidget::setTabOrder(m_txtMensaje, m_cmdEnviar);
+    QWidget::setTabOrder(m_cmdEnviar, m_command1);
+    QWidget::setTabOrder(m_command1, m_cmbDestino);
+    QWidget::setTabOrder(m_cmbDestino, m_txtDestino);
+    m_ventana->resize(584, 303);
+    m_entrada = new EntradaDestino(*m_rt, *m_module, m_txtDestino, m_opt[0], m_opt[1], m_cmbDestino, m_command1,
+        m_txtMensaje, m_cmdEnviar, m_ventana.get());
+}
+
+void tst_EntradaDestino::cleanup()
+{
+    m_ventana.reset();
+    m_module.reset();
+    m_rt.reset();
+}
+
+void tst_EntradaDestino::escribirLibreta(const QStringList &equipos, const QStringList &redes)
+{
+    m_module->ListaEquipos = equipos;
+    m_module->TotalEquipos = qint16(equipos.size());
+    m_module->ListaRedes = redes;
+    m_module->TotalRedes = qint16(redes.size());
+    m_module->GuardarListas();
+    QVERIFY(QFile::exists(m_module->rutaLibreta()));
+}
+
+QStringList tst_EntradaDestino::filas() const
+{
+    QStringList textos;
+    for (int i = 0; i < m_cmbDestino->count(); ++i)
+        textos << m_cmbDestino->item(i)->text();
+    return textos;
+}
+
+void tst_EntradaDestino::marcar(const QString &texto)
+{
+    const QList<QListWidgetItem *> encontradas = m_cmbDestino->findItems(texto, Qt::MatchExactly);
+    QCOMPARE(encontradas.size(), 1);
+    const QRect rect = m_cmbDestino->visualItemRect(encontradas.first());
+    QTest::mouseClick(m_cmbDestino->viewport(), Qt::LeftButton, {}, rect.center());
+}
+
+void tst_EntradaDestino::activar()
+{
+    m_ventana->show();
+    QApplication::setActiveWindow(m_ventana.get());
+    QVERIFY(QTest::qWaitForWindowActive(m_ventana.get()));
+}
+
+void tst_EntradaDestino::sendButtonFollowsBothTexts_data()
+{
+    QTest::addColumn<QString>("destino");
+    QTest::addColumn<QString>("mensaje");
+    QTest::addColumn<bool>("habilitado");
+    QTest::newRow("both empty") << QString() << QString() << false;
+    QTest::newRow("recipients only") << QStringLiteral("pc1") << QString() << false;
+    QTest::newRow("message only") << QString() << QStringLiteral("hola") << false;
+    QTest::newRow("both") << QStringLiteral("pc1") << QStringLiteral("hola") << true;
+    QTest::newRow("one blank recipient") << QStringLiteral(" ") << QStringLiteral("hola") << true;
+    QTest::newRow("one blank message") << QStringLiteral("pc1") << QStringLiteral(" ") << true;
+}
+
+void tst_EntradaDestino::sendButtonFollowsBothTexts()
+{
+    QFETCH(QString, destino);
+    QFETCH(QString, mensaje);
+    QFETCH(bool, habilitado);
+    activar();
+    m_txtMensaje->setText(mensaje);
+    m_txtDestino->setFocus();
+    QTest::keyClicks(m_txtDestino, destino);
+    QCOMPARE(m_txtDestino->currentText(), destino);
+    QCOMPARE(m_cmdEnviar->isEnabled(), habilitado);
+
+    // Taking the recipients away again disables it whatever the message.
+    m_txtDestino->setEditText(QString());
+    QVERIFY(!m_cmdEnviar->isEnabled());
+}
+
+void tst_EntradaDestino::choosingRecentLineEnablesSend()
+{
+    activar();
+    m_txtMensaje->setText(QStringLiteral("hola"));
+    m_txtDestino->addItems({ QStringLiteral("pc1 pc2"), QStringLiteral("pc3") });
+    m_txtDestino->setEditText(QString());
+    QVERIFY(!m_cmdEnviar->isEnabled());
+    m_txtDestino->setFocus();
+    QTest::keyClick(m_txtDestino, Qt::Key_Down);
+    QVERIFY(!m_txtDestino->currentText().isEmpty());
+    QVERIFY(m_cmdEnviar->isEnabled());
+}
+
+void tst_EntradaDestino::leavingBoxTrimsBlanksOnly_data()
+{
+    QTest::addColumn<QString>("tecleado");
+    QTest::addColumn<QString>("esperado");
+    QTest::newRow("around") << QStringLiteral("  pc1 pc2  ") << QStringLiteral("pc1 pc2");
+    QTest::newRow("two blanks inside stay") << QStringLiteral(" pc1  pc2 ") << QStringLiteral("pc1  pc2");
+    QTest::newRow("tab is no blank") << QStringLiteral("\tpc1 ") << QStringLiteral("\tpc1");
+    QTest::newRow("only blanks") << QStringLiteral("   ") << QString();
+    QTest::newRow("nothing to trim") << QStringLiteral("pc1") << QStringLiteral("pc1");
+}
+
+void tst_EntradaDestino::leavingBoxTrimsBlanksOnly()
+{
+    QFETCH(QString, tecleado);
+    QFETCH(QString, esperado);
+    activar();
+    m_txtMensaje->setText(QStringLiteral("hola"));
+    m_txtDestino->setFocus();
+    m_txtDestino->setEditText(tecleado);
+    QVERIFY(m_cmdEnviar->isEnabled());
+
+    // Moving on with the keyboard or with the mouse is leaving the box.
+    m_txtMensaje->setFocus(Qt::TabFocusReason);
+    QCOMPARE(m_txtDestino->currentText(), esperado);
+    QCOMPARE(m_cmdEnviar->isEnabled(), !esperado.isEmpty());
+
+    m_txtDestino->setFocus();
+    m_txtDestino->setEditText(tecleado);
+    QTest::mouseClick(m_cmbDestino->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+    QVERIFY(!m_txtDestino->hasFocus());
+    QCOMPARE(m_txtDestino->currentText(), esperado);
+}
+
+void tst_EntradaDestino::focusLossWithoutLeavingKeepsBlanks()
+{
+    activar();
+    m_txtDestino->setFocus();
+    QTest::keyClicks(m_txtDestino, QStringLiteral(" pc1 "));
+
+    // Another program taking the focus is not leaving the box.
+    QFocusEvent otraAplicacion(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QApplication::sendEvent(m_txtDestino, &otraAplicacion);
+    QCOMPARE(m_txtDestino->currentText(), QStringLiteral(" pc1 "));
+
+    // Nor is the window being disabled around it while a send runs.
+    m_ventana->setEnabled(false);
+    QCOMPARE(m_txtDestino->currentText(), QStringLiteral(" pc1 "));
+    m_ventana->setEnabled(true);
+
+    // Leaving it afterwards still tidies it.
+    m_txtDestino->setFocus();
+    m_txtDestino->clearFocus();
+    QCOMPARE(m_txtDestino->currentText(), QStringLiteral("pc1"));
+}
+
+void tst_EntradaDestino::listFollowsOptionInProperCaseAndSpanishOrder_data()
+{
+    QTest::addColumn<int>("opcion");
+    QTest::addColumn<QStringList>("esperado");
+    QTest::newRow("Equipo") << 0
+                            << QStringList { QStringLiteral("Alfa"), QStringLiteral("Álvaro Núñez"),
+                                   QStringLiteral("Pepe Garcia"), QStringLiteral("Servidor1"),
+                                   QStringLiteral("Über-Pc") };
+    QTest::newRow("Grupo") << 1
+                           << QStringList { QStringLiteral("Dominio"), QStringLiteral("Nube"), QStringLiteral("Ñandú"),
+                                  QStringLiteral("Trabajo") };
+}
+
+void tst_EntradaDestino::listFollowsOptionInProperCaseAndSpanishOrder()
+{
+    QFETCH(int, opcion);
+    QFETCH(QStringList, esperado);
+    escribirLibreta({ QStringLiteral("SERVIDOR1"), QStringLiteral("pepe garcia"), QStringLiteral("ÁLVARO NÚÑEZ"),
+                        QStringLiteral("alfa"), QStringLiteral("über-pc") },
+        { QStringLiteral("TRABAJO"), QStringLiteral("ñandú"), QStringLiteral("dominio"), QStringLiteral("NUBE") });
+    activar();
+    QTest::mouseClick(m_opt[opcion], Qt::LeftButton);
+    QVERIFY(m_opt[opcion]->isChecked());
+    QCOMPARE(filas(), esperado);
+    // Choosing an option does not touch the recipients line.
+    QCOMPARE(m_txtDestino->currentText(), QString());
+}
+
+void tst_EntradaDestino::lineFollowsListOrderNotMarkingOrder()
+{
+    escribirLibreta({ QStringLiteral("SERVIDOR1"), QStringLiteral("ana"), QStringLiteral("pepe garcia") }, {});
+    m_txtMensaje->setText(QStringLiteral("hola"));
+    activar();
+    QTest::mouseClick(m_opt[0], Qt::LeftButton);
+    QCOMPARE(
+        filas(), (QStringList { QStringLiteral("Ana"), QStringLiteral("Pepe Garcia"), QStringLiteral("Servidor1") }));
+
+    marcar(QStringLiteral("Servidor1"));
+    QCOMPARE(m_txtDestino->currentText(), QStringLiteral("Servidor1 "));
+    QVERIFY(m_cmdEnviar->isEnabled());
+    marcar(QStringLiteral("Ana"));
+    QCOMPARE(m_txtDestino->currentText(), QStringLiteral("Ana Servidor1 "));
+    marcar(QStringLiteral("Pepe Garcia"));
+    QCOMPARE(m_txtDestino->currentText(), QStringLiteral("Ana Pepe Garcia Servidor1 "));
+
+    // A second click unmarks; with nothing marked the line is empty and sending is off.
+    marcar(QStringLiteral("Pepe Garcia"));
+    QCOMPARE(m_txtDestino->currentText(), QStringLiteral("Ana Servidor1 "));
+    marcar(QStringLiteral("Servidor1"));
+    marcar(QStringLiteral("Ana"));
+    QCOMPARE(m_txtDestino->currentText(), QString());
+    QVERIFY(!m_cmdEnviar->isEnabled());
+
+    // The space bar marks the current entry like a click.
+    m_cmbDestino->setFocus();
+    m_cmbDestino->setCurrentRow(1, QItemSelectionModel::NoUpdate);
+    QTest::keyClick(m_cmbDestino, Qt::Key_Space);
+    QCOMPARE(m_txtDestino->currentText(), QStringLiteral("Pepe Garcia "));
+}
+
+void tst_EntradaDestino::clickReplacesTypedRecipients()
+{
+    escribirLibreta({ QStringLiteral("pc1"), QStringLiteral("pc2") }, {});
+    activar();
+    m_txtDestino->setFocus();
+    QTest::keyClicks(m_txtDestino, QStringLiteral("tecleado otro"));
+    QTest::mouseClick(m_opt[0], Qt::LeftButton);
+    QCOMPARE(m_txtDestino->currentText(), QStringLiteral("tecleado otro"));
+    marcar(QStringLiteral("Pc2"));
+    QCOMPARE(m_txtDestino->currentText(), QStringLiteral("Pc2 "));
+}
+
+void tst_EntradaDestino::switchingOptionKeepsLineAndDropsMarks()
+{
+    escribirLibreta({ QStringLiteral("pc1"), QStringLiteral("pc2") }, { QStringLiteral("grupo") });
+    m_txtMensaje->setText(QStringLiteral("hola"));
+    activar();
+    QTest::mouseClick(m_opt[0], Qt::LeftButton);
+    marcar(QStringLiteral("Pc1"));
+    marcar(QStringLiteral("Pc2"));
+    QCOMPARE(m_txtDestino->currentText(), QStringLiteral("Pc1 Pc2 "));
+
+    QTest::mouseClick(m_opt[1], Qt::LeftButton);
+    QVERIFY(m_opt[1]->isChecked());
+    QVERIFY(!m_opt[0]->isChecked());
+    QCOMPARE(filas(), QStringList { QStringLiteral("Grupo") });
+    QVERIFY(m_cmbDestino->selectedItems().isEmpty());
+    QCOMPARE(m_txtDestino->currentText(), QStringLiteral("Pc1 Pc2 "));
+    QVERIFY(m_cmdEnviar->isEnabled());
+
+    // And back: the computers come back unmarked, the line still stands.
+    QTest::mouseClick(m_opt[0], Qt::LeftButton);
+    QCOMPARE(filas(), (QStringList { QStringLiteral("Pc1"), QStringLiteral("Pc2") }));
+    QVERIFY(m_cmbDestino->selectedItems().isEmpty());
+    QCOMPARE(m_txtDestino->currentText(), QStringLiteral("Pc1 Pc2 "));
+}
+
+void tst_EntradaDestino::noAddressBookLeavesListAsItWas()
+{
+    // The in-memory book has names, yet without the file no option fills the list.
+    m_module->ListaEquipos = { QStringLiteral("pc1") };
+    m_module->TotalEquipos = 1;
+    activar();
+    QTest::mouseClick(m_opt[0], Qt::LeftButton);
+    QTest::mouseClick(m_opt[1], Qt::LeftButton);
+    QCOMPARE(m_cmbDestino->count(), 0);
+    QVERIFY(!QFile::exists(m_module->rutaLibreta()));
+
+    // A list filled while the file existed stays as it is once it is gone.
+    escribirLibreta({ QStringLiteral("pc1") }, { QStringLiteral("grupo") });
+    QTest::mouseClick(m_opt[0], Qt::LeftButton);
+    QCOMPARE(filas(), QStringList { QStringLiteral("Pc1") });
+    QVERIFY(QFile::remove(m_module->rutaLibreta()));
+    QTest::mouseClick(m_opt[1], Qt::LeftButton);
+    QCOMPARE(filas(), QStringList { QStringLiteral("Pc1") });
+}
+
+void tst_EntradaDestino::showingWindowChoosesNoOption()
+{
+    escribirLibreta({ QStringLiteral("pc1") }, { QStringLiteral("grupo") });
+    activar();
+    m_opt[0]->setFocus(Qt::TabFocusReason);
+    QVERIFY(m_opt[0]->hasFocus());
+    // Tabbing through the options by keyboard does not choose one either.
+    QTest::keyClick(m_opt[0], Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QVERIFY(!m_opt[0]->isChecked());
+    QVERIFY(!m_opt[1]->isChecked());
+    QCOMPARE(m_cmbDestino->count(), 0);
+}
+
+void tst_EntradaDestino::editorClosingReloadsAndRefills_data()
+{
+    QTest::addColumn<int>("opcion"); // -1: none chosen
+    QTest::addColumn<QStringList>("esperado");
+    QTest::newRow("Equipo chosen") << 0 << QStringList { QStringLiteral("Nuevo Pc"), QStringLiteral("Pc1") };
+    QTest::newRow("Grupo chosen") << 1 << QStringList { QStringLiteral("Grupo") };
+    QTest::newRow("none chosen") << -1 << QStringList { QStringLiteral("Grupo") };
+}
+
+void tst_EntradaDestino::editorClosingReloadsAndRefills()
+{
+    QFETCH(int, opcion);
+    QFETCH(QStringList, esperado);
+    escribirLibreta({ QStringLiteral("pc1") }, { QStringLiteral("grupo") });
+    activar();
+    if (opcion >= 0)
+        QTest::mouseClick(m_opt[opcion], Qt::LeftButton);
+
+    // In the editor, add a computer and close it; the list then shows the reloaded book.
+    m_rt->m_inputAnswers = { QStringLiteral("nuevo pc") };
+    bool visto = false;
+    QTimer sondeo;
+    sondeo.setInterval(20);
+    connect(&sondeo, &QTimer::timeout, this, [&] {
+        auto *editor = qobject_cast<frmEquipos *>(QApplication::activeModalWidget());
+        if (!editor)
+            return;
+        sondeo.stop();
+        visto = editor->isModal() && editor->parentWidget() == m_ventana.get();
+        QTest::mouseClick(editor->findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
+        QTest::keyClick(editor, Qt::Key_Escape);
+    });
+    sondeo.start();
+    QTest::mouseClick(m_command1, Qt::LeftButton);
+    QVERIFY(visto);
+    QVERIFY(!sondeo.isActive());
+    QCOMPARE(m_module->TotalEquipos, qint16(2));
+    QCOMPARE(filas(), esperado);
+    // The options are as they were.
+    QCOMPARE(m_opt[0]->isChecked(), opcion == 0);
+    QCOMPARE(m_opt[1]->isChecked(), opcion == 1);
+}
+
+QTEST_MAIN(tst_EntradaDestino)
+#include "tst_EntradaDestino.moc"

@@ -1,0 +1,251 @@
+#include "mainwindow/EntradaMensaje.h"
+#include "runtime/Texto.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+// The message box on a plain window with the main window's control types.
+class tst_EntradaMensaje : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void startsWithOrdinaryText();
+    void lengthLimitRefusesTypingAndPasting_data();
+    void lengthLimitRefusesTypingAndPasting();
+    void sendButtonFollowsMessage();
+    void blankMessageDisablesSendOnLeaving();
+    void keywordSwapsPictureForGood_data();
+    void keywordSwapsPictureForGood();
+    void enterStillReachesTheWindow();
+    void disabledWindowKeepsBlanks();
+
+private:
+    void activar();
+    void salir();
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<QWidget> m_ventana;
+    QComboBox *m_txtDestino = nullptr;
+    QLineEdit *m_txtMensaje = nullptr;
+    QLineEdit *m_otro = nullptr;
+    QPushButton *m_cmdEnviar = nullptr;
+    EntradaMensaje *m_entrada = nullptr;
+    int m_cambiosDeFondo = 0;
+};
+
+void tst_EntradaMensaje::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_dir.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("config"))));
+    QLocale::setDefault(QLocale::c());
+}
+
+void tst_EntradaMensaje::init()
+{
+    m_cambiosDeFondo = 0;
+    m_ventana = std::make_unique<QWidget>();
+    m_txtDestino = new QComboBox(m_ventana.get());
+    m_txtDestino->setEditable(true);
+    m_txtDestino->setGeometry(96, 28, 477, 21);
+    m_txtMensaje = new QLineEdit(m_ventana.get());
+    m_txtMensaje->setGeometry(96, 212, 473, 21);
+    m_otro = new QLineEdit(m_ventana.get());
+    m_otro->setGeometry(96, 100, 100, 21);
+    m_cmdEnviar = new QPushButton(QStringLiteral("&Enviar"), m_ventana.get());
+    m_cmdEnviar->setGeometry(496, 256, 81, 41);
+    m_cmdEnviar->setEnabled(false);
+    m_entrada = new EntradaMensaje(
+        m_txtMensaje, m_txtDestino, m_cmdEnviar, [this] { ++m_cambiosDeFondo; }, m_ventana.get());
+    m_ventana->resize(584, 303);
+}
+
+void tst_EntradaMensaje::cleanup()
+{
+    m_ventana.reset();
+}
+
+void tst_EntradaMensaje::activar()
+{
+    m_ventana->show();
+    QApplication::setActiveWindow(m_ventana.get());
+    QVERIFY(QTest::qWaitForWindowActive(m_ventana.get()));
+    m_txtMensaje->setFocus();
+}
+
+void tst_EntradaMensaje::salir()
+{
+    m_otro->setFocus(Qt::TabFocusReason);
+    QVERIFY(!m_txtMensaje->hasFocus());
+}
+
+void tst_EntradaMensaje::startsWithOrdinaryText()
+{
+    activar();
+    QCOMPARE(m_txtMensaje->text(), QStringLiteral("Escriba su mensaje"));
+    QVERIFY(m_txtMensaje->placeholderText().isEmpty());
+    // Focus leaves the text in place; so any recipient enables sending at once.
+    QVERIFY(!m_cmdEnviar->isEnabled());
+    m_txtDestino->setEditText(QStringLiteral("pc1"));
+    // The recipients box is not watched here; the next message change applies the rule.
+    QTest::keyClick(m_txtMensaje, Qt::Key_End);
+    QTest::keyClick(m_txtMensaje, Qt::Key_Exclam);
+    QCOMPARE(m_txtMensaje->text(), QStringLiteral("Escriba su mensaje!"));
+    QVERIFY(m_cmdEnviar->isEnabled());
+}
+
+void tst_EntradaMensaje::lengthLimitRefusesTypingAndPasting_data()
+{
+    QTest::addColumn<int>("antes");
+    QTest::addColumn<QString>("tecleado");
+    QTest::addColumn<bool>("pegar");
+    QTest::addColumn<int>("despues");
+    QTest::newRow("255th typed") << 254 << QStringLiteral("x") << false << 255;
+    QTest::newRow("256th typed") << 255 << QStringLiteral("x") << false << 255;
+    QTest::newRow("typing past the end") << 250 << QStringLiteral("abcdefghij") << false << 255;
+    QTest::newRow("paste that fits") << 245 << QStringLiteral("abcdefghij") << true << 255;
+    QTest::newRow("paste past the end") << 250 << QStringLiteral("abcdefghij") << true << 255;
+    QTest::newRow("paste into a full box") << 255 << QStringLiteral("abc") << true << 255;
+    QTest::newRow("accented letters count once") << 254 << QStringLiteral("ñá") << false << 255;
+}
+
+void tst_EntradaMensaje::lengthLimitRefusesTypingAndPasting()
+{
+    QFETCH(int, antes);
+    QFETCH(QString, tecleado);
+    QFETCH(bool, pegar);
+    QFETCH(int, despues);
+    activar();
+    const QString inicial(antes, QLatin1Char('m'));
+    m_txtMensaje->setText(inicial);
+    m_txtMensaje->end(false);
+    if (pegar) {
+        QApplication::clipboard()->setText(tecleado);
+        QTest::keyClick(m_txtMensaje, Qt::Key_V, Qt::ControlModifier);
+    } else {
+        // Letter by letter, accented ones included (keyClicks knows only ASCII).
+        for (const QChar letra : tecleado)
+            QTest::sendKeyEvent(QTest::Click, m_txtMensaje, Qt::Key_A, QString(letra), Qt::NoModifier);
+    }
+    QCOMPARE(m_txtMensaje->text().size(), despues);
+    QVERIFY(m_txtMensaje->text().startsWith(inicial));
+    QCOMPARE(m_txtMensaje->text().mid(antes), tecleado.left(despues - antes));
+
+    // Text assigned by the program is held to the same limit.
+    m_txtMensaje->setText(QString(300, QLatin1Char('z')));
+    QCOMPARE(m_txtMensaje->text().size(), 255);
+}
+
+void tst_EntradaMensaje::sendButtonFollowsMessage()
+{
+    activar();
+    m_txtDestino->setEditText(QStringLiteral("pc1"));
+    m_txtMensaje->selectAll();
+    QTest::keyClick(m_txtMensaje, Qt::Key_Delete);
+    QCOMPARE(m_txtMensaje->text(), QString());
+    QVERIFY(!m_cmdEnviar->isEnabled());
+    QTest::keyClick(m_txtMensaje, Qt::Key_H);
+    QVERIFY(m_cmdEnviar->isEnabled());
+    QTest::keyClick(m_txtMensaje, Qt::Key_Backspace);
+    QVERIFY(!m_cmdEnviar->isEnabled());
+}
+
+void tst_EntradaMensaje::blankMessageDisablesSendOnLeaving()
+{
+    activar();
+    m_txtDestino->setEditText(QStringLiteral("pc1"));
+    m_txtMensaje->clear();
+    QTest::keyClicks(m_txtMensaje, QStringLiteral(" "));
+    QVERIFY(m_cmdEnviar->isEnabled());
+    salir();
+    QCOMPARE(m_txtMensaje->text(), QString());
+    QVERIFY(!m_cmdEnviar->isEnabled());
+
+    // Blanks inside stay, tabs are no blanks.
+    m_txtMensaje->setFocus();
+    m_txtMensaje->setText(QStringLiteral("  hola  a\ttodos\t "));
+    salir();
+    QCOMPARE(m_txtMensaje->text(), QStringLiteral("hola  a\ttodos\t"));
+    QVERIFY(m_cmdEnviar->isEnabled());
+}
+
+void tst_EntradaMensaje::keywordSwapsPictureForGood_data()
+{
+    QTest::addColumn<QString>("tecleado");
+    QTest::addColumn<int>("alTeclear"); // picture changes once typing is over
+    QTest::addColumn<int>("alSalir"); // picture changes once the box is left
+    QTest::newRow("lower case") << QStringLiteral("colorofvelrisa") << 1 << 1;
+    QTest::newRow("upper case") << QStringLiteral("COLOROFVELRISA") << 1 << 1;
+    QTest::newRow("mixed case") << QStringLiteral("ColorOfVelrisa") << 1 << 1;
+    QTest::newRow("leading blank") << QStringLiteral(" colorofvelrisa") << 0 << 1;
+    QTest::newRow("blanks typed after it") << QStringLiteral("COLOROFVELRISA  ") << 1 << 1;
+    QTest::newRow("among other text") << QStringLiteral("el colorofvelrisa") << 0 << 0;
+    QTest::newRow("one letter short") << QStringLiteral("colorofvelris") << 0 << 0;
+}
+
+void tst_EntradaMensaje::keywordSwapsPictureForGood()
+{
+    QFETCH(QString, tecleado);
+    QFETCH(int, alTeclear);
+    QFETCH(int, alSalir);
+    activar();
+    m_txtMensaje->clear();
+    QTest::keyClicks(m_txtMensaje, tecleado);
+    QCOMPARE(m_cambiosDeFondo, alTeclear);
+    QCOMPARE(m_entrada->fondoAlternativo(), alTeclear == 1);
+    salir();
+    QCOMPARE(m_cambiosDeFondo, alSalir);
+
+    // The keyword stays in the box as an ordinary message.
+    QCOMPARE(m_txtMensaje->text(), Texto::trimBlanks(tecleado));
+
+    // Changing the text afterwards never puts the first picture back nor swaps again.
+    m_txtMensaje->setFocus();
+    QTest::keyClick(m_txtMensaje, Qt::Key_Backspace);
+    QCOMPARE(m_cambiosDeFondo, alSalir);
+    QCOMPARE(m_entrada->fondoAlternativo(), alSalir == 1);
+    if (alSalir == 1) {
+        m_txtMensaje->setText(QStringLiteral("colorOFvelrisa"));
+        QCOMPARE(m_cambiosDeFondo, 1);
+    }
+}
+
+void tst_EntradaMensaje::enterStillReachesTheWindow()
+{
+    activar();
+    m_txtDestino->setEditText(QStringLiteral("pc1"));
+    QSignalSpy intro(m_txtMensaje, &QLineEdit::returnPressed);
+    QTest::keyClick(m_txtMensaje, Qt::Key_Return);
+    QCOMPARE(intro.count(), 1);
+    QCOMPARE(m_txtMensaje->text(), QStringLiteral("Escriba su mensaje"));
+}
+
+void tst_EntradaMensaje::disabledWindowKeepsBlanks()
+{
+    activar();
+    m_txtMensaje->setText(QStringLiteral(" hola "));
+    // A send run disables the window around the box: the message it reads must not change.
+    m_ventana->setEnabled(false);
+    QCOMPARE(m_txtMensaje->text(), QStringLiteral(" hola "));
+    m_ventana->setEnabled(true);
+    m_txtMensaje->setFocus();
+    salir();
+    QCOMPARE(m_txtMensaje->text(), QStringLiteral("hola"));
+}
+
+QTEST_MAIN(tst_EntradaMensaje)
+#include "tst_EntradaMensaje.moc"

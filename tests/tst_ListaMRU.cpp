@@ -1,0 +1,230 @@
+#include "addressbook/Module.h"
+#include "fakes/FakeRuntime.h"
+#include "mainwindow/CajaDestinatarios.h"
+#include "mainwindow/ComboDestinatarios.h"
+#include "mainwindow/ListaMRU.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+namespace {
+// A recipients box without a window; clearing it empties the text, as the real one does.
+class CajaPrueba final : public CajaDestinatarios
+{
+public:
+    QString m_text;
+    QStringList m_items;
+    QString text() const override { return m_text; }
+    void setText(const QString &text) override { m_text = text; }
+    void clearItems() override
+    {
+        m_items.clear();
+        m_text.clear();
+    }
+    void appendItem(const QString &item) override { m_items.append(item); }
+};
+} // namespace
+
+class tst_ListaMRU : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_tmp;
+    int m_serial = 0;
+
+    QString newDir()
+    {
+        const QString name = QStringLiteral("p%1").arg(++m_serial);
+        QDir(m_tmp.path()).mkdir(name);
+        return m_tmp.filePath(name) + QLatin1Char('/');
+    }
+    static void put(const QString &path, const QByteArray &bytes)
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+    static QByteArray get(const QString &path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    static void send(Module &m, CajaPrueba &caja, const QString &line)
+    {
+        caja.m_text = line;
+        ListaMRU::GuardarMRU(m, caja);
+        ListaMRU::CargarMRU(m, caja);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_tmp.isValid());
+        qputenv("XDG_RUNTIME_DIR", m_tmp.filePath(QStringLiteral("run")).toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", m_tmp.filePath(QStringLiteral("config")).toLocal8Bit());
+    }
+
+    void firstLineCreatesTheFile()
+    {
+        FakeRuntime rt;
+        const QString dir = newDir();
+        Module m(rt, dir);
+        CajaPrueba caja;
+        send(m, caja, QStringLiteral("pc1 pc2 "));
+        QCOMPARE(get(dir + QStringLiteral("mru.ini")), QByteArray("[Info]\r\nActualMRU=1\r\n1=\"pc1 pc2 \"\r\n"));
+        QCOMPARE(caja.m_items, QStringList { "pc1 pc2" });
+        QCOMPARE(caja.m_text, QStringLiteral("pc1 pc2 "));
+    }
+
+    void fullListDropsOldestLine()
+    {
+        FakeRuntime rt;
+        const QString dir = newDir();
+        Module m(rt, dir);
+        CajaPrueba caja;
+        const QString f = dir + QStringLiteral("mru.ini");
+        for (const char *line : { "A", "B", "C", "D", "E" })
+            send(m, caja, QLatin1String(line));
+        for (int i = 1; i <= 5; ++i)
+            QCOMPARE(m.LeerIni(f, "Info", QString::number(i), ""), QString(QChar('A' + i - 1)));
+        QCOMPARE(m.LeerIni(f, "Info", "ActualMRU", ""), QStringLiteral("5"));
+        send(m, caja, QStringLiteral("F"));
+        for (int i = 1; i <= 5; ++i)
+            QCOMPARE(m.LeerIni(f, "Info", QString::number(i), ""), QString(QChar('A' + i)));
+        QCOMPARE(m.LeerIni(f, "Info", "ActualMRU", ""), QStringLiteral("5"));
+        QCOMPARE(caja.m_items, (QStringList { "B", "C", "D", "E", "F" }));
+        QVERIFY(rt.m_boxes.isEmpty());
+    }
+
+    void linesShown_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QStringList>("sent");
+        QTest::addColumn<QStringList>("shown");
+        const QString sixty = QString(60, QLatin1Char('z'));
+        QTest::newRow("same line twice") << QByteArray() << QStringList { "a b", "a b" }
+                                         << QStringList { "a b", "a b" };
+        QTest::newRow("blanks only take a place but never show")
+            << QByteArray() << QStringList { "x", "   ", "y" } << QStringList { "x", "y" };
+        QTest::newRow("60 characters show as 49")
+            << QByteArray() << QStringList { sixty } << QStringList { sixty.left(49) };
+        QTest::newRow("Maximo 10, Total absent: the five oldest")
+            << QByteArray("[Info]\r\nMaximo=10\r\n") << QStringList { "1", "2", "3", "4", "5", "6", "7" }
+            << QStringList { "1", "2", "3", "4", "5" };
+        QTest::newRow("Maximo 0: lines go to key 0, never shown")
+            << QByteArray("[Info]\r\nMaximo=0\r\nActualMRU=0\r\n") << QStringList { "a", "b" } << QStringList {};
+        QTest::newRow("Total 2 shows two")
+            << QByteArray("[Info]\r\nTotal=2\r\n") << QStringList { "a", "b", "c" } << QStringList { "a", "b" };
+        QTest::newRow("hostile Maximo is clamped, no overflow")
+            << QByteArray("[Info]\r\nMaximo=99999999999\r\nActualMRU=32767\r\n") << QStringList { "a" }
+            << QStringList {};
+        QTest::newRow("negative Maximo counts as 0")
+            << QByteArray("[Info]\r\nMaximo=-3\r\n") << QStringList { "a" } << QStringList {};
+        QTest::newRow("ActualMRU as text counts as 0")
+            << QByteArray("[Info]\r\nActualMRU=abc\r\n") << QStringList { "a" } << QStringList { "a" };
+        QTest::newRow("fractional Total")
+            << QByteArray("[Info]\r\nTotal=2.9\r\n1=p\r\n2=q\r\n3=r\r\n") << QStringList {} << QStringList { "p", "q" };
+        QTest::newRow("Total as text shows nothing")
+            << QByteArray("[Info]\r\nTotal=many\r\n1=p\r\n") << QStringList {} << QStringList {};
+    }
+    void linesShown()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QStringList, sent);
+        QFETCH(QStringList, shown);
+        FakeRuntime rt;
+        const QString dir = newDir();
+        if (!before.isNull())
+            put(dir + QStringLiteral("mru.ini"), before);
+        Module m(rt, dir);
+        CajaPrueba caja;
+        for (const QString &line : sent)
+            send(m, caja, line);
+        ListaMRU::CargarMRU(m, caja);
+        QCOMPARE(caja.m_items, shown);
+        QVERIFY(rt.m_boxes.isEmpty());
+    }
+
+    void maximoZeroWritesKeyZero()
+    {
+        FakeRuntime rt;
+        const QString dir = newDir();
+        put(dir + QStringLiteral("mru.ini"), "[Info]\r\nMaximo=0\r\nActualMRU=0\r\n");
+        Module m(rt, dir);
+        CajaPrueba caja;
+        send(m, caja, QStringLiteral("a"));
+        QCOMPARE(get(dir + QStringLiteral("mru.ini")), QByteArray("[Info]\r\nMaximo=0\r\nActualMRU=0\r\n0=a\r\n"));
+    }
+
+    void unwritableFileShowsOnePuffPerWrite_data()
+    {
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<int>("boxes");
+        QTest::newRow("filling list: two writes") << 2 << 2;
+        QTest::newRow("full list of five: six writes") << 5 << 6;
+    }
+    void unwritableFileShowsOnePuffPerWrite()
+    {
+        QFETCH(int, stored);
+        QFETCH(int, boxes);
+        FakeRuntime rt;
+        const QString dir = newDir();
+        const QString f = dir + QStringLiteral("mru.ini");
+        QByteArray content = "[Info]\r\nActualMRU=" + QByteArray::number(stored) + "\r\n";
+        for (int i = 1; i <= stored; ++i)
+            content += QByteArray::number(i) + "=L" + QByteArray::number(i) + "\r\n";
+        put(f, content);
+        QVERIFY(::chmod(QFile::encodeName(f).constData(), 0444) == 0);
+        Module m(rt, dir);
+        CajaPrueba caja;
+        caja.m_text = QStringLiteral("nuevo");
+        ListaMRU::GuardarMRU(m, caja);
+        QCOMPARE(rt.m_boxes.size(), boxes);
+        for (const FakeRuntime::Box &b : rt.m_boxes)
+            QCOMPARE(b.text, QStringLiteral("PUFF"));
+        QCOMPARE(get(f), content);
+    }
+
+    void comboBoxKeepsItsText()
+    {
+        FakeRuntime rt;
+        const QString dir = newDir();
+        put(dir + QStringLiteral("mru.ini"), "[Info]\r\nActualMRU=2\r\n1= uno \r\n2=dos\r\n");
+        Module m(rt, dir);
+        QComboBox combo;
+        combo.setEditable(true);
+        combo.addItem(QStringLiteral("viejo"));
+        combo.setEditText(QStringLiteral("lo que escribo "));
+        ComboDestinatarios caja(&combo);
+        ListaMRU::CargarMRU(m, caja);
+        QCOMPARE(combo.currentText(), QStringLiteral("lo que escribo "));
+        QCOMPARE(combo.count(), 2);
+        QCOMPARE(combo.itemText(0), QStringLiteral("uno"));
+        QCOMPARE(combo.itemText(1), QStringLiteral("dos"));
+
+        // A sorted box refusing duplicates would still show every stored line in file order.
+        combo.setInsertPolicy(QComboBox::InsertAlphabetically);
+        combo.setDuplicatesEnabled(false);
+        caja.setText(QStringLiteral("zeta"));
+        ListaMRU::GuardarMRU(m, caja);
+        caja.setText(QStringLiteral("alfa"));
+        ListaMRU::GuardarMRU(m, caja);
+        caja.setText(QStringLiteral("alfa"));
+        ListaMRU::GuardarMRU(m, caja);
+        ListaMRU::CargarMRU(m, caja);
+        QStringList items;
+        for (int i = 0; i < combo.count(); ++i)
+            items << combo.itemText(i);
+        QCOMPARE(items, (QStringList { "uno", "dos", "zeta", "alfa", "alfa" }));
+        QCOMPARE(combo.currentText(), QStringLiteral("alfa"));
+    }
+};
+
+QTEST_MAIN(tst_ListaMRU)
+#include "tst_ListaMRU.moc"

@@ -1,0 +1,374 @@
+#include "addressbook/Module.h"
+#include "fakes/FakeRuntime.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+class tst_Module : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_tmp;
+    int m_serial = 0;
+
+    // A fresh program directory for each case, with its trailing separator.
+    QString newDir()
+    {
+        const QString name = QStringLiteral("p%1").arg(++m_serial);
+        QDir(m_tmp.path()).mkdir(name);
+        return m_tmp.filePath(name) + QLatin1Char('/');
+    }
+    static void put(const QString &path, const QByteArray &bytes)
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+    static QByteArray get(const QString &path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    static int puffs(const FakeRuntime &rt)
+    {
+        int n = 0;
+        for (const FakeRuntime::Box &b : rt.m_boxes) {
+            if (b.text == QLatin1String("PUFF") && b.icon == Runtime::Icon::None && b.title == QLatin1String("Velrisa"))
+                ++n;
+        }
+        return n;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_tmp.isValid());
+        qputenv("XDG_RUNTIME_DIR", m_tmp.filePath(QStringLiteral("run")).toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", m_tmp.filePath(QStringLiteral("config")).toLocal8Bit());
+    }
+
+    void leerIniCutsAndDefaults_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("expected");
+        const QString x49(49, QLatin1Char('x'));
+        QTest::newRow("49 characters whole") << ("k=" + x49.toLatin1()) << x49;
+        QTest::newRow("60 characters cut to 49") << ("k=" + QByteArray(60, 'y')) << QString(49, QLatin1Char('y'));
+        QTest::newRow("49 Windows-1252 letters") << ("k=" + QByteArray(55, '\xf1')) << QString(49, QChar(0xF1));
+        QTest::newRow("empty value gives the default") << QByteArray("k=") << "def";
+        QTest::newRow("absent key gives the default") << QByteArray("j=1") << "def";
+        QTest::newRow("blanks around dropped, case kept") << QByteArray("k=  Ana MAR\xcd"
+                                                                        "a  ")
+                                                          << "Ana MARÍa";
+    }
+    void leerIniCutsAndDefaults()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, expected);
+        FakeRuntime rt;
+        const QString dir = newDir();
+        Module m(rt, dir);
+        put(dir + QStringLiteral("a.ini"), "[s]\r\n" + line + "\r\n");
+        QCOMPARE(
+            m.LeerIni(dir + QStringLiteral("a.ini"), QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("def")),
+            expected);
+        QVERIFY(rt.m_boxes.isEmpty());
+    }
+
+    void leerIniOfMissingFileCreatesNothing()
+    {
+        FakeRuntime rt;
+        const QString dir = newDir();
+        Module m(rt, dir);
+        QCOMPARE(
+            m.LeerIni(dir + QStringLiteral("none.ini"), QStringLiteral("s"), QStringLiteral("k"), QStringLiteral("5")),
+            QStringLiteral("5"));
+        QVERIFY(QDir(dir).isEmpty());
+    }
+
+    void escribirIniShowsOnePuffPerFailedWrite_data()
+    {
+        QTest::addColumn<QString>("where");
+        QTest::newRow("missing directory") << "missing";
+        QTest::newRow("read-only directory") << "rodir";
+        QTest::newRow("read-only file") << "rofile";
+        QTest::newRow("path is a directory") << "isdir";
+    }
+    void escribirIniShowsOnePuffPerFailedWrite()
+    {
+        QFETCH(QString, where);
+        FakeRuntime rt;
+        const QString dir = newDir();
+        QString file = dir + QStringLiteral("a.ini");
+        if (where == QLatin1String("missing"))
+            file = dir + QStringLiteral("no/a.ini");
+        else if (where == QLatin1String("isdir"))
+            QVERIFY(QDir(dir).mkdir(QStringLiteral("a.ini")));
+        else
+            put(file, "[s]\r\nk=1\r\n");
+        if (where == QLatin1String("rodir"))
+            QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0555) == 0);
+        if (where == QLatin1String("rofile"))
+            QVERIFY(::chmod(QFile::encodeName(file).constData(), 0444) == 0);
+
+        Module m(rt, dir);
+        m.EscribirIni(file, QStringLiteral("s"), QStringLiteral("k"), QStringLiteral("2"));
+        m.EscribirIni(file, QStringLiteral("s"), QStringLiteral("j"), QStringLiteral("3"));
+        m.EscribirIni(file, QStringLiteral("t"), QStringLiteral("k"), QStringLiteral("4"));
+        QCOMPARE(rt.m_boxes.size(), 3);
+        QCOMPARE(puffs(rt), 3);
+        if (where == QLatin1String("rodir") || where == QLatin1String("rofile"))
+            QCOMPARE(get(file), QByteArray("[s]\r\nk=1\r\n"));
+        else
+            QVERIFY(!QFileInfo(file).isFile());
+        ::chmod(QFile::encodeName(dir).constData(), 0755);
+    }
+
+    void existeArchivo_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<bool>("exists");
+        QTest::newRow("empty file") << "empty" << true;
+        QTest::newRow("file with text") << "full" << true;
+        QTest::newRow("missing file") << "missing" << false;
+        QTest::newRow("missing directory") << "nodir" << false;
+        QTest::newRow("a directory") << "dir" << false;
+    }
+    void existeArchivo()
+    {
+        QFETCH(QString, what);
+        QFETCH(bool, exists);
+        FakeRuntime rt;
+        const QString dir = newDir();
+        Module m(rt, dir);
+        put(dir + QStringLiteral("empty"), QByteArray());
+        put(dir + QStringLiteral("full"), "x");
+        QDir(dir).mkdir(QStringLiteral("dir"));
+        const QString path = what == QLatin1String("nodir") ? dir + QStringLiteral("nodir/f") : dir + what;
+        QCOMPARE(m.ExisteArchivo(path), exists);
+    }
+
+    void cargarListas_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QStringList>("equipos");
+        QTest::addColumn<QStringList>("redes");
+        QTest::newRow("Total 2 with only key 1")
+            << QByteArray("[Equipos]\r\nTotal=2\r\n1=ana\r\n") << QStringList { "ana", "" } << QStringList {};
+        QTest::newRow("only Redes") << QByteArray("[Redes]\r\n1=casa\r\nTotal=1\r\n") << QStringList {}
+                                    << QStringList { "casa" };
+        QTest::newRow("keys above Total are not read") << QByteArray("[Equipos]\r\n1=a\r\n2=c\r\n3=c\r\nTotal=2\r\n")
+                                                       << QStringList { "a", "c" } << QStringList {};
+        QTest::newRow("missing Total") << QByteArray("[Equipos]\r\n1=a\r\n") << QStringList {} << QStringList {};
+        QTest::newRow("file without sections") << QByteArray("Total=3\r\n") << QStringList {} << QStringList {};
+        QTest::newRow("Total with a fraction")
+            << QByteArray("[Redes]\r\nTotal=1.9\r\n1=a\r\n2=b\r\n") << QStringList {} << QStringList { "a" };
+        QTest::newRow("negative Total") << QByteArray("[Redes]\r\nTotal=-5\r\n1=a\r\n") << QStringList {}
+                                        << QStringList {};
+        QTest::newRow("Total that is text")
+            << QByteArray("[Redes]\r\nTotal=abc\r\n1=a\r\n") << QStringList {} << QStringList {};
+        QTest::newRow("55-character name comes back cut")
+            << QByteArray("[Equipos]\r\nTotal=1\r\n1=" + QByteArray(55, 'n') + "\r\n")
+            << QStringList { QString(49, QLatin1Char('n')) } << QStringList {};
+    }
+    void cargarListas()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, equipos);
+        QFETCH(QStringList, redes);
+        FakeRuntime rt;
+        const QString dir = newDir();
+        Module m(rt, dir);
+        m.TotalRedes = 9; // stale values from before must go
+        m.ListaRedes = QStringList(9, QStringLiteral("old"));
+        put(m.rutaLibreta(), file);
+        m.CargarListas();
+        QCOMPARE(m.TotalEquipos, qint16(equipos.size()));
+        QCOMPARE(m.ListaEquipos.mid(0, m.TotalEquipos), equipos);
+        QCOMPARE(m.TotalRedes, qint16(redes.size()));
+        QCOMPARE(m.ListaRedes.mid(0, m.TotalRedes), redes);
+        QVERIFY(rt.m_boxes.isEmpty());
+    }
+
+    void hugeTotalIsClamped()
+    {
+        FakeRuntime rt;
+        const QString dir = newDir();
+        Module m(rt, dir);
+        put(m.rutaLibreta(), "[Equipos]\r\nTotal=2000000000\r\n1=a\r\n[Redes]\r\nTotal=99999999999999999999999\r\n");
+        m.CargarListas();
+        QCOMPARE(m.TotalEquipos, Module::kMaxEntradas);
+        QCOMPARE(m.ListaEquipos.size(), qsizetype(Module::kMaxEntradas));
+        QCOMPARE(m.ListaEquipos.first(), QStringLiteral("a"));
+        QCOMPARE(m.ListaEquipos.last(), QString());
+        QCOMPARE(m.TotalRedes, Module::kMaxEntradas);
+    }
+
+    void leerCuenta_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("count");
+        QTest::newRow("plain") << "12" << 12;
+        QTest::newRow("blanks and sign") << "  +7 " << 7;
+        QTest::newRow("fraction") << "3.7" << 3;
+        QTest::newRow("negative") << "-5" << 0;
+        QTest::newRow("text") << "abc" << 0;
+        QTest::newRow("digits then text") << "4abc" << 4;
+        QTest::newRow("empty") << "" << 0;
+        QTest::newRow("upper bound") << "32767" << 32767;
+        QTest::newRow("just above") << "32768" << 32767;
+        QTest::newRow("beyond 32 bits") << "2000000000" << 32767;
+        QTest::newRow("beyond 64 bits") << "123456789012345678901234567890" << 32767;
+    }
+    void leerCuenta()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, count);
+        QCOMPARE(int(Module::leerCuenta(text)), count);
+    }
+
+    void cargarListasWithoutFileCreatesNothing()
+    {
+        FakeRuntime rt;
+        const QString dir = newDir();
+        Module m(rt, dir);
+        m.CargarListas();
+        QCOMPARE(m.TotalEquipos, qint16(0));
+        QCOMPARE(m.TotalRedes, qint16(0));
+        QVERIFY(QDir(dir).isEmpty());
+    }
+
+    void emptyBookIsSavedWithBothTotals()
+    {
+        FakeRuntime rt;
+        const QString dir = newDir();
+        Module m(rt, dir);
+        m.GuardarListas();
+        QCOMPARE(
+            get(dir + QStringLiteral("enviara.ini")), QByteArray("[Equipos]\r\nTotal=0\r\n[Redes]\r\nTotal=0\r\n"));
+        QVERIFY(rt.m_boxes.isEmpty());
+    }
+
+    void deletionLeavesTheOldLastKey()
+    {
+        FakeRuntime rt;
+        const QString dir = newDir();
+        Module m(rt, dir);
+        m.ListaEquipos = QStringList { "uno", "Dos", "tres" };
+        m.TotalEquipos = 3;
+        m.ListaRedes = QStringList { "casa" };
+        m.TotalRedes = 1;
+        m.GuardarListas();
+        QCOMPARE(get(m.rutaLibreta()),
+            QByteArray("[Equipos]\r\n1=uno\r\n2=Dos\r\n3=tres\r\nTotal=3\r\n[Redes]\r\n1=casa\r\nTotal=1\r\n"));
+        m.ListaEquipos.removeAt(1);
+        m.TotalEquipos = 2;
+        m.GuardarListas();
+        QCOMPARE(get(m.rutaLibreta()),
+            QByteArray("[Equipos]\r\n1=uno\r\n2=tres\r\n3=tres\r\nTotal=2\r\n[Redes]\r\n1=casa\r\nTotal=1\r\n"));
+        m.CargarListas();
+        QCOMPARE(m.TotalEquipos, qint16(2));
+        QCOMPARE(m.ListaEquipos, (QStringList { "uno", "tres" }));
+        QVERIFY(rt.m_boxes.isEmpty());
+    }
+
+    void longNameIsStoredCutAfterOneRoundTrip()
+    {
+        FakeRuntime rt;
+        const QString dir = newDir();
+        Module m(rt, dir);
+        const QString name = QString(50, QLatin1Char('a')) + QStringLiteral("bcdef");
+        m.ListaEquipos = QStringList { name };
+        m.TotalEquipos = 1;
+        m.GuardarListas();
+        QVERIFY(get(m.rutaLibreta()).contains("1=" + name.toLatin1() + "\r\n"));
+        m.CargarListas();
+        QCOMPARE(m.ListaEquipos, QStringList { name.left(49) });
+        m.GuardarListas();
+        QVERIFY(get(m.rutaLibreta()).contains("1=" + name.left(49).toLatin1() + "\r\n"));
+    }
+
+    void countGovernsAShorterList()
+    {
+        FakeRuntime rt;
+        const QString dir = newDir();
+        Module m(rt, dir);
+        m.ListaEquipos = QStringList { "a" };
+        m.TotalEquipos = 3;
+        m.ListaRedes = QStringList { "x", "y" };
+        m.TotalRedes = 1;
+        m.GuardarListas();
+        m.CargarListas();
+        QCOMPARE(m.ListaEquipos, (QStringList { "a", "", "" }));
+        QCOMPARE(m.ListaRedes, QStringList { "x" });
+    }
+
+    void unwritableBookShowsEntriesPlusTwoPuffs_data()
+    {
+        QTest::addColumn<bool>("missingDir");
+        QTest::newRow("read-only directory") << false;
+        QTest::newRow("missing directory") << true;
+    }
+    void unwritableBookShowsEntriesPlusTwoPuffs()
+    {
+        QFETCH(bool, missingDir);
+        FakeRuntime rt;
+        const QString base = newDir();
+        const QString dir = missingDir ? base + QStringLiteral("gone/") : base;
+        if (!missingDir)
+            QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0555) == 0);
+        Module m(rt, dir);
+        m.ListaEquipos = QStringList { "a", "b", "c" };
+        m.TotalEquipos = 3;
+        m.ListaRedes = QStringList { "x", "y" };
+        m.TotalRedes = 2;
+        m.GuardarListas();
+        QCOMPARE(puffs(rt), 3 + 2 + 2);
+        QCOMPARE(rt.m_boxes.size(), 7);
+        m.CargarListas();
+        QCOMPARE(m.TotalEquipos, qint16(0));
+        QCOMPARE(m.TotalRedes, qint16(0));
+        ::chmod(QFile::encodeName(base).constData(), 0755);
+        QVERIFY(QDir(base).isEmpty());
+    }
+
+    void programDirectoryIsReadAtEachAccess()
+    {
+        FakeRuntime rt;
+        QString ruta = newDir();
+        const QString first = ruta;
+        Module m(rt, ruta);
+        m.GuardarListas();
+        ruta = newDir();
+        QCOMPARE(m.rutaLibreta(), ruta + QStringLiteral("enviara.ini"));
+        m.ListaRedes = QStringList { "w" };
+        m.TotalRedes = 1;
+        m.GuardarListas();
+        QVERIFY(get(first + QStringLiteral("enviara.ini")).contains("[Redes]\r\nTotal=0\r\n"));
+        QVERIFY(get(ruta + QStringLiteral("enviara.ini")).contains("[Redes]\r\n1=w\r\nTotal=1\r\n"));
+    }
+
+    void handEditBetweenLoadsIsSeen()
+    {
+        FakeRuntime rt;
+        const QString dir = newDir();
+        Module m(rt, dir);
+        m.ListaEquipos = QStringList { "ana", "eva" };
+        m.TotalEquipos = 2;
+        m.GuardarListas();
+        m.CargarListas();
+        QByteArray bytes = get(m.rutaLibreta());
+        bytes.replace("eva", "luz");
+        put(m.rutaLibreta(), bytes); // same size, same second
+        m.CargarListas();
+        QCOMPARE(m.ListaEquipos, (QStringList { "ana", "luz" }));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Module)
+#include "tst_Module.moc"

@@ -1,0 +1,436 @@
+#include "addressbook/Module.h"
+#include "addressbook/ProfileFiles.h"
+#include "addressbook/frmEquipos.h"
+#include "fakes/FakeRuntime.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+// The address book editor, driven through its real controls; the book lives in a
+// temporary program directory.
+class tst_frmEquipos : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void layoutAsDesigned_data();
+    void layoutAsDesigned();
+    void tabOrderAndKeys();
+    void opensOnComputersWithoutCreatingFile();
+    void rowsInProperCaseSortedKindsApart();
+    void addKeepsNameAsTyped_data();
+    void addKeepsNameAsTyped();
+    void cancelRewritesBookUnchanged();
+    void cancelWithoutBookCreatesEmptyOne();
+    void deleteRemovesTheEntryOfTheRow_data();
+    void deleteRemovesTheEntryOfTheRow();
+    void deleteTellsApartRowsDifferingInCase();
+    void deleteWithoutSelectionWritesNothing();
+    void fullListRefusesAnotherEntry();
+    void failedSaveKeepsRowsTrueToTheBook();
+
+private:
+    void escribirLibreta(const QStringList &equipos, const QStringList &redes);
+    QString leer(const QString &seccion, const QString &clave);
+    QStringList filas() const;
+    void elegirFila(const QString &texto);
+    void abrir();
+    QPushButton *boton(const char *nombre) const;
+
+    QTemporaryDir m_dir;
+    QString m_ruta;
+    std::unique_ptr<FakeRuntime> m_rt;
+    std::unique_ptr<Module> m_module;
+    std::unique_ptr<frmEquipos> m_editor;
+    QListWidget *m_lst = nullptr;
+};
+
+void tst_frmEquipos::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_dir.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("config"))));
+    QLocale::setDefault(QLocale::c());
+}
+
+void tst_frmEquipos::init()
+{
+    const QString programa = m_dir.filePath(QString::fromLatin1(QTest::currentTestFunction()) + QLatin1Char('_')
+        + QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_')));
+    QVERIFY(QDir().mkpath(programa));
+    m_ruta = programa + QLatin1Char('/');
+    m_rt = std::make_unique<FakeRuntime>();
+    m_module = std::make_unique<Module>(*m_rt, m_ruta);
+}
+
+void tst_frmEquipos::cleanup()
+{
+    m_editor.reset();
+    m_module.reset();
+    m_rt.reset();
+}
+
+void tst_frmEquipos::escribirLibreta(const QStringList &equipos, const QStringList &redes)
+{
+    Module escritor(*m_rt, m_ruta);
+    escritor.ListaEquipos = equipos;
+    escritor.TotalEquipos = qint16(equipos.size());
+    escritor.ListaRedes = redes;
+    escritor.TotalRedes = qint16(redes.size());
+    escritor.GuardarListas();
+    QVERIFY(QFile::exists(escritor.rutaLibreta()));
+}
+
+QString tst_frmEquipos::leer(const QString &seccion, const QString &clave)
+{
+    return ProfileFiles().read(m_ruta + QStringLiteral("enviara.ini"), seccion, clave);
+}
+
+QStringList tst_frmEquipos::filas() const
+{
+    QStringList textos;
+    for (int i = 0; i < m_lst->count(); ++i)
+        textos << m_lst->item(i)->text();
+    return textos;
+}
+
+void tst_frmEquipos::elegirFila(const QString &texto)
+{
+    const QList<QListWidgetItem *> encontradas = m_lst->findItems(texto, Qt::MatchExactly);
+    QVERIFY2(!encontradas.isEmpty(), qPrintable(texto));
+    QTest::mouseClick(m_lst->viewport(), Qt::LeftButton, {}, m_lst->visualItemRect(encontradas.first()).center());
+    QCOMPARE(m_lst->selectedItems().value(0), encontradas.first());
+}
+
+void tst_frmEquipos::abrir()
+{
+    m_editor = std::make_unique<frmEquipos>(*m_rt, *m_module);
+    m_lst = m_editor->findChild<QListWidget *>(QStringLiteral("lstElementos"));
+    QVERIFY(m_lst);
+    m_editor->show();
+    QApplication::setActiveWindow(m_editor.get());
+    QVERIFY(QTest::qWaitForWindowActive(m_editor.get()));
+}
+
+QPushButton *tst_frmEquipos::boton(const char *nombre) const
+{
+    return m_editor->findChild<QPushButton *>(QString::fromLatin1(nombre));
+}
+
+void tst_frmEquipos::layoutAsDesigned_data()
+{
+    QTest::addColumn<QString>("nombre");
+    QTest::addColumn<QString>("texto");
+    QTest::addColumn<QRect>("lugar");
+    QTest::newRow("optElemento(0)") << "optElemento(0)"
+                                    << "Equipos y usuarios" << QRect(8, 8, 109, 21);
+    QTest::newRow("optElemento(1)") << "optElemento(1)"
+                                    << "Grupos de trabajo o dominios" << QRect(128, 8, 165, 21);
+    QTest::newRow("lstElementos") << "lstElementos" << QString() << QRect(8, 36, 301, 147);
+    QTest::newRow("Command1") << "Command1" << QStringLiteral("&Añadir") << QRect(320, 36, 81, 25);
+    QTest::newRow("Command2") << "Command2"
+                              << "&Eliminar" << QRect(320, 68, 81, 25);
+    QTest::newRow("Command3") << "Command3"
+                              << "&Cerrar" << QRect(324, 200, 77, 29);
+    QTest::newRow("Image1") << "Image1" << QString() << QRect(4, 198, 32, 32);
+    QTest::newRow("Line1") << "Line1" << QString() << QRect(0, 192, 424, 1);
+    QTest::newRow("Line2") << "Line2" << QString() << QRect(0, 193, 428, 1);
+}
+
+void tst_frmEquipos::layoutAsDesigned()
+{
+    QFETCH(QString, nombre);
+    QFETCH(QString, texto);
+    QFETCH(QRect, lugar);
+    abrir();
+    QCOMPARE(m_editor->windowTitle(), QStringLiteral("Lista de equipos y subredes"));
+    QCOMPARE(m_editor->size(), QSize(409, 233));
+    QCOMPARE(m_editor->minimumSize(), m_editor->maximumSize());
+    QVERIFY(!(m_editor->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+
+    auto *control = m_editor->findChild<QWidget *>(nombre);
+    QVERIFY(control);
+    QCOMPARE(control->geometry(), lugar);
+    if (auto *b = qobject_cast<QAbstractButton *>(control))
+        QCOMPARE(b->text(), texto);
+    if (auto *imagen = qobject_cast<QLabel *>(control))
+        QCOMPARE(imagen->pixmap().size(), QSize(32, 32));
+}
+
+void tst_frmEquipos::tabOrderAndKeys()
+{
+    escribirLibreta({ QStringLiteral("pc1") }, {});
+    abrir();
+    const QStringList orden { QStringLiteral("optElemento(0)"), QStringLiteral("optElemento(1)"),
+        QStringLiteral("lstElementos"), QStringLiteral("Command1"), QStringLiteral("Command2"),
+        QStringLiteral("Command3") };
+    QWidget *w = m_editor->findChild<QWidget *>(orden.first());
+    for (qsizetype i = 1; i < orden.size(); ++i) {
+        w = w->nextInFocusChain();
+        while (w->objectName().isEmpty() || w->focusPolicy() == Qt::NoFocus)
+            w = w->nextInFocusChain();
+        QCOMPARE(w->objectName(), orden.at(i));
+    }
+
+    // Esc closes the window like "&Cerrar".
+    QTest::keyClick(m_lst, Qt::Key_Escape);
+    QVERIFY(!m_editor->isVisible());
+    QCOMPARE(m_editor->result(), int(QDialog::Rejected));
+
+    abrir();
+    QTest::mouseClick(boton("Command3"), Qt::LeftButton);
+    QVERIFY(!m_editor->isVisible());
+}
+
+void tst_frmEquipos::opensOnComputersWithoutCreatingFile()
+{
+    abrir();
+    QVERIFY(m_editor->findChild<QRadioButton *>(QStringLiteral("optElemento(0)"))->isChecked());
+    QCOMPARE(m_editor->TipoElegido(), 0);
+    QCOMPARE(m_lst->count(), 0);
+    QTest::mouseClick(m_editor->findChild<QRadioButton *>(QStringLiteral("optElemento(1)")), Qt::LeftButton);
+    QCOMPARE(m_editor->TipoElegido(), 1);
+    QCOMPARE(m_lst->count(), 0);
+    QVERIFY(!QFile::exists(m_module->rutaLibreta()));
+    QVERIFY(m_rt->m_boxes.isEmpty());
+}
+
+void tst_frmEquipos::rowsInProperCaseSortedKindsApart()
+{
+    escribirLibreta(
+        { QStringLiteral("zeta"), QStringLiteral("alfa"), QStringLiteral("SERVIDOR1"), QStringLiteral("álvaro núñez") },
+        { QStringLiteral("WORKGROUP"), QStringLiteral("dominio casa") });
+    abrir();
+    QCOMPARE(filas(),
+        (QStringList { QStringLiteral("Alfa"), QStringLiteral("Álvaro Núñez"), QStringLiteral("Servidor1"),
+            QStringLiteral("Zeta") }));
+    QTest::mouseClick(m_editor->findChild<QRadioButton *>(QStringLiteral("optElemento(1)")), Qt::LeftButton);
+    QCOMPARE(filas(), (QStringList { QStringLiteral("Dominio Casa"), QStringLiteral("Workgroup") }));
+    // Nothing of this changes the book.
+    QCOMPARE(leer(QStringLiteral("Equipos"), QStringLiteral("3")), QStringLiteral("SERVIDOR1"));
+}
+
+void tst_frmEquipos::addKeepsNameAsTyped_data()
+{
+    QTest::addColumn<int>("tipo");
+    QTest::addColumn<QString>("seccion");
+    QTest::addColumn<QString>("pregunta");
+    QTest::newRow("computers") << 0 << "Equipos"
+                               << "Escriba el nombre del usuario o nombre de equipo:";
+    QTest::newRow("workgroups") << 1 << "Redes"
+                                << "Escriba el nombre del grupo de trabajo o dominio:";
+}
+
+void tst_frmEquipos::addKeepsNameAsTyped()
+{
+    QFETCH(int, tipo);
+    QFETCH(QString, seccion);
+    QFETCH(QString, pregunta);
+    escribirLibreta({ QStringLiteral("pc1") }, { QStringLiteral("grupo") });
+    abrir();
+    auto *opcion = m_editor->findChild<QRadioButton *>(QStringLiteral("optElemento(%1)").arg(tipo));
+    auto *otra = m_editor->findChild<QRadioButton *>(QStringLiteral("optElemento(%1)").arg(1 - tipo));
+    QTest::mouseClick(opcion, Qt::LeftButton);
+
+    m_rt->m_inputAnswers = { QStringLiteral("pepe garcia"), QStringLiteral("pepe garcia"), QStringLiteral("  ") };
+    for (int i = 0; i < 3; ++i)
+        QTest::mouseClick(boton("Command1"), Qt::LeftButton);
+    QCOMPARE(m_rt->m_inputPrompts, QStringList(3, QStringLiteral("Insertar elemento|") + pregunta));
+
+    // As typed, twice, blanks-only included; stored after the existing entry.
+    QCOMPARE(leer(seccion, QStringLiteral("Total")), QStringLiteral("4"));
+    QCOMPARE(leer(seccion, QStringLiteral("2")), QStringLiteral("pepe garcia"));
+    QCOMPARE(leer(seccion, QStringLiteral("3")), QStringLiteral("pepe garcia"));
+    QCOMPARE(leer(seccion, QStringLiteral("4")), QStringLiteral("  "));
+    QCOMPARE(m_lst->findItems(QStringLiteral("pepe garcia"), Qt::MatchExactly).size(), 2);
+    QCOMPARE(m_lst->findItems(QStringLiteral("  "), Qt::MatchExactly).size(), 1);
+    QCOMPARE(m_lst->count(), 4);
+    // The other kind is untouched.
+    QCOMPARE(leer(tipo == 0 ? QStringLiteral("Redes") : QStringLiteral("Equipos"), QStringLiteral("Total")),
+        QStringLiteral("1"));
+
+    // Filled again from the book, the rows show proper case; the file keeps the name.
+    QTest::mouseClick(otra, Qt::LeftButton);
+    QTest::mouseClick(opcion, Qt::LeftButton);
+    QCOMPARE(m_lst->findItems(QStringLiteral("Pepe Garcia"), Qt::MatchExactly).size(), 2);
+    QCOMPARE(leer(seccion, QStringLiteral("2")), QStringLiteral("pepe garcia"));
+    QVERIFY(m_rt->m_boxes.isEmpty());
+}
+
+void tst_frmEquipos::cancelRewritesBookUnchanged()
+{
+    escribirLibreta({ QStringLiteral("pc1"), QStringLiteral("pc2") }, { QStringLiteral("grupo") });
+    QFile archivo(m_ruta + QStringLiteral("enviara.ini"));
+    QVERIFY(archivo.open(QIODevice::ReadOnly));
+    const QByteArray antes = archivo.readAll();
+    archivo.close();
+
+    abrir();
+    const QDateTime tocado = QFileInfo(archivo).lastModified();
+    QTest::qWait(20);
+    QTest::mouseClick(boton("Command1"), Qt::LeftButton); // no answer: Cancel
+    QCOMPARE(m_rt->m_inputPrompts.size(), 1);
+    QVERIFY(archivo.open(QIODevice::ReadOnly));
+    QCOMPARE(archivo.readAll(), antes);
+    QVERIFY(QFileInfo(archivo).lastModified() > tocado); // it was written again
+    QCOMPARE(filas(), (QStringList { QStringLiteral("Pc1"), QStringLiteral("Pc2") }));
+    QCOMPARE(m_module->TotalEquipos, qint16(2));
+}
+
+void tst_frmEquipos::cancelWithoutBookCreatesEmptyOne()
+{
+    abrir();
+    QTest::mouseClick(boton("Command1"), Qt::LeftButton);
+    QVERIFY(QFile::exists(m_module->rutaLibreta()));
+    QCOMPARE(leer(QStringLiteral("Equipos"), QStringLiteral("Total")), QStringLiteral("0"));
+    QCOMPARE(leer(QStringLiteral("Redes"), QStringLiteral("Total")), QStringLiteral("0"));
+    QCOMPARE(m_lst->count(), 0);
+}
+
+void tst_frmEquipos::deleteRemovesTheEntryOfTheRow_data()
+{
+    QTest::addColumn<QStringList>("entradas");
+    QTest::addColumn<QStringList>("borrar"); // row texts, deleted in turn (the first match)
+    QTest::addColumn<QStringList>("quedan");
+    QTest::addColumn<QStringList>("filasFinales");
+    QTest::newRow("alfa from zeta alfa beta") << QStringList { "zeta", "alfa", "beta" } << QStringList { "Alfa" }
+                                              << QStringList { "zeta", "beta" } << QStringList { "Beta", "Zeta" };
+    QTest::newRow("rows after a deletion move up")
+        << QStringList { "ana", "bob", "ana", "carl" } << QStringList { "Bob", "Carl" } << QStringList { "ana", "ana" }
+        << QStringList { "Ana", "Ana" };
+    QTest::newRow("same name twice") << QStringList { "ana", "bob", "ana" } << QStringList { "Ana" }
+                                     << QStringList { "bob", "ana" } << QStringList { "Ana", "Bob" };
+    QTest::newRow("both of the same name") << QStringList { "ana", "bob", "ana" } << QStringList { "Ana", "Ana" }
+                                           << QStringList { "bob" } << QStringList { "Bob" };
+    QTest::newRow("only entry") << QStringList { "solo" } << QStringList { "Solo" } << QStringList {} << QStringList {};
+    QTest::newRow("last then first") << QStringList { "b", "c", "a" } << QStringList { "C", "B" } << QStringList { "a" }
+                                     << QStringList { "A" };
+}
+
+void tst_frmEquipos::deleteRemovesTheEntryOfTheRow()
+{
+    QFETCH(QStringList, entradas);
+    QFETCH(QStringList, borrar);
+    QFETCH(QStringList, quedan);
+    QFETCH(QStringList, filasFinales);
+    escribirLibreta(entradas, { QStringLiteral("grupo") });
+    abrir();
+    for (const QString &texto : borrar) {
+        elegirFila(texto);
+        QTest::mouseClick(boton("Command2"), Qt::LeftButton);
+    }
+    QCOMPARE(filas(), filasFinales);
+    QCOMPARE(leer(QStringLiteral("Equipos"), QStringLiteral("Total")), QString::number(quedan.size()));
+    QStringList enArchivo;
+    for (qsizetype p = 1; p <= quedan.size(); ++p)
+        enArchivo << leer(QStringLiteral("Equipos"), QString::number(p));
+    // With equal names the row chosen may stand for either entry; what stays must still be
+    // exactly the other entries, in their stored order.
+    if (QTest::currentDataTag() == QByteArray("same name twice")) {
+        QCOMPARE(enArchivo.size(), 2);
+        QVERIFY(enArchivo == (QStringList { "bob", "ana" }) || enArchivo == (QStringList { "ana", "bob" }));
+    } else {
+        QCOMPARE(enArchivo, quedan);
+    }
+    QCOMPARE(m_module->TotalEquipos, qint16(quedan.size()));
+    QCOMPARE(leer(QStringLiteral("Redes"), QStringLiteral("1")), QStringLiteral("grupo"));
+    QVERIFY(m_rt->m_boxes.isEmpty());
+}
+
+void tst_frmEquipos::deleteTellsApartRowsDifferingInCase()
+{
+    // "PEPE" from the book shows "Pepe"; "pepe" added shows as typed: two rows, two entries.
+    escribirLibreta({ QStringLiteral("PEPE"), QStringLiteral("zeta") }, {});
+    abrir();
+    m_rt->m_inputAnswers = { QStringLiteral("pepe") };
+    QTest::mouseClick(boton("Command1"), Qt::LeftButton);
+    QCOMPARE(filas(), (QStringList { QStringLiteral("Pepe"), QStringLiteral("pepe"), QStringLiteral("Zeta") }));
+
+    elegirFila(QStringLiteral("Pepe"));
+    QTest::mouseClick(boton("Command2"), Qt::LeftButton);
+    QCOMPARE(filas(), (QStringList { QStringLiteral("pepe"), QStringLiteral("Zeta") }));
+    QCOMPARE(m_module->ListaEquipos.mid(0, m_module->TotalEquipos),
+        (QStringList { QStringLiteral("zeta"), QStringLiteral("pepe") }));
+
+    elegirFila(QStringLiteral("pepe"));
+    QTest::mouseClick(boton("Command2"), Qt::LeftButton);
+    QCOMPARE(m_module->ListaEquipos.mid(0, m_module->TotalEquipos), QStringList { QStringLiteral("zeta") });
+    QCOMPARE(leer(QStringLiteral("Equipos"), QStringLiteral("Total")), QStringLiteral("1"));
+}
+
+void tst_frmEquipos::deleteWithoutSelectionWritesNothing()
+{
+    escribirLibreta({ QStringLiteral("pc1") }, {});
+    abrir();
+    const QString ruta = m_module->rutaLibreta();
+    QVERIFY(QFile::remove(ruta));
+    // Even with a current row, nothing is deleted until a row is selected.
+    m_lst->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+    QTest::mouseClick(boton("Command2"), Qt::LeftButton);
+    QVERIFY(!QFile::exists(ruta));
+    QCOMPARE(filas(), QStringList { QStringLiteral("Pc1") });
+    QCOMPARE(m_module->TotalEquipos, qint16(1));
+}
+
+void tst_frmEquipos::fullListRefusesAnotherEntry()
+{
+    // Missing entry keys load as empty entries: a full list without a 32,767-line file.
+    QFile archivo(m_ruta + QStringLiteral("enviara.ini"));
+    QVERIFY(archivo.open(QIODevice::WriteOnly));
+    archivo.write("[Equipos]\r\nTotal=32767\r\n[Redes]\r\nTotal=1\r\n1=grupo\r\n");
+    archivo.close();
+    abrir();
+    QCOMPARE(m_lst->count(), 32767);
+    m_rt->m_inputAnswers = { QStringLiteral("uno mas") };
+    QTest::mouseClick(boton("Command1"), Qt::LeftButton);
+    QCOMPARE(m_rt->m_boxes.size(), 1);
+    QVERIFY(m_rt->m_boxes.first().text.contains(QStringLiteral("32767")));
+    QVERIFY(m_rt->m_inputPrompts.isEmpty());
+    QCOMPARE(m_module->TotalEquipos, qint16(32767));
+    QCOMPARE(leer(QStringLiteral("Equipos"), QStringLiteral("Total")), QStringLiteral("32767"));
+
+    // The other kind still takes new names.
+    QTest::mouseClick(m_editor->findChild<QRadioButton *>(QStringLiteral("optElemento(1)")), Qt::LeftButton);
+    QTest::mouseClick(boton("Command1"), Qt::LeftButton);
+    QCOMPARE(leer(QStringLiteral("Redes"), QStringLiteral("2")), QStringLiteral("uno mas"));
+}
+
+void tst_frmEquipos::failedSaveKeepsRowsTrueToTheBook()
+{
+    escribirLibreta({ QStringLiteral("ana"), QStringLiteral("bob") }, {});
+    const QString ruta = m_ruta + QStringLiteral("enviara.ini");
+    QVERIFY(QFile::setPermissions(ruta, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+    abrir();
+
+    // The deletion cannot be saved: the rows show the book as it still is.
+    elegirFila(QStringLiteral("Ana"));
+    QTest::mouseClick(boton("Command2"), Qt::LeftButton);
+    QVERIFY(!m_rt->m_boxes.isEmpty());
+    QCOMPARE(m_rt->m_boxes.first().text, QStringLiteral("PUFF"));
+    QCOMPARE(filas(), (QStringList { QStringLiteral("Ana"), QStringLiteral("Bob") }));
+
+    // Nor can an addition; once the file can be written, deleting "Bob" removes bob.
+    m_rt->m_inputAnswers = { QStringLiteral("carl") };
+    QTest::mouseClick(boton("Command1"), Qt::LeftButton);
+    QCOMPARE(filas(), (QStringList { QStringLiteral("Ana"), QStringLiteral("Bob") }));
+    QVERIFY(QFile::setPermissions(ruta, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    elegirFila(QStringLiteral("Bob"));
+    QTest::mouseClick(boton("Command2"), Qt::LeftButton);
+    QCOMPARE(leer(QStringLiteral("Equipos"), QStringLiteral("Total")), QStringLiteral("1"));
+    QCOMPARE(leer(QStringLiteral("Equipos"), QStringLiteral("1")), QStringLiteral("ana"));
+}
+
+QTEST_MAIN(tst_frmEquipos)
+#include "tst_frmEquipos.moc"

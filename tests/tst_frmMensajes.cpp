@@ -1,0 +1,173 @@
+#include "sentlog/ModeloMensajes.h"
+#include "sentlog/frmMensajes.h"
+
+#include <QHeaderView>
+#include <QPointer>
+#include <QPushButton>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+
+// The sent-messages window: its layout, its rows, and how it hides instead of closing.
+class tst_frmMensajes : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void disposicion();
+    void filasSoloSeAgreganAlFinal();
+    void cierreSoloEsconde();
+    void cerrarEscondeTambienLaPrincipal_data();
+    void cerrarEscondeTambienLaPrincipal();
+    void introPulsaCerrar_data();
+    void introPulsaCerrar();
+};
+
+void tst_frmMensajes::initTestCase()
+{
+    static QTemporaryDir entorno;
+    qputenv("XDG_RUNTIME_DIR", entorno.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (entorno.path() + QStringLiteral("/config")).toUtf8());
+}
+
+void tst_frmMensajes::disposicion()
+{
+    QWidget principal;
+    const bool esconder = false;
+    frmMensajes ventana(&principal, esconder);
+    QCOMPARE(ventana.windowTitle(), QStringLiteral("Mensajes enviados"));
+    QCOMPARE(ventana.size(), QSize(486, 213));
+    QCOMPARE(ventana.minimumSize(), ventana.maximumSize());
+    QVERIFY(!(ventana.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+    QVERIFY(ventana.windowFlags() & Qt::WindowCloseButtonHint);
+    QCOMPARE(ventana.windowIcon().availableSizes().value(0), QSize(16, 16));
+
+    auto *lista = ventana.findChild<QTableView *>(QStringLiteral("ListView1"));
+    QVERIFY(lista);
+    QCOMPARE(lista->geometry(), QRect(4, 4, 477, 169));
+    const QStringList titulos { "Para", "Mensaje", "Resultado", "Hora" };
+    QCOMPARE(lista->model()->columnCount(), 4);
+    for (int c = 0; c < 4; ++c) {
+        QCOMPARE(lista->model()->headerData(c, Qt::Horizontal).toString(), titulos.at(c));
+        QCOMPARE(lista->columnWidth(c), 96);
+        QVERIFY(lista->model()->headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>()
+            & Qt::AlignLeft);
+    }
+    QVERIFY(!lista->isSortingEnabled());
+    QCOMPARE(lista->editTriggers(), QAbstractItemView::NoEditTriggers);
+
+    auto *cerrar = ventana.findChild<QPushButton *>(QStringLiteral("Command1"));
+    QVERIFY(cerrar);
+    QCOMPARE(cerrar->text(), QStringLiteral("&Cerrar"));
+    QCOMPARE(cerrar->geometry(), QRect(384, 180, 97, 29));
+    QWidget *siguiente = lista->nextInFocusChain();
+    while (siguiente != lista && !(siguiente->focusPolicy() & Qt::TabFocus))
+        siguiente = siguiente->nextInFocusChain();
+    QCOMPARE(siguiente, cerrar);
+}
+
+void tst_frmMensajes::filasSoloSeAgreganAlFinal()
+{
+    QWidget principal;
+    const bool esconder = false;
+    frmMensajes ventana(&principal, esconder);
+    // Completing with no row is harmless.
+    ventana.completarUltimaFila(2, QStringLiteral("m"), QStringLiteral("Enviado"), QStringLiteral("1"));
+    QCOMPARE(ventana.filas(), 0);
+
+    ventana.agregarFila(QStringLiteral("ANA"));
+    ventana.completarUltimaFila(2, QStringLiteral("hola"), QStringLiteral("Enviado"), QStringLiteral("10:00:00"));
+    ventana.agregarFila(QStringLiteral("BEA"));
+    const ModeloMensajes &m = ventana.modelo();
+    QCOMPARE(m.rowCount(), 2);
+    // Until it is completed, a new row shows only its recipient.
+    for (int c = 1; c < 4; ++c)
+        QVERIFY(m.data(m.index(1, c)).toString().isEmpty());
+    ventana.completarUltimaFila(3, QStringLiteral("adios"), QStringLiteral("Error"), QStringLiteral("10:00:05"));
+
+    const QList<QStringList> esperado { { "ANA", "hola", "Enviado", "10:00:00" },
+        { "BEA", "adios", "Error", "10:00:05" } };
+    for (int r = 0; r < 2; ++r) {
+        for (int c = 0; c < 4; ++c)
+            QCOMPARE(m.data(m.index(r, c)).toString(), esperado.at(r).at(c));
+        QVERIFY(!m.data(m.index(r, 0), Qt::DecorationRole).isValid());
+    }
+    QCOMPARE(m.data(m.index(0, 0), Qt::UserRole).toInt(), 2);
+    QCOMPARE(m.data(m.index(1, 0), Qt::UserRole).toInt(), 3);
+}
+
+void tst_frmMensajes::cierreSoloEsconde()
+{
+    QWidget principal;
+    principal.show();
+    const bool esconder = true;
+    auto *ventana = new frmMensajes(&principal, esconder);
+    QPointer<frmMensajes> vigia(ventana);
+    ventana->setAttribute(Qt::WA_DeleteOnClose); // even so, a close request must not unload it
+    ventana->agregarFila(QStringLiteral("ANA"));
+    ventana->mostrar();
+    QVERIFY(QTest::qWaitForWindowExposed(ventana));
+
+    QVERIFY(!ventana->close());
+    QCoreApplication::processEvents();
+    QVERIFY(vigia);
+    QVERIFY(!ventana->isVisible());
+    // A close request is not "&Cerrar": the main window stays.
+    QVERIFY(principal.isVisible());
+
+    ventana->mostrar();
+    QVERIFY(ventana->isVisible());
+    QCOMPARE(ventana->filas(), 1);
+    delete ventana;
+}
+
+void tst_frmMensajes::cerrarEscondeTambienLaPrincipal_data()
+{
+    QTest::addColumn<bool>("esconder");
+    QTest::newRow("sin esconder") << false;
+    QTest::newRow("esconder tras enviar") << true;
+}
+
+void tst_frmMensajes::cerrarEscondeTambienLaPrincipal()
+{
+    QFETCH(bool, esconder);
+    QWidget principal;
+    principal.show();
+    bool bandera = !esconder;
+    frmMensajes ventana(&principal, bandera);
+    ventana.mostrar();
+    // The flag is read when the button is pressed, not when the window was built.
+    bandera = esconder;
+    ventana.findChild<QPushButton *>(QStringLiteral("Command1"))->click();
+    QVERIFY(!ventana.isVisible());
+    QCOMPARE(principal.isVisible(), !esconder);
+}
+
+void tst_frmMensajes::introPulsaCerrar_data()
+{
+    QTest::addColumn<int>("tecla");
+    QTest::newRow("Return") << int(Qt::Key_Return);
+    QTest::newRow("Enter") << int(Qt::Key_Enter);
+}
+
+void tst_frmMensajes::introPulsaCerrar()
+{
+    QFETCH(int, tecla);
+    QWidget principal;
+    principal.show();
+    const bool esconder = false;
+    frmMensajes ventana(&principal, esconder);
+    ventana.agregarFila(QStringLiteral("ANA"));
+    ventana.mostrar();
+    QVERIFY(QTest::qWaitForWindowActive(&ventana));
+    auto *lista = ventana.findChild<QTableView *>(QStringLiteral("ListView1"));
+    lista->setFocus();
+    lista->setCurrentIndex(lista->model()->index(0, 0));
+    QTest::keyClick(lista, Qt::Key(tecla));
+    QVERIFY(!ventana.isVisible());
+    QVERIFY(principal.isVisible());
+}
+
+QTEST_MAIN(tst_frmMensajes)
+#include "tst_frmMensajes.moc"

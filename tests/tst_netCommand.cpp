@@ -1,0 +1,422 @@
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+// The real net program against fake smbclient and nmblookup scripts put first on PATH.
+// The fakes record their arguments and standard input, so the tests see exactly what
+// net asked for, and answer the way Samba's tools answer in each situation.
+class tst_netCommand : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void everyOutcomeOfOneDelivery_data();
+    void everyOutcomeOfOneDelivery();
+    void timeOutKillsTheHangingClient();
+    void argumentsAreChecked_data();
+    void argumentsAreChecked();
+    void namesFromNetIniGoToTheirAddress();
+    void hostileTextIsOnlyEverMessageText();
+    void warningsFollowTheOutcomeLine_data();
+    void warningsFollowTheOutcomeLine();
+    void groupDelivery_data();
+    void groupDelivery();
+
+private:
+    struct Run
+    {
+        int exitCode = -1;
+        QStringList out;
+        QStringList err;
+    };
+
+    void writeScript(const QString &name, const QByteArray &body);
+    void writeIni(const QByteArray &text);
+    Run runNet(const QStringList &arguments, bool withTools = true);
+    QStringList calls() const; // one line of arguments per smbclient call
+    QByteArray lastInput() const;
+
+    QTemporaryDir m_root;
+    QString m_program; // temporary program directory holding net and net.ini
+    QString m_tools; // directory with the fakes, the only PATH entry
+    QString m_log; // where the fakes record what they were given
+};
+
+void tst_netCommand::initTestCase()
+{
+    QVERIFY(m_root.isValid());
+    qputenv("XDG_RUNTIME_DIR", m_root.filePath(QStringLiteral("run")).toUtf8());
+    qputenv("XDG_CONFIG_HOME", m_root.filePath(QStringLiteral("config")).toUtf8());
+    m_program = m_root.filePath(QStringLiteral("programa"));
+    m_tools = m_root.filePath(QStringLiteral("herramientas"));
+    m_log = m_root.filePath(QStringLiteral("registro"));
+    QVERIFY(QDir().mkpath(m_program));
+    QVERIFY(QFile::copy(QStringLiteral(NET_BINARY), m_program + QStringLiteral("/net")));
+}
+
+void tst_netCommand::init()
+{
+    QDir(m_tools).removeRecursively();
+    QDir(m_log).removeRecursively();
+    QVERIFY(QDir().mkpath(m_tools));
+    QVERIFY(QDir().mkpath(m_log));
+    QFile::remove(m_program + QStringLiteral("/net.ini"));
+}
+
+void tst_netCommand::writeScript(const QString &name, const QByteArray &body)
+{
+    QFile file(m_tools + QLatin1Char('/') + name);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    // The fakes find the usual tools themselves: net's own PATH holds only the fakes.
+    file.write("#!/bin/sh\nPATH=/usr/bin:/bin\nLOG='" + m_log.toUtf8() + "'\n" + body);
+    file.close();
+    QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+}
+
+void tst_netCommand::writeIni(const QByteArray &text)
+{
+    QFile file(m_program + QStringLiteral("/net.ini"));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+}
+
+tst_netCommand::Run tst_netCommand::runNet(const QStringList &arguments, bool withTools)
+{
+    QProcess net;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PATH"), withTools ? m_tools : m_root.filePath(QStringLiteral("vacio")));
+    net.setProcessEnvironment(env);
+    net.start(m_program + QStringLiteral("/net"), arguments);
+    Run run;
+    if (!net.waitForFinished(60000)) {
+        net.kill();
+        net.waitForFinished();
+        return run;
+    }
+    run.exitCode = net.exitStatus() == QProcess::NormalExit ? net.exitCode() : -1;
+    run.out = QString::fromUtf8(net.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    run.err = QString::fromUtf8(net.readAllStandardError()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return run;
+}
+
+QStringList tst_netCommand::calls() const
+{
+    QFile file(m_log + QStringLiteral("/calls"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QByteArray tst_netCommand::lastInput() const
+{
+    QFile file(m_log + QStringLiteral("/input"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<no input recorded>");
+}
+
+// Records its arguments on one line and its input, then answers as told.
+static QByteArray fakeSmbclient(const QByteArray &answer)
+{
+    return "echo \"$*\" >> \"$LOG/calls\"\ncat > \"$LOG/input\"\n" + answer + "\n";
+}
+
+void tst_netCommand::everyOutcomeOfOneDelivery_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<bool>("toolPresent");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("firstLine");
+
+    QTest::newRow("delivered") << QByteArray("echo 'Type your message, ending it with a Control-D'; exit 0") << true
+                               << 0 << "Mensaje enviado a OFICINA1.";
+    QTest::newRow("cannot connect") << QByteArray(
+        "echo 'Connection to OFICINA1 failed. Error NT_STATUS_CONNECTION_REFUSED'; exit 1")
+                                    << true << 1
+                                    << "Error: el equipo OFICINA1 no responde (NT_STATUS_CONNECTION_REFUSED).";
+    QTest::newRow("name not found") << QByteArray(
+        "echo 'Connection to OFICINA1 failed. Error NT_STATUS_NOT_FOUND'; exit 1")
+                                    << true << 1
+                                    << "Error: no se encuentra el equipo OFICINA1 en la red (NT_STATUS_NOT_FOUND).";
+    QTest::newRow("refused after connecting")
+        << QByteArray("echo 'cli_message returned NT_STATUS_INVALID_SMB' >&2; exit 0") << true << 1
+        << "Error: el equipo OFICINA1 ha rechazado el mensaje (NT_STATUS_INVALID_SMB).";
+    QTest::newRow("smbclient missing") << QByteArray(
+        "exit 0") << false << 1 << "Error: no se encuentra el programa smbclient en el PATH (paquete smbclient).";
+    QTest::newRow("smbclient crashes") << QByteArray("kill -SEGV $$") << true << 1
+                                       << "Error: no se pudo enviar el mensaje a OFICINA1: smbclient terminó con el "
+                                          "código -1.";
+}
+
+void tst_netCommand::everyOutcomeOfOneDelivery()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, toolPresent);
+    QFETCH(int, exitCode);
+    QFETCH(QString, firstLine);
+    writeScript(QStringLiteral("smbclient"), fakeSmbclient(answer));
+
+    const Run run = runNet({ QStringLiteral("send"), QStringLiteral("OFICINA1"), QStringLiteral("Hola") }, toolPresent);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY(!run.out.isEmpty());
+    QCOMPARE(run.out.first(), firstLine);
+    // The caller decides by the first line alone: only a delivery may start with the marker.
+    QCOMPARE(run.out.first().startsWith(QLatin1String("mensaje enviado"), Qt::CaseInsensitive), exitCode == 0);
+    if (exitCode == 0) {
+        QVERIFY(run.err.isEmpty());
+        QCOMPARE(lastInput(), QByteArray("Hola"));
+    } else {
+        QVERIFY(!run.err.isEmpty());
+        QCOMPARE(run.err.first(), firstLine);
+    }
+}
+
+void tst_netCommand::timeOutKillsTheHangingClient()
+{
+    writeIni("[Opciones]\nEspera=1\n");
+    writeScript(QStringLiteral("smbclient"), "sleep 120 &\necho $! > \"$LOG/sleeper\"\nwait\n");
+
+    QElapsedTimer clock;
+    clock.start();
+    const Run run = runNet({ QStringLiteral("send"), QStringLiteral("OFICINA1"), QStringLiteral("hola") });
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.out.value(0), QStringLiteral("Error: el equipo OFICINA1 no ha contestado en 1 segundo."));
+    // The whole tree of the hanging client is gone, not only the script.
+    QFile pidFile(m_log + QStringLiteral("/sleeper"));
+    QVERIFY(pidFile.open(QIODevice::ReadOnly));
+    const QByteArray pid = pidFile.readAll().trimmed();
+    QVERIFY(!pid.isEmpty());
+    QTRY_VERIFY(!QFile::exists(QStringLiteral("/proc/") + QString::fromLatin1(pid)));
+    qInfo("net gave up after %lld ms", clock.elapsed());
+}
+
+void tst_netCommand::argumentsAreChecked_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("firstLine");
+    QTest::addColumn<QByteArray>("input");
+
+    const QString usage = QStringLiteral("Uso: net send {equipo | * | /domain:grupo} mensaje");
+    QTest::newRow("nothing") << QStringList() << 2 << usage << QByteArray();
+    QTest::newRow("unknown subcommand") << QStringList { "view", "OFICINA1", "hola" } << 2 << usage << QByteArray();
+    QTest::newRow("send alone") << QStringList { "send" } << 2 << usage << QByteArray();
+    QTest::newRow("no message") << QStringList { "send", "OFICINA1" } << 2 << usage << QByteArray();
+    QTest::newRow("empty words only") << QStringList { "send", "OFICINA1", "", " " } << 2 << usage << QByteArray();
+    QTest::newRow("subcommand in any case")
+        << QStringList { "SEND", "OFICINA1", "hola" } << 0 << "Mensaje enviado a OFICINA1." << QByteArray("hola");
+    QTest::newRow("words joined by single blanks")
+        << QStringList { "send", "OFICINA1", "Hola,", "¿qué", "tal?" } << 0 << "Mensaje enviado a OFICINA1."
+        << QByteArray("Hola, \xa8qu\x82 tal?");
+    QTest::newRow("blanks inside one word stay") << QStringList { "send", "OFICINA1", "a  b", "c" } << 0
+                                                 << "Mensaje enviado a OFICINA1." << QByteArray("a  b c");
+    QTest::newRow("empty group") << QStringList { "send", "/domain:", "hola" } << 2
+                                 << "Error: nombre de destino no válido: \"\"." << QByteArray();
+    QTest::newRow("name too long") << QStringList { "send", "NOMBREMUYLARGO16", "hola" } << 2
+                                   << "Error: nombre de destino no válido: \"NOMBREMUYLARGO16\"." << QByteArray();
+}
+
+void tst_netCommand::argumentsAreChecked()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, firstLine);
+    QFETCH(QByteArray, input);
+    writeScript(QStringLiteral("smbclient"), fakeSmbclient("exit 0"));
+
+    const Run run = runNet(arguments);
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(run.out.value(0), firstLine);
+    if (exitCode == 0) {
+        QCOMPARE(lastInput(), input);
+    } else {
+        QCOMPARE(run.err.value(0), firstLine);
+        QVERIFY(calls().isEmpty());
+    }
+}
+
+void tst_netCommand::namesFromNetIniGoToTheirAddress()
+{
+    const QString conf = m_root.filePath(QStringLiteral("cliente.conf"));
+    QFile c(conf);
+    QVERIFY(c.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    c.write("[global]\ninterfaces = lo\nbind interfaces only = yes\n");
+    c.close();
+    writeIni("[Equipos]\nOFICINA1=127.0.0.2:1139\noficina2=127.0.0.3\n[Opciones]\nConfiguracion=" + conf.toUtf8()
+        + "\nEspera=7\n");
+    writeScript(QStringLiteral("smbclient"), fakeSmbclient("exit 0"));
+
+    QCOMPARE(runNet({ "send", "OFICINA1", "uno" }).exitCode, 0);
+    QCOMPARE(runNet({ "send", "Oficina2", "dos" }).exitCode, 0);
+    QCOMPARE(runNet({ "send", "OTRO", "tres" }).exitCode, 0);
+    const QStringList made = calls();
+    QCOMPARE(made.size(), 3);
+    const QString common
+        = QStringLiteral("--configfile=%1 --option=dos charset=CP850 --option=unix charset=CP850 ").arg(conf);
+    const QString user = QStringLiteral(" --timeout=7 --no-pass --user=");
+    QVERIFY2(made.at(0).startsWith(common + "--message=OFICINA1 --ip-address=127.0.0.2 --port=1139" + user),
+        qPrintable(made.at(0)));
+    QVERIFY2(
+        made.at(1).startsWith(common + "--message=Oficina2 --ip-address=127.0.0.3" + user), qPrintable(made.at(1)));
+    // A name net.ini does not know is left to smbclient's own name resolution.
+    QVERIFY2(made.at(2).startsWith(common + "--message=OTRO" + user), qPrintable(made.at(2)));
+
+    writeIni("[Equipos]\nOFICINA1=127.0.0.2:notaport\n");
+    const Run bad = runNet({ "send", "OFICINA1", "uno" });
+    QCOMPARE(bad.exitCode, 2);
+    QVERIFY2(bad.out.value(0).startsWith(QStringLiteral("Error: dirección no válida para OFICINA1")),
+        qPrintable(bad.out.value(0)));
+    QCOMPARE(calls().size(), 3);
+}
+
+void tst_netCommand::hostileTextIsOnlyEverMessageText()
+{
+    writeScript(QStringLiteral("smbclient"), fakeSmbclient("exit 0"));
+    const QString marker = m_root.filePath(QStringLiteral("pwned"));
+    const QString message = QStringLiteral("$(touch %1) `touch %1`; touch %1 | > %1 \"' & %PATH%").arg(marker);
+
+    const Run run = runNet({ "send", "OFICINA1", message });
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(lastInput(), message.toLatin1());
+    QVERIFY(!QFile::exists(marker));
+
+    for (const QString &target :
+        { QStringLiteral("-s/etc/passwd"), QStringLiteral("A;touch"), QStringLiteral("A B") }) {
+        const Run refused = runNet({ "send", target, "hola" });
+        QCOMPARE(refused.exitCode, 2);
+        QVERIFY(refused.out.value(0).startsWith(QStringLiteral("Error: nombre de destino no válido")));
+    }
+    QCOMPARE(calls().size(), 1);
+}
+
+void tst_netCommand::warningsFollowTheOutcomeLine_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QStringList>("warnings");
+    QTest::addColumn<int>("sentBytes");
+
+    QTest::newRow("unmappable")
+        << QStringLiteral("Precio: 5 € ✓")
+        << QStringList { "Aviso: la página de códigos CP850 no tiene estos caracteres, enviados como \"?\": €✓" } << 13;
+    QTest::newRow("too long") << QString(1700, QChar(0xe9))
+                              << QStringList { "Aviso: el mensaje era demasiado largo (más de 1598 bytes); se han "
+                                               "cortado los últimos 102 caracteres." }
+                              << 1598;
+    QTest::newRow("both") << QString(1600, QLatin1Char('x')) + QStringLiteral("€")
+                          << QStringList { "Aviso: el mensaje era demasiado largo (más de 1598 bytes); se han cortado "
+                                           "los últimos 3 caracteres." }
+                          << 1598;
+    QTest::newRow("neither") << QStringLiteral("Año nuevo") << QStringList() << 9;
+}
+
+void tst_netCommand::warningsFollowTheOutcomeLine()
+{
+    QFETCH(QString, message);
+    QFETCH(QStringList, warnings);
+    QFETCH(int, sentBytes);
+    writeScript(QStringLiteral("smbclient"), fakeSmbclient("exit 0"));
+
+    const Run run = runNet({ "send", "OFICINA1", message });
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QStringList { "Mensaje enviado a OFICINA1." } + warnings);
+    QCOMPARE(run.err, warnings);
+    QCOMPARE(lastInput().size(), sentBytes);
+}
+
+void tst_netCommand::groupDelivery_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QByteArray>("refusing"); // member whose fake smbclient refuses
+    QTest::addColumn<bool>("nmblookupPresent");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("out");
+    QTest::addColumn<QStringList>("messaged");
+
+    const QStringList both { "--message=OFICINA1 --ip-address=10.231.0.2",
+        "--message=OFICINA2 --ip-address=10.231.0.3" };
+    QTest::newRow("domain switch") << QByteArray() << "/domain:OFICINA" << QByteArray() << true << 0
+                                   << QStringList { "Mensaje enviado a OFICINA: 2 equipos (OFICINA1, OFICINA2)." }
+                                   << both;
+    QTest::newRow("switch in any case") << QByteArray() << "/DOMAIN:oficina" << QByteArray() << true << 0
+                                        << QStringList { "Mensaje enviado a oficina: 2 equipos (OFICINA1, OFICINA2)." }
+                                        << both;
+    QTest::newRow("star is the own workgroup")
+        << QByteArray("GrupoTrabajo=OFICINA\n") << "*" << QByteArray() << true << 0
+        << QStringList { "Mensaje enviado a OFICINA: 2 equipos (OFICINA1, OFICINA2)." } << both;
+    QTest::newRow("one member refuses")
+        << QByteArray() << "/domain:OFICINA" << QByteArray("OFICINA2") << true << 1
+        << QStringList { "Error: mensaje no entregado a 1 de 2 equipos del grupo OFICINA.",
+               "El equipo OFICINA2 ha rechazado el mensaje (NT_STATUS_ACCESS_DENIED)." }
+        << both;
+    QTest::newRow("member without messenger name")
+        << QByteArray() << "/domain:MIXTO" << QByteArray() << true << 1
+        << QStringList { "Error: mensaje no entregado a 1 de 2 equipos del grupo MIXTO.",
+               "El equipo 10.231.0.9 no ofrece el servicio de mensajes." }
+        << QStringList { "--message=OFICINA1 --ip-address=10.231.0.2" };
+    QTest::newRow("nobody answers") << QByteArray() << "/domain:VACIO" << QByteArray() << true << 1
+                                    << QStringList { "Error: no se encuentra ningún equipo del grupo VACIO." }
+                                    << QStringList();
+    QTest::newRow("nmblookup missing")
+        << QByteArray() << "/domain:OFICINA" << QByteArray() << false << 1
+        << QStringList { "Error: no se encuentra el programa nmblookup en el PATH (paquete smbclient)." }
+        << QStringList();
+}
+
+void tst_netCommand::groupDelivery()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(QString, target);
+    QFETCH(QByteArray, refusing);
+    QFETCH(bool, nmblookupPresent);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, out);
+    QFETCH(QStringList, messaged);
+    writeIni("[Opciones]\nDifusion=10.231.0.255\n" + ini);
+    writeScript(QStringLiteral("smbclient"),
+        fakeSmbclient("case \"$*\" in *--message=" + (refusing.isEmpty() ? QByteArray("@") : refusing)
+            + "\\ *) echo 'cli_message returned NT_STATUS_ACCESS_DENIED' >&2;; esac\nexit 0"));
+    if (nmblookupPresent) {
+        writeScript(QStringLiteral("nmblookup"), R"(echo "$*" >> "$LOG/lookups"
+for last; do :; done
+case "$*" in
+*--lookup-by-ip*)
+    echo "Looking up status of $last"
+    case "$last" in
+    10.231.0.2) printf '\tOFICINA1        <03> -         B <ACTIVE>\n';;
+    10.231.0.3) printf '\tOFICINA2        <03> -         B <ACTIVE>\n';;
+    esac;;
+*)
+    echo "querying $last on 10.231.0.255"
+    case "$last" in
+    OFICINA|oficina) echo "10.231.0.2 $last<00>"; echo "10.231.0.3 $last<00>";;
+    MIXTO) echo "10.231.0.2 MIXTO<00>"; echo "10.231.0.9 MIXTO<00>";;
+    *) echo "name_query failed to find name $last"; exit 1;;
+    esac;;
+esac
+)");
+    }
+
+    const Run run = runNet({ "send", target, "Reunión", "a", "las", "diez" });
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(run.out, out);
+    if (exitCode != 0)
+        QCOMPARE(run.err, out);
+    const QStringList made = calls();
+    QCOMPARE(made.size(), messaged.size());
+    for (int i = 0; i < made.size(); ++i)
+        QVERIFY2(made.at(i).contains(messaged.at(i)), qPrintable(made.at(i)));
+    if (!messaged.isEmpty())
+        QCOMPARE(lastInput(), QByteArray("Reuni\xa2n a las diez"));
+    if (nmblookupPresent) {
+        QFile lookups(m_log + QStringLiteral("/lookups"));
+        QVERIFY(lookups.open(QIODevice::ReadOnly));
+        QVERIFY(lookups.readLine().startsWith("--broadcast=10.231.0.255 -- "));
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_netCommand)
+#include "tst_netCommand.moc"

@@ -1,0 +1,326 @@
+#include "net/MessageText.h"
+#include "net/NameLookup.h"
+#include "net/NetCommand.h"
+#include "net/NetConfig.h"
+#include "net/SmbClient.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+// The parts of the net command that need no other program: message encoding and
+// cutting, net.ini values, reading smbclient's and nmblookup's answers.
+class tst_netLogic : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void messageIsEncodedInTheDosCodePage_data();
+    void messageIsEncodedInTheDosCodePage();
+    void longMessageIsCutAtTheWireLimit_data();
+    void longMessageIsCutAtTheWireLimit();
+    void unknownCodePageIsReported();
+    void endpointParsing_data();
+    void endpointParsing();
+    void configReadsOptionsAndRejectsBadValues_data();
+    void configReadsOptionsAndRejectsBadValues();
+    void workgroupFallsBackToClientConfiguration();
+    void smbclientAnswerIsClassified_data();
+    void smbclientAnswerIsClassified();
+    void smbclientArgumentsCannotBeTurnedIntoOptions();
+    void nmblookupAnswersAreParsed();
+    void nameValidation_data();
+    void nameValidation();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void tst_netLogic::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    qputenv("XDG_RUNTIME_DIR", m_dir.filePath(QStringLiteral("run")).toUtf8());
+    qputenv("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")).toUtf8());
+}
+
+void tst_netLogic::messageIsEncodedInTheDosCodePage_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("unmappable");
+
+    QTest::newRow("ascii") << QStringLiteral("Hola a todos") << QByteArray("Hola a todos") << QString();
+    QTest::newRow("spanish letters") << QStringLiteral("¿Qué tal? Año ÑÁÉÍÓÚü¡")
+                                     << QByteArray("\xa8Qu\x82 tal? A\xa4o \xa5\xb5\x90\xd6\xe0\xe9\x81\xad")
+                                     << QString();
+    QTest::newRow("euro and check mark") << QStringLiteral("5 € ✓ €") << QByteArray("5 ? ? ?") << QStringLiteral("€✓");
+    QTest::newRow("character outside the BMP is one character")
+        << QStringLiteral("a\U0001F600b") << QByteArray("a?b") << QStringLiteral("\U0001F600");
+    QTest::newRow("newline kept as LF") << QStringLiteral("a\nb") << QByteArray("a\nb") << QString();
+}
+
+void tst_netLogic::messageIsEncodedInTheDosCodePage()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, unmappable);
+    const auto prepared = MessageText::prepare(text, QStringLiteral("CP850"));
+    QVERIFY(prepared.codePageKnown);
+    QCOMPARE(prepared.bytes, bytes);
+    QCOMPARE(prepared.unmappable, unmappable);
+    QCOMPARE(prepared.droppedChars, 0);
+}
+
+void tst_netLogic::longMessageIsCutAtTheWireLimit_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("keptBytes");
+    QTest::addColumn<int>("dropped");
+
+    QTest::newRow("exactly the limit") << QString(1598, QLatin1Char('x')) << 1598 << 0;
+    QTest::newRow("one over") << QString(1599, QLatin1Char('x')) << 1598 << 1;
+    // Spanish letters are one byte each in the code page, not two as in UTF-8.
+    QTest::newRow("accented letters count once") << QString(1600, QChar(0xf1)) << 1598 << 2;
+    // Every LF costs a CR on the wire: 532 pairs "a\n" take 1596 bytes, one more "a" fits,
+    // its LF would not.
+    QTest::newRow("newlines count twice") << QStringLiteral("a\n").repeated(800) << 532 * 2 + 1 << 1600 - 1065;
+    QTest::newRow("LF that would not fit is cut whole")
+        << QString(1597, QLatin1Char('x')) + QStringLiteral("\nyz") << 1597 << 3;
+}
+
+void tst_netLogic::longMessageIsCutAtTheWireLimit()
+{
+    QFETCH(QString, text);
+    QFETCH(int, keptBytes);
+    QFETCH(int, dropped);
+    const auto prepared = MessageText::prepare(text, QStringLiteral("CP850"));
+    QCOMPARE(prepared.bytes.size(), keptBytes);
+    QCOMPARE(prepared.droppedChars, dropped);
+    QVERIFY(prepared.bytes.size() + prepared.bytes.count('\n') <= MessageText::maxWireBytes);
+}
+
+void tst_netLogic::unknownCodePageIsReported()
+{
+    QVERIFY(!MessageText::prepare(QStringLiteral("hola"), QStringLiteral("NO-SUCH-PAGE")).codePageKnown);
+    // Another DOS page works as well: the same letter has another byte there.
+    const auto cp437 = MessageText::prepare(QStringLiteral("Á"), QStringLiteral("CP437"));
+    QVERIFY(cp437.codePageKnown);
+    QCOMPARE(cp437.unmappable, QStringLiteral("Á"));
+}
+
+void tst_netLogic::endpointParsing_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("port");
+
+    QTest::newRow("address") << "127.0.0.2" << true << "127.0.0.2" << 0;
+    QTest::newRow("address and port") << "127.0.0.2:1139" << true << "127.0.0.2" << 1139;
+    QTest::newRow("bare ipv6") << "::1" << true << "::1" << 0;
+    QTest::newRow("bracketed ipv6 and port") << "[::1]:1139" << true << "::1" << 1139;
+    QTest::newRow("bracketed ipv6") << "[::1]" << true << "::1" << 0;
+    QTest::newRow("host name") << "pc-oficina.local" << true << "pc-oficina.local" << 0;
+    QTest::newRow("empty port") << "127.0.0.2:" << false << "" << 0;
+    QTest::newRow("port zero") << "127.0.0.2:0" << false << "" << 0;
+    QTest::newRow("port too big") << "127.0.0.2:65536" << false << "" << 0;
+    QTest::newRow("port not a number") << "127.0.0.2:x" << false << "" << 0;
+    QTest::newRow("looks like an option") << "--configfile=/tmp/x" << false << "" << 0;
+    QTest::newRow("blank inside") << "127.0.0.2 -d10" << false << "" << 0;
+    QTest::newRow("unclosed bracket") << "[::1:1139" << false << "" << 0;
+    QTest::newRow("junk after bracket") << "[::1]x" << false << "" << 0;
+}
+
+void tst_netLogic::endpointParsing()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    QFETCH(QString, address);
+    QFETCH(int, port);
+    const auto endpoint = NetConfig::parseEndpoint(text);
+    QCOMPARE(endpoint.has_value(), valid);
+    if (valid) {
+        QCOMPARE(endpoint->address, address);
+        QCOMPARE(endpoint->port, port);
+    }
+}
+
+void tst_netLogic::configReadsOptionsAndRejectsBadValues_data()
+{
+    QTest::addColumn<QString>("options");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<int>("timeout");
+    QTest::addColumn<QString>("codePage");
+
+    QTest::newRow("defaults") << "" << true << 5 << "CP850";
+    QTest::newRow("all given") << "Espera=2\nPaginaCodigos=CP437\n" << true << 2 << "CP437";
+    QTest::newRow("timeout zero") << "Espera=0\n" << false << 5 << "CP850";
+    QTest::newRow("timeout text") << "Espera=pronto\n" << false << 5 << "CP850";
+    QTest::newRow("timeout huge") << "Espera=99999\n" << false << 5 << "CP850";
+    QTest::newRow("code page like an option") << "PaginaCodigos=-d10\n" << false << 5 << "CP850";
+    QTest::newRow("missing client config") << "Configuracion=no-such.conf\n" << false << 5 << "CP850";
+}
+
+void tst_netLogic::configReadsOptionsAndRejectsBadValues()
+{
+    QFETCH(QString, options);
+    QFETCH(bool, valid);
+    QFETCH(int, timeout);
+    QFETCH(QString, codePage);
+    const QString ini = m_dir.filePath(QStringLiteral("opciones.ini"));
+    QFile file(ini);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("[Opciones]\n" + options.toUtf8());
+    file.close();
+
+    const NetConfig config(ini);
+    QCOMPARE(config.error().isEmpty(), valid);
+    QCOMPARE(config.timeoutSeconds(), timeout);
+    QCOMPARE(config.codePage(), codePage);
+}
+
+void tst_netLogic::workgroupFallsBackToClientConfiguration()
+{
+    const QString conf = m_dir.filePath(QStringLiteral("cliente.conf"));
+    QFile c(conf);
+    QVERIFY(c.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    c.write("[global]\n   workgroup = CONTABILIDAD\n   interfaces = lo\n");
+    c.close();
+    const QString ini = m_dir.filePath(QStringLiteral("grupo.ini"));
+    QFile i(ini);
+    QVERIFY(i.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    i.write("[Opciones]\nConfiguracion=cliente.conf\n");
+    i.close();
+
+    // A relative configuration path is taken beside net.ini.
+    NetConfig config(ini);
+    QVERIFY2(config.error().isEmpty(), qPrintable(config.error()));
+    QCOMPARE(config.clientConfig(), conf);
+    QCOMPARE(config.workgroup(), QStringLiteral("CONTABILIDAD"));
+
+    QVERIFY(i.open(QIODevice::Append));
+    i.write("GrupoTrabajo=OFICINA\n");
+    i.close();
+    QCOMPARE(NetConfig(ini).workgroup(), QStringLiteral("OFICINA"));
+}
+
+void tst_netLogic::smbclientAnswerIsClassified_data()
+{
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("err");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<QString>("detail");
+
+    using O = SmbClient::Outcome;
+    QTest::newRow("delivered") << 0 << QByteArray("Type your message, ending it with a Control-D\n") << QByteArray()
+                               << int(O::Delivered) << QString();
+    QTest::newRow("refused after connecting, exit 0")
+        << 0 << QByteArray("Type your message, ending it with a Control-D\n")
+        << QByteArray("cli_message returned NT_STATUS_NOT_SUPPORTED\n") << int(O::Refused)
+        << QStringLiteral("NT_STATUS_NOT_SUPPORTED");
+    QTest::newRow("connection refused") << 1
+                                        << QByteArray("Connection to X failed. Error NT_STATUS_CONNECTION_REFUSED\n")
+                                        << QByteArray() << int(O::NoAnswer)
+                                        << QStringLiteral("NT_STATUS_CONNECTION_REFUSED");
+    QTest::newRow("name not found") << 1 << QByteArray("Connection to X failed. Error NT_STATUS_NOT_FOUND\n")
+                                    << QByteArray() << int(O::NotFound) << QStringLiteral("NT_STATUS_NOT_FOUND");
+    QTest::newRow("io timeout") << 1 << QByteArray("Connection to X failed. Error NT_STATUS_IO_TIMEOUT\n")
+                                << QByteArray() << int(O::TimedOut) << QStringLiteral("NT_STATUS_IO_TIMEOUT");
+    QTest::newRow("unknown failure keeps smbclient's words")
+        << 1 << QByteArray() << QByteArray("Can't load /x.conf - run testparm to debug it\n") << int(O::Failed)
+        << QStringLiteral("Can't load /x.conf - run testparm to debug it");
+    QTest::newRow("silent failure") << 3 << QByteArray() << QByteArray() << int(O::Failed)
+                                    << QStringLiteral("smbclient terminó con el código 3");
+}
+
+void tst_netLogic::smbclientAnswerIsClassified()
+{
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, err);
+    QFETCH(int, outcome);
+    QFETCH(QString, detail);
+    BoundedProcess::Result run;
+    run.found = run.started = true;
+    run.exitCode = exitCode;
+    run.out = out;
+    run.err = err;
+    const auto delivery = SmbClient::classify(run);
+    QCOMPARE(int(delivery.outcome), outcome);
+    QCOMPARE(delivery.detail, detail);
+
+    BoundedProcess::Result timedOut = run;
+    timedOut.timedOut = true;
+    timedOut.exitCode = -1;
+    QCOMPARE(SmbClient::classify(timedOut).outcome, SmbClient::Outcome::TimedOut);
+    BoundedProcess::Result missing;
+    QCOMPARE(SmbClient::classify(missing).outcome, SmbClient::Outcome::Missing);
+}
+
+void tst_netLogic::smbclientArgumentsCannotBeTurnedIntoOptions()
+{
+    const SmbClient::Target target { QStringLiteral("-s/etc/x"), QStringLiteral("127.0.0.2"), 1139 };
+    const SmbClient::Options options { QStringLiteral("/tmp/c.conf"), QStringLiteral("CP850"), QStringLiteral("ana"),
+        3 };
+    const QStringList args = SmbClient::arguments(target, options);
+    // Every value is glued to its option, so none stands alone where smbclient could
+    // read it as an option of its own.
+    for (const QString &arg : args)
+        QVERIFY2(arg.startsWith(QLatin1String("--")), qPrintable(arg));
+    QVERIFY(args.contains(QStringLiteral("--message=-s/etc/x")));
+    QVERIFY(args.contains(QStringLiteral("--ip-address=127.0.0.2")));
+    QVERIFY(args.contains(QStringLiteral("--port=1139")));
+    QVERIFY(args.contains(QStringLiteral("--configfile=/tmp/c.conf")));
+    QVERIFY(args.contains(QStringLiteral("--option=unix charset=CP850")));
+    QVERIFY(args.contains(QStringLiteral("--user=ana")));
+    QVERIFY(args.contains(QStringLiteral("--no-pass")));
+    QVERIFY(args.contains(QStringLiteral("--timeout=3")));
+}
+
+void tst_netLogic::nmblookupAnswersAreParsed()
+{
+    const QByteArray group = "querying OFICINA on 10.231.0.255\n"
+                             "10.231.0.2 OFICINA<00>\n"
+                             "10.231.0.3 OFICINA<00>\n"
+                             "10.231.0.3 OFICINA<00>\n";
+    QCOMPARE(NameLookup::parseGroupAnswer(group), (QStringList { "10.231.0.2", "10.231.0.3" }));
+    QVERIFY(NameLookup::parseGroupAnswer("querying X on 10.0.0.255\nname_query failed to find name X\n").isEmpty());
+
+    const QByteArray status = "Looking up status of 10.231.0.2\n"
+                              "\tOFICINA         <03> - <GROUP> B <ACTIVE> \n"
+                              "\tOFICINA1        <00> -         B <ACTIVE> \n"
+                              "\tOFICINA1        <03> -         B <ACTIVE> \n"
+                              "\tOFICINA1        <20> -         B <ACTIVE> \n"
+                              "\tANA             <03> -         B <ACTIVE> \n"
+                              "\n\tMAC Address = 00-00-00-00-00-00\n";
+    QCOMPARE(NameLookup::parseMessengerName(status), QStringLiteral("OFICINA1"));
+    QVERIFY(NameLookup::parseMessengerName("Looking up status of 10.0.0.9\nNo reply from 10.0.0.9\n").isEmpty());
+}
+
+void tst_netLogic::nameValidation_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("plain") << "OFICINA1" << true;
+    QTest::newRow("fifteen characters") << "ABCDEFGHIJKLMNO" << true;
+    QTest::newRow("sixteen characters") << "ABCDEFGHIJKLMNOP" << false;
+    QTest::newRow("hyphen inside") << "PC-ANA" << true;
+    QTest::newRow("leading hyphen") << "-s" << false;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("blank") << "PC ANA" << false;
+    QTest::newRow("tab") << "PC\tANA" << false;
+    QTest::newRow("backslash") << "PC\\ANA" << false;
+    QTest::newRow("star") << "*" << false;
+    QTest::newRow("newline") << "PC\nANA" << false;
+}
+
+void tst_netLogic::nameValidation()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, valid);
+    QCOMPARE(NetCommand::validName(name), valid);
+}
+
+QTEST_GUILESS_MAIN(tst_netLogic)
+#include "tst_netLogic.moc"

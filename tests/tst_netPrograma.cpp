@@ -1,0 +1,125 @@
+#include "fakes/FakeRuntime.h"
+#include "mainwindow/frmPrincipal.h"
+#include "net/SambaHost.h"
+#include "sentlog/ModeloMensajes.h"
+#include "sentlog/frmMensajes.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <unistd.h>
+
+// The whole road of a send: the main window, the batch line, the real net program
+// beside it and real smbd "computers" on loopback.
+class tst_netPrograma : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void sendRunDeliversToEachRecipientAndLogsTheOutcome();
+
+private:
+    QTemporaryDir m_root;
+    std::unique_ptr<SambaHost> m_oficina1;
+    std::unique_ptr<SambaHost> m_oficina2;
+};
+
+void tst_netPrograma::initTestCase()
+{
+    QVERIFY(m_root.isValid());
+    qputenv("XDG_RUNTIME_DIR", m_root.filePath(QStringLiteral("run")).toUtf8());
+    qputenv("XDG_CONFIG_HOME", m_root.filePath(QStringLiteral("config")).toUtf8());
+    QDir().mkpath(m_root.filePath(QStringLiteral("run")));
+    QLocale::setDefault(QLocale::c());
+    if (::geteuid() != 0)
+        QSKIP("needs root: smbd serves messages on port 139");
+    if (QStandardPaths::findExecutable(QStringLiteral("smbd"), { QStringLiteral("/usr/sbin") }).isEmpty()
+        || QStandardPaths::findExecutable(QStringLiteral("smbclient")).isEmpty())
+        QSKIP("smbd or smbclient is not installed (packages samba, smbclient)");
+    // The guest user that smbd's message command runs as must reach the spool folders.
+    QVERIFY(QFile::setPermissions(m_root.path(), QFileDevice::Permissions(0x7755)));
+
+    // Addresses of their own, so this test may run beside the other delivery tests.
+    auto host = [this](const char *name, const char *address) {
+        SambaHost::Settings s;
+        s.netbiosName = QString::fromLatin1(name);
+        s.workgroup = QStringLiteral("OFICINA");
+        s.address = QString::fromLatin1(address);
+        s.interfaces = s.address + QStringLiteral("/8");
+        const QString dir = m_root.filePath(s.netbiosName);
+        QDir().mkpath(dir);
+        return std::make_unique<SambaHost>(dir, s);
+    };
+    m_oficina1 = host("OFICINA1", "127.0.0.7");
+    m_oficina2 = host("OFICINA2", "127.0.0.8");
+    QVERIFY2(m_oficina1->start(), qPrintable(m_oficina1->error()));
+    QVERIFY2(m_oficina2->start(), qPrintable(m_oficina2->error()));
+}
+
+void tst_netPrograma::cleanupTestCase()
+{
+    m_oficina1.reset();
+    m_oficina2.reset();
+}
+
+void tst_netPrograma::sendRunDeliversToEachRecipientAndLogsTheOutcome()
+{
+    const QString program = m_root.filePath(QStringLiteral("programa"));
+    QVERIFY(QDir().mkpath(program));
+    QVERIFY(QFile::copy(QStringLiteral(NET_BINARY), program + QStringLiteral("/net")));
+    const QString conf = SambaHost::writeClientConfig(m_root.path(), QStringLiteral("lo"), QStringLiteral("OFICINA"));
+    QFile ini(program + QStringLiteral("/net.ini"));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[Equipos]\nOFICINA1=127.0.0.7\nOFICINA2=127.0.0.8\n[Opciones]\nConfiguracion=" + conf.toUtf8() + "\n");
+    ini.close();
+
+    FakeRuntime rt;
+    rt.m_appPath = program;
+    frmPrincipal ventana(rt);
+    ventana.load();
+    auto *destino = ventana.findChild<QComboBox *>(QStringLiteral("txtDestino"));
+    auto *mensaje = ventana.findChild<QLineEdit *>(QStringLiteral("txtMensaje"));
+    auto *equipo = ventana.findChild<QRadioButton *>(QStringLiteral("optGrupo(0)"));
+    auto *enviar = ventana.findChild<QPushButton *>(QStringLiteral("cmdEnviar"));
+    QVERIFY(destino && mensaje && equipo && enviar);
+
+    const QString texto = QStringLiteral("Hola, ¿qué tal? Año 2026");
+    equipo->setChecked(true);
+    destino->setEditText(QStringLiteral("OFICINA1 OFICINA2 NOEXISTE"));
+    mensaje->setText(texto);
+    QVERIFY(enviar->isEnabled());
+    enviar->click();
+
+    const ModeloMensajes &log = ventana.mensajes().modelo();
+    QCOMPARE(log.rowCount(), 3);
+    const QStringList para { "OFICINA1", "OFICINA2", "NOEXISTE" };
+    const QStringList resultado { "Enviado", "Enviado", "Error" };
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(log.fila(i).Para, para.at(i));
+        QCOMPARE(log.fila(i).Resultado, resultado.at(i));
+        QCOMPARE(log.fila(i).Mensaje, texto);
+    }
+    QVERIFY2(rt.m_boxes.isEmpty(), qPrintable(rt.m_boxes.value(0).text));
+
+    const auto got1 = m_oficina1->messages();
+    const auto got2 = m_oficina2->messages();
+    QCOMPARE(got1.size(), 1);
+    QCOMPARE(got2.size(), 1);
+    QCOMPARE(got1.first().calledName, QStringLiteral("oficina1"));
+    QCOMPARE(got2.first().calledName, QStringLiteral("oficina2"));
+    QCOMPARE(QString::fromUtf8(got1.first().text), texto);
+    QCOMPARE(QString::fromUtf8(got2.first().text), texto);
+}
+
+QTEST_MAIN(tst_netPrograma)
+#include "tst_netPrograma.moc"
