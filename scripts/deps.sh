@@ -9,6 +9,7 @@ packages=(
     xvfb xauth xdotool trayer imagemagick   # desktop tests under a virtual X server
     x11-utils                         # xwininfo: finds tray icons in the end-to-end tests
     samba smbclient                   # real delivery of pop-up messages
+    iproute2                          # ip netns: private networks for workgroup delivery tests
     fp-utils                          # chmcmd, which compiles the help file
     libxcb1-dev                       # finding a help viewer's window by process id
 )

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -24,6 +25,7 @@ private Q_SLOTS:
     void esperaSinProcesoVuelveEnSeguida_data();
     void esperaSinProcesoVuelveEnSeguida();
     void esperaDeUnProcesoAjeno();
+    void esperaDeUnZombiAjenoTermina();
 
 private:
     QString escribir(const QString &path, const QByteArray &texto, bool ejecutable);
@@ -158,6 +160,27 @@ void tst_ProcessStart::esperaDeUnProcesoAjeno()
     QVERIFY(nieto > 0);
     QVERIFY(ProcessStart::wait(nieto));
     QVERIFY(!ProcessStart::wait(nieto));
+}
+
+void tst_ProcessStart::esperaDeUnZombiAjenoTermina()
+{
+    // The parent never reaps its child (it has become sleep), so the ended child stays a
+    // zombie: the wait must see it as ended, not wait for the parent to go.
+    const QString pidFile = m_dir.path() + QStringLiteral("/zombi.pid");
+    const QString script = escribir(m_dir.path() + QStringLiteral("/padre_dormido.sh"),
+        "#!/bin/sh\nsleep 0.2 &\necho $! > '" + QFile::encodeName(pidFile) + "'\nexec sleep 30\n", true);
+    const qint64 padre = ProcessStart::start(ProcessStart::resolve(script, m_dir.path()));
+    QVERIFY(padre > 0);
+    QTRY_VERIFY(QFileInfo(pidFile).size() > 0);
+    QFile f(pidFile);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const qint64 zombi = f.readAll().trimmed().toLongLong();
+    QVERIFY(zombi > 0);
+    QVERIFY(ProcessStart::wait(zombi));
+    const bool padreVivo = ::kill(pid_t(padre), 0) == 0;
+    ::kill(pid_t(padre), SIGKILL);
+    ProcessStart::wait(padre);
+    QVERIFY(padreVivo);
 }
 
 QTEST_GUILESS_MAIN(tst_ProcessStart)

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QThread>
 
@@ -50,6 +51,20 @@ QString lookUp(const QString &word, const QString &programDir)
             return info.absoluteFilePath();
     }
     return {};
+}
+
+// Whether the process exists and has not ended (a zombie has ended).
+bool alive(pid_t pid)
+{
+    if (::kill(pid, 0) != 0 && errno != EPERM)
+        return false;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray line = stat.readAll();
+    // The state letter follows the command name, which is in parentheses and may hold blanks.
+    const qsizetype close = line.lastIndexOf(')');
+    return close < 0 || close + 2 >= line.size() || line.at(close + 2) != 'Z';
 }
 
 } // namespace
@@ -145,10 +160,11 @@ bool wait(qint64 pid)
             continue;
         break;
     }
-    // Not our child: follow it by id until it is gone.
-    if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+    // Not our child: follow it by id until it is gone. A process that has ended but
+    // that nobody has reaped yet still answers kill(), so its state decides.
+    if (!alive(pid_t(pid)))
         return false;
-    while (::kill(pid_t(pid), 0) == 0 || errno == EPERM)
+    while (alive(pid_t(pid)))
         QThread::msleep(20);
     return true;
 }

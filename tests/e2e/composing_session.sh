@@ -10,7 +10,7 @@ set -u
 velrisa=${1:?usage: $0 /path/to/velrisa}
 
 if [ "${VELRISA_E2E_INNER:-}" != 1 ]; then
-    for tool in xvfb-run xauth xdotool import; do
+    for tool in xvfb-run xauth xdotool; do
         if ! command -v "$tool" >/dev/null 2>&1; then
             echo "SKIP: $tool is not installed (scripts/deps.sh installs it)"
             exit 77
