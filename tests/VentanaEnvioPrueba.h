@@ -4,8 +4,6 @@
 #include "fakes/FakeRuntime.h"
 #include "sentlog/frmMensajes.h"
 
-#include <QDir>
-#include <QFile>
 #include <QStringList>
 #include <QWidget>
 
@@ -58,35 +56,3 @@ public:
     int m_cesiones = 0;
     std::function<void(int)> m_alCeder;
 };
-
-namespace Prueba {
-
-// A program directory holding the fake `net` of tests/data/ under the name `net`.
-inline bool prepararPrograma(const QString &dir, const QString &script = QStringLiteral("net_prueba.sh"))
-{
-    const QString destino = QDir(dir).filePath(QStringLiteral("net"));
-    QFile::remove(destino);
-    return QDir().mkpath(dir) && QFile::copy(QStringLiteral(VELRISA_TEST_DATA "/") + script, destino)
-        && QFile::setPermissions(destino, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-}
-
-// The calls recorded by the fake `net`: each one the list of its arguments.
-inline QList<QStringList> llamadasNet(const QString &dir)
-{
-    QFile f(QDir(dir).filePath(QStringLiteral("net.registro")));
-    QList<QStringList> result;
-    if (!f.open(QIODevice::ReadOnly))
-        return result;
-    const QList<QByteArray> partes = f.readAll().split('\0');
-    for (qsizetype k = 0; k + 1 < partes.size();) {
-        const int n = partes.at(k).toInt();
-        QStringList args;
-        for (int j = 1; j <= n && k + j < partes.size(); ++j)
-            args << QString::fromLocal8Bit(partes.at(k + j));
-        result << args;
-        k += n + 1;
-    }
-    return result;
-}
-
-} // namespace Prueba

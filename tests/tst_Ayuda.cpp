@@ -1,5 +1,6 @@
 #include "about/Ayuda.h"
 #include "fakes/FakeRuntime.h"
+#include "fakes/TestSupport.h"
 #include "runtime/posix/AppActivate.h"
 
 #include <QApplication>
@@ -27,15 +28,6 @@ d=$(dirname "$0")
 exec sleep 60
 )";
 
-bool writeScript(const QString &path, const QByteArray &text)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
-        return false;
-    f.close();
-    return f.setPermissions(f.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser);
-}
-
 // The arguments the fake viewer with that process id received; empty until it has run.
 QStringList callOf(const QString &dir, qint64 pid)
 {
@@ -57,6 +49,8 @@ void stop(FakeRuntime &rt, qint64 pid)
 
 } // namespace
 
+using namespace TestSupport;
+
 class TestAyuda : public QObject
 {
     Q_OBJECT
@@ -76,8 +70,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_tmp.isValid());
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(makeDir(QStringLiteral("run"))));
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(makeDir(QStringLiteral("config"))));
+        QVERIFY(prepareEnvironment(m_tmp.path()));
         m_path = qgetenv("PATH");
     }
 
@@ -87,7 +80,7 @@ private Q_SLOTS:
     {
         FakeRuntime rt;
         const QString dir = makeDir(QStringLiteral("vida"));
-        QVERIFY(writeScript(dir + QStringLiteral("/hh"), kFakeViewer));
+        QVERIFY(writeFile(dir + QStringLiteral("/hh"), kFakeViewer, kExecutable));
         rt.m_appPath = dir;
         Ayuda ayuda(rt);
 
@@ -131,7 +124,7 @@ private Q_SLOTS:
         QFETCH(QString, relative);
         FakeRuntime rt;
         const QString dir = makeDir(QStringLiteral("unquoted/") + relative);
-        QVERIFY(writeScript(dir + QStringLiteral("/hh"), kFakeViewer));
+        QVERIFY(writeFile(dir + QStringLiteral("/hh"), kFakeViewer, kExecutable));
         rt.m_appPath = dir;
         Ayuda ayuda(rt);
         ayuda.cmdAyuda_Click(dir + QLatin1Char('/'));
@@ -196,7 +189,7 @@ private Q_SLOTS:
             const QByteArray script = QByteArray("#!/bin/sh\n{ echo ") + viewer.toLatin1()
                 + "; echo \"$#\"; printf '%s\\n' \"$@\"; } > \"" + QFile::encodeName(bin)
                 + "/visto-$$\"\nexec /bin/sleep 60\n";
-            QVERIFY(writeScript(bin + QLatin1Char('/') + viewer, script));
+            QVERIFY(writeFile(bin + QLatin1Char('/') + viewer, script, kExecutable));
         }
         qputenv("PATH", QFile::encodeName(bin));
         FakeRuntime rt;

@@ -2,16 +2,15 @@
 
 #include "dispatch/Despacho.h"
 #include "dispatch/Module1.h"
+#include "fakes/TestSupport.h"
 #include "runtime/Texto.h"
 #include "runtime/posix/ProcessStart.h"
 #include "sentlog/ModeloMensajes.h"
 
 #include <QApplication>
-#include <QLocale>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,12 +19,6 @@ namespace {
 const QString kTextoEscritura = QStringLiteral(
     "No se pudo escribir en el directorio del programa. Asegurese de que tiene permisos y no este bloqueado contra "
     "escritura.");
-
-QString leerArchivo(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QStringLiteral("<falta>");
-}
 
 QList<QWidget *> ventanasEspera()
 {
@@ -63,6 +56,8 @@ qint64 pidTerminado()
 }
 
 } // namespace
+
+using namespace TestSupport;
 
 // One recipient and whole send runs, through a real /bin/sh, a real ejecuta.bat and a fake
 // `net` in a temporary program directory.
@@ -103,17 +98,14 @@ private:
 
 void tst_Despacho::initTestCase()
 {
-    static QTemporaryDir entorno;
-    qputenv("XDG_RUNTIME_DIR", entorno.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (entorno.path() + QStringLiteral("/config")).toUtf8());
-    QLocale::setDefault(QLocale::c());
+    QVERIFY(prepareEnvironment());
 }
 
 void tst_Despacho::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     m_prog = m_dir->path() + QStringLiteral("/programa/");
-    QVERIFY(Prueba::prepararPrograma(m_prog));
+    QVERIFY(prepareProgram(m_prog));
     m_rt = std::make_unique<RuntimePrueba>();
     m_rt->m_appPath = m_prog.chopped(1);
     m_ventana = std::make_unique<VentanaEnvioPrueba>();
@@ -124,7 +116,7 @@ void tst_Despacho::init()
 
 void tst_Despacho::cleanup()
 {
-    ::chmod(QFile::encodeName(m_prog).constData(), 0755);
+    setMode(m_prog, 0755);
     m_ventana.reset();
     m_rt.reset();
     m_dir.reset();
@@ -153,7 +145,7 @@ void tst_Despacho::unDestinoSegunLaSalida()
     Despacho despacho(*m_rt, *m_ventana);
     QCOMPARE(int(despacho.EnviarADestino(destino, QStringLiteral("hola"))), resultado);
 
-    QCOMPARE(Prueba::llamadasNet(m_prog), QList<QStringList> { (QStringList { "send", destino, "hola" }) });
+    QCOMPARE(netCalls(m_prog), QList<QStringList> { (QStringList { "send", destino, "hola" }) });
     QCOMPARE(m_ventana->mensajes().filas(), 1);
     QCOMPARE(m_ventana->mensajes().modelo().fila(0).Para, destino);
     QVERIFY(m_ventana->mensajes().modelo().fila(0).Resultado.isEmpty());
@@ -194,8 +186,8 @@ void tst_Despacho::lineaEscritaRecortadaYConGrupo()
     m_ventana->m_grupo = grupo;
     Despacho despacho(*m_rt, *m_ventana);
     QCOMPARE(int(despacho.EnviarADestino(destino, QStringLiteral("Hola a todos"))), 1);
-    QCOMPARE(leerArchivo(m_prog + QStringLiteral("ejecuta.bat")), linea.arg(m_prog));
-    QCOMPARE(Prueba::llamadasNet(m_prog), QList<QStringList> { argumentos });
+    QCOMPARE(QString::fromUtf8(readFile(m_prog + QStringLiteral("ejecuta.bat"))), linea.arg(m_prog));
+    QCOMPARE(netCalls(m_prog), QList<QStringList> { argumentos });
     QCOMPARE(m_ventana->mensajes().modelo().fila(0).Para, Texto::trimBlanks(destino));
     QCOMPARE(m_rt->m_shellCalls, QStringList { m_prog + QStringLiteral("ejecuta.bat") });
 }
@@ -211,14 +203,8 @@ void tst_Despacho::escrituraRechazadaTerminaElPrograma()
 {
     QFETCH(bool, soloArchivo);
     const QString lote = m_prog + QStringLiteral("ejecuta.bat");
-    QFile f(lote);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("anterior\n");
-    f.close();
-    if (soloArchivo)
-        QVERIFY(QFile::setPermissions(lote, QFileDevice::ReadOwner));
-    else
-        QCOMPARE(::chmod(QFile::encodeName(m_prog).constData(), 0555), 0);
+    QVERIFY(writeFile(lote, "anterior\n"));
+    QVERIFY(soloArchivo ? setMode(lote, 0400) : setMode(m_prog, 0555));
 
     m_ventana->m_cerrar = 2;
     Despacho despacho(*m_rt, *m_ventana);
@@ -231,7 +217,7 @@ void tst_Despacho::escrituraRechazadaTerminaElPrograma()
     QCOMPARE(m_rt->m_boxes.at(0).icon, Runtime::Icon::Critical);
     QCOMPARE(m_rt->m_shellCalls.size(), 0);
     QCOMPARE(m_ventana->mensajes().filas(), 0);
-    QCOMPARE(leerArchivo(lote), QStringLiteral("anterior\n"));
+    QCOMPARE(readFile(lote), QByteArray("anterior\n"));
     // The setting was stored before the write was tried.
     QCOMPARE(m_rt->m_settings.value(QStringLiteral("EnviarMensaje/Opciones/Cerrar")), QStringLiteral("2"));
     QVERIFY(m_ventana->m_ventana.isEnabled());
@@ -242,10 +228,7 @@ void tst_Despacho::escrituraRechazadaTerminaElPrograma()
 void tst_Despacho::procesoNoIniciadoNoEsEnvio()
 {
     // A stale success from an earlier recipient must not count for one whose command never ran.
-    QFile f(m_prog + QStringLiteral("mensaje.txt"));
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("Mensaje enviado a OTRO.\n");
-    f.close();
+    QVERIFY(writeFile(m_prog + QStringLiteral("mensaje.txt"), "Mensaje enviado a OTRO.\n"));
     m_rt->m_realShell = false;
     m_rt->m_shellPid = 0;
 
@@ -368,7 +351,7 @@ void tst_Despacho::recorridoCortaEnCadaBlanco()
     Despacho(*m_rt, *m_ventana).EnviarMensajes();
 
     QStringList enviados;
-    for (const QStringList &args : Prueba::llamadasNet(m_prog))
+    for (const QStringList &args : netCalls(m_prog))
         enviados << args.value(1);
     QCOMPARE(enviados, destinos);
     QStringList filas;
@@ -412,7 +395,7 @@ void tst_Despacho::recorridoCompletaFilasYGuardaOpcion()
         QCOMPARE(modelo.data(modelo.index(k + 1, 0), Qt::UserRole).toInt(), estado.at(k));
         QVERIFY(!modelo.data(modelo.index(k + 1, 0), Qt::DecorationRole).isValid());
     }
-    QCOMPARE(Prueba::llamadasNet(m_prog).value(1).value(1), QStringLiteral("/domain:BIEN"));
+    QCOMPARE(netCalls(m_prog).value(1).value(1), QStringLiteral("/domain:BIEN"));
     QCOMPARE(m_rt->m_boxes.size(), 0);
 }
 
@@ -430,7 +413,7 @@ void tst_Despacho::recorridoLeeMensajeYLineaDeNuevo()
     Despacho(*m_rt, *m_ventana).EnviarMensajes();
 
     QList<QStringList> esperadas { { "send", "AA", "primero" }, { "send", "ZZZZZ", "editado" } };
-    QCOMPARE(Prueba::llamadasNet(m_prog), esperadas);
+    QCOMPARE(netCalls(m_prog), esperadas);
     const ModeloMensajes &modelo = m_ventana->mensajes().modelo();
     QCOMPARE(modelo.rowCount(), 2);
     QCOMPARE(modelo.fila(0).Mensaje, QStringLiteral("primero"));
@@ -444,10 +427,10 @@ void tst_Despacho::recorridoSeDetieneAlTerminarElPrograma()
     m_ventana->m_mensaje = QStringLiteral("x");
     m_rt->m_alCeder = [&](int cesion) {
         if (cesion == 3)
-            QFile::setPermissions(m_prog + QStringLiteral("ejecuta.bat"), QFileDevice::ReadOwner);
+            setMode(m_prog + QStringLiteral("ejecuta.bat"), 0400);
     };
     QVERIFY_THROWS_EXCEPTION(FakeRuntime::Ended, Despacho(*m_rt, *m_ventana).EnviarMensajes());
-    QCOMPARE(Prueba::llamadasNet(m_prog).size(), 1);
+    QCOMPARE(netCalls(m_prog).size(), 1);
     QCOMPARE(m_ventana->mensajes().filas(), 1);
     QCOMPARE(m_ventana->mensajes().modelo().fila(0).Resultado, QStringLiteral("Enviado"));
     QVERIFY(m_ventana->m_llamadasMRU.isEmpty());

@@ -1,9 +1,9 @@
 #include "VentanaEnvioPrueba.h"
 
 #include "dispatch/Despacho.h"
+#include "fakes/TestSupport.h"
 
 #include <QDir>
-#include <QLocale>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -46,10 +46,7 @@ QString palabra(QRandomGenerator &rng, const QString &alfabeto, int maximo)
 
 void tst_DespachoInyeccion::initTestCase()
 {
-    static QTemporaryDir entorno;
-    qputenv("XDG_RUNTIME_DIR", entorno.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (entorno.path() + QStringLiteral("/config")).toUtf8());
-    QLocale::setDefault(QLocale::c());
+    QVERIFY(TestSupport::prepareEnvironment());
 }
 
 void tst_DespachoInyeccion::netRecibeExactamenteLasPalabras_data()
@@ -70,11 +67,9 @@ void tst_DespachoInyeccion::netRecibeExactamenteLasPalabras()
 
     QTemporaryDir dir;
     const QString prog = dir.path() + QLatin1Char('/') + carpeta + QLatin1Char('/');
-    QVERIFY(Prueba::prepararPrograma(prog));
+    QVERIFY(TestSupport::prepareProgram(prog));
     // A file that a glob in the line would match, to catch globbing.
-    QFile cebo(prog + QStringLiteral("a.txt"));
-    QVERIFY(cebo.open(QIODevice::WriteOnly));
-    cebo.close();
+    QVERIFY(TestSupport::writeFile(prog + QStringLiteral("a.txt"), {}));
 
     RuntimePrueba rt;
     rt.m_appPath = prog.chopped(1);
@@ -103,7 +98,7 @@ void tst_DespachoInyeccion::netRecibeExactamenteLasPalabras()
             + palabras);
     }
 
-    const QList<QStringList> llamadas = Prueba::llamadasNet(prog);
+    const QList<QStringList> llamadas = TestSupport::netCalls(prog);
     QCOMPARE(llamadas.size(), esperadas.size());
     for (int k = 0; k < esperadas.size(); ++k)
         QCOMPARE(llamadas.at(k), esperadas.at(k));

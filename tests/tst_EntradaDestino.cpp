@@ -1,6 +1,7 @@
 #include "addressbook/Module.h"
 #include "addressbook/frmEquipos.h"
 #include "fakes/FakeRuntime.h"
+#include "fakes/TestSupport.h"
 #include "mainwindow/EntradaDestino.h"
 
 #include <QApplication>
@@ -15,6 +16,8 @@
 #include <QtTest>
 
 #include <memory>
+
+using namespace TestSupport;
 
 // The recipient controls on a plain window of the same control types as the main
 // window's, driven through the real widgets.
@@ -44,10 +47,13 @@ private Q_SLOTS:
     void editorClosingReloadsAndRefills();
 
 private:
-    void escribirLibreta(const QStringList &equipos, const QStringList &redes);
-    QStringList filas() const;
-    void marcar(const QString &texto);
-    void activar();
+    void escribirLibreta(const QStringList &equipos, const QStringList &redes)
+    {
+        QVERIFY(writeBook(*m_module, equipos, redes));
+    }
+    QStringList filas() const { return itemTexts(m_cmbDestino); }
+    void marcar(const QString &texto) { QVERIFY2(clickItem(m_cmbDestino, texto), qPrintable(texto)); }
+    void activar() { QVERIFY(activate(m_ventana.get())); }
 
     QTemporaryDir m_dir;
     QString m_ruta;
@@ -66,10 +72,7 @@ private:
 void tst_EntradaDestino::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_dir.filePath(QStringLiteral("run"))));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("config"))));
-    QDir(m_dir.path()).mkpath(QStringLiteral("run"));
-    QLocale::setDefault(QLocale::c());
+    QVERIFY(prepareEnvironment(m_dir.path()));
 }
 
 void tst_EntradaDestino::init()
@@ -117,39 +120,6 @@ void tst_EntradaDestino::cleanup()
     m_ventana.reset();
     m_module.reset();
     m_rt.reset();
-}
-
-void tst_EntradaDestino::escribirLibreta(const QStringList &equipos, const QStringList &redes)
-{
-    m_module->ListaEquipos = equipos;
-    m_module->TotalEquipos = qint16(equipos.size());
-    m_module->ListaRedes = redes;
-    m_module->TotalRedes = qint16(redes.size());
-    m_module->GuardarListas();
-    QVERIFY(QFile::exists(m_module->rutaLibreta()));
-}
-
-QStringList tst_EntradaDestino::filas() const
-{
-    QStringList textos;
-    for (int i = 0; i < m_cmbDestino->count(); ++i)
-        textos << m_cmbDestino->item(i)->text();
-    return textos;
-}
-
-void tst_EntradaDestino::marcar(const QString &texto)
-{
-    const QList<QListWidgetItem *> encontradas = m_cmbDestino->findItems(texto, Qt::MatchExactly);
-    QCOMPARE(encontradas.size(), 1);
-    const QRect rect = m_cmbDestino->visualItemRect(encontradas.first());
-    QTest::mouseClick(m_cmbDestino->viewport(), Qt::LeftButton, {}, rect.center());
-}
-
-void tst_EntradaDestino::activar()
-{
-    m_ventana->show();
-    QApplication::setActiveWindow(m_ventana.get());
-    QVERIFY(QTest::qWaitForWindowActive(m_ventana.get()));
 }
 
 void tst_EntradaDestino::sendButtonFollowsBothTexts_data()
@@ -410,7 +380,7 @@ void tst_EntradaDestino::editorClosingReloadsAndRefills()
             return;
         sondeo.stop();
         visto = editor->isModal() && editor->parentWidget() == m_ventana.get();
-        QTest::mouseClick(editor->findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(editor, QStringLiteral("Command1")), Qt::LeftButton);
         QTest::keyClick(editor, Qt::Key_Escape);
     });
     sondeo.start();

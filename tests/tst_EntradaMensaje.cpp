@@ -1,3 +1,4 @@
+#include "fakes/TestSupport.h"
 #include "mainwindow/EntradaMensaje.h"
 #include "runtime/Texto.h"
 
@@ -50,9 +51,7 @@ private:
 void tst_EntradaMensaje::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_dir.path()));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("config"))));
-    QLocale::setDefault(QLocale::c());
+    QVERIFY(TestSupport::prepareEnvironment(m_dir.path()));
 }
 
 void tst_EntradaMensaje::init()

@@ -1,5 +1,6 @@
 #include "about/Form3.h"
 #include "fakes/FakeRuntime.h"
+#include "fakes/TestSupport.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -15,17 +16,14 @@
 
 #include <functional>
 
+using namespace TestSupport;
+
 class TestForm3 : public QObject
 {
     Q_OBJECT
 
 private:
     QTemporaryDir m_dir;
-
-    template <typename T> static T *child(QWidget *w, const char *name)
-    {
-        return w->findChild<T *>(QLatin1String(name));
-    }
 
     static Form3 *modalForm3() { return qobject_cast<Form3 *>(QApplication::activeModalWidget()); }
 
@@ -54,10 +52,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_dir.filePath(QStringLiteral("run"))));
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("config"))));
-        QDir(m_dir.path()).mkpath(QStringLiteral("run"));
-        QLocale::setDefault(QLocale::c());
+        QVERIFY(prepareEnvironment(m_dir.path()));
     }
 
     void eachOpeningBuildsAFreshWindowWithTheVersionLine()
@@ -68,8 +63,8 @@ private Q_SLOTS:
         for (int i = 0; i < 2; ++i) {
             whenOpen([&](Form3 *w) {
                 windows << w;
-                versions << child<QLabel>(w, "lblVersion")->text();
-                child<QPushButton>(w, "Command1")->click();
+                versions << child<QLabel>(w, QStringLiteral("lblVersion"))->text();
+                child<QPushButton>(w, QStringLiteral("Command1"))->click();
             });
             Form3::abrir(rt);
         }
@@ -100,7 +95,7 @@ private Q_SLOTS:
             Form3::abrir(rt);
             secondCallReturned = true;
             firstStillOpen = w->isVisible();
-            child<QPushButton>(w, "Command1")->click();
+            child<QPushButton>(w, QStringLiteral("Command1"))->click();
         });
         Form3::abrir(rt);
         QTest::qWait(20); // lets the probe above run while this test's locals live
@@ -159,7 +154,7 @@ private Q_SLOTS:
         FakeRuntime rt;
         Form3 w(rt);
         w.show();
-        QLabel *label1 = child<QLabel>(&w, "Label1");
+        QLabel *label1 = child<QLabel>(&w, QStringLiteral("Label1"));
         QCOMPARE(label1->text(), QStringLiteral("¿Fallos? ¿Problemas? ¿Sugerencias?"));
         QTest::mouseClick(label1, Qt::LeftButton);
         QCOMPARE(rt.m_boxes.size(), 1);
@@ -194,7 +189,7 @@ private Q_SLOTS:
             return openerSucceeds;
         });
         w.show();
-        QLabel *lblURL = child<QLabel>(&w, "lblURL");
+        QLabel *lblURL = child<QLabel>(&w, QStringLiteral("lblURL"));
         QCOMPARE(lblURL->text(), QStringLiteral("velrisa.example.org/"));
         QTest::mouseClick(lblURL, Qt::LeftButton);
         QCOMPARE(opened, QList<QUrl>({ QUrl(QStringLiteral("https://velrisa.example.org/")) }));
@@ -208,7 +203,7 @@ private Q_SLOTS:
         Form3 w(rt);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        auto *txt = child<QPlainTextEdit>(&w, "txtLegal");
+        auto *txt = child<QPlainTextEdit>(&w, QStringLiteral("txtLegal"));
         const QString before = txt->toPlainText();
         const QStringList lines = before.split(QLatin1Char('\n'));
         // Conditions 1 and 5 name the author.
@@ -218,8 +213,8 @@ private Q_SLOTS:
         };
         QVERIFY(condition(QStringLiteral("1")).contains(QStringLiteral("Equipo Velrisa")));
         QVERIFY(condition(QStringLiteral("5")).contains(QStringLiteral("Equipo Velrisa")));
-        QCOMPARE(child<QLabel>(&w, "lblPor")->text(), QStringLiteral("Por Equipo Velrisa"));
-        QCOMPARE(child<QLabel>(&w, "imgIcono")->pixmap().size(), QSize(32, 32));
+        QCOMPARE(child<QLabel>(&w, QStringLiteral("lblPor"))->text(), QStringLiteral("Por Equipo Velrisa"));
+        QCOMPARE(child<QLabel>(&w, QStringLiteral("imgIcono"))->pixmap().size(), QSize(32, 32));
         QVERIFY(w.windowIcon().availableSizes().contains(QSize(16, 16)));
 
         // Every line fits the box's width, so nothing hides behind a sideways scroll; there is

@@ -1,16 +1,14 @@
 #include "addressbook/Module.h"
 #include "fakes/FakeRuntime.h"
+#include "fakes/TestSupport.h"
 #include "mainwindow/CajaDestinatarios.h"
 #include "mainwindow/ComboDestinatarios.h"
 #include "mainwindow/ListaMRU.h"
 
 #include <QComboBox>
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <sys/stat.h>
 
 namespace {
 // A recipients box without a window; clearing it empties the text, as the real one does.
@@ -30,31 +28,15 @@ public:
 };
 } // namespace
 
+using namespace TestSupport;
+
 class tst_ListaMRU : public QObject
 {
     Q_OBJECT
 
 private:
     QTemporaryDir m_tmp;
-    int m_serial = 0;
-
-    QString newDir()
-    {
-        const QString name = QStringLiteral("p%1").arg(++m_serial);
-        QDir(m_tmp.path()).mkdir(name);
-        return m_tmp.filePath(name) + QLatin1Char('/');
-    }
-    static void put(const QString &path, const QByteArray &bytes)
-    {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
-    }
-    static QByteArray get(const QString &path)
-    {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
+    QString newDir() { return newFolder(m_tmp.path()); }
     static void send(Module &m, CajaPrueba &caja, const QString &line)
     {
         caja.m_text = line;
@@ -66,8 +48,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_tmp.isValid());
-        qputenv("XDG_RUNTIME_DIR", m_tmp.filePath(QStringLiteral("run")).toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", m_tmp.filePath(QStringLiteral("config")).toLocal8Bit());
+        QVERIFY(prepareEnvironment(m_tmp.path()));
     }
 
     void firstLineCreatesTheFile()
@@ -77,7 +58,7 @@ private Q_SLOTS:
         Module m(rt, dir);
         CajaPrueba caja;
         send(m, caja, QStringLiteral("pc1 pc2 "));
-        QCOMPARE(get(dir + QStringLiteral("mru.ini")), QByteArray("[Info]\r\nActualMRU=1\r\n1=\"pc1 pc2 \"\r\n"));
+        QCOMPARE(readFile(dir + QStringLiteral("mru.ini")), QByteArray("[Info]\r\nActualMRU=1\r\n1=\"pc1 pc2 \"\r\n"));
         QCOMPARE(caja.m_items, QStringList { "pc1 pc2" });
         QCOMPARE(caja.m_text, QStringLiteral("pc1 pc2 "));
     }
@@ -141,7 +122,7 @@ private Q_SLOTS:
         FakeRuntime rt;
         const QString dir = newDir();
         if (!before.isNull())
-            put(dir + QStringLiteral("mru.ini"), before);
+            QVERIFY(writeFile(dir + QStringLiteral("mru.ini"), before));
         Module m(rt, dir);
         CajaPrueba caja;
         for (const QString &line : sent)
@@ -155,11 +136,11 @@ private Q_SLOTS:
     {
         FakeRuntime rt;
         const QString dir = newDir();
-        put(dir + QStringLiteral("mru.ini"), "[Info]\r\nMaximo=0\r\nActualMRU=0\r\n");
+        QVERIFY(writeFile(dir + QStringLiteral("mru.ini"), "[Info]\r\nMaximo=0\r\nActualMRU=0\r\n"));
         Module m(rt, dir);
         CajaPrueba caja;
         send(m, caja, QStringLiteral("a"));
-        QCOMPARE(get(dir + QStringLiteral("mru.ini")), QByteArray("[Info]\r\nMaximo=0\r\nActualMRU=0\r\n0=a\r\n"));
+        QCOMPARE(readFile(dir + QStringLiteral("mru.ini")), QByteArray("[Info]\r\nMaximo=0\r\nActualMRU=0\r\n0=a\r\n"));
     }
 
     void unwritableFileShowsOnePuffPerWrite_data()
@@ -179,8 +160,8 @@ private Q_SLOTS:
         QByteArray content = "[Info]\r\nActualMRU=" + QByteArray::number(stored) + "\r\n";
         for (int i = 1; i <= stored; ++i)
             content += QByteArray::number(i) + "=L" + QByteArray::number(i) + "\r\n";
-        put(f, content);
-        QVERIFY(::chmod(QFile::encodeName(f).constData(), 0444) == 0);
+        QVERIFY(writeFile(f, content));
+        QVERIFY(setMode(f, 0444));
         Module m(rt, dir);
         CajaPrueba caja;
         caja.m_text = QStringLiteral("nuevo");
@@ -188,14 +169,14 @@ private Q_SLOTS:
         QCOMPARE(rt.m_boxes.size(), boxes);
         for (const FakeRuntime::Box &b : rt.m_boxes)
             QCOMPARE(b.text, QStringLiteral("PUFF"));
-        QCOMPARE(get(f), content);
+        QCOMPARE(readFile(f), content);
     }
 
     void comboBoxKeepsItsText()
     {
         FakeRuntime rt;
         const QString dir = newDir();
-        put(dir + QStringLiteral("mru.ini"), "[Info]\r\nActualMRU=2\r\n1= uno \r\n2=dos\r\n");
+        QVERIFY(writeFile(dir + QStringLiteral("mru.ini"), "[Info]\r\nActualMRU=2\r\n1= uno \r\n2=dos\r\n"));
         Module m(rt, dir);
         QComboBox combo;
         combo.setEditable(true);

@@ -1,12 +1,12 @@
 #include "addressbook/Module.h"
 #include "fakes/FakeRuntime.h"
+#include "fakes/TestSupport.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sys/stat.h>
+using namespace TestSupport;
 
 class tst_Module : public QObject
 {
@@ -14,26 +14,7 @@ class tst_Module : public QObject
 
 private:
     QTemporaryDir m_tmp;
-    int m_serial = 0;
-
-    // A fresh program directory for each case, with its trailing separator.
-    QString newDir()
-    {
-        const QString name = QStringLiteral("p%1").arg(++m_serial);
-        QDir(m_tmp.path()).mkdir(name);
-        return m_tmp.filePath(name) + QLatin1Char('/');
-    }
-    static void put(const QString &path, const QByteArray &bytes)
-    {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
-    }
-    static QByteArray get(const QString &path)
-    {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
+    QString newDir() { return newFolder(m_tmp.path()); }
     static int puffs(const FakeRuntime &rt)
     {
         int n = 0;
@@ -48,8 +29,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_tmp.isValid());
-        qputenv("XDG_RUNTIME_DIR", m_tmp.filePath(QStringLiteral("run")).toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", m_tmp.filePath(QStringLiteral("config")).toLocal8Bit());
+        QVERIFY(prepareEnvironment(m_tmp.path()));
     }
 
     void leerIniCutsAndDefaults_data()
@@ -73,7 +53,7 @@ private Q_SLOTS:
         FakeRuntime rt;
         const QString dir = newDir();
         Module m(rt, dir);
-        put(dir + QStringLiteral("a.ini"), "[s]\r\n" + line + "\r\n");
+        QVERIFY(writeFile(dir + QStringLiteral("a.ini"), "[s]\r\n" + line + "\r\n"));
         QCOMPARE(
             m.LeerIni(dir + QStringLiteral("a.ini"), QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("def")),
             expected);
@@ -110,11 +90,11 @@ private Q_SLOTS:
         else if (where == QLatin1String("isdir"))
             QVERIFY(QDir(dir).mkdir(QStringLiteral("a.ini")));
         else
-            put(file, "[s]\r\nk=1\r\n");
+            QVERIFY(writeFile(file, "[s]\r\nk=1\r\n"));
         if (where == QLatin1String("rodir"))
-            QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0555) == 0);
+            QVERIFY(setMode(dir, 0555));
         if (where == QLatin1String("rofile"))
-            QVERIFY(::chmod(QFile::encodeName(file).constData(), 0444) == 0);
+            QVERIFY(setMode(file, 0444));
 
         Module m(rt, dir);
         m.EscribirIni(file, QStringLiteral("s"), QStringLiteral("k"), QStringLiteral("2"));
@@ -123,10 +103,10 @@ private Q_SLOTS:
         QCOMPARE(rt.m_boxes.size(), 3);
         QCOMPARE(puffs(rt), 3);
         if (where == QLatin1String("rodir") || where == QLatin1String("rofile"))
-            QCOMPARE(get(file), QByteArray("[s]\r\nk=1\r\n"));
+            QCOMPARE(readFile(file), QByteArray("[s]\r\nk=1\r\n"));
         else
             QVERIFY(!QFileInfo(file).isFile());
-        ::chmod(QFile::encodeName(dir).constData(), 0755);
+        setMode(dir, 0755);
     }
 
     void existeArchivo_data()
@@ -146,8 +126,8 @@ private Q_SLOTS:
         FakeRuntime rt;
         const QString dir = newDir();
         Module m(rt, dir);
-        put(dir + QStringLiteral("empty"), QByteArray());
-        put(dir + QStringLiteral("full"), "x");
+        QVERIFY(writeFile(dir + QStringLiteral("empty"), QByteArray()));
+        QVERIFY(writeFile(dir + QStringLiteral("full"), "x"));
         QDir(dir).mkdir(QStringLiteral("dir"));
         const QString path = what == QLatin1String("nodir") ? dir + QStringLiteral("nodir/f") : dir + what;
         QCOMPARE(m.ExisteArchivo(path), exists);
@@ -186,7 +166,7 @@ private Q_SLOTS:
         Module m(rt, dir);
         m.TotalRedes = 9; // stale values from before must go
         m.ListaRedes = QStringList(9, QStringLiteral("old"));
-        put(m.rutaLibreta(), file);
+        QVERIFY(writeFile(m.rutaLibreta(), file));
         m.CargarListas();
         QCOMPARE(m.TotalEquipos, qint16(equipos.size()));
         QCOMPARE(m.ListaEquipos.mid(0, m.TotalEquipos), equipos);
@@ -200,7 +180,8 @@ private Q_SLOTS:
         FakeRuntime rt;
         const QString dir = newDir();
         Module m(rt, dir);
-        put(m.rutaLibreta(), "[Equipos]\r\nTotal=2000000000\r\n1=a\r\n[Redes]\r\nTotal=99999999999999999999999\r\n");
+        QVERIFY(writeFile(
+            m.rutaLibreta(), "[Equipos]\r\nTotal=2000000000\r\n1=a\r\n[Redes]\r\nTotal=99999999999999999999999\r\n"));
         m.CargarListas();
         QCOMPARE(m.TotalEquipos, Module::kMaxEntradas);
         QCOMPARE(m.ListaEquipos.size(), qsizetype(Module::kMaxEntradas));
@@ -249,8 +230,8 @@ private Q_SLOTS:
         const QString dir = newDir();
         Module m(rt, dir);
         m.GuardarListas();
-        QCOMPARE(
-            get(dir + QStringLiteral("enviara.ini")), QByteArray("[Equipos]\r\nTotal=0\r\n[Redes]\r\nTotal=0\r\n"));
+        QCOMPARE(readFile(dir + QStringLiteral("enviara.ini")),
+            QByteArray("[Equipos]\r\nTotal=0\r\n[Redes]\r\nTotal=0\r\n"));
         QVERIFY(rt.m_boxes.isEmpty());
     }
 
@@ -264,12 +245,12 @@ private Q_SLOTS:
         m.ListaRedes = QStringList { "casa" };
         m.TotalRedes = 1;
         m.GuardarListas();
-        QCOMPARE(get(m.rutaLibreta()),
+        QCOMPARE(readFile(m.rutaLibreta()),
             QByteArray("[Equipos]\r\n1=uno\r\n2=Dos\r\n3=tres\r\nTotal=3\r\n[Redes]\r\n1=casa\r\nTotal=1\r\n"));
         m.ListaEquipos.removeAt(1);
         m.TotalEquipos = 2;
         m.GuardarListas();
-        QCOMPARE(get(m.rutaLibreta()),
+        QCOMPARE(readFile(m.rutaLibreta()),
             QByteArray("[Equipos]\r\n1=uno\r\n2=tres\r\n3=tres\r\nTotal=2\r\n[Redes]\r\n1=casa\r\nTotal=1\r\n"));
         m.CargarListas();
         QCOMPARE(m.TotalEquipos, qint16(2));
@@ -286,11 +267,11 @@ private Q_SLOTS:
         m.ListaEquipos = QStringList { name };
         m.TotalEquipos = 1;
         m.GuardarListas();
-        QVERIFY(get(m.rutaLibreta()).contains("1=" + name.toLatin1() + "\r\n"));
+        QVERIFY(readFile(m.rutaLibreta()).contains("1=" + name.toLatin1() + "\r\n"));
         m.CargarListas();
         QCOMPARE(m.ListaEquipos, QStringList { name.left(49) });
         m.GuardarListas();
-        QVERIFY(get(m.rutaLibreta()).contains("1=" + name.left(49).toLatin1() + "\r\n"));
+        QVERIFY(readFile(m.rutaLibreta()).contains("1=" + name.left(49).toLatin1() + "\r\n"));
     }
 
     void countGovernsAShorterList()
@@ -321,7 +302,7 @@ private Q_SLOTS:
         const QString base = newDir();
         const QString dir = missingDir ? base + QStringLiteral("gone/") : base;
         if (!missingDir)
-            QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0555) == 0);
+            QVERIFY(setMode(dir, 0555));
         Module m(rt, dir);
         m.ListaEquipos = QStringList { "a", "b", "c" };
         m.TotalEquipos = 3;
@@ -333,7 +314,7 @@ private Q_SLOTS:
         m.CargarListas();
         QCOMPARE(m.TotalEquipos, qint16(0));
         QCOMPARE(m.TotalRedes, qint16(0));
-        ::chmod(QFile::encodeName(base).constData(), 0755);
+        setMode(base, 0755);
         QVERIFY(QDir(base).isEmpty());
     }
 
@@ -349,8 +330,8 @@ private Q_SLOTS:
         m.ListaRedes = QStringList { "w" };
         m.TotalRedes = 1;
         m.GuardarListas();
-        QVERIFY(get(first + QStringLiteral("enviara.ini")).contains("[Redes]\r\nTotal=0\r\n"));
-        QVERIFY(get(ruta + QStringLiteral("enviara.ini")).contains("[Redes]\r\n1=w\r\nTotal=1\r\n"));
+        QVERIFY(readFile(first + QStringLiteral("enviara.ini")).contains("[Redes]\r\nTotal=0\r\n"));
+        QVERIFY(readFile(ruta + QStringLiteral("enviara.ini")).contains("[Redes]\r\n1=w\r\nTotal=1\r\n"));
     }
 
     void handEditBetweenLoadsIsSeen()
@@ -362,9 +343,9 @@ private Q_SLOTS:
         m.TotalEquipos = 2;
         m.GuardarListas();
         m.CargarListas();
-        QByteArray bytes = get(m.rutaLibreta());
+        QByteArray bytes = readFile(m.rutaLibreta());
         bytes.replace("eva", "luz");
-        put(m.rutaLibreta(), bytes); // same size, same second
+        QVERIFY(writeFile(m.rutaLibreta(), bytes)); // same size, same second
         m.CargarListas();
         QCOMPARE(m.ListaEquipos, (QStringList { "ana", "luz" }));
     }

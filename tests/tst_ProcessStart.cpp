@@ -1,3 +1,4 @@
+#include "fakes/TestSupport.h"
 #include "runtime/posix/ProcessStart.h"
 
 #include <QDir>
@@ -10,6 +11,8 @@
 #include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
+
+using namespace TestSupport;
 
 // Starting programs by command line and waiting for them by id.
 class tst_ProcessStart : public QObject
@@ -28,31 +31,34 @@ private Q_SLOTS:
     void esperaDeUnZombiAjenoTermina();
 
 private:
-    QString escribir(const QString &path, const QByteArray &texto, bool ejecutable);
+    QString escribir(const QString &relativa, const QByteArray &texto, bool ejecutable = true);
+    qint64 pidEscrito(const QString &relativa);
     QTemporaryDir m_dir;
 };
 
-QString tst_ProcessStart::escribir(const QString &path, const QByteArray &texto, bool ejecutable)
+// Writes a file below the temporary folder and gives its absolute path; empty on failure.
+QString tst_ProcessStart::escribir(const QString &relativa, const QByteArray &texto, bool ejecutable)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return {};
-    f.write(texto);
-    f.close();
-    if (ejecutable)
-        f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
-    return QFileInfo(path).absoluteFilePath();
+    const QString path = m_dir.filePath(relativa);
+    return writeFile(path, texto, ejecutable ? kExecutable : QFileDevice::Permissions {}) ? path : QString();
+}
+
+// The process id that a script wrote to that file, once it is there.
+qint64 tst_ProcessStart::pidEscrito(const QString &relativa)
+{
+    const QString path = m_dir.filePath(relativa);
+    if (!QTest::qWaitFor([&] { return QFileInfo(path).size() > 0; }))
+        return 0;
+    return readFile(path).trimmed().toLongLong();
 }
 
 void tst_ProcessStart::initTestCase()
 {
-    qputenv("XDG_RUNTIME_DIR", m_dir.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (m_dir.path() + QStringLiteral("/config")).toUtf8());
-    escribir(m_dir.path() + QStringLiteral("/prog/herramienta"), "#!/bin/sh\nexit 0\n", true);
-    escribir(m_dir.path() + QStringLiteral("/prog/datos.txt"), "x\n", false);
-    escribir(m_dir.path() + QStringLiteral("/con blanco/ejecuta.bat"), "exit 0\n", false);
-    escribir(m_dir.path() + QStringLiteral("/prog/ls"), "#!/bin/sh\nexit 0\n", true);
+    QVERIFY(prepareEnvironment(m_dir.path()));
+    QVERIFY(!escribir(QStringLiteral("prog/herramienta"), "#!/bin/sh\nexit 0\n").isEmpty());
+    QVERIFY(!escribir(QStringLiteral("prog/datos.txt"), "x\n", false).isEmpty());
+    QVERIFY(!escribir(QStringLiteral("con blanco/ejecuta.bat"), "exit 0\n", false).isEmpty());
+    QVERIFY(!escribir(QStringLiteral("prog/ls"), "#!/bin/sh\nexit 0\n").isEmpty());
 }
 
 void tst_ProcessStart::resolve_data()
@@ -62,22 +68,17 @@ void tst_ProcessStart::resolve_data()
     QTest::addColumn<QStringList>("argumentos");
     QTest::addColumn<bool>("lote");
 
-    QTest::newRow("nombre en la carpeta del programa") << "herramienta a b"
-                                                       << "prog/herramienta" << QStringList { "a", "b" } << false;
-    QTest::newRow("la carpeta del programa antes que PATH") << "ls -l"
-                                                            << "prog/ls" << QStringList { "-l" } << false;
-    QTest::newRow("nombre en PATH") << "sh -c"
-                                    << "PATH" << QStringList { "-c" } << false;
-    QTest::newRow("ruta con blancos") << "%1/con blanco/ejecuta.bat"
-                                      << "con blanco/ejecuta.bat" << QStringList {} << true;
-    QTest::newRow("blancos dobles entre argumentos") << "herramienta  a"
-                                                     << "prog/herramienta" << QStringList { "a" } << false;
-    QTest::newRow("archivo no ejecutable") << "datos.txt"
-                                           << "" << QStringList {} << false;
-    QTest::newRow("no existe") << "noexiste x"
-                               << "" << QStringList {} << false;
-    QTest::newRow("vacia") << ""
-                           << "" << QStringList {} << false;
+    const auto fila
+        = [](const char *nombre, const QString &linea, const QString &programa, const QStringList &argumentos,
+              bool lote) { QTest::newRow(nombre) << linea << programa << argumentos << lote; };
+    fila("nombre en la carpeta del programa", "herramienta a b", "prog/herramienta", QStringList { "a", "b" }, false);
+    fila("la carpeta del programa antes que PATH", "ls -l", "prog/ls", QStringList { "-l" }, false);
+    fila("nombre en PATH", "sh -c", "PATH", QStringList { "-c" }, false);
+    fila("ruta con blancos", "%1/con blanco/ejecuta.bat", "con blanco/ejecuta.bat", QStringList {}, true);
+    fila("blancos dobles entre argumentos", "herramienta  a", "prog/herramienta", QStringList { "a" }, false);
+    fila("archivo no ejecutable", "datos.txt", "", QStringList {}, false);
+    fila("no existe", "noexiste x", "", QStringList {}, false);
+    fila("vacia", "", "", QStringList {}, false);
 }
 
 void tst_ProcessStart::resolve()
@@ -102,22 +103,20 @@ void tst_ProcessStart::resolve()
 
 void tst_ProcessStart::loteCorreEnSuCarpetaConElla1EnPath()
 {
-    const QString dir = m_dir.path() + QStringLiteral("/lote $a 'b'");
-    escribir(dir + QStringLiteral("/net"), "#!/bin/sh\necho \"propio $*\" > salida.txt\n", true);
+    const QString dir = QStringLiteral("lote $a 'b'");
+    QVERIFY(!escribir(dir + QStringLiteral("/net"), "#!/bin/sh\necho \"propio $*\" > salida.txt\n").isEmpty());
     const QString lote = escribir(dir + QStringLiteral("/ejecuta.bat"), "net send X\n", false);
     const qint64 pid = ProcessStart::start(ProcessStart::resolve(lote, m_dir.path()));
     QVERIFY(pid > 0);
     QVERIFY(ProcessStart::wait(pid));
-    QFile salida(dir + QStringLiteral("/salida.txt"));
-    QVERIFY(salida.open(QIODevice::ReadOnly));
-    QCOMPARE(salida.readAll(), QByteArray("propio send X\n"));
+    QCOMPARE(readFile(m_dir.filePath(dir + QStringLiteral("/salida.txt"))), QByteArray("propio send X\n"));
 }
 
 void tst_ProcessStart::esperaHastaElFinal()
 {
     const QString marca = m_dir.path() + QStringLiteral("/fin.txt");
-    const QString script = escribir(m_dir.path() + QStringLiteral("/lento.sh"),
-        "#!/bin/sh\nsleep 0.5\ntouch '" + QFile::encodeName(marca) + "'\n", true);
+    const QString script
+        = escribir(QStringLiteral("lento.sh"), "#!/bin/sh\nsleep 0.5\ntouch '" + QFile::encodeName(marca) + "'\n");
     const qint64 pid = ProcessStart::start(ProcessStart::resolve(script, m_dir.path()));
     QVERIFY(pid > 0);
     QVERIFY(ProcessStart::wait(pid));
@@ -148,15 +147,12 @@ void tst_ProcessStart::esperaDeUnProcesoAjeno()
 {
     // A grandchild is not ours to reap: the wait follows it by id until it has ended, even
     // where nobody reaps it and it lingers as a zombie.
-    const QString pidFile = m_dir.path() + QStringLiteral("/nieto.pid");
-    const QString script = escribir(m_dir.path() + QStringLiteral("/padre.sh"),
-        "#!/bin/sh\nsleep 0.4 &\necho $! > '" + QFile::encodeName(pidFile) + "'\n", true);
+    const QString script = escribir(QStringLiteral("padre.sh"),
+        "#!/bin/sh\nsleep 0.4 &\necho $! > '" + QFile::encodeName(m_dir.filePath(QStringLiteral("nieto.pid"))) + "'\n");
     const qint64 padre = ProcessStart::start(ProcessStart::resolve(script, m_dir.path()));
     QVERIFY(padre > 0);
     QVERIFY(ProcessStart::wait(padre));
-    QFile f(pidFile);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    const qint64 nieto = f.readAll().trimmed().toLongLong();
+    const qint64 nieto = pidEscrito(QStringLiteral("nieto.pid"));
     QVERIFY(nieto > 0);
     QVERIFY(ProcessStart::wait(nieto));
     QVERIFY(!ProcessStart::wait(nieto));
@@ -166,15 +162,12 @@ void tst_ProcessStart::esperaDeUnZombiAjenoTermina()
 {
     // The parent never reaps its child (it has become sleep), so the ended child stays a
     // zombie: the wait must see it as ended, not wait for the parent to go.
-    const QString pidFile = m_dir.path() + QStringLiteral("/zombi.pid");
-    const QString script = escribir(m_dir.path() + QStringLiteral("/padre_dormido.sh"),
-        "#!/bin/sh\nsleep 0.2 &\necho $! > '" + QFile::encodeName(pidFile) + "'\nexec sleep 30\n", true);
+    const QString script = escribir(QStringLiteral("padre_dormido.sh"),
+        "#!/bin/sh\nsleep 0.2 &\necho $! > '" + QFile::encodeName(m_dir.filePath(QStringLiteral("zombi.pid")))
+            + "'\nexec sleep 30\n");
     const qint64 padre = ProcessStart::start(ProcessStart::resolve(script, m_dir.path()));
     QVERIFY(padre > 0);
-    QTRY_VERIFY(QFileInfo(pidFile).size() > 0);
-    QFile f(pidFile);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    const qint64 zombi = f.readAll().trimmed().toLongLong();
+    const qint64 zombi = pidEscrito(QStringLiteral("zombi.pid"));
     QVERIFY(zombi > 0);
     QVERIFY(ProcessStart::wait(zombi));
     const bool padreVivo = ::kill(pid_t(padre), 0) == 0;

@@ -1,5 +1,6 @@
 #include "addressbook/Cp1252.h"
 #include "addressbook/ProfileFiles.h"
+#include "fakes/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace TestSupport;
+
 class tst_ProfileFiles : public QObject
 {
     Q_OBJECT
@@ -20,24 +23,12 @@ private:
     int m_serial = 0;
 
     QString newPath() { return m_tmp.filePath(QStringLiteral("f%1.ini").arg(++m_serial)); }
-    static void put(const QString &path, const QByteArray &bytes)
-    {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QCOMPARE(f.write(bytes), bytes.size());
-    }
-    static QByteArray get(const QString &path)
-    {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
 
 private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_tmp.isValid());
-        qputenv("XDG_RUNTIME_DIR", m_tmp.filePath(QStringLiteral("run")).toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", m_tmp.filePath(QStringLiteral("config")).toLocal8Bit());
+        QVERIFY(prepareEnvironment(m_tmp.path()));
     }
 
     void readFollowsProfileSyntax_data()
@@ -48,77 +39,34 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected"); // "<null>" for absent
 
         const QByteArray basic = "[Equipos]\r\nTotal=2\r\n1=Ana\r\n";
-        QTest::newRow("plain") << basic << "Equipos"
-                               << "1"
-                               << "Ana";
-        QTest::newRow("section case") << basic << "EQUIPOS"
-                                      << "total"
-                                      << "2";
-        QTest::newRow("missing key") << basic << "Equipos"
-                                     << "3"
-                                     << "<null>";
-        QTest::newRow("missing section") << basic << "Redes"
-                                         << "Total"
-                                         << "<null>";
-        QTest::newRow("blanks around names") << QByteArray(" [ Info ] \n  Maximo  =  7  \n") << "Info"
-                                             << "Maximo"
-                                             << "7";
-        QTest::newRow("tabs around =") << QByteArray("[s]\n\tk\t=\tv w\t\n") << "s"
-                                       << "k"
-                                       << "v w";
-        QTest::newRow("first section wins") << QByteArray("[s]\nk=1\n[S]\nk=2\nj=3\n") << "s"
-                                            << "k"
-                                            << "1";
-        QTest::newRow("keys of the duplicate section are hidden") << QByteArray("[s]\nk=1\n[S]\nk=2\nj=3\n") << "s"
-                                                                  << "j"
-                                                                  << "<null>";
-        QTest::newRow("first key wins") << QByteArray("[s]\nk=1\nK=2\n") << "s"
-                                        << "k"
-                                        << "1";
-        QTest::newRow("comment is no key") << QByteArray("[s]\n;k=1\n") << "s"
-                                           << ";k"
-                                           << "<null>";
-        QTest::newRow("indented comment") << QByteArray("[s]\n  ;k=1\nk=2\n") << "s"
-                                          << "k"
-                                          << "2";
-        QTest::newRow("double quotes dropped") << QByteArray("[s]\nk=\" a b \"\n") << "s"
-                                               << "k"
-                                               << " a b ";
-        QTest::newRow("unmatched quote kept") << QByteArray("[s]\nk=\"ab\n") << "s"
-                                              << "k"
-                                              << "\"ab";
-        QTest::newRow("single quotes kept") << QByteArray("[s]\nk='ab'\n") << "s"
-                                            << "k"
-                                            << "'ab'";
-        QTest::newRow("empty value is present") << QByteArray("[s]\nk=\n") << "s"
-                                                << "k"
-                                                << "";
-        QTest::newRow("value keeps later =") << QByteArray("[s]\nk=a=b\n") << "s"
-                                             << "k"
-                                             << "a=b";
-        QTest::newRow("LF only") << QByteArray("[s]\nk=v\n") << "s"
-                                 << "k"
-                                 << "v";
-        QTest::newRow("CR LF") << QByteArray("[s]\r\nk=v\r\n") << "s"
-                               << "k"
-                               << "v";
-        QTest::newRow("no final line end") << QByteArray("[s]\r\nk=v") << "s"
-                                           << "k"
-                                           << "v";
-        QTest::newRow("key before any section") << QByteArray("k=v\n[s]\n") << "s"
-                                                << "k"
-                                                << "<null>";
-        QTest::newRow("line without =") << QByteArray("[s]\nk\n") << "s"
-                                        << "k"
-                                        << "<null>";
-        QTest::newRow("Windows-1252 text") << QByteArray("[s]\nk=Pe\xf1"
-                                                         "a \x80\n")
-                                           << "s"
-                                           << "k"
-                                           << "Peña €";
-        QTest::newRow("Windows-1252 name, any case") << QByteArray("[\xd1U]\nk=1\n") << "ñu"
-                                                     << "k"
-                                                     << "1";
+        const auto row = [](const char *name, const QByteArray &file, const QString &section, const QString &key,
+                             const QString &expected) { QTest::newRow(name) << file << section << key << expected; };
+        row("plain", basic, "Equipos", "1", "Ana");
+        row("section case", basic, "EQUIPOS", "total", "2");
+        row("missing key", basic, "Equipos", "3", "<null>");
+        row("missing section", basic, "Redes", "Total", "<null>");
+        row("blanks around names", QByteArray(" [ Info ] \n  Maximo  =  7  \n"), "Info", "Maximo", "7");
+        row("tabs around =", QByteArray("[s]\n\tk\t=\tv w\t\n"), "s", "k", "v w");
+        row("first section wins", QByteArray("[s]\nk=1\n[S]\nk=2\nj=3\n"), "s", "k", "1");
+        row("keys of the duplicate section are hidden", QByteArray("[s]\nk=1\n[S]\nk=2\nj=3\n"), "s", "j", "<null>");
+        row("first key wins", QByteArray("[s]\nk=1\nK=2\n"), "s", "k", "1");
+        row("comment is no key", QByteArray("[s]\n;k=1\n"), "s", ";k", "<null>");
+        row("indented comment", QByteArray("[s]\n  ;k=1\nk=2\n"), "s", "k", "2");
+        row("double quotes dropped", QByteArray("[s]\nk=\" a b \"\n"), "s", "k", " a b ");
+        row("unmatched quote kept", QByteArray("[s]\nk=\"ab\n"), "s", "k", "\"ab");
+        row("single quotes kept", QByteArray("[s]\nk='ab'\n"), "s", "k", "'ab'");
+        row("empty value is present", QByteArray("[s]\nk=\n"), "s", "k", "");
+        row("value keeps later =", QByteArray("[s]\nk=a=b\n"), "s", "k", "a=b");
+        row("LF only", QByteArray("[s]\nk=v\n"), "s", "k", "v");
+        row("CR LF", QByteArray("[s]\r\nk=v\r\n"), "s", "k", "v");
+        row("no final line end", QByteArray("[s]\r\nk=v"), "s", "k", "v");
+        row("key before any section", QByteArray("k=v\n[s]\n"), "s", "k", "<null>");
+        row("line without =", QByteArray("[s]\nk\n"), "s", "k", "<null>");
+        row("Windows-1252 text",
+            QByteArray("[s]\nk=Pe\xf1"
+                       "a \x80\n"),
+            "s", "k", "Peña €");
+        row("Windows-1252 name, any case", QByteArray("[\xd1U]\nk=1\n"), "ñu", "k", "1");
     }
     void readFollowsProfileSyntax()
     {
@@ -127,7 +75,7 @@ private Q_SLOTS:
         QFETCH(QString, key);
         QFETCH(QString, expected);
         const QString path = newPath();
-        put(path, file);
+        QVERIFY(writeFile(path, file));
         ProfileFiles pf;
         const QString got = pf.read(path, section, key);
         if (expected == QLatin1String("<null>")) {
@@ -146,47 +94,37 @@ private Q_SLOTS:
         QTest::addColumn<QString>("value");
         QTest::addColumn<QByteArray>("after");
 
-        QTest::newRow("value replaced, LF neighbours kept")
-            << QByteArray("; mine\n[Equipos]\n1 = Ana\n  2=Luis \n\n[Redes]\nx=y") << "equipos"
-            << "1"
-            << "Eva" << QByteArray("; mine\n[Equipos]\n1=Eva\r\n  2=Luis \n\n[Redes]\nx=y");
-        QTest::newRow("name spelled as in the file") << QByteArray("[S]\nTotal=1\n") << "s"
-                                                     << "TOTAL"
-                                                     << "2" << QByteArray("[S]\nTotal=2\r\n");
-        QTest::newRow("new key after last key, before trailing blank and comment")
-            << QByteArray("[a]\nk=1\n\n;end of a\n[b]\nk=2\n") << "A"
-            << "j"
-            << "3" << QByteArray("[a]\nk=1\nj=3\r\n\n;end of a\n[b]\nk=2\n");
-        QTest::newRow("new key in a section without keys") << QByteArray("[a]\n\n[b]\n") << "a"
-                                                           << "k"
-                                                           << "v" << QByteArray("[a]\nk=v\r\n\n[b]\n");
-        QTest::newRow("new key after a last line without line end") << QByteArray("[a]\nk=1") << "a"
-                                                                    << "j"
-                                                                    << "2" << QByteArray("[a]\nk=1\r\nj=2\r\n");
-        QTest::newRow("new section at the end") << QByteArray("[a]\r\nk=1\r\n\r\n") << "b"
-                                                << "k"
-                                                << "2" << QByteArray("[a]\r\nk=1\r\n\r\n[b]\r\nk=2\r\n");
-        QTest::newRow("new section after a file without line end") << QByteArray("[a]\nk=1") << "b"
-                                                                   << "k"
-                                                                   << "2" << QByteArray("[a]\nk=1\r\n[b]\r\nk=2\r\n");
-        QTest::newRow("file without sections") << QByteArray("k=1\nrubbish\n") << "s"
-                                               << "k"
-                                               << "2" << QByteArray("k=1\nrubbish\n[s]\r\nk=2\r\n");
-        QTest::newRow("duplicate key: the first is written") << QByteArray("[s]\nk=1\nk=2\n") << "s"
-                                                             << "k"
-                                                             << "3" << QByteArray("[s]\nk=3\r\nk=2\n");
-        QTest::newRow("blanks at the ends are kept by quotes") << QByteArray("[s]\n") << "s"
-                                                               << "k"
-                                                               << "  a " << QByteArray("[s]\nk=\"  a \"\r\n");
-        QTest::newRow("a quoted value keeps its quotes") << QByteArray("[s]\n") << "s"
-                                                         << "k"
-                                                         << "\"q\"" << QByteArray("[s]\nk=\"\"q\"\"\r\n");
-        QTest::newRow("line breaks cannot plant keys") << QByteArray("[s]\n") << "s"
-                                                       << "k"
-                                                       << "a\r\n[t]\nx=1" << QByteArray("[s]\nk=a  [t] x=1\r\n");
-        QTest::newRow("outside Windows-1252 becomes ?")
-            << QByteArray() << "s"
-            << "k" << QString::fromUtf8("ñ€ā😀") << QByteArray("[s]\r\nk=\xf1\x80??\r\n");
+        const auto row = [](const char *name, const QByteArray &before, const QString &section, const QString &key,
+                             const QString &value, const QByteArray &after) {
+            QTest::newRow(name) << before << section << key << value << after;
+        };
+        row("value replaced, LF neighbours kept", QByteArray("; mine\n[Equipos]\n1 = Ana\n  2=Luis \n\n[Redes]\nx=y"),
+            "equipos", "1", "Eva", QByteArray("; mine\n[Equipos]\n1=Eva\r\n  2=Luis \n\n[Redes]\nx=y"));
+        row("name spelled as in the file", QByteArray("[S]\nTotal=1\n"), "s", "TOTAL", "2",
+            QByteArray("[S]\nTotal=2\r\n"));
+        row("new key after last key, before trailing blank and comment",
+            QByteArray("[a]\nk=1\n\n;end of a\n[b]\nk=2\n"), "A", "j", "3",
+            QByteArray("[a]\nk=1\nj=3\r\n\n;end of a\n[b]\nk=2\n"));
+        row("new key in a section without keys", QByteArray("[a]\n\n[b]\n"), "a", "k", "v",
+            QByteArray("[a]\nk=v\r\n\n[b]\n"));
+        row("new key after a last line without line end", QByteArray("[a]\nk=1"), "a", "j", "2",
+            QByteArray("[a]\nk=1\r\nj=2\r\n"));
+        row("new section at the end", QByteArray("[a]\r\nk=1\r\n\r\n"), "b", "k", "2",
+            QByteArray("[a]\r\nk=1\r\n\r\n[b]\r\nk=2\r\n"));
+        row("new section after a file without line end", QByteArray("[a]\nk=1"), "b", "k", "2",
+            QByteArray("[a]\nk=1\r\n[b]\r\nk=2\r\n"));
+        row("file without sections", QByteArray("k=1\nrubbish\n"), "s", "k", "2",
+            QByteArray("k=1\nrubbish\n[s]\r\nk=2\r\n"));
+        row("duplicate key: the first is written", QByteArray("[s]\nk=1\nk=2\n"), "s", "k", "3",
+            QByteArray("[s]\nk=3\r\nk=2\n"));
+        row("blanks at the ends are kept by quotes", QByteArray("[s]\n"), "s", "k", "  a ",
+            QByteArray("[s]\nk=\"  a \"\r\n"));
+        row("a quoted value keeps its quotes", QByteArray("[s]\n"), "s", "k", "\"q\"",
+            QByteArray("[s]\nk=\"\"q\"\"\r\n"));
+        row("line breaks cannot plant keys", QByteArray("[s]\n"), "s", "k", "a\r\n[t]\nx=1",
+            QByteArray("[s]\nk=a  [t] x=1\r\n"));
+        row("outside Windows-1252 becomes ?", QByteArray(), "s", "k", QString::fromUtf8("ñ€ā😀"),
+            QByteArray("[s]\r\nk=\xf1\x80??\r\n"));
     }
     void writeChangesOnlyItsLine()
     {
@@ -197,10 +135,10 @@ private Q_SLOTS:
         QFETCH(QByteArray, after);
         const QString path = newPath();
         if (!before.isNull())
-            put(path, before);
+            QVERIFY(writeFile(path, before));
         ProfileFiles pf;
         QVERIFY(pf.write(path, section, key, value));
-        QCOMPARE(get(path), after);
+        QCOMPARE(readFile(path), after);
         // And it reads back as written (modulo the code page and the line breaks).
         ProfileFiles fresh;
         QString expected = Cp1252::decode(Cp1252::encode(value));
@@ -217,7 +155,7 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(path));
         QVERIFY(pf.write(path, QStringLiteral("Info"), QStringLiteral("ActualMRU"), QStringLiteral("1")));
         QVERIFY(pf.write(path, QStringLiteral("Info"), QStringLiteral("1"), QStringLiteral("A")));
-        QCOMPARE(get(path), QByteArray("[Info]\r\nActualMRU=1\r\n1=A\r\n"));
+        QCOMPARE(readFile(path), QByteArray("[Info]\r\nActualMRU=1\r\n1=A\r\n"));
     }
 
     void refusedWriteChangesNothing_data()
@@ -239,12 +177,12 @@ private Q_SLOTS:
         } else if (where == QLatin1String("rodir")) {
             QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("ro")));
             path = dir.filePath(QStringLiteral("ro/f.ini"));
-            put(path, original);
-            QVERIFY(::chmod(QFile::encodeName(dir.filePath(QStringLiteral("ro"))).constData(), 0555) == 0);
+            QVERIFY(writeFile(path, original));
+            QVERIFY(setMode(dir.filePath(QStringLiteral("ro")), 0555));
         } else if (where == QLatin1String("rofile")) {
             path = dir.filePath(QStringLiteral("f.ini"));
-            put(path, original);
-            QVERIFY(::chmod(QFile::encodeName(path).constData(), 0444) == 0);
+            QVERIFY(writeFile(path, original));
+            QVERIFY(setMode(path, 0444));
         } else {
             path = dir.filePath(QStringLiteral("d.ini"));
             QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("d.ini")));
@@ -258,44 +196,40 @@ private Q_SLOTS:
         QCOMPARE(pf.endBatch(), 0);
 
         if (where == QLatin1String("rodir") || where == QLatin1String("rofile")) {
-            QCOMPARE(get(path), original);
+            QCOMPARE(readFile(path), original);
             QCOMPARE(pf.read(path, QStringLiteral("s"), QStringLiteral("k")), QStringLiteral("1"));
             QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files | QDir::Hidden).size(), 1);
         } else {
             QVERIFY(!QFileInfo(path).isFile());
             QVERIFY(pf.read(path, QStringLiteral("s"), QStringLiteral("k")).isNull());
         }
-        ::chmod(QFile::encodeName(dir.filePath(QStringLiteral("ro"))).constData(), 0755);
+        setMode(dir.filePath(QStringLiteral("ro")), 0755);
     }
 
     void invalidNamesAreRefused_data()
     {
         QTest::addColumn<QString>("section");
         QTest::addColumn<QString>("key");
-        QTest::newRow("empty section") << ""
-                                       << "k";
-        QTest::newRow("blank key") << "s"
-                                   << "  ";
-        QTest::newRow("] in section") << "a]b"
-                                      << "k";
-        QTest::newRow("= in key") << "s"
-                                  << "a=b";
-        QTest::newRow("line break in key") << "s"
-                                           << "a\nb";
-        QTest::newRow("key looks like a section") << "s"
-                                                  << "[x";
-        QTest::newRow("key looks like a comment") << "s"
-                                                  << ";x";
+        const auto row = [](const char *name, const QString &section, const QString &key) {
+            QTest::newRow(name) << section << key;
+        };
+        row("empty section", "", "k");
+        row("blank key", "s", "  ");
+        row("] in section", "a]b", "k");
+        row("= in key", "s", "a=b");
+        row("line break in key", "s", "a\nb");
+        row("key looks like a section", "s", "[x");
+        row("key looks like a comment", "s", ";x");
     }
     void invalidNamesAreRefused()
     {
         QFETCH(QString, section);
         QFETCH(QString, key);
         const QString path = newPath();
-        put(path, "[s]\nk=1\n");
+        QVERIFY(writeFile(path, "[s]\nk=1\n"));
         ProfileFiles pf;
         QVERIFY(!pf.write(path, section, key, QStringLiteral("v")));
-        QCOMPARE(get(path), QByteArray("[s]\nk=1\n"));
+        QCOMPARE(readFile(path), QByteArray("[s]\nk=1\n"));
     }
 
     void everyByteSurvivesTheCodePage()
@@ -327,9 +261,9 @@ private Q_SLOTS:
         };
         QVERIFY(::stat(QFile::encodeName(path).constData(), &before) == 0);
         // Rewrite in place (same inode, same size) and put the old modification time back.
-        QByteArray bytes = get(path);
+        QByteArray bytes = readFile(path);
         bytes.replace("aaa", "bbb");
-        put(path, bytes);
+        QVERIFY(writeFile(path, bytes));
         const struct timespec times[2] = { before.st_atim, before.st_mtim };
         QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0);
         QCOMPARE(pf.read(path, QStringLiteral("s"), QStringLiteral("k")), QStringLiteral("bbb"));
@@ -343,7 +277,7 @@ private Q_SLOTS:
         QVERIFY(::stat(QFile::encodeName(path).constData(), &now) == 0);
         const QString other = path + QStringLiteral(".new");
         bytes.replace("bbb", "ccc");
-        put(other, bytes);
+        QVERIFY(writeFile(other, bytes));
         const struct timespec same[2] = { now.st_atim, now.st_mtim };
         QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(other).constData(), same, 0) == 0);
         QVERIFY(::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()) == 0);
@@ -351,10 +285,10 @@ private Q_SLOTS:
 
         // A change made right after the last read, within the same clock tick.
         bytes.replace("ccc", "ddd");
-        put(path, bytes);
+        QVERIFY(writeFile(path, bytes));
         QCOMPARE(pf.read(path, QStringLiteral("s"), QStringLiteral("k")), QStringLiteral("ddd"));
         bytes.replace("ddd", "eee");
-        put(path, bytes);
+        QVERIFY(writeFile(path, bytes));
         QCOMPARE(pf.read(path, QStringLiteral("s"), QStringLiteral("k")), QStringLiteral("eee"));
     }
 
@@ -365,11 +299,11 @@ private Q_SLOTS:
         QRandomGenerator gen(20240611);
         for (char &c : noise)
             c = char(gen.bounded(256));
-        put(path, noise);
+        QVERIFY(writeFile(path, noise));
         ProfileFiles pf;
         (void)pf.read(path, QStringLiteral("Equipos"), QStringLiteral("Total"));
         QVERIFY(pf.write(path, QStringLiteral("Zz9 section"), QStringLiteral("k"), QStringLiteral("v")));
-        const QByteArray after = get(path);
+        const QByteArray after = readFile(path);
         QVERIFY(after.startsWith(noise));
         QVERIFY(after.endsWith("[Zz9 section]\r\nk=v\r\n"));
         QCOMPARE(ProfileFiles().read(path, QStringLiteral("zz9 SECTION"), QStringLiteral("K")), QStringLiteral("v"));
@@ -380,8 +314,8 @@ private Q_SLOTS:
         const QString single = newPath();
         const QString batched = newPath();
         const QByteArray start = "; book\n[Redes]\nTotal=1\n1=casa\n\n[Equipos]\nTotal=0\n";
-        put(single, start);
-        put(batched, start);
+        QVERIFY(writeFile(single, start));
+        QVERIFY(writeFile(batched, start));
         ProfileFiles one;
         ProfileFiles many;
         many.beginBatch(batched);
@@ -392,25 +326,25 @@ private Q_SLOTS:
             // Reads inside the batch see the pending values, the disk does not yet.
             QCOMPARE(many.read(batched, section, QString::number(i % 17)), QStringLiteral("v%1").arg(i));
         }
-        QCOMPARE(get(batched), start);
+        QCOMPARE(readFile(batched), start);
         QCOMPARE(many.endBatch(), 0);
-        QCOMPARE(get(batched), get(single));
+        QCOMPARE(readFile(batched), readFile(single));
     }
 
     void batchThatCannotBeSavedReportsEveryWrite()
     {
         QTemporaryDir dir(m_tmp.filePath(QStringLiteral("lost-XXXXXX")));
         const QString path = dir.filePath(QStringLiteral("f.ini"));
-        put(path, "[s]\nk=1\n");
+        QVERIFY(writeFile(path, "[s]\nk=1\n"));
         ProfileFiles pf;
         pf.beginBatch(path);
         QVERIFY(pf.write(path, QStringLiteral("s"), QStringLiteral("k"), QStringLiteral("2")));
         QVERIFY(pf.write(path, QStringLiteral("s"), QStringLiteral("j"), QStringLiteral("3")));
         QVERIFY(pf.write(path, QStringLiteral("t"), QStringLiteral("k"), QStringLiteral("4")));
-        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0555) == 0);
+        QVERIFY(setMode(dir.path(), 0555));
         QCOMPARE(pf.endBatch(), 3);
-        ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
-        QCOMPARE(get(path), QByteArray("[s]\nk=1\n"));
+        setMode(dir.path(), 0755);
+        QCOMPARE(readFile(path), QByteArray("[s]\nk=1\n"));
         QCOMPARE(pf.read(path, QStringLiteral("s"), QStringLiteral("k")), QStringLiteral("1"));
     }
 };

@@ -1,3 +1,4 @@
+#include "fakes/TestSupport.h"
 #include "runtime/Archivos.h"
 #include "runtime/Texto.h"
 
@@ -6,7 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sys/stat.h>
+using namespace TestSupport;
 
 class tst_Texto : public QObject
 {
@@ -15,35 +16,23 @@ class tst_Texto : public QObject
 private:
     QTemporaryDir m_tmp;
 
-    static void put(const QString &path)
-    {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-    }
-    static void mode(const QString &path, mode_t m) { QVERIFY(::chmod(QFile::encodeName(path).constData(), m) == 0); }
-
 private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_tmp.isValid());
-        qputenv("XDG_RUNTIME_DIR", m_tmp.filePath(QStringLiteral("run")).toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", m_tmp.filePath(QStringLiteral("config")).toLocal8Bit());
-        QLocale::setDefault(QLocale::c());
+        QVERIFY(prepareEnvironment(m_tmp.path()));
     }
 
     void trimBlanksRemovesSpacesOnly_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("both ends") << "  a b  "
-                                   << "a b";
-        QTest::newRow("blanks only") << "   "
-                                     << "";
-        QTest::newRow("empty") << ""
-                               << "";
-        QTest::newRow("tabs are part of the text") << "\ta\t"
-                                                   << "\ta\t";
-        QTest::newRow("no-break space kept") << QString::fromUtf8("\u00a0a ") << QString::fromUtf8("\u00a0a");
+        const auto row = [](const char *name, const QString &a, const QString &b) { QTest::newRow(name) << a << b; };
+        row("both ends", "  a b  ", "a b");
+        row("blanks only", "   ", "");
+        row("empty", "", "");
+        row("tabs are part of the text", "\ta\t", "\ta\t");
+        row("no-break space kept", QString::fromUtf8("\u00a0a "), QString::fromUtf8("\u00a0a"));
     }
     void trimBlanksRemovesSpacesOnly()
     {
@@ -56,22 +45,15 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("words") << "jUAN pérez"
-                               << "Juan Pérez";
-        QTest::newRow("hyphen and apostrophe") << "josé-maría o'neill"
-                                               << "José-María O'Neill";
-        QTest::newRow("digits join the word") << "pc01a 2b"
-                                              << "Pc01a 2b";
-        QTest::newRow("several blanks kept") << "  a  b "
-                                             << "  A  B ";
-        QTest::newRow("Spanish capitals") << "ÑANDÚ ÁRBOL"
-                                          << "Ñandú Árbol";
-        QTest::newRow("one character for one") << "ßa straße"
-                                               << "ßa Straße";
-        QTest::newRow("combining accent stays in its word")
-            << QString::fromUtf8("e\u0301mile") << QString::fromUtf8("E\u0301mile");
-        QTest::newRow("empty") << ""
-                               << "";
+        const auto row = [](const char *name, const QString &a, const QString &b) { QTest::newRow(name) << a << b; };
+        row("words", "jUAN pérez", "Juan Pérez");
+        row("hyphen and apostrophe", "josé-maría o'neill", "José-María O'Neill");
+        row("digits join the word", "pc01a 2b", "Pc01a 2b");
+        row("several blanks kept", "  a  b ", "  A  B ");
+        row("Spanish capitals", "ÑANDÚ ÁRBOL", "Ñandú Árbol");
+        row("one character for one", "ßa straße", "ßa Straße");
+        row("combining accent stays in its word", QString::fromUtf8("e\u0301mile"), QString::fromUtf8("E\u0301mile"));
+        row("empty", "", "");
     }
     void properCase()
     {
@@ -86,17 +68,13 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("locale");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("C") << "C"
-                           << "14:05:33";
-        QTest::newRow("Spanish") << "es_ES"
-                                 << "14:05:33";
-        QTest::newRow("zone in brackets") << "eu_ES"
-                                          << "14:05:33";
-        QTest::newRow("zone after a comma") << "be_BY"
-                                            << "14:05:33";
-        QTest::newRow("zone first") << "zh_HK" << QString::fromUtf8("下午2:05:33");
-        QTest::newRow("twelve hours") << "en_US"
-                                      << "2:05:33 PM";
+        const auto row = [](const char *name, const QString &a, const QString &b) { QTest::newRow(name) << a << b; };
+        row("C", "C", "14:05:33");
+        row("Spanish", "es_ES", "14:05:33");
+        row("zone in brackets", "eu_ES", "14:05:33");
+        row("zone after a comma", "be_BY", "14:05:33");
+        row("zone first", "zh_HK", QString::fromUtf8("下午2:05:33"));
+        row("twelve hours", "en_US", "2:05:33 PM");
     }
     void timeOfDayNamesNoZone()
     {
@@ -114,12 +92,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("dir");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("plain") << "/opt/velrisa"
-                               << "/opt/velrisa/";
-        QTest::newRow("already ends in one") << "/opt/velrisa/"
-                                             << "/opt/velrisa/";
-        QTest::newRow("root") << "/"
-                              << "/";
+        const auto row = [](const char *name, const QString &a, const QString &b) { QTest::newRow(name) << a << b; };
+        row("plain", "/opt/velrisa", "/opt/velrisa/");
+        row("already ends in one", "/opt/velrisa/", "/opt/velrisa/");
+        row("root", "/", "/");
     }
     void withTrailingSeparator()
     {
@@ -150,21 +126,21 @@ private Q_SLOTS:
         QString path = d + QStringLiteral("f.ini");
         if (setup == QLatin1String("rwfile") || setup == QLatin1String("rofile")
             || setup == QLatin1String("rodir-file"))
-            put(path);
+            QVERIFY(writeFile(path, {}));
         if (setup == QLatin1String("rofile"))
-            mode(path, 0444);
+            QVERIFY(setMode(path, 0444));
         if (setup.startsWith(QLatin1String("rodir")))
-            mode(dir.path(), 0555);
+            QVERIFY(setMode(dir.path(), 0555));
         if (setup == QLatin1String("nodir"))
             path = d + QStringLiteral("none/f.ini");
         if (setup == QLatin1String("isdir"))
             QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("f.ini")));
         if (setup == QLatin1String("fileparent")) {
-            put(d + QStringLiteral("plain"));
+            QVERIFY(writeFile(d + QStringLiteral("plain"), {}));
             path = d + QStringLiteral("plain/f.ini");
         }
         QCOMPARE(Archivos::writeRefused(path), refused);
-        mode(dir.path(), 0755);
+        QVERIFY(setMode(dir.path(), 0755));
     }
 
     void fileExists_data()
@@ -186,9 +162,9 @@ private Q_SLOTS:
         QFETCH(bool, exists);
         QTemporaryDir dir(m_tmp.filePath(QStringLiteral("e-XXXXXX")));
         const QString d = dir.path() + QLatin1Char('/');
-        put(d + QStringLiteral("empty"));
-        put(d + QStringLiteral("secret"));
-        mode(d + QStringLiteral("secret"), 0);
+        QVERIFY(writeFile(d + QStringLiteral("empty"), {}));
+        QVERIFY(writeFile(d + QStringLiteral("secret"), {}));
+        QVERIFY(setMode(d + QStringLiteral("secret"), 0));
         QVERIFY(QFile::link(d + QStringLiteral("empty"), d + QStringLiteral("link")));
         QVERIFY(QFile::link(d + QStringLiteral("gone"), d + QStringLiteral("dangling")));
         QVERIFY(QDir(d).mkdir(QStringLiteral("dir")));

@@ -2,6 +2,7 @@
 #include "addressbook/ProfileFiles.h"
 #include "addressbook/frmEquipos.h"
 #include "fakes/FakeRuntime.h"
+#include "fakes/TestSupport.h"
 
 #include <QApplication>
 #include <QFile>
@@ -13,6 +14,8 @@
 #include <QtTest>
 
 #include <memory>
+
+using namespace TestSupport;
 
 // The address book editor, driven through its real controls; the book lives in a
 // temporary program directory.
@@ -42,12 +45,24 @@ private Q_SLOTS:
     void failedSaveKeepsRowsTrueToTheBook();
 
 private:
-    void escribirLibreta(const QStringList &equipos, const QStringList &redes);
-    QString leer(const QString &seccion, const QString &clave);
-    QStringList filas() const;
+    // Written by a Module of its own, so that the editor's Module must read the file.
+    void escribirLibreta(const QStringList &equipos, const QStringList &redes)
+    {
+        Module escritor(*m_rt, m_ruta);
+        QVERIFY(writeBook(escritor, equipos, redes));
+    }
+    QString leer(const QString &seccion, const QString &clave)
+    {
+        return ProfileFiles().read(m_ruta + QStringLiteral("enviara.ini"), seccion, clave);
+    }
+    QStringList filas() const { return itemTexts(m_lst); }
+    QRadioButton *opcion(int k) const
+    {
+        return child<QRadioButton>(m_editor.get(), QStringLiteral("optElemento(%1)").arg(k));
+    }
     void elegirFila(const QString &texto);
     void abrir();
-    QPushButton *boton(const char *nombre) const;
+    QPushButton *boton(const char *nombre) const { return child<QPushButton>(m_editor.get(), QLatin1String(nombre)); }
 
     QTemporaryDir m_dir;
     QString m_ruta;
@@ -60,9 +75,7 @@ private:
 void tst_frmEquipos::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_dir.path()));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("config"))));
-    QLocale::setDefault(QLocale::c());
+    QVERIFY(prepareEnvironment(m_dir.path()));
 }
 
 void tst_frmEquipos::init()
@@ -82,51 +95,19 @@ void tst_frmEquipos::cleanup()
     m_rt.reset();
 }
 
-void tst_frmEquipos::escribirLibreta(const QStringList &equipos, const QStringList &redes)
-{
-    Module escritor(*m_rt, m_ruta);
-    escritor.ListaEquipos = equipos;
-    escritor.TotalEquipos = qint16(equipos.size());
-    escritor.ListaRedes = redes;
-    escritor.TotalRedes = qint16(redes.size());
-    escritor.GuardarListas();
-    QVERIFY(QFile::exists(escritor.rutaLibreta()));
-}
-
-QString tst_frmEquipos::leer(const QString &seccion, const QString &clave)
-{
-    return ProfileFiles().read(m_ruta + QStringLiteral("enviara.ini"), seccion, clave);
-}
-
-QStringList tst_frmEquipos::filas() const
-{
-    QStringList textos;
-    for (int i = 0; i < m_lst->count(); ++i)
-        textos << m_lst->item(i)->text();
-    return textos;
-}
-
 void tst_frmEquipos::elegirFila(const QString &texto)
 {
-    const QList<QListWidgetItem *> encontradas = m_lst->findItems(texto, Qt::MatchExactly);
-    QVERIFY2(!encontradas.isEmpty(), qPrintable(texto));
-    QTest::mouseClick(m_lst->viewport(), Qt::LeftButton, {}, m_lst->visualItemRect(encontradas.first()).center());
-    QCOMPARE(m_lst->selectedItems().value(0), encontradas.first());
+    QVERIFY2(clickItem(m_lst, texto), qPrintable(texto));
+    QCOMPARE(m_lst->selectedItems().size(), 1);
+    QCOMPARE(m_lst->selectedItems().first()->text(), texto);
 }
 
 void tst_frmEquipos::abrir()
 {
     m_editor = std::make_unique<frmEquipos>(*m_rt, *m_module);
-    m_lst = m_editor->findChild<QListWidget *>(QStringLiteral("lstElementos"));
+    m_lst = child<QListWidget>(m_editor.get(), QStringLiteral("lstElementos"));
     QVERIFY(m_lst);
-    m_editor->show();
-    QApplication::setActiveWindow(m_editor.get());
-    QVERIFY(QTest::qWaitForWindowActive(m_editor.get()));
-}
-
-QPushButton *tst_frmEquipos::boton(const char *nombre) const
-{
-    return m_editor->findChild<QPushButton *>(QString::fromLatin1(nombre));
+    QVERIFY(activate(m_editor.get()));
 }
 
 void tst_frmEquipos::layoutAsDesigned_data()
@@ -197,10 +178,10 @@ void tst_frmEquipos::tabOrderAndKeys()
 void tst_frmEquipos::opensOnComputersWithoutCreatingFile()
 {
     abrir();
-    QVERIFY(m_editor->findChild<QRadioButton *>(QStringLiteral("optElemento(0)"))->isChecked());
+    QVERIFY(opcion(0)->isChecked());
     QCOMPARE(m_editor->TipoElegido(), 0);
     QCOMPARE(m_lst->count(), 0);
-    QTest::mouseClick(m_editor->findChild<QRadioButton *>(QStringLiteral("optElemento(1)")), Qt::LeftButton);
+    QTest::mouseClick(opcion(1), Qt::LeftButton);
     QCOMPARE(m_editor->TipoElegido(), 1);
     QCOMPARE(m_lst->count(), 0);
     QVERIFY(!QFile::exists(m_module->rutaLibreta()));
@@ -216,7 +197,7 @@ void tst_frmEquipos::rowsInProperCaseSortedKindsApart()
     QCOMPARE(filas(),
         (QStringList { QStringLiteral("Alfa"), QStringLiteral("Álvaro Núñez"), QStringLiteral("Servidor1"),
             QStringLiteral("Zeta") }));
-    QTest::mouseClick(m_editor->findChild<QRadioButton *>(QStringLiteral("optElemento(1)")), Qt::LeftButton);
+    QTest::mouseClick(opcion(1), Qt::LeftButton);
     QCOMPARE(filas(), (QStringList { QStringLiteral("Dominio Casa"), QStringLiteral("Workgroup") }));
     // Nothing of this changes the book.
     QCOMPARE(leer(QStringLiteral("Equipos"), QStringLiteral("3")), QStringLiteral("SERVIDOR1"));
@@ -240,9 +221,9 @@ void tst_frmEquipos::addKeepsNameAsTyped()
     QFETCH(QString, pregunta);
     escribirLibreta({ QStringLiteral("pc1") }, { QStringLiteral("grupo") });
     abrir();
-    auto *opcion = m_editor->findChild<QRadioButton *>(QStringLiteral("optElemento(%1)").arg(tipo));
-    auto *otra = m_editor->findChild<QRadioButton *>(QStringLiteral("optElemento(%1)").arg(1 - tipo));
-    QTest::mouseClick(opcion, Qt::LeftButton);
+    auto *elegida = opcion(tipo);
+    auto *otra = opcion(1 - tipo);
+    QTest::mouseClick(elegida, Qt::LeftButton);
 
     m_rt->m_inputAnswers = { QStringLiteral("pepe garcia"), QStringLiteral("pepe garcia"), QStringLiteral("  ") };
     for (int i = 0; i < 3; ++i)
@@ -263,7 +244,7 @@ void tst_frmEquipos::addKeepsNameAsTyped()
 
     // Filled again from the book, the rows show proper case; the file keeps the name.
     QTest::mouseClick(otra, Qt::LeftButton);
-    QTest::mouseClick(opcion, Qt::LeftButton);
+    QTest::mouseClick(elegida, Qt::LeftButton);
     QCOMPARE(m_lst->findItems(QStringLiteral("Pepe Garcia"), Qt::MatchExactly).size(), 2);
     QCOMPARE(leer(seccion, QStringLiteral("2")), QStringLiteral("pepe garcia"));
     QVERIFY(m_rt->m_boxes.isEmpty());
@@ -272,18 +253,15 @@ void tst_frmEquipos::addKeepsNameAsTyped()
 void tst_frmEquipos::cancelRewritesBookUnchanged()
 {
     escribirLibreta({ QStringLiteral("pc1"), QStringLiteral("pc2") }, { QStringLiteral("grupo") });
-    QFile archivo(m_ruta + QStringLiteral("enviara.ini"));
-    QVERIFY(archivo.open(QIODevice::ReadOnly));
-    const QByteArray antes = archivo.readAll();
-    archivo.close();
+    const QString archivo = m_ruta + QStringLiteral("enviara.ini");
+    const QByteArray antes = readFile(archivo);
 
     abrir();
     const QDateTime tocado = QFileInfo(archivo).lastModified();
     QTest::qWait(20);
     QTest::mouseClick(boton("Command1"), Qt::LeftButton); // no answer: Cancel
     QCOMPARE(m_rt->m_inputPrompts.size(), 1);
-    QVERIFY(archivo.open(QIODevice::ReadOnly));
-    QCOMPARE(archivo.readAll(), antes);
+    QCOMPARE(readFile(archivo), antes);
     QVERIFY(QFileInfo(archivo).lastModified() > tocado); // it was written again
     QCOMPARE(filas(), (QStringList { QStringLiteral("Pc1"), QStringLiteral("Pc2") }));
     QCOMPARE(m_module->TotalEquipos, qint16(2));
@@ -387,10 +365,8 @@ void tst_frmEquipos::deleteWithoutSelectionWritesNothing()
 void tst_frmEquipos::fullListRefusesAnotherEntry()
 {
     // Missing entry keys load as empty entries: a full list without a 32,767-line file.
-    QFile archivo(m_ruta + QStringLiteral("enviara.ini"));
-    QVERIFY(archivo.open(QIODevice::WriteOnly));
-    archivo.write("[Equipos]\r\nTotal=32767\r\n[Redes]\r\nTotal=1\r\n1=grupo\r\n");
-    archivo.close();
+    QVERIFY(writeFile(
+        m_ruta + QStringLiteral("enviara.ini"), "[Equipos]\r\nTotal=32767\r\n[Redes]\r\nTotal=1\r\n1=grupo\r\n"));
     abrir();
     QCOMPARE(m_lst->count(), 32767);
     m_rt->m_inputAnswers = { QStringLiteral("uno mas") };
@@ -402,7 +378,7 @@ void tst_frmEquipos::fullListRefusesAnotherEntry()
     QCOMPARE(leer(QStringLiteral("Equipos"), QStringLiteral("Total")), QStringLiteral("32767"));
 
     // The other kind still takes new names.
-    QTest::mouseClick(m_editor->findChild<QRadioButton *>(QStringLiteral("optElemento(1)")), Qt::LeftButton);
+    QTest::mouseClick(opcion(1), Qt::LeftButton);
     QTest::mouseClick(boton("Command1"), Qt::LeftButton);
     QCOMPARE(leer(QStringLiteral("Redes"), QStringLiteral("2")), QStringLiteral("uno mas"));
 }

@@ -1,3 +1,4 @@
+#include "fakes/TestSupport.h"
 #include "sentlog/ModeloMensajes.h"
 #include "sentlog/frmMensajes.h"
 
@@ -5,7 +6,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QTest>
 
 // The sent-messages window: its layout, its rows, and how it hides instead of closing.
@@ -26,9 +26,7 @@ private Q_SLOTS:
 
 void tst_frmMensajes::initTestCase()
 {
-    static QTemporaryDir entorno;
-    qputenv("XDG_RUNTIME_DIR", entorno.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (entorno.path() + QStringLiteral("/config")).toUtf8());
+    QVERIFY(TestSupport::prepareEnvironment());
 }
 
 void tst_frmMensajes::disposicion()

@@ -1,4 +1,5 @@
 #include "fakes/FakeRuntime.h"
+#include "fakes/TestSupport.h"
 
 #include "addressbook/Module.h"
 #include "mainwindow/frmPrincipal.h"
@@ -26,16 +27,6 @@
 
 namespace {
 
-void escribir(const QString &path, const QByteArray &contenido, QFile::Permissions permisos = {})
-{
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    f.write(contenido);
-    f.close();
-    if (permisos)
-        f.setPermissions(permisos);
-}
-
 // Closes the modal window that the next call opens, and says which one it was.
 class CerrarModal : public QObject
 {
@@ -59,6 +50,8 @@ private:
 };
 
 } // namespace
+
+using namespace TestSupport;
 
 class tst_frmPrincipal : public QObject
 {
@@ -103,10 +96,7 @@ private Q_SLOTS:
 private:
     template <typename T = QWidget> T *control(const char *name) const
     {
-        T *w = m_ventana->findChild<T *>(QString::fromLatin1(name));
-        if (!w)
-            qWarning("no control %s", name);
-        return w;
+        return child<T>(m_ventana.get(), QString::fromLatin1(name));
     }
     void crear();
     void activar();
@@ -121,10 +111,7 @@ private:
 void tst_frmPrincipal::initTestCase()
 {
     QVERIFY(m_base.isValid());
-    qputenv("XDG_RUNTIME_DIR", m_base.filePath(QStringLiteral("run")).toUtf8());
-    qputenv("XDG_CONFIG_HOME", m_base.filePath(QStringLiteral("config")).toUtf8());
-    QDir().mkpath(m_base.filePath(QStringLiteral("run")));
-    QLocale::setDefault(QLocale::c());
+    QVERIFY(prepareEnvironment(m_base.path()));
 }
 
 void tst_frmPrincipal::init()
@@ -159,8 +146,7 @@ QAction *tst_frmPrincipal::accion(const char *name) const
 
 void tst_frmPrincipal::activar()
 {
-    QApplication::setActiveWindow(m_ventana.get());
-    QVERIFY(QTest::qWaitForWindowActive(m_ventana.get()));
+    QVERIFY(activate(m_ventana.get()));
 }
 
 void tst_frmPrincipal::layoutOfEveryControl_data()
@@ -290,10 +276,10 @@ void tst_frmPrincipal::tabOrderFollowsTheTable()
 
 void tst_frmPrincipal::startUpLoadsBookRecentListAndTray()
 {
-    escribir(m_programa->filePath(QStringLiteral("enviara.ini")),
-        "[Equipos]\r\n1=SERVIDOR1\r\n2=portatil ana\r\nTotal=2\r\n[Redes]\r\n1=OFICINA\r\nTotal=1\r\n");
-    escribir(m_programa->filePath(QStringLiteral("mru.ini")),
-        "[Info]\r\nMaximo=5\r\nActualMRU=2\r\nTotal=2\r\n1=ALFA BETA\r\n2=GAMMA\r\n");
+    QVERIFY(writeFile(m_programa->filePath(QStringLiteral("enviara.ini")),
+        "[Equipos]\r\n1=SERVIDOR1\r\n2=portatil ana\r\nTotal=2\r\n[Redes]\r\n1=OFICINA\r\nTotal=1\r\n"));
+    QVERIFY(writeFile(m_programa->filePath(QStringLiteral("mru.ini")),
+        "[Info]\r\nMaximo=5\r\nActualMRU=2\r\nTotal=2\r\n1=ALFA BETA\r\n2=GAMMA\r\n"));
     crear();
     QVERIFY(!m_ventana->taskIco().isVisible());
     m_ventana->load();
@@ -345,7 +331,7 @@ void tst_frmPrincipal::secondInstanceEndsBeforeAnything()
 {
     QFETCH(bool, bandeja);
     QFETCH(int, activaciones);
-    escribir(m_programa->filePath(QStringLiteral("mru.ini")), "[Info]\r\nTotal=1\r\n1=ALFA\r\n");
+    QVERIFY(writeFile(m_programa->filePath(QStringLiteral("mru.ini")), "[Info]\r\nTotal=1\r\n1=ALFA\r\n"));
     m_rt->m_prevInstance = true;
     m_rt->m_trayAvailable = bandeja;
     m_rt->m_command = QStringLiteral("-MIN");
@@ -541,8 +527,8 @@ void tst_frmPrincipal::escapeHidesFromAnyControl()
 void tst_frmPrincipal::enterSendsOnlyWhenEnabled()
 {
     // A `net` beside the program that delivers at once.
-    escribir(m_programa->filePath(QStringLiteral("net")), "#!/bin/sh\necho \"Mensaje enviado a $2.\"\n",
-        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QVERIFY(writeFile(
+        m_programa->filePath(QStringLiteral("net")), "#!/bin/sh\necho \"Mensaje enviado a $2.\"\n", kExecutable));
     crear();
     m_ventana->load();
     activar();
@@ -679,7 +665,7 @@ void tst_frmPrincipal::keywordSwapsLeftPicture()
 
 void tst_frmPrincipal::sendRunReadsTheWindow()
 {
-    escribir(m_programa->filePath(QStringLiteral("enviara.ini")), "[Redes]\r\n1=OFICINA\r\nTotal=1\r\n");
+    QVERIFY(writeFile(m_programa->filePath(QStringLiteral("enviara.ini")), "[Redes]\r\n1=OFICINA\r\nTotal=1\r\n"));
     crear();
     m_ventana->load();
     QVERIFY(!m_ventana->grupoElegido());

@@ -1,7 +1,7 @@
 #include "dispatch/frmWait.h"
+#include "fakes/TestSupport.h"
 
 #include <QLabel>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -21,9 +21,7 @@ private Q_SLOTS:
 
 void tst_frmWait::initTestCase()
 {
-    static QTemporaryDir entorno;
-    qputenv("XDG_RUNTIME_DIR", entorno.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (entorno.path() + QStringLiteral("/config")).toUtf8());
+    QVERIFY(TestSupport::prepareEnvironment());
 }
 
 void tst_frmWait::disposicion()

@@ -8,42 +8,8 @@
 set -u
 
 velrisa=${1:?usage: $0 /path/to/velrisa}
-
-if [ "${VELRISA_E2E_INNER:-}" != 1 ]; then
-    for tool in xvfb-run xauth xdotool; do
-        if ! command -v "$tool" >/dev/null 2>&1; then
-            echo "SKIP: $tool is not installed (scripts/deps.sh installs it)"
-            exit 77
-        fi
-    done
-    VELRISA_E2E_INNER=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
-fi
-
-work=$(mktemp -d /tmp/velrisa-compose.XXXXXX)
-pid=
-failures=0
-
-cleanup() {
-    [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-
-wait_for() {
-    local limit=$1
-    shift
-    local end=$((SECONDS + limit))
-    while [ $SECONDS -lt $end ]; do
-        "$@" && return 0
-        sleep 0.1
-    done
-    "$@"
-}
+. "$(dirname "$0")/lib.sh"
+e2e_begin compose xvfb-run xauth xdotool -- "$@"
 
 window_of() { xdotool search --all --onlyvisible --pid "$pid" --name "$1" 2>/dev/null | head -n 1; }
 window_shown() { [ -n "$(window_of "$1")" ]; }
@@ -70,11 +36,8 @@ shot() {
     import -window root "$VELRISA_E2E_SHOTS/$1.png"
 }
 
-# A copy of the program directory with the stand-in `net` beside the program.
-prog=$work/prog
-mkdir -p "$prog" "$work/run" "$work/config"
-chmod 700 "$work/run"
-cp "$velrisa" "$prog/velrisa"
+# The stand-in `net` beside the program.
+new_session compose
 cat >"$prog/net" <<'NET'
 #!/bin/sh
 # Records each call, one line of arguments, and reports a delivery.
@@ -82,11 +45,10 @@ printf '%s\n' "$*" >>"$(dirname "$0")/net_calls.txt"
 echo "MENSAJE ENVIADO A $2"
 NET
 chmod +x "$prog/net"
-export XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/config
 
-"$prog/velrisa" >>"$work/output.txt" 2>&1 &
-pid=$!
-wait_for 10 window_shown '^elrisa$' || { echo "FAIL: the main window did not appear"; cat "$work/output.txt"; exit 1; }
+start_program
+pid=$last_pid
+wait_for 10 window_shown '^elrisa$' || { echo "FAIL: the main window did not appear"; cat "$session/output.txt"; exit 1; }
 main=$(window_of '^elrisa$')
 sleep 0.5
 

@@ -6,64 +6,8 @@
 set -u
 
 velrisa=${1:?usage: $0 /path/to/velrisa}
-
-if [ "${VELRISA_E2E_INNER:-}" != 1 ]; then
-    for tool in xvfb-run xauth trayer xdotool xwininfo; do
-        if ! command -v "$tool" >/dev/null 2>&1; then
-            echo "SKIP: $tool is not installed (scripts/deps.sh installs it)"
-            exit 77
-        fi
-    done
-    VELRISA_E2E_INNER=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
-fi
-
-work=$(mktemp -d /tmp/velrisa-e2e.XXXXXX)
-started=()
-failures=0
-
-cleanup() {
-    for pid in "${started[@]}"; do
-        kill -KILL "$pid" 2>/dev/null
-        wait "$pid" 2>/dev/null
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-
-# Polls a command for up to $1 seconds.
-wait_for() {
-    local limit=$1
-    shift
-    local end=$((SECONDS + limit))
-    while [ $SECONDS -lt $end ]; do
-        "$@" && return 0
-        sleep 0.1
-    done
-    "$@"
-}
-
-# A fresh user session: its own runtime and configuration folders and its own copy of
-# the program directory.
-new_session() {
-    local name=$1
-    session=$work/$name
-    mkdir -p "$session/run" "$session/config" "$session/prog"
-    chmod 700 "$session/run"
-    cp "$velrisa" "$session/prog/velrisa"
-    export XDG_RUNTIME_DIR=$session/run XDG_CONFIG_HOME=$session/config
-    program=$session/prog/velrisa
-}
-
-start_program() {
-    "$program" "$@" >>"$session/output.txt" 2>&1 &
-    last_pid=$!
-    started+=("$last_pid")
-}
+. "$(dirname "$0")/lib.sh"
+e2e_begin e2e xvfb-run xauth trayer xdotool xwininfo -- "$@"
 
 # Processes running this session's copy of the program.
 instances() {

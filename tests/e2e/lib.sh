@@ -1,0 +1,72 @@
+# Shared set-up of the end-to-end scripts, sourced by each of them:
+#   e2e_begin NAME TOOL... -- "$@"   skips (exit 77) when a tool is missing, re-runs the
+#                                    script under a virtual X server, makes $work
+#   new_session NAME                 its own runtime, configuration and program folders
+#   start_program ARGS...            starts that session's copy; $last_pid is its id
+#   fail, wait_for                   count a failed check; poll a command for N seconds
+# Everything started through start_program (or added to $started) is killed on exit.
+
+e2e_begin() {
+    local name=$1 tool
+    shift
+    while [ $# -gt 0 ] && [ "$1" != -- ]; do
+        tool=$1
+        shift
+        if ! command -v "$tool" >/dev/null 2>&1; then
+            echo "SKIP: $tool is not installed (scripts/deps.sh installs it)"
+            exit 77
+        fi
+    done
+    shift
+    if [ "${VELRISA_E2E_INNER:-}" != 1 ]; then
+        VELRISA_E2E_INNER=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+    fi
+    work=$(mktemp -d "/tmp/velrisa-$name.XXXXXX")
+    started=()
+    failures=0
+    trap e2e_cleanup EXIT
+}
+
+e2e_cleanup() {
+    local pid
+    for pid in "${started[@]}"; do
+        kill -KILL "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+    done
+    rm -rf "$work"
+}
+
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+# Polls a command for up to $1 seconds.
+wait_for() {
+    local limit=$1
+    shift
+    local end=$((SECONDS + limit))
+    while [ $SECONDS -lt $end ]; do
+        "$@" && return 0
+        sleep 0.1
+    done
+    "$@"
+}
+
+# A fresh user session: its own runtime and configuration folders and its own copy of
+# the program directory ($velrisa is the program under test).
+new_session() {
+    session=$work/$1
+    mkdir -p "$session/run" "$session/config" "$session/prog"
+    chmod 700 "$session/run"
+    cp "$velrisa" "$session/prog/velrisa"
+    export XDG_RUNTIME_DIR=$session/run XDG_CONFIG_HOME=$session/config
+    prog=$session/prog
+    program=$prog/velrisa
+}
+
+start_program() {
+    "$program" "$@" >>"$session/output.txt" 2>&1 &
+    last_pid=$!
+    started+=("$last_pid")
+}
