@@ -1,5 +1,6 @@
 // Time of one delivery through `net` against `smbclient -M` alone, to the same smbd on
 // loopback; median of 20 each. Needs root (smbd on port 139) and Samba installed.
+// Usage: bench_net [NET]   (NET: another build of the command, to compare two builds)
 #include "net/SambaHost.h"
 
 #include <QCoreApplication>
@@ -62,7 +63,11 @@ int main(int argc, char *argv[])
     const QString conf = SambaHost::writeClientConfig(root.path(), QStringLiteral("lo"), QStringLiteral("PRUEBAS"));
     const QString program = root.filePath(QStringLiteral("programa"));
     QDir().mkpath(program);
-    QFile::copy(QStringLiteral(NET_BINARY), program + QStringLiteral("/net"));
+    const QString netBinary = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(NET_BINARY);
+    if (!QFile::copy(netBinary, program + QStringLiteral("/net"))) {
+        std::printf("bench_net: cannot copy %s\n", qPrintable(netBinary));
+        return 1;
+    }
     QFile ini(program + QStringLiteral("/net.ini"));
     ini.open(QIODevice::WriteOnly);
     ini.write("[Equipos]\nBANCO=127.0.0.5\n[Opciones]\nConfiguracion=" + conf.toUtf8() + "\n");
@@ -74,7 +79,7 @@ int main(int argc, char *argv[])
         QStringLiteral("banco") };
     const QStringList viaNet { QStringLiteral("send"), QStringLiteral("BANCO"), text };
     constexpr int rounds = 20;
-    std::vector<double> smb, net, bare;
+    std::vector<double> smb, net, bare, trueRuns;
     bool ok = true;
     // Alternate the two, so that a slow moment of the machine hits both alike.
     for (int i = 0; i < rounds + 1; ++i) {
@@ -84,11 +89,15 @@ int main(int argc, char *argv[])
         bool usage = false;
         // net with no arguments: start, print its usage, end; the floor of any net run.
         const double t3 = runOnce(program + QStringLiteral("/net"), {}, {}, &usage);
-        ok = ok && a && b && !usage;
+        // The cheapest program there is: what starting any process costs on this machine.
+        bool trueOk = false;
+        const double t4 = runOnce(QStringLiteral("/bin/true"), {}, {}, &trueOk);
+        ok = ok && a && b && !usage && trueOk;
         if (i > 0) { // the first round warms the caches
             smb.push_back(t1);
             net.push_back(t2);
             bare.push_back(t3);
+            trueRuns.push_back(t4);
         }
     }
     const int received = int(host.messages().size());
@@ -99,6 +108,7 @@ int main(int argc, char *argv[])
     std::printf("  net send           : %8.2f ms\n", mNet);
     std::printf("  added by net       : %8.2f ms (goal: under 10 ms)\n", mNet - mSmb);
     std::printf("  net start and exit : %8.2f ms (no arguments, no delivery)\n", median(bare));
+    std::printf("  /bin/true          : %8.2f ms (start and exit of any process)\n", median(trueRuns));
     std::printf("  deliveries ok      : %s (%d messages received)\n", ok ? "yes" : "NO", received);
     return ok ? 0 : 1;
 }

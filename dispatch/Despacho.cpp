@@ -1,5 +1,6 @@
 #include "dispatch/Despacho.h"
 
+#include "dispatch/ArchivoLote.h"
 #include "dispatch/LineaLote.h"
 #include "dispatch/Module1.h"
 #include "dispatch/ResultadoEnvio.h"
@@ -11,7 +12,6 @@
 #include "sentlog/frmMensajes.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QWidget>
 
 #include <memory>
@@ -105,13 +105,10 @@ qint16 Despacho::EnviarADestino(const QString &destino, const QString &mensaje)
         return 0;
     };
 
-    {
-        QSaveFile lote(rutaLote);
-        if (!lote.open(QIODevice::WriteOnly) || lote.write(LineaLote::contenido(linea)) < 0 || !lote.commit()) {
-            return fallar({ kErrorEntradaSalida,
-                              QStringLiteral("Error de E/S al escribir %1: %2").arg(rutaLote, lote.errorString()) },
-                false);
-        }
+    QString errorLote;
+    if (!ArchivoLote::escribir(rutaLote, LineaLote::contenido(linea), errorLote)) {
+        return fallar(
+            { kErrorEntradaSalida, QStringLiteral("Error de E/S al escribir %1: %2").arg(rutaLote, errorLote) }, false);
     }
 
     mensajes.agregarFila(recortado);

@@ -1,11 +1,129 @@
 #include "net/BoundedProcess.h"
 
-#include <QDeadlineTimer>
-#include <QProcess>
+#include <QFile>
 #include <QStandardPaths>
 
+#include <cerrno>
 #include <csignal>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+// `net` runs one short-lived child at a time and nothing else, so it waits for it with
+// posix_spawn, pipes, poll and waitpid: no event loop, no helper threads, no QCoreApplication.
+namespace {
+
+// A descriptor that is closed on every path.
+class Descriptor
+{
+public:
+    Descriptor() = default;
+    explicit Descriptor(int fd)
+        : m_fd(fd)
+    { }
+    ~Descriptor() { reset(); }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+
+    int get() const { return m_fd; }
+    bool isOpen() const { return m_fd >= 0; }
+    void reset(int fd = -1)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+qint64 nowMs()
+{
+    timespec t {};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+// A pipe whose both ends are above the standard descriptors: when net itself was started
+// with stdin, stdout or stderr closed, a new pipe could otherwise land on 0, 1 or 2 and be
+// overwritten by the child's own redirections.
+bool makePipe(Descriptor &readEnd, Descriptor &writeEnd)
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+    for (int &fd : fds) {
+        if (fd <= STDERR_FILENO) {
+            const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+            ::close(fd);
+            fd = moved;
+        }
+    }
+    readEnd.reset(fds[0]);
+    writeEnd.reset(fds[1]);
+    return readEnd.isOpen() && writeEnd.isOpen();
+}
+
+void setNonBlocking(int fd)
+{
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+// Reads what the pipe holds now; closes it at end of file or on an error.
+void drain(Descriptor &fd, QByteArray &into)
+{
+    char buffer[4096];
+    while (fd.isOpen()) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n > 0)
+            into.append(buffer, qsizetype(n));
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else if (n < 0 && errno == EAGAIN)
+            return;
+        else
+            fd.reset();
+    }
+}
+
+int openPidFd(pid_t pid)
+{
+#ifdef SYS_pidfd_open
+    const long fd = ::syscall(SYS_pidfd_open, pid, 0);
+    if (fd >= 0) {
+        ::fcntl(int(fd), F_SETFD, FD_CLOEXEC);
+        return int(fd);
+    }
+#endif
+    return -1; // kernels before 5.3: waitpid is polled instead
+}
+
+// Reaps pid if it has ended; true once it has, with its wait status in *status.
+bool reap(pid_t pid, int *status)
+{
+    for (;;) {
+        const pid_t r = ::waitpid(pid, status, WNOHANG);
+        if (r == pid)
+            return true;
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0) { // nobody left to wait for (already reaped elsewhere)
+            *status = -1;
+            return true;
+        }
+        return false;
+    }
+}
+
+} // namespace
 
 BoundedProcess::Result BoundedProcess::run(
     const QString &program, const QStringList &arguments, const QByteArray &input, int timeoutMs)
@@ -16,29 +134,122 @@ BoundedProcess::Result BoundedProcess::run(
         return result;
     result.found = true;
 
-    QProcess process;
-    // Its own process group, so that a time-out takes down anything it started too.
-    process.setChildProcessModifier([] { ::setpgid(0, 0); });
-    process.start(path, arguments);
-    if (!process.waitForStarted(timeoutMs))
+    // Writing to a child that ended early must fail with EPIPE, not kill net.
+    struct sigaction ignore
+    {
+    };
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, nullptr);
+    // An ignored SIGCHLD (inherited from whoever started net) would reap the child
+    // behind our back and lose its exit code.
+    struct sigaction child
+    {
+    };
+    if (::sigaction(SIGCHLD, nullptr, &child) == 0 && child.sa_handler == SIG_IGN) {
+        child.sa_handler = SIG_DFL;
+        ::sigaction(SIGCHLD, &child, nullptr);
+    }
+
+    Descriptor inRead, inWrite, outRead, outWrite, errRead, errWrite;
+    if (!makePipe(inRead, inWrite) || !makePipe(outRead, outWrite) || !makePipe(errRead, errWrite))
+        return result;
+
+    const QByteArray file = QFile::encodeName(path);
+    std::vector<QByteArray> argBytes;
+    argBytes.reserve(size_t(arguments.size()) + 1);
+    argBytes.push_back(file);
+    for (const QString &argument : arguments)
+        argBytes.push_back(argument.toLocal8Bit());
+    std::vector<char *> argv;
+    for (QByteArray &a : argBytes)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, inRead.get(), STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, outWrite.get(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errWrite.get(), STDERR_FILENO);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    // Its own process group, so that a time-out takes down anything it started too;
+    // and the default SIGPIPE that net itself gave up above.
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = -1;
+    const int spawned = ::posix_spawn(&pid, file.constData(), &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
         return result;
     result.started = true;
-    process.write(input);
-    process.closeWriteChannel();
 
-    QDeadlineTimer deadline(timeoutMs);
-    while (process.state() != QProcess::NotRunning && !deadline.hasExpired()) {
-        process.waitForFinished(int(qMax<qint64>(1, deadline.remainingTime())));
+    inRead.reset();
+    outWrite.reset();
+    errWrite.reset();
+    setNonBlocking(inWrite.get());
+    setNonBlocking(outRead.get());
+    setNonBlocking(errRead.get());
+    Descriptor pidFd(openPidFd(pid));
+    if (input.isEmpty())
+        inWrite.reset();
+
+    const qint64 deadline = nowMs() + timeoutMs;
+    qsizetype written = 0;
+    int status = -1;
+    bool ended = false;
+    while (!ended) {
+        const qint64 remaining = deadline - nowMs();
+        if (remaining <= 0)
+            break;
+        pollfd fds[4];
+        int count = 0;
+        const auto watch = [&](const Descriptor &d, short events) {
+            fds[count++] = pollfd { d.isOpen() ? d.get() : -1, events, 0 };
+        };
+        watch(inWrite, POLLOUT);
+        watch(outRead, POLLIN);
+        watch(errRead, POLLIN);
+        watch(pidFd, POLLIN);
+        const int wait = pidFd.isOpen() ? int(remaining) : int(qMin<qint64>(remaining, 10));
+        if (::poll(fds, nfds_t(count), wait) < 0 && errno != EINTR)
+            break;
+        if (inWrite.isOpen() && fds[0].revents) {
+            const ssize_t n = ::write(inWrite.get(), input.constData() + written, size_t(input.size() - written));
+            if (n > 0)
+                written += n;
+            // A child that stops reading early simply does not get the rest.
+            if (written == input.size() || (n < 0 && errno != EAGAIN && errno != EINTR))
+                inWrite.reset();
+        }
+        if (fds[1].revents)
+            drain(outRead, result.out);
+        if (fds[2].revents)
+            drain(errRead, result.err);
+        if (!pidFd.isOpen() || fds[3].revents)
+            ended = reap(pid, &status);
     }
-    if (process.state() != QProcess::NotRunning) {
+
+    if (!ended) {
         result.timedOut = true;
-        ::kill(-pid_t(process.processId()), SIGKILL);
-        process.kill();
-        process.waitForFinished(2000);
+        ::kill(-pid, SIGKILL);
+        ::kill(pid, SIGKILL);
+        // SIGKILL is not refused; the bound only guards against a child stuck in the kernel.
+        const qint64 giveUp = nowMs() + 2000;
+        while (!reap(pid, &status) && nowMs() < giveUp) {
+            pollfd fd { pidFd.isOpen() ? pidFd.get() : -1, POLLIN, 0 };
+            ::poll(&fd, 1, pidFd.isOpen() ? int(qMax<qint64>(1, giveUp - nowMs())) : 10);
+        }
     }
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    if (!result.timedOut && process.exitStatus() == QProcess::NormalExit)
-        result.exitCode = process.exitCode();
+    // What the child wrote before it ended is in the pipes; anything it left running that
+    // still holds them is not waited for.
+    drain(outRead, result.out);
+    drain(errRead, result.err);
+    if (!result.timedOut && status != -1 && WIFEXITED(status))
+        result.exitCode = WEXITSTATUS(status);
     return result;
 }

@@ -1,7 +1,5 @@
 #include "net/NetConfig.h"
 
-#include "addressbook/ProfileFiles.h"
-
 #include <QDir>
 #include <QFileInfo>
 
@@ -29,8 +27,7 @@ bool plainValue(const QString &value)
 NetConfig::NetConfig(const QString &iniPath)
     : m_iniPath(iniPath)
 {
-    ProfileFiles ini;
-    const QString config = ini.read(iniPath, sectionOpciones, QStringLiteral("Configuracion")).trimmed();
+    const QString config = m_ini.read(iniPath, sectionOpciones, QStringLiteral("Configuracion")).trimmed();
     if (!config.isEmpty()) {
         m_clientConfig = QDir(QFileInfo(iniPath).absolutePath()).absoluteFilePath(config);
         if (!QFileInfo(m_clientConfig).isFile())
@@ -38,7 +35,7 @@ NetConfig::NetConfig(const QString &iniPath)
                           .arg(m_clientConfig, iniPath);
     }
 
-    const QString codePage = ini.read(iniPath, sectionOpciones, QStringLiteral("PaginaCodigos")).trimmed();
+    const QString codePage = m_ini.read(iniPath, sectionOpciones, QStringLiteral("PaginaCodigos")).trimmed();
     if (!codePage.isEmpty()) {
         if (plainValue(codePage))
             m_codePage = codePage;
@@ -46,7 +43,7 @@ NetConfig::NetConfig(const QString &iniPath)
             m_error = QStringLiteral("página de códigos no válida en %1: %2").arg(iniPath, codePage);
     }
 
-    const QString timeout = ini.read(iniPath, sectionOpciones, QStringLiteral("Espera")).trimmed();
+    const QString timeout = m_ini.read(iniPath, sectionOpciones, QStringLiteral("Espera")).trimmed();
     if (!timeout.isEmpty()) {
         bool ok = false;
         const int seconds = timeout.toInt(&ok);
@@ -58,9 +55,9 @@ NetConfig::NetConfig(const QString &iniPath)
                 = QStringLiteral("tiempo de espera no válido en %1: %2 (segundos, de 1 a 3600)").arg(iniPath, timeout);
     }
 
-    m_workgroup = ini.read(iniPath, sectionOpciones, QStringLiteral("GrupoTrabajo")).trimmed();
+    m_workgroup = m_ini.read(iniPath, sectionOpciones, QStringLiteral("GrupoTrabajo")).trimmed();
 
-    const QString broadcast = ini.read(iniPath, sectionOpciones, QStringLiteral("Difusion")).trimmed();
+    const QString broadcast = m_ini.read(iniPath, sectionOpciones, QStringLiteral("Difusion")).trimmed();
     if (!broadcast.isEmpty()) {
         if (plainValue(broadcast))
             m_broadcast = broadcast;
@@ -71,7 +68,7 @@ NetConfig::NetConfig(const QString &iniPath)
 
 std::optional<NetConfig::Endpoint> NetConfig::endpoint(const QString &name)
 {
-    const QString value = ProfileFiles().read(m_iniPath, sectionEquipos, name).trimmed();
+    const QString value = m_ini.read(m_iniPath, sectionEquipos, name).trimmed();
     if (value.isNull() || value.isEmpty())
         return std::nullopt;
     const auto parsed = parseEndpoint(value);

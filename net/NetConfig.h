@@ -1,5 +1,7 @@
 #pragma once
 
+#include "addressbook/ProfileFiles.h"
+
 #include <QString>
 
 #include <optional>
@@ -49,6 +51,7 @@ public:
 
 private:
     QString m_iniPath;
+    ProfileFiles m_ini; // one parse of net.ini for every key read from it
     QString m_clientConfig;
     QString m_codePage = QStringLiteral("CP850");
     int m_timeoutSeconds = 5;

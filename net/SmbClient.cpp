@@ -1,8 +1,12 @@
 #include "net/SmbClient.h"
 
-#include <QRegularExpression>
-
 namespace {
+
+// What separates the words of smbclient's messages: ASCII blanks only.
+bool isBlank(QChar c)
+{
+    return c == QLatin1Char(' ') || (c >= QLatin1Char('\t') && c <= QLatin1Char('\r'));
+}
 
 QString firstLine(const QByteArray &text)
 {
@@ -10,10 +14,45 @@ QString firstLine(const QByteArray &text)
     return all.section(QLatin1Char('\n'), 0, 0).trimmed();
 }
 
+// The text is scanned by hand rather than with a regular expression: compiling one is a
+// visible part of a net run, which is mostly start-up.
+
+// The first "NT_STATUS_" followed by a code of capitals, digits and "_".
 QString ntStatus(const QString &text)
 {
-    static const QRegularExpression status(QStringLiteral("NT_STATUS_[A-Z0-9_]+"));
-    return status.match(text).captured(0);
+    static const QLatin1String prefix("NT_STATUS_");
+    for (qsizetype at = text.indexOf(prefix); at >= 0; at = text.indexOf(prefix, at + 1)) {
+        qsizetype end = at + prefix.size();
+        while (end < text.size()
+            && ((text.at(end) >= QLatin1Char('A') && text.at(end) <= QLatin1Char('Z'))
+                || (text.at(end) >= QLatin1Char('0') && text.at(end) <= QLatin1Char('9'))
+                || text.at(end) == QLatin1Char('_')))
+            ++end;
+        if (end > at + prefix.size())
+            return text.mid(at, end - at);
+    }
+    return {};
+}
+
+// The status after the first "cli_message<anything> returned ", if there is one.
+QString refusal(const QString &text)
+{
+    static const QLatin1String call("cli_message");
+    static const QLatin1String returned(" returned ");
+    for (qsizetype at = text.indexOf(call); at >= 0; at = text.indexOf(call, at + 1)) {
+        qsizetype pos = at + call.size();
+        while (pos < text.size() && !isBlank(text.at(pos)))
+            ++pos;
+        if (!QStringView(text).mid(pos).startsWith(returned))
+            continue;
+        pos += returned.size();
+        qsizetype end = pos;
+        while (end < text.size() && !isBlank(text.at(end)))
+            ++end;
+        if (end > pos)
+            return text.mid(pos, end - pos);
+    }
+    return {};
 }
 
 } // namespace
@@ -47,10 +86,9 @@ SmbClient::Delivery SmbClient::classify(const BoundedProcess::Result &run)
 
     const QString err = QString::fromUtf8(run.err);
     const QString out = QString::fromUtf8(run.out);
-    static const QRegularExpression refused(QStringLiteral("cli_message\\S* returned (\\S+)"));
-    const auto refusal = refused.match(err + QLatin1Char('\n') + out);
-    if (refusal.hasMatch())
-        return { Outcome::Refused, refusal.captured(1) };
+    const QString refusedWith = refusal(err + QLatin1Char('\n') + out);
+    if (!refusedWith.isEmpty())
+        return { Outcome::Refused, refusedWith };
     if (run.exitCode == 0)
         return { Outcome::Delivered, {} };
 

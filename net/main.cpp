@@ -1,8 +1,10 @@
 #include "net/NetCommand.h"
 
-#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
+#include <climits>
 #include <cstdio>
 #include <pwd.h>
 #include <unistd.h>
@@ -29,6 +31,17 @@ QString senderName()
     return name;
 }
 
+// The folder of this executable, where net.ini lives. The kernel's link names the real
+// file, symbolic links resolved, as QCoreApplication::applicationDirPath() would.
+QString programDir(const char *argv0)
+{
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n > 0)
+        return QFileInfo(QFile::decodeName(QByteArray(buffer, n))).absolutePath();
+    return QFileInfo(QFile::decodeName(argv0)).canonicalPath();
+}
+
 void writeLines(FILE *stream, const QStringList &lines)
 {
     for (const QString &line : lines) {
@@ -40,12 +53,16 @@ void writeLines(FILE *stream, const QStringList &lines)
 
 } // namespace
 
+// No QCoreApplication: net needs no event loop, and building one (with its event
+// dispatcher and locale set-up) is a measurable share of a run this short.
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
-    const QString iniPath = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("net.ini"));
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const QString iniPath = QDir(programDir(argv[0])).filePath(QStringLiteral("net.ini"));
     NetCommand command(iniPath, senderName());
-    const NetCommand::Result result = command.run(QCoreApplication::arguments().mid(1));
+    const NetCommand::Result result = command.run(arguments);
     writeLines(stdout, result.out);
     writeLines(stderr, result.err);
     return result.exitCode;

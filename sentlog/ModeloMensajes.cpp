@@ -78,5 +78,6 @@ void ModeloMensajes::completarUltimaFila(
     e.Mensaje = mensaje;
     e.Resultado = resultado;
     e.Hora = hora;
-    Q_EMIT dataChanged(index(row, ColMensaje), index(row, ColHora));
+    for (int c = ColMensaje; c <= ColHora; ++c)
+        Q_EMIT dataChanged(index(row, c), index(row, c));
 }

@@ -1,6 +1,7 @@
 #include "sentlog/frmMensajes.h"
 
 #include "sentlog/ModeloMensajes.h"
+#include "sentlog/VistaMensajes.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -24,7 +25,7 @@ frmMensajes::frmMensajes(QWidget *principal, const bool &esconderTrasEnviar)
     , m_principal(principal)
     , m_esconderTrasEnviar(esconderTrasEnviar)
     , m_modelo(new ModeloMensajes(this))
-    , m_lista(new QTableView(this))
+    , m_lista(new VistaMensajes(this))
     , m_cerrar(new QPushButton(QStringLiteral("&Cerrar"), this))
 {
     setObjectName(QStringLiteral("frmMensajes"));

@@ -32,7 +32,7 @@ private Q_SLOTS:
 
 private:
     QString escribir(const QString &relativa, const QByteArray &texto, bool ejecutable = true);
-    qint64 pidEscrito(const QString &relativa);
+    qint64 writtenPid(const QString &relativa);
     QTemporaryDir m_dir;
 };
 
@@ -44,7 +44,7 @@ QString tst_ProcessStart::escribir(const QString &relativa, const QByteArray &te
 }
 
 // The process id that a script wrote to that file, once it is there.
-qint64 tst_ProcessStart::pidEscrito(const QString &relativa)
+qint64 tst_ProcessStart::writtenPid(const QString &relativa)
 {
     const QString path = m_dir.filePath(relativa);
     if (!QTest::qWaitFor([&] { return QFileInfo(path).size() > 0; }))
@@ -152,7 +152,7 @@ void tst_ProcessStart::esperaDeUnProcesoAjeno()
     const qint64 padre = ProcessStart::start(ProcessStart::resolve(script, m_dir.path()));
     QVERIFY(padre > 0);
     QVERIFY(ProcessStart::wait(padre));
-    const qint64 nieto = pidEscrito(QStringLiteral("nieto.pid"));
+    const qint64 nieto = writtenPid(QStringLiteral("nieto.pid"));
     QVERIFY(nieto > 0);
     QVERIFY(ProcessStart::wait(nieto));
     QVERIFY(!ProcessStart::wait(nieto));
@@ -167,10 +167,11 @@ void tst_ProcessStart::esperaDeUnZombiAjenoTermina()
             + "'\nexec sleep 30\n");
     const qint64 padre = ProcessStart::start(ProcessStart::resolve(script, m_dir.path()));
     QVERIFY(padre > 0);
-    const qint64 zombi = pidEscrito(QStringLiteral("zombi.pid"));
+    const qint64 zombi = writtenPid(QStringLiteral("zombi.pid"));
     QVERIFY(zombi > 0);
     QVERIFY(ProcessStart::wait(zombi));
-    const bool padreVivo = ::kill(pid_t(padre), 0) == 0;
+    // Still running, not merely unreaped: a zombie would answer kill(0) too.
+    const bool padreVivo = ::waitpid(pid_t(padre), nullptr, WNOHANG) == 0;
     ::kill(pid_t(padre), SIGKILL);
     ProcessStart::wait(padre);
     QVERIFY(padreVivo);

@@ -56,7 +56,7 @@ private:
         return ProfileFiles().read(m_ruta + QStringLiteral("enviara.ini"), seccion, clave);
     }
     QStringList filas() const { return itemTexts(m_lst); }
-    QRadioButton *opcion(int k) const
+    QRadioButton *option(int k) const
     {
         return child<QRadioButton>(m_editor.get(), QStringLiteral("optElemento(%1)").arg(k));
     }
@@ -178,10 +178,10 @@ void tst_frmEquipos::tabOrderAndKeys()
 void tst_frmEquipos::opensOnComputersWithoutCreatingFile()
 {
     abrir();
-    QVERIFY(opcion(0)->isChecked());
+    QVERIFY(option(0)->isChecked());
     QCOMPARE(m_editor->TipoElegido(), 0);
     QCOMPARE(m_lst->count(), 0);
-    QTest::mouseClick(opcion(1), Qt::LeftButton);
+    QTest::mouseClick(option(1), Qt::LeftButton);
     QCOMPARE(m_editor->TipoElegido(), 1);
     QCOMPARE(m_lst->count(), 0);
     QVERIFY(!QFile::exists(m_module->rutaLibreta()));
@@ -197,7 +197,7 @@ void tst_frmEquipos::rowsInProperCaseSortedKindsApart()
     QCOMPARE(filas(),
         (QStringList { QStringLiteral("Alfa"), QStringLiteral("Álvaro Núñez"), QStringLiteral("Servidor1"),
             QStringLiteral("Zeta") }));
-    QTest::mouseClick(opcion(1), Qt::LeftButton);
+    QTest::mouseClick(option(1), Qt::LeftButton);
     QCOMPARE(filas(), (QStringList { QStringLiteral("Dominio Casa"), QStringLiteral("Workgroup") }));
     // Nothing of this changes the book.
     QCOMPARE(leer(QStringLiteral("Equipos"), QStringLiteral("3")), QStringLiteral("SERVIDOR1"));
@@ -221,8 +221,8 @@ void tst_frmEquipos::addKeepsNameAsTyped()
     QFETCH(QString, pregunta);
     escribirLibreta({ QStringLiteral("pc1") }, { QStringLiteral("grupo") });
     abrir();
-    auto *elegida = opcion(tipo);
-    auto *otra = opcion(1 - tipo);
+    auto *elegida = option(tipo);
+    auto *otra = option(1 - tipo);
     QTest::mouseClick(elegida, Qt::LeftButton);
 
     m_rt->m_inputAnswers = { QStringLiteral("pepe garcia"), QStringLiteral("pepe garcia"), QStringLiteral("  ") };
@@ -378,7 +378,7 @@ void tst_frmEquipos::fullListRefusesAnotherEntry()
     QCOMPARE(leer(QStringLiteral("Equipos"), QStringLiteral("Total")), QStringLiteral("32767"));
 
     // The other kind still takes new names.
-    QTest::mouseClick(opcion(1), Qt::LeftButton);
+    QTest::mouseClick(option(1), Qt::LeftButton);
     QTest::mouseClick(boton("Command1"), Qt::LeftButton);
     QCOMPARE(leer(QStringLiteral("Redes"), QStringLiteral("2")), QStringLiteral("uno mas"));
 }

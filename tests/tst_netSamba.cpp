@@ -205,7 +205,10 @@ void tst_netSamba::groupReachesEveryMember()
         if (!ip({ QStringLiteral("netns"), QStringLiteral("add"), ns }))
             QSKIP("cannot create network namespaces here (ip netns add failed)");
         created << ns;
-        QVERIFY(ip({ "-n", ns, "link", "set", "lo", "up" }));
+        // In some sandboxes (a chroot with a private /run, say) the namespace is made but
+        // cannot be entered: that is no fault of net's either.
+        if (!ip({ "-n", ns, "link", "set", "lo", "up" }))
+            QSKIP("cannot enter the network namespaces made here (ip -n ... failed)");
     }
     QVERIFY(ip({ "-n", hub, "link", "add", "br0", "type", "bridge" }));
     QVERIFY(ip({ "-n", hub, "addr", "add", "10.231.0.1/24", "brd", "10.231.0.255", "dev", "br0" }));

@@ -169,7 +169,13 @@ QString PosixRuntime::getSetting(const QString &app, const QString &section, con
 void PosixRuntime::saveSetting(const QString &app, const QString &section, const QString &key, const QString &value)
 {
     QSettings settings(kSettingsOrganization, app);
-    settings.setValue(section + QLatin1Char('/') + key, value);
+    const QString name = section + QLatin1Char('/') + key;
+    // Every write rewrites and syncs the whole file, and a send run stores the same value once
+    // per recipient; reading it back costs a stat while the file is unchanged since the last read.
+    const QVariant stored = settings.value(name);
+    if (stored.typeId() == QMetaType::QString && stored.toString() == value)
+        return;
+    settings.setValue(name, value);
 }
 
 QTime PosixRuntime::currentTime() const

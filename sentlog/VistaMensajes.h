@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QTableView>
+
+// The table of the sent-messages window. Rows are only ever appended at the end, and a
+// new row lies at or below every row already shown: after an append the view repaints
+// only from the first new row down instead of its whole viewport, so that the cost of
+// a new row does not include redrawing the rows that have not changed.
+class VistaMensajes final : public QTableView
+{
+    Q_OBJECT
+
+public:
+    explicit VistaMensajes(QWidget *parent = nullptr);
+
+    void doItemsLayout() override;
+    void reset() override;
+
+protected:
+    void rowsInserted(const QModelIndex &parent, int start, int end) override;
+
+private:
+    // First row appended since the last layout; -1 when none was, or when something other
+    // than an append happened and the whole view has to be laid out and drawn again.
+    int m_primeraAgregada = -1;
+    bool m_completa = true;
+};
