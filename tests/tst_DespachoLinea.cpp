@@ -1,6 +1,12 @@
+#include "dispatch/ArchivoLote.h"
 #include "dispatch/LineaLote.h"
 #include "dispatch/ResultadoEnvio.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 
 // The batch line and the reading of the command's output, without windows or processes.
@@ -14,6 +20,7 @@ private Q_SLOTS:
     void contenidoTerminaEnLfEnUtf8();
     void primerCampo_data();
     void primerCampo();
+    void archivoLoteReemplazaEntero();
 };
 
 void tst_DespachoLinea::lineaSegunDestinoYMensaje_data()
@@ -121,6 +128,47 @@ void tst_DespachoLinea::primerCampo()
     const QString leido = ResultadoEnvio::primerCampo(salida);
     QCOMPARE(leido, campo);
     QCOMPARE(int(ResultadoEnvio::evaluar(leido)), resultado);
+}
+
+// The batch file is replaced whole: a link in its place is replaced, not written through; an
+// executable file stays executable; a leftover of a crashed run does not block the write; a
+// failed write leaves nothing behind.
+void tst_DespachoLinea::archivoLoteReemplazaEntero()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString lote = dir.filePath(QStringLiteral("ejecuta.bat"));
+    const QString destinoEnlace = dir.filePath(QStringLiteral("ajeno.txt"));
+    auto leer = [](const QString &ruta) {
+        QFile f(ruta);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<falta>");
+    };
+    auto escribir = [](const QString &ruta, const QByteArray &bytes) {
+        QFile f(ruta);
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+    };
+    QString error;
+
+    QVERIFY(escribir(destinoEnlace, "ajeno\n"));
+    QVERIFY(QFile::link(destinoEnlace, lote));
+    QVERIFY(ArchivoLote::escribir(lote, "uno\n", error));
+    QVERIFY(!QFileInfo(lote).isSymLink());
+    QCOMPARE(leer(lote), QByteArray("uno\n"));
+    QCOMPARE(leer(destinoEnlace), QByteArray("ajeno\n"));
+
+    QVERIFY(QFile::setPermissions(lote, QFile::permissions(lote) | QFileDevice::ExeOwner));
+    const QString sobrante
+        = lote + QStringLiteral(".%1.nuevo").arg(QCoreApplication::applicationPid());
+    QVERIFY(escribir(sobrante, "resto de otra vez"));
+    QVERIFY(ArchivoLote::escribir(lote, "dos\n", error));
+    QCOMPARE(leer(lote), QByteArray("dos\n"));
+    QVERIFY(QFile::permissions(lote) & QFileDevice::ExeOwner);
+
+    const QString enCarpetaQueFalta = dir.filePath(QStringLiteral("no/hay/ejecuta.bat"));
+    QVERIFY(!ArchivoLote::escribir(enCarpetaQueFalta, "tres\n", error));
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+        (QStringList { QStringLiteral("ajeno.txt"), QStringLiteral("ejecuta.bat") }));
 }
 
 QTEST_GUILESS_MAIN(tst_DespachoLinea)
