@@ -27,37 +27,6 @@ void anadirUtf8(std::string &salida, char32_t c)
     }
 }
 
-// Length of the UTF-8 sequence at text[pos] and its character; 0 when it is not valid.
-int leerUtf8(std::string_view texto, size_t pos, char32_t &c)
-{
-    const auto b = static_cast<unsigned char>(texto[pos]);
-    int largo = 0;
-    char32_t minimo = 0;
-    if (b < 0x80) {
-        c = b;
-        return 1;
-    } else if (b >= 0xC2 && b <= 0xDF) {
-        largo = 2, c = b & 0x1F, minimo = 0x80;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-        largo = 3, c = b & 0x0F, minimo = 0x800;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        largo = 4, c = b & 0x07, minimo = 0x10000;
-    } else {
-        return 0;
-    }
-    if (pos + size_t(largo) > texto.size())
-        return 0;
-    for (int i = 1; i < largo; ++i) {
-        const auto siguiente = static_cast<unsigned char>(texto[pos + size_t(i)]);
-        if ((siguiente & 0xC0) != 0x80)
-            return 0;
-        c = (c << 6) | (siguiente & 0x3F);
-    }
-    if (c < minimo || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-        return 0;
-    return largo;
-}
-
 } // namespace
 
 char16_t decodificar(unsigned char byte)
@@ -106,6 +75,36 @@ std::string aUtf8(std::string_view bytes)
     for (const char b : bytes)
         anadirUtf8(salida, decodificar(static_cast<unsigned char>(b)));
     return salida;
+}
+
+int leerUtf8(std::string_view texto, size_t pos, char32_t &c)
+{
+    const auto b = static_cast<unsigned char>(texto[pos]);
+    int largo = 0;
+    char32_t minimo = 0;
+    if (b < 0x80) {
+        c = b;
+        return 1;
+    } else if (b >= 0xC2 && b <= 0xDF) {
+        largo = 2, c = b & 0x1F, minimo = 0x80;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        largo = 3, c = b & 0x0F, minimo = 0x800;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        largo = 4, c = b & 0x07, minimo = 0x10000;
+    } else {
+        return 0;
+    }
+    if (pos + size_t(largo) > texto.size())
+        return 0;
+    for (int i = 1; i < largo; ++i) {
+        const auto siguiente = static_cast<unsigned char>(texto[pos + size_t(i)]);
+        if ((siguiente & 0xC0) != 0x80)
+            return 0;
+        c = (c << 6) | (siguiente & 0x3F);
+    }
+    if (c < minimo || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+        return 0;
+    return largo;
 }
 
 std::string desdeUtf8(std::string_view texto)

@@ -24,4 +24,8 @@ std::string aUtf8(std::string_view bytes);
 // UTF-8 text as Windows-1252; a byte that is not valid UTF-8 becomes "?" as well.
 std::string desdeUtf8(std::string_view texto);
 
+// The length of the valid UTF-8 sequence at texto[pos] and, in c, its character; 0 when
+// the byte there begins none (a stray or cut-short byte, an overlong form, a surrogate).
+int leerUtf8(std::string_view texto, size_t pos, char32_t &c);
+
 } // namespace TablaCp1252

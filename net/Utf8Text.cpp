@@ -1,41 +1,12 @@
 #include "net/Utf8Text.h"
 
+#include "addressbook/TablaCp1252.h"
+
 #include <climits>
 
 namespace Utf8Text {
 
 namespace {
-
-// Length of the valid UTF-8 sequence at text[pos] and its character; 0 when there is none.
-int decode(std::string_view text, size_t pos, char32_t &c)
-{
-    const auto b = static_cast<unsigned char>(text[pos]);
-    int length = 0;
-    char32_t minimum = 0;
-    if (b < 0x80) {
-        c = b;
-        return 1;
-    } else if (b >= 0xC2 && b <= 0xDF) {
-        length = 2, c = b & 0x1F, minimum = 0x80;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-        length = 3, c = b & 0x0F, minimum = 0x800;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        length = 4, c = b & 0x07, minimum = 0x10000;
-    } else {
-        return 0;
-    }
-    if (pos + size_t(length) > text.size())
-        return 0;
-    for (int i = 1; i < length; ++i) {
-        const auto more = static_cast<unsigned char>(text[pos + size_t(i)]);
-        if ((more & 0xC0) != 0x80)
-            return 0;
-        c = (c << 6) | (more & 0x3F);
-    }
-    if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-        return 0;
-    return length;
-}
 
 bool isAsciiBlank(char c)
 {
@@ -62,7 +33,7 @@ std::string valid(std::string_view bytes)
     out.reserve(bytes.size());
     for (size_t pos = 0; pos < bytes.size();) {
         char32_t c = 0;
-        const int length = decode(bytes, pos, c);
+        const int length = TablaCp1252::leerUtf8(bytes, pos, c);
         if (length == 0) {
             out += "\xEF\xBF\xBD";
             ++pos;
@@ -77,7 +48,7 @@ std::string valid(std::string_view bytes)
 char32_t next(std::string_view text, size_t &pos)
 {
     char32_t c = 0xFFFD;
-    const int length = decode(text, pos, c);
+    const int length = TablaCp1252::leerUtf8(text, pos, c);
     pos += length == 0 ? 1 : size_t(length);
     return length == 0 ? 0xFFFD : c;
 }

@@ -5,8 +5,8 @@
 #include <string_view>
 
 // Text as UTF-8 in std::string, with the few Unicode rules the `net` command needs.
-// Where a rule matters for what net prints or accepts, it follows QString's, which the
-// program's other half uses: same blanks, same replacement of broken bytes.
+// Where a rule decides what net accepts or prints, it is QString's, as it was when the
+// command was built on Qt: the same blanks, the same replacement of broken bytes.
 namespace Utf8Text {
 
 // The text with every byte that does not begin a valid UTF-8 sequence replaced by U+FFFD.
