@@ -5,6 +5,7 @@
 #include "net/SmbClient.h"
 #include "net/Utf8Text.h"
 
+#include <QDir>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -56,6 +57,7 @@ private Q_SLOTS:
     void smbclientAnswerIsClassified();
     void smbclientArgumentsCannotBeTurnedIntoOptions();
     void nmblookupAnswersAreParsed();
+    void programIsFoundOnPath();
     void nameValidation_data();
     void nameValidation();
     void textRulesAgreeWithQString();
@@ -326,6 +328,43 @@ void tst_netLogic::nmblookupAnswersAreParsed()
                               "\n\tMAC Address = 00-00-00-00-00-00\n";
     QCOMPARE(q(NameLookup::parseMessengerName(status.toStdString())), QStringLiteral("OFICINA1"));
     QVERIFY(NameLookup::parseMessengerName("Looking up status of 10.0.0.9\nNo reply from 10.0.0.9\n").empty());
+}
+
+// Only an executable file will do; a folder or a plain file of that name is passed over,
+// and relative entries are taken from the current folder.
+void tst_netLogic::programIsFoundOnPath()
+{
+    const QString base = m_dir.filePath(QStringLiteral("ruta"));
+    for (const char *folder : { "folder", "plain", "exec", "rel/bin" })
+        QVERIFY(QDir().mkpath(base + QLatin1Char('/') + QLatin1String(folder)));
+    QVERIFY(QDir().mkpath(base + QStringLiteral("/folder/herramienta")));
+    QFile plain(base + QStringLiteral("/plain/herramienta"));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    for (const QString &path :
+        { base + QStringLiteral("/exec/herramienta"), base + QStringLiteral("/rel/bin/herramienta") }) {
+        QFile tool(path);
+        QVERIFY(tool.open(QIODevice::WriteOnly));
+        tool.write("#!/bin/sh\n");
+        tool.close();
+        QVERIFY(tool.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+    }
+    const QByteArray savedPath = qgetenv("PATH");
+    const QString savedDir = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(base));
+    const auto find = [](const QByteArray &path) {
+        qputenv("PATH", path);
+        return q(BoundedProcess::findExecutable("herramienta"));
+    };
+    const QByteArray b = base.toUtf8();
+    const QString inExec = find("::" + b + "/folder:" + b + "/plain:" + b + "//exec/./:/usr/bin");
+    const QString inRel = find(b + "/folder:rel/bin:" + b + "/exec");
+    const QString none = find(b + "/folder:" + b + "/plain");
+    qputenv("PATH", savedPath);
+    QDir::setCurrent(savedDir);
+    QCOMPARE(inExec, base + QStringLiteral("/exec/herramienta"));
+    QCOMPARE(inRel, base + QStringLiteral("/rel/bin/herramienta"));
+    QVERIFY(none.isEmpty());
 }
 
 void tst_netLogic::nameValidation_data()
