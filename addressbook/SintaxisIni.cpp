@@ -87,8 +87,7 @@ std::optional<std::string_view> buscar(std::string_view archivo, std::string_vie
 {
     seccion = recortar(seccion);
     clave = recortar(clave);
-    bool dentro = false; // in the first section of that name
-    bool vista = false; // that section has begun already
+    bool dentro = false; // in the first section of that name; the search ends with it
     size_t pos = 0;
     while (pos < archivo.size()) {
         size_t fin = archivo.find('\n', pos);
@@ -99,8 +98,7 @@ std::optional<std::string_view> buscar(std::string_view archivo, std::string_vie
         if (l.tipo == Linea::Tipo::Seccion) {
             if (dentro)
                 return std::nullopt;
-            dentro = !vista && mismoNombre(l.nombre, seccion);
-            vista = vista || dentro;
+            dentro = mismoNombre(l.nombre, seccion);
         } else if (dentro && l.tipo == Linea::Tipo::Clave && mismoNombre(l.nombre, clave)) {
             return valor(linea);
         }
