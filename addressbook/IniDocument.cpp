@@ -1,53 +1,37 @@
 #include "addressbook/IniDocument.h"
 
 #include "addressbook/Cp1252.h"
+#include "addressbook/SintaxisIni.h"
 
 #include <algorithm>
 
 namespace {
 
-bool isBlank(char c)
+QByteArrayView view(std::string_view v)
 {
-    return c == ' ' || c == '\t';
+    return QByteArrayView(v.data(), qsizetype(v.size()));
+}
+
+std::string_view view(QByteArrayView v)
+{
+    return std::string_view(v.data(), size_t(v.size()));
 }
 
 QByteArrayView trimmed(QByteArrayView v)
 {
-    while (!v.isEmpty() && isBlank(v.front()))
-        v = v.sliced(1);
-    while (!v.isEmpty() && isBlank(v.back()))
-        v.chop(1);
-    return v;
+    return view(SintaxisIni::recortar(view(v)));
 }
 
 // The line without its line end (LF, or CR LF).
 QByteArrayView content(const QByteArray &raw)
 {
-    QByteArrayView v(raw);
-    if (v.endsWith('\n'))
-        v.chop(1);
-    if (v.endsWith('\r'))
-        v.chop(1);
-    return v;
-}
-
-// The part of a key line after "=", as it is handed back.
-QByteArrayView valuePart(QByteArrayView line)
-{
-    QByteArrayView v = trimmed(line.sliced(line.indexOf('=') + 1));
-    if (v.size() >= 2 && v.front() == '"' && v.back() == '"')
-        v = v.sliced(1, v.size() - 2);
-    return v;
+    return view(SintaxisIni::sinFinDeLinea(view(QByteArrayView(raw))));
 }
 
 QByteArray encodeValue(const QString &value)
 {
     const QByteArray bytes = Cp1252::encode(value);
-    // Blanks at either end, or a value in quotes, would be lost on reading: quotes keep them.
-    const bool needsQuotes = !bytes.isEmpty()
-        && (isBlank(bytes.front()) || isBlank(bytes.back())
-            || (bytes.size() >= 2 && bytes.front() == '"' && bytes.back() == '"'));
-    return needsQuotes ? '"' + bytes + '"' : bytes;
+    return SintaxisIni::necesitaComillas(view(QByteArrayView(bytes))) ? '"' + bytes + '"' : bytes;
 }
 
 } // namespace
@@ -65,12 +49,7 @@ QString IniDocument::foldName(const QString &name)
 bool IniDocument::isValidName(const QString &name, bool isSection)
 {
     const QByteArray bytes = Cp1252::encode(name);
-    const QByteArrayView v = trimmed(bytes);
-    if (v.isEmpty() || v.contains('\n') || v.contains('\r') || v.contains('\0'))
-        return false;
-    if (isSection)
-        return !v.contains(']');
-    return !v.contains('=') && v.front() != '[' && v.front() != ';';
+    return SintaxisIni::nombreValido(view(QByteArrayView(bytes)), isSection);
 }
 
 IniDocument::IniDocument()
@@ -88,22 +67,18 @@ IniDocument IniDocument::parse(const QByteArray &bytes)
         QByteArray raw = bytes.sliced(pos, end - pos);
         pos = end;
 
-        const QByteArrayView line = trimmed(content(raw));
-        if (line.startsWith('[')) {
-            const qsizetype close = line.indexOf(']');
-            const QByteArrayView name = trimmed(line.sliced(1, (close < 0 ? line.size() : close) - 1));
+        const SintaxisIni::Linea line = SintaxisIni::analizar(view(content(raw)));
+        if (line.tipo == SintaxisIni::Linea::Tipo::Seccion) {
             doc.m_sections.append(Section {});
             doc.m_sections.back().header = std::move(raw);
-            const QString folded = Cp1252::decode(name).toCaseFolded();
+            const QString folded = Cp1252::decode(view(line.nombre)).toCaseFolded();
             if (!doc.m_sectionIndex.contains(folded))
                 doc.m_sectionIndex.insert(folded, doc.m_sections.size() - 1);
             continue;
         }
         Section &current = doc.m_sections.back();
-        const qsizetype eq = line.indexOf('=');
-        if (doc.m_sections.size() > 1 && !line.startsWith(';') && eq > 0) {
-            const QByteArrayView key = trimmed(line.first(eq));
-            const QString folded = Cp1252::decode(key).toCaseFolded();
+        if (doc.m_sections.size() > 1 && line.tipo == SintaxisIni::Linea::Tipo::Clave) {
+            const QString folded = Cp1252::decode(view(line.nombre)).toCaseFolded();
             if (!current.keys.contains(folded))
                 current.keys.insert(folded, current.lines.size());
             current.lastKeyLine = current.lines.size();
@@ -140,7 +115,7 @@ QString IniDocument::value(const QString &section, const QString &key) const
     const auto k = sec.keys.constFind(foldName(key));
     if (k == sec.keys.cend())
         return QString();
-    QString v = Cp1252::decode(valuePart(trimmed(content(sec.lines[*k]))));
+    QString v = Cp1252::decode(view(SintaxisIni::valor(view(content(sec.lines[*k])))));
     // An empty value is present, not absent: hand back an empty, non-null text.
     if (v.isNull())
         v = QLatin1String("");
@@ -172,8 +147,8 @@ void IniDocument::setValue(const QString &section, const QString &key, const QSt
     const auto k = sec.keys.constFind(foldedKey);
     if (k != sec.keys.cend()) {
         // Keep the name as the file spells it.
-        const QByteArrayView line = trimmed(content(sec.lines[*k]));
-        sec.lines[*k] = trimmed(line.first(line.indexOf('='))).toByteArray() + '=' + encodeValue(value) + "\r\n";
+        const QByteArrayView name = view(SintaxisIni::analizar(view(content(sec.lines[*k]))).nombre);
+        sec.lines[*k] = name.toByteArray() + '=' + encodeValue(value) + "\r\n";
         return;
     }
     // After the last key line, so that blank lines and comments that close the section stay at its end.

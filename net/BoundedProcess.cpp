@@ -1,14 +1,15 @@
 #include "net/BoundedProcess.h"
 
-#include <QFile>
-#include <QStandardPaths>
-
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,11 +46,11 @@ private:
     int m_fd = -1;
 };
 
-qint64 nowMs()
+long long nowMs()
 {
     timespec t {};
     ::clock_gettime(CLOCK_MONOTONIC, &t);
-    return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+    return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
 // A pipe whose both ends are above the standard descriptors: when net itself was started
@@ -78,13 +79,13 @@ void setNonBlocking(int fd)
 }
 
 // Reads what the pipe holds now; closes it at end of file or on an error.
-void drain(Descriptor &fd, QByteArray &into)
+void drain(Descriptor &fd, std::string &into)
 {
     char buffer[4096];
     while (fd.isOpen()) {
         const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
         if (n > 0)
-            into.append(buffer, qsizetype(n));
+            into.append(buffer, size_t(n));
         else if (n < 0 && errno == EINTR)
             continue;
         else if (n < 0 && errno == EAGAIN)
@@ -123,14 +124,81 @@ bool reap(pid_t pid, int *status)
     }
 }
 
+// An absolute path without "//", "." and "..": the name the child is given as argv[0].
+std::string cleanPath(const std::string &path)
+{
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string part = path.substr(start, end - start);
+        start = end + 1;
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+    }
+    std::string clean;
+    for (const std::string &part : parts)
+        clean += '/' + part;
+    return clean.empty() ? "/" : clean;
+}
+
 } // namespace
 
+std::string BoundedProcess::findExecutable(const std::string &program)
+{
+    const char *variable = std::getenv("PATH");
+    std::string path;
+    if (variable) {
+        path = variable;
+    } else {
+        // What the C library itself falls back on.
+        const size_t n = ::confstr(_CS_PATH, nullptr, 0);
+        path.resize(n);
+        if (n > 0)
+            ::confstr(_CS_PATH, path.data(), n);
+        path.resize(n > 0 ? n - 1 : 0);
+    }
+    std::string current;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find(':', start);
+        if (end == std::string::npos)
+            end = path.size();
+        std::string dir = path.substr(start, end - start);
+        start = end + 1;
+        if (dir.empty())
+            continue;
+        if (dir.front() != '/') {
+            if (current.empty()) {
+                char buffer[PATH_MAX];
+                if (!::getcwd(buffer, sizeof buffer))
+                    continue;
+                current = buffer;
+            }
+            dir = current + '/' + dir;
+        }
+        const std::string candidate = dir + '/' + program;
+        struct stat st
+        {
+        };
+        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
+            return cleanPath(candidate);
+    }
+    return {};
+}
+
 BoundedProcess::Result BoundedProcess::run(
-    const QString &program, const QStringList &arguments, const QByteArray &input, int timeoutMs)
+    const std::string &program, const std::vector<std::string> &arguments, const std::string &input, int timeoutMs)
 {
     Result result;
-    const QString path = QStandardPaths::findExecutable(program);
-    if (path.isEmpty())
+    const std::string path = findExecutable(program);
+    if (path.empty())
         return result;
     result.found = true;
 
@@ -154,14 +222,12 @@ BoundedProcess::Result BoundedProcess::run(
     if (!makePipe(inRead, inWrite) || !makePipe(outRead, outWrite) || !makePipe(errRead, errWrite))
         return result;
 
-    const QByteArray file = QFile::encodeName(path);
-    std::vector<QByteArray> argBytes;
-    argBytes.reserve(size_t(arguments.size()) + 1);
-    argBytes.push_back(file);
-    for (const QString &argument : arguments)
-        argBytes.push_back(argument.toLocal8Bit());
+    std::vector<std::string> argBytes;
+    argBytes.reserve(arguments.size() + 1);
+    argBytes.push_back(path);
+    argBytes.insert(argBytes.end(), arguments.begin(), arguments.end());
     std::vector<char *> argv;
-    for (QByteArray &a : argBytes)
+    for (std::string &a : argBytes)
         argv.push_back(a.data());
     argv.push_back(nullptr);
 
@@ -181,7 +247,7 @@ BoundedProcess::Result BoundedProcess::run(
     posix_spawnattr_setpgroup(&attributes, 0);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, file.constData(), &actions, &attributes, argv.data(), environ);
+    const int spawned = ::posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0)
@@ -195,15 +261,15 @@ BoundedProcess::Result BoundedProcess::run(
     setNonBlocking(outRead.get());
     setNonBlocking(errRead.get());
     Descriptor pidFd(openPidFd(pid));
-    if (input.isEmpty())
+    if (input.empty())
         inWrite.reset();
 
-    const qint64 deadline = nowMs() + timeoutMs;
-    qsizetype written = 0;
+    const long long deadline = nowMs() + timeoutMs;
+    size_t written = 0;
     int status = -1;
     bool ended = false;
     while (!ended) {
-        const qint64 remaining = deadline - nowMs();
+        const long long remaining = deadline - nowMs();
         if (remaining <= 0)
             break;
         pollfd fds[4];
@@ -215,13 +281,13 @@ BoundedProcess::Result BoundedProcess::run(
         watch(outRead, POLLIN);
         watch(errRead, POLLIN);
         watch(pidFd, POLLIN);
-        const int wait = pidFd.isOpen() ? int(remaining) : int(qMin<qint64>(remaining, 10));
+        const int wait = pidFd.isOpen() ? int(remaining) : int(std::min<long long>(remaining, 10));
         if (::poll(fds, nfds_t(count), wait) < 0 && errno != EINTR)
             break;
         if (inWrite.isOpen() && fds[0].revents) {
-            const ssize_t n = ::write(inWrite.get(), input.constData() + written, size_t(input.size() - written));
+            const ssize_t n = ::write(inWrite.get(), input.data() + written, input.size() - written);
             if (n > 0)
-                written += n;
+                written += size_t(n);
             // A child that stops reading early simply does not get the rest.
             if (written == input.size() || (n < 0 && errno != EAGAIN && errno != EINTR))
                 inWrite.reset();
@@ -239,10 +305,10 @@ BoundedProcess::Result BoundedProcess::run(
         ::kill(-pid, SIGKILL);
         ::kill(pid, SIGKILL);
         // SIGKILL is not refused; the bound only guards against a child stuck in the kernel.
-        const qint64 giveUp = nowMs() + 2000;
+        const long long giveUp = nowMs() + 2000;
         while (!reap(pid, &status) && nowMs() < giveUp) {
             pollfd fd { pidFd.isOpen() ? pidFd.get() : -1, POLLIN, 0 };
-            ::poll(&fd, 1, pidFd.isOpen() ? int(qMax<qint64>(1, giveUp - nowMs())) : 10);
+            ::poll(&fd, 1, pidFd.isOpen() ? int(std::max<long long>(1, giveUp - nowMs())) : 10);
         }
     }
     // What the child wrote before it ended is in the pipes; anything it left running that

@@ -1,7 +1,6 @@
 #include "net/MessageText.h"
 
-#include <QList>
-#include <QStringView>
+#include "net/Utf8Text.h"
 
 #include <cerrno>
 #include <iconv.h>
@@ -12,8 +11,8 @@ namespace {
 class Converter
 {
 public:
-    explicit Converter(const QString &codePage)
-        : m_cd(iconv_open(codePage.toLatin1().constData(), "UTF-8"))
+    explicit Converter(std::string_view codePage)
+        : m_cd(iconv_open(Utf8Text::toLatin1(codePage).c_str(), "UTF-8"))
     { }
     ~Converter()
     {
@@ -25,14 +24,14 @@ public:
 
     bool valid() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
 
-    // The character in the code page, or an empty array when the code page has no such
+    // The character in the code page, or an empty string when the code page has no such
     // character (iconv would otherwise leave smbclient to send the raw UTF-8 bytes).
-    QByteArray convert(const QString &character)
+    std::string convert(std::string_view character)
     {
-        QByteArray in = character.toUtf8();
+        std::string in(character);
         char out[16];
         char *inPtr = in.data();
-        size_t inLeft = size_t(in.size());
+        size_t inLeft = in.size();
         char *outPtr = out;
         size_t outLeft = sizeof out;
         iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
@@ -40,7 +39,7 @@ public:
             return {};
         // Stateful code pages end with a shift back to the initial state.
         iconv(m_cd, nullptr, nullptr, &outPtr, &outLeft);
-        return QByteArray(out, int(outPtr - out));
+        return std::string(out, size_t(outPtr - out));
     }
 
 private:
@@ -49,7 +48,7 @@ private:
 
 } // namespace
 
-MessageText::Prepared MessageText::prepare(const QString &text, const QString &codePage)
+MessageText::Prepared MessageText::prepare(std::string_view text, std::string_view codePage)
 {
     Prepared result;
     Converter converter(codePage);
@@ -57,35 +56,33 @@ MessageText::Prepared MessageText::prepare(const QString &text, const QString &c
         result.codePageKnown = false;
         return result;
     }
-
-    // Walk whole code points, so a surrogate pair is one character and never cut in two.
+    // Walk whole characters, so that none is ever cut in two.
     int wireBytes = 0;
-    int pos = 0;
+    size_t pos = 0;
     while (pos < text.size()) {
-        const int length
-            = (text.at(pos).isHighSurrogate() && pos + 1 < text.size() && text.at(pos + 1).isLowSurrogate()) ? 2 : 1;
-        const QString character = text.mid(pos, length);
-        QByteArray bytes;
-        if (character == QLatin1String("\n")) {
-            bytes = "\n";
+        size_t end = pos;
+        Utf8Text::next(text, end);
+        const std::string_view character = text.substr(pos, end - pos);
+        std::string bytes;
+        if (character == "\n") {
+            bytes.assign(1, '\n');
         } else {
             bytes = converter.convert(character);
-            if (bytes.isEmpty()) {
-                if (!result.unmappable.contains(character))
+            if (bytes.empty()) {
+                if (result.unmappable.find(character) == std::string::npos)
                     result.unmappable += character;
-                bytes = "?";
+                bytes.assign(1, '?');
             }
         }
-        const int cost = bytes.size() + (bytes == "\n" ? 1 : 0);
+        const int cost = int(bytes.size()) + (bytes == "\n" ? 1 : 0);
         if (wireBytes + cost > maxWireBytes) {
-            // Count what is left as characters the user typed, not UTF-16 units.
-            const QString rest = text.mid(pos);
-            result.droppedChars = int(rest.toUcs4().size());
+            // Count what is left as characters the user typed, not bytes.
+            result.droppedChars = int(Utf8Text::characters(text.substr(pos)));
             break;
         }
         wireBytes += cost;
         result.bytes += bytes;
-        pos += length;
+        pos = end;
     }
     return result;
 }

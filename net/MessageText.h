@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
+#include <string>
+#include <string_view>
 
 // Turns the text typed by the user into the bytes that smbclient hands to the pop-up
 // service: in the DOS code page, each line end as CR LF on the wire, and no longer than
@@ -15,12 +15,12 @@ public:
 
     struct Prepared
     {
-        QByteArray bytes; // what goes on smbclient's standard input (LF, not CR LF)
-        QString unmappable; // distinct characters the code page lacks, each sent as "?"
+        std::string bytes; // what goes on smbclient's standard input (LF, not CR LF)
+        std::string unmappable; // distinct characters the code page lacks, each sent as "?" (UTF-8)
         int droppedChars = 0; // characters cut from the end to respect maxWireBytes
         bool codePageKnown = true;
     };
 
-    // codePage is an iconv name such as "CP850".
-    static Prepared prepare(const QString &text, const QString &codePage);
+    // text: valid UTF-8. codePage is an iconv name such as "CP850".
+    static Prepared prepare(std::string_view text, std::string_view codePage);
 };

@@ -1,54 +1,91 @@
 #include "net/NameLookup.h"
 
-#include <QRegularExpression>
+#include "net/Utf8Text.h"
+
+#include <algorithm>
 
 namespace {
 
-QStringList commonArguments(const NameLookup::Options &options)
+std::vector<std::string> commonArguments(const NameLookup::Options &options)
 {
-    QStringList args;
-    if (!options.clientConfig.isEmpty())
-        args << QStringLiteral("--configfile=") + options.clientConfig;
+    std::vector<std::string> args;
+    if (!options.clientConfig.empty())
+        args.push_back("--configfile=" + options.clientConfig);
     return args;
+}
+
+// nmblookup's columns are separated by ASCII blanks; anything else is part of a word.
+bool isBlank(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// The words of each line of the output, the line trimmed of every Unicode blank first.
+template <typename Visit> void forEachLine(std::string_view output, Visit visit)
+{
+    const std::string text = Utf8Text::valid(output);
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string_view line = Utf8Text::trimmed(std::string_view(text).substr(start, end - start));
+        start = end + 1;
+        std::vector<std::string_view> words;
+        for (size_t pos = 0; pos < line.size();) {
+            while (pos < line.size() && isBlank(line[pos]))
+                ++pos;
+            const size_t wordStart = pos;
+            while (pos < line.size() && !isBlank(line[pos]))
+                ++pos;
+            if (pos > wordStart)
+                words.push_back(line.substr(wordStart, pos - wordStart));
+        }
+        if (visit(words))
+            return;
+    }
 }
 
 } // namespace
 
-QStringList NameLookup::parseGroupAnswer(const QByteArray &output)
+std::vector<std::string> NameLookup::parseGroupAnswer(std::string_view output)
 {
-    static const QRegularExpression answer(QStringLiteral("^(\\S+)\\s+\\S+<00>\\s*$"));
-    QStringList addresses;
-    const QStringList lines = QString::fromUtf8(output).split(QLatin1Char('\n'));
-    for (const QString &line : lines) {
-        const auto match = answer.match(line.trimmed());
-        if (match.hasMatch() && !addresses.contains(match.captured(1)))
-            addresses << match.captured(1);
-    }
+    // "ADDRESS NAME<00>": two words, the second a name followed by "<00>".
+    std::vector<std::string> addresses;
+    forEachLine(output, [&](const std::vector<std::string_view> &words) {
+        if (words.size() == 2 && words[1].size() > 4 && words[1].ends_with("<00>")
+            && std::find(addresses.begin(), addresses.end(), words[0]) == addresses.end())
+            addresses.emplace_back(words[0]);
+        return false;
+    });
     return addresses;
 }
 
-QString NameLookup::parseMessengerName(const QByteArray &output)
+std::string NameLookup::parseMessengerName(std::string_view output)
 {
-    static const QRegularExpression entry(QStringLiteral("^(\\S+)\\s+<03>\\s+-\\s+(<GROUP>)?"));
-    const QStringList lines = QString::fromUtf8(output).split(QLatin1Char('\n'));
-    for (const QString &line : lines) {
-        const auto match = entry.match(line.trimmed());
-        if (match.hasMatch() && match.captured(2).isEmpty())
-            return match.captured(1);
-    }
-    return {};
+    // "NAME <03> - [<GROUP>] FLAGS...": the first such line not marked as a group name.
+    std::string name;
+    forEachLine(output, [&](const std::vector<std::string_view> &words) {
+        if (words.size() >= 4 && words[1] == "<03>" && words[2] == "-" && !words[3].starts_with("<GROUP>")) {
+            name = words[0];
+            return true;
+        }
+        return false;
+    });
+    return name;
 }
 
-NameLookup::Members NameLookup::members(const QString &group, const Options &options)
+NameLookup::Members NameLookup::members(const std::string &group, const Options &options)
 {
     Members result;
     const int boundMs = options.timeoutSeconds * 1000;
-    QStringList args = commonArguments(options);
-    if (!options.broadcast.isEmpty())
-        args << QStringLiteral("--broadcast=") + options.broadcast;
+    std::vector<std::string> args = commonArguments(options);
+    if (!options.broadcast.empty())
+        args.push_back("--broadcast=" + options.broadcast);
     // "--" keeps a group name from being read as an option.
-    args << QStringLiteral("--") << group;
-    const auto query = BoundedProcess::run(QStringLiteral("nmblookup"), args, {}, boundMs);
+    args.push_back("--");
+    args.push_back(group);
+    const auto query = BoundedProcess::run("nmblookup", args, {}, boundMs);
     if (!query.found || !query.started) {
         result.toolMissing = true;
         return result;
@@ -57,11 +94,11 @@ NameLookup::Members NameLookup::members(const QString &group, const Options &opt
         result.timedOut = true;
         return result;
     }
-    for (const QString &address : parseGroupAnswer(query.out)) {
-        const auto status = BoundedProcess::run(QStringLiteral("nmblookup"),
-            commonArguments(options) << QStringLiteral("--lookup-by-ip") << QStringLiteral("--") << address, {},
-            boundMs);
-        result.members << Member { address, status.timedOut ? QString() : parseMessengerName(status.out) };
+    for (const std::string &address : parseGroupAnswer(query.out)) {
+        std::vector<std::string> statusArgs = commonArguments(options);
+        statusArgs.insert(statusArgs.end(), { "--lookup-by-ip", "--", address });
+        const auto status = BoundedProcess::run("nmblookup", statusArgs, {}, boundMs);
+        result.members.push_back(Member { address, status.timedOut ? std::string() : parseMessengerName(status.out) });
     }
     return result;
 }

@@ -2,9 +2,9 @@
 
 #include "net/BoundedProcess.h"
 
-#include <QByteArray>
-#include <QString>
-#include <QStringList>
+#include <string>
+#include <string_view>
+#include <vector>
 
 // Finds the members of a workgroup through NetBIOS name service ("nmblookup").
 class NameLookup final
@@ -12,29 +12,29 @@ class NameLookup final
 public:
     struct Options
     {
-        QString clientConfig; // empty: the system's configuration
-        QString broadcast; // empty: the broadcast address of the configured interfaces
+        std::string clientConfig; // empty: the system's configuration
+        std::string broadcast; // empty: the broadcast address of the configured interfaces
         int timeoutSeconds = 5;
     };
 
     struct Member
     {
-        QString address;
-        QString name; // its messenger (<03>) name; empty when it has none
+        std::string address;
+        std::string name; // its messenger (<03>) name; empty when it has none
     };
 
     struct Members
     {
         bool toolMissing = false;
         bool timedOut = false;
-        QList<Member> members;
+        std::vector<Member> members;
     };
 
     // Addresses that answered a query for group (one "ADDRESS GROUP<00>" line each).
-    static QStringList parseGroupAnswer(const QByteArray &output);
+    static std::vector<std::string> parseGroupAnswer(std::string_view output);
 
     // The messenger name from a node-status answer: the first unique name of type <03>.
-    static QString parseMessengerName(const QByteArray &output);
+    static std::string parseMessengerName(std::string_view output);
 
-    static Members members(const QString &group, const Options &options);
+    static Members members(const std::string &group, const Options &options);
 };

@@ -4,100 +4,132 @@
 #include "net/NameLookup.h"
 #include "net/NetConfig.h"
 #include "net/SmbClient.h"
+#include "net/Utf8Text.h"
 
 #include <algorithm>
 #include <utility>
 
 namespace {
 
-const QString domainSwitch = QStringLiteral("/domain:");
+constexpr std::string_view domainSwitch("/domain:");
 
-NetCommand::Result failure(int code, const QString &line, const QStringList &more = {})
+using Lines = std::vector<std::string>;
+
+NetCommand::Result failure(int code, const std::string &line, const Lines &more = {})
 {
     NetCommand::Result result;
     result.exitCode = code;
-    result.out << line << more;
-    result.err << line << more;
+    result.out.push_back(line);
+    result.out.insert(result.out.end(), more.begin(), more.end());
+    result.err = result.out;
     return result;
 }
 
-// The rest of a sentence as the first line: capital letter, final stop.
-QString sentence(const QString &text)
+// The rest of a sentence as the first line: capital letter, final stop. Every such rest
+// begins with an ASCII letter.
+std::string sentence(std::string text)
 {
-    QString s = text;
-    if (!s.isEmpty())
-        s[0] = s.at(0).toUpper();
-    return s + QLatin1Char('.');
+    if (!text.empty() && text[0] >= 'a' && text[0] <= 'z')
+        text[0] = char(text[0] - 'a' + 'A');
+    return text + '.';
+}
+
+std::string join(const Lines &parts, std::string_view separator)
+{
+    std::string joined;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0)
+            joined += separator;
+        joined += parts[i];
+    }
+    return joined;
+}
+
+// Names sort by their UTF-16 units, the order in which group members have always been listed.
+bool utf16Less(std::string_view a, std::string_view b)
+{
+    const auto units = [](std::string_view text) {
+        std::u16string out;
+        for (size_t pos = 0; pos < text.size();) {
+            const char32_t c = Utf8Text::next(text, pos);
+            if (c > 0xFFFF) {
+                out += char16_t(0xD800 + ((c - 0x10000) >> 10));
+                out += char16_t(0xDC00 + ((c - 0x10000) & 0x3FF));
+            } else {
+                out += char16_t(c);
+            }
+        }
+        return out;
+    };
+    return units(a) < units(b);
 }
 
 } // namespace
 
-NetCommand::NetCommand(QString iniPath, QString sender)
+NetCommand::NetCommand(std::string iniPath, std::string sender)
     : m_iniPath(std::move(iniPath))
     , m_sender(std::move(sender))
 { }
 
-QString NetCommand::usage()
+std::string NetCommand::usage()
 {
-    return QStringLiteral("Uso: net send {equipo | * | /domain:grupo} mensaje");
+    return "Uso: net send {equipo | * | /domain:grupo} mensaje";
 }
 
-bool NetCommand::validName(const QString &name)
+bool NetCommand::validName(std::string_view name)
 {
-    if (name.isEmpty() || name.size() > 15 || name.startsWith(QLatin1Char('-')))
+    if (name.empty() || Utf8Text::utf16Length(name) > 15 || name.front() == '-')
         return false;
-    static const QString forbidden = QStringLiteral("\\/:*?\"<>|+=;,");
-    for (const QChar c : name) {
-        if (c.isSpace() || c.category() == QChar::Other_Control || forbidden.contains(c))
+    static constexpr std::string_view forbidden("\\/:*?\"<>|+=;,");
+    for (size_t pos = 0; pos < name.size();) {
+        const char32_t c = Utf8Text::next(name, pos);
+        if (Utf8Text::isSpace(c) || Utf8Text::isControl(c) || (c < 0x80 && forbidden.find(char(c)) != forbidden.npos))
             return false;
     }
     return true;
 }
 
-NetCommand::Result NetCommand::run(const QStringList &arguments)
+NetCommand::Result NetCommand::run(const std::vector<std::string> &arguments)
 {
-    if (arguments.isEmpty() || arguments.at(0).compare(QLatin1String("send"), Qt::CaseInsensitive) != 0)
+    if (arguments.empty() || !Utf8Text::equalsIgnoringCase(arguments.at(0), "send"))
         return failure(Usage, usage());
     if (arguments.size() < 3)
         return failure(Usage, usage());
 
-    const QString target = arguments.at(1);
-    const QString message = arguments.mid(2).join(QLatin1Char(' '));
-    if (message.trimmed().isEmpty())
+    const std::string &target = arguments.at(1);
+    const std::string message = join(Lines(arguments.begin() + 2, arguments.end()), " ");
+    if (Utf8Text::trimmed(message).empty())
         return failure(Usage, usage());
 
     NetConfig config(m_iniPath);
-    if (!config.error().isEmpty())
-        return failure(Usage, QStringLiteral("Error: %1.").arg(config.error()));
+    if (!config.error().empty())
+        return failure(Usage, "Error: " + config.error() + ".");
 
     // "/domain" alone means the own workgroup, as "*" does.
-    QString group;
+    std::string group;
     bool isGroup = false;
-    if (target == QLatin1String("*") || target.compare(QLatin1String("/domain"), Qt::CaseInsensitive) == 0) {
+    if (target == "*" || Utf8Text::equalsIgnoringCase(target, "/domain")) {
         isGroup = true;
         group = config.workgroup();
-    } else if (target.startsWith(domainSwitch, Qt::CaseInsensitive)) {
+    } else if (const auto prefix = Utf8Text::prefixIgnoringCase(target, domainSwitch)) {
         isGroup = true;
-        group = target.mid(domainSwitch.size());
+        group = target.substr(*prefix);
     }
-    const QString name = isGroup ? group : target;
+    const std::string &name = isGroup ? group : target;
     if (!validName(name))
-        return failure(Usage, QStringLiteral("Error: nombre de destino no válido: \"%1\".").arg(name));
+        return failure(Usage, "Error: nombre de destino no válido: \"" + name + "\".");
 
     const MessageText::Prepared text = MessageText::prepare(message, config.codePage());
     if (!text.codePageKnown)
-        return failure(Usage, QStringLiteral("Error: página de códigos desconocida: %1.").arg(config.codePage()));
+        return failure(Usage, "Error: página de códigos desconocida: " + config.codePage() + ".");
 
-    QStringList warnings;
+    Lines warnings;
     if (text.droppedChars > 0)
-        warnings << QStringLiteral("Aviso: el mensaje era demasiado largo (más de %1 bytes); se han cortado "
-                                   "los últimos %2 caracteres.")
-                        .arg(MessageText::maxWireBytes)
-                        .arg(text.droppedChars);
-    if (!text.unmappable.isEmpty())
-        warnings << QStringLiteral("Aviso: la página de códigos %1 no tiene estos caracteres, enviados como "
-                                   "\"?\": %2")
-                        .arg(config.codePage(), text.unmappable);
+        warnings.push_back("Aviso: el mensaje era demasiado largo (más de " + std::to_string(MessageText::maxWireBytes)
+            + " bytes); se han cortado los últimos " + std::to_string(text.droppedChars) + " caracteres.");
+    if (!text.unmappable.empty())
+        warnings.push_back("Aviso: la página de códigos " + config.codePage()
+            + " no tiene estos caracteres, enviados como \"?\": " + text.unmappable);
 
     const SmbClient::Options smbOptions { config.clientConfig(), config.codePage(), m_sender, config.timeoutSeconds() };
     Result result;
@@ -107,18 +139,18 @@ NetCommand::Result NetCommand::run(const QStringList &arguments)
         if (const auto endpoint = config.endpoint(name)) {
             destination.address = endpoint->address;
             destination.port = endpoint->port;
-        } else if (!config.error().isEmpty()) {
-            return failure(Usage, QStringLiteral("Error: %1.").arg(config.error()));
+        } else if (!config.error().empty()) {
+            return failure(Usage, "Error: " + config.error() + ".");
         }
         const SmbClient::Delivery delivery = SmbClient::send(destination, smbOptions, text.bytes);
         if (delivery.outcome == SmbClient::Outcome::Delivered) {
             result.exitCode = Delivered;
-            result.out << QStringLiteral("Mensaje enviado a %1.").arg(name) << warnings;
-            result.err << warnings;
+            result.out.push_back("Mensaje enviado a " + name + ".");
+            result.out.insert(result.out.end(), warnings.begin(), warnings.end());
+            result.err = warnings;
         } else {
-            result = failure(NotDelivered,
-                QStringLiteral("Error: %1.").arg(SmbClient::describe(delivery, name, config.timeoutSeconds())),
-                warnings);
+            result = failure(
+                NotDelivered, "Error: " + SmbClient::describe(delivery, name, config.timeoutSeconds()) + ".", warnings);
         }
         return result;
     }
@@ -126,51 +158,44 @@ NetCommand::Result NetCommand::run(const QStringList &arguments)
     const NameLookup::Members found = NameLookup::members(
         group, NameLookup::Options { config.clientConfig(), config.broadcast(), config.timeoutSeconds() });
     if (found.toolMissing)
-        return failure(NotDelivered,
-            QStringLiteral("Error: no se encuentra el programa nmblookup en el PATH (paquete smbclient)."));
+        return failure(NotDelivered, "Error: no se encuentra el programa nmblookup en el PATH (paquete smbclient).");
     if (found.timedOut)
         return failure(NotDelivered,
-            QStringLiteral("Error: la búsqueda del grupo %1 no ha terminado en %2 segundos.")
-                .arg(group)
-                .arg(config.timeoutSeconds()));
-    if (found.members.isEmpty())
-        return failure(NotDelivered, QStringLiteral("Error: no se encuentra ningún equipo del grupo %1.").arg(group));
+            "Error: la búsqueda del grupo " + group + " no ha terminado en " + std::to_string(config.timeoutSeconds())
+                + " segundos.");
+    if (found.members.empty())
+        return failure(NotDelivered, "Error: no se encuentra ningún equipo del grupo " + group + ".");
 
     // Answers arrive in network order; the members are served and listed by name.
-    QList<NameLookup::Member> members = found.members;
+    std::vector<NameLookup::Member> members = found.members;
     std::sort(members.begin(), members.end(),
-        [](const NameLookup::Member &a, const NameLookup::Member &b) { return a.name < b.name; });
-    QStringList delivered;
-    QStringList problems;
+        [](const NameLookup::Member &a, const NameLookup::Member &b) { return utf16Less(a.name, b.name); });
+    Lines delivered;
+    Lines problems;
     for (const NameLookup::Member &member : members) {
-        if (member.name.isEmpty() || !validName(member.name)) {
-            problems << QStringLiteral("El equipo %1 no ofrece el servicio de mensajes.").arg(member.address);
+        if (member.name.empty() || !validName(member.name)) {
+            problems.push_back("El equipo " + member.address + " no ofrece el servicio de mensajes.");
             continue;
         }
         const SmbClient::Delivery delivery
             = SmbClient::send(SmbClient::Target { member.name, member.address, 0 }, smbOptions, text.bytes);
         if (delivery.outcome == SmbClient::Outcome::Delivered)
-            delivered << member.name;
+            delivered.push_back(member.name);
         else
-            problems << sentence(SmbClient::describe(delivery, member.name, config.timeoutSeconds()));
+            problems.push_back(sentence(SmbClient::describe(delivery, member.name, config.timeoutSeconds())));
     }
 
-    const int total = int(found.members.size());
-    if (problems.isEmpty()) {
+    const size_t total = found.members.size();
+    if (problems.empty()) {
         result.exitCode = Delivered;
-        result.out << QStringLiteral("Mensaje enviado a %1: %2 %3 (%4).")
-                          .arg(group)
-                          .arg(total)
-                          .arg(total == 1 ? QStringLiteral("equipo") : QStringLiteral("equipos"),
-                              delivered.join(QStringLiteral(", ")))
-                   << warnings;
-        result.err << warnings;
+        result.out.push_back("Mensaje enviado a " + group + ": " + std::to_string(total)
+            + (total == 1 ? " equipo (" : " equipos (") + join(delivered, ", ") + ").");
+        result.out.insert(result.out.end(), warnings.begin(), warnings.end());
+        result.err = warnings;
         return result;
     }
-    return failure(NotDelivered,
-        QStringLiteral("Error: mensaje no entregado a %1 de %2 equipos del grupo %3.")
-            .arg(problems.size())
-            .arg(total)
-            .arg(group),
-        problems + warnings);
+    const std::string summary = "Error: mensaje no entregado a " + std::to_string(problems.size()) + " de "
+        + std::to_string(total) + " equipos del grupo " + group + ".";
+    problems.insert(problems.end(), warnings.begin(), warnings.end());
+    return failure(NotDelivered, summary, problems);
 }

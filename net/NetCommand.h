@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
+#include <string>
+#include <string_view>
+#include <vector>
 
 // The "net" command: "net send {NAME | * | /domain:GROUP} message words...".
 //
@@ -18,24 +19,25 @@ public:
     struct Result
     {
         int exitCode = Usage;
-        QStringList out; // lines for standard output
-        QStringList err; // lines for standard error
+        std::vector<std::string> out; // lines for standard output (UTF-8)
+        std::vector<std::string> err; // lines for standard error
     };
 
     // iniPath: the net.ini to read (it need not exist). sender: the user name the
     // message comes from.
-    NetCommand(QString iniPath, QString sender);
+    NetCommand(std::string iniPath, std::string sender);
 
-    // arguments: everything after the program name.
-    Result run(const QStringList &arguments);
+    // arguments: everything after the program name, as valid UTF-8.
+    Result run(const std::vector<std::string> &arguments);
 
     // A NetBIOS name that may be passed on: 1 to 15 characters, none of them a
     // control character, blank or one of \ / : * ? " < > | + = ; , and not starting with "-".
-    static bool validName(const QString &name);
+    // A character beyond the BMP counts as two.
+    static bool validName(std::string_view name);
 
-    static QString usage();
+    static std::string usage();
 
 private:
-    QString m_iniPath;
-    QString m_sender;
+    std::string m_iniPath;
+    std::string m_sender;
 };

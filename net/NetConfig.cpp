@@ -1,124 +1,154 @@
 #include "net/NetConfig.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include "net/Utf8Text.h"
+
+#include <algorithm>
+#include <climits>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
-const QString sectionEquipos = QStringLiteral("Equipos");
-const QString sectionOpciones = QStringLiteral("Opciones");
+constexpr std::string_view sectionEquipos("Equipos");
+constexpr std::string_view sectionOpciones("Opciones");
 
 // Values that reach smbclient's command line must not look like options or carry
 // separators; they travel as "--name=value", but a blank or control character is
 // never part of an address or a code-page name.
-bool plainValue(const QString &value)
+bool plainValue(std::string_view value)
 {
-    if (value.isEmpty() || value.startsWith(QLatin1Char('-')))
+    if (value.empty() || value.front() == '-')
         return false;
-    for (const QChar c : value) {
-        if (c.isSpace() || c.category() == QChar::Other_Control)
+    for (size_t pos = 0; pos < value.size();) {
+        const char32_t c = Utf8Text::next(value, pos);
+        if (Utf8Text::isSpace(c) || Utf8Text::isControl(c))
             return false;
     }
     return true;
 }
 
+std::string trimmedValue(const std::optional<std::string> &value)
+{
+    return value ? std::string(Utf8Text::trimmed(*value)) : std::string();
+}
+
+// The folder that holds path, as an absolute path.
+std::string folderOf(const std::string &path)
+{
+    std::string absolute = path;
+    if (absolute.empty() || absolute.front() != '/') {
+        char buffer[PATH_MAX];
+        if (::getcwd(buffer, sizeof buffer))
+            absolute = std::string(buffer) + '/' + absolute;
+    }
+    const size_t slash = absolute.rfind('/');
+    return slash == 0 || slash == std::string::npos ? std::string("/") : absolute.substr(0, slash);
+}
+
 } // namespace
 
-NetConfig::NetConfig(const QString &iniPath)
+NetConfig::NetConfig(const std::string &iniPath)
     : m_iniPath(iniPath)
+    , m_ini(iniPath)
 {
-    const QString config = m_ini.read(iniPath, sectionOpciones, QStringLiteral("Configuracion")).trimmed();
-    if (!config.isEmpty()) {
-        m_clientConfig = QDir(QFileInfo(iniPath).absolutePath()).absoluteFilePath(config);
-        if (!QFileInfo(m_clientConfig).isFile())
-            m_error = QStringLiteral("no existe el archivo de configuración %1 indicado en %2")
-                          .arg(m_clientConfig, iniPath);
+    const std::string config = option("Configuracion");
+    if (!config.empty()) {
+        if (config.front() == '/') {
+            m_clientConfig = config;
+        } else {
+            const std::string folder = folderOf(iniPath);
+            m_clientConfig = (folder == "/" ? folder : folder + '/') + config;
+        }
+        struct stat st
+        {
+        };
+        if (::stat(m_clientConfig.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            m_error = "no existe el archivo de configuración " + m_clientConfig + " indicado en " + iniPath;
     }
-
-    const QString codePage = m_ini.read(iniPath, sectionOpciones, QStringLiteral("PaginaCodigos")).trimmed();
-    if (!codePage.isEmpty()) {
+    const std::string codePage = option("PaginaCodigos");
+    if (!codePage.empty()) {
         if (plainValue(codePage))
             m_codePage = codePage;
-        else if (m_error.isEmpty())
-            m_error = QStringLiteral("página de códigos no válida en %1: %2").arg(iniPath, codePage);
+        else if (m_error.empty())
+            m_error = "página de códigos no válida en " + iniPath + ": " + codePage;
     }
-
-    const QString timeout = m_ini.read(iniPath, sectionOpciones, QStringLiteral("Espera")).trimmed();
-    if (!timeout.isEmpty()) {
-        bool ok = false;
-        const int seconds = timeout.toInt(&ok);
+    const std::string timeout = option("Espera");
+    if (!timeout.empty()) {
+        const std::optional<int> seconds = Utf8Text::toInt(timeout);
         // An hour is far beyond any answer on a local network; more is a typing error.
-        if (ok && seconds >= 1 && seconds <= 3600)
-            m_timeoutSeconds = seconds;
-        else if (m_error.isEmpty())
-            m_error
-                = QStringLiteral("tiempo de espera no válido en %1: %2 (segundos, de 1 a 3600)").arg(iniPath, timeout);
+        if (seconds && *seconds >= 1 && *seconds <= 3600)
+            m_timeoutSeconds = *seconds;
+        else if (m_error.empty())
+            m_error = "tiempo de espera no válido en " + iniPath + ": " + timeout + " (segundos, de 1 a 3600)";
     }
-
-    m_workgroup = m_ini.read(iniPath, sectionOpciones, QStringLiteral("GrupoTrabajo")).trimmed();
-
-    const QString broadcast = m_ini.read(iniPath, sectionOpciones, QStringLiteral("Difusion")).trimmed();
-    if (!broadcast.isEmpty()) {
+    m_workgroup = option("GrupoTrabajo");
+    const std::string broadcast = option("Difusion");
+    if (!broadcast.empty()) {
         if (plainValue(broadcast))
             m_broadcast = broadcast;
-        else if (m_error.isEmpty())
-            m_error = QStringLiteral("dirección de difusión no válida en %1: %2").arg(iniPath, broadcast);
+        else if (m_error.empty())
+            m_error = "dirección de difusión no válida en " + iniPath + ": " + broadcast;
     }
 }
 
-std::optional<NetConfig::Endpoint> NetConfig::endpoint(const QString &name)
+std::string NetConfig::option(std::string_view key) const
 {
-    const QString value = m_ini.read(m_iniPath, sectionEquipos, name).trimmed();
-    if (value.isNull() || value.isEmpty())
+    return trimmedValue(m_ini.leer(sectionOpciones, key));
+}
+
+std::optional<NetConfig::Endpoint> NetConfig::endpoint(std::string_view name)
+{
+    const std::string value = trimmedValue(m_ini.leer(sectionEquipos, name));
+    if (value.empty())
         return std::nullopt;
     const auto parsed = parseEndpoint(value);
-    if (!parsed && m_error.isEmpty())
-        m_error = QStringLiteral("dirección no válida para %1 en %2: %3").arg(name, m_iniPath, value);
+    if (!parsed && m_error.empty())
+        m_error = "dirección no válida para " + std::string(name) + " en " + m_iniPath + ": " + value;
     return parsed;
 }
 
-QString NetConfig::workgroup() const
+std::string NetConfig::workgroup() const
 {
-    if (!m_workgroup.isEmpty())
+    if (!m_workgroup.empty())
         return m_workgroup;
     // Samba's configuration is close enough to a profile file for one global key.
-    const QString conf = m_clientConfig.isEmpty() ? QStringLiteral("/etc/samba/smb.conf") : m_clientConfig;
-    const QString fromConf = ProfileFiles().read(conf, QStringLiteral("global"), QStringLiteral("workgroup")).trimmed();
-    return fromConf.isEmpty() ? QStringLiteral("WORKGROUP") : fromConf;
+    const std::string conf = m_clientConfig.empty() ? std::string("/etc/samba/smb.conf") : m_clientConfig;
+    const std::string fromConf = trimmedValue(LecturaIni(conf).leer("global", "workgroup"));
+    return fromConf.empty() ? std::string("WORKGROUP") : fromConf;
 }
 
-std::optional<NetConfig::Endpoint> NetConfig::parseEndpoint(const QString &text)
+std::optional<NetConfig::Endpoint> NetConfig::parseEndpoint(std::string_view text)
 {
-    QString address = text;
-    QString port;
+    std::string_view address = text;
+    std::string_view port;
     bool hasPort = false;
-    if (text.startsWith(QLatin1Char('['))) {
-        const qsizetype close = text.indexOf(QLatin1Char(']'));
-        if (close < 0)
+    if (text.starts_with('[')) {
+        const size_t close = text.find(']');
+        if (close == text.npos)
             return std::nullopt;
-        address = text.mid(1, close - 1);
-        const QString rest = text.mid(close + 1);
-        if (!rest.isEmpty()) {
-            if (!rest.startsWith(QLatin1Char(':')))
+        address = text.substr(1, close - 1);
+        const std::string_view rest = text.substr(close + 1);
+        if (!rest.empty()) {
+            if (!rest.starts_with(':'))
                 return std::nullopt;
             hasPort = true;
-            port = rest.mid(1);
+            port = rest.substr(1);
         }
-    } else if (text.count(QLatin1Char(':')) == 1) {
+    } else if (std::count(text.begin(), text.end(), ':') == 1) {
         // One colon separates a port; more than one is a bare IPv6 address.
-        const qsizetype colon = text.indexOf(QLatin1Char(':'));
-        address = text.left(colon);
+        const size_t colon = text.find(':');
+        address = text.substr(0, colon);
         hasPort = true;
-        port = text.mid(colon + 1);
+        port = text.substr(colon + 1);
     }
     if (!plainValue(address))
         return std::nullopt;
-    Endpoint endpoint { address, 0 };
+    Endpoint endpoint { std::string(address), 0 };
     if (hasPort) {
-        bool ok = false;
-        endpoint.port = port.toInt(&ok);
-        if (!ok || endpoint.port < 1 || endpoint.port > 65535)
+        const std::optional<int> number = Utf8Text::toInt(port);
+        if (!number || *number < 1 || *number > 65535)
             return std::nullopt;
+        endpoint.port = *number;
     }
     return endpoint;
 }

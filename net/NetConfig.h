@@ -1,10 +1,10 @@
 #pragma once
 
-#include "addressbook/ProfileFiles.h"
-
-#include <QString>
+#include "addressbook/LecturaIni.h"
 
 #include <optional>
+#include <string>
+#include <string_view>
 
 // The optional settings file net.ini beside the command:
 //
@@ -23,39 +23,42 @@ class NetConfig final
 public:
     struct Endpoint
     {
-        QString address;
+        std::string address;
         int port = 0; // 0: smbclient's own default
     };
 
     // Reads iniPath; a missing file gives the defaults.
-    explicit NetConfig(const QString &iniPath);
+    explicit NetConfig(const std::string &iniPath);
 
     // The fixed address of name, if [Equipos] lists it; a malformed entry sets error().
-    std::optional<Endpoint> endpoint(const QString &name);
+    std::optional<Endpoint> endpoint(std::string_view name);
 
     // Absolute path of the client configuration, empty for the system's own.
-    QString clientConfig() const { return m_clientConfig; }
-    QString codePage() const { return m_codePage; }
+    const std::string &clientConfig() const { return m_clientConfig; }
+    const std::string &codePage() const { return m_codePage; }
     int timeoutSeconds() const { return m_timeoutSeconds; }
-    QString broadcast() const { return m_broadcast; }
+    const std::string &broadcast() const { return m_broadcast; }
 
     // The workgroup for "*": [Opciones] GrupoTrabajo, else the client configuration's
     // "workgroup", else Samba's default.
-    QString workgroup() const;
+    std::string workgroup() const;
 
     // The first problem found in the file, in Spanish; empty when there is none.
-    QString error() const { return m_error; }
+    const std::string &error() const { return m_error; }
 
     // "127.0.0.2", "127.0.0.2:1139", "[::1]:1139" -> endpoint; nullopt when malformed.
-    static std::optional<Endpoint> parseEndpoint(const QString &text);
+    static std::optional<Endpoint> parseEndpoint(std::string_view text);
 
 private:
-    QString m_iniPath;
-    ProfileFiles m_ini; // one parse of net.ini for every key read from it
-    QString m_clientConfig;
-    QString m_codePage = QStringLiteral("CP850");
+    // The value of key, trimmed; empty when absent.
+    std::string option(std::string_view key) const;
+
+    std::string m_iniPath;
+    LecturaIni m_ini; // one read of net.ini for every key taken from it
+    std::string m_clientConfig;
+    std::string m_codePage = "CP850";
     int m_timeoutSeconds = 5;
-    QString m_workgroup;
-    QString m_broadcast;
-    QString m_error;
+    std::string m_workgroup;
+    std::string m_broadcast;
+    std::string m_error;
 };

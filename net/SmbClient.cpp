@@ -1,79 +1,80 @@
 #include "net/SmbClient.h"
 
+#include "net/Utf8Text.h"
+
+#include <string>
+
 namespace {
 
 // What separates the words of smbclient's messages: ASCII blanks only.
-bool isBlank(QChar c)
+bool isBlank(char c)
 {
-    return c == QLatin1Char(' ') || (c >= QLatin1Char('\t') && c <= QLatin1Char('\r'));
+    return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-QString firstLine(const QByteArray &text)
+std::string firstLine(const std::string &text)
 {
-    const QString all = QString::fromUtf8(text).trimmed();
-    return all.section(QLatin1Char('\n'), 0, 0).trimmed();
+    const std::string_view all = Utf8Text::trimmed(text);
+    return std::string(Utf8Text::trimmed(all.substr(0, all.find('\n'))));
 }
-
-// The text is scanned by hand rather than with a regular expression: compiling one is a
-// visible part of a net run, which is mostly start-up.
 
 // The first "NT_STATUS_" followed by a code of capitals, digits and "_".
-QString ntStatus(const QString &text)
+std::string ntStatus(std::string_view text)
 {
-    static const QLatin1String prefix("NT_STATUS_");
-    for (qsizetype at = text.indexOf(prefix); at >= 0; at = text.indexOf(prefix, at + 1)) {
-        qsizetype end = at + prefix.size();
+    static constexpr std::string_view prefix("NT_STATUS_");
+    for (size_t at = text.find(prefix); at != text.npos; at = text.find(prefix, at + 1)) {
+        size_t end = at + prefix.size();
         while (end < text.size()
-            && ((text.at(end) >= QLatin1Char('A') && text.at(end) <= QLatin1Char('Z'))
-                || (text.at(end) >= QLatin1Char('0') && text.at(end) <= QLatin1Char('9'))
-                || text.at(end) == QLatin1Char('_')))
+            && ((text[end] >= 'A' && text[end] <= 'Z') || (text[end] >= '0' && text[end] <= '9') || text[end] == '_'))
             ++end;
         if (end > at + prefix.size())
-            return text.mid(at, end - at);
+            return std::string(text.substr(at, end - at));
     }
     return {};
 }
 
 // The status after the first "cli_message<anything> returned ", if there is one.
-QString refusal(const QString &text)
+std::string refusal(std::string_view text)
 {
-    static const QLatin1String call("cli_message");
-    static const QLatin1String returned(" returned ");
-    for (qsizetype at = text.indexOf(call); at >= 0; at = text.indexOf(call, at + 1)) {
-        qsizetype pos = at + call.size();
-        while (pos < text.size() && !isBlank(text.at(pos)))
+    static constexpr std::string_view call("cli_message");
+    static constexpr std::string_view returned(" returned ");
+    for (size_t at = text.find(call); at != text.npos; at = text.find(call, at + 1)) {
+        size_t pos = at + call.size();
+        while (pos < text.size() && !isBlank(text[pos]))
             ++pos;
-        if (!QStringView(text).mid(pos).startsWith(returned))
+        if (!text.substr(pos).starts_with(returned))
             continue;
         pos += returned.size();
-        qsizetype end = pos;
-        while (end < text.size() && !isBlank(text.at(end)))
+        size_t end = pos;
+        while (end < text.size() && !isBlank(text[end]))
             ++end;
         if (end > pos)
-            return text.mid(pos, end - pos);
+            return std::string(text.substr(pos, end - pos));
     }
     return {};
 }
 
 } // namespace
 
-QStringList SmbClient::arguments(const Target &target, const Options &options)
+std::vector<std::string> SmbClient::arguments(const Target &target, const Options &options)
 {
     // Every value rides in its "--option=value" form, so no name or address, however
     // odd, can be taken for another option. The message is read as bytes already in the
     // DOS code page: with the same page as "unix charset" smbclient passes them through
     // unchanged, instead of garbling a whole block when one character fails to convert.
-    QStringList args;
-    if (!options.clientConfig.isEmpty())
-        args << QStringLiteral("--configfile=") + options.clientConfig;
-    args << QStringLiteral("--option=dos charset=") + options.codePage
-         << QStringLiteral("--option=unix charset=") + options.codePage << QStringLiteral("--message=") + target.name;
-    if (!target.address.isEmpty())
-        args << QStringLiteral("--ip-address=") + target.address;
+    std::vector<std::string> args;
+    if (!options.clientConfig.empty())
+        args.push_back("--configfile=" + options.clientConfig);
+    args.push_back("--option=dos charset=" + options.codePage);
+    args.push_back("--option=unix charset=" + options.codePage);
+    args.push_back("--message=" + target.name);
+    if (!target.address.empty())
+        args.push_back("--ip-address=" + target.address);
     if (target.port > 0)
-        args << QStringLiteral("--port=") + QString::number(target.port);
-    args << QStringLiteral("--timeout=") + QString::number(options.timeoutSeconds) << QStringLiteral("--no-pass")
-         << QStringLiteral("--user=") + options.sender;
+        args.push_back("--port=" + std::to_string(target.port));
+    args.push_back("--timeout=" + std::to_string(options.timeoutSeconds));
+    args.push_back("--no-pass");
+    args.push_back("--user=" + options.sender);
     return args;
 }
 
@@ -83,60 +84,53 @@ SmbClient::Delivery SmbClient::classify(const BoundedProcess::Result &run)
         return { Outcome::Missing, {} };
     if (run.timedOut)
         return { Outcome::TimedOut, {} };
-
-    const QString err = QString::fromUtf8(run.err);
-    const QString out = QString::fromUtf8(run.out);
-    const QString refusedWith = refusal(err + QLatin1Char('\n') + out);
-    if (!refusedWith.isEmpty())
+    const std::string err = Utf8Text::valid(run.err);
+    const std::string out = Utf8Text::valid(run.out);
+    const std::string refusedWith = refusal(err + '\n' + out);
+    if (!refusedWith.empty())
         return { Outcome::Refused, refusedWith };
     if (run.exitCode == 0)
         return { Outcome::Delivered, {} };
-
-    const QString both = out + QLatin1Char('\n') + err;
-    const QString status = ntStatus(both);
-    if (status == QLatin1String("NT_STATUS_NOT_FOUND") || status == QLatin1String("NT_STATUS_BAD_NETWORK_NAME")
-        || status == QLatin1String("NT_STATUS_OBJECT_NAME_NOT_FOUND"))
+    const std::string status = ntStatus(out + '\n' + err);
+    if (status == "NT_STATUS_NOT_FOUND" || status == "NT_STATUS_BAD_NETWORK_NAME"
+        || status == "NT_STATUS_OBJECT_NAME_NOT_FOUND")
         return { Outcome::NotFound, status };
-    if (status == QLatin1String("NT_STATUS_IO_TIMEOUT"))
+    if (status == "NT_STATUS_IO_TIMEOUT")
         return { Outcome::TimedOut, status };
-    if (status == QLatin1String("NT_STATUS_CONNECTION_REFUSED") || status == QLatin1String("NT_STATUS_HOST_UNREACHABLE")
-        || status == QLatin1String("NT_STATUS_NETWORK_UNREACHABLE")
-        || status == QLatin1String("NT_STATUS_CONNECTION_RESET")
-        || status == QLatin1String("NT_STATUS_CONNECTION_DISCONNECTED")
-        || status == QLatin1String("NT_STATUS_PORT_UNREACHABLE"))
+    if (status == "NT_STATUS_CONNECTION_REFUSED" || status == "NT_STATUS_HOST_UNREACHABLE"
+        || status == "NT_STATUS_NETWORK_UNREACHABLE" || status == "NT_STATUS_CONNECTION_RESET"
+        || status == "NT_STATUS_CONNECTION_DISCONNECTED" || status == "NT_STATUS_PORT_UNREACHABLE")
         return { Outcome::NoAnswer, status };
-    const QString line = firstLine(run.out).isEmpty() ? firstLine(run.err) : firstLine(run.out);
-    return { Outcome::Failed,
-        line.isEmpty() ? QStringLiteral("smbclient terminó con el código %1").arg(run.exitCode) : line };
+    const std::string line = firstLine(out).empty() ? firstLine(err) : firstLine(out);
+    return { Outcome::Failed, line.empty() ? "smbclient terminó con el código " + std::to_string(run.exitCode) : line };
 }
 
-SmbClient::Delivery SmbClient::send(const Target &target, const Options &options, const QByteArray &message)
+SmbClient::Delivery SmbClient::send(const Target &target, const Options &options, const std::string &message)
 {
     // A little beyond smbclient's own per-request time-out, which reports more precisely.
     const int boundMs = options.timeoutSeconds * 1000 + 500;
-    return classify(BoundedProcess::run(QStringLiteral("smbclient"), arguments(target, options), message, boundMs));
+    return classify(BoundedProcess::run("smbclient", arguments(target, options), message, boundMs));
 }
 
-QString SmbClient::describe(const Delivery &delivery, const QString &name, int timeoutSeconds)
+std::string SmbClient::describe(const Delivery &delivery, std::string_view name, int timeoutSeconds)
 {
+    const std::string who(name);
     switch (delivery.outcome) {
     case Outcome::Delivered:
-        return QStringLiteral("mensaje entregado a %1").arg(name);
+        return "mensaje entregado a " + who;
     case Outcome::NotFound:
-        return QStringLiteral("no se encuentra el equipo %1 en la red (%2)").arg(name, delivery.detail);
+        return "no se encuentra el equipo " + who + " en la red (" + delivery.detail + ")";
     case Outcome::NoAnswer:
-        return QStringLiteral("el equipo %1 no responde (%2)").arg(name, delivery.detail);
+        return "el equipo " + who + " no responde (" + delivery.detail + ")";
     case Outcome::Refused:
-        return QStringLiteral("el equipo %1 ha rechazado el mensaje (%2)").arg(name, delivery.detail);
+        return "el equipo " + who + " ha rechazado el mensaje (" + delivery.detail + ")";
     case Outcome::Missing:
-        return QStringLiteral("no se encuentra el programa smbclient en el PATH (paquete smbclient)");
+        return "no se encuentra el programa smbclient en el PATH (paquete smbclient)";
     case Outcome::TimedOut:
-        return QStringLiteral("el equipo %1 no ha contestado en %2 %3")
-            .arg(name)
-            .arg(timeoutSeconds)
-            .arg(timeoutSeconds == 1 ? QStringLiteral("segundo") : QStringLiteral("segundos"));
+        return "el equipo " + who + " no ha contestado en " + std::to_string(timeoutSeconds)
+            + (timeoutSeconds == 1 ? " segundo" : " segundos");
     case Outcome::Failed:
         break;
     }
-    return QStringLiteral("no se pudo enviar el mensaje a %1: %2").arg(name, delivery.detail);
+    return "no se pudo enviar el mensaje a " + who + ": " + delivery.detail;
 }

@@ -1,11 +1,9 @@
 #include "net/NetCommand.h"
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
+#include "net/Utf8Text.h"
 
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -13,54 +11,68 @@ namespace {
 
 // The logged-in user, as the sender of the message. smbclient would read "%" as the
 // start of a password and "/" or "\" as a domain separator, so those become "_".
-QString senderName()
+std::string senderName()
 {
-    QString name;
+    std::string name;
     if (const passwd *entry = ::getpwuid(::getuid()))
-        name = QString::fromLocal8Bit(entry->pw_name);
-    if (name.isEmpty())
-        name = qEnvironmentVariable("USER");
-    if (name.isEmpty())
-        name = QStringLiteral("usuario");
-    for (QChar &c : name) {
-        if (c == QLatin1Char('%') || c == QLatin1Char('/') || c == QLatin1Char('\\') || c.isSpace())
-            c = QLatin1Char('_');
+        name = Utf8Text::valid(entry->pw_name);
+    if (name.empty()) {
+        if (const char *user = std::getenv("USER"))
+            name = Utf8Text::valid(user);
     }
-    if (name.startsWith(QLatin1Char('-')))
-        name[0] = QLatin1Char('_');
-    return name;
+    if (name.empty())
+        name = "usuario";
+    std::string clean;
+    for (size_t pos = 0; pos < name.size();) {
+        const size_t start = pos;
+        const char32_t c = Utf8Text::next(name, pos);
+        if (c == U'%' || c == U'/' || c == U'\\' || Utf8Text::isSpace(c))
+            clean += '_';
+        else
+            clean.append(name, start, pos - start);
+    }
+    if (clean.front() == '-')
+        clean.front() = '_';
+    return clean;
 }
 
 // The folder of this executable, where net.ini lives. The kernel's link names the real
-// file, symbolic links resolved, as QCoreApplication::applicationDirPath() would.
-QString programDir(const char *argv0)
+// file, symbolic links resolved.
+std::string programDir(const char *argv0)
 {
     char buffer[PATH_MAX];
+    std::string path;
     const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n > 0)
-        return QFileInfo(QFile::decodeName(QByteArray(buffer, n))).absolutePath();
-    return QFileInfo(QFile::decodeName(argv0)).canonicalPath();
+    if (n > 0) {
+        path.assign(buffer, size_t(n));
+    } else if (char *real = ::realpath(argv0, nullptr)) {
+        path = real;
+        std::free(real);
+    } else {
+        return ".";
+    }
+    const size_t slash = path.rfind('/');
+    return slash == 0 || slash == std::string::npos ? std::string("/") : path.substr(0, slash);
 }
 
-void writeLines(FILE *stream, const QStringList &lines)
+void writeLines(FILE *stream, const std::vector<std::string> &lines)
 {
-    for (const QString &line : lines) {
-        const QByteArray bytes = line.toUtf8() + '\n';
-        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    for (const std::string &line : lines) {
+        std::fwrite(line.data(), 1, line.size(), stream);
+        std::fputc('\n', stream);
     }
     std::fflush(stream);
 }
 
 } // namespace
 
-// No QCoreApplication: net needs no event loop, and building one (with its event
-// dispatcher and locale set-up) is a measurable share of a run this short.
 int main(int argc, char *argv[])
 {
-    QStringList arguments;
+    std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    const QString iniPath = QDir(programDir(argv[0])).filePath(QStringLiteral("net.ini"));
+        arguments.push_back(Utf8Text::valid(argv[i]));
+    const std::string dir = programDir(argv[0]);
+    const std::string iniPath = (dir == "/" ? dir : dir + '/') + "net.ini";
     NetCommand command(iniPath, senderName());
     const NetCommand::Result result = command.run(arguments);
     writeLines(stdout, result.out);

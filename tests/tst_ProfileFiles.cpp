@@ -1,5 +1,8 @@
 #include "addressbook/Cp1252.h"
+#include "addressbook/LecturaIni.h"
 #include "addressbook/ProfileFiles.h"
+#include "addressbook/SintaxisIni.h"
+#include "addressbook/TablaCp1252.h"
 #include "fakes/TestSupport.h"
 
 #include <QDir>
@@ -23,6 +26,52 @@ private:
     int m_serial = 0;
 
     QString newPath() { return m_tmp.filePath(QStringLiteral("f%1.ini").arg(++m_serial)); }
+
+    // A net.ini with every trap of the syntax, written once.
+    QString trickyIni()
+    {
+        // Quotes, blanks, duplicates, case and accents, comments, CR LF and LF mixed.
+        static const QByteArray tricky = "Antes=fuera\r\n"
+                                         "; comentario=no\r\n"
+                                         "[Opciones]\r\n"
+                                         "  Configuracion  =  cliente.conf  \r\n"
+                                         "PaginaCodigos=\"CP850\"\n"
+                                         "Espera=\" 7 \"\r\n"
+                                         "espera=9\r\n"
+                                         "Vac\xed"
+                                         "o=\r\n"
+                                         "Comillas=\"\"\r\n"
+                                         "Sola=\"\r\n"
+                                         "Dentro=a \"b\" c\r\n"
+                                         "\tTab\t=\tx\ty\t\r\n"
+                                         "  ;Fin=comentado\r\n"
+                                         "\xd1"
+                                         "AND\xda=mayusculas\r\n"
+                                         "\xf1"
+                                         "and\xfa=minusculas\r\n"
+                                         "\x8cuvre=ligadura\r\n"
+                                         "\xff=y\r\n"
+                                         "\xb5=micro\r\n"
+                                         "?=pregunta\r\n"
+                                         "Euro\x80=\x80 5\r\n"
+                                         "=sin nombre\r\n"
+                                         "k\r\n"
+                                         "k = primera = con igual\r\n"
+                                         "[ \xc1rea ]\r\n"
+                                         "Ma\xf1"
+                                         "ana=s\xed\r\n"
+                                         "[]\nk=vacia\n"
+                                         "[OPCIONES]\r\n"
+                                         "Oculta=duplicada\r\n"
+                                         "[Equipos]\r\n"
+                                         "k=127.0.0.2\r\n"
+                                         "K=127.0.0.3\r\n"
+                                         "Fin=sin fin de linea";
+        const QString path = m_tmp.filePath(QStringLiteral("dificil.ini"));
+        if (!QFile::exists(path) && !writeFile(path, tricky))
+            return QString();
+        return path;
+    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -244,6 +293,98 @@ private Q_SLOTS:
         QCOMPARE(text.at(0x81), QChar(0x81));
         QCOMPARE(Cp1252::encode(text), all);
         QCOMPARE(Cp1252::encode(QString(QChar(0x85))), QByteArray("?")); // control char with a glyph at 0x85
+    }
+
+    // The plain reader compares names byte by byte through a folding table; the profile
+    // files fold the decoded text. Both must agree on every byte and every pair of bytes.
+    void everyByteFoldsAlikeWithAndWithoutQt()
+    {
+        QString folded[256];
+        for (int b = 0; b < 256; ++b) {
+            folded[b] = Cp1252::decode(QByteArray(1, char(b))).toCaseFolded();
+            QCOMPARE(folded[b].size(), 1);
+            QCOMPARE(uint(TablaCp1252::plegado(uchar(b))), uint(folded[b].at(0).unicode()));
+        }
+        for (int a = 0; a < 256; ++a) {
+            for (int b = 0; b < 256; ++b) {
+                const char pair[] = { char(a), char(b) };
+                if (SintaxisIni::mismoNombre({ pair, 1 }, { pair + 1, 1 }) != (folded[a] == folded[b]))
+                    QFAIL(qPrintable(QStringLiteral("bytes %1 and %2").arg(a, 2, 16).arg(b, 2, 16)));
+            }
+        }
+    }
+
+    void plainReaderReadsWhatProfileFilesRead_data()
+    {
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        const QStringList keys { "Configuracion", "PAGINACODIGOS", "espera", "Vacío", "Comillas", "Sola", "Dentro",
+            "Tab", "Ñandú", "ÑANDÚ", "  Ñandú ", "Œuvre", "œUVRE", "ÿ", "Ÿ", "µ", "μ", "Ω", "?", "k", "K", "", ";k",
+            "Oculta", "Antes", "Euro€", "Mañana", "Fin" };
+        for (const QString &section : { "Opciones", "OPCIONES", " opciones ", "Equipos", "ÁREA", "área", "Nada", "" })
+            for (const QString &key : keys)
+                QTest::addRow("[%s] %s", qPrintable(section), qPrintable(key)) << section << key;
+    }
+    void plainReaderReadsWhatProfileFilesRead()
+    {
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        const QString path = trickyIni();
+        QVERIFY(!path.isEmpty());
+        const QString expected = ProfileFiles().read(path, section, key);
+        const std::optional<std::string> got
+            = LecturaIni(path.toStdString()).leer(section.toStdString(), key.toStdString());
+        QCOMPARE(got.has_value(), !expected.isNull());
+        if (got)
+            QCOMPARE(QString::fromStdString(*got), expected);
+    }
+
+    // A few of those answers spelled out, so that the agreement above is not one of two
+    // readers that both find nothing.
+    void plainReaderFindsWhatTheSyntaxSays()
+    {
+        const QString path = trickyIni();
+        QVERIFY(!path.isEmpty());
+        const LecturaIni ini(path.toStdString());
+        QCOMPARE(ini.leer("opciones", "ÑANDÚ").value_or("<null>"), std::string("mayusculas"));
+        QCOMPARE(ini.leer("Opciones", "Espera").value_or("<null>"), std::string(" 7 "));
+        QCOMPARE(ini.leer("Opciones", "Euro€").value_or("<null>"), std::string("€ 5"));
+        QCOMPARE(ini.leer("área", "mañana").value_or("<null>"), std::string("sí"));
+        QCOMPARE(ini.leer("Equipos", "K").value_or("<null>"), std::string("127.0.0.2"));
+        QCOMPARE(ini.leer("Opciones", "Ω").value_or("<null>"), std::string("pregunta"));
+        QVERIFY(!ini.leer("Opciones", "Oculta"));
+        QVERIFY(!ini.leer("Opciones", "Fin"));
+        QVERIFY(!LecturaIni(m_tmp.filePath(QStringLiteral("no-existe.ini")).toStdString()).leer("Opciones", "Espera"));
+        QVERIFY(!LecturaIni(m_tmp.path().toStdString()).leer("Opciones", "Espera"));
+    }
+
+    // Random lines built from the characters that matter to the syntax: whatever
+    // ProfileFiles makes of them, the plain reader makes the same.
+    void plainReaderAgreesOnRandomFiles()
+    {
+        static const char *const pieces[] = { "[", "]", "=", ";", " ", "\t", "\r\n", "\n", "\r", "\"", "a", "A", "s",
+            "k", "\xe1", "\xc1", "\x8a", "\x9a", "\x9f", "\xff", "\xb5", "\x81", "?" };
+        static const QStringList names { "a", "A", "s", "k", "á", "Š", "ÿ", "µ", "?", "", "a a", "[a", "sk", " k" };
+        QRandomGenerator gen(20261207);
+        const QString path = newPath();
+        for (int round = 0; round < 300; ++round) {
+            QByteArray file;
+            const int length = gen.bounded(80);
+            for (int i = 0; i < length; ++i)
+                file += pieces[gen.bounded(int(std::size(pieces)))];
+            QVERIFY(writeFile(path, file));
+            ProfileFiles pf;
+            const LecturaIni plain(path.toStdString());
+            for (const QString &section : names) {
+                for (const QString &key : names) {
+                    const QString expected = pf.read(path, section, key);
+                    const auto got = plain.leer(section.toStdString(), key.toStdString());
+                    if (got.has_value() != !expected.isNull() || (got && QString::fromStdString(*got) != expected))
+                        QFAIL(qPrintable(
+                            QStringLiteral("[%1] %2 in %3").arg(section, key, QString::fromLatin1(file.toHex(' ')))));
+                }
+            }
+        }
     }
 
     void handEditIsSeenEvenWithSameSizeAndTime()

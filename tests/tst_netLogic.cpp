@@ -3,9 +3,37 @@
 #include "net/NetCommand.h"
 #include "net/NetConfig.h"
 #include "net/SmbClient.h"
+#include "net/Utf8Text.h"
 
+#include <QDir>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
+
+namespace {
+
+// The command works on UTF-8 std::string; the tests state their cases in Qt types.
+std::string s(const QString &text)
+{
+    return text.toStdString();
+}
+
+QString q(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
+
+QStringList q(const std::vector<std::string> &list)
+{
+    QStringList out;
+    for (const std::string &item : list)
+        out << q(item);
+    return out;
+}
+
+} // namespace
 
 // The parts of the net command that need no other program: message encoding and
 // cutting, net.ini values, reading smbclient's and nmblookup's answers.
@@ -29,8 +57,12 @@ private Q_SLOTS:
     void smbclientAnswerIsClassified();
     void smbclientArgumentsCannotBeTurnedIntoOptions();
     void nmblookupAnswersAreParsed();
+    void programIsFoundOnPath();
     void nameValidation_data();
     void nameValidation();
+    void textRulesAgreeWithQString();
+    void brokenUtf8IsReplacedAsQStringDoes();
+    void numbersAreReadAsQStringReadsThem();
 
 private:
     QTemporaryDir m_dir;
@@ -64,10 +96,10 @@ void tst_netLogic::messageIsEncodedInTheDosCodePage()
     QFETCH(QString, text);
     QFETCH(QByteArray, bytes);
     QFETCH(QString, unmappable);
-    const auto prepared = MessageText::prepare(text, QStringLiteral("CP850"));
+    const auto prepared = MessageText::prepare(s(text), "CP850");
     QVERIFY(prepared.codePageKnown);
-    QCOMPARE(prepared.bytes, bytes);
-    QCOMPARE(prepared.unmappable, unmappable);
+    QCOMPARE(QByteArray::fromStdString(prepared.bytes), bytes);
+    QCOMPARE(q(prepared.unmappable), unmappable);
     QCOMPARE(prepared.droppedChars, 0);
 }
 
@@ -93,19 +125,20 @@ void tst_netLogic::longMessageIsCutAtTheWireLimit()
     QFETCH(QString, text);
     QFETCH(int, keptBytes);
     QFETCH(int, dropped);
-    const auto prepared = MessageText::prepare(text, QStringLiteral("CP850"));
-    QCOMPARE(prepared.bytes.size(), keptBytes);
+    const auto prepared = MessageText::prepare(s(text), "CP850");
+    QCOMPARE(int(prepared.bytes.size()), keptBytes);
     QCOMPARE(prepared.droppedChars, dropped);
-    QVERIFY(prepared.bytes.size() + prepared.bytes.count('\n') <= MessageText::maxWireBytes);
+    QVERIFY(int(prepared.bytes.size() + std::count(prepared.bytes.begin(), prepared.bytes.end(), '\n'))
+        <= MessageText::maxWireBytes);
 }
 
 void tst_netLogic::unknownCodePageIsReported()
 {
-    QVERIFY(!MessageText::prepare(QStringLiteral("hola"), QStringLiteral("NO-SUCH-PAGE")).codePageKnown);
+    QVERIFY(!MessageText::prepare("hola", "NO-SUCH-PAGE").codePageKnown);
     // Another DOS page works as well: the same letter has another byte there.
-    const auto cp437 = MessageText::prepare(QStringLiteral("Á"), QStringLiteral("CP437"));
+    const auto cp437 = MessageText::prepare(s(QStringLiteral("Á")), "CP437");
     QVERIFY(cp437.codePageKnown);
-    QCOMPARE(cp437.unmappable, QStringLiteral("Á"));
+    QCOMPARE(q(cp437.unmappable), QStringLiteral("Á"));
 }
 
 void tst_netLogic::endpointParsing_data()
@@ -137,10 +170,10 @@ void tst_netLogic::endpointParsing()
     QFETCH(bool, valid);
     QFETCH(QString, address);
     QFETCH(int, port);
-    const auto endpoint = NetConfig::parseEndpoint(text);
+    const auto endpoint = NetConfig::parseEndpoint(s(text));
     QCOMPARE(endpoint.has_value(), valid);
     if (valid) {
-        QCOMPARE(endpoint->address, address);
+        QCOMPARE(q(endpoint->address), address);
         QCOMPARE(endpoint->port, port);
     }
 }
@@ -173,10 +206,10 @@ void tst_netLogic::configReadsOptionsAndRejectsBadValues()
     file.write("[Opciones]\n" + options.toUtf8());
     file.close();
 
-    const NetConfig config(ini);
-    QCOMPARE(config.error().isEmpty(), valid);
+    const NetConfig config(s(ini));
+    QCOMPARE(config.error().empty(), valid);
     QCOMPARE(config.timeoutSeconds(), timeout);
-    QCOMPARE(config.codePage(), codePage);
+    QCOMPARE(q(config.codePage()), codePage);
 }
 
 void tst_netLogic::workgroupFallsBackToClientConfiguration()
@@ -193,15 +226,15 @@ void tst_netLogic::workgroupFallsBackToClientConfiguration()
     i.close();
 
     // A relative configuration path is taken beside net.ini.
-    NetConfig config(ini);
-    QVERIFY2(config.error().isEmpty(), qPrintable(config.error()));
-    QCOMPARE(config.clientConfig(), conf);
-    QCOMPARE(config.workgroup(), QStringLiteral("CONTABILIDAD"));
+    NetConfig config(s(ini));
+    QVERIFY2(config.error().empty(), config.error().c_str());
+    QCOMPARE(q(config.clientConfig()), conf);
+    QCOMPARE(q(config.workgroup()), QStringLiteral("CONTABILIDAD"));
 
     QVERIFY(i.open(QIODevice::Append));
     i.write("GrupoTrabajo=OFICINA\n");
     i.close();
-    QCOMPARE(NetConfig(ini).workgroup(), QStringLiteral("OFICINA"));
+    QCOMPARE(q(NetConfig(s(ini)).workgroup()), QStringLiteral("OFICINA"));
 }
 
 void tst_netLogic::smbclientAnswerIsClassified_data()
@@ -244,11 +277,11 @@ void tst_netLogic::smbclientAnswerIsClassified()
     BoundedProcess::Result run;
     run.found = run.started = true;
     run.exitCode = exitCode;
-    run.out = out;
-    run.err = err;
+    run.out = out.toStdString();
+    run.err = err.toStdString();
     const auto delivery = SmbClient::classify(run);
     QCOMPARE(int(delivery.outcome), outcome);
-    QCOMPARE(delivery.detail, detail);
+    QCOMPARE(q(delivery.detail), detail);
 
     BoundedProcess::Result timedOut = run;
     timedOut.timedOut = true;
@@ -260,10 +293,9 @@ void tst_netLogic::smbclientAnswerIsClassified()
 
 void tst_netLogic::smbclientArgumentsCannotBeTurnedIntoOptions()
 {
-    const SmbClient::Target target { QStringLiteral("-s/etc/x"), QStringLiteral("127.0.0.2"), 1139 };
-    const SmbClient::Options options { QStringLiteral("/tmp/c.conf"), QStringLiteral("CP850"), QStringLiteral("ana"),
-        3 };
-    const QStringList args = SmbClient::arguments(target, options);
+    const SmbClient::Target target { "-s/etc/x", "127.0.0.2", 1139 };
+    const SmbClient::Options options { "/tmp/c.conf", "CP850", "ana", 3 };
+    const QStringList args = q(SmbClient::arguments(target, options));
     // Every value is glued to its option, so none stands alone where smbclient could
     // read it as an option of its own.
     for (const QString &arg : args)
@@ -284,8 +316,8 @@ void tst_netLogic::nmblookupAnswersAreParsed()
                              "10.231.0.2 OFICINA<00>\n"
                              "10.231.0.3 OFICINA<00>\n"
                              "10.231.0.3 OFICINA<00>\n";
-    QCOMPARE(NameLookup::parseGroupAnswer(group), (QStringList { "10.231.0.2", "10.231.0.3" }));
-    QVERIFY(NameLookup::parseGroupAnswer("querying X on 10.0.0.255\nname_query failed to find name X\n").isEmpty());
+    QCOMPARE(q(NameLookup::parseGroupAnswer(group.toStdString())), (QStringList { "10.231.0.2", "10.231.0.3" }));
+    QVERIFY(NameLookup::parseGroupAnswer("querying X on 10.0.0.255\nname_query failed to find name X\n").empty());
 
     const QByteArray status = "Looking up status of 10.231.0.2\n"
                               "\tOFICINA         <03> - <GROUP> B <ACTIVE> \n"
@@ -294,8 +326,45 @@ void tst_netLogic::nmblookupAnswersAreParsed()
                               "\tOFICINA1        <20> -         B <ACTIVE> \n"
                               "\tANA             <03> -         B <ACTIVE> \n"
                               "\n\tMAC Address = 00-00-00-00-00-00\n";
-    QCOMPARE(NameLookup::parseMessengerName(status), QStringLiteral("OFICINA1"));
-    QVERIFY(NameLookup::parseMessengerName("Looking up status of 10.0.0.9\nNo reply from 10.0.0.9\n").isEmpty());
+    QCOMPARE(q(NameLookup::parseMessengerName(status.toStdString())), QStringLiteral("OFICINA1"));
+    QVERIFY(NameLookup::parseMessengerName("Looking up status of 10.0.0.9\nNo reply from 10.0.0.9\n").empty());
+}
+
+// Only an executable file will do; a folder or a plain file of that name is passed over,
+// and relative entries are taken from the current folder.
+void tst_netLogic::programIsFoundOnPath()
+{
+    const QString base = m_dir.filePath(QStringLiteral("ruta"));
+    for (const char *folder : { "folder", "plain", "exec", "rel/bin" })
+        QVERIFY(QDir().mkpath(base + QLatin1Char('/') + QLatin1String(folder)));
+    QVERIFY(QDir().mkpath(base + QStringLiteral("/folder/herramienta")));
+    QFile plain(base + QStringLiteral("/plain/herramienta"));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    for (const QString &path :
+        { base + QStringLiteral("/exec/herramienta"), base + QStringLiteral("/rel/bin/herramienta") }) {
+        QFile tool(path);
+        QVERIFY(tool.open(QIODevice::WriteOnly));
+        tool.write("#!/bin/sh\n");
+        tool.close();
+        QVERIFY(tool.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+    }
+    const QByteArray savedPath = qgetenv("PATH");
+    const QString savedDir = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(base));
+    const auto find = [](const QByteArray &path) {
+        qputenv("PATH", path);
+        return q(BoundedProcess::findExecutable("herramienta"));
+    };
+    const QByteArray b = base.toUtf8();
+    const QString inExec = find("::" + b + "/folder:" + b + "/plain:" + b + "//exec/./:/usr/bin");
+    const QString inRel = find(b + "/folder:rel/bin:" + b + "/exec");
+    const QString none = find(b + "/folder:" + b + "/plain");
+    qputenv("PATH", savedPath);
+    QDir::setCurrent(savedDir);
+    QCOMPARE(inExec, base + QStringLiteral("/exec/herramienta"));
+    QCOMPARE(inRel, base + QStringLiteral("/rel/bin/herramienta"));
+    QVERIFY(none.isEmpty());
 }
 
 void tst_netLogic::nameValidation_data()
@@ -313,13 +382,95 @@ void tst_netLogic::nameValidation_data()
     QTest::newRow("backslash") << "PC\\ANA" << false;
     QTest::newRow("star") << "*" << false;
     QTest::newRow("newline") << "PC\nANA" << false;
+    QTest::newRow("accented letters") << "JOSÉ-ÑANDÚ" << true;
+    QTest::newRow("no-break space") << "PC\u00a0ANA" << false;
+    QTest::newRow("C1 control") << "PC\u0085" << false;
+    // Fifteen characters, but one beyond the BMP counts twice.
+    QTest::newRow("fourteen and an emoji") << "ABCDEFGHIJKLMN\U0001F600" << false;
+    QTest::newRow("thirteen and an emoji") << "ABCDEFGHIJKLM\U0001F600" << true;
 }
 
 void tst_netLogic::nameValidation()
 {
     QFETCH(QString, name);
     QFETCH(bool, valid);
-    QCOMPARE(NetCommand::validName(name), valid);
+    QCOMPARE(NetCommand::validName(s(name)), valid);
+}
+
+// The command's own text rules stand in for QString's, which decided before what net
+// accepts and prints: blanks, control characters, trimming, lengths and case.
+void tst_netLogic::textRulesAgreeWithQString()
+{
+    for (char32_t c = 0; c <= 0x10FFFF; ++c) {
+        if (c >= 0xD800 && c <= 0xDFFF)
+            continue;
+        if (Utf8Text::isSpace(c) != QChar::isSpace(c)
+            || Utf8Text::isControl(c) != (QChar::category(c) == QChar::Other_Control))
+            QFAIL(qPrintable(QStringLiteral("U+%1 is classified differently").arg(uint(c), 4, 16, QLatin1Char('0'))));
+        // "send" and "/domain:" are matched without regard to case.
+        const QString one = QString::fromUcs4(&c, 1);
+        for (const char letter : { 's', 'e', 'n', 'd', 'o', 'm', 'a', 'i', '/', ':' }) {
+            const bool qt = QString::compare(one, QLatin1String(&letter, 1), Qt::CaseInsensitive) == 0;
+            if (Utf8Text::equalsIgnoringCase(s(one), std::string(1, letter)) != qt)
+                QFAIL(qPrintable(QStringLiteral("U+%1 against %2").arg(uint(c), 4, 16, QLatin1Char('0')).arg(letter)));
+        }
+    }
+    const QStringList samples { QString(), QStringLiteral(" \t\n"), QStringLiteral("\u3000 a b\u00a0"),
+        QStringLiteral("\u2028x\u0085"), QStringLiteral("\u200bx\u200b"), QStringLiteral("a\U0001F600\u2003"),
+        QStringLiteral("Año\r\n") };
+    for (const QString &sample : samples) {
+        QCOMPARE(q(std::string(Utf8Text::trimmed(s(sample)))), sample.trimmed());
+        QCOMPARE(qsizetype(Utf8Text::utf16Length(s(sample))), sample.size());
+        QCOMPARE(qsizetype(Utf8Text::characters(s(sample))), qsizetype(sample.toUcs4().size()));
+        QCOMPARE(QByteArray::fromStdString(Utf8Text::toLatin1(s(sample))), sample.toLatin1());
+    }
+    QVERIFY(Utf8Text::prefixIgnoringCase("/DOMAIN:grupo", "/domain:") == size_t(8));
+    QVERIFY(!Utf8Text::prefixIgnoringCase("/DOMAIN", "/domain:"));
+    QVERIFY(!Utf8Text::equalsIgnoringCase("sendx", "send"));
+}
+
+// Arguments and the tools' output may hold any bytes: they are read as QString::fromUtf8
+// reads them, one U+FFFD for each byte that does not begin a valid sequence.
+void tst_netLogic::brokenUtf8IsReplacedAsQStringDoes()
+{
+    const QByteArray alphabet("\x41\x00\x80\x8f\xa0\xbf\xc0\xc1\xc2\xdf\xe0\xe2\xed\xef\xf0\xf4\xf5\xff", 18);
+    const auto check = [](const QByteArray &bytes) {
+        const QByteArray expected = QString::fromUtf8(bytes).toUtf8();
+        if (QByteArray::fromStdString(Utf8Text::valid(bytes.toStdString())) != expected)
+            QFAIL(qPrintable(QStringLiteral("bytes %1").arg(QString::fromLatin1(bytes.toHex(' ')))));
+    };
+    for (const char a : alphabet)
+        for (const char b : alphabet)
+            for (const char c : alphabet)
+                for (const char d : alphabet) {
+                    const char four[] = { a, b, c, d };
+                    check(QByteArray(four, 4));
+                }
+    QRandomGenerator random(20261207);
+    for (int i = 0; i < 20000; ++i) {
+        QByteArray bytes(random.bounded(12), Qt::Uninitialized);
+        for (char &b : bytes)
+            b = char(random.bounded(256));
+        check(bytes);
+    }
+    // A caller's UTF-8 text, valid or not, reaches the messages as that same text.
+    QCOMPARE(q(Utf8Text::valid("Jos\xc3\xa9 \xe9")), QStringLiteral("José \ufffd"));
+}
+
+// Ports and time-outs are whole numbers as QString::toInt reads them: blanks around, a sign.
+void tst_netLogic::numbersAreReadAsQStringReadsThem()
+{
+    const QStringList samples { "5", "+5", "-5", "05", " 5", "5 ", "\t5\n", "0x10", "1e3", "1,000", "1.0", "5 5", "+ 5",
+        "+-5", "2147483647", "2147483648", "-2147483648", "-2147483649", "99999999999999999999", "", " ", "+", "-0",
+        "\u00a05", "5\u3000", "\uff15", "\u0665", "00000000000000000000007" };
+    for (const QString &sample : samples) {
+        bool ok = false;
+        const int expected = sample.toInt(&ok);
+        const std::optional<int> got = Utf8Text::toInt(s(sample));
+        QVERIFY2(got.has_value() == ok, qPrintable(sample));
+        if (ok)
+            QCOMPARE(*got, expected);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_netLogic)

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// One profile file read once, for programs without Qt: the same syntax, case rules and
+// code page as ProfileFiles::read, names and values as UTF-8 text.
+class LecturaIni final
+{
+public:
+    // Reads the whole file; a missing or unreadable file (or a folder) reads as absent.
+    explicit LecturaIni(const std::string &ruta);
+
+    // The value of key in section, or nullopt when the file, the section or the key is absent.
+    std::optional<std::string> leer(std::string_view seccion, std::string_view clave) const;
+
+private:
+    std::optional<std::string> m_bytes;
+};
