@@ -14,12 +14,6 @@ std::vector<std::string> commonArguments(const NameLookup::Options &options)
     return args;
 }
 
-// nmblookup's columns are separated by ASCII blanks; anything else is part of a word.
-bool isBlank(char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 // The words of each line of the output, the line trimmed of every Unicode blank first.
 template <typename Visit> void forEachLine(std::string_view output, Visit visit)
 {
@@ -33,10 +27,10 @@ template <typename Visit> void forEachLine(std::string_view output, Visit visit)
         start = end + 1;
         std::vector<std::string_view> words;
         for (size_t pos = 0; pos < line.size();) {
-            while (pos < line.size() && isBlank(line[pos]))
+            while (pos < line.size() && Utf8Text::isAsciiBlank(line[pos]))
                 ++pos;
             const size_t wordStart = pos;
-            while (pos < line.size() && !isBlank(line[pos]))
+            while (pos < line.size() && !Utf8Text::isAsciiBlank(line[pos]))
                 ++pos;
             if (pos > wordStart)
                 words.push_back(line.substr(wordStart, pos - wordStart));

@@ -6,12 +6,6 @@
 
 namespace {
 
-// What separates the words of smbclient's messages: ASCII blanks only.
-bool isBlank(char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 std::string firstLine(const std::string &text)
 {
     const std::string_view all = Utf8Text::trimmed(text);
@@ -40,13 +34,13 @@ std::string refusal(std::string_view text)
     static constexpr std::string_view returned(" returned ");
     for (size_t at = text.find(call); at != text.npos; at = text.find(call, at + 1)) {
         size_t pos = at + call.size();
-        while (pos < text.size() && !isBlank(text[pos]))
+        while (pos < text.size() && !Utf8Text::isAsciiBlank(text[pos]))
             ++pos;
         if (!text.substr(pos).starts_with(returned))
             continue;
         pos += returned.size();
         size_t end = pos;
-        while (end < text.size() && !isBlank(text[end]))
+        while (end < text.size() && !Utf8Text::isAsciiBlank(text[end]))
             ++end;
         if (end > pos)
             return std::string(text.substr(pos, end - pos));

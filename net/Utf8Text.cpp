@@ -8,11 +8,6 @@ namespace Utf8Text {
 
 namespace {
 
-bool isAsciiBlank(char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 // The case-folded form of c where it folds to ASCII; other characters as they are.
 char32_t foldToAscii(char32_t c)
 {
@@ -26,6 +21,11 @@ char32_t foldToAscii(char32_t c)
 }
 
 } // namespace
+
+bool isAsciiBlank(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 std::string valid(std::string_view bytes)
 {

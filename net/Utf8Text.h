@@ -18,6 +18,10 @@ char32_t next(std::string_view text, size_t &pos);
 // Unicode blanks and line breaks (categories Zs, Zl, Zp and the ASCII ones, U+0085).
 bool isSpace(char32_t c);
 
+// The ASCII blanks and line breaks (space, tab, LF, VT, FF, CR): what separates the
+// words of the Samba tools' messages.
+bool isAsciiBlank(char c);
+
 // Control characters (category Cc).
 bool isControl(char32_t c);
 
