@@ -1,6 +1,6 @@
 #pragma once
 
-#include "addressbook/ProfileFiles.h"
+#include "profile/ProfileFiles.h"
 
 #include <QString>
 #include <QStringList>

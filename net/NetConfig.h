@@ -1,6 +1,6 @@
 #pragma once
 
-#include "addressbook/LecturaIni.h"
+#include "profile/LecturaIni.h"
 
 #include <optional>
 #include <string>

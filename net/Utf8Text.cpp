@@ -1,6 +1,6 @@
 #include "net/Utf8Text.h"
 
-#include "addressbook/TablaCp1252.h"
+#include "profile/TablaCp1252.h"
 
 #include <climits>
 

@@ -1,8 +1,8 @@
-#include "addressbook/Cp1252.h"
-#include "addressbook/LecturaIni.h"
-#include "addressbook/ProfileFiles.h"
-#include "addressbook/SintaxisIni.h"
-#include "addressbook/TablaCp1252.h"
+#include "profile/Cp1252.h"
+#include "profile/LecturaIni.h"
+#include "profile/ProfileFiles.h"
+#include "profile/SintaxisIni.h"
+#include "profile/TablaCp1252.h"
 #include "fakes/TestSupport.h"
 
 #include <QDir>

@@ -1,5 +1,5 @@
 #include "addressbook/Module.h"
-#include "addressbook/ProfileFiles.h"
+#include "profile/ProfileFiles.h"
 #include "addressbook/frmEquipos.h"
 #include "fakes/FakeRuntime.h"
 #include "fakes/TestSupport.h"

@@ -1,4 +1,4 @@
-#include "addressbook/TablaCp1252.h"
+#include "profile/TablaCp1252.h"
 
 namespace TablaCp1252 {
 

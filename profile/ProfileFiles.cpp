@@ -1,4 +1,4 @@
-#include "addressbook/ProfileFiles.h"
+#include "profile/ProfileFiles.h"
 
 #include "runtime/Archivos.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "addressbook/IniDocument.h"
+#include "profile/IniDocument.h"
 
 #include <QByteArray>
 #include <QHash>

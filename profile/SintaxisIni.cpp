@@ -1,6 +1,6 @@
-#include "addressbook/SintaxisIni.h"
+#include "profile/SintaxisIni.h"
 
-#include "addressbook/TablaCp1252.h"
+#include "profile/TablaCp1252.h"
 
 namespace SintaxisIni {
 

@@ -1,6 +1,6 @@
-#include "addressbook/Cp1252.h"
+#include "profile/Cp1252.h"
 
-#include "addressbook/TablaCp1252.h"
+#include "profile/TablaCp1252.h"
 
 namespace Cp1252 {
 

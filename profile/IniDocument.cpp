@@ -1,7 +1,7 @@
-#include "addressbook/IniDocument.h"
+#include "profile/IniDocument.h"
 
-#include "addressbook/Cp1252.h"
-#include "addressbook/SintaxisIni.h"
+#include "profile/Cp1252.h"
+#include "profile/SintaxisIni.h"
 
 #include <algorithm>
 

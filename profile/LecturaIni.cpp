@@ -1,7 +1,7 @@
-#include "addressbook/LecturaIni.h"
+#include "profile/LecturaIni.h"
 
-#include "addressbook/SintaxisIni.h"
-#include "addressbook/TablaCp1252.h"
+#include "profile/SintaxisIni.h"
+#include "profile/TablaCp1252.h"
 
 #include <cerrno>
 #include <fcntl.h>
