@@ -4,6 +4,7 @@
 #include "net/NetConfig.h"
 #include "net/SmbClient.h"
 #include "net/Utf8Text.h"
+#include "profile/Unicode.h"
 
 #include <QDir>
 #include <QRandomGenerator>
@@ -398,7 +399,7 @@ void tst_netLogic::nameValidation()
 }
 
 // The command's own text rules stand in for QString's, which decided before what net
-// accepts and prints: blanks, control characters, trimming, lengths and case.
+// accepts and prints: blanks, control characters, trimming, lengths, case and UTF-8.
 void tst_netLogic::textRulesAgreeWithQString()
 {
     for (char32_t c = 0; c <= 0x10FFFF; ++c) {
@@ -407,8 +408,12 @@ void tst_netLogic::textRulesAgreeWithQString()
         if (Utf8Text::isSpace(c) != QChar::isSpace(c)
             || Utf8Text::isControl(c) != (QChar::category(c) == QChar::Other_Control))
             QFAIL(qPrintable(QStringLiteral("U+%1 is classified differently").arg(uint(c), 4, 16, QLatin1Char('0'))));
+        const QString one = QStringView(QChar::fromUcs4(c)).toString(); // fromUcs4 would drop a BOM
+        std::string utf8;
+        Unicode::anadirUtf8(utf8, c);
+        if (QByteArray::fromStdString(utf8) != one.toUtf8())
+            QFAIL(qPrintable(QStringLiteral("U+%1 is encoded differently").arg(uint(c), 4, 16, QLatin1Char('0'))));
         // "send" and "/domain:" are matched without regard to case.
-        const QString one = QString::fromUcs4(&c, 1);
         for (const char letter : { 's', 'e', 'n', 'd', 'o', 'm', 'a', 'i', '/', ':' }) {
             const bool qt = QString::compare(one, QLatin1String(&letter, 1), Qt::CaseInsensitive) == 0;
             if (Utf8Text::equalsIgnoringCase(s(one), std::string(1, letter)) != qt)
