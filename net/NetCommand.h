@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,19 @@ public:
         std::vector<std::string> out; // lines for standard output (UTF-8)
         std::vector<std::string> err; // lines for standard error
     };
+
+    // What the arguments ask for.
+    struct Request
+    {
+        enum class Kind { Name, Group, OwnGroup };
+        Kind kind = Kind::Name;
+        std::string target; // the name or the group as given; empty for OwnGroup ("*", "/domain")
+        std::string message; // the message words joined by single blanks
+    };
+
+    // Reads the arguments alone, without looking at any file or program: nullopt when
+    // they ask for no send (the usage line is the answer). Names are checked later.
+    static std::optional<Request> parse(const std::vector<std::string> &arguments);
 
     // iniPath: the net.ini to read (it need not exist). sender: the user name the
     // message comes from.
