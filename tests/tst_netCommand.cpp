@@ -380,7 +380,9 @@ void tst_netCommand::groupDelivery()
         fakeSmbclient("case \"$*\" in *--message=" + (refusing.isEmpty() ? QByteArray("@") : refusing)
             + "\\ *) echo 'cli_message returned NT_STATUS_ACCESS_DENIED' >&2;; esac\nexit 0"));
     if (nmblookupPresent) {
-        writeScript(QStringLiteral("nmblookup"), R"(echo "$*" >> "$LOG/lookups"
+        // Slow enough that a wait cut to milliseconds gives up on it.
+        writeScript(QStringLiteral("nmblookup"), R"(sleep 0.1
+echo "$*" >> "$LOG/lookups"
 for last; do :; done
 case "$*" in
 *--lookup-by-ip*)

@@ -188,7 +188,10 @@ void tst_netLogic::configReadsOptionsAndRejectsBadValues_data()
 
     QTest::newRow("defaults") << "" << true << 5 << "CP850";
     QTest::newRow("all given") << "Espera=2\nPaginaCodigos=CP437\n" << true << 2 << "CP437";
+    QTest::newRow("shortest timeout") << "Espera=1\n" << true << 1 << "CP850";
+    QTest::newRow("longest timeout") << "Espera=3600\n" << true << 3600 << "CP850";
     QTest::newRow("timeout zero") << "Espera=0\n" << false << 5 << "CP850";
+    QTest::newRow("timeout over an hour") << "Espera=3601\n" << false << 5 << "CP850";
     QTest::newRow("timeout text") << "Espera=pronto\n" << false << 5 << "CP850";
     QTest::newRow("timeout huge") << "Espera=99999\n" << false << 5 << "CP850";
     QTest::newRow("code page like an option") << "PaginaCodigos=-d10\n" << false << 5 << "CP850";
@@ -380,8 +383,9 @@ void tst_netLogic::nameValidation_data()
     QTest::newRow("empty") << "" << false;
     QTest::newRow("blank") << "PC ANA" << false;
     QTest::newRow("tab") << "PC\tANA" << false;
-    QTest::newRow("backslash") << "PC\\ANA" << false;
-    QTest::newRow("star") << "*" << false;
+    for (const char c : QByteArrayView("\\/:*?\"<>|+=;,"))
+        QTest::addRow("forbidden %c", c) << QStringLiteral("PC%1ANA").arg(QLatin1Char(c)) << false;
+    QTest::newRow("star alone") << "*" << false;
     QTest::newRow("newline") << "PC\nANA" << false;
     QTest::newRow("accented letters") << "JOSÉ-ÑANDÚ" << true;
     QTest::newRow("no-break space") << "PC\u00a0ANA" << false;
