@@ -64,8 +64,28 @@ bool utf16Less(std::string_view a, std::string_view b)
     return units(a) < units(b);
 }
 
-// What a send needs besides the recipient: the settings, smbclient's options, the message
-// bytes and the warnings about them.
+// A name in the code page, or the sentence (its rest, without final stop) that refuses it.
+// A NetBIOS name holds 15 bytes: a longer one would be cut to another name.
+struct WireName
+{
+    std::string bytes;
+    std::string refusal;
+};
+
+WireName inCodePage(const std::string &name, const std::string &codePage, const std::string &whose)
+{
+    const MessageText::Prepared text = MessageText::prepare(name, codePage);
+    if (!text.unmappable.empty())
+        return { {},
+            whose + " \"" + name + "\" tiene caracteres que la página de códigos " + codePage
+                + " no tiene: " + text.unmappable };
+    if (text.bytes.size() > 15)
+        return { {}, whose + " \"" + name + "\" ocupa más de 15 bytes en la página de códigos " + codePage };
+    return { text.bytes, {} };
+}
+
+// What a send needs besides the recipient: the settings, smbclient's options (the sender
+// already in the code page), the message bytes and the warnings about them.
 struct Sending
 {
     NetConfig &config;
@@ -84,9 +104,9 @@ NetCommand::Result delivered(const std::string &firstLine, const Lines &warnings
     return result;
 }
 
-NetCommand::Result sendToName(const std::string &name, Sending &d)
+NetCommand::Result sendToName(const std::string &name, const std::string &wireName, Sending &d)
 {
-    SmbClient::Target destination { name, {}, 0 };
+    SmbClient::Target destination { wireName, {}, 0 };
     if (const auto endpoint = d.config.endpoint(name)) {
         destination.address = endpoint->address;
         destination.port = endpoint->port;
@@ -106,8 +126,14 @@ std::string sendToMember(const NameLookup::Member &member, const Sending &d)
 {
     if (member.name.empty() || !NetCommand::validName(member.name))
         return "El equipo " + member.address + " no ofrece el servicio de mensajes.";
+    if (!member.nameShownWhole)
+        return "El equipo " + member.address + " tiene un nombre que nmblookup no muestra entero (\"" + member.name
+            + "\"): envíele el mensaje por su nombre.";
+    const WireName wire = inCodePage(member.name, d.options.codePage, "el nombre del equipo " + member.address);
+    if (!wire.refusal.empty())
+        return sentence(wire.refusal);
     const SmbClient::Delivery outcome
-        = SmbClient::send(SmbClient::Target { member.name, member.address, 0 }, d.options, d.bytes);
+        = SmbClient::send(SmbClient::Target { wire.bytes, member.address, 0 }, d.options, d.bytes);
     if (outcome.outcome == SmbClient::Outcome::Delivered)
         return {};
     return sentence(SmbClient::describe(outcome, member.name, d.config.timeoutSeconds()));
@@ -116,8 +142,8 @@ std::string sendToMember(const NameLookup::Member &member, const Sending &d)
 NetCommand::Result sendToGroup(const std::string &group, Sending &d)
 {
     const int timeout = d.config.timeoutSeconds();
-    const NameLookup::Members found
-        = NameLookup::members(group, NameLookup::Options { d.config.clientConfig(), d.config.broadcast(), timeout });
+    const NameLookup::Members found = NameLookup::members(
+        group, NameLookup::Options { d.config.clientConfig(), d.config.broadcast(), timeout, d.config.codePage() });
     if (found.toolMissing)
         return failure(
             NetCommand::NotDelivered, "Error: no se encuentra el programa nmblookup en el PATH (paquete smbclient).");
@@ -218,8 +244,14 @@ NetCommand::Result NetCommand::run(const std::vector<std::string> &arguments)
     const MessageText::Prepared text = MessageText::prepare(request->message, codePage);
     if (!text.codePageKnown)
         return failure(Usage, "Error: página de códigos desconocida: " + codePage + ".");
+    const WireName wireName = inCodePage(name, codePage, "el nombre de destino");
+    if (!wireName.refusal.empty())
+        return failure(Usage, "Error: " + wireName.refusal + ".");
+    const WireName sender = inCodePage(m_sender, codePage, "el nombre del remitente");
+    if (!sender.refusal.empty())
+        return failure(NotDelivered, "Error: " + sender.refusal + ".");
 
-    Sending d { config, { config.clientConfig(), codePage, m_sender, config.timeoutSeconds() }, text.bytes, {} };
+    Sending d { config, { config.clientConfig(), codePage, sender.bytes, config.timeoutSeconds() }, text.bytes, {} };
     if (text.droppedChars > 0)
         d.warnings.push_back("Aviso: el mensaje era demasiado largo (más de "
             + std::to_string(MessageText::maxWireBytes) + " bytes); se han cortado los últimos "
@@ -227,5 +259,5 @@ NetCommand::Result NetCommand::run(const std::vector<std::string> &arguments)
     if (!text.unmappable.empty())
         d.warnings.push_back("Aviso: la página de códigos " + codePage
             + " no tiene estos caracteres, enviados como \"?\": " + text.unmappable);
-    return isGroup ? sendToGroup(name, d) : sendToName(name, d);
+    return isGroup ? sendToGroup(name, d) : sendToName(name, wireName.bytes, d);
 }

@@ -38,7 +38,7 @@ public:
     static std::optional<Request> parse(const std::vector<std::string> &arguments);
 
     // iniPath: the net.ini to read (it need not exist). sender: the user name the
-    // message comes from.
+    // message comes from, as valid UTF-8.
     NetCommand(std::string iniPath, std::string sender);
 
     // arguments: everything after the program name, as valid UTF-8.

@@ -357,6 +357,13 @@ void tst_netCommand::groupDelivery_data()
         << QStringList { "Error: mensaje no entregado a 1 de 2 equipos del grupo MIXTO.",
                "El equipo 10.231.0.9 no ofrece el servicio de mensajes." }
         << QStringList { "--message=OFICINA1 --ip-address=10.231.0.2" };
+    // nmblookup prints every byte it cannot print as ".": "DISEÑO" comes out as "DISE..O".
+    QTest::newRow("member name nmblookup cannot show whole")
+        << QByteArray() << "/domain:PARCIAL" << QByteArray() << true << 1
+        << QStringList { "Error: mensaje no entregado a 1 de 2 equipos del grupo PARCIAL.",
+               "El equipo 10.231.0.4 tiene un nombre que nmblookup no muestra entero (\"DISE..O\"): envíele el "
+               "mensaje por su nombre." }
+        << QStringList { "--message=OFICINA1 --ip-address=10.231.0.2" };
     QTest::newRow("nobody answers") << QByteArray() << "/domain:VACIO" << QByteArray() << true << 1
                                     << QStringList { "Error: no se encuentra ningún equipo del grupo VACIO." }
                                     << QStringList();
@@ -390,12 +397,14 @@ case "$*" in
     case "$last" in
     10.231.0.2) printf '\tOFICINA1        <03> -         B <ACTIVE>\n';;
     10.231.0.3) printf '\tOFICINA2        <03> -         B <ACTIVE>\n';;
+    10.231.0.4) printf '\tDISE..O         <03> -         B <ACTIVE>\n';;
     esac;;
 *)
     echo "querying $last on 10.231.0.255"
     case "$last" in
     OFICINA|oficina) echo "10.231.0.2 $last<00>"; echo "10.231.0.3 $last<00>";;
     MIXTO) echo "10.231.0.2 MIXTO<00>"; echo "10.231.0.9 MIXTO<00>";;
+    PARCIAL) echo "10.231.0.2 PARCIAL<00>"; echo "10.231.0.4 PARCIAL<00>";;
     *) echo "name_query failed to find name $last"; exit 1;;
     esac;;
 esac
@@ -416,7 +425,9 @@ esac
     if (nmblookupPresent) {
         QFile lookups(m_log + QStringLiteral("/lookups"));
         QVERIFY(lookups.open(QIODevice::ReadOnly));
-        QVERIFY(lookups.readLine().startsWith("--broadcast=10.231.0.255 -- "));
+        // Names travel in the messages' code page; nmblookup speaks UTF-8 to net.
+        QVERIFY(lookups.readLine().startsWith(
+            "--option=dos charset=CP850 --option=unix charset=UTF-8 --broadcast=10.231.0.255 -- "));
     }
 }
 

@@ -61,6 +61,8 @@ private Q_SLOTS:
     void programIsFoundOnPath();
     void nameValidation_data();
     void nameValidation();
+    void namesTheCodePageCannotCarryAreRefused_data();
+    void namesTheCodePageCannotCarryAreRefused();
     void textRulesAgreeWithQString();
     void brokenUtf8IsReplacedAsQStringDoes();
     void numbersAreReadAsQStringReadsThem();
@@ -400,6 +402,56 @@ void tst_netLogic::nameValidation()
     QFETCH(QString, name);
     QFETCH(bool, valid);
     QCOMPARE(NetCommand::validName(s(name)), valid);
+}
+
+void tst_netLogic::namesTheCodePageCannotCarryAreRefused_data()
+{
+    QTest::addColumn<QString>("codePage");
+    QTest::addColumn<QString>("sender");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("firstLine");
+
+    const QString why = QStringLiteral(" tiene caracteres que la página de códigos CP850 no tiene: ");
+    QTest::newRow("called name") << "CP850"
+                                 << "ana" << QStringLiteral("DISEŁO") << 2
+                                 << "Error: el nombre de destino \"DISEŁO\"" + why + "Ł.";
+    QTest::newRow("group name") << "CP850"
+                                << "ana" << QStringLiteral("/domain:ŁÓDŹ") << 2
+                                << "Error: el nombre de destino \"ŁÓDŹ\"" + why + "ŁŹ.";
+    QTest::newRow("sender") << "CP850" << QStringLiteral("Łukasz") << "OFICINA1" << 1
+                            << "Error: el nombre del remitente \"Łukasz\"" + why + "Ł.";
+    // A NetBIOS name holds 15 bytes; smbclient would cut a longer one to another name.
+    QTest::newRow("name over 15 bytes")
+        << "CP932"
+        << "ana" << QStringLiteral("日本語日本語日本語") << 2
+        << QStringLiteral("Error: el nombre de destino \"日本語日本語日本語\" ocupa más de 15 bytes en la página de "
+                          "códigos CP932.");
+    // Names the code page carries get as far as smbclient, which is missing here.
+    QTest::newRow("names the code page carries")
+        << "CP850" << QStringLiteral("Muñoz") << QStringLiteral("DISEÑO") << 1
+        << QStringLiteral("Error: no se encuentra el programa smbclient en el PATH (paquete smbclient).");
+}
+
+void tst_netLogic::namesTheCodePageCannotCarryAreRefused()
+{
+    QFETCH(QString, codePage);
+    QFETCH(QString, sender);
+    QFETCH(QString, target);
+    QFETCH(int, exitCode);
+    QFETCH(QString, firstLine);
+    const QString ini = m_dir.filePath(QStringLiteral("pagina.ini"));
+    QFile file(ini);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("[Opciones]\nPaginaCodigos=" + codePage.toLatin1() + "\n");
+    file.close();
+
+    const QByteArray savedPath = qgetenv("PATH");
+    qputenv("PATH", m_dir.filePath(QStringLiteral("sin-herramientas")).toUtf8());
+    const NetCommand::Result result = NetCommand(s(ini), s(sender)).run({ "send", s(target), "hola" });
+    qputenv("PATH", savedPath);
+    QCOMPARE(result.exitCode, exitCode);
+    QCOMPARE(q(result.out), QStringList { firstLine });
 }
 
 // The command's own text rules stand in for QString's, which decided before what net
