@@ -228,6 +228,16 @@ std::optional<NetCommand::Request> NetCommand::parse(const std::vector<std::stri
 
 NetCommand::Result NetCommand::run(const std::vector<std::string> &arguments)
 {
+    Result result = send(arguments);
+    for (std::vector<std::string> *lines : { &result.out, &result.err }) {
+        for (std::string &line : *lines)
+            line = Utf8Text::printable(line);
+    }
+    return result;
+}
+
+NetCommand::Result NetCommand::send(const std::vector<std::string> &arguments)
+{
     const std::optional<Request> request = parse(arguments);
     if (!request)
         return failure(Usage, usage());

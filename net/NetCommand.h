@@ -11,7 +11,8 @@
 // when the message was delivered (to every member found, for a group). Any failure
 // gives a first line in Spanish saying what went wrong, the same text on standard error
 // and a non-zero exit code. Warnings about what was cut from or changed in the message
-// follow the first line, on both outputs.
+// follow the first line, on both outputs. Every line is one line: whatever it quotes from
+// the arguments, files or the network shows its control characters as escapes.
 class NetCommand final
 {
 public:
@@ -52,6 +53,8 @@ public:
     static std::string usage();
 
 private:
+    Result send(const std::vector<std::string> &arguments);
+
     std::string m_iniPath;
     std::string m_sender;
 };

@@ -50,6 +50,32 @@ bool isControl(char32_t c)
     return c < 0x20 || (c >= 0x7F && c <= 0x9F);
 }
 
+std::string printable(std::string_view text)
+{
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (size_t pos = 0; pos < text.size();) {
+        const char32_t c = next(text, pos);
+        if (c == U'\n') {
+            out += "\\n";
+        } else if (c == U'\r') {
+            out += "\\r";
+        } else if (c == U'\t') {
+            out += "\\t";
+        } else if (isControl(c)) {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 0xF];
+        } else if (c == 0x2028 || c == 0x2029) {
+            out += c == 0x2028 ? "\\u2028" : "\\u2029";
+        } else {
+            Unicode::anadirUtf8(out, c);
+        }
+    }
+    return out;
+}
+
 std::string_view trimmed(std::string_view text)
 {
     size_t start = 0;

@@ -22,6 +22,8 @@ private Q_SLOTS:
     void argumentsAreChecked();
     void namesFromNetIniGoToTheirAddress();
     void hostileTextIsOnlyEverMessageText();
+    void quotedTextStaysOnItsLine_data();
+    void quotedTextStaysOnItsLine();
     void warningsFollowTheOutcomeLine_data();
     void warningsFollowTheOutcomeLine();
     void groupDelivery_data();
@@ -290,6 +292,45 @@ void tst_netCommand::hostileTextIsOnlyEverMessageText()
         QVERIFY(refused.out.value(0).startsWith(QStringLiteral("Error: nombre de destino no válido")));
     }
     QCOMPARE(calls().size(), 1);
+}
+
+// Names and the tools' answers are quoted in the output: a line break or a terminal
+// escape among them must neither start a line of its own nor reach the screen.
+void tst_netCommand::quotedTextStaysOnItsLine_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QByteArray>("answer"); // the fake smbclient's
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("out");
+
+    QTest::newRow("name with a line break")
+        << "A\nMensaje enviado a B."
+        << "hola" << QByteArray("exit 0") << 2
+        << QStringList { "Error: nombre de destino no válido: \"A\\nMensaje enviado a B.\"." };
+    QTest::newRow("smbclient's words")
+        << "OFICINA1"
+        << "hola" << QByteArray("printf 'fallo\\033[31m\\tgrave\\r\\302\\205fin\\n'; exit 3") << 1
+        << QStringList { "Error: no se pudo enviar el mensaje a OFICINA1: fallo\\x1b[31m\\tgrave\\r\\x85fin." };
+    QTest::newRow("characters the code page lacks")
+        << "OFICINA1" << QStringLiteral("x\u2028\u0085y") << QByteArray("exit 0") << 0
+        << QStringList { "Mensaje enviado a OFICINA1.",
+               "Aviso: la página de códigos CP850 no tiene estos caracteres, enviados como \"?\": \\u2028\\x85" };
+}
+
+void tst_netCommand::quotedTextStaysOnItsLine()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, message);
+    QFETCH(QByteArray, answer);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, out);
+    writeScript(QStringLiteral("smbclient"), fakeSmbclient(answer));
+
+    const Run run = runNet({ QStringLiteral("send"), target, message });
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(run.out, out);
+    QCOMPARE(run.err, exitCode == 0 ? out.mid(1) : out);
 }
 
 void tst_netCommand::warningsFollowTheOutcomeLine_data()
