@@ -68,8 +68,20 @@ private Q_SLOTS:
     void numbersAreReadAsQStringReadsThem();
 
 private:
+    // net.ini options in a file of the test's folder; its path.
+    QString writeOptions(const QString &name, const QByteArray &options);
+
     QTemporaryDir m_dir;
 };
+
+QString tst_netLogic::writeOptions(const QString &name, const QByteArray &options)
+{
+    const QString path = m_dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write("[Opciones]\n" + options) < 0)
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
 
 void tst_netLogic::initTestCase()
 {
@@ -206,11 +218,7 @@ void tst_netLogic::configReadsOptionsAndRejectsBadValues()
     QFETCH(bool, valid);
     QFETCH(int, timeout);
     QFETCH(QString, codePage);
-    const QString ini = m_dir.filePath(QStringLiteral("opciones.ini"));
-    QFile file(ini);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write("[Opciones]\n" + options.toUtf8());
-    file.close();
+    const QString ini = writeOptions(QStringLiteral("opciones.ini"), options.toUtf8());
 
     const NetConfig config(s(ini));
     QCOMPARE(config.error().empty(), valid);
@@ -440,11 +448,7 @@ void tst_netLogic::namesTheCodePageCannotCarryAreRefused()
     QFETCH(QString, target);
     QFETCH(int, exitCode);
     QFETCH(QString, firstLine);
-    const QString ini = m_dir.filePath(QStringLiteral("pagina.ini"));
-    QFile file(ini);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write("[Opciones]\nPaginaCodigos=" + codePage.toLatin1() + "\n");
-    file.close();
+    const QString ini = writeOptions(QStringLiteral("pagina.ini"), "PaginaCodigos=" + codePage.toLatin1() + "\n");
 
     const QByteArray savedPath = qgetenv("PATH");
     qputenv("PATH", m_dir.filePath(QStringLiteral("sin-herramientas")).toUtf8());
