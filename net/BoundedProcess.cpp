@@ -148,6 +148,131 @@ std::string cleanPath(const std::string &path)
     return clean.empty() ? "/" : clean;
 }
 
+// A started child and our ends of its standard streams.
+struct Child
+{
+    pid_t pid = -1;
+    Descriptor input, output, error;
+    Descriptor pidFd; // not open on kernels without pidfd_open
+};
+
+// Writing to a child that ended early must fail with EPIPE, not kill net; and an ignored
+// SIGCHLD (inherited from whoever started net) would reap the child behind our back and
+// lose its exit code.
+void prepareSignals()
+{
+    struct sigaction ignore
+    {
+    };
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, nullptr);
+    struct sigaction child
+    {
+    };
+    if (::sigaction(SIGCHLD, nullptr, &child) == 0 && child.sa_handler == SIG_IGN) {
+        child.sa_handler = SIG_DFL;
+        ::sigaction(SIGCHLD, &child, nullptr);
+    }
+}
+
+// Starts path with the arguments, its standard streams on pipes of ours (non-blocking on
+// our side); false when it could not be started.
+bool spawn(const std::string &path, const std::vector<std::string> &arguments, Child &child)
+{
+    Descriptor inRead, outWrite, errWrite;
+    if (!makePipe(inRead, child.input) || !makePipe(child.output, outWrite) || !makePipe(child.error, errWrite))
+        return false;
+
+    std::vector<std::string> argBytes;
+    argBytes.reserve(arguments.size() + 1);
+    argBytes.push_back(path);
+    argBytes.insert(argBytes.end(), arguments.begin(), arguments.end());
+    std::vector<char *> argv;
+    for (std::string &a : argBytes)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, inRead.get(), STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, outWrite.get(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errWrite.get(), STDERR_FILENO);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    // Its own process group, so that a time-out takes down anything it started too;
+    // and the default SIGPIPE that net itself gave up.
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+    const int spawned = ::posix_spawn(&child.pid, path.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return false;
+
+    setNonBlocking(child.input.get());
+    setNonBlocking(child.output.get());
+    setNonBlocking(child.error.get());
+    child.pidFd.reset(openPidFd(child.pid));
+    return true;
+}
+
+// Feeds the input and collects the output until the child ends or the deadline passes;
+// true once it has ended and been reaped, with its wait status in *status.
+bool pump(Child &child, const std::string &input, long long deadline, BoundedProcess::Result &result, int *status)
+{
+    if (input.empty())
+        child.input.reset();
+    size_t written = 0;
+    for (;;) {
+        const long long remaining = deadline - nowMs();
+        if (remaining <= 0)
+            return false;
+        pollfd fds[4];
+        int count = 0;
+        const auto watch = [&](const Descriptor &d, short events) {
+            fds[count++] = pollfd { d.isOpen() ? d.get() : -1, events, 0 };
+        };
+        watch(child.input, POLLOUT);
+        watch(child.output, POLLIN);
+        watch(child.error, POLLIN);
+        watch(child.pidFd, POLLIN);
+        const int wait = child.pidFd.isOpen() ? int(remaining) : int(std::min<long long>(remaining, 10));
+        if (::poll(fds, nfds_t(count), wait) < 0 && errno != EINTR)
+            return false;
+        if (child.input.isOpen() && fds[0].revents) {
+            const ssize_t n = ::write(child.input.get(), input.data() + written, input.size() - written);
+            if (n > 0)
+                written += size_t(n);
+            // A child that stops reading early simply does not get the rest.
+            if (written == input.size() || (n < 0 && errno != EAGAIN && errno != EINTR))
+                child.input.reset();
+        }
+        if (fds[1].revents)
+            drain(child.output, result.out);
+        if (fds[2].revents)
+            drain(child.error, result.err);
+        if ((!child.pidFd.isOpen() || fds[3].revents) && reap(child.pid, status))
+            return true;
+    }
+}
+
+// Kills the child with everything it started and reaps it.
+void killAndReap(const Child &child, int *status)
+{
+    ::kill(-child.pid, SIGKILL);
+    ::kill(child.pid, SIGKILL);
+    // SIGKILL is not refused; the bound only guards against a child stuck in the kernel.
+    const long long giveUp = nowMs() + 2000;
+    while (!reap(child.pid, status) && nowMs() < giveUp) {
+        pollfd fd { child.pidFd.isOpen() ? child.pidFd.get() : -1, POLLIN, 0 };
+        ::poll(&fd, 1, child.pidFd.isOpen() ? int(std::max<long long>(1, giveUp - nowMs())) : 10);
+    }
+}
+
 } // namespace
 
 std::string BoundedProcess::findExecutable(const std::string &program)
@@ -202,119 +327,21 @@ BoundedProcess::Result BoundedProcess::run(
         return result;
     result.found = true;
 
-    // Writing to a child that ended early must fail with EPIPE, not kill net.
-    struct sigaction ignore
-    {
-    };
-    ignore.sa_handler = SIG_IGN;
-    ::sigaction(SIGPIPE, &ignore, nullptr);
-    // An ignored SIGCHLD (inherited from whoever started net) would reap the child
-    // behind our back and lose its exit code.
-    struct sigaction child
-    {
-    };
-    if (::sigaction(SIGCHLD, nullptr, &child) == 0 && child.sa_handler == SIG_IGN) {
-        child.sa_handler = SIG_DFL;
-        ::sigaction(SIGCHLD, &child, nullptr);
-    }
-
-    Descriptor inRead, inWrite, outRead, outWrite, errRead, errWrite;
-    if (!makePipe(inRead, inWrite) || !makePipe(outRead, outWrite) || !makePipe(errRead, errWrite))
-        return result;
-
-    std::vector<std::string> argBytes;
-    argBytes.reserve(arguments.size() + 1);
-    argBytes.push_back(path);
-    argBytes.insert(argBytes.end(), arguments.begin(), arguments.end());
-    std::vector<char *> argv;
-    for (std::string &a : argBytes)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, inRead.get(), STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, outWrite.get(), STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, errWrite.get(), STDERR_FILENO);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    // Its own process group, so that a time-out takes down anything it started too;
-    // and the default SIGPIPE that net itself gave up above.
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
-    pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
+    prepareSignals();
+    Child child;
+    if (!spawn(path, arguments, child))
         return result;
     result.started = true;
 
-    inRead.reset();
-    outWrite.reset();
-    errWrite.reset();
-    setNonBlocking(inWrite.get());
-    setNonBlocking(outRead.get());
-    setNonBlocking(errRead.get());
-    Descriptor pidFd(openPidFd(pid));
-    if (input.empty())
-        inWrite.reset();
-
-    const long long deadline = nowMs() + timeoutMs;
-    size_t written = 0;
     int status = -1;
-    bool ended = false;
-    while (!ended) {
-        const long long remaining = deadline - nowMs();
-        if (remaining <= 0)
-            break;
-        pollfd fds[4];
-        int count = 0;
-        const auto watch = [&](const Descriptor &d, short events) {
-            fds[count++] = pollfd { d.isOpen() ? d.get() : -1, events, 0 };
-        };
-        watch(inWrite, POLLOUT);
-        watch(outRead, POLLIN);
-        watch(errRead, POLLIN);
-        watch(pidFd, POLLIN);
-        const int wait = pidFd.isOpen() ? int(remaining) : int(std::min<long long>(remaining, 10));
-        if (::poll(fds, nfds_t(count), wait) < 0 && errno != EINTR)
-            break;
-        if (inWrite.isOpen() && fds[0].revents) {
-            const ssize_t n = ::write(inWrite.get(), input.data() + written, input.size() - written);
-            if (n > 0)
-                written += size_t(n);
-            // A child that stops reading early simply does not get the rest.
-            if (written == input.size() || (n < 0 && errno != EAGAIN && errno != EINTR))
-                inWrite.reset();
-        }
-        if (fds[1].revents)
-            drain(outRead, result.out);
-        if (fds[2].revents)
-            drain(errRead, result.err);
-        if (!pidFd.isOpen() || fds[3].revents)
-            ended = reap(pid, &status);
-    }
-
-    if (!ended) {
+    if (!pump(child, input, nowMs() + timeoutMs, result, &status)) {
         result.timedOut = true;
-        ::kill(-pid, SIGKILL);
-        ::kill(pid, SIGKILL);
-        // SIGKILL is not refused; the bound only guards against a child stuck in the kernel.
-        const long long giveUp = nowMs() + 2000;
-        while (!reap(pid, &status) && nowMs() < giveUp) {
-            pollfd fd { pidFd.isOpen() ? pidFd.get() : -1, POLLIN, 0 };
-            ::poll(&fd, 1, pidFd.isOpen() ? int(std::max<long long>(1, giveUp - nowMs())) : 10);
-        }
+        killAndReap(child, &status);
     }
     // What the child wrote before it ended is in the pipes; anything it left running that
     // still holds them is not waited for.
-    drain(outRead, result.out);
-    drain(errRead, result.err);
+    drain(child.output, result.out);
+    drain(child.error, result.err);
     if (!result.timedOut && status != -1 && WIFEXITED(status))
         result.exitCode = WEXITSTATUS(status);
     return result;

@@ -8,9 +8,13 @@ namespace {
 
 std::vector<std::string> commonArguments(const NameLookup::Options &options)
 {
+    // Names go on the wire in the DOS code page of the messages; what nmblookup reads and
+    // prints is UTF-8, whatever the client configuration says.
     std::vector<std::string> args;
     if (!options.clientConfig.empty())
         args.push_back("--configfile=" + options.clientConfig);
+    args.push_back("--option=dos charset=" + options.codePage);
+    args.push_back("--option=unix charset=UTF-8");
     return args;
 }
 
@@ -38,6 +42,13 @@ template <typename Visit> void forEachLine(std::string_view output, Visit visit)
         if (visit(words))
             return;
     }
+}
+
+// Whether nmblookup showed a name whole. It prints every byte it cannot print as ".", and
+// any character beyond ASCII takes two bytes or more in UTF-8: a name that lost some shows "..".
+bool shownWhole(std::string_view name)
+{
+    return name.find("..") == std::string_view::npos;
 }
 
 } // namespace
@@ -92,7 +103,8 @@ NameLookup::Members NameLookup::members(const std::string &group, const Options 
         std::vector<std::string> statusArgs = commonArguments(options);
         statusArgs.insert(statusArgs.end(), { "--lookup-by-ip", "--", address });
         const auto status = BoundedProcess::run("nmblookup", statusArgs, {}, boundMs);
-        result.members.push_back(Member { address, status.timedOut ? std::string() : parseMessengerName(status.out) });
+        const std::string name = status.timedOut ? std::string() : parseMessengerName(status.out);
+        result.members.push_back(Member { address, name, shownWhole(name) });
     }
     return result;
 }

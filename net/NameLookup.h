@@ -15,12 +15,14 @@ public:
         std::string clientConfig; // empty: the system's configuration
         std::string broadcast; // empty: the broadcast address of the configured interfaces
         int timeoutSeconds = 5;
+        std::string codePage = "CP850"; // the DOS code page names travel in (iconv name)
     };
 
     struct Member
     {
         std::string address;
-        std::string name; // its messenger (<03>) name; empty when it has none
+        std::string name; // its messenger (<03>) name as nmblookup shows it (UTF-8); empty when it has none
+        bool nameShownWhole = true; // false: nmblookup printed some of its characters as "."
     };
 
     struct Members

@@ -64,6 +64,122 @@ bool utf16Less(std::string_view a, std::string_view b)
     return units(a) < units(b);
 }
 
+// A name in the code page, or the sentence (its rest, without final stop) that refuses it.
+// A NetBIOS name holds 15 bytes: a longer one would be cut to another name.
+struct WireName
+{
+    std::string bytes;
+    std::string refusal;
+};
+
+WireName inCodePage(const std::string &name, const std::string &codePage, const std::string &whose)
+{
+    const MessageText::Prepared text = MessageText::prepare(name, codePage);
+    if (!text.unmappable.empty())
+        return { {},
+            whose + " \"" + name + "\" tiene caracteres que la página de códigos " + codePage
+                + " no tiene: " + text.unmappable };
+    if (text.bytes.size() > 15)
+        return { {}, whose + " \"" + name + "\" ocupa más de 15 bytes en la página de códigos " + codePage };
+    return { text.bytes, {} };
+}
+
+// What a send needs besides the recipient: the settings, smbclient's options (the sender
+// already in the code page), the message bytes and the warnings about them.
+struct Sending
+{
+    NetConfig &config;
+    SmbClient::Options options;
+    std::string bytes;
+    Lines warnings;
+};
+
+NetCommand::Result delivered(const std::string &firstLine, const Lines &warnings)
+{
+    NetCommand::Result result;
+    result.exitCode = NetCommand::Delivered;
+    result.out.push_back(firstLine);
+    result.out.insert(result.out.end(), warnings.begin(), warnings.end());
+    result.err = warnings;
+    return result;
+}
+
+NetCommand::Result sendToName(const std::string &name, const std::string &wireName, Sending &d)
+{
+    SmbClient::Target destination { wireName, {}, 0 };
+    if (const auto endpoint = d.config.endpoint(name)) {
+        destination.address = endpoint->address;
+        destination.port = endpoint->port;
+    } else if (!d.config.error().empty()) {
+        return failure(NetCommand::Usage, "Error: " + d.config.error() + ".");
+    }
+    const SmbClient::Delivery outcome = SmbClient::send(destination, d.options, d.bytes);
+    if (outcome.outcome == SmbClient::Outcome::Delivered)
+        return delivered("Mensaje enviado a " + name + ".", d.warnings);
+    return failure(NetCommand::NotDelivered,
+        "Error: " + SmbClient::describe(outcome, name, d.config.timeoutSeconds()) + ".", d.warnings);
+}
+
+// One member of a group: empty when the message was delivered, else the sentence saying
+// why not. Members do not depend on each other.
+std::string sendToMember(const NameLookup::Member &member, const Sending &d)
+{
+    if (member.name.empty() || !NetCommand::validName(member.name))
+        return "El equipo " + member.address + " no ofrece el servicio de mensajes.";
+    if (!member.nameShownWhole)
+        return "El equipo " + member.address + " tiene un nombre que nmblookup no muestra entero (\"" + member.name
+            + "\"): envíele el mensaje por su nombre.";
+    const WireName wire = inCodePage(member.name, d.options.codePage, "el nombre del equipo " + member.address);
+    if (!wire.refusal.empty())
+        return sentence(wire.refusal);
+    const SmbClient::Delivery outcome
+        = SmbClient::send(SmbClient::Target { wire.bytes, member.address, 0 }, d.options, d.bytes);
+    if (outcome.outcome == SmbClient::Outcome::Delivered)
+        return {};
+    return sentence(SmbClient::describe(outcome, member.name, d.config.timeoutSeconds()));
+}
+
+NetCommand::Result sendToGroup(const std::string &group, Sending &d)
+{
+    const int timeout = d.config.timeoutSeconds();
+    const NameLookup::Members found = NameLookup::members(
+        group, NameLookup::Options { d.config.clientConfig(), d.config.broadcast(), timeout, d.config.codePage() });
+    if (found.toolMissing)
+        return failure(
+            NetCommand::NotDelivered, "Error: no se encuentra el programa nmblookup en el PATH (paquete smbclient).");
+    if (found.timedOut)
+        return failure(NetCommand::NotDelivered,
+            "Error: la búsqueda del grupo " + group + " no ha terminado en " + std::to_string(timeout) + " segundos.");
+    if (found.members.empty())
+        return failure(NetCommand::NotDelivered, "Error: no se encuentra ningún equipo del grupo " + group + ".");
+
+    // Answers arrive in network order; the members are served and listed by name.
+    std::vector<NameLookup::Member> members = found.members;
+    std::sort(members.begin(), members.end(),
+        [](const NameLookup::Member &a, const NameLookup::Member &b) { return utf16Less(a.name, b.name); });
+    std::vector<std::string> outcomes(members.size());
+    for (size_t i = 0; i < members.size(); ++i)
+        outcomes[i] = sendToMember(members[i], d);
+
+    Lines reached;
+    Lines problems;
+    for (size_t i = 0; i < members.size(); ++i) {
+        if (outcomes[i].empty())
+            reached.push_back(members[i].name);
+        else
+            problems.push_back(outcomes[i]);
+    }
+    const size_t total = members.size();
+    if (problems.empty())
+        return delivered("Mensaje enviado a " + group + ": " + std::to_string(total)
+                + (total == 1 ? " equipo (" : " equipos (") + join(reached, ", ") + ").",
+            d.warnings);
+    const std::string summary = "Error: mensaje no entregado a " + std::to_string(problems.size()) + " de "
+        + std::to_string(total) + " equipos del grupo " + group + ".";
+    problems.insert(problems.end(), d.warnings.begin(), d.warnings.end());
+    return failure(NetCommand::NotDelivered, summary, problems);
+}
+
 } // namespace
 
 NetCommand::NetCommand(std::string iniPath, std::string sender)
@@ -89,113 +205,69 @@ bool NetCommand::validName(std::string_view name)
     return true;
 }
 
+std::optional<NetCommand::Request> NetCommand::parse(const std::vector<std::string> &arguments)
+{
+    if (arguments.size() < 3 || !Utf8Text::equalsIgnoringCase(arguments.at(0), "send"))
+        return std::nullopt;
+    Request request;
+    request.message = join(Lines(arguments.begin() + 2, arguments.end()), " ");
+    if (Utf8Text::trimmed(request.message).empty())
+        return std::nullopt;
+    const std::string &target = arguments.at(1);
+    // "/domain" alone means the own workgroup, as "*" does.
+    if (target == "*" || Utf8Text::equalsIgnoringCase(target, "/domain")) {
+        request.kind = Request::Kind::OwnGroup;
+    } else if (const auto prefix = Utf8Text::prefixIgnoringCase(target, domainSwitch)) {
+        request.kind = Request::Kind::Group;
+        request.target = target.substr(*prefix);
+    } else {
+        request.target = target;
+    }
+    return request;
+}
+
 NetCommand::Result NetCommand::run(const std::vector<std::string> &arguments)
 {
-    if (arguments.empty() || !Utf8Text::equalsIgnoringCase(arguments.at(0), "send"))
-        return failure(Usage, usage());
-    if (arguments.size() < 3)
-        return failure(Usage, usage());
+    Result result = send(arguments);
+    for (std::vector<std::string> *lines : { &result.out, &result.err }) {
+        for (std::string &line : *lines)
+            line = Utf8Text::printable(line);
+    }
+    return result;
+}
 
-    const std::string &target = arguments.at(1);
-    const std::string message = join(Lines(arguments.begin() + 2, arguments.end()), " ");
-    if (Utf8Text::trimmed(message).empty())
+NetCommand::Result NetCommand::send(const std::vector<std::string> &arguments)
+{
+    const std::optional<Request> request = parse(arguments);
+    if (!request)
         return failure(Usage, usage());
 
     NetConfig config(m_iniPath);
     if (!config.error().empty())
         return failure(Usage, "Error: " + config.error() + ".");
-
-    // "/domain" alone means the own workgroup, as "*" does.
-    std::string group;
-    bool isGroup = false;
-    if (target == "*" || Utf8Text::equalsIgnoringCase(target, "/domain")) {
-        isGroup = true;
-        group = config.workgroup();
-    } else if (const auto prefix = Utf8Text::prefixIgnoringCase(target, domainSwitch)) {
-        isGroup = true;
-        group = target.substr(*prefix);
-    }
-    const std::string &name = isGroup ? group : target;
+    const bool isGroup = request->kind != Request::Kind::Name;
+    const std::string name = request->kind == Request::Kind::OwnGroup ? config.workgroup() : request->target;
     if (!validName(name))
         return failure(Usage, "Error: nombre de destino no válido: \"" + name + "\".");
 
-    const MessageText::Prepared text = MessageText::prepare(message, config.codePage());
+    const std::string &codePage = config.codePage();
+    const MessageText::Prepared text = MessageText::prepare(request->message, codePage);
     if (!text.codePageKnown)
-        return failure(Usage, "Error: página de códigos desconocida: " + config.codePage() + ".");
+        return failure(Usage, "Error: página de códigos desconocida: " + codePage + ".");
+    const WireName wireName = inCodePage(name, codePage, "el nombre de destino");
+    if (!wireName.refusal.empty())
+        return failure(Usage, "Error: " + wireName.refusal + ".");
+    const WireName sender = inCodePage(m_sender, codePage, "el nombre del remitente");
+    if (!sender.refusal.empty())
+        return failure(NotDelivered, "Error: " + sender.refusal + ".");
 
-    Lines warnings;
+    Sending d { config, { config.clientConfig(), codePage, sender.bytes, config.timeoutSeconds() }, text.bytes, {} };
     if (text.droppedChars > 0)
-        warnings.push_back("Aviso: el mensaje era demasiado largo (más de " + std::to_string(MessageText::maxWireBytes)
-            + " bytes); se han cortado los últimos " + std::to_string(text.droppedChars) + " caracteres.");
+        d.warnings.push_back("Aviso: el mensaje era demasiado largo (más de "
+            + std::to_string(MessageText::maxWireBytes) + " bytes); se han cortado los últimos "
+            + std::to_string(text.droppedChars) + " caracteres.");
     if (!text.unmappable.empty())
-        warnings.push_back("Aviso: la página de códigos " + config.codePage()
+        d.warnings.push_back("Aviso: la página de códigos " + codePage
             + " no tiene estos caracteres, enviados como \"?\": " + text.unmappable);
-
-    const SmbClient::Options smbOptions { config.clientConfig(), config.codePage(), m_sender, config.timeoutSeconds() };
-    Result result;
-
-    if (!isGroup) {
-        SmbClient::Target destination { name, {}, 0 };
-        if (const auto endpoint = config.endpoint(name)) {
-            destination.address = endpoint->address;
-            destination.port = endpoint->port;
-        } else if (!config.error().empty()) {
-            return failure(Usage, "Error: " + config.error() + ".");
-        }
-        const SmbClient::Delivery delivery = SmbClient::send(destination, smbOptions, text.bytes);
-        if (delivery.outcome == SmbClient::Outcome::Delivered) {
-            result.exitCode = Delivered;
-            result.out.push_back("Mensaje enviado a " + name + ".");
-            result.out.insert(result.out.end(), warnings.begin(), warnings.end());
-            result.err = warnings;
-        } else {
-            result = failure(
-                NotDelivered, "Error: " + SmbClient::describe(delivery, name, config.timeoutSeconds()) + ".", warnings);
-        }
-        return result;
-    }
-
-    const NameLookup::Members found = NameLookup::members(
-        group, NameLookup::Options { config.clientConfig(), config.broadcast(), config.timeoutSeconds() });
-    if (found.toolMissing)
-        return failure(NotDelivered, "Error: no se encuentra el programa nmblookup en el PATH (paquete smbclient).");
-    if (found.timedOut)
-        return failure(NotDelivered,
-            "Error: la búsqueda del grupo " + group + " no ha terminado en " + std::to_string(config.timeoutSeconds())
-                + " segundos.");
-    if (found.members.empty())
-        return failure(NotDelivered, "Error: no se encuentra ningún equipo del grupo " + group + ".");
-
-    // Answers arrive in network order; the members are served and listed by name.
-    std::vector<NameLookup::Member> members = found.members;
-    std::sort(members.begin(), members.end(),
-        [](const NameLookup::Member &a, const NameLookup::Member &b) { return utf16Less(a.name, b.name); });
-    Lines delivered;
-    Lines problems;
-    for (const NameLookup::Member &member : members) {
-        if (member.name.empty() || !validName(member.name)) {
-            problems.push_back("El equipo " + member.address + " no ofrece el servicio de mensajes.");
-            continue;
-        }
-        const SmbClient::Delivery delivery
-            = SmbClient::send(SmbClient::Target { member.name, member.address, 0 }, smbOptions, text.bytes);
-        if (delivery.outcome == SmbClient::Outcome::Delivered)
-            delivered.push_back(member.name);
-        else
-            problems.push_back(sentence(SmbClient::describe(delivery, member.name, config.timeoutSeconds())));
-    }
-
-    const size_t total = found.members.size();
-    if (problems.empty()) {
-        result.exitCode = Delivered;
-        result.out.push_back("Mensaje enviado a " + group + ": " + std::to_string(total)
-            + (total == 1 ? " equipo (" : " equipos (") + join(delivered, ", ") + ").");
-        result.out.insert(result.out.end(), warnings.begin(), warnings.end());
-        result.err = warnings;
-        return result;
-    }
-    const std::string summary = "Error: mensaje no entregado a " + std::to_string(problems.size()) + " de "
-        + std::to_string(total) + " equipos del grupo " + group + ".";
-    problems.insert(problems.end(), warnings.begin(), warnings.end());
-    return failure(NotDelivered, summary, problems);
+    return isGroup ? sendToGroup(name, d) : sendToName(name, wireName.bytes, d);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,7 +11,8 @@
 // when the message was delivered (to every member found, for a group). Any failure
 // gives a first line in Spanish saying what went wrong, the same text on standard error
 // and a non-zero exit code. Warnings about what was cut from or changed in the message
-// follow the first line, on both outputs.
+// follow the first line, on both outputs. Every line is one line: whatever it quotes from
+// the arguments, files or the network shows its control characters as escapes.
 class NetCommand final
 {
 public:
@@ -23,8 +25,21 @@ public:
         std::vector<std::string> err; // lines for standard error
     };
 
+    // What the arguments ask for.
+    struct Request
+    {
+        enum class Kind { Name, Group, OwnGroup };
+        Kind kind = Kind::Name;
+        std::string target; // the name or the group as given; empty for OwnGroup ("*", "/domain")
+        std::string message; // the message words joined by single blanks
+    };
+
+    // Reads the arguments alone, without looking at any file or program: nullopt when
+    // they ask for no send (the usage line is the answer). Names are checked later.
+    static std::optional<Request> parse(const std::vector<std::string> &arguments);
+
     // iniPath: the net.ini to read (it need not exist). sender: the user name the
-    // message comes from.
+    // message comes from, as valid UTF-8.
     NetCommand(std::string iniPath, std::string sender);
 
     // arguments: everything after the program name, as valid UTF-8.
@@ -38,6 +53,8 @@ public:
     static std::string usage();
 
 private:
+    Result send(const std::vector<std::string> &arguments);
+
     std::string m_iniPath;
     std::string m_sender;
 };

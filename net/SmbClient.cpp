@@ -53,9 +53,9 @@ std::string refusal(std::string_view text)
 std::vector<std::string> SmbClient::arguments(const Target &target, const Options &options)
 {
     // Every value rides in its "--option=value" form, so no name or address, however
-    // odd, can be taken for another option. The message is read as bytes already in the
-    // DOS code page: with the same page as "unix charset" smbclient passes them through
-    // unchanged, instead of garbling a whole block when one character fails to convert.
+    // odd, can be taken for another option. The message and the names are bytes already
+    // in the DOS code page: with the same page as "unix charset" smbclient passes them
+    // through unchanged, instead of garbling a whole block when one character fails to convert.
     std::vector<std::string> args;
     if (!options.clientConfig.empty())
         args.push_back("--configfile=" + options.clientConfig);

@@ -20,7 +20,7 @@ public:
 
     struct Target
     {
-        std::string name; // the called NetBIOS name
+        std::string name; // the called NetBIOS name, in the code page
         std::string address; // empty: smbclient resolves the name itself
         int port = 0; // 0: smbclient's default
     };
@@ -29,7 +29,7 @@ public:
     {
         std::string clientConfig; // empty: the system's configuration
         std::string codePage; // iconv name; the message bytes are already in it
-        std::string sender;
+        std::string sender; // in the code page
         int timeoutSeconds = 5;
     };
 

@@ -1,26 +1,10 @@
 #include "net/Utf8Text.h"
 
-#include "profile/TablaCp1252.h"
+#include "profile/Unicode.h"
 
 #include <climits>
 
 namespace Utf8Text {
-
-namespace {
-
-// The case-folded form of c where it folds to ASCII; other characters as they are.
-char32_t foldToAscii(char32_t c)
-{
-    if (c >= U'A' && c <= U'Z')
-        return c + 0x20;
-    if (c == 0x017F) // long s
-        return U's';
-    if (c == 0x212A) // Kelvin sign
-        return U'k';
-    return c;
-}
-
-} // namespace
 
 bool isAsciiBlank(char c)
 {
@@ -33,9 +17,9 @@ std::string valid(std::string_view bytes)
     out.reserve(bytes.size());
     for (size_t pos = 0; pos < bytes.size();) {
         char32_t c = 0;
-        const int length = TablaCp1252::leerUtf8(bytes, pos, c);
+        const int length = Unicode::leerUtf8(bytes, pos, c);
         if (length == 0) {
-            out += "\xEF\xBF\xBD";
+            Unicode::anadirUtf8(out, 0xFFFD);
             ++pos;
         } else {
             out.append(bytes.substr(pos, size_t(length)));
@@ -48,7 +32,7 @@ std::string valid(std::string_view bytes)
 char32_t next(std::string_view text, size_t &pos)
 {
     char32_t c = 0xFFFD;
-    const int length = TablaCp1252::leerUtf8(text, pos, c);
+    const int length = Unicode::leerUtf8(text, pos, c);
     pos += length == 0 ? 1 : size_t(length);
     return length == 0 ? 0xFFFD : c;
 }
@@ -64,6 +48,32 @@ bool isSpace(char32_t c)
 bool isControl(char32_t c)
 {
     return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
+std::string printable(std::string_view text)
+{
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (size_t pos = 0; pos < text.size();) {
+        const char32_t c = next(text, pos);
+        if (c == U'\n') {
+            out += "\\n";
+        } else if (c == U'\r') {
+            out += "\\r";
+        } else if (c == U'\t') {
+            out += "\\t";
+        } else if (isControl(c)) {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 0xF];
+        } else if (c == 0x2028 || c == 0x2029) {
+            out += c == 0x2028 ? "\\u2028" : "\\u2029";
+        } else {
+            Unicode::anadirUtf8(out, c);
+        }
+    }
+    return out;
 }
 
 std::string_view trimmed(std::string_view text)
@@ -121,7 +131,7 @@ std::optional<size_t> prefixIgnoringCase(std::string_view text, std::string_view
     for (const char a : ascii) {
         if (pos >= text.size())
             return std::nullopt;
-        if (foldToAscii(next(text, pos)) != foldToAscii(char32_t(static_cast<unsigned char>(a))))
+        if (Unicode::plegar(next(text, pos)) != Unicode::plegar(char32_t(static_cast<unsigned char>(a))))
             return std::nullopt;
     }
     return pos;

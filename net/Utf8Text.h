@@ -25,6 +25,10 @@ bool isAsciiBlank(char c);
 // Control characters (category Cc).
 bool isControl(char32_t c);
 
+// The text as one printable line: control characters and the Unicode line and paragraph
+// separators written as escapes ("\n", "\x1b", "\u2028"), broken bytes as U+FFFD.
+std::string printable(std::string_view text);
+
 // Without the blanks of isSpace at either end.
 std::string_view trimmed(std::string_view text);
 

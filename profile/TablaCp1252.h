@@ -15,7 +15,7 @@ char16_t decodificar(unsigned char byte);
 // 0x80-0x9F has a byte only where the code page has a hole.
 char codificar(char32_t caracter);
 
-// The character of a byte, case-folded (simple Unicode folding, as QString does it).
+// The character of a byte, case-folded (Unicode::plegar).
 char16_t plegado(unsigned char byte);
 
 // Windows-1252 bytes as UTF-8 text.
@@ -23,9 +23,5 @@ std::string aUtf8(std::string_view bytes);
 
 // UTF-8 text as Windows-1252; a byte that is not valid UTF-8 becomes "?" as well.
 std::string desdeUtf8(std::string_view texto);
-
-// The length of the valid UTF-8 sequence at texto[pos] and, in c, its character; 0 when
-// the byte there begins none (a stray or cut-short byte, an overlong form, a surrogate).
-int leerUtf8(std::string_view texto, size_t pos, char32_t &c);
 
 } // namespace TablaCp1252

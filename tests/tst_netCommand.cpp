@@ -22,6 +22,8 @@ private Q_SLOTS:
     void argumentsAreChecked();
     void namesFromNetIniGoToTheirAddress();
     void hostileTextIsOnlyEverMessageText();
+    void quotedTextStaysOnItsLine_data();
+    void quotedTextStaysOnItsLine();
     void warningsFollowTheOutcomeLine_data();
     void warningsFollowTheOutcomeLine();
     void groupDelivery_data();
@@ -292,6 +294,45 @@ void tst_netCommand::hostileTextIsOnlyEverMessageText()
     QCOMPARE(calls().size(), 1);
 }
 
+// Names and the tools' answers are quoted in the output: a line break or a terminal
+// escape among them must neither start a line of its own nor reach the screen.
+void tst_netCommand::quotedTextStaysOnItsLine_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QByteArray>("answer"); // the fake smbclient's
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("out");
+
+    QTest::newRow("name with a line break")
+        << "A\nMensaje enviado a B."
+        << "hola" << QByteArray("exit 0") << 2
+        << QStringList { "Error: nombre de destino no válido: \"A\\nMensaje enviado a B.\"." };
+    QTest::newRow("smbclient's words")
+        << "OFICINA1"
+        << "hola" << QByteArray("printf 'fallo\\033[31m\\tgrave\\r\\302\\205fin\\n'; exit 3") << 1
+        << QStringList { "Error: no se pudo enviar el mensaje a OFICINA1: fallo\\x1b[31m\\tgrave\\r\\x85fin." };
+    QTest::newRow("characters the code page lacks")
+        << "OFICINA1" << QStringLiteral("x\u2028\u0085y") << QByteArray("exit 0") << 0
+        << QStringList { "Mensaje enviado a OFICINA1.",
+               "Aviso: la página de códigos CP850 no tiene estos caracteres, enviados como \"?\": \\u2028\\x85" };
+}
+
+void tst_netCommand::quotedTextStaysOnItsLine()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, message);
+    QFETCH(QByteArray, answer);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, out);
+    writeScript(QStringLiteral("smbclient"), fakeSmbclient(answer));
+
+    const Run run = runNet({ QStringLiteral("send"), target, message });
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(run.out, out);
+    QCOMPARE(run.err, exitCode == 0 ? out.mid(1) : out);
+}
+
 void tst_netCommand::warningsFollowTheOutcomeLine_data()
 {
     QTest::addColumn<QString>("message");
@@ -357,6 +398,13 @@ void tst_netCommand::groupDelivery_data()
         << QStringList { "Error: mensaje no entregado a 1 de 2 equipos del grupo MIXTO.",
                "El equipo 10.231.0.9 no ofrece el servicio de mensajes." }
         << QStringList { "--message=OFICINA1 --ip-address=10.231.0.2" };
+    // nmblookup prints every byte it cannot print as ".": "DISEÑO" comes out as "DISE..O".
+    QTest::newRow("member name nmblookup cannot show whole")
+        << QByteArray() << "/domain:PARCIAL" << QByteArray() << true << 1
+        << QStringList { "Error: mensaje no entregado a 1 de 2 equipos del grupo PARCIAL.",
+               "El equipo 10.231.0.4 tiene un nombre que nmblookup no muestra entero (\"DISE..O\"): envíele el "
+               "mensaje por su nombre." }
+        << QStringList { "--message=OFICINA1 --ip-address=10.231.0.2" };
     QTest::newRow("nobody answers") << QByteArray() << "/domain:VACIO" << QByteArray() << true << 1
                                     << QStringList { "Error: no se encuentra ningún equipo del grupo VACIO." }
                                     << QStringList();
@@ -380,7 +428,9 @@ void tst_netCommand::groupDelivery()
         fakeSmbclient("case \"$*\" in *--message=" + (refusing.isEmpty() ? QByteArray("@") : refusing)
             + "\\ *) echo 'cli_message returned NT_STATUS_ACCESS_DENIED' >&2;; esac\nexit 0"));
     if (nmblookupPresent) {
-        writeScript(QStringLiteral("nmblookup"), R"(echo "$*" >> "$LOG/lookups"
+        // Slow enough that a wait cut to milliseconds gives up on it.
+        writeScript(QStringLiteral("nmblookup"), R"(sleep 0.1
+echo "$*" >> "$LOG/lookups"
 for last; do :; done
 case "$*" in
 *--lookup-by-ip*)
@@ -388,12 +438,14 @@ case "$*" in
     case "$last" in
     10.231.0.2) printf '\tOFICINA1        <03> -         B <ACTIVE>\n';;
     10.231.0.3) printf '\tOFICINA2        <03> -         B <ACTIVE>\n';;
+    10.231.0.4) printf '\tDISE..O         <03> -         B <ACTIVE>\n';;
     esac;;
 *)
     echo "querying $last on 10.231.0.255"
     case "$last" in
     OFICINA|oficina) echo "10.231.0.2 $last<00>"; echo "10.231.0.3 $last<00>";;
     MIXTO) echo "10.231.0.2 MIXTO<00>"; echo "10.231.0.9 MIXTO<00>";;
+    PARCIAL) echo "10.231.0.2 PARCIAL<00>"; echo "10.231.0.4 PARCIAL<00>";;
     *) echo "name_query failed to find name $last"; exit 1;;
     esac;;
 esac
@@ -414,7 +466,9 @@ esac
     if (nmblookupPresent) {
         QFile lookups(m_log + QStringLiteral("/lookups"));
         QVERIFY(lookups.open(QIODevice::ReadOnly));
-        QVERIFY(lookups.readLine().startsWith("--broadcast=10.231.0.255 -- "));
+        // Names travel in the messages' code page; nmblookup speaks UTF-8 to net.
+        QVERIFY(lookups.readLine().startsWith(
+            "--option=dos charset=CP850 --option=unix charset=UTF-8 --broadcast=10.231.0.255 -- "));
     }
 }
 

@@ -4,6 +4,7 @@
 #include "net/NetConfig.h"
 #include "net/SmbClient.h"
 #include "net/Utf8Text.h"
+#include "profile/Unicode.h"
 
 #include <QDir>
 #include <QRandomGenerator>
@@ -60,13 +61,27 @@ private Q_SLOTS:
     void programIsFoundOnPath();
     void nameValidation_data();
     void nameValidation();
+    void namesTheCodePageCannotCarryAreRefused_data();
+    void namesTheCodePageCannotCarryAreRefused();
     void textRulesAgreeWithQString();
     void brokenUtf8IsReplacedAsQStringDoes();
     void numbersAreReadAsQStringReadsThem();
 
 private:
+    // net.ini options in a file of the test's folder; its path.
+    QString writeOptions(const QString &name, const QByteArray &options);
+
     QTemporaryDir m_dir;
 };
+
+QString tst_netLogic::writeOptions(const QString &name, const QByteArray &options)
+{
+    const QString path = m_dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write("[Opciones]\n" + options) < 0)
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
 
 void tst_netLogic::initTestCase()
 {
@@ -187,7 +202,10 @@ void tst_netLogic::configReadsOptionsAndRejectsBadValues_data()
 
     QTest::newRow("defaults") << "" << true << 5 << "CP850";
     QTest::newRow("all given") << "Espera=2\nPaginaCodigos=CP437\n" << true << 2 << "CP437";
+    QTest::newRow("shortest timeout") << "Espera=1\n" << true << 1 << "CP850";
+    QTest::newRow("longest timeout") << "Espera=3600\n" << true << 3600 << "CP850";
     QTest::newRow("timeout zero") << "Espera=0\n" << false << 5 << "CP850";
+    QTest::newRow("timeout over an hour") << "Espera=3601\n" << false << 5 << "CP850";
     QTest::newRow("timeout text") << "Espera=pronto\n" << false << 5 << "CP850";
     QTest::newRow("timeout huge") << "Espera=99999\n" << false << 5 << "CP850";
     QTest::newRow("code page like an option") << "PaginaCodigos=-d10\n" << false << 5 << "CP850";
@@ -200,11 +218,7 @@ void tst_netLogic::configReadsOptionsAndRejectsBadValues()
     QFETCH(bool, valid);
     QFETCH(int, timeout);
     QFETCH(QString, codePage);
-    const QString ini = m_dir.filePath(QStringLiteral("opciones.ini"));
-    QFile file(ini);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write("[Opciones]\n" + options.toUtf8());
-    file.close();
+    const QString ini = writeOptions(QStringLiteral("opciones.ini"), options.toUtf8());
 
     const NetConfig config(s(ini));
     QCOMPARE(config.error().empty(), valid);
@@ -379,8 +393,9 @@ void tst_netLogic::nameValidation_data()
     QTest::newRow("empty") << "" << false;
     QTest::newRow("blank") << "PC ANA" << false;
     QTest::newRow("tab") << "PC\tANA" << false;
-    QTest::newRow("backslash") << "PC\\ANA" << false;
-    QTest::newRow("star") << "*" << false;
+    for (const char c : QByteArrayView("\\/:*?\"<>|+=;,"))
+        QTest::addRow("forbidden %c", c) << QStringLiteral("PC%1ANA").arg(QLatin1Char(c)) << false;
+    QTest::newRow("star alone") << "*" << false;
     QTest::newRow("newline") << "PC\nANA" << false;
     QTest::newRow("accented letters") << "JOSÉ-ÑANDÚ" << true;
     QTest::newRow("no-break space") << "PC\u00a0ANA" << false;
@@ -397,8 +412,54 @@ void tst_netLogic::nameValidation()
     QCOMPARE(NetCommand::validName(s(name)), valid);
 }
 
+void tst_netLogic::namesTheCodePageCannotCarryAreRefused_data()
+{
+    QTest::addColumn<QString>("codePage");
+    QTest::addColumn<QString>("sender");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("firstLine");
+
+    const QString why = QStringLiteral(" tiene caracteres que la página de códigos CP850 no tiene: ");
+    QTest::newRow("called name") << "CP850"
+                                 << "ana" << QStringLiteral("DISEŁO") << 2
+                                 << "Error: el nombre de destino \"DISEŁO\"" + why + "Ł.";
+    QTest::newRow("group name") << "CP850"
+                                << "ana" << QStringLiteral("/domain:ŁÓDŹ") << 2
+                                << "Error: el nombre de destino \"ŁÓDŹ\"" + why + "ŁŹ.";
+    QTest::newRow("sender") << "CP850" << QStringLiteral("Łukasz") << "OFICINA1" << 1
+                            << "Error: el nombre del remitente \"Łukasz\"" + why + "Ł.";
+    // A NetBIOS name holds 15 bytes; smbclient would cut a longer one to another name.
+    QTest::newRow("name over 15 bytes")
+        << "CP932"
+        << "ana" << QStringLiteral("日本語日本語日本語") << 2
+        << QStringLiteral("Error: el nombre de destino \"日本語日本語日本語\" ocupa más de 15 bytes en la página de "
+                          "códigos CP932.");
+    // Names the code page carries get as far as smbclient, which is missing here.
+    QTest::newRow("names the code page carries")
+        << "CP850" << QStringLiteral("Muñoz") << QStringLiteral("DISEÑO") << 1
+        << QStringLiteral("Error: no se encuentra el programa smbclient en el PATH (paquete smbclient).");
+}
+
+void tst_netLogic::namesTheCodePageCannotCarryAreRefused()
+{
+    QFETCH(QString, codePage);
+    QFETCH(QString, sender);
+    QFETCH(QString, target);
+    QFETCH(int, exitCode);
+    QFETCH(QString, firstLine);
+    const QString ini = writeOptions(QStringLiteral("pagina.ini"), "PaginaCodigos=" + codePage.toLatin1() + "\n");
+
+    const QByteArray savedPath = qgetenv("PATH");
+    qputenv("PATH", m_dir.filePath(QStringLiteral("sin-herramientas")).toUtf8());
+    const NetCommand::Result result = NetCommand(s(ini), s(sender)).run({ "send", s(target), "hola" });
+    qputenv("PATH", savedPath);
+    QCOMPARE(result.exitCode, exitCode);
+    QCOMPARE(q(result.out), QStringList { firstLine });
+}
+
 // The command's own text rules stand in for QString's, which decided before what net
-// accepts and prints: blanks, control characters, trimming, lengths and case.
+// accepts and prints: blanks, control characters, trimming, lengths, case and UTF-8.
 void tst_netLogic::textRulesAgreeWithQString()
 {
     for (char32_t c = 0; c <= 0x10FFFF; ++c) {
@@ -407,8 +468,12 @@ void tst_netLogic::textRulesAgreeWithQString()
         if (Utf8Text::isSpace(c) != QChar::isSpace(c)
             || Utf8Text::isControl(c) != (QChar::category(c) == QChar::Other_Control))
             QFAIL(qPrintable(QStringLiteral("U+%1 is classified differently").arg(uint(c), 4, 16, QLatin1Char('0'))));
+        const QString one = QStringView(QChar::fromUcs4(c)).toString(); // fromUcs4 would drop a BOM
+        std::string utf8;
+        Unicode::anadirUtf8(utf8, c);
+        if (QByteArray::fromStdString(utf8) != one.toUtf8())
+            QFAIL(qPrintable(QStringLiteral("U+%1 is encoded differently").arg(uint(c), 4, 16, QLatin1Char('0'))));
         // "send" and "/domain:" are matched without regard to case.
-        const QString one = QString::fromUcs4(&c, 1);
         for (const char letter : { 's', 'e', 'n', 'd', 'o', 'm', 'a', 'i', '/', ':' }) {
             const bool qt = QString::compare(one, QLatin1String(&letter, 1), Qt::CaseInsensitive) == 0;
             if (Utf8Text::equalsIgnoringCase(s(one), std::string(1, letter)) != qt)

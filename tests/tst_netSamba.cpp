@@ -1,3 +1,4 @@
+#include "net/NetCommand.h"
 #include "net/SambaHost.h"
 
 #include <QDir>
@@ -27,6 +28,7 @@ private Q_SLOTS:
     void deliversTheExactText();
     void failuresAreReportedNotDelivered_data();
     void failuresAreReportedNotDelivered();
+    void namesArriveInTheCodePage();
     void groupReachesEveryMember();
 
 private:
@@ -180,6 +182,30 @@ void tst_netSamba::failuresAreReportedNotDelivered()
     QVERIFY(m_oficina2->messages().isEmpty());
 }
 
+// The called name and the sender travel in the code page as the text does, and net.ini
+// is read in Windows-1252. smbd's own log shows both names decoded whole.
+void tst_netSamba::namesArriveInTheCodePage()
+{
+    SambaHost::Settings settings;
+    settings.netbiosName = QStringLiteral("RECEPTOR");
+    settings.workgroup = QStringLiteral("OFICINA");
+    settings.address = QStringLiteral("127.0.0.30");
+    settings.interfaces = settings.address + QStringLiteral("/8");
+    settings.logLevel = 3;
+    const QString dir = m_root.filePath(QStringLiteral("receptor"));
+    QVERIFY(QDir().mkpath(dir));
+    SambaHost receptor(dir, settings);
+    QVERIFY2(receptor.start(), qPrintable(receptor.error()));
+    writeIni("[Equipos]\nDISE\xd1O=127.0.0.30\n[Opciones]\nConfiguracion=" + m_clientConf.toUtf8() + "\n");
+
+    const NetCommand::Result result
+        = NetCommand((m_program + QStringLiteral("/net.ini")).toStdString(), "Muñoz").run({ "send", "diseño", "hola" });
+    QCOMPARE(QString::fromStdString(result.out.at(0)), QStringLiteral("Mensaje enviado a diseño."));
+    QCOMPARE(receptor.messages().size(), 1);
+    const QList<QPair<QString, QString>> expected { { QStringLiteral("Muñoz"), QStringLiteral("diseño") } };
+    QCOMPARE(receptor.loggedSends(), expected);
+}
+
 void tst_netSamba::groupReachesEveryMember()
 {
     if (QStandardPaths::findExecutable(QStringLiteral("ip"), { QStringLiteral("/usr/sbin"), QStringLiteral("/sbin") })
@@ -187,10 +213,11 @@ void tst_netSamba::groupReachesEveryMember()
         || QStandardPaths::findExecutable(QStringLiteral("nmbd"), { QStringLiteral("/usr/sbin") }).isEmpty())
         QSKIP("needs ip (iproute2) and nmbd to build a private network for name service");
 
-    // Three namespaces of our own: a hub holding a bridge (where net runs) and two members.
-    const QString tag = QStringLiteral("vn%1").arg(::getpid());
+    // Namespaces of our own: a hub holding a bridge (where net runs), two members of
+    // VENTAS and one of DISEÑO, whose name lies outside ASCII too.
+    const QString tag = QStringLiteral("vnv%1").arg(::getpid());
     const QString hub = tag + QStringLiteral("h");
-    const QStringList members { tag + QStringLiteral("a"), tag + QStringLiteral("b") };
+    const QStringList members { tag + QStringLiteral("a"), tag + QStringLiteral("b"), tag + QStringLiteral("c") };
     QStringList created;
     auto cleanup = qScopeGuard([&] {
         for (const QString &ns : created)
@@ -225,8 +252,8 @@ void tst_netSamba::groupReachesEveryMember()
         QVERIFY(ip({ "-n", ns, "link", "set", "eth0", "up" }));
 
         SambaHost::Settings s;
-        s.netbiosName = QStringLiteral("MIEMBRO%1").arg(i + 1);
-        s.workgroup = QStringLiteral("VENTAS");
+        s.netbiosName = i < 2 ? QStringLiteral("MIEMBRO%1").arg(i + 1) : QStringLiteral("DISEÑO");
+        s.workgroup = i < 2 ? QStringLiteral("VENTAS") : QStringLiteral("DISEÑO");
         s.address = address;
         s.interfaces = address + QStringLiteral("/24");
         s.netns = ns;
@@ -242,16 +269,19 @@ void tst_netSamba::groupReachesEveryMember()
     const QString conf = SambaHost::writeClientConfig(groupDir, QStringLiteral("br0"), QStringLiteral("VENTAS"));
     writeIni("[Opciones]\nConfiguracion=" + conf.toUtf8() + "\nDifusion=10.231.0.255\nEspera=5\n");
 
-    // nmbd needs a few seconds to claim its names; wait until both members answer.
+    // nmbd needs a few seconds to claim its names; wait until every member answers.
     QByteArray answer;
-    for (int attempt = 0; attempt < 60; ++attempt) {
+    const auto everyoneAnswers = [&] {
         answer = SambaHost::run(
-            hub, QStringLiteral("nmblookup"), { "--configfile=" + conf, "--broadcast=10.231.0.255", "VENTAS" });
-        if (answer.contains("10.231.0.2 ") && answer.contains("10.231.0.3 "))
-            break;
+                     hub, QStringLiteral("nmblookup"), { "--configfile=" + conf, "--broadcast=10.231.0.255", "VENTAS" })
+            + SambaHost::run(hub, QStringLiteral("nmblookup"),
+                { "--configfile=" + conf, "--broadcast=10.231.0.255", QStringLiteral("DISEÑO") });
+        return answer.contains("10.231.0.2 ") && answer.contains("10.231.0.3 ") && answer.contains("10.231.0.4 ");
+    };
+    for (int attempt = 0; attempt < 60 && !everyoneAnswers(); ++attempt)
         QTest::qWait(500);
-    }
-    QVERIFY2(answer.contains("10.231.0.2 ") && answer.contains("10.231.0.3 "), answer.constData());
+    QVERIFY2(answer.contains("10.231.0.2 ") && answer.contains("10.231.0.3 ") && answer.contains("10.231.0.4 "),
+        answer.constData());
 
     const QString text = QStringLiteral("Reunión de ventas a las 10");
     const Run run = runNet({ QStringLiteral("send"), QStringLiteral("/domain:VENTAS"), text }, hub);
@@ -271,6 +301,15 @@ void tst_netSamba::groupReachesEveryMember()
     QCOMPARE(star.exitCode, 0);
     QCOMPARE(star.out.value(0), QStringLiteral("Mensaje enviado a VENTAS: 2 equipos (MIEMBRO1, MIEMBRO2)."));
     QCOMPARE(hosts.at(0)->messages().size() + hosts.at(1)->messages().size(), 2);
+
+    // nmblookup shows "DISEÑO" as "DISE..O": that member is told about, not messaged under a wrong name.
+    const Run unreadable = runNet({ QStringLiteral("send"), QStringLiteral("/domain:DISEÑO"), text }, hub);
+    QCOMPARE(unreadable.exitCode, 1);
+    QCOMPARE(unreadable.out,
+        QStringList({ QStringLiteral("Error: mensaje no entregado a 1 de 1 equipos del grupo DISEÑO."),
+            QStringLiteral("El equipo 10.231.0.4 tiene un nombre que nmblookup no muestra entero (\"DISE..O\"): "
+                           "envíele el mensaje por su nombre.") }));
+    QVERIFY(hosts.at(2)->messages().isEmpty());
 
     const Run none = runNet({ QStringLiteral("send"), QStringLiteral("/domain:COMPRAS"), text }, hub);
     QCOMPARE(none.exitCode, 1);

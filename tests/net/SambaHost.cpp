@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QThread>
 
@@ -81,10 +82,11 @@ bool SambaHost::start()
                                   "private dir = %5/private\n"
                                   "pid directory = %5/pid\n"
                                   "ncalrpc dir = %5/ncalrpc\n"
-                                  "log level = 1\n")
+                                  "log level = %6\n")
                        .arg(m_settings.netbiosName, m_settings.workgroup)
                        .arg(m_settings.port)
-                       .arg(m_settings.interfaces, m_dir);
+                       .arg(m_settings.interfaces, m_dir)
+                       .arg(m_settings.logLevel);
     if (m_settings.acceptMessages) {
         // One file per message, named "called.sender.N"; written under a temporary name
         // first so that a reader never sees half a message.
@@ -180,6 +182,21 @@ void SambaHost::clearSpool()
     QDir spool(m_spool);
     for (const QString &name : spool.entryList(QDir::Files | QDir::Hidden))
         spool.remove(name);
+}
+
+QList<QPair<QString, QString>> SambaHost::loggedSends() const
+{
+    QList<QPair<QString, QString>> sends;
+    QFile file(m_dir + QStringLiteral("/smbd.log"));
+    if (!file.open(QIODevice::ReadOnly))
+        return sends;
+    static const QRegularExpression line(QStringLiteral("^SMBsendstrt \\(from (.*) to (.*)\\)$"));
+    for (const QByteArray &bytes : file.readAll().split('\n')) {
+        const QRegularExpressionMatch m = line.match(QString::fromUtf8(bytes));
+        if (m.hasMatch())
+            sends.append({ m.captured(1), m.captured(2) });
+    }
+    return sends;
 }
 
 QString SambaHost::log() const

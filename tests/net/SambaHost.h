@@ -23,6 +23,7 @@ public:
         QString netns; // empty: the test's own namespace
         bool acceptMessages = true; // false: no message command, so smbd refuses them
         bool nameService = false; // also run nmbd (answers only outside loopback)
+        int logLevel = 1; // 3 and up: loggedSends() sees every message
     };
 
     struct Message
@@ -43,6 +44,11 @@ public:
     // Waits for smbd to accept connections when it is reachable from here.
     bool start();
     void stop();
+
+    // Sender and called name of each message as smbd itself logs them ("SMBsendstrt (from
+    // S to N)", log level 3): decoded from the DOS code page whole, where the message
+    // command's %f and %L see them lower-cased or with "_" for every byte beyond ASCII.
+    QList<QPair<QString, QString>> loggedSends() const;
 
     // Messages received so far, oldest first; clearSpool() forgets them.
     QList<Message> messages() const;
