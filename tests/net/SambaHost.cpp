@@ -86,7 +86,8 @@ bool SambaHost::start()
                        .arg(m_settings.netbiosName, m_settings.workgroup)
                        .arg(m_settings.port)
                        .arg(m_settings.interfaces, m_dir)
-                       .arg(m_settings.logLevel);
+                       .arg(m_settings.logLevel)
+        + m_settings.extraGlobal;
     if (m_settings.acceptMessages) {
         // One file per message, named "called.sender.N"; written under a temporary name
         // first so that a reader never sees half a message.

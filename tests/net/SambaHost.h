@@ -24,6 +24,7 @@ public:
         bool acceptMessages = true; // false: no message command, so smbd refuses them
         bool nameService = false; // also run nmbd (answers only outside loopback)
         int logLevel = 1; // 3 and up: loggedSends() sees every message
+        QString extraGlobal; // more lines for the [global] section
     };
 
     struct Message
