@@ -458,6 +458,8 @@ void BoundedProcess::stopChildrenOnSignals()
     {
     };
     stop.sa_handler = onStopSignal;
+    // Reads and writes carry on; the wait for children wakes through the pipe.
+    stop.sa_flags = SA_RESTART;
     sigemptyset(&stop.sa_mask);
     for (const int signal : { SIGINT, SIGTERM, SIGHUP })
         sigaddset(&stop.sa_mask, signal);
