@@ -22,7 +22,8 @@ namespace {
 
 const QString kAppTitle = QStringLiteral("Velrisa");
 
-// The program's own settings: ~/.config/velrisa/velrisa.conf.
+// The program's own settings: ~/.config/velrisa/velrisa.conf; another application's name
+// would get a file of its own beside it.
 const QString kSettingsFolder = QStringLiteral("velrisa");
 const QString kProgramApp = QStringLiteral("EnviarMensaje");
 
@@ -31,7 +32,7 @@ const QString kOldSettingsFolder = QStringLiteral("VB and VBA Program Settings")
 
 QString settingsFile(const QString &app)
 {
-    return app == kProgramApp ? QStringLiteral("velrisa") : app;
+    return app == kProgramApp ? kSettingsFolder : app;
 }
 
 QString lockPath()
