@@ -8,6 +8,8 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velrisa"));
+    // Lets the desktop match the windows with velrisa.desktop (its icon, its name).
+    QGuiApplication::setDesktopFileName(QStringLiteral("velrisa"));
     // The window only ever hides; the program ends through the tray menu or the session.
     QApplication::setQuitOnLastWindowClosed(false);
     PosixRuntime runtime;

@@ -306,8 +306,8 @@ void frmPrincipal::load()
     if (m_rt.command().toUpper() == QLatin1String("-MIN"))
         setWindowState(Qt::WindowMinimized);
 
-    // 3.
-    RutaPrograma = Texto::withTrailingSeparator(m_rt.appPath());
+    // 3. The data files' folder: the executable's where the user may write there.
+    RutaPrograma = Texto::withTrailingSeparator(m_rt.dataPath());
 
     // 4. to 6.
     m_module->CargarListas();
@@ -401,7 +401,8 @@ void frmPrincipal::cmdAcercaDe_Click()
 
 void frmPrincipal::cmdAyuda_Click()
 {
-    m_ayuda->cmdAyuda_Click(RutaPrograma);
+    // The help file comes with the program, never among the user's data files.
+    m_ayuda->cmdAyuda_Click(Texto::withTrailingSeparator(m_rt.appPath()));
 }
 
 void frmPrincipal::cmdEnviar_Click()
@@ -455,7 +456,7 @@ void frmPrincipal::traerAlFrente()
 
 QString frmPrincipal::rutaPrograma() const
 {
-    return Texto::withTrailingSeparator(m_rt.appPath());
+    return Texto::withTrailingSeparator(m_rt.dataPath());
 }
 
 bool frmPrincipal::grupoElegido() const

@@ -23,7 +23,7 @@ private Q_SLOTS:
     void initTestCase();
     void resolve_data();
     void resolve();
-    void loteCorreEnSuCarpetaConElla1EnPath();
+    void loteCorreEnSuCarpetaConElProgramaPrimeroEnPath();
     void esperaHastaElFinal();
     void esperaSinProcesoVuelveEnSeguida_data();
     void esperaSinProcesoVuelveEnSeguida();
@@ -101,15 +101,24 @@ void tst_ProcessStart::resolve()
     }
 }
 
-void tst_ProcessStart::loteCorreEnSuCarpetaConElla1EnPath()
+void tst_ProcessStart::loteCorreEnSuCarpetaConElProgramaPrimeroEnPath()
 {
-    const QString dir = QStringLiteral("lote $a 'b'");
-    QVERIFY(!escribir(dir + QStringLiteral("/net"), "#!/bin/sh\necho \"propio $*\" > salida.txt\n").isEmpty());
-    const QString lote = escribir(dir + QStringLiteral("/ejecuta.bat"), "net send X\n", false);
-    const qint64 pid = ProcessStart::start(ProcessStart::resolve(lote, m_dir.path()));
+    // The batch file lies among the user's data files, apart from the program; a `net` in
+    // that folder or earlier on PATH (Samba's own) must never be the one that runs.
+    const QString programa = QStringLiteral("programa $a 'b'");
+    const QString datos = QStringLiteral("datos del usuario");
+    const QString sistema = QStringLiteral("sistema");
+    QVERIFY(!escribir(programa + QStringLiteral("/net"), "#!/bin/sh\necho \"propio $*\" > salida.txt\n").isEmpty());
+    QVERIFY(!escribir(datos + QStringLiteral("/net"), "#!/bin/sh\necho datos > salida.txt\n").isEmpty());
+    QVERIFY(!escribir(sistema + QStringLiteral("/net"), "#!/bin/sh\necho sistema > salida.txt\n").isEmpty());
+    const QString lote = escribir(datos + QStringLiteral("/ejecuta.bat"), "net send X\n", false);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(m_dir.filePath(sistema)) + ':' + path);
+    const qint64 pid = ProcessStart::start(ProcessStart::resolve(lote, m_dir.filePath(programa)));
+    qputenv("PATH", path);
     QVERIFY(pid > 0);
     QVERIFY(ProcessStart::wait(pid));
-    QCOMPARE(readFile(m_dir.filePath(dir + QStringLiteral("/salida.txt"))), QByteArray("propio send X\n"));
+    QCOMPARE(readFile(m_dir.filePath(datos + QStringLiteral("/salida.txt"))), QByteArray("propio send X\n"));
 }
 
 void tst_ProcessStart::esperaHastaElFinal()

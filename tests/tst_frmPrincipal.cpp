@@ -4,12 +4,14 @@
 #include "addressbook/Module.h"
 #include "mainwindow/frmPrincipal.h"
 #include "runtime/IconoBarra.h"
+#include "sentlog/ModeloMensajes.h"
 #include "sentlog/frmMensajes.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -70,6 +72,7 @@ private Q_SLOTS:
     void startUpLoadsBookRecentListAndTray();
     void programDirectoryGetsOneSeparator_data();
     void programDirectoryGetsOneSeparator();
+    void dataFilesLiveApartFromAProtectedProgram();
     void secondInstanceEndsBeforeAnything_data();
     void secondInstanceEndsBeforeAnything();
     void minArgumentStartsInTray_data();
@@ -317,6 +320,37 @@ void tst_frmPrincipal::programDirectoryGetsOneSeparator()
     m_ventana->load();
     QCOMPARE(m_ventana->RutaPrograma, m_programa->path() + QLatin1Char('/'));
     QCOMPARE(m_ventana->rutaPrograma(), m_programa->path() + QLatin1Char('/'));
+}
+
+void tst_frmPrincipal::dataFilesLiveApartFromAProtectedProgram()
+{
+    // The program folder holds net and the help; the user's own folder holds the data files
+    // and, to catch a wrong look-up, a `net` that never delivers.
+    const QString programa = m_programa->path();
+    const QString datos = newFolder(m_base.path());
+    QVERIFY(prepareProgram(programa));
+    QVERIFY(writeFile(datos + QStringLiteral("net"), "#!/bin/sh\necho no es el nuestro\n", kExecutable));
+    QVERIFY(writeFile(datos + QStringLiteral("mru.ini"), "[Info]\r\nTotal=1\r\n1=ALFA\r\n"));
+    const QStringList enPrograma = QDir(programa).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    m_rt->m_dataPath = datos;
+    crear();
+    m_ventana->load();
+    QCOMPARE(m_ventana->RutaPrograma, datos);
+    QCOMPARE(control<QComboBox>("txtDestino")->itemText(0), QStringLiteral("ALFA"));
+
+    control<QComboBox>("txtDestino")->setEditText(QStringLiteral("BETA"));
+    control<QLineEdit>("txtMensaje")->setText(QStringLiteral("hola"));
+    control<QPushButton>("cmdEnviar")->click();
+    QCOMPARE(m_ventana->mensajes().modelo().fila(0).Resultado, QStringLiteral("Enviado"));
+    QVERIFY(readFile(datos + QStringLiteral("ejecuta.bat"))
+                .endsWith("> \"" + QFile::encodeName(datos) + "mensaje.txt\"\n"));
+    QVERIFY(readFile(datos + QStringLiteral("mru.ini")).contains("BETA"));
+    QCOMPARE(QDir(programa).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), enPrograma);
+
+    // The help file is the program's, not the user's.
+    m_rt->m_realShell = false;
+    control<QPushButton>("cmdAyuda")->click();
+    QCOMPARE(m_rt->m_shellCalls.last(), QStringLiteral("hh ") + programa + QStringLiteral("/ayuda.chm"));
 }
 
 void tst_frmPrincipal::secondInstanceEndsBeforeAnything_data()

@@ -23,7 +23,8 @@ bool prepareEnvironment(const QString &base)
     const QString run = root + QStringLiteral("/run");
     QLocale::setDefault(QLocale::c());
     return QDir().mkpath(run) && setMode(run, 0700) && qputenv("XDG_RUNTIME_DIR", QFile::encodeName(run))
-        && qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + QStringLiteral("/config")));
+        && qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + QStringLiteral("/config")))
+        && qputenv("XDG_DATA_HOME", QFile::encodeName(root + QStringLiteral("/data")));
 }
 
 QString newFolder(const QString &base)

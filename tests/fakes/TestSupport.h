@@ -18,7 +18,7 @@ namespace TestSupport {
 inline constexpr QFileDevice::Permissions kExecutable
     = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
 
-// Points XDG_RUNTIME_DIR and XDG_CONFIG_HOME into `base` (a private folder of the process
+// Points XDG_RUNTIME_DIR, XDG_CONFIG_HOME and XDG_DATA_HOME into `base` (a private folder of the process
 // when empty), creates the runtime one and pins the C locale for text and time formats.
 bool prepareEnvironment(const QString &base = QString());
 
