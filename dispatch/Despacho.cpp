@@ -11,8 +11,12 @@
 #include "runtime/Texto.h"
 #include "sentlog/frmMensajes.h"
 
+#include <QEventLoop>
 #include <QFile>
+#include <QGuiApplication>
+#include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <memory>
 
@@ -30,6 +34,9 @@ constexpr int kArchivoNoEncontrado = 53;
 constexpr int kErrorEntradaSalida = 57;
 constexpr int kFinDeArchivo = 62;
 
+// Milliseconds the wait window is given to appear on screen before the send goes on.
+constexpr int kEsperaVisible = 200;
+
 // Locks the main window and shows the wait window; undone exactly once, on every way out.
 class EstadoOcupado
 {
@@ -43,7 +50,7 @@ public:
             m_principal->setEnabled(false);
         m_espera = std::make_unique<frmWait>(m_principal);
         m_espera->show();
-        m_espera->repaint();
+        dibujarAntesDeEsperar();
     }
     ~EstadoOcupado() { restaurar(); }
 
@@ -60,6 +67,32 @@ public:
     }
 
 private:
+    // The thread is about to block on the child: what is on screen now stays there until it
+    // ends. A window system draws a window only once it is mapped and exposed, which takes a
+    // round trip, so wait for that first (bounded, so that a broken display cannot stall the
+    // send), taking no user input meanwhile; then draw the wait window and the locked main
+    // window, and hand the drawing to the window system.
+    void dibujarAntesDeEsperar()
+    {
+        QWindow *ventana = m_espera->windowHandle();
+        if (ventana && !ventana->isExposed()) {
+            QEventLoop bucle;
+            QTimer sondeo;
+            sondeo.setInterval(5);
+            QObject::connect(&sondeo, &QTimer::timeout, &bucle, [&] {
+                if (ventana->isExposed())
+                    bucle.quit();
+            });
+            sondeo.start();
+            QTimer::singleShot(kEsperaVisible, &bucle, &QEventLoop::quit);
+            bucle.exec(QEventLoop::ExcludeUserInputEvents);
+        }
+        m_espera->repaint();
+        if (m_principal)
+            m_principal->repaint();
+        QGuiApplication::sync();
+    }
+
     Runtime &m_rt;
     QWidget *m_principal;
     std::unique_ptr<frmWait> m_espera;
