@@ -51,6 +51,8 @@ frmMensajes::frmMensajes(QWidget *principal, const bool &esconderTrasEnviar)
     m_lista->horizontalHeader()->setStretchLastSection(false);
     for (int c = 0; c < ModeloMensajes::NumColumnas; ++c)
         m_lista->setColumnWidth(c, px(1440));
+    // The message is the long text: it takes whatever room the other three leave.
+    m_lista->horizontalHeader()->setSectionResizeMode(ModeloMensajes::ColMensaje, QHeaderView::Stretch);
 
     m_cerrar->setObjectName(QStringLiteral("Command1"));
     m_cerrar->setGeometry(px(5760), px(2700), px(1455), px(435));
@@ -86,9 +88,9 @@ void frmMensajes::agregarFila(const QString &para)
 }
 
 void frmMensajes::completarUltimaFila(
-    qint16 estado, const QString &mensaje, const QString &resultado, const QString &hora)
+    qint16 estado, const QString &mensaje, const QString &resultado, const QString &hora, const QString &respuesta)
 {
-    m_modelo->completarUltimaFila(estado, mensaje, resultado, hora);
+    m_modelo->completarUltimaFila(estado, mensaje, resultado, hora, respuesta);
 }
 
 void frmMensajes::repintar()
