@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QCursor>
@@ -369,6 +370,18 @@ void frmPrincipal::closeEvent(QCloseEvent *event)
     // The close rule: the window never closes, it hides; the program goes on in the tray.
     event->ignore();
     hide();
+}
+
+void frmPrincipal::contextMenuEvent(QContextMenuEvent *event)
+{
+    // Without a tray its menu, and "&Salir" with it, would be out of reach: the window
+    // offers that very menu on a right click instead.
+    if (m_rt.trayAvailable()) {
+        QMainWindow::contextMenuEvent(event);
+        return;
+    }
+    m_mnuApp->popup(event->globalPos());
+    event->accept();
 }
 
 bool frmPrincipal::eventFilter(QObject *watched, QEvent *event)
