@@ -145,6 +145,7 @@ Form3::Form3(Runtime &rt, QWidget *parent)
     txtLegal->setGeometry(px(120), px(1020), px(7035), px(2115));
     txtLegal->setFont(fuente(8.25));
     txtLegal->setPlainText(kLicencia);
+    txtLegal->setAccessibleName(QStringLiteral("Licencia"));
     txtLegal->setReadOnly(true);
     txtLegal->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     txtLegal->setLineWrapMode(QPlainTextEdit::NoWrap);

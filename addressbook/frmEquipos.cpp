@@ -59,6 +59,7 @@ frmEquipos::frmEquipos(Runtime &rt, Module &module, QWidget *parent)
     m_lstElementos->setGeometry(rectTwips(120, 540, 4515, 2205));
     m_lstElementos->setSelectionMode(QAbstractItemView::SingleSelection);
     m_lstElementos->setSortingEnabled(true);
+    m_lstElementos->setAccessibleName(windowTitle());
 
     m_command1 = new QPushButton(QStringLiteral("&Añadir"), this);
     m_command1->setObjectName(QStringLiteral("Command1"));

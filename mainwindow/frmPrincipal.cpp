@@ -131,6 +131,9 @@ void frmPrincipal::crearControles()
     // The drop-down holds only the recent lines; Enter sends instead of adding an item.
     m_txtDestino->setInsertPolicy(QComboBox::NoInsert);
     m_txtDestino->setDuplicatesEnabled(true);
+    // Screen readers name a field after its label; the box's own line edit is what has the focus.
+    m_lbl1->setBuddy(m_txtDestino);
+    m_txtDestino->lineEdit()->setAccessibleName(m_lbl1->text());
 
     static const char *const textosGrupo[2] = { "Equipo", "Grupo de trabajo/dominio" };
     static const QRect lugaresGrupo[2] = { twips(1440, 825, 1215, 255), twips(2880, 825, 2535, 255) };
@@ -145,6 +148,7 @@ void frmPrincipal::crearControles()
     m_cmbDestino->setGeometry(twips(1440, 1125, 7140, 1230));
     m_cmbDestino->setSortingEnabled(true);
     m_cmbDestino->setSelectionMode(QAbstractItemView::MultiSelection);
+    m_cmbDestino->setAccessibleName(QStringLiteral("Libreta de direcciones"));
 
     m_command1 = new QPushButton(QStringLiteral("&Añadir / Eliminar elementos"), central);
     m_command1->setObjectName(QStringLiteral("Command1"));
@@ -158,6 +162,7 @@ void frmPrincipal::crearControles()
     m_txtMensaje = new QLineEdit(central);
     m_txtMensaje->setObjectName(QStringLiteral("txtMensaje"));
     m_txtMensaje->setGeometry(twips(1440, 3180, 7095, 315));
+    m_label2->setBuddy(m_txtMensaje);
 
     // The etched separator: a shadow line with a highlight line just below it.
     m_line1 = new QFrame(central);

@@ -36,6 +36,7 @@ frmMensajes::frmMensajes(QWidget *principal, const bool &esconderTrasEnviar)
     m_lista->setObjectName(QStringLiteral("ListView1"));
     m_lista->setGeometry(px(60), px(60), px(7155), px(2535));
     m_lista->setModel(m_modelo);
+    m_lista->setAccessibleName(windowTitle());
     // A report list, not a grid: whole rows, no row numbers, no in-place editing, no sorting.
     m_lista->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_lista->setSelectionMode(QAbstractItemView::SingleSelection);
