@@ -18,8 +18,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QContextMenuEvent>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QFrame>
@@ -67,15 +67,7 @@ frmPrincipal::frmPrincipal(Runtime &runtime, QWidget *parent)
     icono.addFile(QStringLiteral(":/icons/velrisa32.png"), QSize(32, 32));
     setWindowIcon(icono);
 
-    // The layout is drawn for a small 8-point face; the desktop's usual one is wider.
-    QFont letra = font();
-    letra.setFamilies({ QStringLiteral("Tahoma"), QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Arial"),
-        QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"), letra.family() });
-    letra.setPointSize(8);
-    setFont(letra);
-
     crearControles();
-    ajustarLetras();
     m_cajaDestino = std::make_unique<ComboDestinatarios>(m_txtDestino);
     m_entradaDestino = new EntradaDestino(m_rt, *m_module, m_txtDestino, m_optGrupo[0], m_optGrupo[1], m_cmbDestino,
         m_command1, m_txtMensaje, m_cmdEnviar, this);
@@ -216,30 +208,6 @@ void frmPrincipal::crearControles()
     m_taskIco->setObjectName(QStringLiteral("taskIco"));
     connect(m_taskIco, &IconoBarra::restoreRequested, this, &frmPrincipal::taskIco_Restaurar);
     connect(m_taskIco, &IconoBarra::menuRequested, this, &frmPrincipal::taskIco_Menu);
-}
-
-void frmPrincipal::ajustarLetras()
-{
-    // A caption that would be cut at its fixed width gets a slightly smaller face instead,
-    // whatever fonts the desktop has.
-    const auto cabe = [](QWidget *w) {
-        if (auto *boton = qobject_cast<BotonImagen *>(w))
-            return boton->fontMetrics().horizontalAdvance(QString(boton->text()).remove(QLatin1Char('&'))) + 6
-                <= boton->width();
-        if (auto *boton = qobject_cast<QPushButton *>(w))
-            return boton->fontMetrics().horizontalAdvance(QString(boton->text()).remove(QLatin1Char('&'))) + 8
-                <= boton->width();
-        return w->sizeHint().width() <= w->width();
-    };
-    const QList<QWidget *> rotulados = { m_lbl1, m_optGrupo[0], m_optGrupo[1], m_command1, m_label2, m_cmdAcercaDe,
-        m_cmdAyuda, m_chkCerrar, m_cmdCancelar, m_cmdEnviar };
-    for (QWidget *w : rotulados) {
-        QFont letra = w->font();
-        for (qreal puntos = letra.pointSizeF(); !cabe(w) && puntos > 6; puntos -= 0.5) {
-            letra.setPointSizeF(puntos - 0.5);
-            w->setFont(letra);
-        }
-    }
 }
 
 void frmPrincipal::crearMenu()

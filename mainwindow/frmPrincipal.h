@@ -77,7 +77,6 @@ protected:
 
 private:
     void crearControles();
-    void ajustarLetras();
     void crearMenu();
     void crearTeclas();
     void ordenTabulacion();

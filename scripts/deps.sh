@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
     cmake g++ make pkg-config
     qt6-base-dev                      # Widgets, Network, Test, moc, offscreen and xcb plugins
+    qt6-translations-l10n             # Qt's own Spanish texts (standard buttons)
+    fonts-liberation2                 # the program's typeface, Liberation Sans
     xvfb xauth xdotool trayer imagemagick   # desktop tests under a virtual X server
     x11-utils                         # xwininfo: finds tray icons in the end-to-end tests
     samba smbclient                   # real delivery of pop-up messages
