@@ -1,8 +1,35 @@
 #include "mainwindow/Apariencia.h"
 
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QLibraryInfo>
+#include <QProxyStyle>
+#include <QStyleOption>
 #include <QTranslator>
+#include <qdrawutil.h>
+
+namespace {
+
+// Lists, tables and text areas framed by filled edges rather than by a line: at a fractional
+// scale factor a line lands between device pixels, the viewport painted after it covers it,
+// and the list loses its top or right border.
+class MarcoNitido final : public QProxyStyle
+{
+public:
+    using QProxyStyle::QProxyStyle;
+
+    void drawPrimitive(
+        PrimitiveElement elemento, const QStyleOption *opcion, QPainter *pintor, const QWidget *control) const override
+    {
+        if (elemento == PE_Frame && qobject_cast<const QAbstractScrollArea *>(control)) {
+            qDrawPlainRect(pintor, opcion->rect, opcion->palette.color(QPalette::Mid), 1);
+            return;
+        }
+        QProxyStyle::drawPrimitive(elemento, opcion, pintor, control);
+    }
+};
+
+} // namespace
 
 namespace Apariencia {
 
@@ -29,6 +56,7 @@ void aplicar()
     else
         delete qt;
 
+    QApplication::setStyle(new MarcoNitido(QApplication::style()->name()));
     // Without a class name this also drops the fonts a desktop theme sets per class (menus,
     // message boxes), so that they too use the program's face.
     QApplication::setFont(letra());

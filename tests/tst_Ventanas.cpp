@@ -10,6 +10,7 @@
 #include "sentlog/frmMensajes.h"
 
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
@@ -99,6 +100,50 @@ QStringList recortes(QWidget *ventana)
     return result;
 }
 
+// Framed lists, tables and text areas with an edge missing from the window as drawn, at the
+// screen's scale: each edge must show a line of the frame's colour along most of its length.
+QStringList bordesPerdidos(QWidget *ventana)
+{
+    QStringList result;
+    const QImage imagen = ventana->grab().toImage();
+    const qreal escala = imagen.devicePixelRatio();
+    for (QWidget *w : vistos(ventana)) {
+        auto *area = qobject_cast<QAbstractScrollArea *>(w);
+        if (!area || area->frameWidth() == 0)
+            continue;
+        const QRgb marco = area->palette().color(QPalette::Mid).rgb();
+        const QRect r(area->mapTo(ventana, QPoint(0, 0)), area->size());
+        // Device pixels from a to b (exclusive) across, at position p along: enough of the frame's colour?
+        const auto linea = [&](bool horizontal, int p, int a, int b) {
+            int iguales = 0;
+            for (int k = a; k < b; ++k)
+                iguales += imagen.pixel(horizontal ? k : p, horizontal ? p : k) == marco;
+            return iguales * 10 >= (b - a) * 9;
+        };
+        const auto borde = [&](bool horizontal, qreal logico, qreal desde, qreal hasta) {
+            const int centro = int(logico * escala);
+            for (int p = centro - 2; p <= centro + 2; ++p) {
+                if (p >= 0 && p < (horizontal ? imagen.height() : imagen.width())
+                    && linea(horizontal, p, int((desde + 4) * escala), int((hasta - 4) * escala)))
+                    return true;
+            }
+            return false;
+        };
+        const QList<std::pair<const char *, bool>> bordes {
+            { "top", borde(true, r.top(), r.left(), r.right()) },
+            { "bottom", borde(true, r.bottom(), r.left(), r.right()) },
+            { "left", borde(false, r.left(), r.top(), r.bottom()) },
+            { "right", borde(false, r.right(), r.top(), r.bottom()) },
+        };
+        for (const auto &[lado, visto] : bordes) {
+            if (!visto)
+                result
+                    << QStringLiteral("%1: no %2 border at scale %3").arg(nombre(w), QLatin1String(lado)).arg(escala);
+        }
+    }
+    return result;
+}
+
 // Text drawn in another face than the program's.
 QStringList otrasLetras(QWidget *ventana)
 {
@@ -163,8 +208,9 @@ QWidget *conModal(const std::function<void()> &abrir, const std::function<void(Q
 
 } // namespace
 
-// Every window of the program as the user meets it: one typeface, no caption cut, a name for
-// every control, Qt's own buttons in Spanish. The windows that are modal are checked while up.
+// Every window of the program as the user meets it: one typeface, no caption cut, no frame
+// edge lost, a name for every control, Qt's own buttons in Spanish. The windows that are modal
+// are checked while up.
 class tst_Ventanas : public QObject
 {
     Q_OBJECT
@@ -221,7 +267,8 @@ void tst_Ventanas::cadaVentana()
 {
     QFETCH(QString, ventana);
     QStringList problemas;
-    const auto revisar = [&](QWidget *w) { problemas << recortes(w) << otrasLetras(w) << sinNombre(w); };
+    const auto revisar
+        = [&](QWidget *w) { problemas << recortes(w) << bordesPerdidos(w) << otrasLetras(w) << sinNombre(w); };
     PosixRuntime real;
 
     if (ventana == QLatin1String("frmPrincipal")) {
