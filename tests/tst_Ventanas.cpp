@@ -144,14 +144,16 @@ QStringList bordesPerdidos(QWidget *ventana)
     return result;
 }
 
-// Text drawn in another face than the program's.
+// Text drawn in another face, or at another size, than the program's; only bold headings
+// may be larger.
 QStringList otrasLetras(QWidget *ventana)
 {
     const QString familia = QFontInfo(Apariencia::letra()).family();
     QStringList result;
     for (QWidget *w : vistos(ventana)) {
-        if (QFontInfo(w->font()).family() != familia)
-            result << QStringLiteral("%1: %2").arg(nombre(w), QFontInfo(w->font()).family());
+        const QFontInfo letra(w->font());
+        if (letra.family() != familia || (letra.pixelSize() != Apariencia::kPixeles && !letra.bold()))
+            result << QStringLiteral("%1: %2 %3 px").arg(nombre(w), letra.family()).arg(letra.pixelSize());
     }
     return result;
 }
