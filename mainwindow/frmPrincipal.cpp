@@ -19,6 +19,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QFrame>
@@ -66,15 +67,7 @@ frmPrincipal::frmPrincipal(Runtime &runtime, QWidget *parent)
     icono.addFile(QStringLiteral(":/icons/velrisa32.png"), QSize(32, 32));
     setWindowIcon(icono);
 
-    // The layout is drawn for a small 8-point face; the desktop's usual one is wider.
-    QFont letra = font();
-    letra.setFamilies({ QStringLiteral("Tahoma"), QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Arial"),
-        QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"), letra.family() });
-    letra.setPointSize(8);
-    setFont(letra);
-
     crearControles();
-    ajustarLetras();
     m_cajaDestino = std::make_unique<ComboDestinatarios>(m_txtDestino);
     m_entradaDestino = new EntradaDestino(m_rt, *m_module, m_txtDestino, m_optGrupo[0], m_optGrupo[1], m_cmbDestino,
         m_command1, m_txtMensaje, m_cmdEnviar, this);
@@ -130,6 +123,9 @@ void frmPrincipal::crearControles()
     // The drop-down holds only the recent lines; Enter sends instead of adding an item.
     m_txtDestino->setInsertPolicy(QComboBox::NoInsert);
     m_txtDestino->setDuplicatesEnabled(true);
+    // Screen readers name a field after its label; the box's own line edit is what has the focus.
+    m_lbl1->setBuddy(m_txtDestino);
+    m_txtDestino->lineEdit()->setAccessibleName(m_lbl1->text());
 
     static const char *const textosGrupo[2] = { "Equipo", "Grupo de trabajo/dominio" };
     static const QRect lugaresGrupo[2] = { twips(1440, 825, 1215, 255), twips(2880, 825, 2535, 255) };
@@ -144,6 +140,7 @@ void frmPrincipal::crearControles()
     m_cmbDestino->setGeometry(twips(1440, 1125, 7140, 1230));
     m_cmbDestino->setSortingEnabled(true);
     m_cmbDestino->setSelectionMode(QAbstractItemView::MultiSelection);
+    m_cmbDestino->setAccessibleName(QStringLiteral("Libreta de direcciones"));
 
     m_command1 = new QPushButton(QStringLiteral("&Añadir / Eliminar elementos"), central);
     m_command1->setObjectName(QStringLiteral("Command1"));
@@ -157,6 +154,7 @@ void frmPrincipal::crearControles()
     m_txtMensaje = new QLineEdit(central);
     m_txtMensaje->setObjectName(QStringLiteral("txtMensaje"));
     m_txtMensaje->setGeometry(twips(1440, 3180, 7095, 315));
+    m_label2->setBuddy(m_txtMensaje);
 
     // The etched separator: a shadow line with a highlight line just below it.
     m_line1 = new QFrame(central);
@@ -210,30 +208,6 @@ void frmPrincipal::crearControles()
     m_taskIco->setObjectName(QStringLiteral("taskIco"));
     connect(m_taskIco, &IconoBarra::restoreRequested, this, &frmPrincipal::taskIco_Restaurar);
     connect(m_taskIco, &IconoBarra::menuRequested, this, &frmPrincipal::taskIco_Menu);
-}
-
-void frmPrincipal::ajustarLetras()
-{
-    // A caption that would be cut at its fixed width gets a slightly smaller face instead,
-    // whatever fonts the desktop has.
-    const auto cabe = [](QWidget *w) {
-        if (auto *boton = qobject_cast<BotonImagen *>(w))
-            return boton->fontMetrics().horizontalAdvance(QString(boton->text()).remove(QLatin1Char('&'))) + 6
-                <= boton->width();
-        if (auto *boton = qobject_cast<QPushButton *>(w))
-            return boton->fontMetrics().horizontalAdvance(QString(boton->text()).remove(QLatin1Char('&'))) + 8
-                <= boton->width();
-        return w->sizeHint().width() <= w->width();
-    };
-    const QList<QWidget *> rotulados = { m_lbl1, m_optGrupo[0], m_optGrupo[1], m_command1, m_label2, m_cmdAcercaDe,
-        m_cmdAyuda, m_chkCerrar, m_cmdCancelar, m_cmdEnviar };
-    for (QWidget *w : rotulados) {
-        QFont letra = w->font();
-        for (qreal puntos = letra.pointSizeF(); !cabe(w) && puntos > 6; puntos -= 0.5) {
-            letra.setPointSizeF(puntos - 0.5);
-            w->setFont(letra);
-        }
-    }
 }
 
 void frmPrincipal::crearMenu()
@@ -369,6 +343,18 @@ void frmPrincipal::closeEvent(QCloseEvent *event)
     // The close rule: the window never closes, it hides; the program goes on in the tray.
     event->ignore();
     hide();
+}
+
+void frmPrincipal::contextMenuEvent(QContextMenuEvent *event)
+{
+    // Without a tray its menu, and "&Salir" with it, would be out of reach: the window
+    // offers that very menu on a right click instead.
+    if (m_rt.trayAvailable()) {
+        QMainWindow::contextMenuEvent(event);
+        return;
+    }
+    m_mnuApp->popup(event->globalPos());
+    event->accept();
 }
 
 bool frmPrincipal::eventFilter(QObject *watched, QEvent *event)

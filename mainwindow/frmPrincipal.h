@@ -72,11 +72,11 @@ public:
 protected:
     void changeEvent(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void crearControles();
-    void ajustarLetras();
     void crearMenu();
     void crearTeclas();
     void ordenTabulacion();

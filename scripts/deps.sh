@@ -15,6 +15,8 @@ run_packages=(
     samba-common-bin                  # nmblookup: net finds the members of a workgroup
     xchm                              # a viewer for the help file
     xdg-utils                         # xdg-open: the help's web pages where no viewer is
+    qt6-translations-l10n             # Qt's own Spanish texts (standard buttons)
+    fonts-liberation2                 # the program's typeface, Liberation Sans
 )
 
 # Testing, benchmarks and the Debian package, on top of the above.

@@ -36,6 +36,7 @@ frmMensajes::frmMensajes(QWidget *principal, const bool &esconderTrasEnviar)
     m_lista->setObjectName(QStringLiteral("ListView1"));
     m_lista->setGeometry(px(60), px(60), px(7155), px(2535));
     m_lista->setModel(m_modelo);
+    m_lista->setAccessibleName(windowTitle());
     // A report list, not a grid: whole rows, no row numbers, no in-place editing, no sorting.
     m_lista->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_lista->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -51,6 +52,8 @@ frmMensajes::frmMensajes(QWidget *principal, const bool &esconderTrasEnviar)
     m_lista->horizontalHeader()->setStretchLastSection(false);
     for (int c = 0; c < ModeloMensajes::NumColumnas; ++c)
         m_lista->setColumnWidth(c, px(1440));
+    // The message is the long text: it takes whatever room the other three leave.
+    m_lista->horizontalHeader()->setSectionResizeMode(ModeloMensajes::ColMensaje, QHeaderView::Stretch);
 
     m_cerrar->setObjectName(QStringLiteral("Command1"));
     m_cerrar->setGeometry(px(5760), px(2700), px(1455), px(435));
@@ -86,9 +89,9 @@ void frmMensajes::agregarFila(const QString &para)
 }
 
 void frmMensajes::completarUltimaFila(
-    qint16 estado, const QString &mensaje, const QString &resultado, const QString &hora)
+    qint16 estado, const QString &mensaje, const QString &resultado, const QString &hora, const QString &respuesta)
 {
-    m_modelo->completarUltimaFila(estado, mensaje, resultado, hora);
+    m_modelo->completarUltimaFila(estado, mensaje, resultado, hora, respuesta);
 }
 
 void frmMensajes::repintar()

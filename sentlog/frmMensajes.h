@@ -21,7 +21,9 @@ public:
     void mostrar();
     // A new last row holding only the recipient.
     void agregarFila(const QString &para);
-    void completarUltimaFila(qint16 estado, const QString &mensaje, const QString &resultado, const QString &hora);
+    // respuesta, what the send was answered, is shown when the pointer rests on the result.
+    void completarUltimaFila(qint16 estado, const QString &mensaje, const QString &resultado, const QString &hora,
+        const QString &respuesta = QString());
     // Draws the window at once, so a completed row shows while a run goes on.
     void repintar();
     int filas() const;

@@ -116,7 +116,7 @@ void tst_frmEquipos::layoutAsDesigned_data()
     QTest::addColumn<QString>("texto");
     QTest::addColumn<QRect>("lugar");
     QTest::newRow("optElemento(0)") << "optElemento(0)"
-                                    << "Equipos y usuarios" << QRect(8, 8, 109, 21);
+                                    << "Equipos y usuarios" << QRect(8, 8, 120, 21);
     QTest::newRow("optElemento(1)") << "optElemento(1)"
                                     << "Grupos de trabajo o dominios" << QRect(128, 8, 165, 21);
     QTest::newRow("lstElementos") << "lstElementos" << QString() << QRect(8, 36, 301, 147);

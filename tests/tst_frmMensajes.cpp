@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTest>
 
@@ -48,9 +49,18 @@ void tst_frmMensajes::disposicion()
     QCOMPARE(lista->model()->columnCount(), 4);
     for (int c = 0; c < 4; ++c) {
         QCOMPARE(lista->model()->headerData(c, Qt::Horizontal).toString(), titulos.at(c));
-        QCOMPARE(lista->columnWidth(c), 96);
+        if (c != ModeloMensajes::ColMensaje)
+            QCOMPARE(lista->columnWidth(c), 96);
         QVERIFY(lista->model()->headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>()
             & Qt::AlignLeft);
+    }
+    // The message takes all the room the header has, with and without a scroll bar.
+    ventana.show();
+    for (int filas : { 1, 40 }) {
+        while (ventana.filas() < filas)
+            ventana.agregarFila(QStringLiteral("ANA"));
+        QTRY_COMPARE(lista->verticalScrollBar()->isVisible(), filas > 1);
+        QTRY_COMPARE(lista->horizontalHeader()->length(), lista->viewport()->width());
     }
     QVERIFY(!lista->isSortingEnabled());
     QCOMPARE(lista->editTriggers(), QAbstractItemView::NoEditTriggers);

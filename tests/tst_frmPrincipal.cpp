@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -91,6 +92,8 @@ private Q_SLOTS:
     void trayRestoreAndMenuActions();
     void aboutOpensModallyFromButtonAndMenu();
     void withoutTrayTheWindowStaysReachable();
+    void withoutTrayARightClickOffersTheTrayMenu_data();
+    void withoutTrayARightClickOffersTheTrayMenu();
     void keywordSwapsLeftPicture();
     void sendRunReadsTheWindow();
     // Last: the quit it sends leaves the application's event loops flagged to quit.
@@ -680,6 +683,37 @@ void tst_frmPrincipal::withoutTrayTheWindowStaysReachable()
     m_rt->m_activationHandler();
     QVERIFY(m_ventana->isVisible());
     QVERIFY(!m_ventana->isMinimized());
+}
+
+void tst_frmPrincipal::withoutTrayARightClickOffersTheTrayMenu_data()
+{
+    QTest::addColumn<bool>("bandeja");
+    QTest::addColumn<QString>("donde");
+    for (const char *donde : { "Picture", "lbl1", "cmdCancelar", "cmbDestino" }) {
+        QTest::addRow("tray, %s", donde) << true << QString::fromLatin1(donde);
+        QTest::addRow("no tray, %s", donde) << false << QString::fromLatin1(donde);
+    }
+}
+
+void tst_frmPrincipal::withoutTrayARightClickOffersTheTrayMenu()
+{
+    QFETCH(bool, bandeja);
+    QFETCH(QString, donde);
+    m_rt->m_trayAvailable = bandeja;
+    crear();
+    m_ventana->load();
+    QWidget *w = control(donde.toLatin1().constData());
+    if (auto *lista = qobject_cast<QListWidget *>(w))
+        w = lista->viewport();
+    QContextMenuEvent clic(QContextMenuEvent::Mouse, QPoint(3, 3), w->mapToGlobal(QPoint(3, 3)));
+    QApplication::sendEvent(w, &clic);
+    QCOMPARE(m_ventana->mnuApp().isVisible(), !bandeja);
+    if (bandeja)
+        return;
+    // The tray menu itself, with "&Salir", which ends the program.
+    QAction *salir = accion("mnuSalir");
+    QVERIFY(m_ventana->mnuApp().actions().contains(salir));
+    QVERIFY_THROWS_EXCEPTION(FakeRuntime::Ended, salir->trigger());
 }
 
 void tst_frmPrincipal::keywordSwapsLeftPicture()

@@ -31,7 +31,7 @@ else
 fi
 
 field() { dpkg-deb -f "$deb" "$1"; }
-for need in smbclient samba-common-bin libqt6widgets6 libqt6network6 libc6; do
+for need in smbclient samba-common-bin fonts-liberation2 libqt6widgets6 libqt6network6 libc6; do
     field Depends | tr ',' '\n' | grep -q "^ *$need\b" || fail "Depends lacks $need: $(field Depends)"
 done
 field Recommends | grep -q xchm || fail "Recommends: $(field Recommends)"

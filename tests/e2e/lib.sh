@@ -23,6 +23,10 @@ e2e_begin() {
     if [ "${VELRISA_E2E_INNER:-}" != 1 ]; then
         VELRISA_E2E_INNER=1 exec xvfb-run -a -s "${xvfb_options:--screen 0 1024x768x24}" "$0" "$@"
     fi
+    # The program draws on this X server, at the scale the positions in the scripts are
+    # measured for, whatever the caller's environment says.
+    export QT_QPA_PLATFORM=xcb
+    unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS
     work=$(mktemp -d "/tmp/velrisa-$name.XXXXXX")
     started=()
     failures=0
