@@ -8,6 +8,8 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include <algorithm>
+
 namespace {
 // How far each pop-up stands from the one before, so that none hides another completely.
 constexpr int kEscalon = 28;
@@ -86,9 +88,21 @@ void Recepcion::abrir(const Buzon::Mensaje &mensaje)
         ++hueco;
     ventana->setProperty(kHueco, hueco);
     if (const QScreen *pantalla = QGuiApplication::primaryScreen()) {
-        QRect marco(QPoint(), ventana->size());
-        marco.moveCenter(pantalla->availableGeometry().center());
-        ventana->move(marco.topLeft() + QPoint(hueco, hueco) * kEscalon);
+        // The whole cascade centred on the screen and within it; where the screen is too
+        // small for all of it, the next round starts half a step to the right.
+        const QRect zona = pantalla->availableGeometry();
+        const QSize tamano = ventana->size();
+        const int caben = std::max(1,
+            std::min({ kMaxAbiertas, (zona.width() - tamano.width()) / kEscalon + 1,
+                (zona.height() - tamano.height()) / kEscalon + 1 }));
+        QRect marco(QPoint(), tamano);
+        marco.moveCenter(zona.center() - QPoint(1, 1) * (kEscalon * (caben - 1) / 2));
+        marco.translate(QPoint(1, 1) * (kEscalon * (hueco % caben)) + QPoint(kEscalon / 2 * (hueco / caben), 0));
+        marco.moveRight(std::min(marco.right(), zona.right()));
+        marco.moveBottom(std::min(marco.bottom(), zona.bottom()));
+        marco.moveLeft(std::max(marco.left(), zona.left()));
+        marco.moveTop(std::max(marco.top(), zona.top()));
+        ventana->move(marco.topLeft());
     }
     connect(ventana, &frmRecibido::responder, this, &Recepcion::responder);
     connect(ventana, &QObject::destroyed, this, [this, ventana] {

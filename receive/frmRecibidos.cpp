@@ -7,6 +7,9 @@
 frmRecibidos::frmRecibidos(ModeloRecibidos &modelo)
     : VentanaLista(QStringLiteral("frmRecibidos"), QStringLiteral("Mensajes recibidos"), &modelo)
 {
+    // The date and time whole: wider than the other columns, within the list's width.
+    lista()->setColumnWidth(ModeloRecibidos::ColFecha,
+        lista()->fontMetrics().horizontalAdvance(QStringLiteral("00/00/0000 00:00:00")) + 16);
     // A message that arrives while the list is open shows at once, at the end.
     connect(&modelo, &QAbstractItemModel::rowsInserted, lista(), &QTableView::scrollToBottom);
 }
