@@ -122,7 +122,6 @@ void tst_Entrega::limpieza_data()
     QTest::newRow("texto: multibyte cortado por caracteres")
         << true << QByteArray("€").repeated(1700) << QByteArray("€").repeated(1600) << true;
     QTest::newRow("nombre: salto de línea") << false << QByteArray("ana\nDe: eva") << "ana" + fffd + "De: eva" << false;
-    QTest::newRow("nombre: tabulador") << false << QByteArray("a\tb") << "a" + fffd + "b" << false;
     QTest::newRow("nombre: 65 caracteres")
         << false << QByteArray("ñ").repeated(65) << QByteArray("ñ").repeated(64) << true;
 }
@@ -181,11 +180,9 @@ void tst_Entrega::registroAlteradoSeRechaza_data()
     QTest::addColumn<QByteArray>("hacia");
     QTest::newRow("cabecera") << QByteArray("velrisa-mensaje 1") << QByteArray("velrisa-mensaje 2");
     QTest::newRow("longitud de más") << QByteArray("Longitud: 4") << QByteArray("Longitud: 5");
-    QTest::newRow("longitud de menos") << QByteArray("Longitud: 4") << QByteArray("Longitud: 3");
     QTest::newRow("longitud no numérica") << QByteArray("Longitud: 4") << QByteArray("Longitud: +4");
     QTest::newRow("CR en el texto") << QByteArray("\n\nhola") << QByteArray("\n\nho\rl");
     QTest::newRow("control en el nombre") << QByteArray("De: ana") << QByteArray("De: a\x1b");
-    QTest::newRow("UTF-8 roto") << QByteArray("De: ana") << QByteArray("De: a\xC3");
     QTest::newRow("orden de las claves") << QByteArray("De: ana\nPara: of") << QByteArray("Para: of\nDe: ana");
     QTest::newRow("nanosegundos cortos") << QByteArray(".000000005") << QByteArray(".00000005");
     QTest::newRow("cortado raro") << QByteArray("Cortado: 0") << QByteArray("Cortado: 2");
@@ -217,7 +214,6 @@ void tst_Entrega::argumentos_data()
     QTest::newRow("destinatario partido")
         << QStringList { "ana", "mi", "pc", "/tmp/m" } << QStringList { def, "ana", "mi pc", "/tmp/m" };
     QTest::newRow("sin destinatario") << QStringList { "ana", "/tmp/m" } << QStringList { def, "ana", "", "/tmp/m" };
-    QTest::newRow("remitente vacío") << QStringList { "", "of1", "/tmp/m" } << QStringList { def, "", "of1", "/tmp/m" };
     QTest::newRow("-- y guion") << QStringList { "--", "--ana", "of1", "/tmp/m" }
                                 << QStringList { def, "--ana", "of1", "/tmp/m" };
     QTest::newRow("falta el archivo") << QStringList { "--buzon=/b", "ana" } << QStringList();
