@@ -172,7 +172,9 @@ void podar(int dirfd, int64_t ahora, const Limites &limites, std::vector<std::st
     std::erase_if(registros, [dirfd](const Encontrado &f) { return !esMio(dirfd, f.nombre); });
     std::sort(registros.begin(), registros.end(),
         [](const Encontrado &a, const Encontrado &b) { return a.nombre < b.nombre; });
-    const size_t sobran = registros.size() > limites.maxRegistros ? registros.size() - limites.maxRegistros : 0;
+    const size_t sobran = registros.size() > limites.maxRegistros
+        ? std::min(registros.size(), registros.size() - limites.maxRegistros + limites.holgura)
+        : 0;
     for (size_t i = 0; i < registros.size(); ++i) {
         if (i < sobran || registros[i].segundos < limiteEdad)
             borrar(dirfd, registros[i].nombre, avisos);

@@ -25,6 +25,9 @@ struct Limites
 {
     size_t maxRegistros = 1000;
     int64_t maxEdadSegundos = 30 * 24 * 3600;
+    // Past maxRegistros, this many more go too, so that a full mailbox is looked at
+    // record by record once every so many deliveries rather than at each one.
+    size_t holgura = 10;
 };
 
 struct Resultado

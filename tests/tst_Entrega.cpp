@@ -398,10 +398,10 @@ void tst_Entrega::podaLosMasAntiguosPropiosPorCantidadYEdad()
     };
     std::vector<std::string> avisos;
     // By age alone: the 31-day-old record and the crash's temporary.
-    Entrega::podar(fd, kAhora, Entrega::Limites { 10, 30 * 86400 }, avisos);
+    Entrega::podar(fd, kAhora, Entrega::Limites { 10, 30 * 86400, 1 }, avisos);
     QVERIFY(quedan(1));
-    // By count: the others' entries are neither removed nor counted.
-    Entrega::podar(fd, kAhora, Entrega::Limites { 5, 30 * 86400 }, avisos);
+    // By count, down to the limit less the slack: the others' entries are neither removed nor counted.
+    Entrega::podar(fd, kAhora, Entrega::Limites { 6, 30 * 86400, 1 }, avisos);
     QVERIFY(quedan(3));
     ::close(fd);
     QVERIFY(avisos.empty());
