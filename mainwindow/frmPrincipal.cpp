@@ -475,7 +475,11 @@ void frmPrincipal::responder(const QString &remitente)
     m_optGrupo[0]->click();
     m_txtDestino->setEditText(remitente);
     m_txtMensaje->clear();
-    mnuEnviar_Click();
+    // Normal before shown: a window that started in the tray comes back even where no
+    // window manager turns a minimised window into a normal one.
+    Restaurando = true;
+    taskIco_Restaurar();
+    Restaurando = false;
     m_txtMensaje->setFocus(Qt::OtherFocusReason);
 }
 
