@@ -9,6 +9,9 @@
 #include "mainwindow/EntradaDestino.h"
 #include "mainwindow/EntradaMensaje.h"
 #include "mainwindow/ListaMRU.h"
+#include "receive/Buzon.h"
+#include "receive/Historial.h"
+#include "receive/Recepcion.h"
 #include "runtime/IconoBarra.h"
 #include "runtime/Runtime.h"
 #include "runtime/Texto.h"
@@ -224,6 +227,13 @@ void frmPrincipal::crearMenu()
     item("mnuEnviar", QStringLiteral("&Mostrar Enviar mensaje"), &frmPrincipal::mnuEnviar_Click);
     item("mnuEnviados", QStringLiteral("&Mostrar mensajes enviados"), &frmPrincipal::mnuEnviados_Click);
     separador("munS1");
+    m_munS1 = m_mnuApp->actions().constLast();
+    // Goes in right after mnuEnviados on a computer that receives; elsewhere the menu
+    // stays exactly as it is.
+    m_mnuRecibidos = new QAction(QStringLiteral("Mostrar mensajes &recibidos"), this);
+    m_mnuRecibidos->setObjectName(QStringLiteral("mnuRecibidos"));
+    connect(m_mnuRecibidos, &QAction::triggered, this, &frmPrincipal::mnuRecibidos_Click);
+    connect(m_mnuApp, &QMenu::aboutToShow, this, &frmPrincipal::actualizarMenuRecibidos);
     item("mnuAcerca", QStringLiteral("&Acerca de..."), &frmPrincipal::mnuAcerca_Click);
     separador("mnuSP2");
     item("mnuSalir", QStringLiteral("&Salir"), &frmPrincipal::mnuSalir_Click);
@@ -301,6 +311,14 @@ void frmPrincipal::load()
 
     // 8.
     m_taskIco->start();
+
+    // Messages that arrive for this computer, and those that came while it was not running.
+    m_recepcion = std::make_unique<Recepcion>(
+        m_rt, *m_taskIco, Buzon::rutaPredeterminada(), Historial::carpetaPredeterminada());
+    connect(m_recepcion.get(), &Recepcion::responder, this, &frmPrincipal::responder);
+    connect(m_recepcion.get(), &Recepcion::buzonCambiado, this, &frmPrincipal::actualizarMenuRecibidos);
+    m_recepcion->iniciar();
+    actualizarMenuRecibidos();
 
     if (!isMinimized())
         show();
@@ -422,6 +440,34 @@ void frmPrincipal::mnuEnviar_Click()
 void frmPrincipal::mnuEnviados_Click()
 {
     mensajes().mostrar();
+}
+
+void frmPrincipal::mnuRecibidos_Click()
+{
+    if (m_recepcion)
+        m_recepcion->mostrarRecibidos();
+}
+
+void frmPrincipal::actualizarMenuRecibidos()
+{
+    const bool recibe = m_recepcion && m_recepcion->buzonExiste();
+    if (recibe && !m_mnuApp->actions().contains(m_mnuRecibidos))
+        m_mnuApp->insertAction(m_munS1, m_mnuRecibidos);
+    else if (!recibe)
+        m_mnuApp->removeAction(m_mnuRecibidos);
+}
+
+void frmPrincipal::responder(const QString &remitente)
+{
+    m_optGrupo[0]->click();
+    m_txtDestino->setEditText(remitente);
+    m_txtMensaje->clear();
+    // Normal before shown: a window that started in the tray comes back even where no
+    // window manager turns a minimised window into a normal one.
+    Restaurando = true;
+    taskIco_Restaurar();
+    Restaurando = false;
+    m_txtMensaje->setFocus(Qt::OtherFocusReason);
 }
 
 void frmPrincipal::mnuAcerca_Click()

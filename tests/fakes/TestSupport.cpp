@@ -26,9 +26,11 @@ bool prepareEnvironment(const QString &base)
     // Windows are tested as the program shows them: in its typeface, Qt's texts in Spanish.
     if (qobject_cast<QApplication *>(QCoreApplication::instance()))
         Apariencia::aplicar();
+    // No mailbox: a program under test receives nothing unless the test makes one.
     return QDir().mkpath(run) && setMode(run, 0700) && qputenv("XDG_RUNTIME_DIR", QFile::encodeName(run))
         && qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + QStringLiteral("/config")))
-        && qputenv("XDG_DATA_HOME", QFile::encodeName(root + QStringLiteral("/data")));
+        && qputenv("XDG_DATA_HOME", QFile::encodeName(root + QStringLiteral("/data")))
+        && qputenv("VELRISA_BUZON", QFile::encodeName(root + QStringLiteral("/buzon")));
 }
 
 QString newFolder(const QString &base)
