@@ -32,16 +32,17 @@ ProfileFiles::Stamp ProfileFiles::stampOf(const struct stat &st)
         qint64(st.st_mtim.tv_nsec), qint64(st.st_ctim.tv_sec), qint64(st.st_ctim.tv_nsec) };
 }
 
-void ProfileFiles::remember(const QString &path, IniDocument doc, QByteArray bytes)
+void ProfileFiles::remember(const QString &path, const QByteArray &bytes)
 {
+    // Parsed afresh rather than kept with its changes: the cache stays as compact as the file.
     auto entry = std::make_shared<Cached>();
     struct stat st
     {
     };
     if (statFile(path, st))
         entry->stamp = stampOf(st);
-    entry->doc = std::move(doc);
-    entry->bytes = std::move(bytes);
+    entry->doc = IniDocument::parse(bytes);
+    entry->bytes = bytes;
     entry->racy = true; // just written: the next use compares the content once
     m_cache.insert(path, std::move(entry));
 }
@@ -187,7 +188,7 @@ bool ProfileFiles::write(const QString &path, const QString &section, const QStr
         m_cache.remove(path);
         return false;
     }
-    remember(path, std::move(doc), std::move(bytes));
+    remember(path, bytes);
     return true;
 }
 
@@ -221,6 +222,6 @@ int ProfileFiles::endBatch()
         m_cache.remove(m_batchPath);
         return m_batchAccepted;
     }
-    remember(m_batchPath, std::move(doc), std::move(bytes));
+    remember(m_batchPath, bytes);
     return 0;
 }

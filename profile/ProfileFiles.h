@@ -67,7 +67,7 @@ private:
 
     static Stamp stampOf(const struct stat &st);
     Load load(const QString &path, Cached *&out);
-    void remember(const QString &path, IniDocument doc, QByteArray bytes);
+    void remember(const QString &path, const QByteArray &bytes);
     static bool isNameValid(const QString &section, const QString &key);
     static QString cleanValue(const QString &value);
     bool save(const QString &path, const QByteArray &bytes);

@@ -162,6 +162,11 @@ private Q_SLOTS:
             QByteArray("[a]\r\nk=1\r\n\r\n[b]\r\nk=2\r\n"));
         row("new section after a file without line end", QByteArray("[a]\nk=1"), "b", "k", "2",
             QByteArray("[a]\nk=1\r\n[b]\r\nk=2\r\n"));
+        // A lone CR at the very end is completed, not left to end the value.
+        row("new key after a last line ending in CR", QByteArray("[a]\r\nk=ANA\r"), "a", "j", "2",
+            QByteArray("[a]\r\nk=ANA\r\nj=2\r\n"));
+        row("new section after a last line ending in CR", QByteArray("[a]\r\nk=ANA\r"), "b", "k", "2",
+            QByteArray("[a]\r\nk=ANA\r\n[b]\r\nk=2\r\n"));
         row("file without sections", QByteArray("k=1\nrubbish\n"), "s", "k", "2",
             QByteArray("k=1\nrubbish\n[s]\r\nk=2\r\n"));
         row("duplicate key: the first is written", QByteArray("[s]\nk=1\nk=2\n"), "s", "k", "3",
@@ -383,6 +388,53 @@ private Q_SLOTS:
                         QFAIL(qPrintable(
                             QStringLiteral("[%1] %2 in %3").arg(section, key, QString::fromLatin1(file.toHex(' ')))));
                 }
+            }
+        }
+    }
+
+    // Many sections and keys, hidden duplicates and names in other cases among them: the values
+    // seen while editing and those a fresh read of the saved file finds agree with a plain map of
+    // what was written.
+    void manySectionsAndKeysKeepTheirValues()
+    {
+        const QString path = newPath();
+        QHash<QPair<int, int>, QString> expected;
+        QByteArray bytes;
+        for (int i = 0; i < 300; ++i) {
+            bytes += "[S" + QByteArray::number(i) + "]\r\n";
+            for (int j = 0; j < 20; ++j) {
+                bytes += "K" + QByteArray::number(j) + "=v" + QByteArray::number(i) + "." + QByteArray::number(j)
+                    + "\r\n";
+                expected.insert({ i, j }, QStringLiteral("v%1.%2").arg(i).arg(j));
+            }
+            if (i % 7 == 0)
+                bytes += "[s" + QByteArray::number(i) + "]\r\nk3=oculta\r\nk25=oculta\r\n";
+        }
+        QVERIFY(writeFile(path, bytes));
+
+        QRandomGenerator gen(20250301);
+        ProfileFiles pf;
+        pf.beginBatch(path);
+        for (int n = 0; n < 3000; ++n) {
+            const int i = gen.bounded(400);
+            const int j = gen.bounded(30);
+            const QString section = (n % 2 ? QStringLiteral("S%1") : QStringLiteral(" s%1")).arg(i);
+            const QString value = QStringLiteral("w%1").arg(n);
+            QVERIFY(pf.write(path, section, QStringLiteral("k%1").arg(j), value));
+            expected.insert({ i, j }, value);
+            const int ci = gen.bounded(400);
+            const int cj = gen.bounded(30);
+            QCOMPARE(pf.read(path, QStringLiteral("S%1").arg(ci), QStringLiteral("K%1").arg(cj)),
+                expected.value({ ci, cj }));
+        }
+        QCOMPARE(pf.endBatch(), 0);
+
+        ProfileFiles fresh;
+        for (int i = 0; i < 400; ++i) {
+            for (int j = 0; j < 30; ++j) {
+                const QString got = fresh.read(path, QStringLiteral("s%1").arg(i), QStringLiteral("K%1").arg(j));
+                if (got != expected.value({ i, j }) || got.isNull() != !expected.contains({ i, j }))
+                    QFAIL(qPrintable(QStringLiteral("[S%1] K%2: %3").arg(i).arg(j).arg(got)));
             }
         }
     }
