@@ -3,7 +3,6 @@
 #include "runtime/Archivos.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <sys/stat.h>
 #include <time.h>
@@ -71,7 +70,8 @@ ProfileFiles::Load ProfileFiles::load(const QString &path, Cached *&out)
         struct stat st
         {
         };
-        if (!statFile(path, st) || S_ISDIR(st.st_mode)) {
+        // Only a regular file holds a profile; anything else reads as no file at all.
+        if (!statFile(path, st) || !S_ISREG(st.st_mode)) {
             if (cached != m_cache.end())
                 m_cache.erase(cached);
             return Load::Missing;
@@ -81,18 +81,21 @@ ProfileFiles::Load ProfileFiles::load(const QString &path, Cached *&out)
             out = cached->get();
             return Load::Ok;
         }
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
+        QByteArray bytes;
+        struct stat opened
+        {
+        };
+        const ArchivoDatos::Lectura read
+            = ArchivoDatos::leer(QFile::encodeName(path).toStdString(), bytes, &opened);
+        if (read != ArchivoDatos::Lectura::Leido) {
             if (cached != m_cache.end())
                 m_cache.erase(cached);
-            return Load::Unreadable;
+            return read == ArchivoDatos::Lectura::Ausente ? Load::Missing : Load::Unreadable;
         }
-        QByteArray bytes = file.readAll();
-        file.close();
         struct stat after
         {
         };
-        if (!statFile(path, after) || stampOf(after) != stamp)
+        if (stampOf(opened) != stamp || !statFile(path, after) || stampOf(after) != stamp)
             continue; // changed while being read
         const bool racy = isRacy(stamp, before);
         if (cached != m_cache.end() && (*cached)->stamp == stamp && (*cached)->bytes == bytes) {
@@ -144,17 +147,7 @@ QString ProfileFiles::cleanValue(const QString &value)
 
 bool ProfileFiles::save(const QString &path, const QByteArray &bytes)
 {
-    if (Archivos::writeRefused(path))
-        return false;
-    QSaveFile file(path);
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return !Archivos::writeRefused(path) && Archivos::guardar(path, bytes, ArchivoDatos::Sincronia::Sincronizar);
 }
 
 bool ProfileFiles::write(const QString &path, const QString &section, const QString &key, const QString &value)

@@ -1,9 +1,10 @@
+#include "fakes/TestSupport.h"
 #include "profile/Cp1252.h"
 #include "profile/LecturaIni.h"
 #include "profile/ProfileFiles.h"
 #include "profile/SintaxisIni.h"
 #include "profile/TablaCp1252.h"
-#include "fakes/TestSupport.h"
+#include "runtime/Archivos.h"
 
 #include <QDir>
 #include <QFile>
@@ -390,6 +391,99 @@ private Q_SLOTS:
                 }
             }
         }
+    }
+
+    // What is not a regular file reads as no file (without waiting on it, or reading it without
+    // end) and is never written over; a file beyond the bound is not read and not written either.
+    void oddFilesAreNeitherReadNorWritten_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("named pipe") << "fifo";
+        QTest::newRow("link to a named pipe") << "fifolink";
+        QTest::newRow("link to /dev/zero") << "zero";
+        QTest::newRow("file beyond the bound") << "huge";
+    }
+    void oddFilesAreNeitherReadNorWritten()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir(m_tmp.filePath(QStringLiteral("odd-XXXXXX")));
+        const QString path = dir.filePath(QStringLiteral("f.ini"));
+        const QString pipe = dir.filePath(QStringLiteral("tubo"));
+        if (kind == QLatin1String("fifo")) {
+            QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0644) == 0);
+        } else if (kind == QLatin1String("fifolink")) {
+            QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0644) == 0);
+            QVERIFY(QFile::link(pipe, path));
+        } else if (kind == QLatin1String("zero")) {
+            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+        } else {
+            // Sparse: one byte over the bound in size, next to nothing on the disk.
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("[s]\r\nk=1\r\n") == 10);
+            QVERIFY(f.resize(qint64(ArchivoDatos::kLimiteLectura) + 1));
+        }
+        struct stat before
+        {
+        };
+        QVERIFY(::lstat(QFile::encodeName(path).constData(), &before) == 0);
+
+        ProfileFiles pf;
+        QVERIFY(pf.read(path, QStringLiteral("s"), QStringLiteral("k")).isNull());
+        QVERIFY(!pf.write(path, QStringLiteral("s"), QStringLiteral("k"), QStringLiteral("2")));
+        QVERIFY(!LecturaIni(path.toStdString()).leer("s", "k"));
+        QCOMPARE(Archivos::fileExists(path), kind == QLatin1String("huge"));
+
+        struct stat after
+        {
+        };
+        QVERIFY(::lstat(QFile::encodeName(path).constData(), &after) == 0);
+        QCOMPARE(after.st_ino, before.st_ino);
+        QCOMPARE(after.st_size, before.st_size);
+        QCOMPARE(
+            QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System).size(),
+            kind == QLatin1String("fifolink") ? 2 : 1);
+    }
+
+    // A link the user made to a file elsewhere is read through; a save replaces the link by
+    // the file itself and leaves the other file as it was.
+    void linkToAFileIsReadAndReplacedOnSave()
+    {
+        QTemporaryDir dir(m_tmp.filePath(QStringLiteral("link-XXXXXX")));
+        const QString path = dir.filePath(QStringLiteral("f.ini"));
+        const QString other = dir.filePath(QStringLiteral("compartido.ini"));
+        QVERIFY(writeFile(other, "[s]\r\nk=1\r\n"));
+        QVERIFY(QFile::link(other, path));
+        ProfileFiles pf;
+        QCOMPARE(pf.read(path, QStringLiteral("s"), QStringLiteral("k")), QStringLiteral("1"));
+        QCOMPARE(LecturaIni(path.toStdString()).leer("s", "k").value_or("<null>"), std::string("1"));
+        QVERIFY(pf.write(path, QStringLiteral("s"), QStringLiteral("j"), QStringLiteral("2")));
+        QVERIFY(!QFileInfo(path).isSymLink());
+        QCOMPARE(readFile(path), QByteArray("[s]\r\nk=1\r\nj=2\r\n"));
+        QCOMPARE(readFile(other), QByteArray("[s]\r\nk=1\r\n"));
+    }
+
+    // A save cut short leaves its temporary copy; the next save of that file removes it, and
+    // nothing else: not what a leftover link points to, not the user's other files.
+    void nextSaveRemovesOurOwnLeftoversOnly()
+    {
+        QTemporaryDir dir(m_tmp.filePath(QStringLiteral("left-XXXXXX")));
+        const QString path = dir.filePath(QStringLiteral("f.ini"));
+        QVERIFY(writeFile(path, "[s]\r\nk=1\r\n"));
+        QVERIFY(writeFile(path + QStringLiteral(".Ab12Cd.nuevo"), "[s]\r\nk=0\r\n"));
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("ajeno.txt")), "ajeno"));
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("ajeno.txt")), path + QStringLiteral(".4242.nuevo")));
+        const QStringList kept { "ajeno.txt", "f.ini", "f.ini.Ab-2.nuevo", "f.ini.Ab12Cd.nuevo.txt", "f.ini.bak",
+            "g.ini.Ab12Cd.nuevo" };
+        for (const QString &name : kept) {
+            if (!QFile::exists(dir.filePath(name)))
+                QVERIFY(writeFile(dir.filePath(name), "mio"));
+        }
+        ProfileFiles pf;
+        QVERIFY(pf.write(path, QStringLiteral("s"), QStringLiteral("k"), QStringLiteral("2")));
+        QCOMPARE(
+            QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System), kept);
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("ajeno.txt"))), QByteArray("ajeno"));
+        QCOMPARE(readFile(path), QByteArray("[s]\r\nk=2\r\n"));
     }
 
     // Many sections and keys, hidden duplicates and names in other cases among them: the values
