@@ -52,16 +52,15 @@ ProfileFiles::~ProfileFiles() = default;
 ProfileFiles::Load ProfileFiles::load(const QString &path, Cached *&out)
 {
     out = nullptr;
-    // Whether a change made after `before` could still carry the stamp: file times come
-    // from the coarse real-time clock, so a stamp older than that clock was read at `before`
-    // can never come back. A file system without sub-second times is given two seconds.
+    // Whether a change made after `before` could still carry the stamp. Any change sets the
+    // status-change time from the coarse real-time clock, and nobody can set it by hand (the
+    // modification time can be anything, even a time to come), so a stamp whose change time is
+    // older than that clock was read at `before` can never come back. A file system without
+    // sub-second times is given two seconds.
     auto isRacy = [](const Stamp &s, const struct timespec &before) {
-        if (s.mtimeNsec == 0 && s.ctimeNsec == 0)
-            return before.tv_sec - qMax(s.mtimeSec, s.ctimeSec) < 3;
-        auto notOlder = [&](qint64 sec, qint64 nsec) {
-            return sec > before.tv_sec || (sec == before.tv_sec && nsec >= before.tv_nsec);
-        };
-        return notOlder(s.mtimeSec, s.mtimeNsec) || notOlder(s.ctimeSec, s.ctimeNsec);
+        if (s.ctimeNsec == 0)
+            return before.tv_sec - s.ctimeSec < 3;
+        return s.ctimeSec > before.tv_sec || (s.ctimeSec == before.tv_sec && s.ctimeNsec >= before.tv_nsec);
     };
 
     auto cached = m_cache.find(path);
@@ -85,8 +84,7 @@ ProfileFiles::Load ProfileFiles::load(const QString &path, Cached *&out)
         struct stat opened
         {
         };
-        const ArchivoDatos::Lectura read
-            = ArchivoDatos::leer(QFile::encodeName(path).toStdString(), bytes, &opened);
+        const ArchivoDatos::Lectura read = ArchivoDatos::leer(QFile::encodeName(path).toStdString(), bytes, &opened);
         if (read != ArchivoDatos::Lectura::Leido) {
             if (cached != m_cache.end())
                 m_cache.erase(cached);

@@ -14,9 +14,46 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 using namespace TestSupport;
+
+namespace {
+
+// Bytes this process has read through read() so far.
+qint64 bytesRead()
+{
+    QFile io(QStringLiteral("/proc/self/io"));
+    if (!io.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : io.readAll().split('\n')) {
+        if (line.startsWith("rchar:"))
+            return line.mid(6).trimmed().toLongLong();
+    }
+    return -1;
+}
+
+// Whether the clock that stamps file changes has moved past this time.
+bool coarseClockPassed(const struct timespec &t)
+{
+    struct timespec now
+    {
+    };
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    return now.tv_sec > t.tv_sec || (now.tv_sec == t.tv_sec && now.tv_nsec > t.tv_nsec);
+}
+
+// Whether that clock has moved past the last change of the file.
+bool clockPassedLastChange(const QString &path)
+{
+    struct stat st
+    {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && coarseClockPassed(st.st_ctim);
+}
+
+} // namespace
 
 class tst_ProfileFiles : public QObject
 {
@@ -486,6 +523,38 @@ private Q_SLOTS:
         QCOMPARE(readFile(path), QByteArray("[s]\r\nk=2\r\n"));
     }
 
+    // A modification time in the future (a clock set wrong, a file copied from elsewhere) must
+    // not make every read of a key read the whole file again.
+    void futureModificationTimeStillLetsTheCacheWork()
+    {
+        const QString path = newPath();
+        QByteArray bytes = "[Info]\r\n";
+        for (int i = 1; i <= 2000; ++i)
+            bytes += QByteArray::number(i) + "=EQUIPO" + QByteArray::number(i) + " OFICINA\r\n";
+        QVERIFY(writeFile(path, bytes));
+        struct timespec times[2] {};
+        ::clock_gettime(CLOCK_REALTIME, &times[0]);
+        times[0].tv_sec += 3600;
+        times[1] = times[0];
+        QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0);
+        struct stat st
+        {
+        };
+        QVERIFY(::stat(QFile::encodeName(path).constData(), &st) == 0);
+
+        ProfileFiles pf;
+        QCOMPARE(pf.read(path, QStringLiteral("Info"), QStringLiteral("1")), QStringLiteral("EQUIPO1 OFICINA"));
+        // Once the clock has moved past the last change, the file's stamp can be trusted.
+        QTRY_VERIFY(coarseClockPassed(st.st_ctim));
+        QCOMPARE(pf.read(path, QStringLiteral("Info"), QStringLiteral("2")), QStringLiteral("EQUIPO2 OFICINA"));
+        const qint64 before = bytesRead();
+        for (int i = 3; i <= 100; ++i)
+            QCOMPARE(
+                pf.read(path, QStringLiteral("Info"), QString::number(i)), QStringLiteral("EQUIPO%1 OFICINA").arg(i));
+        const qint64 read = bytesRead() - before;
+        QVERIFY2(before >= 0 && read < bytes.size(), qPrintable(QStringLiteral("%1 bytes read").arg(read)));
+    }
+
     // Many sections and keys, hidden duplicates and names in other cases among them: the values
     // seen while editing and those a fresh read of the saved file finds agree with a plain map of
     // what was written.
@@ -539,8 +608,8 @@ private Q_SLOTS:
         ProfileFiles pf;
         QVERIFY(pf.write(path, QStringLiteral("s"), QStringLiteral("k"), QStringLiteral("aaa")));
         QCOMPARE(pf.read(path, QStringLiteral("s"), QStringLiteral("k")), QStringLiteral("aaa"));
-        // Let the file-system clock move on, so the cache trusts the stamps from now on.
-        QTest::qWait(50);
+        // Once the file-system clock has moved on, the cache trusts the stamps.
+        QTRY_VERIFY(clockPassedLastChange(path));
         QCOMPARE(pf.read(path, QStringLiteral("s"), QStringLiteral("k")), QStringLiteral("aaa"));
 
         struct stat before
@@ -556,7 +625,7 @@ private Q_SLOTS:
         QCOMPARE(pf.read(path, QStringLiteral("s"), QStringLiteral("k")), QStringLiteral("bbb"));
 
         // Replace by another file of the same size and the same times: a new inode.
-        QTest::qWait(50);
+        QTRY_VERIFY(clockPassedLastChange(path));
         QCOMPARE(pf.read(path, QStringLiteral("s"), QStringLiteral("k")), QStringLiteral("bbb"));
         struct stat now
         {
