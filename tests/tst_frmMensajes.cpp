@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
 
@@ -82,7 +83,21 @@ void tst_frmMensajes::filasSoloSeAgreganAlFinal()
     // Until it is completed, a new row shows only its recipient.
     for (int c = 1; c < 4; ++c)
         QVERIFY(m.data(m.index(1, c)).toString().isEmpty());
+    // Views repaint what the model reports as changed: that must be every completed cell.
+    QSignalSpy cambios(&m, &QAbstractItemModel::dataChanged);
     ventana.completarUltimaFila(3, QStringLiteral("adios"), QStringLiteral("Error"), QStringLiteral("10:00:05"));
+    QSet<int> cubiertas;
+    for (const QList<QVariant> &cambio : std::as_const(cambios)) {
+        const QModelIndex desde = cambio.at(0).toModelIndex();
+        const QModelIndex hasta = cambio.at(1).toModelIndex();
+        const QList<int> roles = cambio.at(2).value<QList<int>>();
+        if (desde.row() <= 1 && hasta.row() >= 1 && (roles.isEmpty() || roles.contains(Qt::DisplayRole))) {
+            for (int c = desde.column(); c <= hasta.column(); ++c)
+                cubiertas << c;
+        }
+    }
+    QCOMPARE(cubiertas.contains(1) + cubiertas.contains(2) + cubiertas.contains(3), 3);
+
 
     const QList<QStringList> esperado { { "ANA", "hola", "Enviado", "10:00:00" },
         { "BEA", "adios", "Error", "10:00:05" } };
