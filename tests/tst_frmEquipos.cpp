@@ -257,8 +257,11 @@ void tst_frmEquipos::cancelRewritesBookUnchanged()
     const QByteArray antes = readFile(archivo);
 
     abrir();
-    const QDateTime tocado = QFileInfo(archivo).lastModified();
-    QTest::qWait(20);
+    // Dated back by a day, so that a rewrite shows in its time whatever the clock's resolution.
+    const QDateTime tocado = QFileInfo(archivo).lastModified().addDays(-1);
+    QFile libreta(archivo);
+    QVERIFY(libreta.open(QIODevice::ReadWrite) && libreta.setFileTime(tocado, QFileDevice::FileModificationTime));
+    libreta.close();
     QTest::mouseClick(boton("Command1"), Qt::LeftButton); // no answer: Cancel
     QCOMPARE(m_rt->m_inputPrompts.size(), 1);
     QCOMPARE(readFile(archivo), antes);
