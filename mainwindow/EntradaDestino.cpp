@@ -138,6 +138,10 @@ void EntradaDestino::recortarDestino()
 
 bool EntradaDestino::dejaElCampo(const QFocusEvent *event, const QWidget *campo)
 {
+    // While a drop-down or a context menu is open the field keeps its place: opening the
+    // drop-down even hands the focus on to its list, with no popup reason given.
+    if (QApplication::activePopupWidget())
+        return false;
     switch (event->reason()) {
     case Qt::PopupFocusReason:
     case Qt::ActiveWindowFocusReason:

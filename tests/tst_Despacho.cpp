@@ -79,6 +79,7 @@ private Q_SLOTS:
     void escrituraRechazadaTerminaElPrograma();
     void procesoNoIniciadoNoEsEnvio();
     void procesoYaTerminadoLeeLaSalidaEnSeguida();
+    void salidaAnteriorNoPasaPorEnvio();
     void duranteLaEsperaLaVentanaEstaBloqueada();
     void cadaEnvioMuestraDeNuevoLaLista();
     void esperaRepintaSoloTrasUnaEsperaReal();
@@ -253,6 +254,25 @@ void tst_Despacho::procesoYaTerminadoLeeLaSalidaEnSeguida()
     QCOMPARE(int(despacho.EnviarADestino(QStringLiteral("PEPE"), QStringLiteral("x"))), 0);
     // Only the dispatch's own yield: the wait found no process, so it did not yield.
     QCOMPARE(m_rt->m_cesiones, 1);
+    QCOMPARE(m_rt->m_boxes.size(), 1);
+    QCOMPARE(m_rt->m_boxes.at(0).title, QStringLiteral("Error: 53"));
+    QVERIFY(m_rt->m_boxes.at(0).text.contains(QStringLiteral("mensaje.txt")));
+    QCOMPARE(m_ventana->mensajes().filas(), 1);
+}
+
+void tst_Despacho::salidaAnteriorNoPasaPorEnvio()
+{
+    // The shell starts but is killed before it runs the line: the success an earlier
+    // recipient left in mensaje.txt must not count for this one.
+    QVERIFY(writeFile(m_prog + QStringLiteral("mensaje.txt"), "Mensaje enviado a OTRO.\n"));
+    const QString muere = m_prog + QStringLiteral("muere.sh");
+    QVERIFY(writeFile(muere, "#!/bin/sh\nkill -9 $$\n", kExecutable));
+    m_rt->m_realShell = false;
+    m_rt->m_shellPid = ProcessStart::start(ProcessStart::resolve(muere, m_prog));
+    QVERIFY(m_rt->m_shellPid > 0);
+
+    Despacho despacho(*m_rt, *m_ventana);
+    QCOMPARE(int(despacho.EnviarADestino(QStringLiteral("PEPE"), QStringLiteral("x"))), 0);
     QCOMPARE(m_rt->m_boxes.size(), 1);
     QCOMPARE(m_rt->m_boxes.at(0).title, QStringLiteral("Error: 53"));
     QVERIFY(m_rt->m_boxes.at(0).text.contains(QStringLiteral("mensaje.txt")));

@@ -225,6 +225,22 @@ void tst_EntradaDestino::focusLossWithoutLeavingKeepsBlanks()
     QApplication::sendEvent(m_txtDestino, &otraAplicacion);
     QCOMPARE(m_txtDestino->currentText(), QStringLiteral(" pc1 "));
 
+    // Nor is opening its drop-down, or a context menu over it.
+    m_txtDestino->addItem(QStringLiteral("pc9"));
+    m_txtDestino->setEditText(QStringLiteral(" pc1 "));
+    m_txtDestino->showPopup();
+    QTRY_VERIFY(m_txtDestino->view()->isVisible());
+    QCOMPARE(m_txtDestino->currentText(), QStringLiteral(" pc1 "));
+    m_txtDestino->hidePopup();
+    QTRY_VERIFY(m_txtDestino->hasFocus());
+    QContextMenuEvent menu(
+        QContextMenuEvent::Keyboard, QPoint(5, 5), m_txtDestino->lineEdit()->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(m_txtDestino->lineEdit(), &menu);
+    QTRY_VERIFY(QApplication::activePopupWidget());
+    QCOMPARE(m_txtDestino->currentText(), QStringLiteral(" pc1 "));
+    QApplication::activePopupWidget()->close();
+    QTRY_VERIFY(m_txtDestino->hasFocus());
+
     // Nor is the window being disabled around it while a send runs.
     m_ventana->setEnabled(false);
     QCOMPARE(m_txtDestino->currentText(), QStringLiteral(" pc1 "));
