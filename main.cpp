@@ -1,3 +1,4 @@
+#include "mainwindow/Apariencia.h"
 #include "mainwindow/frmPrincipal.h"
 #include "runtime/posix/PosixRuntime.h"
 #include "runtime/posix/TerminationSignals.h"
@@ -8,6 +9,9 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velrisa"));
+    // Lets the desktop match the windows with velrisa.desktop (its icon, its name).
+    QGuiApplication::setDesktopFileName(QStringLiteral("velrisa"));
+    Apariencia::aplicar();
     // The window only ever hides; the program ends through the tray menu or the session.
     QApplication::setQuitOnLastWindowClosed(false);
     PosixRuntime runtime;

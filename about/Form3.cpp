@@ -1,10 +1,10 @@
 #include "about/Form3.h"
 
+#include "mainwindow/Apariencia.h"
 #include "runtime/Runtime.h"
 #include "version.h"
 
 #include <QDesktopServices>
-#include <QFontDatabase>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -45,29 +45,10 @@ constexpr int px(int twips)
     return twips / 15;
 }
 
-// The window is drawn for Tahoma; where it is missing, the nearest sans face of the
-// same proportions, then whatever the desktop uses for text.
-QString familiaTexto()
-{
-    static const QString familia = [] {
-        const QStringList instaladas = QFontDatabase::families();
-        for (const char *f : { "Tahoma", "Verdana", "DejaVu Sans", "Liberation Sans", "Noto Sans" }) {
-            if (instaladas.contains(QLatin1String(f), Qt::CaseInsensitive))
-                return QString::fromLatin1(f);
-        }
-        return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
-    }();
-    return familia;
-}
-
-// Sized in pixels, not points: the layout is fixed in pixels, so text must not grow with
-// the screen's dots per inch and spill out of its place.
+// The sizes of the layout are given in points at 96 dots per inch, in the program's face.
 QFont fuente(qreal puntos, bool negrita = false)
 {
-    QFont f(familiaTexto());
-    f.setPixelSize(qRound(puntos * 96.0 / 72.0));
-    f.setBold(negrita);
-    return f;
+    return Apariencia::letra(qRound(puntos * 96.0 / 72.0), negrita);
 }
 
 QLabel *etiqueta(QWidget *parent, const char *nombre, const QString &texto, const QFont &font, const QColor &color)
@@ -145,6 +126,7 @@ Form3::Form3(Runtime &rt, QWidget *parent)
     txtLegal->setGeometry(px(120), px(1020), px(7035), px(2115));
     txtLegal->setFont(fuente(8.25));
     txtLegal->setPlainText(kLicencia);
+    txtLegal->setAccessibleName(QStringLiteral("Licencia"));
     txtLegal->setReadOnly(true);
     txtLegal->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     txtLegal->setLineWrapMode(QPlainTextEdit::NoWrap);

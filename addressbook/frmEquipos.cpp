@@ -46,14 +46,12 @@ frmEquipos::frmEquipos(Runtime &rt, Module &module, QWidget *parent)
     setWindowIcon(QIcon(QStringLiteral(":/icons/equipos32.png")));
     setFixedSize(px(6135), px(3495));
     setModal(true);
-    // A window does not take its owner's font by itself; the layout is drawn for the
-    // owner's small face, and the desktop's usual one would cut the captions.
-    if (parent)
-        setFont(parent->window()->font());
 
     m_optElemento[0] = new QRadioButton(QStringLiteral("Equipos y usuarios"), this);
     m_optElemento[0]->setObjectName(QStringLiteral("optElemento(0)"));
-    m_optElemento[0]->setGeometry(rectTwips(120, 120, 1635, 315));
+    // Wider than the 1635 it was drawn with, up to its sibling: this face's indicator and
+    // caption need the room.
+    m_optElemento[0]->setGeometry(rectTwips(120, 120, 1800, 315));
     m_optElemento[1] = new QRadioButton(QStringLiteral("Grupos de trabajo o dominios"), this);
     m_optElemento[1]->setObjectName(QStringLiteral("optElemento(1)"));
     m_optElemento[1]->setGeometry(rectTwips(1920, 120, 2475, 315));
@@ -63,6 +61,7 @@ frmEquipos::frmEquipos(Runtime &rt, Module &module, QWidget *parent)
     m_lstElementos->setGeometry(rectTwips(120, 540, 4515, 2205));
     m_lstElementos->setSelectionMode(QAbstractItemView::SingleSelection);
     m_lstElementos->setSortingEnabled(true);
+    m_lstElementos->setAccessibleName(windowTitle());
 
     m_command1 = new QPushButton(QStringLiteral("&Añadir"), this);
     m_command1->setObjectName(QStringLiteral("Command1"));
@@ -99,29 +98,6 @@ frmEquipos::frmEquipos(Runtime &rt, Module &module, QWidget *parent)
     line2->setGeometry(0, px(2895), px(6420), 1);
     line2->setAutoFillBackground(true);
     line2->setBackgroundRole(QPalette::Light);
-
-    // A caption that would be cut at its fixed width gets a slightly smaller face instead,
-    // whatever fonts the desktop has. (A button's size hint has a floor of its own, so
-    // buttons are measured by their caption.)
-    const auto cabe = [](const QAbstractButton *control) {
-        if (qobject_cast<const QPushButton *>(control)) {
-            const QStringList lineas = QString(control->text()).remove(QLatin1Char('&')).split(QLatin1Char('\n'));
-            const QFontMetrics medidas = control->fontMetrics();
-            return std::all_of(lineas.begin(), lineas.end(), [&](const QString &linea) {
-                return medidas.horizontalAdvance(linea) + 8 <= control->width();
-            }) && medidas.lineSpacing() * lineas.size() + 6 <= control->height();
-        }
-        return control->sizeHint().width() <= control->width();
-    };
-    const QList<QAbstractButton *> rotulados { m_optElemento[0], m_optElemento[1], m_command1, m_command2, m_command3,
-        m_cmdBuscar };
-    for (QAbstractButton *control : rotulados) {
-        QFont letra = control->font();
-        for (qreal puntos = letra.pointSizeF(); !cabe(control) && puntos > 6; puntos -= 0.5) {
-            letra.setPointSizeF(puntos - 0.5);
-            control->setFont(letra);
-        }
-    }
 
     setTabOrder(m_optElemento[0], m_optElemento[1]);
     setTabOrder(m_optElemento[1], m_lstElementos);

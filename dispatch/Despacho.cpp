@@ -11,8 +11,12 @@
 #include "runtime/Texto.h"
 #include "sentlog/frmMensajes.h"
 
+#include <QEventLoop>
 #include <QFile>
+#include <QGuiApplication>
+#include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <memory>
 
@@ -30,6 +34,9 @@ constexpr int kArchivoNoEncontrado = 53;
 constexpr int kErrorEntradaSalida = 57;
 constexpr int kFinDeArchivo = 62;
 
+// Milliseconds the wait window is given to appear on screen before the send goes on.
+constexpr int kEsperaVisible = 200;
+
 // Locks the main window and shows the wait window; undone exactly once, on every way out.
 class EstadoOcupado
 {
@@ -43,7 +50,7 @@ public:
             m_principal->setEnabled(false);
         m_espera = std::make_unique<frmWait>(m_principal);
         m_espera->show();
-        m_espera->repaint();
+        dibujarAntesDeEsperar();
     }
     ~EstadoOcupado() { restaurar(); }
 
@@ -60,6 +67,32 @@ public:
     }
 
 private:
+    // The thread is about to block on the child: what is on screen now stays there until it
+    // ends. A window system draws a window only once it is mapped and exposed, which takes a
+    // round trip, so wait for that first (bounded, so that a broken display cannot stall the
+    // send), taking no user input meanwhile; then draw the wait window and the locked main
+    // window, and hand the drawing to the window system.
+    void dibujarAntesDeEsperar()
+    {
+        QWindow *ventana = m_espera->windowHandle();
+        if (ventana && !ventana->isExposed()) {
+            QEventLoop bucle;
+            QTimer sondeo;
+            sondeo.setInterval(5);
+            QObject::connect(&sondeo, &QTimer::timeout, &bucle, [&] {
+                if (ventana->isExposed())
+                    bucle.quit();
+            });
+            sondeo.start();
+            QTimer::singleShot(kEsperaVisible, &bucle, &QEventLoop::quit);
+            bucle.exec(QEventLoop::ExcludeUserInputEvents);
+        }
+        m_espera->repaint();
+        if (m_principal)
+            m_principal->repaint();
+        QGuiApplication::sync();
+    }
+
     Runtime &m_rt;
     QWidget *m_principal;
     std::unique_ptr<frmWait> m_espera;
@@ -81,6 +114,7 @@ qint16 Despacho::EnviarADestino(const QString &destino, const QString &mensaje)
     const QString ruta = Texto::withTrailingSeparator(m_principal.rutaPrograma());
     const QString rutaLote = ruta + QStringLiteral("ejecuta.bat");
     const QString rutaSalida = ruta + QStringLiteral("mensaje.txt");
+    m_respuesta.clear();
 
     EstadoOcupado ocupado(m_rt, m_principal.ventana());
     m_rt.saveSetting(QStringLiteral("EnviarMensaje"), QStringLiteral("Opciones"), QStringLiteral("Cerrar"),
@@ -100,6 +134,7 @@ qint16 Despacho::EnviarADestino(const QString &destino, const QString &mensaje)
         if (!filaAgregada)
             mensajes.agregarFila(recortado);
         ocupado.restaurar();
+        m_respuesta = fallo.descripcion;
         m_rt.msgBox(
             fallo.descripcion, Runtime::Icon::Critical, QStringLiteral("Error: ") + QString::number(fallo.numero));
         return 0;
@@ -107,22 +142,35 @@ qint16 Despacho::EnviarADestino(const QString &destino, const QString &mensaje)
 
     QString errorLote;
     if (!ArchivoLote::escribir(rutaLote, LineaLote::contenido(linea), errorLote)) {
-        return fallar(
-            { kErrorEntradaSalida, QStringLiteral("Error de E/S al escribir %1: %2").arg(rutaLote, errorLote) }, false);
+        return fallar({ kErrorEntradaSalida,
+                          QStringLiteral("No se pudo escribir %1, así que el mensaje no se ha enviado. Compruebe que "
+                                         "queda espacio libre en el disco y vuelva a enviarlo. (%2)")
+                              .arg(rutaLote, errorLote) },
+            false);
     }
 
     mensajes.agregarFila(recortado);
 
     // Output left by an earlier recipient must never pass for this one's.
     if (QFile::exists(rutaSalida) && !QFile::remove(rutaSalida)) {
-        return fallar({ kErrorEntradaSalida, QStringLiteral("No se pudo reemplazar %1").arg(rutaSalida) }, true);
+        return fallar({ kErrorEntradaSalida,
+                          QStringLiteral("No se pudo borrar %1, la respuesta del envío anterior, así que el mensaje no "
+                                         "se ha enviado. Compruebe que ese archivo no está protegido contra escritura "
+                                         "y vuelva a enviarlo.")
+                              .arg(rutaSalida) },
+            true);
     }
 
     const qint64 pid = m_rt.shell(rutaLote, Runtime::WindowStyle::MinimizedNoFocus);
     if (pid == 0) {
         // Nothing started, so nothing can have been sent: a failure, not a delivery to be
         // read from whatever mensaje.txt happens to hold.
-        return fallar({ kArchivoNoEncontrado, QStringLiteral("No se pudo iniciar %1").arg(rutaLote) }, true);
+        return fallar({ kArchivoNoEncontrado,
+                          QStringLiteral("No se pudo iniciar %1, así que el mensaje no se ha enviado. Vuelva a "
+                                         "enviarlo; si el fallo se repite, compruebe que se pueden ejecutar programas "
+                                         "en el directorio de Velrisa.")
+                              .arg(rutaLote) },
+            true);
     }
     EsperarProceso(m_rt, qint32(pid), mensajes);
     m_rt.doEvents();
@@ -132,14 +180,24 @@ qint16 Despacho::EnviarADestino(const QString &destino, const QString &mensaje)
     QFile salida(rutaSalida);
     if (!salida.open(QIODevice::ReadOnly)) {
         return fallar({ kArchivoNoEncontrado,
-                          QStringLiteral("No se encontró el archivo %1: %2").arg(rutaSalida, salida.errorString()) },
+                          QStringLiteral("No se pudo leer %1, donde la orden net deja su respuesta, así que no se "
+                                         "sabe si el mensaje ha llegado. Compruebe que el programa net está junto a "
+                                         "Velrisa y puede ejecutarse, y vuelva a enviarlo.")
+                              .arg(rutaSalida) },
             true);
     }
     const QByteArray contenido = salida.read(64 * 1024);
     salida.close();
     if (contenido.isEmpty())
-        return fallar({ kFinDeArchivo, QStringLiteral("El archivo %1 está vacío").arg(rutaSalida) }, true);
+        return fallar({ kFinDeArchivo,
+                          QStringLiteral("La orden net terminó sin escribir nada en %1, así que no se sabe si el "
+                                         "mensaje ha llegado. Compruebe que el programa net junto a Velrisa funciona "
+                                         "(por ejemplo, con «net send NOMBRE prueba» en una terminal) y vuelva a "
+                                         "enviarlo.")
+                              .arg(rutaSalida) },
+            true);
 
+    m_respuesta = ResultadoEnvio::primeraLinea(contenido);
     return ResultadoEnvio::evaluar(ResultadoEnvio::primerCampo(contenido));
 }
 
@@ -169,7 +227,8 @@ void Despacho::EnviarMensajes()
         const bool enviado = resultado > 0;
         frmMensajes &mensajes = m_principal.mensajes();
         mensajes.completarUltimaFila(enviado ? 2 : 3, m_principal.textoMensaje(),
-            enviado ? QStringLiteral("Enviado") : QStringLiteral("Error"), Texto::timeOfDay(m_rt.currentTime()));
+            enviado ? QStringLiteral("Enviado") : QStringLiteral("Error"), Texto::timeOfDay(m_rt.currentTime()),
+            m_respuesta);
         mensajes.repintar();
         m_rt.doEvents();
     }

@@ -25,4 +25,7 @@ public:
 private:
     Runtime &m_rt;
     VentanaEnvio &m_principal;
+    // What the last recipient's send was answered (the first line of mensaje.txt, or why
+    // there was none), kept with its row of the log.
+    QString m_respuesta;
 };

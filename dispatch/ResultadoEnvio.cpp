@@ -25,6 +25,22 @@ QString primerCampo(const QByteArray &salida)
     return texto.mid(inicio, fin - inicio);
 }
 
+QString primeraLinea(const QByteArray &salida)
+{
+    qsizetype fin = 0;
+    while (fin < salida.size() && salida.at(fin) != '\n' && salida.at(fin) != '\r')
+        ++fin;
+    QString linea = QString::fromLocal8Bit(salida.first(fin));
+    for (QChar &c : linea) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            c = QLatin1Char(' ');
+    }
+    linea = linea.trimmed();
+    if (linea.size() > kLargoRespuesta)
+        linea = linea.left(kLargoRespuesta - 1) + QChar(0x2026);
+    return linea;
+}
+
 qint16 evaluar(const QString &campo)
 {
     static const QString marca = QStringLiteral("MENSAJE ENVIADO");

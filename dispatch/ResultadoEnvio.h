@@ -13,6 +13,11 @@ namespace ResultadoEnvio {
 // start with the marker was not a delivery.
 QString primerCampo(const QByteArray &salida);
 
+// The first line as a person should read it, for the log: control characters shown as
+// blanks, blanks trimmed, at most kLargoRespuesta characters.
+QString primeraLinea(const QByteArray &salida);
+inline constexpr qsizetype kLargoRespuesta = 300;
+
 // 1 when the field starts with the marker, 0 otherwise.
 qint16 evaluar(const QString &campo);
 

@@ -5,8 +5,10 @@
 #include "addressbook/frmEquipos.h"
 #include "runtime/Texto.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -28,6 +30,9 @@ EntradaDestino::EntradaDestino(Runtime &rt, Module &module, QComboBox *txtDestin
     , m_txtMensaje(txtMensaje)
     , m_cmdEnviar(cmdEnviar)
 {
+    // The line changes only by typing, by choosing a drop-down item or by the list's marks:
+    // an inline completion would add recipients that were never typed.
+    m_txtDestino->setCompleter(nullptr);
     connect(m_txtDestino, &QComboBox::editTextChanged, this, qOverload<>(&EntradaDestino::ActualizarEnviar));
     connect(m_txtDestino, &QComboBox::activated, this, qOverload<>(&EntradaDestino::ActualizarEnviar));
     // An editable combo box hands its focus events straight to its line edit, past any
@@ -47,7 +52,9 @@ EntradaDestino::EntradaDestino(Runtime &rt, Module &module, QComboBox *txtDestin
             LlenarLista(1);
     });
 
-    // Every change of the marks, by mouse or by the space bar, rewrites the line.
+    // Every change of the marks, by mouse or by the space bar, rewrites the line. Letters
+    // only move the focus (see buscarPorTeclado).
+    m_cmbDestino->installEventFilter(this);
     connect(m_cmbDestino, &QListWidget::itemSelectionChanged, this, [this] {
         if (!m_llenando)
             ReconstruirDestinatarios();
@@ -131,6 +138,10 @@ void EntradaDestino::recortarDestino()
 
 bool EntradaDestino::dejaElCampo(const QFocusEvent *event, const QWidget *campo)
 {
+    // While a drop-down or a context menu is open the field keeps its place: opening the
+    // drop-down even hands the focus on to its list, with no popup reason given.
+    if (QApplication::activePopupWidget())
+        return false;
     switch (event->reason()) {
     case Qt::PopupFocusReason:
     case Qt::ActiveWindowFocusReason:
@@ -141,9 +152,54 @@ bool EntradaDestino::dejaElCampo(const QFocusEvent *event, const QWidget *campo)
     }
 }
 
+bool EntradaDestino::buscarPorTeclado(const QKeyEvent *event)
+{
+    const QString texto = event->text();
+    if (texto.isEmpty() || !texto.at(0).isPrint() || texto.at(0).isSpace()
+        || (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+        // Any other key (the space bar marking, an arrow) ends the spelling.
+        m_ultimaTecla.invalidate();
+        return false;
+    }
+    if (m_ultimaTecla.isValid() && m_ultimaTecla.elapsed() < QApplication::keyboardInputInterval())
+        m_busqueda += texto;
+    else
+        m_busqueda = texto;
+    m_ultimaTecla.start();
+
+    // Letters typed quickly spell the start of an entry; one letter again and again steps
+    // through the entries that start with it; a spelling that leads nowhere starts afresh.
+    const int actual = m_cmbDestino->currentRow();
+    const auto buscar = [this](const QString &inicio, int desde) -> QListWidgetItem * {
+        const int n = m_cmbDestino->count();
+        for (int k = 0; k < n; ++k) {
+            QListWidgetItem *fila = m_cmbDestino->item((qMax(desde, 0) + k) % n);
+            if (fila->text().startsWith(inicio, Qt::CaseInsensitive))
+                return fila;
+        }
+        return nullptr;
+    };
+    const bool repetida = m_busqueda.count(m_busqueda.at(0)) == m_busqueda.size();
+    QListWidgetItem *fila = repetida ? buscar(texto, actual + 1) : buscar(m_busqueda, actual);
+    if (!fila) {
+        m_busqueda = texto;
+        fila = buscar(texto, actual + 1);
+    }
+    if (fila) {
+        m_cmbDestino->setCurrentItem(fila, QItemSelectionModel::NoUpdate);
+        m_cmbDestino->scrollToItem(fila);
+    }
+    return true;
+}
+
 bool EntradaDestino::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::FocusOut && dejaElCampo(static_cast<QFocusEvent *>(event), m_txtDestino))
+    // In a list of marks a letter moves the focus and the space bar marks: the list's own
+    // search would mark what it finds and so rewrite the line.
+    if (watched == m_cmbDestino && event->type() == QEvent::KeyPress)
+        return buscarPorTeclado(static_cast<QKeyEvent *>(event));
+    if (watched != m_cmbDestino && event->type() == QEvent::FocusOut
+        && dejaElCampo(static_cast<QFocusEvent *>(event), m_txtDestino))
         recortarDestino();
     return QObject::eventFilter(watched, event);
 }

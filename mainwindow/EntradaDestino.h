@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
+#include <QString>
 
 class QComboBox;
 class QFocusEvent;
+class QKeyEvent;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -48,6 +51,8 @@ protected:
 private:
     void ReconstruirDestinatarios();
     void recortarDestino();
+    // A letter typed in the address-book list: moves the current entry without marking it.
+    bool buscarPorTeclado(const QKeyEvent *event);
 
     Runtime &m_rt;
     Module &m_module;
@@ -59,4 +64,6 @@ private:
     QLineEdit *m_txtMensaje;
     QPushButton *m_cmdEnviar;
     bool m_llenando = false;
+    QString m_busqueda;
+    QElapsedTimer m_ultimaTecla;
 };

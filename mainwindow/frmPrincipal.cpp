@@ -9,6 +9,9 @@
 #include "mainwindow/EntradaDestino.h"
 #include "mainwindow/EntradaMensaje.h"
 #include "mainwindow/ListaMRU.h"
+#include "receive/Buzon.h"
+#include "receive/Historial.h"
+#include "receive/Recepcion.h"
 #include "runtime/IconoBarra.h"
 #include "runtime/Runtime.h"
 #include "runtime/Texto.h"
@@ -19,6 +22,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QFrame>
@@ -66,15 +70,7 @@ frmPrincipal::frmPrincipal(Runtime &runtime, QWidget *parent)
     icono.addFile(QStringLiteral(":/icons/velrisa32.png"), QSize(32, 32));
     setWindowIcon(icono);
 
-    // The layout is drawn for a small 8-point face; the desktop's usual one is wider.
-    QFont letra = font();
-    letra.setFamilies({ QStringLiteral("Tahoma"), QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Arial"),
-        QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"), letra.family() });
-    letra.setPointSize(8);
-    setFont(letra);
-
     crearControles();
-    ajustarLetras();
     m_cajaDestino = std::make_unique<ComboDestinatarios>(m_txtDestino);
     m_entradaDestino = new EntradaDestino(m_rt, *m_module, m_txtDestino, m_optGrupo[0], m_optGrupo[1], m_cmbDestino,
         m_command1, m_txtMensaje, m_cmdEnviar, this);
@@ -130,6 +126,9 @@ void frmPrincipal::crearControles()
     // The drop-down holds only the recent lines; Enter sends instead of adding an item.
     m_txtDestino->setInsertPolicy(QComboBox::NoInsert);
     m_txtDestino->setDuplicatesEnabled(true);
+    // Screen readers name a field after its label; the box's own line edit is what has the focus.
+    m_lbl1->setBuddy(m_txtDestino);
+    m_txtDestino->lineEdit()->setAccessibleName(m_lbl1->text());
 
     static const char *const textosGrupo[2] = { "Equipo", "Grupo de trabajo/dominio" };
     static const QRect lugaresGrupo[2] = { twips(1440, 825, 1215, 255), twips(2880, 825, 2535, 255) };
@@ -144,6 +143,7 @@ void frmPrincipal::crearControles()
     m_cmbDestino->setGeometry(twips(1440, 1125, 7140, 1230));
     m_cmbDestino->setSortingEnabled(true);
     m_cmbDestino->setSelectionMode(QAbstractItemView::MultiSelection);
+    m_cmbDestino->setAccessibleName(QStringLiteral("Libreta de direcciones"));
 
     m_command1 = new QPushButton(QStringLiteral("&Añadir / Eliminar elementos"), central);
     m_command1->setObjectName(QStringLiteral("Command1"));
@@ -157,6 +157,7 @@ void frmPrincipal::crearControles()
     m_txtMensaje = new QLineEdit(central);
     m_txtMensaje->setObjectName(QStringLiteral("txtMensaje"));
     m_txtMensaje->setGeometry(twips(1440, 3180, 7095, 315));
+    m_label2->setBuddy(m_txtMensaje);
 
     // The etched separator: a shadow line with a highlight line just below it.
     m_line1 = new QFrame(central);
@@ -212,30 +213,6 @@ void frmPrincipal::crearControles()
     connect(m_taskIco, &IconoBarra::menuRequested, this, &frmPrincipal::taskIco_Menu);
 }
 
-void frmPrincipal::ajustarLetras()
-{
-    // A caption that would be cut at its fixed width gets a slightly smaller face instead,
-    // whatever fonts the desktop has.
-    const auto cabe = [](QWidget *w) {
-        if (auto *boton = qobject_cast<BotonImagen *>(w))
-            return boton->fontMetrics().horizontalAdvance(QString(boton->text()).remove(QLatin1Char('&'))) + 6
-                <= boton->width();
-        if (auto *boton = qobject_cast<QPushButton *>(w))
-            return boton->fontMetrics().horizontalAdvance(QString(boton->text()).remove(QLatin1Char('&'))) + 8
-                <= boton->width();
-        return w->sizeHint().width() <= w->width();
-    };
-    const QList<QWidget *> rotulados = { m_lbl1, m_optGrupo[0], m_optGrupo[1], m_command1, m_label2, m_cmdAcercaDe,
-        m_cmdAyuda, m_chkCerrar, m_cmdCancelar, m_cmdEnviar };
-    for (QWidget *w : rotulados) {
-        QFont letra = w->font();
-        for (qreal puntos = letra.pointSizeF(); !cabe(w) && puntos > 6; puntos -= 0.5) {
-            letra.setPointSizeF(puntos - 0.5);
-            w->setFont(letra);
-        }
-    }
-}
-
 void frmPrincipal::crearMenu()
 {
     m_mnuApp = new QMenu(this);
@@ -250,6 +227,13 @@ void frmPrincipal::crearMenu()
     item("mnuEnviar", QStringLiteral("&Mostrar Enviar mensaje"), &frmPrincipal::mnuEnviar_Click);
     item("mnuEnviados", QStringLiteral("&Mostrar mensajes enviados"), &frmPrincipal::mnuEnviados_Click);
     separador("munS1");
+    m_munS1 = m_mnuApp->actions().constLast();
+    // Goes in right after mnuEnviados on a computer that receives; elsewhere the menu
+    // stays exactly as it is.
+    m_mnuRecibidos = new QAction(QStringLiteral("Mostrar mensajes &recibidos"), this);
+    m_mnuRecibidos->setObjectName(QStringLiteral("mnuRecibidos"));
+    connect(m_mnuRecibidos, &QAction::triggered, this, &frmPrincipal::mnuRecibidos_Click);
+    connect(m_mnuApp, &QMenu::aboutToShow, this, &frmPrincipal::actualizarMenuRecibidos);
     item("mnuAcerca", QStringLiteral("&Acerca de..."), &frmPrincipal::mnuAcerca_Click);
     separador("mnuSP2");
     item("mnuSalir", QStringLiteral("&Salir"), &frmPrincipal::mnuSalir_Click);
@@ -306,8 +290,8 @@ void frmPrincipal::load()
     if (m_rt.command().toUpper() == QLatin1String("-MIN"))
         setWindowState(Qt::WindowMinimized);
 
-    // 3.
-    RutaPrograma = Texto::withTrailingSeparator(m_rt.appPath());
+    // 3. The data files' folder: the executable's where the user may write there.
+    RutaPrograma = Texto::withTrailingSeparator(m_rt.dataPath());
 
     // 4. to 6.
     m_module->CargarListas();
@@ -327,6 +311,14 @@ void frmPrincipal::load()
 
     // 8.
     m_taskIco->start();
+
+    // Messages that arrive for this computer, and those that came while it was not running.
+    m_recepcion = std::make_unique<Recepcion>(
+        m_rt, *m_taskIco, Buzon::rutaPredeterminada(), Historial::carpetaPredeterminada());
+    connect(m_recepcion.get(), &Recepcion::responder, this, &frmPrincipal::responder);
+    connect(m_recepcion.get(), &Recepcion::buzonCambiado, this, &frmPrincipal::actualizarMenuRecibidos);
+    m_recepcion->iniciar();
+    actualizarMenuRecibidos();
 
     if (!isMinimized())
         show();
@@ -371,6 +363,18 @@ void frmPrincipal::closeEvent(QCloseEvent *event)
     hide();
 }
 
+void frmPrincipal::contextMenuEvent(QContextMenuEvent *event)
+{
+    // Without a tray its menu, and "&Salir" with it, would be out of reach: the window
+    // offers that very menu on a right click instead.
+    if (m_rt.trayAvailable()) {
+        QMainWindow::contextMenuEvent(event);
+        return;
+    }
+    m_mnuApp->popup(event->globalPos());
+    event->accept();
+}
+
 bool frmPrincipal::eventFilter(QObject *watched, QEvent *event)
 {
     // The session manager's "die", and any other quit, arrive as the application's quit
@@ -401,7 +405,8 @@ void frmPrincipal::cmdAcercaDe_Click()
 
 void frmPrincipal::cmdAyuda_Click()
 {
-    m_ayuda->cmdAyuda_Click(RutaPrograma);
+    // The help file comes with the program, never among the user's data files.
+    m_ayuda->cmdAyuda_Click(Texto::withTrailingSeparator(m_rt.appPath()));
 }
 
 void frmPrincipal::cmdEnviar_Click()
@@ -437,6 +442,34 @@ void frmPrincipal::mnuEnviados_Click()
     mensajes().mostrar();
 }
 
+void frmPrincipal::mnuRecibidos_Click()
+{
+    if (m_recepcion)
+        m_recepcion->mostrarRecibidos();
+}
+
+void frmPrincipal::actualizarMenuRecibidos()
+{
+    const bool recibe = m_recepcion && m_recepcion->buzonExiste();
+    if (recibe && !m_mnuApp->actions().contains(m_mnuRecibidos))
+        m_mnuApp->insertAction(m_munS1, m_mnuRecibidos);
+    else if (!recibe)
+        m_mnuApp->removeAction(m_mnuRecibidos);
+}
+
+void frmPrincipal::responder(const QString &remitente)
+{
+    m_optGrupo[0]->click();
+    m_txtDestino->setEditText(remitente);
+    m_txtMensaje->clear();
+    // Normal before shown: a window that started in the tray comes back even where no
+    // window manager turns a minimised window into a normal one.
+    Restaurando = true;
+    taskIco_Restaurar();
+    Restaurando = false;
+    m_txtMensaje->setFocus(Qt::OtherFocusReason);
+}
+
 void frmPrincipal::mnuAcerca_Click()
 {
     // A request while the About window is already up is dropped by Form3 itself.
@@ -455,7 +488,7 @@ void frmPrincipal::traerAlFrente()
 
 QString frmPrincipal::rutaPrograma() const
 {
-    return Texto::withTrailingSeparator(m_rt.appPath());
+    return Texto::withTrailingSeparator(m_rt.dataPath());
 }
 
 bool frmPrincipal::grupoElegido() const

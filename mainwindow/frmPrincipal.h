@@ -14,6 +14,7 @@ class EntradaDestino;
 class EntradaMensaje;
 class IconoBarra;
 class Module;
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QFrame;
@@ -23,6 +24,7 @@ class QListWidget;
 class QMenu;
 class QPushButton;
 class QRadioButton;
+class Recepcion;
 class Runtime;
 
 // The composition window and the program's start-up window. It lives for the whole run
@@ -43,6 +45,11 @@ public:
     void setFondoAlternativo();
     bool fondoAlternativo() const { return m_fondoAlternativo; }
 
+    // Answering a received message: the recipients line becomes the sender, "Equipo" is
+    // chosen as a click chooses it, and the window comes forward with the message box
+    // empty and focused.
+    void responder(const QString &remitente);
+
     // The program is ending (session end, termination signal): close requests are no
     // longer refused, the tray icon goes, and the event loop is left.
     void terminar();
@@ -57,6 +64,8 @@ public:
     Module &module() { return *m_module; }
     IconoBarra &taskIco() { return *m_taskIco; }
     QMenu &mnuApp() { return *m_mnuApp; }
+    // Receiving, from start-up on; null before.
+    Recepcion *recepcion() { return m_recepcion.get(); }
 
     // VentanaEnvio
     QWidget *ventana() override { return this; }
@@ -72,11 +81,11 @@ public:
 protected:
     void changeEvent(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void crearControles();
-    void ajustarLetras();
     void crearMenu();
     void crearTeclas();
     void ordenTabulacion();
@@ -90,6 +99,8 @@ private:
     void taskIco_Menu();
     void mnuEnviar_Click();
     void mnuEnviados_Click();
+    void mnuRecibidos_Click();
+    void actualizarMenuRecibidos();
     void mnuAcerca_Click();
     void mnuSalir_Click();
     void traerAlFrente();
@@ -120,8 +131,11 @@ private:
     BotonImagen *m_cmdEnviar = nullptr;
     IconoBarra *m_taskIco = nullptr;
     QMenu *m_mnuApp = nullptr;
+    QAction *m_mnuRecibidos = nullptr; // in the menu only where the mailbox exists
+    QAction *m_munS1 = nullptr;
 
     std::unique_ptr<frmMensajes> m_mensajes;
+    std::unique_ptr<Recepcion> m_recepcion;
     bool m_fondoAlternativo = false;
     bool m_terminando = false;
 };

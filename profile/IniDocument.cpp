@@ -4,103 +4,264 @@
 #include "profile/SintaxisIni.h"
 
 #include <algorithm>
+#include <string_view>
+#include <vector>
 
 namespace {
 
-QByteArrayView view(std::string_view v)
-{
-    return QByteArrayView(v.data(), qsizetype(v.size()));
-}
+constexpr quint32 kVacia = 0xFFFFFFFF;
 
 std::string_view view(QByteArrayView v)
 {
     return std::string_view(v.data(), size_t(v.size()));
 }
 
-QByteArrayView trimmed(QByteArrayView v)
+QByteArray bytesOf(std::string_view v)
 {
-    return view(SintaxisIni::recortar(view(v)));
+    return QByteArray(v.data(), qsizetype(v.size()));
 }
 
-// The line without its line end (LF, or CR LF).
-QByteArrayView content(const QByteArray &raw)
+// The name as it is looked up: in the code page, blanks around it removed.
+QByteArray lookupName(const QString &name)
 {
-    return view(SintaxisIni::sinFinDeLinea(view(QByteArrayView(raw))));
+    return bytesOf(SintaxisIni::recortar(view(Cp1252::encode(name))));
 }
 
 QByteArray encodeValue(const QString &value)
 {
     const QByteArray bytes = Cp1252::encode(value);
-    return SintaxisIni::necesitaComillas(view(QByteArrayView(bytes))) ? '"' + bytes + '"' : bytes;
+    return SintaxisIni::necesitaComillas(view(bytes)) ? '"' + bytes + '"' : bytes;
+}
+
+QString decodeValue(std::string_view line)
+{
+    QString v = Cp1252::decode(QByteArrayView(SintaxisIni::valor(SintaxisIni::sinFinDeLinea(line))));
+    // An empty value is present, not absent: hand back an empty, non-null text.
+    if (v.isNull())
+        v = QLatin1String("");
+    return v;
+}
+
+// Gives a last line without its line end one, so that a line can follow it; a lone CR
+// becomes CR LF rather than a line of its own.
+void terminate(QByteArray &out)
+{
+    if (!out.isEmpty() && !out.endsWith('\n'))
+        out += out.endsWith('\r') ? "\n" : "\r\n";
+}
+
+// Open addressing, half full at most: the smallest power of two that holds twice n.
+std::vector<quint32> emptyTable(size_t n)
+{
+    if (n == 0)
+        return {};
+    size_t size = 8;
+    while (size < 2 * n)
+        size *= 2;
+    return std::vector<quint32>(size, kVacia);
 }
 
 } // namespace
 
-QString IniDocument::foldName(const QString &name)
+struct IniDocument::Base
 {
-    // Most names are short ASCII ("Total", "17"), which the code page leaves as they are.
-    const bool plain = !name.isEmpty() && name.front() > QLatin1Char(' ') && name.back() > QLatin1Char(' ')
-        && std::all_of(name.cbegin(), name.cend(), [](QChar c) { return c.unicode() < 0x80; });
-    if (plain)
-        return name.toCaseFolded();
-    return Cp1252::decode(trimmed(Cp1252::encode(name))).toCaseFolded();
+    QByteArray bytes;
+    std::vector<quint32> sections; // where each section header line starts, in file order
+    std::vector<quint32> sectionTable; // section numbers, the first of each name only
+    std::vector<quint32> keyTable; // where key lines start, the first of each name in the first section of its name
+
+    std::string_view all() const { return view(bytes); }
+
+    // The line that starts there, with its line end.
+    std::string_view lineAt(quint32 start) const
+    {
+        const std::string_view rest = all().substr(start);
+        const size_t end = rest.find('\n');
+        return end == rest.npos ? rest : rest.substr(0, end + 1);
+    }
+
+    std::string_view nameAt(quint32 start) const
+    {
+        return SintaxisIni::analizar(SintaxisIni::sinFinDeLinea(lineAt(start))).nombre;
+    }
+
+    quint32 sectionOf(quint32 start) const
+    {
+        return quint32(std::upper_bound(sections.begin(), sections.end(), start) - sections.begin()) - 1;
+    }
+
+    quint32 sectionEnd(quint32 section) const
+    {
+        return section + 1 < sections.size() ? sections[section + 1] : quint32(bytes.size());
+    }
+
+    // Stops at the first slot that is empty or whose entry matches.
+    template <typename Coincide> size_t probe(const std::vector<quint32> &table, size_t hash, Coincide coincide) const
+    {
+        const size_t mask = table.size() - 1;
+        size_t slot = hash & mask;
+        while (table[slot] != kVacia && !coincide(table[slot]))
+            slot = (slot + 1) & mask;
+        return slot;
+    }
+
+    quint32 findSection(std::string_view name) const
+    {
+        if (sectionTable.empty())
+            return kVacia;
+        return sectionTable[probe(sectionTable, SintaxisIni::huella(name),
+            [&](quint32 s) { return SintaxisIni::mismoNombre(nameAt(sections[s]), name); })];
+    }
+
+    quint32 findKey(quint32 section, std::string_view name) const
+    {
+        if (keyTable.empty())
+            return kVacia;
+        return keyTable[probe(keyTable, SintaxisIni::huella(name, section),
+            [&](quint32 line) { return sectionOf(line) == section && SintaxisIni::mismoNombre(nameAt(line), name); })];
+    }
+
+    // Where lines added to a section go: after its last key line, so that blank lines and
+    // comments that close the section stay at its end; right after the header when it has none.
+    quint32 insertionPoint(quint32 section) const
+    {
+        quint32 pos = sections[section];
+        quint32 point = pos + quint32(lineAt(pos).size());
+        const quint32 end = sectionEnd(section);
+        for (pos = point; pos < end;) {
+            const std::string_view line = lineAt(pos);
+            pos += quint32(line.size());
+            if (SintaxisIni::analizar(SintaxisIni::sinFinDeLinea(line)).tipo == SintaxisIni::Linea::Tipo::Clave)
+                point = pos;
+        }
+        return point;
+    }
+};
+
+bool IniDocument::Nombre::operator==(const Nombre &other) const
+{
+    return SintaxisIni::mismoNombre(view(bytes), view(other.bytes));
+}
+
+size_t qHash(const IniDocument::Nombre &nombre, size_t seed)
+{
+    return SintaxisIni::huella(view(nombre.bytes), seed);
 }
 
 bool IniDocument::isValidName(const QString &name, bool isSection)
 {
-    const QByteArray bytes = Cp1252::encode(name);
-    return SintaxisIni::nombreValido(view(QByteArrayView(bytes)), isSection);
+    return SintaxisIni::nombreValido(view(Cp1252::encode(name)), isSection);
 }
 
 IniDocument::IniDocument()
-{
-    m_sections.append(Section {}); // the lines before the first section, even when there are none
-}
+    : m_base(std::make_shared<const Base>())
+{ }
 
 IniDocument IniDocument::parse(const QByteArray &bytes)
 {
-    IniDocument doc;
-    qsizetype pos = 0;
-    while (pos < bytes.size()) {
-        qsizetype end = bytes.indexOf('\n', pos);
-        end = end < 0 ? bytes.size() : end + 1;
-        QByteArray raw = bytes.sliced(pos, end - pos);
-        pos = end;
+    auto base = std::make_shared<Base>();
+    base->bytes = bytes;
+    const std::string_view all = base->all();
 
-        const SintaxisIni::Linea line = SintaxisIni::analizar(view(content(raw)));
-        if (line.tipo == SintaxisIni::Linea::Tipo::Seccion) {
-            doc.m_sections.append(Section {});
-            doc.m_sections.back().header = std::move(raw);
-            const QString folded = Cp1252::decode(view(line.nombre)).toCaseFolded();
-            if (!doc.m_sectionIndex.contains(folded))
-                doc.m_sectionIndex.insert(folded, doc.m_sections.size() - 1);
-            continue;
-        }
-        Section &current = doc.m_sections.back();
-        if (doc.m_sections.size() > 1 && line.tipo == SintaxisIni::Linea::Tipo::Clave) {
-            const QString folded = Cp1252::decode(view(line.nombre)).toCaseFolded();
-            if (!current.keys.contains(folded))
-                current.keys.insert(folded, current.lines.size());
-            current.lastKeyLine = current.lines.size();
-        }
-        current.lines.append(std::move(raw));
+    // Room for every line; pages that are never written take no memory.
+    const size_t lines = size_t(std::count(all.begin(), all.end(), '\n')) + 1;
+    base->sections.reserve(lines);
+    std::vector<quint32> keyLines;
+    keyLines.reserve(lines);
+    for (size_t pos = 0; pos < all.size();) {
+        const std::string_view line = base->lineAt(quint32(pos));
+        const SintaxisIni::Linea::Tipo tipo = SintaxisIni::analizar(SintaxisIni::sinFinDeLinea(line)).tipo;
+        if (tipo == SintaxisIni::Linea::Tipo::Seccion)
+            base->sections.push_back(quint32(pos));
+        else if (tipo == SintaxisIni::Linea::Tipo::Clave && !base->sections.empty())
+            keyLines.push_back(quint32(pos));
+        pos += line.size();
     }
+
+    // A later section of the same name is hidden whole, and so are its keys.
+    std::vector<bool> first(base->sections.size(), false);
+    base->sectionTable = emptyTable(base->sections.size());
+    for (quint32 s = 0; s < base->sections.size(); ++s) {
+        const std::string_view name = base->nameAt(base->sections[s]);
+        const size_t slot = base->probe(base->sectionTable, SintaxisIni::huella(name),
+            [&](quint32 other) { return SintaxisIni::mismoNombre(base->nameAt(base->sections[other]), name); });
+        if (base->sectionTable[slot] == kVacia) {
+            base->sectionTable[slot] = s;
+            first[s] = true;
+        }
+    }
+
+    base->keyTable = emptyTable(keyLines.size());
+    quint32 s = 0;
+    for (const quint32 line : keyLines) {
+        while (s + 1 < base->sections.size() && base->sections[s + 1] < line)
+            ++s;
+        if (!first[s])
+            continue;
+        const std::string_view name = base->nameAt(line);
+        // Keys come in file order, so an earlier key of this section starts after its header.
+        const size_t slot = base->probe(base->keyTable, SintaxisIni::huella(name, s), [&](quint32 other) {
+            return other > base->sections[s] && SintaxisIni::mismoNombre(base->nameAt(other), name);
+        });
+        if (base->keyTable[slot] == kVacia)
+            base->keyTable[slot] = line;
+    }
+
+    IniDocument doc;
+    doc.m_base = std::move(base);
     return doc;
+}
+
+quint32 IniDocument::findSection(const QByteArray &name) const
+{
+    const quint32 s = m_base->findSection(view(name));
+    return s != kVacia ? s : m_newSections.value(Nombre { name }, kVacia);
 }
 
 QByteArray IniDocument::toBytes() const
 {
-    qsizetype size = 0;
-    for (const Section &s : m_sections) {
-        size += s.header.size();
-        for (const QByteArray &line : s.lines)
-            size += line.size();
-    }
+    if (m_replaced.isEmpty() && m_added.isEmpty())
+        return m_base->bytes;
+
+    // Changes inside the parsed file, in file order: lines added to a section go before a
+    // replaced line that starts at the same place.
+    struct Cambio
+    {
+        quint32 at;
+        bool replaces;
+        quint32 what; // the section, or the start of the replaced line
+        bool operator<(const Cambio &o) const { return at != o.at ? at < o.at : replaces < o.replaces; }
+    };
+    const quint32 parsedSections = quint32(m_base->sections.size());
+    std::vector<Cambio> changes;
+    changes.reserve(size_t(m_replaced.size() + m_added.size()));
+    for (auto a = m_added.cbegin(); a != m_added.cend() && a.key() < parsedSections; ++a)
+        changes.push_back({ m_base->insertionPoint(a.key()), false, a.key() });
+    for (auto r = m_replaced.cbegin(); r != m_replaced.cend(); ++r)
+        changes.push_back({ r.key(), true, r.key() });
+    std::sort(changes.begin(), changes.end());
+
+    const std::string_view all = m_base->all();
     QByteArray out;
-    out.reserve(size);
-    for (const Section &s : m_sections) {
-        out += s.header;
-        for (const QByteArray &line : s.lines)
+    out.reserve(m_base->bytes.size() + 64 * qsizetype(changes.size()));
+    quint32 copied = 0;
+    for (const Cambio &c : changes) {
+        out += QByteArrayView(all.substr(copied, c.at - copied));
+        copied = c.at;
+        if (c.replaces) {
+            out += m_replaced.value(c.what);
+            copied += quint32(m_base->lineAt(c.what).size());
+        } else {
+            terminate(out);
+            for (const QByteArray &line : m_added.constFind(c.what)->lines)
+                out += line;
+        }
+    }
+    out += QByteArrayView(all.substr(copied));
+    for (auto a = m_added.lowerBound(parsedSections); a != m_added.cend(); ++a) {
+        terminate(out);
+        out += a->header;
+        for (const QByteArray &line : a->lines)
             out += line;
     }
     return out;
@@ -108,53 +269,50 @@ QByteArray IniDocument::toBytes() const
 
 QString IniDocument::value(const QString &section, const QString &key) const
 {
-    const auto s = m_sectionIndex.constFind(foldName(section));
-    if (s == m_sectionIndex.cend())
+    const quint32 s = findSection(lookupName(section));
+    if (s == kVacia)
         return QString();
-    const Section &sec = m_sections[*s];
-    const auto k = sec.keys.constFind(foldName(key));
-    if (k == sec.keys.cend())
+    const QByteArray name = lookupName(key);
+    if (s < m_base->sections.size()) {
+        const quint32 line = m_base->findKey(s, view(name));
+        if (line != kVacia) {
+            const auto replaced = m_replaced.constFind(line);
+            return decodeValue(replaced != m_replaced.cend() ? view(*replaced) : m_base->lineAt(line));
+        }
+    }
+    const auto added = m_added.constFind(s);
+    if (added == m_added.cend())
         return QString();
-    QString v = Cp1252::decode(view(SintaxisIni::valor(view(content(sec.lines[*k])))));
-    // An empty value is present, not absent: hand back an empty, non-null text.
-    if (v.isNull())
-        v = QLatin1String("");
-    return v;
-}
-
-void IniDocument::terminate(QByteArray &line)
-{
-    if (!line.isEmpty() && !line.endsWith('\n'))
-        line += "\r\n";
+    const auto k = added->keys.constFind(Nombre { name });
+    return k == added->keys.cend() ? QString() : decodeValue(view(added->lines[*k]));
 }
 
 void IniDocument::setValue(const QString &section, const QString &key, const QString &value)
 {
-    const QByteArray keyBytes = trimmed(Cp1252::encode(key)).toByteArray();
-    const QString foldedSection = foldName(section);
-    auto s = m_sectionIndex.constFind(foldedSection);
-    if (s == m_sectionIndex.cend()) {
-        // The last line of the file may lack its line end.
-        Section &last = m_sections.back();
-        terminate(last.lines.isEmpty() ? last.header : last.lines.back());
-        Section added;
-        added.header = '[' + trimmed(Cp1252::encode(section)).toByteArray() + "]\r\n";
-        m_sections.append(std::move(added));
-        s = m_sectionIndex.insert(foldedSection, m_sections.size() - 1);
+    const QByteArray sectionName = lookupName(section);
+    quint32 s = findSection(sectionName);
+    if (s == kVacia) {
+        s = quint32(m_base->sections.size() + size_t(m_newSections.size()));
+        m_newSections.insert(Nombre { sectionName }, s);
+        m_added[s].header = '[' + sectionName + "]\r\n";
     }
-    Section &sec = m_sections[*s];
-    const QString foldedKey = foldName(key);
-    const auto k = sec.keys.constFind(foldedKey);
-    if (k != sec.keys.cend()) {
-        // Keep the name as the file spells it.
-        const QByteArrayView name = view(SintaxisIni::analizar(view(content(sec.lines[*k]))).nombre);
-        sec.lines[*k] = name.toByteArray() + '=' + encodeValue(value) + "\r\n";
+    const QByteArray name = lookupName(key);
+    const QByteArray rest = '=' + encodeValue(value) + "\r\n";
+    if (s < m_base->sections.size()) {
+        const quint32 line = m_base->findKey(s, view(name));
+        if (line != kVacia) {
+            // Keep the name as the file spells it.
+            m_replaced.insert(line, bytesOf(m_base->nameAt(line)) + rest);
+            return;
+        }
+    }
+    Anadidas &added = m_added[s];
+    const auto k = added.keys.constFind(Nombre { name });
+    if (k != added.keys.cend()) {
+        QByteArray &line = added.lines[*k];
+        line = bytesOf(SintaxisIni::analizar(SintaxisIni::sinFinDeLinea(view(line))).nombre) + rest;
         return;
     }
-    // After the last key line, so that blank lines and comments that close the section stay at its end.
-    const qsizetype at = sec.lastKeyLine + 1;
-    terminate(at == 0 ? sec.header : sec.lines[at - 1]);
-    sec.lines.insert(at, keyBytes + '=' + encodeValue(value) + "\r\n");
-    sec.keys.insert(foldedKey, at);
-    sec.lastKeyLine = at;
+    added.keys.insert(Nombre { name }, added.lines.size());
+    added.lines.append(name + rest);
 }

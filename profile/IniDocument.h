@@ -3,11 +3,19 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QMap>
 #include <QString>
 
-// One profile file held in memory as its raw lines, so that a change rewrites only the
-// line of its key and every other byte stays as it was. Names and values are decoded
-// from Windows-1252. Lookup goes through one hash per section.
+#include <memory>
+
+// One profile file held in memory as its raw bytes, so that a change rewrites only the line
+// of its key and every other byte stays as it was. Names and values are decoded from
+// Windows-1252.
+//
+// The parsed file stays compact whatever it holds (a million sections take about twice the
+// file's size): the bytes themselves, where each section starts, and two flat hash tables
+// that point into the bytes. Changes are kept beside them and merged in by toBytes(); copies
+// share the parsed file.
 class IniDocument final
 {
 public:
@@ -30,20 +38,31 @@ public:
     // Whether name can be written as a section or key name and read back as itself.
     static bool isValidName(const QString &name, bool isSection);
 
-    // The form under which a name is looked up: as it reads back from the file, case-folded.
-    static QString foldName(const QString &name);
-
 private:
-    struct Section
+    struct Base;
+
+    // A name as the file spells it, compared and hashed without regard to case.
+    struct Nombre
     {
-        QByteArray header; // raw header line with its line end; empty for the lines before any section
-        QList<QByteArray> lines; // raw lines with their line ends
-        QHash<QString, qsizetype> keys;
-        qsizetype lastKeyLine = -1;
+        QByteArray bytes;
+        bool operator==(const Nombre &other) const;
+    };
+    friend size_t qHash(const Nombre &nombre, size_t seed);
+
+    // Key lines added to one section, in the order they were added; for a section that the
+    // parsed file lacks, its header too.
+    struct Anadidas
+    {
+        QByteArray header;
+        QList<QByteArray> lines;
+        QHash<Nombre, qsizetype> keys;
     };
 
-    static void terminate(QByteArray &line);
+    // The number of the section of that name, parsed or added; ~0 when there is none.
+    quint32 findSection(const QByteArray &name) const;
 
-    QList<Section> m_sections; // m_sections[0] holds the lines before the first header
-    QHash<QString, qsizetype> m_sectionIndex;
+    std::shared_ptr<const Base> m_base;
+    QHash<quint32, QByteArray> m_replaced; // start of a parsed key line -> the line that replaces it
+    QMap<quint32, Anadidas> m_added; // section number -> its added lines; new sections follow the parsed ones
+    QHash<Nombre, quint32> m_newSections;
 };

@@ -3,35 +3,12 @@
 #include "profile/SintaxisIni.h"
 #include "profile/TablaCp1252.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "runtime/ArchivoDatos.h"
 
 LecturaIni::LecturaIni(const std::string &ruta)
 {
-    const int fd = ::open(ruta.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    struct stat st
-    {
-    };
     std::string bytes;
-    bool completo = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
-    if (completo && st.st_size > 0)
-        bytes.reserve(size_t(st.st_size));
-    char bloque[16384];
-    while (completo) {
-        const ssize_t n = ::read(fd, bloque, sizeof bloque);
-        if (n > 0)
-            bytes.append(bloque, size_t(n));
-        else if (n == 0)
-            break;
-        else if (errno != EINTR)
-            completo = false;
-    }
-    ::close(fd);
-    if (completo)
+    if (ArchivoDatos::leer(ruta, bytes) == ArchivoDatos::Lectura::Leido)
         m_bytes = std::move(bytes);
 }
 

@@ -9,7 +9,8 @@
 class LecturaIni final
 {
 public:
-    // Reads the whole file; a missing or unreadable file (or a folder) reads as absent.
+    // Reads the whole file as ArchivoDatos::leer does: a file that is missing, unreadable, not a
+    // regular file (a folder, a pipe, a device) or larger than its bound reads as absent.
     explicit LecturaIni(const std::string &ruta);
 
     // The value of key in section, or nullopt when the file, the section or the key is absent.

@@ -3,7 +3,6 @@
 #include "runtime/Archivos.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <sys/stat.h>
 #include <time.h>
@@ -32,16 +31,17 @@ ProfileFiles::Stamp ProfileFiles::stampOf(const struct stat &st)
         qint64(st.st_mtim.tv_nsec), qint64(st.st_ctim.tv_sec), qint64(st.st_ctim.tv_nsec) };
 }
 
-void ProfileFiles::remember(const QString &path, IniDocument doc, QByteArray bytes)
+void ProfileFiles::remember(const QString &path, const QByteArray &bytes)
 {
+    // Parsed afresh rather than kept with its changes: the cache stays as compact as the file.
     auto entry = std::make_shared<Cached>();
     struct stat st
     {
     };
     if (statFile(path, st))
         entry->stamp = stampOf(st);
-    entry->doc = std::move(doc);
-    entry->bytes = std::move(bytes);
+    entry->doc = IniDocument::parse(bytes);
+    entry->bytes = bytes;
     entry->racy = true; // just written: the next use compares the content once
     m_cache.insert(path, std::move(entry));
 }
@@ -52,16 +52,15 @@ ProfileFiles::~ProfileFiles() = default;
 ProfileFiles::Load ProfileFiles::load(const QString &path, Cached *&out)
 {
     out = nullptr;
-    // Whether a change made after `before` could still carry the stamp: file times come
-    // from the coarse real-time clock, so a stamp older than that clock was read at `before`
-    // can never come back. A file system without sub-second times is given two seconds.
+    // Whether a change made after `before` could still carry the stamp. Any change sets the
+    // status-change time from the coarse real-time clock, and nobody can set it by hand (the
+    // modification time can be anything, even a time to come), so a stamp whose change time is
+    // older than that clock was read at `before` can never come back. A file system without
+    // sub-second times is given two seconds.
     auto isRacy = [](const Stamp &s, const struct timespec &before) {
-        if (s.mtimeNsec == 0 && s.ctimeNsec == 0)
-            return before.tv_sec - qMax(s.mtimeSec, s.ctimeSec) < 3;
-        auto notOlder = [&](qint64 sec, qint64 nsec) {
-            return sec > before.tv_sec || (sec == before.tv_sec && nsec >= before.tv_nsec);
-        };
-        return notOlder(s.mtimeSec, s.mtimeNsec) || notOlder(s.ctimeSec, s.ctimeNsec);
+        if (s.ctimeNsec == 0)
+            return before.tv_sec - s.ctimeSec < 3;
+        return s.ctimeSec > before.tv_sec || (s.ctimeSec == before.tv_sec && s.ctimeNsec >= before.tv_nsec);
     };
 
     auto cached = m_cache.find(path);
@@ -70,7 +69,8 @@ ProfileFiles::Load ProfileFiles::load(const QString &path, Cached *&out)
         struct stat st
         {
         };
-        if (!statFile(path, st) || S_ISDIR(st.st_mode)) {
+        // Only a regular file holds a profile; anything else reads as no file at all.
+        if (!statFile(path, st) || !S_ISREG(st.st_mode)) {
             if (cached != m_cache.end())
                 m_cache.erase(cached);
             return Load::Missing;
@@ -80,18 +80,20 @@ ProfileFiles::Load ProfileFiles::load(const QString &path, Cached *&out)
             out = cached->get();
             return Load::Ok;
         }
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
+        QByteArray bytes;
+        struct stat opened
+        {
+        };
+        const ArchivoDatos::Lectura read = ArchivoDatos::leer(QFile::encodeName(path).toStdString(), bytes, &opened);
+        if (read != ArchivoDatos::Lectura::Leido) {
             if (cached != m_cache.end())
                 m_cache.erase(cached);
-            return Load::Unreadable;
+            return read == ArchivoDatos::Lectura::Ausente ? Load::Missing : Load::Unreadable;
         }
-        QByteArray bytes = file.readAll();
-        file.close();
         struct stat after
         {
         };
-        if (!statFile(path, after) || stampOf(after) != stamp)
+        if (stampOf(opened) != stamp || !statFile(path, after) || stampOf(after) != stamp)
             continue; // changed while being read
         const bool racy = isRacy(stamp, before);
         if (cached != m_cache.end() && (*cached)->stamp == stamp && (*cached)->bytes == bytes) {
@@ -143,17 +145,7 @@ QString ProfileFiles::cleanValue(const QString &value)
 
 bool ProfileFiles::save(const QString &path, const QByteArray &bytes)
 {
-    if (Archivos::writeRefused(path))
-        return false;
-    QSaveFile file(path);
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return !Archivos::writeRefused(path) && Archivos::guardar(path, bytes, ArchivoDatos::Sincronia::Sincronizar);
 }
 
 bool ProfileFiles::write(const QString &path, const QString &section, const QString &key, const QString &value)
@@ -187,7 +179,7 @@ bool ProfileFiles::write(const QString &path, const QString &section, const QStr
         m_cache.remove(path);
         return false;
     }
-    remember(path, std::move(doc), std::move(bytes));
+    remember(path, bytes);
     return true;
 }
 
@@ -221,6 +213,6 @@ int ProfileFiles::endBatch()
         m_cache.remove(m_batchPath);
         return m_batchAccepted;
     }
-    remember(m_batchPath, std::move(doc), std::move(bytes));
+    remember(m_batchPath, bytes);
     return 0;
 }

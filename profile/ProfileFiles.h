@@ -16,8 +16,10 @@ struct stat;
 //
 // Text on disk is Windows-1252. Every call sees the file as it is on disk now (it may be
 // edited by hand between two calls), yet a file is parsed again only when its identity,
-// size or time stamps changed. A write replaces the file whole (temporary file renamed
-// over it), so a crash never leaves half a file.
+// size or time stamps changed. Only a regular file is read (a link to one included), and
+// none beyond ArchivoDatos::kLimiteLectura: anything else reads as absent, a file too large
+// or unreadable cannot be written. A write replaces the file whole and on disk
+// (ArchivoDatos::guardar), so neither a crash nor a full disk ever leaves half a file.
 class ProfileFiles
 {
 public:
@@ -67,7 +69,7 @@ private:
 
     static Stamp stampOf(const struct stat &st);
     Load load(const QString &path, Cached *&out);
-    void remember(const QString &path, IniDocument doc, QByteArray bytes);
+    void remember(const QString &path, const QByteArray &bytes);
     static bool isNameValid(const QString &section, const QString &key);
     static QString cleanValue(const QString &value);
     bool save(const QString &path, const QByteArray &bytes);

@@ -2,6 +2,8 @@
 
 #include "profile/TablaCp1252.h"
 
+#include <cstdint>
+
 namespace SintaxisIni {
 
 namespace {
@@ -81,6 +83,20 @@ bool mismoNombre(std::string_view a, std::string_view b)
             return false;
     }
     return true;
+}
+
+size_t huella(std::string_view nombre, size_t semilla)
+{
+    // FNV-1a over the folded characters, then a final mix so that the low bits spread well.
+    uint64_t h = 14695981039346656037ULL ^ uint64_t(semilla);
+    for (const char c : nombre) {
+        h ^= TablaCp1252::plegado(static_cast<unsigned char>(c));
+        h *= 1099511628211ULL;
+    }
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdULL;
+    h ^= h >> 33;
+    return size_t(h);
 }
 
 std::optional<std::string_view> buscar(std::string_view archivo, std::string_view seccion, std::string_view clave)

@@ -40,6 +40,9 @@ bool nombreValido(std::string_view nombre, bool esSeccion);
 // Whether two names in the code page are the same without regard to case.
 bool mismoNombre(std::string_view a, std::string_view b);
 
+// A hash of a name in the code page that agrees with mismoNombre: the same names, the same hash.
+size_t huella(std::string_view nombre, size_t semilla = 0);
+
 // The value of key in section of a whole file: names in the code page, the first of
 // duplicated sections or keys wins (a later duplicate section is hidden whole). The value
 // comes back in the code page; nullopt when section or key is absent.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Draws the main window's artwork (left picture, window and tray icons, button images)
-# with ImageMagick. Run by hand after changing a drawing; the PNGs are committed.
+# with ImageMagick, and the desktop icon as SVG with its theme sizes (rsvg-convert, package
+# librsvg2-bin). Run by hand after changing a drawing; the results are committed.
 set -euo pipefail
 cd "$(dirname "$0")"
 convert=/usr/bin/convert   # /usr/local/bin/convert may be a stand-in on build machines
@@ -60,3 +61,31 @@ $convert -size 16x16 xc:none -fill white -stroke '#0a1f55' -draw "rectangle 0.5,
     -fill none -draw "polyline 0.5,3.5 6.5,8.5 12.5,3.5" \
     -fill '#2ea043' -stroke '#125a20' -draw "polygon 9,9 15,12 9,15" \
     -strip PNG32:icons/boton_enviar.png
+
+# Desktop icon: the window icon's drawing on a 32-unit grid, as SVG, and the sizes of the
+# hicolor icon theme: the small ones drawn like the window icon, which keeps them crisp, the
+# others rendered from the SVG.
+mkdir -p icons/hicolor
+cat >icons/hicolor/velrisa.svg <<'SVG'
+<?xml version="1.0" encoding="UTF-8"?>
+<svg xmlns="http://www.w3.org/2000/svg" width="256" height="256" viewBox="0 0 32 32">
+  <title>Velrisa</title>
+  <circle cx="20" cy="12" r="10.5" fill="#2a6fd0" stroke="#0b2f7a" stroke-width="1"/>
+  <g fill="none" stroke="#9cc4ff" stroke-width="1">
+    <ellipse cx="20" cy="12" rx="5" ry="10.5"/>
+    <line x1="9.5" y1="12" x2="30.5" y2="12"/>
+  </g>
+  <g stroke="#0a1f55" stroke-width="1.5" stroke-linejoin="round">
+    <rect x="1" y="14" width="21" height="15" fill="#ffffff"/>
+    <polyline points="1,14 11.5,22 22,14" fill="none"/>
+  </g>
+</svg>
+SVG
+for s in 16 22 24 32; do
+    icon "$s" "PNG32:icons/hicolor/velrisa$s.png"
+done
+for s in 48 64 128 256; do
+    rsvg-convert -w "$s" -h "$s" icons/hicolor/velrisa.svg -o "icons/hicolor/velrisa$s.tmp.png"
+    $convert "icons/hicolor/velrisa$s.tmp.png" -strip "PNG32:icons/hicolor/velrisa$s.png"
+    rm "icons/hicolor/velrisa$s.tmp.png"
+done

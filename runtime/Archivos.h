@@ -1,5 +1,8 @@
 #pragma once
 
+#include "runtime/ArchivoDatos.h"
+
+#include <QByteArray>
 #include <QString>
 
 // File questions asked the same way on every platform.
@@ -10,7 +13,12 @@ namespace Archivos {
 // even for the superuser, as Windows honours a read-only attribute for everybody.
 bool writeRefused(const QString &path);
 
-// Whether a regular file exists at path (an empty one included; a directory is no file).
+// Whether a regular file exists at path (an empty one included; a folder, a pipe or a
+// device is no file).
 bool fileExists(const QString &path);
+
+// ArchivoDatos::guardar for Qt callers: the file replaced whole or not at all; error (when
+// given) says what failed.
+bool guardar(const QString &path, const QByteArray &bytes, ArchivoDatos::Sincronia sincronia, QString *error = nullptr);
 
 } // namespace Archivos

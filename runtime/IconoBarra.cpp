@@ -46,6 +46,12 @@ bool IconoBarra::isVisible() const
     return m_icon->isVisible();
 }
 
+void IconoBarra::notificar(const QString &titulo, const QString &texto)
+{
+    if (m_icon->isVisible() && QSystemTrayIcon::supportsMessages())
+        m_icon->showMessage(titulo, texto, QSystemTrayIcon::Information, 10000);
+}
+
 void IconoBarra::removeAll()
 {
     for (IconoBarra *icon : std::as_const(liveIcons()))

@@ -20,6 +20,8 @@ public:
     // Takes it out again, for a program that is ending.
     void stop();
     bool isVisible() const;
+    // A notification beside the icon, where the tray shows one; nothing otherwise.
+    void notificar(const QString &titulo, const QString &texto);
 
     // Takes every icon of this process out of the tray (before ending at once).
     static void removeAll();

@@ -29,7 +29,7 @@ public:
     // Windows loader takes them: the shortest run of leading words that names a
     // program file is the program, the rest are its arguments. A bare program name
     // is looked up in the program directory first, then on the search path. A
-    // ".bat" file runs through /bin/sh in its own directory, with that directory
+    // ".bat" file runs through /bin/sh in its own directory, with the program directory
     // first on the search path. Returns the process id, 0 when nothing started.
     virtual qint64 shell(const QString &commandLine, WindowStyle style) = 0;
 
@@ -48,6 +48,10 @@ public:
 
     // Directory of the executable, without a trailing separator unless it is the root.
     virtual QString appPath() const = 0;
+
+    // Directory of the program's data files: appPath() where this user may write there,
+    // else a folder of the user's own. Chosen once, at the first call (start-up).
+    virtual QString dataPath() const = 0;
 
     // The arguments after the program name, joined by single blanks.
     virtual QString command() const = 0;

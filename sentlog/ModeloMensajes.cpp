@@ -1,5 +1,7 @@
 #include "sentlog/ModeloMensajes.h"
 
+#include <QTextDocument>
+
 ModeloMensajes::ModeloMensajes(QObject *parent)
     : QAbstractTableModel(parent)
 { }
@@ -21,9 +23,21 @@ QVariant ModeloMensajes::data(const QModelIndex &index, int role) const
     const SentEntry &e = m_filas.at(index.row());
     if (role == Qt::UserRole)
         return e.Estado;
-    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
+    if (role == Qt::ToolTipRole) {
+        // Shown as written: a tooltip would take text that looks like markup for markup.
+        const QString ayuda = index.column() == ColResultado ? e.Respuesta : texto(e, index.column());
+        if (ayuda.isEmpty())
+            return {};
+        return Qt::mightBeRichText(ayuda) ? Qt::convertFromPlainText(ayuda, Qt::WhiteSpaceNormal) : ayuda;
+    }
+    if (role != Qt::DisplayRole)
         return {};
-    switch (index.column()) {
+    return texto(e, index.column());
+}
+
+QString ModeloMensajes::texto(const SentEntry &e, int columna)
+{
+    switch (columna) {
     case ColPara:
         return e.Para;
     case ColMensaje:
@@ -63,12 +77,12 @@ void ModeloMensajes::agregarFila(const QString &para)
 {
     const int row = int(m_filas.size());
     beginInsertRows(QModelIndex(), row, row);
-    m_filas.append(SentEntry { para, {}, {}, {}, 0 });
+    m_filas.append(SentEntry { para, {}, {}, {}, 0, {} });
     endInsertRows();
 }
 
 void ModeloMensajes::completarUltimaFila(
-    qint16 estado, const QString &mensaje, const QString &resultado, const QString &hora)
+    qint16 estado, const QString &mensaje, const QString &resultado, const QString &hora, const QString &respuesta)
 {
     if (m_filas.isEmpty())
         return;
@@ -77,6 +91,7 @@ void ModeloMensajes::completarUltimaFila(
     e.Estado = estado;
     e.Mensaje = mensaje;
     e.Resultado = resultado;
+    e.Respuesta = respuesta;
     e.Hora = hora;
     for (int c = ColMensaje; c <= ColHora; ++c)
         Q_EMIT dataChanged(index(row, c), index(row, c));

@@ -6,7 +6,8 @@
 
 // The rows of the sent-messages list, oldest first. Rows are only ever appended at the
 // end and completed in place, both in constant time, so the list stays quick however
-// long the program runs. Estado (2 sent, 3 not sent) is the row's data under Qt::UserRole.
+// long the program runs. Estado (2 sent, 3 not sent) is the row's data under Qt::UserRole;
+// Respuesta, what `net` answered, is the tooltip of the Resultado cell.
 class ModeloMensajes final : public QAbstractTableModel
 {
     Q_OBJECT
@@ -19,6 +20,7 @@ public:
         QString Resultado;
         QString Hora;
         qint16 Estado = 0;
+        QString Respuesta;
     };
 
     enum Columna { ColPara, ColMensaje, ColResultado, ColHora, NumColumnas };
@@ -32,9 +34,12 @@ public:
 
     void agregarFila(const QString &para);
     // Does nothing while the list is empty: there is no row to complete.
-    void completarUltimaFila(qint16 estado, const QString &mensaje, const QString &resultado, const QString &hora);
+    void completarUltimaFila(qint16 estado, const QString &mensaje, const QString &resultado, const QString &hora,
+        const QString &respuesta = QString());
     const SentEntry &fila(int row) const { return m_filas.at(row); }
 
 private:
+    static QString texto(const SentEntry &e, int columna);
+
     QVector<SentEntry> m_filas;
 };

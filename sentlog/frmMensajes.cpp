@@ -1,83 +1,19 @@
 #include "sentlog/frmMensajes.h"
 
 #include "sentlog/ModeloMensajes.h"
-#include "sentlog/VistaMensajes.h"
 
-#include <QCloseEvent>
-#include <QGuiApplication>
 #include <QHeaderView>
-#include <QPushButton>
-#include <QScreen>
-#include <QShortcut>
 #include <QTableView>
 
-namespace {
-constexpr int px(int twips)
-{
-    return twips / 15;
-}
-} // namespace
-
 frmMensajes::frmMensajes(QWidget *principal, const bool &esconderTrasEnviar)
-    : QWidget(nullptr,
-        Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-            | Qt::WindowCloseButtonHint)
+    : VentanaLista(QStringLiteral("frmMensajes"), QStringLiteral("Mensajes enviados"), new ModeloMensajes)
     , m_principal(principal)
     , m_esconderTrasEnviar(esconderTrasEnviar)
-    , m_modelo(new ModeloMensajes(this))
-    , m_lista(new VistaMensajes(this))
-    , m_cerrar(new QPushButton(QStringLiteral("&Cerrar"), this))
+    , m_modelo(static_cast<ModeloMensajes *>(lista()->model()))
 {
-    setObjectName(QStringLiteral("frmMensajes"));
-    setWindowTitle(QStringLiteral("Mensajes enviados"));
-    setWindowIcon(QIcon(QStringLiteral(":/pictures/mensajes16.png")));
-    setFixedSize(px(7290), px(3195));
-
-    m_lista->setObjectName(QStringLiteral("ListView1"));
-    m_lista->setGeometry(px(60), px(60), px(7155), px(2535));
-    m_lista->setModel(m_modelo);
-    // A report list, not a grid: whole rows, no row numbers, no in-place editing, no sorting.
-    m_lista->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_lista->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_lista->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_lista->setShowGrid(false);
-    m_lista->setSortingEnabled(false);
-    m_lista->setWordWrap(false);
-    m_lista->verticalHeader()->hide();
-    m_lista->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_lista->verticalHeader()->setDefaultSectionSize(m_lista->fontMetrics().height() + 4);
-    m_lista->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    m_lista->horizontalHeader()->setHighlightSections(false);
-    m_lista->horizontalHeader()->setStretchLastSection(false);
-    for (int c = 0; c < ModeloMensajes::NumColumnas; ++c)
-        m_lista->setColumnWidth(c, px(1440));
-
-    m_cerrar->setObjectName(QStringLiteral("Command1"));
-    m_cerrar->setGeometry(px(5760), px(2700), px(1455), px(435));
-    m_cerrar->setDefault(true);
-    connect(m_cerrar, &QPushButton::clicked, this, &frmMensajes::cerrar);
-    setTabOrder(m_lista, m_cerrar);
-
-    // A plain window has no default button: Enter is wired to "&Cerrar" by hand.
-    for (const int key : { Qt::Key_Return, Qt::Key_Enter }) {
-        auto *atajo = new QShortcut(QKeySequence(key), this);
-        connect(atajo, &QShortcut::activated, m_cerrar, &QPushButton::click);
-    }
-}
-
-void frmMensajes::mostrar()
-{
-    if (!m_yaMostrada) {
-        m_yaMostrada = true;
-        if (const QScreen *pantalla = QGuiApplication::primaryScreen()) {
-            QRect marco = frameGeometry();
-            marco.moveCenter(pantalla->availableGeometry().center());
-            move(marco.topLeft());
-        }
-    }
-    show();
-    raise();
-    activateWindow();
+    m_modelo->setParent(this);
+    // The message is the long text: it takes whatever room the other three leave.
+    lista()->horizontalHeader()->setSectionResizeMode(ModeloMensajes::ColMensaje, QHeaderView::Stretch);
 }
 
 void frmMensajes::agregarFila(const QString &para)
@@ -86,9 +22,9 @@ void frmMensajes::agregarFila(const QString &para)
 }
 
 void frmMensajes::completarUltimaFila(
-    qint16 estado, const QString &mensaje, const QString &resultado, const QString &hora)
+    qint16 estado, const QString &mensaje, const QString &resultado, const QString &hora, const QString &respuesta)
 {
-    m_modelo->completarUltimaFila(estado, mensaje, resultado, hora);
+    m_modelo->completarUltimaFila(estado, mensaje, resultado, hora, respuesta);
 }
 
 void frmMensajes::repintar()
@@ -100,12 +36,6 @@ void frmMensajes::repintar()
 int frmMensajes::filas() const
 {
     return m_modelo->rowCount();
-}
-
-void frmMensajes::closeEvent(QCloseEvent *event)
-{
-    event->ignore();
-    hide();
 }
 
 void frmMensajes::cerrar()

@@ -1,15 +1,13 @@
 #pragma once
 
-#include <QWidget>
+#include "sentlog/VentanaLista.h"
 
 class ModeloMensajes;
-class QPushButton;
-class QTableView;
 
 // "Mensajes enviados": every send attempt since start-up, oldest first. Once created
 // it is never destroyed while the program runs: a close request only hides it, so its
 // rows survive every hide and show.
-class frmMensajes final : public QWidget
+class frmMensajes final : public VentanaLista
 {
     Q_OBJECT
 
@@ -17,26 +15,21 @@ public:
     // principal is hidden too by "&Cerrar" when esconderTrasEnviar is true at that moment.
     frmMensajes(QWidget *principal, const bool &esconderTrasEnviar);
 
-    // Visible, in front and active; centred on the screen the first time.
-    void mostrar();
     // A new last row holding only the recipient.
     void agregarFila(const QString &para);
-    void completarUltimaFila(qint16 estado, const QString &mensaje, const QString &resultado, const QString &hora);
+    // respuesta, what the send was answered, is shown when the pointer rests on the result.
+    void completarUltimaFila(qint16 estado, const QString &mensaje, const QString &resultado, const QString &hora,
+        const QString &respuesta = QString());
     // Draws the window at once, so a completed row shows while a run goes on.
     void repintar();
     int filas() const;
     const ModeloMensajes &modelo() const { return *m_modelo; }
 
 protected:
-    void closeEvent(QCloseEvent *event) override;
+    void cerrar() override;
 
 private:
-    void cerrar();
-
     QWidget *m_principal;
     const bool &m_esconderTrasEnviar;
     ModeloMensajes *m_modelo;
-    QTableView *m_lista;
-    QPushButton *m_cerrar;
-    bool m_yaMostrada = false;
 };

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
@@ -164,27 +165,40 @@ private Q_SLOTS:
         QVERIFY(chm.size() > 4096);
     }
 
-    // The real hh beside the program, with stand-in viewers on the search path.
+    // The real hh beside the program, with stand-in viewers on the search path, in the
+    // installed layout: the help's web pages two folders up, under share/.
     void hhExecsTheFirstViewerFound_data()
     {
         QTest::addColumn<QStringList>("installed");
+        QTest::addColumn<bool>("pages");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("xchm") << QStringList { "xchm" } << "xchm";
-        QTest::newRow("kchmviewer") << QStringList { "kchmviewer" } << "kchmviewer";
-        QTest::newRow("xchm before kchmviewer") << QStringList { "kchmviewer", "xchm" } << "xchm";
-        QTest::newRow("dedicated viewer before xdg-open") << QStringList { "xdg-open", "kchmviewer" } << "kchmviewer";
-        QTest::newRow("xdg-open as the last resort") << QStringList { "xdg-open" } << "xdg-open";
+        QTest::addColumn<QString>("opens");
+        const QString chm = QStringLiteral("Velrisa/ayuda.chm");
+        const QString web = QStringLiteral("share/velrisa/ayuda/index.htm");
+        QTest::newRow("xchm") << QStringList { "xchm" } << true << "xchm" << chm;
+        QTest::newRow("kchmviewer") << QStringList { "kchmviewer" } << false << "kchmviewer" << chm;
+        QTest::newRow("xchm before kchmviewer") << QStringList { "kchmviewer", "xchm" } << false << "xchm" << chm;
+        QTest::newRow("dedicated viewer before the web pages")
+            << QStringList { "xdg-open", "kchmviewer" } << true << "kchmviewer" << chm;
+        QTest::newRow("web pages in the browser") << QStringList { "xdg-open" } << true << "xdg-open" << web;
+        QTest::newRow("xdg-open on the file as the last resort")
+            << QStringList { "xdg-open" } << false << "xdg-open" << chm;
     }
 
     void hhExecsTheFirstViewerFound()
     {
         QFETCH(QStringList, installed);
+        QFETCH(bool, pages);
         QFETCH(QString, expected);
+        QFETCH(QString, opens);
         static int round = 0;
-        const QString dir = makeDir(QStringLiteral("real %1/Mis programas/Velrisa").arg(++round));
+        const QString root = makeDir(QStringLiteral("real %1/Mis programas").arg(++round));
+        const QString dir = makeDir(QStringLiteral("real %1/Mis programas/lib/Velrisa").arg(round));
         const QString bin = makeDir(QStringLiteral("bin %1").arg(round));
         QVERIFY(QFile::copy(QStringLiteral(VELRISA_BINDIR "/hh"), dir + QStringLiteral("/hh")));
         QVERIFY(QFile::copy(QStringLiteral(VELRISA_BINDIR "/ayuda.chm"), dir + QStringLiteral("/ayuda.chm")));
+        if (pages)
+            QVERIFY(writeFile(root + QStringLiteral("/share/velrisa/ayuda/index.htm"), "<HTML></HTML>\n"));
         for (const QString &viewer : installed) {
             const QByteArray script = QByteArray("#!/bin/sh\n{ echo ") + viewer.toLatin1()
                 + "; echo \"$#\"; printf '%s\\n' \"$@\"; } > \"" + QFile::encodeName(bin)
@@ -204,39 +218,88 @@ private Q_SLOTS:
         QTRY_VERIFY(seen.size() > 0);
         QVERIFY(seen.open(QIODevice::ReadOnly));
         const QStringList lines = QString::fromUtf8(seen.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        QCOMPARE(lines, QStringList({ expected, QStringLiteral("1"), dir + QStringLiteral("/ayuda.chm") }));
+        const QString file = opens == QLatin1String("Velrisa/ayuda.chm") ? dir + QStringLiteral("/ayuda.chm")
+                                                                         : root + QLatin1Char('/') + opens;
+        QCOMPARE(lines, QStringList({ expected, QStringLiteral("1"), file }));
         QVERIFY(rt.m_boxes.isEmpty());
         stop(rt, pid);
     }
 
+    // What hh cannot open it says on standard error and, on a desktop, in a window: whole,
+    // in UTF-8 where the dialog tool shows it, in plain ASCII for xmessage, which cannot.
     void hhReportsWhatItCannotOpen_data()
     {
         QTest::addColumn<bool>("fileExists");
+        QTest::addColumn<QString>("dialog");
         QTest::addColumn<QString>("says");
-        QTest::newRow("no viewer installed") << true << "visor";
-        QTest::newRow("help file missing") << false << "ayuda.chm";
+        QTest::newRow("no viewer installed") << true << QString() << "ningún visor";
+        QTest::newRow("help file missing") << false << QString() << "ayuda.chm";
+        QTest::newRow("no viewer, zenity") << true << "zenity"
+                                           << "ningún visor";
+        QTest::newRow("no viewer, kdialog") << true << "kdialog"
+                                            << "ningún visor";
+        QTest::newRow("no viewer, xmessage") << true << "xmessage"
+                                             << "ningun visor";
+        QTest::newRow("help file missing, xmessage") << false << "xmessage"
+                                                     << "No se puede leer";
     }
 
     void hhReportsWhatItCannotOpen()
     {
         QFETCH(bool, fileExists);
+        QFETCH(QString, dialog);
         QFETCH(QString, says);
-        const QString dir = makeDir(QStringLiteral("informe %1").arg(fileExists));
+        static int round = 0;
+        const QString dir = makeDir(QStringLiteral("informe %1/Ñandú & año <b>").arg(++round));
+        const QString bin = makeDir(QStringLiteral("dialogo %1").arg(round));
+        const QString file = dir + QStringLiteral("/ayuda.chm");
         if (fileExists)
-            QVERIFY(QFile::copy(QStringLiteral(VELRISA_BINDIR "/ayuda.chm"), dir + QStringLiteral("/ayuda.chm")));
+            QVERIFY(QFile::copy(QStringLiteral(VELRISA_BINDIR "/ayuda.chm"), file));
+        // The stand-in dialog tool writes its arguments, one per line, and returns at once.
+        if (!dialog.isEmpty()) {
+            QVERIFY(writeFile(bin + QLatin1Char('/') + dialog,
+                "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + QFile::encodeName(bin) + "/dialogo.txt'\n", kExecutable));
+        }
         QProcess hh;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("PATH"), makeDir(QStringLiteral("nada")));
-        env.remove(QStringLiteral("DISPLAY"));
+        // What hh needs of the system (sed, iconv), but no viewer and no other dialog tool.
+        const QString tools = makeDir(QStringLiteral("herramientas"));
+        for (const char *tool : { "sed", "iconv" })
+            QFile::link(
+                QStandardPaths::findExecutable(QLatin1String(tool)), tools + QLatin1Char('/') + QLatin1String(tool));
+        env.insert(QStringLiteral("PATH"), bin + QLatin1Char(':') + tools);
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        if (dialog.isEmpty())
+            env.remove(QStringLiteral("DISPLAY"));
+        else
+            env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":99"));
         hh.setProcessEnvironment(env);
         // Called the way the program calls it: the path cut at its blanks.
-        hh.start(QStringLiteral(VELRISA_BINDIR "/hh"), (dir + QStringLiteral("/ayuda.chm")).split(QLatin1Char(' ')));
+        hh.start(QStringLiteral(VELRISA_BINDIR "/hh"), file.split(QLatin1Char(' ')));
         QVERIFY(hh.waitForFinished(10000));
         QVERIFY(hh.exitCode() != 0);
         const QString err = QString::fromUtf8(hh.readAllStandardError());
-        QVERIFY2(err.contains(says), qPrintable(err));
-        QVERIFY2(err.contains(dir + QStringLiteral("/ayuda.chm")), qPrintable(err));
+        QVERIFY2(
+            err.contains(fileExists ? QStringLiteral("ningún visor") : QStringLiteral("ayuda.chm")), qPrintable(err));
+        QVERIFY2(err.contains(file), qPrintable(err));
+        if (dialog.isEmpty())
+            return;
+
+        const QByteArray shown = readFile(bin + QStringLiteral("/dialogo.txt"));
+        QVERIFY2(shown.contains(says.toUtf8()), shown.constData());
+        if (dialog == QLatin1String("xmessage")) {
+            for (const char c : shown)
+                QVERIFY2(uchar(c) < 0x80, shown.constData());
+            QVERIFY2(shown.contains(QFile::encodeName(dir).replace("Ñandú", "Nandu").replace("año", "ano")),
+                shown.constData());
+        } else if (dialog == QLatin1String("zenity")) {
+            // zenity reads markup: "&" and "<" must come escaped to show as themselves.
+            QVERIFY2(
+                shown.contains(QFile::encodeName(file).replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")),
+                shown.constData());
+        } else {
+            QVERIFY2(shown.contains(QFile::encodeName(file)), shown.constData());
+        }
     }
 
     // Impossible ids and processes without windows are never "activated"; off X11 no

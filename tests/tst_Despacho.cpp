@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QTemporaryDir>
+#include <QTextDocument>
 #include <QTest>
 
 #include <sys/wait.h>
@@ -78,6 +79,7 @@ private Q_SLOTS:
     void escrituraRechazadaTerminaElPrograma();
     void procesoNoIniciadoNoEsEnvio();
     void procesoYaTerminadoLeeLaSalidaEnSeguida();
+    void salidaAnteriorNoPasaPorEnvio();
     void duranteLaEsperaLaVentanaEstaBloqueada();
     void cadaEnvioMuestraDeNuevoLaLista();
     void esperaRepintaSoloTrasUnaEsperaReal();
@@ -86,6 +88,7 @@ private Q_SLOTS:
     void recorridoCortaEnCadaBlanco();
     void recorridoCompletaFilasYGuardaOpcion();
     void recorridoLeeMensajeYLineaDeNuevo();
+    void cadaFilaGuardaLaRespuesta();
     void recorridoSeDetieneAlTerminarElPrograma();
     void ventanaEsperaNuevaEnCadaDestino();
 
@@ -257,6 +260,25 @@ void tst_Despacho::procesoYaTerminadoLeeLaSalidaEnSeguida()
     QCOMPARE(m_ventana->mensajes().filas(), 1);
 }
 
+void tst_Despacho::salidaAnteriorNoPasaPorEnvio()
+{
+    // The shell starts but is killed before it runs the line: the success an earlier
+    // recipient left in mensaje.txt must not count for this one.
+    QVERIFY(writeFile(m_prog + QStringLiteral("mensaje.txt"), "Mensaje enviado a OTRO.\n"));
+    const QString muere = m_prog + QStringLiteral("muere.sh");
+    QVERIFY(writeFile(muere, "#!/bin/sh\nkill -9 $$\n", kExecutable));
+    m_rt->m_realShell = false;
+    m_rt->m_shellPid = ProcessStart::start(ProcessStart::resolve(muere, m_prog));
+    QVERIFY(m_rt->m_shellPid > 0);
+
+    Despacho despacho(*m_rt, *m_ventana);
+    QCOMPARE(int(despacho.EnviarADestino(QStringLiteral("PEPE"), QStringLiteral("x"))), 0);
+    QCOMPARE(m_rt->m_boxes.size(), 1);
+    QCOMPARE(m_rt->m_boxes.at(0).title, QStringLiteral("Error: 53"));
+    QVERIFY(m_rt->m_boxes.at(0).text.contains(QStringLiteral("mensaje.txt")));
+    QCOMPARE(m_ventana->mensajes().filas(), 1);
+}
+
 void tst_Despacho::duranteLaEsperaLaVentanaEstaBloqueada()
 {
     struct Estado
@@ -419,6 +441,36 @@ void tst_Despacho::recorridoLeeMensajeYLineaDeNuevo()
     QCOMPARE(modelo.fila(0).Mensaje, QStringLiteral("primero"));
     QCOMPARE(modelo.fila(1).Mensaje, QStringLiteral("editado"));
     QCOMPARE(m_ventana->m_llamadasMRU.value(0), QStringLiteral("Guardar:AA ZZZZZ"));
+}
+
+void tst_Despacho::cadaFilaGuardaLaRespuesta()
+{
+    m_ventana->m_destino = QStringLiteral("BIEN falla marcas vacio");
+    m_ventana->m_mensaje = QStringLiteral("hola");
+    Despacho(*m_rt, *m_ventana).EnviarMensajes();
+
+    // The tooltip of each row's result, read as the tooltip shows it.
+    const ModeloMensajes &modelo = m_ventana->mensajes().modelo();
+    QCOMPARE(modelo.rowCount(), 4);
+    QCOMPARE(modelo.columnCount(), 4);
+    QStringList vistas;
+    for (int fila = 0; fila < 4; ++fila) {
+        const QString ayuda = modelo.data(modelo.index(fila, ModeloMensajes::ColResultado), Qt::ToolTipRole).toString();
+        QTextDocument documento;
+        if (Qt::mightBeRichText(ayuda))
+            documento.setHtml(ayuda);
+        else
+            documento.setPlainText(ayuda);
+        vistas << documento.toPlainText();
+    }
+    QCOMPARE(m_rt->m_boxes.size(), 1);
+    const QString caja = m_rt->m_boxes.at(0).text;
+    QCOMPARE(vistas,
+        (QStringList { QStringLiteral("Mensaje enviado a BIEN."),
+            QStringLiteral("Error al enviar un mensaje a falla. No se encontró el nombre."),
+            QStringLiteral("<b>No</b> responde [1m"), caja }));
+    // Nothing was read, so the box says what wrote nothing and what the user can try.
+    QVERIFY2(caja.contains(QStringLiteral("net")) && caja.contains(QStringLiteral("no se sabe")), qPrintable(caja));
 }
 
 void tst_Despacho::recorridoSeDetieneAlTerminarElPrograma()

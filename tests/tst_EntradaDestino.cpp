@@ -33,12 +33,14 @@ private Q_SLOTS:
     void sendButtonFollowsBothTexts_data();
     void sendButtonFollowsBothTexts();
     void choosingRecentLineEnablesSend();
+    void typingKeepsExactlyWhatWasTyped();
     void leavingBoxTrimsBlanksOnly_data();
     void leavingBoxTrimsBlanksOnly();
     void focusLossWithoutLeavingKeepsBlanks();
     void listFollowsOptionInProperCaseAndSpanishOrder_data();
     void listFollowsOptionInProperCaseAndSpanishOrder();
     void lineFollowsListOrderNotMarkingOrder();
+    void lettersMoveTheFocusOnlySpaceMarks();
     void clickReplacesTypedRecipients();
     void switchingOptionKeepsLineAndDropsMarks();
     void noAddressBookLeavesListAsItWas();
@@ -165,6 +167,20 @@ void tst_EntradaDestino::choosingRecentLineEnablesSend()
     QVERIFY(m_cmdEnviar->isEnabled());
 }
 
+void tst_EntradaDestino::typingKeepsExactlyWhatWasTyped()
+{
+    // A prefix of a recent line must not grow into that line: Enter would send to more people.
+    activar();
+    m_txtDestino->addItems({ QStringLiteral("Alfa Servidor1"), QStringLiteral("Beta") });
+    m_txtDestino->setCurrentIndex(-1);
+    m_txtDestino->setEditText(QString());
+    m_txtDestino->setFocus();
+    QTest::keyClicks(m_txtDestino, QStringLiteral("Alfa"));
+    QCOMPARE(m_txtDestino->currentText(), QStringLiteral("Alfa"));
+    QTest::keyClick(m_txtDestino, Qt::Key_Return);
+    QCOMPARE(m_txtDestino->currentText(), QStringLiteral("Alfa"));
+}
+
 void tst_EntradaDestino::leavingBoxTrimsBlanksOnly_data()
 {
     QTest::addColumn<QString>("tecleado");
@@ -208,6 +224,22 @@ void tst_EntradaDestino::focusLossWithoutLeavingKeepsBlanks()
     QFocusEvent otraAplicacion(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
     QApplication::sendEvent(m_txtDestino, &otraAplicacion);
     QCOMPARE(m_txtDestino->currentText(), QStringLiteral(" pc1 "));
+
+    // Nor is opening its drop-down, or a context menu over it.
+    m_txtDestino->addItem(QStringLiteral("pc9"));
+    m_txtDestino->setEditText(QStringLiteral(" pc1 "));
+    m_txtDestino->showPopup();
+    QTRY_VERIFY(m_txtDestino->view()->isVisible());
+    QCOMPARE(m_txtDestino->currentText(), QStringLiteral(" pc1 "));
+    m_txtDestino->hidePopup();
+    QTRY_VERIFY(m_txtDestino->hasFocus());
+    QContextMenuEvent menu(
+        QContextMenuEvent::Keyboard, QPoint(5, 5), m_txtDestino->lineEdit()->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(m_txtDestino->lineEdit(), &menu);
+    QTRY_VERIFY(QApplication::activePopupWidget());
+    QCOMPARE(m_txtDestino->currentText(), QStringLiteral(" pc1 "));
+    QApplication::activePopupWidget()->close();
+    QTRY_VERIFY(m_txtDestino->hasFocus());
 
     // Nor is the window being disabled around it while a send runs.
     m_ventana->setEnabled(false);
@@ -278,6 +310,35 @@ void tst_EntradaDestino::lineFollowsListOrderNotMarkingOrder()
     m_cmbDestino->setCurrentRow(1, QItemSelectionModel::NoUpdate);
     QTest::keyClick(m_cmbDestino, Qt::Key_Space);
     QCOMPARE(m_txtDestino->currentText(), QStringLiteral("Pepe Garcia "));
+}
+
+void tst_EntradaDestino::lettersMoveTheFocusOnlySpaceMarks()
+{
+    escribirLibreta(
+        { QStringLiteral("alfa"), QStringLiteral("beta"), QStringLiteral("bruno"), QStringLiteral("gamma") }, {});
+    activar();
+    QTest::mouseClick(m_opt[0], Qt::LeftButton);
+    m_txtDestino->setEditText(QStringLiteral("tecleado"));
+    m_cmbDestino->setFocus();
+    m_cmbDestino->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+
+    // Letters go to the next entry that starts with them, marking nothing.
+    QTest::keyClick(m_cmbDestino, Qt::Key_B);
+    QCOMPARE(m_cmbDestino->currentItem()->text(), QStringLiteral("Beta"));
+    QVERIFY(m_cmbDestino->selectedItems().isEmpty());
+    QTest::keyClick(m_cmbDestino, Qt::Key_B);
+    QCOMPARE(m_cmbDestino->currentItem()->text(), QStringLiteral("Bruno"));
+    QTest::keyClick(m_cmbDestino, Qt::Key_G);
+    QCOMPARE(m_cmbDestino->currentItem()->text(), QStringLiteral("Gamma"));
+    QVERIFY(m_cmbDestino->selectedItems().isEmpty());
+    QCOMPARE(m_txtDestino->currentText(), QStringLiteral("tecleado"));
+
+    // The space bar marks the entry the letters reached, and only it.
+    QTest::keyClick(m_cmbDestino, Qt::Key_Space);
+    QCOMPARE(m_txtDestino->currentText(), QStringLiteral("Gamma "));
+    QTest::keyClick(m_cmbDestino, Qt::Key_A);
+    QCOMPARE(m_cmbDestino->currentItem()->text(), QStringLiteral("Alfa"));
+    QCOMPARE(m_txtDestino->currentText(), QStringLiteral("Gamma "));
 }
 
 void tst_EntradaDestino::clickReplacesTypedRecipients()

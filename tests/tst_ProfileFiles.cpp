@@ -1,9 +1,10 @@
+#include "fakes/TestSupport.h"
 #include "profile/Cp1252.h"
 #include "profile/LecturaIni.h"
 #include "profile/ProfileFiles.h"
 #include "profile/SintaxisIni.h"
 #include "profile/TablaCp1252.h"
-#include "fakes/TestSupport.h"
+#include "runtime/Archivos.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,9 +14,46 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 using namespace TestSupport;
+
+namespace {
+
+// Bytes this process has read through read() so far.
+qint64 bytesRead()
+{
+    QFile io(QStringLiteral("/proc/self/io"));
+    if (!io.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : io.readAll().split('\n')) {
+        if (line.startsWith("rchar:"))
+            return line.mid(6).trimmed().toLongLong();
+    }
+    return -1;
+}
+
+// Whether the clock that stamps file changes has moved past this time.
+bool coarseClockPassed(const struct timespec &t)
+{
+    struct timespec now
+    {
+    };
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    return now.tv_sec > t.tv_sec || (now.tv_sec == t.tv_sec && now.tv_nsec > t.tv_nsec);
+}
+
+// Whether that clock has moved past the last change of the file.
+bool clockPassedLastChange(const QString &path)
+{
+    struct stat st
+    {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && coarseClockPassed(st.st_ctim);
+}
+
+} // namespace
 
 class tst_ProfileFiles : public QObject
 {
@@ -162,6 +200,11 @@ private Q_SLOTS:
             QByteArray("[a]\r\nk=1\r\n\r\n[b]\r\nk=2\r\n"));
         row("new section after a file without line end", QByteArray("[a]\nk=1"), "b", "k", "2",
             QByteArray("[a]\nk=1\r\n[b]\r\nk=2\r\n"));
+        // A lone CR at the very end is completed, not left to end the value.
+        row("new key after a last line ending in CR", QByteArray("[a]\r\nk=ANA\r"), "a", "j", "2",
+            QByteArray("[a]\r\nk=ANA\r\nj=2\r\n"));
+        row("new section after a last line ending in CR", QByteArray("[a]\r\nk=ANA\r"), "b", "k", "2",
+            QByteArray("[a]\r\nk=ANA\r\n[b]\r\nk=2\r\n"));
         row("file without sections", QByteArray("k=1\nrubbish\n"), "s", "k", "2",
             QByteArray("k=1\nrubbish\n[s]\r\nk=2\r\n"));
         row("duplicate key: the first is written", QByteArray("[s]\nk=1\nk=2\n"), "s", "k", "3",
@@ -387,14 +430,186 @@ private Q_SLOTS:
         }
     }
 
+    // What is not a regular file reads as no file (without waiting on it, or reading it without
+    // end) and is never written over; a file beyond the bound is not read and not written either.
+    void oddFilesAreNeitherReadNorWritten_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("named pipe") << "fifo";
+        QTest::newRow("link to a named pipe") << "fifolink";
+        QTest::newRow("link to /dev/zero") << "zero";
+        QTest::newRow("file beyond the bound") << "huge";
+    }
+    void oddFilesAreNeitherReadNorWritten()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir(m_tmp.filePath(QStringLiteral("odd-XXXXXX")));
+        const QString path = dir.filePath(QStringLiteral("f.ini"));
+        const QString pipe = dir.filePath(QStringLiteral("tubo"));
+        if (kind == QLatin1String("fifo")) {
+            QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0644) == 0);
+        } else if (kind == QLatin1String("fifolink")) {
+            QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0644) == 0);
+            QVERIFY(QFile::link(pipe, path));
+        } else if (kind == QLatin1String("zero")) {
+            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+        } else {
+            // Sparse: one byte over the bound in size, next to nothing on the disk.
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("[s]\r\nk=1\r\n") == 10);
+            QVERIFY(f.resize(qint64(ArchivoDatos::kLimiteLectura) + 1));
+        }
+        struct stat before
+        {
+        };
+        QVERIFY(::lstat(QFile::encodeName(path).constData(), &before) == 0);
+
+        ProfileFiles pf;
+        QVERIFY(pf.read(path, QStringLiteral("s"), QStringLiteral("k")).isNull());
+        QVERIFY(!pf.write(path, QStringLiteral("s"), QStringLiteral("k"), QStringLiteral("2")));
+        QVERIFY(!LecturaIni(path.toStdString()).leer("s", "k"));
+        QCOMPARE(Archivos::fileExists(path), kind == QLatin1String("huge"));
+
+        struct stat after
+        {
+        };
+        QVERIFY(::lstat(QFile::encodeName(path).constData(), &after) == 0);
+        QCOMPARE(after.st_ino, before.st_ino);
+        QCOMPARE(after.st_size, before.st_size);
+        QCOMPARE(
+            QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System).size(),
+            kind == QLatin1String("fifolink") ? 2 : 1);
+    }
+
+    // A link the user made to a file elsewhere is read through; a save replaces the link by
+    // the file itself and leaves the other file as it was.
+    void linkToAFileIsReadAndReplacedOnSave()
+    {
+        QTemporaryDir dir(m_tmp.filePath(QStringLiteral("link-XXXXXX")));
+        const QString path = dir.filePath(QStringLiteral("f.ini"));
+        const QString other = dir.filePath(QStringLiteral("compartido.ini"));
+        QVERIFY(writeFile(other, "[s]\r\nk=1\r\n"));
+        QVERIFY(QFile::link(other, path));
+        ProfileFiles pf;
+        QCOMPARE(pf.read(path, QStringLiteral("s"), QStringLiteral("k")), QStringLiteral("1"));
+        QCOMPARE(LecturaIni(path.toStdString()).leer("s", "k").value_or("<null>"), std::string("1"));
+        QVERIFY(pf.write(path, QStringLiteral("s"), QStringLiteral("j"), QStringLiteral("2")));
+        QVERIFY(!QFileInfo(path).isSymLink());
+        QCOMPARE(readFile(path), QByteArray("[s]\r\nk=1\r\nj=2\r\n"));
+        QCOMPARE(readFile(other), QByteArray("[s]\r\nk=1\r\n"));
+    }
+
+    // A save cut short leaves its temporary copy; the next save of that file removes it, and
+    // nothing else: not what a leftover link points to, not the user's other files.
+    void nextSaveRemovesOurOwnLeftoversOnly()
+    {
+        QTemporaryDir dir(m_tmp.filePath(QStringLiteral("left-XXXXXX")));
+        const QString path = dir.filePath(QStringLiteral("f.ini"));
+        QVERIFY(writeFile(path, "[s]\r\nk=1\r\n"));
+        QVERIFY(writeFile(path + QStringLiteral(".Ab12Cd.nuevo"), "[s]\r\nk=0\r\n"));
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("ajeno.txt")), "ajeno"));
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("ajeno.txt")), path + QStringLiteral(".4242.nuevo")));
+        const QStringList kept { "ajeno.txt", "f.ini", "f.ini.Ab-2.nuevo", "f.ini.Ab12Cd.nuevo.txt", "f.ini.bak",
+            "g.ini.Ab12Cd.nuevo" };
+        for (const QString &name : kept) {
+            if (!QFile::exists(dir.filePath(name)))
+                QVERIFY(writeFile(dir.filePath(name), "mio"));
+        }
+        ProfileFiles pf;
+        QVERIFY(pf.write(path, QStringLiteral("s"), QStringLiteral("k"), QStringLiteral("2")));
+        QCOMPARE(
+            QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System), kept);
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("ajeno.txt"))), QByteArray("ajeno"));
+        QCOMPARE(readFile(path), QByteArray("[s]\r\nk=2\r\n"));
+    }
+
+    // A modification time in the future (a clock set wrong, a file copied from elsewhere) must
+    // not make every read of a key read the whole file again.
+    void futureModificationTimeStillLetsTheCacheWork()
+    {
+        const QString path = newPath();
+        QByteArray bytes = "[Info]\r\n";
+        for (int i = 1; i <= 2000; ++i)
+            bytes += QByteArray::number(i) + "=EQUIPO" + QByteArray::number(i) + " OFICINA\r\n";
+        QVERIFY(writeFile(path, bytes));
+        struct timespec times[2] {};
+        ::clock_gettime(CLOCK_REALTIME, &times[0]);
+        times[0].tv_sec += 3600;
+        times[1] = times[0];
+        QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0);
+        struct stat st
+        {
+        };
+        QVERIFY(::stat(QFile::encodeName(path).constData(), &st) == 0);
+
+        ProfileFiles pf;
+        QCOMPARE(pf.read(path, QStringLiteral("Info"), QStringLiteral("1")), QStringLiteral("EQUIPO1 OFICINA"));
+        // Once the clock has moved past the last change, the file's stamp can be trusted.
+        QTRY_VERIFY(coarseClockPassed(st.st_ctim));
+        QCOMPARE(pf.read(path, QStringLiteral("Info"), QStringLiteral("2")), QStringLiteral("EQUIPO2 OFICINA"));
+        const qint64 before = bytesRead();
+        for (int i = 3; i <= 100; ++i)
+            QCOMPARE(
+                pf.read(path, QStringLiteral("Info"), QString::number(i)), QStringLiteral("EQUIPO%1 OFICINA").arg(i));
+        const qint64 read = bytesRead() - before;
+        QVERIFY2(before >= 0 && read < bytes.size(), qPrintable(QStringLiteral("%1 bytes read").arg(read)));
+    }
+
+    // Many sections and keys, hidden duplicates and names in other cases among them: the values
+    // seen while editing and those a fresh read of the saved file finds agree with a plain map of
+    // what was written.
+    void manySectionsAndKeysKeepTheirValues()
+    {
+        const QString path = newPath();
+        QHash<QPair<int, int>, QString> expected;
+        QByteArray bytes;
+        for (int i = 0; i < 300; ++i) {
+            bytes += "[S" + QByteArray::number(i) + "]\r\n";
+            for (int j = 0; j < 20; ++j) {
+                bytes += "K" + QByteArray::number(j) + "=v" + QByteArray::number(i) + "." + QByteArray::number(j)
+                    + "\r\n";
+                expected.insert({ i, j }, QStringLiteral("v%1.%2").arg(i).arg(j));
+            }
+            if (i % 7 == 0)
+                bytes += "[s" + QByteArray::number(i) + "]\r\nk3=oculta\r\nk25=oculta\r\n";
+        }
+        QVERIFY(writeFile(path, bytes));
+
+        QRandomGenerator gen(20250301);
+        ProfileFiles pf;
+        pf.beginBatch(path);
+        for (int n = 0; n < 3000; ++n) {
+            const int i = gen.bounded(400);
+            const int j = gen.bounded(30);
+            const QString section = (n % 2 ? QStringLiteral("S%1") : QStringLiteral(" s%1")).arg(i);
+            const QString value = QStringLiteral("w%1").arg(n);
+            QVERIFY(pf.write(path, section, QStringLiteral("k%1").arg(j), value));
+            expected.insert({ i, j }, value);
+            const int ci = gen.bounded(400);
+            const int cj = gen.bounded(30);
+            QCOMPARE(pf.read(path, QStringLiteral("S%1").arg(ci), QStringLiteral("K%1").arg(cj)),
+                expected.value({ ci, cj }));
+        }
+        QCOMPARE(pf.endBatch(), 0);
+
+        ProfileFiles fresh;
+        for (int i = 0; i < 400; ++i) {
+            for (int j = 0; j < 30; ++j) {
+                const QString got = fresh.read(path, QStringLiteral("s%1").arg(i), QStringLiteral("K%1").arg(j));
+                if (got != expected.value({ i, j }) || got.isNull() != !expected.contains({ i, j }))
+                    QFAIL(qPrintable(QStringLiteral("[S%1] K%2: %3").arg(i).arg(j).arg(got)));
+            }
+        }
+    }
+
     void handEditIsSeenEvenWithSameSizeAndTime()
     {
         const QString path = newPath();
         ProfileFiles pf;
         QVERIFY(pf.write(path, QStringLiteral("s"), QStringLiteral("k"), QStringLiteral("aaa")));
         QCOMPARE(pf.read(path, QStringLiteral("s"), QStringLiteral("k")), QStringLiteral("aaa"));
-        // Let the file-system clock move on, so the cache trusts the stamps from now on.
-        QTest::qWait(50);
+        // Once the file-system clock has moved on, the cache trusts the stamps.
+        QTRY_VERIFY(clockPassedLastChange(path));
         QCOMPARE(pf.read(path, QStringLiteral("s"), QStringLiteral("k")), QStringLiteral("aaa"));
 
         struct stat before
@@ -410,7 +625,7 @@ private Q_SLOTS:
         QCOMPARE(pf.read(path, QStringLiteral("s"), QStringLiteral("k")), QStringLiteral("bbb"));
 
         // Replace by another file of the same size and the same times: a new inode.
-        QTest::qWait(50);
+        QTRY_VERIFY(clockPassedLastChange(path));
         QCOMPARE(pf.read(path, QStringLiteral("s"), QStringLiteral("k")), QStringLiteral("bbb"));
         struct stat now
         {

@@ -4,12 +4,15 @@
 #include "addressbook/Module.h"
 #include "mainwindow/frmPrincipal.h"
 #include "runtime/IconoBarra.h"
+#include "sentlog/ModeloMensajes.h"
 #include "sentlog/frmMensajes.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -62,14 +65,15 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
-    void layoutOfEveryControl_data();
-    void layoutOfEveryControl();
+    void kindTextAndStateOfEveryControl_data();
+    void kindTextAndStateOfEveryControl();
     void windowFrameIconsAndPicture();
     void trayMenuItemsInOrder();
     void tabOrderFollowsTheTable();
     void startUpLoadsBookRecentListAndTray();
     void programDirectoryGetsOneSeparator_data();
     void programDirectoryGetsOneSeparator();
+    void dataFilesLiveApartFromAProtectedProgram();
     void secondInstanceEndsBeforeAnything_data();
     void secondInstanceEndsBeforeAnything();
     void minArgumentStartsInTray_data();
@@ -88,6 +92,8 @@ private Q_SLOTS:
     void trayRestoreAndMenuActions();
     void aboutOpensModallyFromButtonAndMenu();
     void withoutTrayTheWindowStaysReachable();
+    void withoutTrayARightClickOffersTheTrayMenu_data();
+    void withoutTrayARightClickOffersTheTrayMenu();
     void keywordSwapsLeftPicture();
     void sendRunReadsTheWindow();
     // Last: the quit it sends leaves the application's event loops flagged to quit.
@@ -149,41 +155,50 @@ void tst_frmPrincipal::activar()
     QVERIFY(activate(m_ventana.get()));
 }
 
-void tst_frmPrincipal::layoutOfEveryControl_data()
+void tst_frmPrincipal::kindTextAndStateOfEveryControl_data()
 {
     QTest::addColumn<QString>("clase");
-    QTest::addColumn<QRect>("lugar");
     QTest::addColumn<QString>("texto");
     QTest::addColumn<bool>("visible");
     QTest::addColumn<bool>("habilitado");
 
-    // Pixels worked out by hand from the twips of the layout (15 twips to a pixel).
-    QTest::newRow("lbl1") << "QLabel" << QRect(96, 8, 185, 17) << "Destinatarios (separar con espacios):" << true
-                          << true;
-    QTest::newRow("Label1") << "QLabel" << QRect(447, -13, 125, 37) << "" << true << true;
-    QTest::newRow("txtDestino") << "QComboBox" << QRect(96, 28, 477, 21) << "" << true << true;
-    QTest::newRow("optGrupo(0)") << "QRadioButton" << QRect(96, 55, 81, 17) << "Equipo" << true << true;
-    QTest::newRow("optGrupo(1)") << "QRadioButton" << QRect(192, 55, 169, 17) << "Grupo de trabajo/dominio" << true
-                                 << true;
-    QTest::newRow("cmbDestino") << "QListWidget" << QRect(96, 75, 476, 82) << "" << true << true;
-    QTest::newRow("Command1") << "QPushButton" << QRect(402, 165, 169, 21) << "&Añadir / Eliminar elementos" << true
-                              << true;
-    QTest::newRow("Label2") << "QLabel" << QRect(96, 192, 97, 17) << "Mensaje:" << true << true;
-    QTest::newRow("txtMensaje") << "QLineEdit" << QRect(96, 212, 473, 21) << "Escriba su mensaje" << true << true;
-    QTest::newRow("Line1") << "QFrame" << QRect(90, 248, 486, 1) << "" << true << true;
-    QTest::newRow("Line2") << "QFrame" << QRect(90, 249, 486, 1) << "" << true << true;
-    QTest::newRow("cmdAcercaDe") << "QPushButton" << QRect(92, 256, 65, 41) << "&Acerca de" << true << true;
-    QTest::newRow("cmdAyuda") << "QPushButton" << QRect(160, 256, 65, 41) << "&Ayuda" << false << true;
-    QTest::newRow("chkCerrar") << "QCheckBox" << QRect(172, 268, 185, 21) << "Esconder después de enviar" << false
-                               << true;
-    QTest::newRow("cmdCancelar") << "QPushButton" << QRect(408, 256, 81, 41) << "&Cancelar" << true << true;
-    QTest::newRow("cmdEnviar") << "QPushButton" << QRect(496, 256, 81, 41) << "&Enviar" << true << false;
+    QTest::newRow("lbl1") << "QLabel"
+                          << "Destinatarios (separar con espacios):" << true << true;
+    QTest::newRow("Label1") << "QLabel"
+                            << "" << true << true;
+    QTest::newRow("txtDestino") << "QComboBox"
+                                << "" << true << true;
+    QTest::newRow("optGrupo(0)") << "QRadioButton"
+                                 << "Equipo" << true << true;
+    QTest::newRow("optGrupo(1)") << "QRadioButton"
+                                 << "Grupo de trabajo/dominio" << true << true;
+    QTest::newRow("cmbDestino") << "QListWidget"
+                                << "" << true << true;
+    QTest::newRow("Command1") << "QPushButton"
+                              << "&Añadir / Eliminar elementos" << true << true;
+    QTest::newRow("Label2") << "QLabel"
+                            << "Mensaje:" << true << true;
+    QTest::newRow("txtMensaje") << "QLineEdit"
+                                << "Escriba su mensaje" << true << true;
+    QTest::newRow("Line1") << "QFrame"
+                           << "" << true << true;
+    QTest::newRow("Line2") << "QFrame"
+                           << "" << true << true;
+    QTest::newRow("cmdAcercaDe") << "QPushButton"
+                                 << "&Acerca de" << true << true;
+    QTest::newRow("cmdAyuda") << "QPushButton"
+                              << "&Ayuda" << false << true;
+    QTest::newRow("chkCerrar") << "QCheckBox"
+                               << "Esconder después de enviar" << false << true;
+    QTest::newRow("cmdCancelar") << "QPushButton"
+                                 << "&Cancelar" << true << true;
+    QTest::newRow("cmdEnviar") << "QPushButton"
+                               << "&Enviar" << true << false;
 }
 
-void tst_frmPrincipal::layoutOfEveryControl()
+void tst_frmPrincipal::kindTextAndStateOfEveryControl()
 {
     QFETCH(QString, clase);
-    QFETCH(QRect, lugar);
     QFETCH(QString, texto);
     QFETCH(bool, visible);
     QFETCH(bool, habilitado);
@@ -193,7 +208,6 @@ void tst_frmPrincipal::layoutOfEveryControl()
     QWidget *w = control(QTest::currentDataTag());
     QVERIFY(w);
     QVERIFY2(w->inherits(clase.toLatin1()), w->metaObject()->className());
-    QCOMPARE(w->geometry(), lugar);
     QCOMPARE(w->isVisibleTo(m_ventana.get()), visible);
     QCOMPARE(w->isEnabled(), habilitado);
 
@@ -214,10 +228,7 @@ void tst_frmPrincipal::windowFrameIconsAndPicture()
     crear();
     m_ventana->load();
     QCOMPARE(m_ventana->windowTitle(), QStringLiteral("elrisa"));
-    QCOMPARE(m_ventana->size(), QSize(584, 303));
-    QCOMPARE(m_ventana->minimumSize(), QSize(584, 303));
-    QCOMPARE(m_ventana->maximumSize(), QSize(584, 303));
-    QCOMPARE(m_ventana->centralWidget()->geometry(), QRect(0, 0, 584, 303));
+    QCOMPARE(m_ventana->minimumSize(), m_ventana->maximumSize());
     const Qt::WindowFlags flags = m_ventana->windowFlags();
     QVERIFY(flags.testFlag(Qt::WindowMinimizeButtonHint));
     QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
@@ -229,8 +240,7 @@ void tst_frmPrincipal::windowFrameIconsAndPicture()
 
     auto *fondo = control<QLabel>("Picture");
     QVERIFY(fondo);
-    QCOMPARE(fondo->geometry(), QRect(0, 0, 84, 303));
-    QCOMPARE(fondo->pixmap().size(), QSize(84, 303));
+    QCOMPARE(fondo->pixmap().size(), fondo->size());
     // Every control stands to the right of the picture.
     for (QWidget *w : m_ventana->centralWidget()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
         if (w != fondo)
@@ -317,6 +327,37 @@ void tst_frmPrincipal::programDirectoryGetsOneSeparator()
     m_ventana->load();
     QCOMPARE(m_ventana->RutaPrograma, m_programa->path() + QLatin1Char('/'));
     QCOMPARE(m_ventana->rutaPrograma(), m_programa->path() + QLatin1Char('/'));
+}
+
+void tst_frmPrincipal::dataFilesLiveApartFromAProtectedProgram()
+{
+    // The program folder holds net and the help; the user's own folder holds the data files
+    // and, to catch a wrong look-up, a `net` that never delivers.
+    const QString programa = m_programa->path();
+    const QString datos = newFolder(m_base.path());
+    QVERIFY(prepareProgram(programa));
+    QVERIFY(writeFile(datos + QStringLiteral("net"), "#!/bin/sh\necho no es el nuestro\n", kExecutable));
+    QVERIFY(writeFile(datos + QStringLiteral("mru.ini"), "[Info]\r\nTotal=1\r\n1=ALFA\r\n"));
+    const QStringList enPrograma = QDir(programa).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    m_rt->m_dataPath = datos;
+    crear();
+    m_ventana->load();
+    QCOMPARE(m_ventana->RutaPrograma, datos);
+    QCOMPARE(control<QComboBox>("txtDestino")->itemText(0), QStringLiteral("ALFA"));
+
+    control<QComboBox>("txtDestino")->setEditText(QStringLiteral("BETA"));
+    control<QLineEdit>("txtMensaje")->setText(QStringLiteral("hola"));
+    control<QPushButton>("cmdEnviar")->click();
+    QCOMPARE(m_ventana->mensajes().modelo().fila(0).Resultado, QStringLiteral("Enviado"));
+    QVERIFY(readFile(datos + QStringLiteral("ejecuta.bat"))
+                .endsWith("> \"" + QFile::encodeName(datos) + "mensaje.txt\"\n"));
+    QVERIFY(readFile(datos + QStringLiteral("mru.ini")).contains("BETA"));
+    QCOMPARE(QDir(programa).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), enPrograma);
+
+    // The help file is the program's, not the user's.
+    m_rt->m_realShell = false;
+    control<QPushButton>("cmdAyuda")->click();
+    QCOMPARE(m_rt->m_shellCalls.last(), QStringLiteral("hh ") + programa + QStringLiteral("/ayuda.chm"));
 }
 
 void tst_frmPrincipal::secondInstanceEndsBeforeAnything_data()
@@ -646,6 +687,37 @@ void tst_frmPrincipal::withoutTrayTheWindowStaysReachable()
     m_rt->m_activationHandler();
     QVERIFY(m_ventana->isVisible());
     QVERIFY(!m_ventana->isMinimized());
+}
+
+void tst_frmPrincipal::withoutTrayARightClickOffersTheTrayMenu_data()
+{
+    QTest::addColumn<bool>("bandeja");
+    QTest::addColumn<QString>("donde");
+    for (const char *donde : { "Picture", "lbl1", "cmdCancelar", "cmbDestino" }) {
+        QTest::addRow("tray, %s", donde) << true << QString::fromLatin1(donde);
+        QTest::addRow("no tray, %s", donde) << false << QString::fromLatin1(donde);
+    }
+}
+
+void tst_frmPrincipal::withoutTrayARightClickOffersTheTrayMenu()
+{
+    QFETCH(bool, bandeja);
+    QFETCH(QString, donde);
+    m_rt->m_trayAvailable = bandeja;
+    crear();
+    m_ventana->load();
+    QWidget *w = control(donde.toLatin1().constData());
+    if (auto *lista = qobject_cast<QListWidget *>(w))
+        w = lista->viewport();
+    QContextMenuEvent clic(QContextMenuEvent::Mouse, QPoint(3, 3), w->mapToGlobal(QPoint(3, 3)));
+    QApplication::sendEvent(w, &clic);
+    QCOMPARE(m_ventana->mnuApp().isVisible(), !bandeja);
+    if (bandeja)
+        return;
+    // The tray menu itself, with "&Salir", which ends the program.
+    QAction *salir = accion("mnuSalir");
+    QVERIFY(m_ventana->mnuApp().actions().contains(salir));
+    QVERIFY_THROWS_EXCEPTION(FakeRuntime::Ended, salir->trigger());
 }
 
 void tst_frmPrincipal::keywordSwapsLeftPicture()

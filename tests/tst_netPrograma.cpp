@@ -39,6 +39,9 @@ void tst_netPrograma::initTestCase()
     QVERIFY(m_root.isValid());
     qputenv("XDG_RUNTIME_DIR", m_root.filePath(QStringLiteral("run")).toUtf8());
     qputenv("XDG_CONFIG_HOME", m_root.filePath(QStringLiteral("config")).toUtf8());
+    // Nothing received here: no mailbox, and no history of the user's touched.
+    qputenv("XDG_DATA_HOME", m_root.filePath(QStringLiteral("data")).toUtf8());
+    qputenv("VELRISA_BUZON", m_root.filePath(QStringLiteral("buzon")).toUtf8());
     QDir().mkpath(m_root.filePath(QStringLiteral("run")));
     QLocale::setDefault(QLocale::c());
     if (::geteuid() != 0)

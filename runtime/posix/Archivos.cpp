@@ -18,7 +18,9 @@ bool anyWriteBit(const struct stat &st)
 bool writeRefused(const QString &path)
 {
     const QByteArray file = QFile::encodeName(path);
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::stat(file.constData(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
             return true;
@@ -33,8 +35,21 @@ bool writeRefused(const QString &path)
 
 bool fileExists(const QString &path)
 {
-    struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISDIR(st.st_mode);
+    struct stat st
+    {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool guardar(const QString &path, const QByteArray &bytes, ArchivoDatos::Sincronia sincronia, QString *error)
+{
+    std::string porque;
+    if (ArchivoDatos::guardar(QFile::encodeName(path).toStdString(),
+            std::string_view(bytes.constData(), size_t(bytes.size())), sincronia, porque))
+        return true;
+    if (error)
+        *error = QString::fromLocal8Bit(porque);
+    return false;
 }
 
 } // namespace Archivos

@@ -2,6 +2,7 @@
 
 #include "runtime/IconoBarra.h"
 #include "runtime/posix/AppActivate.h"
+#include "runtime/posix/DataFolder.h"
 #include "runtime/posix/ProcessStart.h"
 
 #include <QApplication>
@@ -21,8 +22,18 @@ namespace {
 
 const QString kAppTitle = QStringLiteral("Velrisa");
 
-// Where the Windows runtime keeps per-program settings, so that a port finds them in the registry.
-const QString kSettingsOrganization = QStringLiteral("VB and VBA Program Settings");
+// The program's own settings: ~/.config/velrisa/velrisa.conf; another application's name
+// would get a file of its own beside it.
+const QString kSettingsFolder = QStringLiteral("velrisa");
+const QString kProgramApp = QStringLiteral("EnviarMensaje");
+
+// Where earlier versions kept them, named as the Windows runtime names its registry key.
+const QString kOldSettingsFolder = QStringLiteral("VB and VBA Program Settings");
+
+QString settingsFile(const QString &app)
+{
+    return app == kProgramApp ? kSettingsFolder : app;
+}
 
 QString lockPath()
 {
@@ -99,6 +110,13 @@ QString PosixRuntime::appPath() const
     return QCoreApplication::applicationDirPath();
 }
 
+QString PosixRuntime::dataPath() const
+{
+    if (m_dataPath.isEmpty())
+        m_dataPath = DataFolder::choose(appPath());
+    return m_dataPath;
+}
+
 QString PosixRuntime::command() const
 {
     return QCoreApplication::arguments().mid(1).join(QLatin1Char(' '));
@@ -162,13 +180,21 @@ bool PosixRuntime::trayAvailable() const
 QString PosixRuntime::getSetting(const QString &app, const QString &section, const QString &key,
                                  const QString &defaultValue)
 {
-    QSettings settings(kSettingsOrganization, app);
-    return settings.value(section + QLatin1Char('/') + key, defaultValue).toString();
+    QSettings settings(kSettingsFolder, settingsFile(app));
+    const QString name = section + QLatin1Char('/') + key;
+    if (!settings.contains(name)) {
+        // A value stored where earlier versions kept it is carried over, once.
+        const QSettings old(kOldSettingsFolder, app);
+        if (!old.contains(name))
+            return defaultValue;
+        settings.setValue(name, old.value(name).toString());
+    }
+    return settings.value(name, defaultValue).toString();
 }
 
 void PosixRuntime::saveSetting(const QString &app, const QString &section, const QString &key, const QString &value)
 {
-    QSettings settings(kSettingsOrganization, app);
+    QSettings settings(kSettingsFolder, settingsFile(app));
     const QString name = section + QLatin1Char('/') + key;
     // Every write rewrites and syncs the whole file, and a send run stores the same value once
     // per recipient; reading it back costs a stat while the file is unchanged since the last read.

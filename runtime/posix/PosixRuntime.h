@@ -22,6 +22,7 @@ public:
     void doEvents() override;
     [[noreturn]] void end() override;
     QString appPath() const override;
+    QString dataPath() const override;
     QString command() const override;
     bool prevInstance() override;
     void activatePrevInstance() override;
@@ -41,4 +42,5 @@ private:
     std::unique_ptr<QLocalServer> m_server;
     std::function<void()> m_activationHandler;
     bool m_hourglass = false;
+    mutable QString m_dataPath;
 };

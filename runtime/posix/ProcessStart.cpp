@@ -73,6 +73,7 @@ Resolved resolve(const QString &commandLine, const QString &programDir)
 {
     const QStringList words = commandLine.split(QLatin1Char(' '));
     Resolved result;
+    result.programDir = programDir;
     QString candidate;
     for (int k = 0; k < words.size(); ++k) {
         candidate = k == 0 ? words.at(0) : candidate + QLatin1Char(' ') + words.at(k);
@@ -104,7 +105,7 @@ qint64 start(const Resolved &what)
         const QString dir = QFileInfo(what.program).absolutePath();
         args.push_back("/bin/sh");
         workDir = QFile::encodeName(dir);
-        pathValue = "PATH=" + workDir;
+        pathValue = "PATH=" + QFile::encodeName(what.programDir.isEmpty() ? dir : QDir::cleanPath(what.programDir));
         const QByteArray inherited = qgetenv("PATH");
         pathValue += inherited.isEmpty() ? QByteArray(":/usr/local/bin:/usr/bin:/bin") : ":" + inherited;
     }

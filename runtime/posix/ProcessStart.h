@@ -11,6 +11,7 @@ struct Resolved
     QString program;      // absolute path of the file to run; empty when nothing resolves
     QStringList arguments;
     bool batch = false;   // a ".bat" file, run through /bin/sh
+    QString programDir;   // first on a batch file's search path
 };
 
 // Splits an unquoted command line the way the Windows loader does: the shortest run of
@@ -19,8 +20,9 @@ struct Resolved
 Resolved resolve(const QString &commandLine, const QString &programDir);
 
 // Starts the resolved program in its own process group and returns its id, 0 on failure.
-// A batch file runs as "/bin/sh FILE" in the file's directory, with that directory first
-// on PATH, so that commands placed beside it win over the system's.
+// A batch file runs as "/bin/sh FILE" in the file's directory, with the program directory
+// first on PATH, so that the commands beside the program win over the system's (our `net`
+// over Samba's), wherever the batch file itself lies.
 qint64 start(const Resolved &what);
 
 // Waits for the end of a process with no time-out; false at once when it cannot be found.

@@ -7,6 +7,7 @@
 #   *vacio*  no output at all
 #   *minus*  delivered, answer in lower case after leading blanks
 #   *corto*  a first line shorter than the success words
+#   *marcas* not delivered, an answer that looks like markup, with control characters
 #   anything else: delivered at once
 { printf '%s\0' "$#"; printf '%s\0' "$@"; } >> net.registro
 case "$2" in
@@ -15,6 +16,7 @@ case "$2" in
 *vacio*) exit 0 ;;
 *minus*) echo "   mensaje enviado a $2." ;;
 *corto*) echo "Enviado" ;;
+*marcas*) printf '<b>No</b> responde\033[1m\t\r\nsegunda\n'; exit 2 ;;
 *) echo "Mensaje enviado a $2." ;;
 esac
 exit 0

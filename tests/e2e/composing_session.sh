@@ -30,12 +30,6 @@ type_in() {
     sleep 0.2
 }
 
-shot() {
-    [ -n "${VELRISA_E2E_SHOTS:-}" ] || return 0
-    mkdir -p "$VELRISA_E2E_SHOTS"
-    import -window root "$VELRISA_E2E_SHOTS/$1.png"
-}
-
 # The stand-in `net` beside the program.
 new_session compose
 cat >"$prog/net" <<'NET'

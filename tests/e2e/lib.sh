@@ -1,9 +1,11 @@
 # Shared set-up of the end-to-end scripts, sourced by each of them:
 #   e2e_begin NAME TOOL... -- "$@"   skips (exit 77) when a tool is missing, re-runs the
-#                                    script under a virtual X server, makes $work
+#                                    script under a virtual X server (its options in
+#                                    $xvfb_options when set), makes $work
 #   new_session NAME                 its own runtime, configuration and program folders
 #   start_program ARGS...            starts that session's copy; $last_pid is its id
 #   fail, wait_for                   count a failed check; poll a command for N seconds
+#   shot NAME                        with VELRISA_E2E_SHOTS=DIR, keeps a screenshot there
 # Everything started through start_program (or added to $started) is killed on exit.
 
 e2e_begin() {
@@ -19,8 +21,12 @@ e2e_begin() {
     done
     shift
     if [ "${VELRISA_E2E_INNER:-}" != 1 ]; then
-        VELRISA_E2E_INNER=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+        VELRISA_E2E_INNER=1 exec xvfb-run -a -s "${xvfb_options:--screen 0 1024x768x24}" "$0" "$@"
     fi
+    # The program draws on this X server, at the scale the positions in the scripts are
+    # measured for, whatever the caller's environment says.
+    export QT_QPA_PLATFORM=xcb
+    unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS
     work=$(mktemp -d "/tmp/velrisa-$name.XXXXXX")
     started=()
     failures=0
@@ -53,6 +59,12 @@ wait_for() {
     "$@"
 }
 
+shot() {
+    [ -n "${VELRISA_E2E_SHOTS:-}" ] || return 0
+    mkdir -p "$VELRISA_E2E_SHOTS"
+    import -window root "$VELRISA_E2E_SHOTS/$1.png"
+}
+
 # A fresh user session: its own runtime and configuration folders and its own copy of
 # the program directory ($velrisa is the program under test).
 new_session() {
@@ -60,7 +72,7 @@ new_session() {
     mkdir -p "$session/run" "$session/config" "$session/prog"
     chmod 700 "$session/run"
     cp "$velrisa" "$session/prog/velrisa"
-    export XDG_RUNTIME_DIR=$session/run XDG_CONFIG_HOME=$session/config
+    export XDG_RUNTIME_DIR=$session/run XDG_CONFIG_HOME=$session/config XDG_DATA_HOME=$session/data
     prog=$session/prog
     program=$prog/velrisa
 }

@@ -1,6 +1,7 @@
 #include "fakes/TestSupport.h"
 
 #include "addressbook/Module.h"
+#include "mainwindow/Apariencia.h"
 
 #include <QApplication>
 #include <QDir>
@@ -22,8 +23,14 @@ bool prepareEnvironment(const QString &base)
         return false;
     const QString run = root + QStringLiteral("/run");
     QLocale::setDefault(QLocale::c());
+    // Windows are tested as the program shows them: in its typeface, Qt's texts in Spanish.
+    if (qobject_cast<QApplication *>(QCoreApplication::instance()))
+        Apariencia::aplicar();
+    // No mailbox: a program under test receives nothing unless the test makes one.
     return QDir().mkpath(run) && setMode(run, 0700) && qputenv("XDG_RUNTIME_DIR", QFile::encodeName(run))
-        && qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + QStringLiteral("/config")));
+        && qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + QStringLiteral("/config")))
+        && qputenv("XDG_DATA_HOME", QFile::encodeName(root + QStringLiteral("/data")))
+        && qputenv("VELRISA_BUZON", QFile::encodeName(root + QStringLiteral("/buzon")));
 }
 
 QString newFolder(const QString &base)

@@ -18,8 +18,10 @@ namespace TestSupport {
 inline constexpr QFileDevice::Permissions kExecutable
     = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
 
-// Points XDG_RUNTIME_DIR and XDG_CONFIG_HOME into `base` (a private folder of the process
-// when empty), creates the runtime one and pins the C locale for text and time formats.
+// Points XDG_RUNTIME_DIR, XDG_CONFIG_HOME, XDG_DATA_HOME and the mailbox (VELRISA_BUZON, not
+// created) into `base` (a private folder of the process when empty), creates the runtime one
+// and pins the C locale for text and time formats.
+// In a test with windows it also gives them the program's look (Apariencia::aplicar).
 bool prepareEnvironment(const QString &base = QString());
 
 // A new, empty folder inside `base`, with its trailing separator, as program folders are given.

@@ -88,7 +88,9 @@ bool SambaHost::start()
                        .arg(m_settings.interfaces, m_dir)
                        .arg(m_settings.logLevel)
         + m_settings.extraGlobal;
-    if (m_settings.acceptMessages) {
+    if (m_settings.acceptMessages && !m_settings.messageCommand.isEmpty()) {
+        conf += QStringLiteral("message command = %1\n").arg(m_settings.messageCommand);
+    } else if (m_settings.acceptMessages) {
         // One file per message, named "called.sender.N"; written under a temporary name
         // first so that a reader never sees half a message.
         conf += QStringLiteral("message command = /bin/sh -c 'n=$$; cat %s > %1/.%L.%f.$n; "

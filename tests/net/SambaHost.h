@@ -22,6 +22,7 @@ public:
         int port = 139;
         QString netns; // empty: the test's own namespace
         bool acceptMessages = true; // false: no message command, so smbd refuses them
+        QString messageCommand; // empty: one that writes each message into the spool folder
         bool nameService = false; // also run nmbd (answers only outside loopback)
         int logLevel = 1; // 3 and up: loggedSends() sees every message
         QString extraGlobal; // more lines for the [global] section

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QDateTime>
+#include <QFileSystemWatcher>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+
+// The mailbox folder as a desktop sees it: watched through file-system notification (no
+// polling), followed when it is deleted and made again, and read as hostile input: only
+// regular files with a record's name, owned by the mailbox's owner or root, bounded in
+// size, opened without following links or blocking.
+class Buzon final : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Mensaje
+    {
+        QString id; // the record's file name: unique, sorts by arrival
+        QString de;
+        QString para;
+        QDateTime llegada; // UTC
+        bool cortado = false;
+        QString texto;
+    };
+
+    explicit Buzon(const QString &ruta, QObject *parent = nullptr);
+
+    // VELRISA_BUZON when set, else /var/spool/velrisa.
+    static QString rutaPredeterminada();
+
+    // Records whose name this says yes to are not read (already handled in earlier runs).
+    void setOmitir(std::function<bool(const QString &)> omitir) { m_omitir = std::move(omitir); }
+
+    // Starts watching and reads what is there now.
+    void vigilar();
+    // Reads the records not read yet; emits nuevos when there are some.
+    void leer();
+
+    const QString &ruta() const { return m_ruta; }
+    // Looked at now, not remembered.
+    bool existe() const;
+    // The record names of the last reading and whether it saw the whole folder.
+    const QSet<QString> &presentes() const { return m_presentes; }
+    bool lecturaCompleta() const { return m_completa; }
+
+Q_SIGNALS:
+    // Oldest first.
+    void nuevos(const QList<Buzon::Mensaje> &mensajes);
+    void existenciaCambiada(bool existe);
+
+private:
+    void actualizarVigilancia();
+
+    QString m_ruta;
+    QFileSystemWatcher m_vigilante;
+    QTimer m_pendiente; // gathers a burst of notifications into one reading
+    std::function<bool(const QString &)> m_omitir;
+    QSet<QString> m_vistos; // read or refused in this run
+    QSet<QString> m_presentes;
+    bool m_completa = false;
+    bool m_existe = false;
+};

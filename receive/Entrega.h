@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// What velrisa-recibe does for one message that smbd hands over: read the message file,
+// clean it, drop it as one record into the mailbox (see Registro.h) and keep the mailbox
+// bounded. Everything it is given is hostile: it never follows a link, never replaces a
+// file, never blocks, and says what went wrong.
+namespace Entrega {
+
+inline constexpr const char *kBuzonPredeterminado = "/var/spool/velrisa";
+
+struct Peticion
+{
+    std::string buzon = kBuzonPredeterminado;
+    std::string de; // smbd's %f
+    std::string para; // smbd's %L
+    std::string archivo; // smbd's %s: the message file, removed once its record is written
+};
+
+struct Limites
+{
+    size_t maxRegistros = 1000;
+    int64_t maxEdadSegundos = 30 * 24 * 3600;
+    // Past maxRegistros, this many more go too, so that a full mailbox is looked at
+    // record by record once every so many deliveries rather than at each one.
+    size_t holgura = 10;
+};
+
+struct Resultado
+{
+    bool entregado = false;
+    std::string registro; // file name of the record written
+    std::string error; // why nothing was delivered
+    std::vector<std::string> avisos; // what was cut, refused or could not be cleaned up
+};
+
+// "[--buzon=DIR] SENDER [CALLED...] FILE". A called name that the shell split at its blanks
+// comes back whole; without one it is empty. nullopt (with error) when there is no sender
+// and file.
+std::optional<Peticion> argumentos(const std::vector<std::string> &args, std::string &error);
+
+// ahora: the arrival time (seconds and nanoseconds since 1970, UTC); pid: part of the name.
+Resultado entregar(
+    const Peticion &peticion, int64_t segundos, int32_t nanosegundos, long pid, const Limites &limites = {});
+
+// Removes the oldest records this user wrote past limites (count or age), and its own
+// temporaries left by a crash. Records of other users are neither removed nor counted.
+void podar(int dirfd, int64_t ahora, const Limites &limites, std::vector<std::string> &avisos);
+
+} // namespace Entrega

@@ -1,0 +1,104 @@
+#include "receive/ModeloRecibidos.h"
+
+#include <algorithm>
+
+ModeloRecibidos::ModeloRecibidos(QObject *parent)
+    : QAbstractTableModel(parent)
+{ }
+
+int ModeloRecibidos::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_filas.size());
+}
+
+int ModeloRecibidos::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : NumColumnas;
+}
+
+QString ModeloRecibidos::fecha(const QDateTime &llegada)
+{
+    return llegada.toLocalTime().toString(QStringLiteral("dd/MM/yyyy"));
+}
+
+QString ModeloRecibidos::hora(const QDateTime &llegada)
+{
+    return llegada.toLocalTime().toString(QStringLiteral("HH:mm:ss"));
+}
+
+QVariant ModeloRecibidos::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_filas.size() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
+        return {};
+    const Buzon::Mensaje &m = m_filas.at(index.row());
+    switch (index.column()) {
+    case ColDe:
+        return m.de;
+    case ColPara:
+        return m.para;
+    case ColMensaje:
+        // One line in the list; the whole text, line ends and all, in the tooltip.
+        if (role == Qt::ToolTipRole)
+            return m.texto;
+        return QString(m.texto).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    case ColFecha:
+        return fecha(m.llegada) + QLatin1Char(' ') + hora(m.llegada);
+    default:
+        return {};
+    }
+}
+
+QVariant ModeloRecibidos::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal)
+        return {};
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    if (role != Qt::DisplayRole)
+        return {};
+    static const char *const titulos[NumColumnas] = { "De", "Para", "Mensaje", "Fecha" };
+    return section >= 0 && section < NumColumnas ? QString::fromLatin1(titulos[section]) : QVariant();
+}
+
+bool ModeloRecibidos::insertar(const Buzon::Mensaje &mensaje)
+{
+    if (m_ids.contains(mensaje.id))
+        return false;
+    // Deliveries run in parallel, so a record can turn up after a later one.
+    const auto lugar = std::upper_bound(m_filas.cbegin(), m_filas.cend(), mensaje,
+        [](const Buzon::Mensaje &a, const Buzon::Mensaje &b) { return a.id < b.id; });
+    const int fila = int(lugar - m_filas.cbegin());
+    beginInsertRows(QModelIndex(), fila, fila);
+    m_filas.insert(fila, mensaje);
+    m_ids.insert(mensaje.id);
+    endInsertRows();
+    return true;
+}
+
+void ModeloRecibidos::quitarPrimeras(int cuantas)
+{
+    cuantas = std::min(cuantas, int(m_filas.size()));
+    if (cuantas <= 0)
+        return;
+    beginRemoveRows(QModelIndex(), 0, cuantas - 1);
+    for (int i = 0; i < cuantas; ++i)
+        m_ids.remove(m_filas.at(i).id);
+    m_filas.remove(0, cuantas);
+    endRemoveRows();
+}
+
+void ModeloRecibidos::reemplazar(QList<Buzon::Mensaje> mensajes)
+{
+    beginResetModel();
+    std::sort(
+        mensajes.begin(), mensajes.end(), [](const Buzon::Mensaje &a, const Buzon::Mensaje &b) { return a.id < b.id; });
+    m_filas.clear();
+    m_ids.clear();
+    for (Buzon::Mensaje &m : mensajes) {
+        if (!m_ids.contains(m.id)) {
+            m_ids.insert(m.id);
+            m_filas.append(std::move(m));
+        }
+    }
+    endResetModel();
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "receive/Buzon.h"
+
+#include <QAbstractTableModel>
+#include <QSet>
+
+// The rows of the received-messages list, in order of arrival (newest at the end).
+class ModeloRecibidos final : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    enum Columna { ColDe, ColPara, ColMensaje, ColFecha, NumColumnas };
+
+    explicit ModeloRecibidos(QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+    // Puts the message in its place by arrival; false when it is there already.
+    bool insertar(const Buzon::Mensaje &mensaje);
+    void quitarPrimeras(int cuantas);
+    void reemplazar(QList<Buzon::Mensaje> mensajes);
+    bool contiene(const QString &id) const { return m_ids.contains(id); }
+    const QList<Buzon::Mensaje> &filas() const { return m_filas; }
+
+    // "DD/MM/AAAA" and "HH:MM:SS" of an arrival, in local time.
+    static QString fecha(const QDateTime &llegada);
+    static QString hora(const QDateTime &llegada);
+
+private:
+    QList<Buzon::Mensaje> m_filas;
+    QSet<QString> m_ids;
+};

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "receive/Buzon.h"
+#include "receive/Historial.h"
+
+#include <QList>
+#include <QObject>
+
+#include <memory>
+
+class IconoBarra;
+class Runtime;
+class frmRecibido;
+class frmRecibidos;
+
+// Receiving, on the desktop: every new record of the mailbox pops up once for this user
+// in its own "Mensaje recibido" window (and as a tray notification) and joins the user's
+// history, "Mensajes recibidos". Messages that arrived while the program was not running
+// pop up at the start.
+class Recepcion final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // At most this many pop-ups are open at once; the others wait for one to close.
+    static constexpr int kMaxAbiertas = 10;
+
+    Recepcion(Runtime &runtime, IconoBarra &icono, const QString &buzon, const QString &carpetaDatos,
+        QObject *parent = nullptr);
+    ~Recepcion() override;
+
+    // Reads the history, starts watching the mailbox and pops up what is waiting.
+    void iniciar();
+
+    bool buzonExiste() const { return m_buzon.existe(); }
+    // The history window, created at its first use.
+    void mostrarRecibidos();
+
+    Historial &historial() { return m_historial; }
+    const QList<frmRecibido *> &abiertas() const { return m_abiertas; }
+    frmRecibidos *ventanaRecibidos() const { return m_recibidos.get(); }
+
+Q_SIGNALS:
+    // "&Responder" in a pop-up.
+    void responder(const QString &remitente);
+    void buzonCambiado(bool existe);
+
+private:
+    void recibir(const QList<Buzon::Mensaje> &mensajes);
+    bool abrirEsperando();
+    void abrir(const Buzon::Mensaje &mensaje);
+    void guardar();
+
+    Runtime &m_rt;
+    IconoBarra &m_icono;
+    Buzon m_buzon;
+    Historial m_historial;
+    QList<Buzon::Mensaje> m_esperando; // not popped up yet, oldest first
+    QList<frmRecibido *> m_abiertas;
+    std::unique_ptr<frmRecibidos> m_recibidos;
+    bool m_errorDicho = false;
+};

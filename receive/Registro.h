@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// One received message as the mailbox keeps it: a small text file that velrisa-recibe
+// writes whole under a temporary name and renames into the mailbox, and that every
+// desktop of the computer reads:
+//
+//   velrisa-mensaje 1
+//   De: <sender>
+//   Para: <called name>
+//   Llegada: <seconds since 1970-01-01 UTC>.<nanoseconds, 9 digits>
+//   Cortado: <1 when the text had to be cut, else 0>
+//   Longitud: <bytes of text>
+//   <an empty line>
+//   <the text: UTF-8, lines ended by LF, exactly Longitud bytes, no final LF added>
+//
+// Names are at most 64 characters and the text at most 1,600 (what the messenger protocol
+// carries); neither holds a control character but the text's LF and tab. A file that is
+// not exactly this is no record.
+//
+// File name: "m<seconds, 10 digits>.<nanoseconds, 9 digits>.<process id>": names sort by
+// arrival, and two deliveries never share one (the process id tells apart two in the same
+// nanosecond). Temporaries start with "." and are never taken for records.
+namespace Registro {
+
+inline constexpr size_t kMaxCaracteresTexto = 1600;
+inline constexpr size_t kMaxCaracteresNombre = 64;
+// Four bytes at most for each character in UTF-8.
+inline constexpr size_t kMaxBytesTexto = 4 * kMaxCaracteresTexto;
+// The largest file that can be a record: the text, two names and the header lines.
+inline constexpr size_t kMaxBytesRegistro = kMaxBytesTexto + 2 * 4 * kMaxCaracteresNombre + 256;
+
+struct Mensaje
+{
+    std::string de; // the sender
+    std::string para; // the called name
+    int64_t segundos = 0; // arrival, UTC
+    int32_t nanosegundos = 0;
+    bool cortado = false;
+    std::string texto;
+};
+
+// Any bytes as a name: valid UTF-8 (a broken byte becomes U+FFFD), every control character
+// U+FFFD, at most kMaxCaracteresNombre characters. cortado, when given, says whether
+// characters were dropped.
+std::string limpiarNombre(std::string_view bytes, bool *cortado = nullptr);
+
+// Any bytes as a message text: valid UTF-8, CR LF and a lone CR as LF, every other control
+// character but tab U+FFFD, at most kMaxCaracteresTexto characters. cortado, when given,
+// says whether characters were dropped.
+std::string limpiarTexto(std::string_view bytes, bool *cortado = nullptr);
+
+// Any bytes as one line for a log: valid UTF-8 without control characters, not cut.
+std::string legible(std::string_view bytes);
+
+// The file's bytes. The fields must already be clean (limpiarNombre, limpiarTexto).
+std::string componer(const Mensaje &mensaje);
+
+// The message a file holds; nullopt when the bytes are not exactly a record.
+std::optional<Mensaje> analizar(std::string_view bytes);
+
+std::string nombreArchivo(int64_t segundos, int32_t nanosegundos, long pid);
+
+// Whether name is a record's file name; *segundos receives its arrival second.
+bool esNombreRegistro(std::string_view nombre, int64_t *segundos = nullptr);
+
+} // namespace Registro

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "receive/Buzon.h"
+
+#include <QDialog>
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+
+// "Mensaje recibido": one message that arrived, with who sent it, to whom and when. It
+// comes to the front without taking the keyboard from what the user is typing, and is
+// destroyed when closed.
+class frmRecibido final : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit frmRecibido(const Buzon::Mensaje &mensaje, QWidget *parent = nullptr);
+
+    // "Mensaje de SENDER a CALLED el DD/MM/AAAA a las HH:MM:SS".
+    static QString encabezado(const Buzon::Mensaje &mensaje);
+
+Q_SIGNALS:
+    // "&Responder": the window closes and the sender is to be answered.
+    void responder(const QString &remitente);
+
+private:
+    QString m_remitente;
+    QLabel *m_encabezado;
+    QPlainTextEdit *m_texto;
+    QPushButton *m_responder;
+    QPushButton *m_aceptar;
+};

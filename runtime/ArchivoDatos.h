@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include <sys/stat.h>
+
+// The program's data files (profile files, the batch file, net.ini), read and written without
+// Qt, so that the helper programs share the same rules: only a regular file is ever read, never
+// more than a bound, and never by blocking on it; a file is replaced whole or not at all.
+namespace ArchivoDatos {
+
+// Far above the largest legitimate file (a full address book is about 2 MB).
+inline constexpr size_t kLimiteLectura = 64 * 1024 * 1024;
+
+enum class Lectura {
+    Leido,
+    Ausente, // nothing there, or not a regular file (a folder, a pipe, a device, a link to one)
+    Grande, // larger than the bound
+    Fallo, // it is there but could not be read
+};
+
+// Reads the regular file at ruta whole. A symbolic link to a regular file is followed (the
+// user may have put it there on purpose); opening never waits on a pipe or a device. st gets
+// the file's status as it was read. dimensionar(n) makes the caller's buffer n bytes long
+// and returns where it starts; on anything but Leido its contents mean nothing.
+Lectura leer(const std::string &ruta, struct stat &st, const std::function<char *(size_t)> &dimensionar,
+    size_t limite = kLimiteLectura);
+
+// The same into a std::string, QByteArray or any buffer with resize() and data().
+template <typename Bufer> Lectura leer(const std::string &ruta, Bufer &bytes, struct stat *st = nullptr)
+{
+    struct stat propio
+    {
+    };
+    return leer(ruta, st ? *st : propio, [&bytes](size_t n) {
+        bytes.resize(decltype(bytes.size())(n));
+        return bytes.data();
+    });
+}
+
+// Whether the data must be on the disk before the file is replaced. Files that hold the user's
+// data need it; a file that lives only until a command has read it can skip the cost.
+enum class Sincronia { Sincronizar, SinSincronizar };
+
+// Replaces the file at ruta with bytes, whole or not at all: they go to a new file beside it
+// (named ruta + ".XXXXXX.nuevo"), every step is checked, and only then is it renamed over
+// ruta. A link at ruta is replaced, never written through; a folder, pipe or device there is
+// left alone and the save fails. The new file keeps the mode and owner of the regular file it
+// replaces. On failure the old file is as it was, the new one is gone and error says why.
+// Leftovers of earlier saves of the same file that were cut short are removed first.
+bool guardar(const std::string &ruta, std::string_view bytes, Sincronia sincronia, std::string &error);
+
+} // namespace ArchivoDatos

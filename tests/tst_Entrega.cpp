@@ -1,0 +1,411 @@
+#include "fakes/TestSupport.h"
+
+#include "receive/Entrega.h"
+#include "receive/Registro.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace TestSupport;
+
+namespace {
+
+constexpr int64_t kAhora = 1767225600; // 2026-01-01 00:00:00 UTC
+const std::string kFFFD = "\xEF\xBF\xBD";
+
+std::string s(const QString &texto)
+{
+    return texto.toStdString();
+}
+
+QStringList registros(const QString &buzon)
+{
+    QStringList nombres;
+    for (const QString &n :
+        QDir(buzon).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+        nombres << n;
+    return nombres;
+}
+
+} // namespace
+
+// velrisa-recibe's logic: cleaning what smbd hands over, the record format, writing into a
+// mailbox that may hold planted entries, and keeping the mailbox bounded.
+class tst_Entrega : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+
+    void limpieza_data();
+    void limpieza();
+    void registroIdaYVuelta_data();
+    void registroIdaYVuelta();
+    void registroAlteradoSeRechaza_data();
+    void registroAlteradoSeRechaza();
+    void argumentos_data();
+    void argumentos();
+
+    void entregaGuardaElMensajeYBorraElArchivo();
+    void mensajeDemasiadoLargoSeCortaYLoDice();
+    void entradasPlantadasNoSeSiguenNiSeReemplazan();
+    void archivoDelMensajeHostilSeRechaza_data();
+    void archivoDelMensajeHostilSeRechaza();
+    void escrituraFallidaNoDejaNadaYConservaElMensaje();
+    void podaLosMasAntiguosPropiosPorCantidadYEdad();
+
+private:
+    QString mensaje(const QByteArray &bytes);
+    Entrega::Resultado entregar(const QString &archivo, int64_t segundos = kAhora, int32_t ns = 0, long pid = 42);
+
+    QTemporaryDir m_raiz;
+    QString m_buzon;
+    int m_serie = 0;
+};
+
+void tst_Entrega::initTestCase()
+{
+    QVERIFY(m_raiz.isValid());
+    QVERIFY(prepareEnvironment(m_raiz.path()));
+}
+
+void tst_Entrega::init()
+{
+    m_buzon = m_raiz.filePath(QStringLiteral("buzon%1").arg(++m_serie));
+    QVERIFY(QDir().mkpath(m_buzon));
+}
+
+QString tst_Entrega::mensaje(const QByteArray &bytes)
+{
+    const QString ruta = m_raiz.filePath(QStringLiteral("msg.%1").arg(++m_serie));
+    return writeFile(ruta, bytes) ? ruta : QString();
+}
+
+Entrega::Resultado tst_Entrega::entregar(const QString &archivo, int64_t segundos, int32_t ns, long pid)
+{
+    Entrega::Peticion p;
+    p.buzon = s(m_buzon);
+    p.de = "ana";
+    p.para = "oficina1";
+    p.archivo = s(archivo);
+    return Entrega::entregar(p, segundos, ns, pid);
+}
+
+void tst_Entrega::limpieza_data()
+{
+    QTest::addColumn<bool>("esTexto");
+    QTest::addColumn<QByteArray>("entrada");
+    QTest::addColumn<QByteArray>("salida");
+    QTest::addColumn<bool>("cortado");
+
+    const QByteArray fffd = QByteArray::fromStdString(kFFFD);
+    QTest::newRow("texto: UTF-8 intacto")
+        << true << QByteArray("Hola, ¿qué tal? Año 2026") << QByteArray("Hola, ¿qué tal? Año 2026") << false;
+    QTest::newRow("texto: bytes rotos") << true << QByteArray("a\xC3(\xFF") << "a" + fffd + "(" + fffd << false;
+    QTest::newRow("texto: finales de línea")
+        << true << QByteArray("a\r\nb\rc\nd\te") << QByteArray("a\nb\nc\nd\te") << false;
+    QTest::newRow("texto: controles") << true << QByteArray("a\x1b[31m\x00z\x7f", 9)
+                                      << "a" + fffd + "[31m" + fffd + "z" + fffd << false;
+    QTest::newRow("texto: C1") << true << QByteArray("\xC2\x85x") << fffd + "x" << false;
+    QTest::newRow("texto: 1600 caracteres") << true << QByteArray(1600, 'x') << QByteArray(1600, 'x') << false;
+    QTest::newRow("texto: 1601 caracteres") << true << QByteArray(1601, 'x') << QByteArray(1600, 'x') << true;
+    QTest::newRow("texto: multibyte cortado por caracteres")
+        << true << QByteArray("€").repeated(1700) << QByteArray("€").repeated(1600) << true;
+    QTest::newRow("nombre: salto de línea") << false << QByteArray("ana\nDe: eva") << "ana" + fffd + "De: eva" << false;
+    QTest::newRow("nombre: 65 caracteres")
+        << false << QByteArray("ñ").repeated(65) << QByteArray("ñ").repeated(64) << true;
+}
+
+void tst_Entrega::limpieza()
+{
+    QFETCH(bool, esTexto);
+    QFETCH(QByteArray, entrada);
+    QFETCH(QByteArray, salida);
+    QFETCH(bool, cortado);
+    bool cortadoVisto = !cortado;
+    const std::string hecho = esTexto ? Registro::limpiarTexto(entrada.toStdString(), &cortadoVisto)
+                                      : Registro::limpiarNombre(entrada.toStdString(), &cortadoVisto);
+    QCOMPARE(QByteArray::fromStdString(hecho), salida);
+    QCOMPARE(cortadoVisto, cortado);
+}
+
+void tst_Entrega::registroIdaYVuelta_data()
+{
+    QTest::addColumn<QString>("de");
+    QTest::addColumn<QString>("para");
+    QTest::addColumn<QString>("texto");
+    QTest::addColumn<bool>("cortado");
+    QTest::newRow("normal") << "juan"
+                            << "oficina1"
+                            << "Hola, ¿qué tal?\nAño 2026" << false;
+    QTest::newRow("vacío") << ""
+                           << ""
+                           << "" << true;
+    QTest::newRow("línea final y cabeceras en el texto") << "a b"
+                                                         << "mi pc"
+                                                         << "x\n\nDe: eva\nLongitud: 3\n"
+                                                         << false;
+}
+
+void tst_Entrega::registroIdaYVuelta()
+{
+    QFETCH(QString, de);
+    QFETCH(QString, para);
+    QFETCH(QString, texto);
+    QFETCH(bool, cortado);
+    const Registro::Mensaje m { s(de), s(para), kAhora, 5, cortado, s(texto) };
+    const auto leido = Registro::analizar(Registro::componer(m));
+    QVERIFY(leido);
+    QCOMPARE(QString::fromStdString(leido->de), de);
+    QCOMPARE(QString::fromStdString(leido->para), para);
+    QCOMPARE(QString::fromStdString(leido->texto), texto);
+    QCOMPARE(leido->segundos, kAhora);
+    QCOMPARE(leido->nanosegundos, 5);
+    QCOMPARE(leido->cortado, cortado);
+}
+
+void tst_Entrega::registroAlteradoSeRechaza_data()
+{
+    QTest::addColumn<QByteArray>("desde");
+    QTest::addColumn<QByteArray>("hacia");
+    QTest::newRow("cabecera") << QByteArray("velrisa-mensaje 1") << QByteArray("velrisa-mensaje 2");
+    QTest::newRow("longitud de más") << QByteArray("Longitud: 4") << QByteArray("Longitud: 5");
+    QTest::newRow("longitud no numérica") << QByteArray("Longitud: 4") << QByteArray("Longitud: +4");
+    QTest::newRow("CR en el texto") << QByteArray("\n\nhola") << QByteArray("\n\nho\rl");
+    QTest::newRow("control en el nombre") << QByteArray("De: ana") << QByteArray("De: a\x1b");
+    QTest::newRow("orden de las claves") << QByteArray("De: ana\nPara: of") << QByteArray("Para: of\nDe: ana");
+    QTest::newRow("nanosegundos cortos") << QByteArray(".000000005") << QByteArray(".00000005");
+    QTest::newRow("cortado raro") << QByteArray("Cortado: 0") << QByteArray("Cortado: 2");
+    QTest::newRow("año 2287") << QByteArray("Llegada: 1767225600") << QByteArray("Llegada: 10000000000");
+}
+
+void tst_Entrega::registroAlteradoSeRechaza()
+{
+    QFETCH(QByteArray, desde);
+    QFETCH(QByteArray, hacia);
+    const Registro::Mensaje m { "ana", "of", kAhora, 5, false, "hola" };
+    QByteArray bytes = QByteArray::fromStdString(Registro::componer(m));
+    QVERIFY(Registro::analizar(bytes.toStdString()));
+    QVERIFY(bytes.contains(desde));
+    bytes.replace(desde, hacia);
+    QVERIFY(!Registro::analizar(bytes.toStdString()));
+}
+
+void tst_Entrega::argumentos_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QStringList>("esperado"); // buzon, de, para, archivo; empty: refused
+    const QString def = QString::fromLatin1(Entrega::kBuzonPredeterminado);
+    QTest::newRow("completo") << QStringList { "--buzon=/b", "ana", "of1", "/tmp/m" }
+                              << QStringList { "/b", "ana", "of1", "/tmp/m" };
+    QTest::newRow("buzón por omisión") << QStringList { "ana", "of1", "/tmp/m" }
+                                       << QStringList { def, "ana", "of1", "/tmp/m" };
+    // smbd puts %L in unquoted: a called name with a blank arrives as two words.
+    QTest::newRow("destinatario partido")
+        << QStringList { "ana", "mi", "pc", "/tmp/m" } << QStringList { def, "ana", "mi pc", "/tmp/m" };
+    QTest::newRow("sin destinatario") << QStringList { "ana", "/tmp/m" } << QStringList { def, "ana", "", "/tmp/m" };
+    QTest::newRow("-- y guion") << QStringList { "--", "--ana", "of1", "/tmp/m" }
+                                << QStringList { def, "--ana", "of1", "/tmp/m" };
+    QTest::newRow("falta el archivo") << QStringList { "--buzon=/b", "ana" } << QStringList();
+    QTest::newRow("opción desconocida") << QStringList { "--buzón=/b", "ana", "of1", "/tmp/m" } << QStringList();
+    QTest::newRow("buzón vacío") << QStringList { "--buzon=", "ana", "of1", "/tmp/m" } << QStringList();
+}
+
+void tst_Entrega::argumentos()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, esperado);
+    std::vector<std::string> v;
+    for (const QString &a : args)
+        v.push_back(s(a));
+    std::string error;
+    const auto p = Entrega::argumentos(v, error);
+    if (esperado.isEmpty()) {
+        QVERIFY(!p);
+        QVERIFY(!error.empty());
+        return;
+    }
+    QVERIFY2(p, error.c_str());
+    const QStringList visto { QString::fromStdString(p->buzon), QString::fromStdString(p->de),
+        QString::fromStdString(p->para), QString::fromStdString(p->archivo) };
+    QCOMPARE(visto, esperado);
+}
+
+void tst_Entrega::entregaGuardaElMensajeYBorraElArchivo()
+{
+    const QString archivo = mensaje("Hola, \xC2\xBFqu\xC3\xA9 tal?\r\nA\xC3\xB1o 2026");
+    ::umask(0077); // smbd's is 0; the readers' rights must not depend on it
+    const Entrega::Resultado r = entregar(archivo, kAhora, 123, 4242);
+    ::umask(0022);
+    QVERIFY2(r.entregado, r.error.c_str());
+    QVERIFY(r.avisos.empty());
+    QVERIFY(!QFile::exists(archivo));
+    QCOMPARE(registros(m_buzon), QStringList { "m1767225600.000000123.4242" });
+    QCOMPARE(QString::fromStdString(r.registro), QStringLiteral("m1767225600.000000123.4242"));
+    const QString ruta = m_buzon + QStringLiteral("/") + QString::fromStdString(r.registro);
+    struct stat st = {};
+    QCOMPARE(::stat(QFile::encodeName(ruta).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 07777, mode_t(0644));
+    const auto m = Registro::analizar(readFile(ruta).toStdString());
+    QVERIFY(m);
+    QCOMPARE(m->de, std::string("ana"));
+    QCOMPARE(m->para, std::string("oficina1"));
+    QCOMPARE(QString::fromStdString(m->texto), QStringLiteral("Hola, ¿qué tal?\nAño 2026"));
+    QCOMPARE(m->segundos, kAhora);
+    QCOMPARE(m->nanosegundos, 123);
+    QVERIFY(!m->cortado);
+}
+
+void tst_Entrega::mensajeDemasiadoLargoSeCortaYLoDice()
+{
+    // Past what the read takes at all (four bytes a character), and past 1600 characters.
+    for (const QByteArray &bytes : { QByteArray(Registro::kMaxBytesTexto + 1000, 'x'), QByteArray(2000, 'y') }) {
+        const Entrega::Resultado r = entregar(mensaje(bytes), kAhora, ++m_serie);
+        QVERIFY2(r.entregado, r.error.c_str());
+        QCOMPARE(r.avisos.size(), size_t(1));
+        QVERIFY(QString::fromStdString(r.avisos[0]).contains(QStringLiteral("1600")));
+        const auto m = Registro::analizar(
+            readFile(m_buzon + QLatin1Char('/') + QString::fromStdString(r.registro)).toStdString());
+        QVERIFY(m);
+        QVERIFY(m->cortado);
+        QCOMPARE(m->texto, std::string(1600, bytes[0]));
+    }
+}
+
+void tst_Entrega::entradasPlantadasNoSeSiguenNiSeReemplazan()
+{
+    // A local user who could write the mailbox plants the names the receiver will use: the
+    // temporary of the first attempt (a link to a file of the victim's) and the record name
+    // of the second (a fifo). The receiver writes under a third name and touches neither.
+    const QString victima = m_raiz.filePath(QStringLiteral("victima"));
+    QVERIFY(writeFile(victima, "intacto"));
+    QVERIFY(QFile::link(victima, m_buzon + QStringLiteral("/.m1767225600.000000000.42")));
+    QCOMPARE(::mkfifo(QFile::encodeName(m_buzon + QStringLiteral("/m1767225600.000000001.42")).constData(), 0666), 0);
+
+    const Entrega::Resultado r = entregar(mensaje("hola"));
+    QVERIFY2(r.entregado, r.error.c_str());
+    QCOMPARE(QString::fromStdString(r.registro), QStringLiteral("m1767225600.000000002.42"));
+    QCOMPARE(readFile(victima), QByteArray("intacto"));
+    QCOMPARE(registros(m_buzon),
+        QStringList({ ".m1767225600.000000000.42", "m1767225600.000000001.42", "m1767225600.000000002.42" }));
+    QVERIFY(QFileInfo(m_buzon + QStringLiteral("/.m1767225600.000000000.42")).isSymLink());
+
+    // A mailbox that is itself a link is not followed.
+    const QString enlace = m_raiz.filePath(QStringLiteral("enlace-buzon"));
+    QVERIFY(QFile::link(m_buzon, enlace));
+    Entrega::Peticion p;
+    p.buzon = s(enlace);
+    p.de = "ana";
+    p.archivo = s(mensaje("hola"));
+    const Entrega::Resultado porEnlace = Entrega::entregar(p, kAhora, 0, 7);
+    QVERIFY(!porEnlace.entregado);
+    QVERIFY(QString::fromStdString(porEnlace.error).contains(enlace));
+    QVERIFY(QFile::exists(QString::fromStdString(p.archivo)));
+}
+
+void tst_Entrega::archivoDelMensajeHostilSeRechaza_data()
+{
+    QTest::addColumn<QString>("tipo");
+    QTest::newRow("enlace") << "enlace";
+    QTest::newRow("fifo (no bloquea)") << "fifo";
+    QTest::newRow("carpeta") << "carpeta";
+    QTest::newRow("no existe") << "falta";
+}
+
+void tst_Entrega::archivoDelMensajeHostilSeRechaza()
+{
+    QFETCH(QString, tipo);
+    const QString ruta = m_raiz.filePath(QStringLiteral("hostil.%1").arg(++m_serie));
+    if (tipo == QLatin1String("enlace"))
+        QVERIFY(QFile::link(mensaje("secreto"), ruta));
+    else if (tipo == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(QFile::encodeName(ruta).constData(), 0600), 0);
+    else if (tipo == QLatin1String("carpeta"))
+        QVERIFY(QDir().mkpath(ruta));
+
+    const Entrega::Resultado r = entregar(ruta);
+    QVERIFY(!r.entregado);
+    QVERIFY(QString::fromStdString(r.error).contains(ruta));
+    QVERIFY(registros(m_buzon).isEmpty());
+    // What is not a message is not removed either.
+    QCOMPARE(QFileInfo(ruta).exists() || QFileInfo(ruta).isSymLink(), tipo != QLatin1String("falta"));
+}
+
+void tst_Entrega::escrituraFallidaNoDejaNadaYConservaElMensaje()
+{
+    // A file-size limit makes the write fail as a full disk does, after the file exists.
+    const QString archivo = mensaje(QByteArray(1000, 'z'));
+    struct rlimit antes = {};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &antes), 0);
+    const auto senal = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limite = antes;
+    limite.rlim_cur = 100;
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limite), 0);
+    const Entrega::Resultado r = entregar(archivo);
+    ::setrlimit(RLIMIT_FSIZE, &antes);
+    std::signal(SIGXFSZ, senal);
+
+    QVERIFY(!r.entregado);
+    QVERIFY(QString::fromStdString(r.error).contains(m_buzon));
+    QVERIFY(QString::fromStdString(r.error).contains(archivo));
+    QVERIFY(registros(m_buzon).isEmpty());
+    QCOMPARE(readFile(archivo), QByteArray(1000, 'z'));
+}
+
+void tst_Entrega::podaLosMasAntiguosPropiosPorCantidadYEdad()
+{
+    const int fd = ::open(QFile::encodeName(m_buzon).constData(), O_RDONLY | O_DIRECTORY);
+    QVERIFY(fd >= 0);
+    const auto nombre
+        = [](int64_t segundos, long pid) { return QString::fromStdString(Registro::nombreArchivo(segundos, 0, pid)); };
+    const auto crear = [this](const QString &n) { return writeFile(m_buzon + QLatin1Char('/') + n, "x"); };
+    // 8 records a minute apart, the first one 31 days old; and entries that are not ours.
+    QStringList propios;
+    for (int i = 0; i < 8; ++i) {
+        propios << nombre(kAhora - (i == 0 ? 31 * 86400 : (8 - i) * 60), 1);
+        QVERIFY(crear(propios.last()));
+    }
+    const QString ajeno = nombre(kAhora - 40 * 86400, 2);
+    QVERIFY(crear(ajeno));
+    QCOMPARE(::chown(QFile::encodeName(m_buzon + QLatin1Char('/') + ajeno).constData(), 65534, 65534), 0);
+    const QString enlace = nombre(kAhora - 50 * 86400, 3);
+    QVERIFY(QFile::link(m_raiz.filePath(QStringLiteral("x")), m_buzon + QLatin1Char('/') + enlace));
+    QVERIFY(crear(QStringLiteral("otra-cosa")));
+    // Temporaries of ours: one left by a crash two hours ago, one of a delivery under way.
+    const QString viejo = QLatin1Char('.') + nombre(kAhora - 7200, 4);
+    const QString reciente = QLatin1Char('.') + nombre(kAhora, 5);
+    QVERIFY(crear(viejo) && crear(reciente));
+    struct timespec tiempos[2] = { { kAhora - 7200, 0 }, { kAhora - 7200, 0 } };
+    QCOMPARE(::utimensat(fd, QFile::encodeName(viejo).constData(), tiempos, 0), 0);
+
+    const auto quedan = [&](int desde) {
+        QStringList esperado = propios.mid(desde);
+        esperado << ajeno << enlace << QStringLiteral("otra-cosa") << reciente;
+        esperado.sort();
+        QStringList vistos = registros(m_buzon);
+        vistos.sort();
+        return vistos == esperado;
+    };
+    std::vector<std::string> avisos;
+    // By age alone: the 31-day-old record and the crash's temporary.
+    Entrega::podar(fd, kAhora, Entrega::Limites { 10, 30 * 86400, 1 }, avisos);
+    QVERIFY(quedan(1));
+    // By count, down to the limit less the slack: the others' entries are neither removed nor counted.
+    Entrega::podar(fd, kAhora, Entrega::Limites { 6, 30 * 86400, 1 }, avisos);
+    QVERIFY(quedan(3));
+    ::close(fd);
+    QVERIFY(avisos.empty());
+}
+
+QTEST_GUILESS_MAIN(tst_Entrega)
+#include "tst_Entrega.moc"

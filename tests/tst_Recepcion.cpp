@@ -1,0 +1,331 @@
+#include "fakes/FakeRuntime.h"
+#include "fakes/TestSupport.h"
+
+#include "mainwindow/frmPrincipal.h"
+#include "receive/Buzon.h"
+#include "receive/Entrega.h"
+#include "receive/Historial.h"
+#include "receive/ModeloRecibidos.h"
+#include "receive/Recepcion.h"
+#include "receive/Registro.h"
+#include "receive/frmRecibido.h"
+#include "receive/frmRecibidos.h"
+#include "runtime/IconoBarra.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <ctime>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace TestSupport;
+
+namespace {
+constexpr int64_t kEnero = 1767225600; // 2026-01-01 00:00:00 UTC
+} // namespace
+
+// The desktop side of receiving: the mailbox read as hostile input, each message popping
+// up once per user, the history kept across runs, and the main window's part.
+class tst_Recepcion : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void buzonLeeSoloRegistrosLegitimos();
+    void cadaMensajeSaleUnaVezPorUsuario();
+    void buzonBorradoYCreadoDeNuevo();
+    void ventanasLimitadasYEnCascada();
+    void historialAcotadoYArchivoIlegibleApartado();
+    void historialQueNoSeGuardaSeDice();
+    void menuRecibidosYResponderEnLaVentanaPrincipal();
+
+private:
+    // Delivers through the receiver's own logic, as smbd's command would.
+    QString entregar(const QByteArray &texto, int64_t segundos = kEnero, const char *de = "ana");
+    std::unique_ptr<Recepcion> recepcion(const QString &datos);
+
+    QTemporaryDir m_raiz;
+    QString m_buzon;
+    QString m_datos;
+    FakeRuntime m_rt;
+    IconoBarra m_icono;
+    int m_serie = 0;
+};
+
+void tst_Recepcion::initTestCase()
+{
+    QVERIFY(m_raiz.isValid());
+    QVERIFY(prepareEnvironment(m_raiz.path()));
+    qputenv("TZ", "UTC");
+    ::tzset();
+}
+
+void tst_Recepcion::init()
+{
+    ++m_serie;
+    m_buzon = m_raiz.filePath(QStringLiteral("buzon%1").arg(m_serie));
+    m_datos = m_raiz.filePath(QStringLiteral("datos%1/velrisa").arg(m_serie));
+    QVERIFY(QDir().mkpath(m_buzon));
+    m_rt.m_boxes.clear();
+}
+
+void tst_Recepcion::cleanup()
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (qobject_cast<frmRecibido *>(w))
+            delete w;
+    }
+}
+
+QString tst_Recepcion::entregar(const QByteArray &texto, int64_t segundos, const char *de)
+{
+    Entrega::Peticion p;
+    p.buzon = m_buzon.toStdString();
+    p.de = de;
+    p.para = "oficina1";
+    p.archivo = m_raiz.filePath(QStringLiteral("msg")).toStdString();
+    if (!writeFile(QString::fromStdString(p.archivo), texto))
+        return {};
+    static int32_t ns = 0;
+    const Entrega::Resultado r = Entrega::entregar(p, segundos, ++ns, 42);
+    return QString::fromStdString(r.registro);
+}
+
+std::unique_ptr<Recepcion> tst_Recepcion::recepcion(const QString &datos)
+{
+    auto r = std::make_unique<Recepcion>(m_rt, m_icono, m_buzon, datos);
+    r->iniciar();
+    return r;
+}
+
+void tst_Recepcion::buzonLeeSoloRegistrosLegitimos()
+{
+    const QString bueno = entregar("hola");
+    const QString copia = m_raiz.filePath(QStringLiteral("copia"));
+    QVERIFY(QFile::copy(m_buzon + QLatin1Char('/') + bueno, copia));
+    const auto nombre = [this](int n) {
+        return m_buzon + QLatin1Char('/') + QString::fromStdString(Registro::nombreArchivo(kEnero, n, 7));
+    };
+    // Named like records: a link to a good one, a fifo, a huge file, somebody else's good
+    // record (a forgery), a broken one; and a good record under a temporary's name.
+    QVERIFY(QFile::link(copia, nombre(1)));
+    QCOMPARE(::mkfifo(QFile::encodeName(nombre(2)).constData(), 0644), 0);
+    QVERIFY(writeFile(nombre(3), QByteArray(Registro::kMaxBytesRegistro + 1, 'x')));
+    QVERIFY(QFile::copy(copia, nombre(4)));
+    QCOMPARE(::chown(QFile::encodeName(nombre(4)).constData(), 65534, 65534), 0);
+    QVERIFY(writeFile(nombre(5), readFile(copia).replace("Longitud: 4", "Longitud: 9")));
+    QVERIFY(QFile::copy(copia, m_buzon + QStringLiteral("/.") + bueno));
+
+    Buzon buzon(m_buzon);
+    QSignalSpy nuevos(&buzon, &Buzon::nuevos);
+    buzon.vigilar();
+    QCOMPARE(nuevos.size(), 1);
+    const auto leidos = nuevos.at(0).at(0).value<QList<Buzon::Mensaje>>();
+    QCOMPARE(leidos.size(), 1);
+    QCOMPARE(leidos.at(0).id, bueno);
+    QCOMPARE(leidos.at(0).de, QStringLiteral("ana"));
+    QCOMPARE(leidos.at(0).texto, QStringLiteral("hola"));
+    QCOMPARE(leidos.at(0).llegada.toSecsSinceEpoch(), kEnero);
+    QVERIFY(buzon.lecturaCompleta());
+    QCOMPARE(buzon.presentes().size(), 6);
+    // Nothing is read twice in a run.
+    buzon.leer();
+    QCOMPARE(nuevos.size(), 1);
+}
+
+void tst_Recepcion::cadaMensajeSaleUnaVezPorUsuario()
+{
+    // Arrived while no Velrisa ran: shown at the start.
+    entregar("antes");
+    auto r = recepcion(m_datos);
+    QCOMPARE(r->abiertas().size(), 1);
+    // Arrives now: the mailbox's notification brings it up.
+    entregar("Hola, ¿qué tal?\nAño 2026", kEnero + 3661);
+    QTRY_COMPARE_WITH_TIMEOUT(r->abiertas().size(), 2, 1000);
+    frmRecibido *w = r->abiertas().at(1);
+    QCOMPARE(w->windowTitle(), QStringLiteral("Mensaje recibido"));
+    QCOMPARE(child<QLabel>(w, QStringLiteral("lblEncabezado"))->text(),
+        QStringLiteral("Mensaje de ana a oficina1 el 01/01/2026 a las 01:01:01"));
+    auto *texto = child<QPlainTextEdit>(w, QStringLiteral("txtMensaje"));
+    QCOMPARE(texto->toPlainText(), QStringLiteral("Hola, ¿qué tal?\nAño 2026"));
+    QVERIFY(texto->isReadOnly());
+    QVERIFY(child<QPushButton>(w, QStringLiteral("cmdAceptar"))->isDefault());
+    QVERIFY(w->testAttribute(Qt::WA_ShowWithoutActivating));
+    child<QPushButton>(w, QStringLiteral("cmdAceptar"))->click();
+    QTRY_COMPARE(r->abiertas().size(), 1);
+
+    // The user's folder is private; the history holds both.
+    QFileInfo carpeta(m_datos);
+    QCOMPARE(carpeta.permissions() & 0x0077, QFileDevice::Permissions());
+    QCOMPARE(r->historial().modelo().rowCount(), 2);
+    r.reset();
+
+    // The next run of the same user: nothing pops up again; the history is back.
+    r = recepcion(m_datos);
+    QCOMPARE(r->abiertas().size(), 0);
+    QCOMPARE(r->historial().modelo().rowCount(), 2);
+    QCOMPARE(r->historial().modelo().filas().at(1).texto, QStringLiteral("Hola, ¿qué tal?\nAño 2026"));
+    r.reset();
+    // Another user of the computer sees both once.
+    r = recepcion(m_raiz.filePath(QStringLiteral("otro/velrisa")));
+    QCOMPARE(r->abiertas().size(), 2);
+}
+
+void tst_Recepcion::buzonBorradoYCreadoDeNuevo()
+{
+    auto r = recepcion(m_datos);
+    QSignalSpy cambios(r.get(), &Recepcion::buzonCambiado);
+    QVERIFY(QDir(m_buzon).removeRecursively());
+    QTRY_COMPARE(cambios.size(), 1);
+    QVERIFY(!r->buzonExiste());
+    QVERIFY(QDir().mkpath(m_buzon));
+    QTRY_COMPARE(cambios.size(), 2);
+    QVERIFY(r->buzonExiste());
+    entregar("de nuevo");
+    QTRY_COMPARE_WITH_TIMEOUT(r->abiertas().size(), 1, 1000);
+}
+
+void tst_Recepcion::ventanasLimitadasYEnCascada()
+{
+    for (int i = 0; i < Recepcion::kMaxAbiertas + 2; ++i)
+        entregar(QByteArray::number(i), kEnero + i);
+    auto r = recepcion(m_datos);
+    QCOMPARE(r->abiertas().size(), Recepcion::kMaxAbiertas);
+    QCOMPARE(r->historial().modelo().rowCount(), Recepcion::kMaxAbiertas + 2);
+    QSet<QPoint> lugares;
+    for (const frmRecibido *w : r->abiertas())
+        lugares.insert(w->pos());
+    QCOMPARE(lugares.size(), Recepcion::kMaxAbiertas);
+    // Closing one lets the next waiting one up, in its place.
+    QPointer<frmRecibido> cerrada = r->abiertas().at(3);
+    const QPoint libre = cerrada->pos();
+    cerrada->close();
+    QTRY_VERIFY(cerrada.isNull());
+    QCOMPARE(r->abiertas().size(), Recepcion::kMaxAbiertas);
+    QCOMPARE(r->abiertas().last()->pos(), libre);
+    QCOMPARE(
+        child<QPlainTextEdit>(r->abiertas().last(), QStringLiteral("txtMensaje"))->toPlainText(), QStringLiteral("10"));
+    r.reset();
+    // The last one never popped up: it does at the next start, alone.
+    r = recepcion(m_datos);
+    QCOMPARE(r->abiertas().size(), 1);
+}
+
+void tst_Recepcion::historialAcotadoYArchivoIlegibleApartado()
+{
+    Historial h(m_datos);
+    for (int i = 0; i < Historial::kMaxMensajes + 5; ++i) {
+        const QString id = QString::fromStdString(Registro::nombreArchivo(kEnero + i, 0, 1));
+        QVERIFY(h.agregar({ id, QStringLiteral("ana"), QStringLiteral("of"),
+            QDateTime::fromSecsSinceEpoch(kEnero + i, Qt::UTC), false, QStringLiteral("texto %1").arg(i) }));
+    }
+    QCOMPARE(h.modelo().rowCount(), Historial::kMaxMensajes);
+    QCOMPARE(h.modelo().filas().first().texto, QStringLiteral("texto 5"));
+    h.marcarMostrado(h.modelo().filas().last().id);
+    QVERIFY2(h.guardar(), qPrintable(h.error()));
+
+    Historial leido(m_datos);
+    QVERIFY(leido.cargar());
+    QCOMPARE(leido.modelo().rowCount(), Historial::kMaxMensajes);
+    QCOMPARE(leido.modelo().filas().last().texto, QStringLiteral("texto 1004"));
+    QCOMPARE(leido.modelo().filas().last().llegada, h.modelo().filas().last().llegada);
+    QVERIFY(leido.mostrado(h.modelo().filas().last().id));
+
+    // A file that is not a history is set aside whole, never overwritten.
+    const QByteArray roto = readFile(h.ruta()).left(5000);
+    QVERIFY(writeFile(h.ruta(), roto));
+    Historial otro(m_datos);
+    QVERIFY(!otro.cargar());
+    QVERIFY(otro.error().contains(h.ruta()));
+    QVERIFY(!QFile::exists(h.ruta()));
+    const QStringList aparte = QDir(m_datos).entryList({ QStringLiteral("recibidos.json.ilegible-*") });
+    QCOMPARE(aparte.size(), 1);
+    QCOMPARE(readFile(m_datos + QLatin1Char('/') + aparte.first()), roto);
+}
+
+void tst_Recepcion::historialQueNoSeGuardaSeDice()
+{
+    // The temporary cannot be made (a folder stands in its way): said once, not repeated.
+    QVERIFY(QDir().mkpath(m_datos + QStringLiteral("/recibidos.json.nuevo")));
+    auto r = recepcion(m_datos);
+    entregar("uno");
+    QTRY_COMPARE(r->abiertas().size(), 1);
+    entregar("dos", kEnero + 1);
+    QTRY_COMPARE(r->abiertas().size(), 2);
+    QCOMPARE(m_rt.m_boxes.size(), 1);
+    QVERIFY(m_rt.m_boxes.at(0).text.contains(m_datos + QStringLiteral("/recibidos.json")));
+    QCOMPARE(m_rt.m_boxes.at(0).icon, Runtime::Icon::Critical);
+}
+
+void tst_Recepcion::menuRecibidosYResponderEnLaVentanaPrincipal()
+{
+    // prepareEnvironment's mailbox, not there yet.
+    m_buzon = Buzon::rutaPredeterminada();
+    QVERIFY(!QFileInfo::exists(m_buzon));
+    FakeRuntime rt;
+    rt.m_appPath = m_raiz.path();
+    frmPrincipal ventana(rt);
+    ventana.load();
+    const auto items = [&ventana] {
+        QStringList nombres;
+        for (const QAction *a : ventana.mnuApp().actions())
+            nombres << a->objectName();
+        return nombres;
+    };
+    const QStringList especificado { "mnuEnviar", "mnuEnviados", "munS1", "mnuAcerca", "mnuSP2", "mnuSalir" };
+    QCOMPARE(items(), especificado);
+
+    QVERIFY(QDir().mkpath(m_buzon));
+    QStringList conRecibidos = especificado;
+    conRecibidos.insert(2, QStringLiteral("mnuRecibidos"));
+    QTRY_COMPARE(items(), conRecibidos);
+    QAction *recibidos = ventana.mnuApp().actions().at(2);
+    QCOMPARE(recibidos->text(), QStringLiteral("Mostrar mensajes &recibidos"));
+
+    ventana.hide();
+    entregar("¿comemos?", kEnero, "pepe");
+    QTRY_COMPARE_WITH_TIMEOUT(ventana.recepcion()->abiertas().size(), 1, 1000);
+    child<QPushButton>(ventana.recepcion()->abiertas().first(), QStringLiteral("cmdResponder"))->click();
+    QTRY_COMPARE(ventana.recepcion()->abiertas().size(), 0);
+    QVERIFY(ventana.isVisible());
+    QCOMPARE(child<QComboBox>(&ventana, QStringLiteral("txtDestino"))->currentText(), QStringLiteral("pepe"));
+    QVERIFY(child<QRadioButton>(&ventana, QStringLiteral("optGrupo(0)"))->isChecked());
+    auto *mensaje = child<QLineEdit>(&ventana, QStringLiteral("txtMensaje"));
+    QVERIFY(mensaje->text().isEmpty());
+    QTRY_COMPARE(QApplication::focusWidget(), mensaje);
+
+    recibidos->trigger();
+    frmRecibidos *lista = ventana.recepcion()->ventanaRecibidos();
+    QVERIFY(lista && lista->isVisible());
+    QCOMPARE(lista->windowTitle(), QStringLiteral("Mensajes recibidos"));
+    const QAbstractItemModel *modelo = child<QTableView>(lista, QStringLiteral("ListView1"))->model();
+    QStringList fila;
+    for (int c = 0; c < modelo->columnCount(); ++c)
+        fila << modelo->headerData(c, Qt::Horizontal).toString() + QLatin1Char('=')
+                + modelo->index(0, c).data().toString();
+    QCOMPARE(fila, QStringList({ "De=pepe", "Para=oficina1", "Mensaje=¿comemos?", "Fecha=01/01/2026 00:00:00" }));
+
+    QVERIFY(QDir(m_buzon).removeRecursively());
+    QTRY_COMPARE(items(), especificado);
+}
+
+QTEST_MAIN(tst_Recepcion)
+#include "tst_Recepcion.moc"

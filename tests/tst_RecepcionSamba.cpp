@@ -1,0 +1,267 @@
+#include "net/SambaHost.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray xdotool(const QStringList &args)
+{
+    return SambaHost::run(QString(), QStringLiteral("xdotool"), args, nullptr, 10000).trimmed();
+}
+
+// The first visible window with exactly this title, polled for up to ms.
+QString ventana(const QString &titulo, int ms)
+{
+    QElapsedTimer reloj;
+    reloj.start();
+    do {
+        const QByteArray ids
+            = xdotool({ "search", "--onlyvisible", "--name", QLatin1Char('^') + titulo + QLatin1Char('$') });
+        if (!ids.isEmpty())
+            return QString::fromLatin1(ids.split('\n').first());
+        QTest::qWait(20);
+    } while (reloj.elapsed() < ms);
+    return {};
+}
+
+// Ctrl+A (when asked) and Ctrl+C in the focused control of window w; what reached the clipboard.
+QString copiar(const QString &w, bool todo = true)
+{
+    QGuiApplication::clipboard()->clear();
+    xdotool({ "windowfocus", "--sync", w });
+    if (todo)
+        xdotool({ "key", "--window", w, "ctrl+a" });
+    xdotool({ "key", "--window", w, "ctrl+c" });
+    QElapsedTimer reloj;
+    reloj.start();
+    while (QGuiApplication::clipboard()->text().isEmpty() && reloj.elapsed() < 3000)
+        QTest::qWait(20);
+    return QGuiApplication::clipboard()->text();
+}
+
+// The program's icon embedded in the tray host's panel.
+QString iconoBandeja()
+{
+    for (const QByteArray &w : xdotool({ "search", "--class", "^trayer$" }).split('\n')) {
+        const QByteArray arbol
+            = SambaHost::run(QString(), QStringLiteral("xwininfo"), { "-tree", "-id", QString::fromLatin1(w) });
+        for (const QByteArray &linea : arbol.split('\n')) {
+            if (linea.contains("(\"velrisa\" \"Velrisa\")"))
+                return QString::fromLatin1(linea.trimmed().split(' ').first());
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+// Receiving end to end, as a user meets it: smbd on loopback hands each message to the real
+// velrisa-recibe, the real program under X shows it, and `net send` (ours) sends.
+class tst_RecepcionSamba : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void mensajeSaleSeRespondeYQuedaEnElHistorial();
+    void rafagaDeCuatroEmisoresNoPierdeNiRepite();
+
+private:
+    void arrancar();
+    void parar();
+    QJsonArray historial() const;
+
+    QTemporaryDir m_raiz;
+    QString m_buzon;
+    QString m_programa;
+    std::unique_ptr<SambaHost> m_samba;
+    QProcess m_bandeja;
+    std::unique_ptr<QProcess> m_velrisa;
+};
+
+void tst_RecepcionSamba::initTestCase()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root: smbd serves messages on port 139");
+    for (const char *herramienta : { "smbd", "smbclient", "xdotool", "xwininfo", "trayer" }) {
+        if (QStandardPaths::findExecutable(
+                QString::fromLatin1(herramienta), { QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin") })
+                .isEmpty())
+            QSKIP(qPrintable(
+                QStringLiteral("%1 is not installed (scripts/deps.sh installs it)").arg(QLatin1String(herramienta))));
+    }
+    QVERIFY(qEnvironmentVariableIsSet("DISPLAY"));
+    QVERIFY(m_raiz.isValid());
+    // The guest user that runs the receiver must reach the mailbox, and only it writes there.
+    QVERIFY(QFile::setPermissions(m_raiz.path(), QFileDevice::Permissions(0x7755)));
+    m_buzon = m_raiz.filePath(QStringLiteral("buzon"));
+    QVERIFY(QDir().mkpath(m_buzon));
+    QCOMPARE(::chown(QFile::encodeName(m_buzon).constData(), 65534, 65534), 0);
+
+    SambaHost::Settings s;
+    s.netbiosName = QStringLiteral("RECIBE");
+    s.workgroup = QStringLiteral("OFICINA");
+    s.address = QStringLiteral("127.0.0.50");
+    s.interfaces = QStringLiteral("127.0.0.50/8");
+    s.messageCommand = QStringLiteral("%1 --buzon=%2 '%f' '%L' '%s'").arg(QStringLiteral(RECIBE_BINARY), m_buzon);
+    const QString dirSamba = m_raiz.filePath(QStringLiteral("samba"));
+    QVERIFY(QDir().mkpath(dirSamba));
+    m_samba = std::make_unique<SambaHost>(dirSamba, s);
+    QVERIFY2(m_samba->start(), qPrintable(m_samba->error()));
+
+    m_programa = m_raiz.filePath(QStringLiteral("programa"));
+    QVERIFY(QDir().mkpath(m_programa));
+    QVERIFY(QFile::copy(QStringLiteral(NET_BINARY), m_programa + QStringLiteral("/net")));
+    QVERIFY(QFile::copy(QStringLiteral(VELRISA_BINARY), m_programa + QStringLiteral("/velrisa")));
+    const QString conf = SambaHost::writeClientConfig(m_raiz.path(), QStringLiteral("lo"), QStringLiteral("OFICINA"));
+    QFile ini(m_programa + QStringLiteral("/net.ini"));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[Equipos]\nRECIBE=127.0.0.50\n[Opciones]\nConfiguracion=" + conf.toUtf8() + "\n");
+    ini.close();
+
+    m_bandeja.start(QStringLiteral("trayer"),
+        { "--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24", "--SetDockType", "true",
+            "--transparent", "false" });
+    QVERIFY(m_bandeja.waitForStarted());
+}
+
+void tst_RecepcionSamba::cleanupTestCase()
+{
+    parar();
+    m_samba.reset();
+    m_bandeja.kill();
+    m_bandeja.waitForFinished();
+}
+
+void tst_RecepcionSamba::arrancar()
+{
+    m_velrisa = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *sub : { "run", "config", "data" })
+        QDir().mkpath(m_raiz.filePath(QString::fromLatin1(sub)));
+    QFile::setPermissions(m_raiz.filePath(QStringLiteral("run")),
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_raiz.filePath(QStringLiteral("run")));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_raiz.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), m_raiz.filePath(QStringLiteral("data")));
+    env.insert(QStringLiteral("VELRISA_BUZON"), m_buzon);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    m_velrisa->setProcessEnvironment(env);
+    m_velrisa->setProcessChannelMode(QProcess::ForwardedChannels);
+    // In the tray only, as a receiving desktop starts it at log-in.
+    m_velrisa->start(m_programa + QStringLiteral("/velrisa"), { QStringLiteral("-min") });
+    QVERIFY(m_velrisa->waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(!iconoBandeja().isEmpty(), 10000);
+}
+
+void tst_RecepcionSamba::parar()
+{
+    if (!m_velrisa || m_velrisa->state() == QProcess::NotRunning)
+        return;
+    m_velrisa->terminate();
+    QVERIFY(m_velrisa->waitForFinished(10000));
+}
+
+QJsonArray tst_RecepcionSamba::historial() const
+{
+    QFile f(m_raiz.filePath(QStringLiteral("data/velrisa/recibidos.json")));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(f.readAll()).object().value(QStringLiteral("mensajes")).toArray();
+}
+
+void tst_RecepcionSamba::mensajeSaleSeRespondeYQuedaEnElHistorial()
+{
+    arrancar();
+    const QString texto = QStringLiteral("Hola, ¿qué tal? Año 2026");
+    int salida = -1;
+    const QByteArray dicho
+        = SambaHost::run(QString(), m_programa + QStringLiteral("/net"), { "send", "RECIBE", texto }, &salida);
+    QCOMPARE(salida, 0);
+    QVERIFY2(dicho.startsWith("Mensaje enviado"), dicho.constData());
+
+    const QString w = ventana(QStringLiteral("Mensaje recibido"), 1000);
+    QVERIFY2(!w.isEmpty(), "no window \"Mensaje recibido\" within one second");
+    QCOMPARE(copiar(w), texto);
+
+    // "&Responder": the main window with the sender (smbd's %f: our user) as recipient.
+    xdotool({ "key", "--window", w, "alt+r" });
+    QTRY_VERIFY(ventana(QStringLiteral("Mensaje recibido"), 0).isEmpty());
+    const QString principal = ventana(QStringLiteral("elrisa"), 3000);
+    QVERIFY(!principal.isEmpty());
+    xdotool({ "mousemove", "--window", principal, "200", "38", "click", "1" });
+    QCOMPARE(copiar(principal), QString::fromLocal8Bit(::getpwuid(::getuid())->pw_name));
+
+    // A new run: nothing pops up again, and the history window lists it.
+    parar();
+    arrancar();
+    QTest::qWait(1500);
+    QVERIFY(ventana(QStringLiteral("Mensaje recibido"), 0).isEmpty());
+    const QString icono = iconoBandeja();
+    xdotool({ "mousemove", "--window", icono, "8", "8", "click", "3" });
+    QTest::qWait(500);
+    xdotool({ "key", "r" }); // "Mostrar mensajes &recibidos"
+    const QString lista = ventana(QStringLiteral("Mensajes recibidos"), 3000);
+    QVERIFY(!lista.isEmpty());
+    // The current cell: the last row's "Mensaje".
+    xdotool({ "windowfocus", "--sync", lista });
+    xdotool({ "key", "--window", lista, "ctrl+End", "Home", "Right", "Right" });
+    QCOMPARE(copiar(lista, false), texto);
+    QCOMPARE(historial().size(), 1);
+    parar();
+}
+
+void tst_RecepcionSamba::rafagaDeCuatroEmisoresNoPierdeNiRepite()
+{
+    arrancar();
+    const int antes = historial().size();
+    std::vector<std::unique_ptr<QProcess>> emisores;
+    for (int e = 0; e < 4; ++e) {
+        auto p = std::make_unique<QProcess>();
+        p->setProcessChannelMode(QProcess::MergedChannels);
+        p->start(QStringLiteral("/bin/sh"),
+            { "-c", QStringLiteral("for i in $(seq 1 50); do \"$0\" send RECIBE \"r%1-$i\" | head -n 1; done").arg(e),
+                m_programa + QStringLiteral("/net") });
+        emisores.push_back(std::move(p));
+    }
+    for (auto &p : emisores) {
+        QVERIFY(p->waitForFinished(180000));
+        const QByteArray dicho = p->readAll();
+        QCOMPARE(dicho.count("Mensaje enviado"), 50);
+    }
+    QCOMPARE(QDir(m_buzon).entryList(QDir::Files).size(), antes + 200);
+
+    QSet<QString> esperados;
+    for (int e = 0; e < 4; ++e)
+        for (int i = 1; i <= 50; ++i)
+            esperados.insert(QStringLiteral("r%1-%2").arg(e).arg(i));
+    QSet<QString> textos;
+    QSet<QString> ids;
+    QTRY_VERIFY_WITH_TIMEOUT(historial().size() == antes + 200, 20000);
+    for (const QJsonValue &v : historial()) {
+        ids.insert(v[QStringLiteral("id")].toString());
+        textos.insert(v[QStringLiteral("texto")].toString());
+    }
+    QCOMPARE(ids.size(), antes + 200);
+    QVERIFY(esperados.subtract(textos).isEmpty());
+    parar();
+}
+
+QTEST_MAIN(tst_RecepcionSamba)
+#include "tst_RecepcionSamba.moc"
