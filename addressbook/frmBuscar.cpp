@@ -39,14 +39,11 @@ frmBuscar::frmBuscar(int tipo, const QStringList &nombres, QWidget *parent)
 
     m_cmdTodos = new QPushButton(QStringLiteral("Marcar &todos"), this);
     m_cmdTodos->setObjectName(QStringLiteral("cmdTodos"));
-    m_cmdTodos->setAccessibleName(QStringLiteral("Marcar todos"));
     m_cmdAnadir = new QPushButton(QStringLiteral("&Añadir"), this);
     m_cmdAnadir->setObjectName(QStringLiteral("cmdAnadir"));
-    m_cmdAnadir->setAccessibleName(QStringLiteral("Añadir los marcados"));
     m_cmdAnadir->setDefault(true);
     m_cmdCancelar = new QPushButton(QStringLiteral("&Cancelar"), this);
     m_cmdCancelar->setObjectName(QStringLiteral("cmdCancelar"));
-    m_cmdCancelar->setAccessibleName(QStringLiteral("Cancelar"));
 
     // "Marcar todos" acts on the list, on its own at the left; the answers at the right.
     auto *botones = new QHBoxLayout;

@@ -72,11 +72,11 @@ frmEquipos::frmEquipos(Runtime &rt, Module &module, QWidget *parent)
     m_command3 = new QPushButton(QStringLiteral("&Cerrar"), this);
     m_command3->setObjectName(QStringLiteral("Command3"));
     m_command3->setGeometry(rectTwips(4860, 3000, 1155, 435));
-    // In the free space under "&Eliminar", two lines high for its longer caption.
-    m_cmdBuscar = new QPushButton(QStringLiteral("&Buscar en\nla red..."), this);
+    // In the free space of the foot, beside "&Cerrar": the right-hand column is too narrow
+    // for its caption on one line.
+    m_cmdBuscar = new QPushButton(QStringLiteral("&Buscar en la red..."), this);
     m_cmdBuscar->setObjectName(QStringLiteral("cmdBuscar"));
-    m_cmdBuscar->setGeometry(rectTwips(4800, 1500, 1215, 615));
-    m_cmdBuscar->setAccessibleName(QStringLiteral("Buscar en la red..."));
+    m_cmdBuscar->setGeometry(rectTwips(2700, 3000, 2055, 435));
     m_cmdBuscar->setToolTip(QStringLiteral("Busca en la red los nombres que faltan en la lista"));
     // No button acts on Enter: only the one that has the focus.
     for (QPushButton *boton : { m_command1, m_command2, m_command3, m_cmdBuscar })
