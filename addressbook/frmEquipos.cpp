@@ -1,7 +1,9 @@
 #include "addressbook/frmEquipos.h"
 
+#include "addressbook/BusquedaRed.h"
 #include "addressbook/FilaLibreta.h"
 #include "addressbook/Module.h"
+#include "addressbook/frmBuscar.h"
 #include "runtime/Runtime.h"
 #include "runtime/Texto.h"
 
@@ -12,6 +14,8 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
+
+#include <algorithm>
 
 namespace {
 
@@ -68,8 +72,14 @@ frmEquipos::frmEquipos(Runtime &rt, Module &module, QWidget *parent)
     m_command3 = new QPushButton(QStringLiteral("&Cerrar"), this);
     m_command3->setObjectName(QStringLiteral("Command3"));
     m_command3->setGeometry(rectTwips(4860, 3000, 1155, 435));
+    // In the free space of the foot, beside "&Cerrar": the right-hand column is too narrow
+    // for its caption on one line.
+    m_cmdBuscar = new QPushButton(QStringLiteral("&Buscar en la red..."), this);
+    m_cmdBuscar->setObjectName(QStringLiteral("cmdBuscar"));
+    m_cmdBuscar->setGeometry(rectTwips(2700, 3000, 2055, 435));
+    m_cmdBuscar->setToolTip(QStringLiteral("Busca en la red los nombres que faltan en la lista"));
     // No button acts on Enter: only the one that has the focus.
-    for (QPushButton *boton : { m_command1, m_command2, m_command3 })
+    for (QPushButton *boton : { m_command1, m_command2, m_command3, m_cmdBuscar })
         boton->setAutoDefault(false);
 
     m_image1 = new QLabel(this);
@@ -94,6 +104,7 @@ frmEquipos::frmEquipos(Runtime &rt, Module &module, QWidget *parent)
     setTabOrder(m_lstElementos, m_command1);
     setTabOrder(m_command1, m_command2);
     setTabOrder(m_command2, m_command3);
+    setTabOrder(m_command3, m_cmdBuscar);
 
     for (int i = 0; i < 2; ++i) {
         connect(m_optElemento[i], &QRadioButton::toggled, this, [this, i](bool elegido) {
@@ -103,6 +114,7 @@ frmEquipos::frmEquipos(Runtime &rt, Module &module, QWidget *parent)
     }
     connect(m_command1, &QPushButton::clicked, this, &frmEquipos::Command1_Click);
     connect(m_command2, &QPushButton::clicked, this, &frmEquipos::Command2_Click);
+    connect(m_cmdBuscar, &QPushButton::clicked, this, &frmEquipos::cmdBuscar_Click);
     // Esc reaches reject() by itself, as the close box does.
     connect(m_command3, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -160,26 +172,86 @@ void frmEquipos::rellenar(int tipo, qsizetype n)
 void frmEquipos::Command1_Click()
 {
     // A full list cannot count one more entry: say so before the user types a name.
-    if (total(TipoElegido()) >= Module::kMaxEntradas) {
-        m_rt.msgBox(QStringLiteral("No se puede añadir el elemento: la lista ya tiene %1 elementos, el máximo.")
-                        .arg(Module::kMaxEntradas),
-            Runtime::Icon::Critical, windowTitle());
+    if (llena(TipoElegido()))
+        return;
+
+    const QString respuesta = m_rt.inputBox(textoPregunta(TipoElegido()), kTituloPregunta);
+    // Saved and read back even after Cancel, which rewrites the book unchanged.
+    anadir(respuesta.isEmpty() ? QStringList() : QStringList { respuesta });
+}
+
+bool frmEquipos::llena(int tipo)
+{
+    if (total(tipo) < Module::kMaxEntradas)
+        return false;
+    m_rt.msgBox(QStringLiteral("No se puede añadir el elemento: la lista ya tiene %1 elementos, el máximo.")
+                    .arg(Module::kMaxEntradas),
+        Runtime::Icon::Critical, windowTitle());
+    return true;
+}
+
+void frmEquipos::anadir(const QStringList &nombres)
+{
+    const int tipo = TipoElegido();
+    QList<QPair<QString, int>> nuevas;
+    for (const QString &nombre : nombres) {
+        if (llena(tipo))
+            break;
+        lista(tipo).resize(total(tipo));
+        lista(tipo).append(nombre);
+        nuevas.append({ nombre, ++total(tipo) });
+    }
+    m_module.GuardarListas();
+    if (!recargar())
+        return;
+    for (const auto &[nombre, posicion] : nuevas)
+        m_lstElementos->addItem(new FilaLibreta(nombre, posicion));
+}
+
+void frmEquipos::cmdBuscar_Click()
+{
+    const int tipo = TipoElegido();
+    m_rt.setHourglass(true);
+    m_buscando = true;
+    const BusquedaRed::Resultado encontrado = BusquedaRed::buscar(m_rt.appPath(), tipo);
+    m_buscando = false;
+    m_rt.setHourglass(false);
+    if (!encontrado.error.isEmpty()) {
+        m_rt.msgBox(encontrado.error, Runtime::Icon::Critical, frmBuscar::kTitulo);
         return;
     }
 
-    const QString respuesta = m_rt.inputBox(textoPregunta(TipoElegido()), kTituloPregunta);
-    int posicion = 0;
-    if (!respuesta.isEmpty()) {
-        const int tipo = TipoElegido();
-        lista(tipo).resize(total(tipo));
-        lista(tipo).append(respuesta);
-        posicion = ++total(tipo);
+    // NetBIOS names know no case; an entry typed with blanks around it is still that name.
+    QStringList faltan;
+    const QStringList enLista = lista(tipo).mid(0, total(tipo));
+    const auto esta = [](const QStringList &nombres, const QString &nombre) {
+        return std::any_of(nombres.begin(), nombres.end(),
+            [&](const QString &otro) { return otro.trimmed().compare(nombre, Qt::CaseInsensitive) == 0; });
+    };
+    for (const QString &nombre : encontrado.nombres) {
+        if (!esta(enLista, nombre) && !esta(faltan, nombre))
+            faltan << nombre;
     }
-    // Saved and read back even after Cancel, which rewrites the book unchanged.
-    m_module.GuardarListas();
-    const bool comoSeGuardo = recargar();
-    if (!respuesta.isEmpty() && comoSeGuardo)
-        m_lstElementos->addItem(new FilaLibreta(respuesta, posicion));
+    if (faltan.isEmpty()) {
+        const QString texto = encontrado.nombres.isEmpty()
+            ? (tipo == 0 ? QStringLiteral("No se ha encontrado ningún equipo en la red.")
+                         : QStringLiteral("No se ha encontrado ningún grupo de trabajo ni dominio en la red."))
+            : (tipo == 0 ? QStringLiteral("Todos los equipos encontrados en la red ya están en la lista.")
+                         : QStringLiteral("Todos los grupos de trabajo y dominios encontrados en la red ya están en "
+                                          "la lista."));
+        m_rt.msgBox(texto, Runtime::Icon::Information, frmBuscar::kTitulo);
+        return;
+    }
+
+    frmBuscar eleccion(tipo, faltan, this);
+    if (eleccion.exec() == QDialog::Accepted && !eleccion.marcados().isEmpty())
+        anadir(eleccion.marcados());
+}
+
+void frmEquipos::reject()
+{
+    if (!m_buscando)
+        QDialog::reject();
 }
 
 void frmEquipos::Command2_Click()

@@ -12,8 +12,8 @@ class QRadioButton;
 class Runtime;
 
 // The address book editor: lists the computers and users or the workgroups and domains,
-// adds a typed name and deletes the chosen one. Every change is saved at once and read
-// back. Built anew at each opening and shown modally.
+// adds a typed name or names found on the network, and deletes the chosen one. Every
+// change is saved at once and read back. Built anew at each opening and shown modally.
 class frmEquipos final : public QDialog
 {
     Q_OBJECT
@@ -32,8 +32,18 @@ public:
     void optElemento_Click(int index);
     void Command1_Click();
     void Command2_Click();
+    // "Buscar en la red...": the names `net view` finds that the list lacks, to mark and add.
+    void cmdBuscar_Click();
+
+    // The search may not be left by Esc or the close box while it runs.
+    void reject() override;
 
 private:
+    // Appends the names to the chosen kind's list, saves and reads back, and shows a row
+    // for each when the save held; saves (unchanged) even when there are none.
+    void anadir(const QStringList &nombres);
+    // Whether the list of kind tipo can take no more entries; says so when it cannot.
+    bool llena(int tipo);
     QStringList &lista(int tipo);
     qint16 &total(int tipo);
     // Reloads the book after a save; when what comes back is not what was saved (a write
@@ -49,5 +59,7 @@ private:
     QPushButton *m_command1;
     QPushButton *m_command2;
     QPushButton *m_command3;
+    QPushButton *m_cmdBuscar;
     QLabel *m_image1;
+    bool m_buscando = false;
 };

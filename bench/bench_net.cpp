@@ -1,5 +1,8 @@
-// Time of one delivery through `net` against `smbclient -M` alone, to the same smbd on
-// loopback; median of 20 each. Needs root (smbd on port 139) and Samba installed.
+// Figures of the `net` command.
+// 1. Group sends against fake Samba tools (any user): 20 members whose smbclient takes
+//    100 ms, against one member; and 5 of the 20 never answering with Espera=2.
+// 2. One delivery through `net` against `smbclient -M` alone, to the same smbd on
+//    loopback; median of 20 each. Needs root (smbd on port 139) and Samba installed.
 // Usage: bench_net [NET]   (NET: another build of the command, to compare two builds)
 #include "net/SambaHost.h"
 
@@ -37,13 +40,112 @@ double median(std::vector<double> v)
     return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
+bool writeExecutable(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size()
+        && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+// Median time of `net ARGS` with PATH holding only the fakes; ok false unless every run
+// exits with `expected`.
+double timeNet(const QString &net, const QString &tools, const QStringList &args, int rounds, int expected, bool *ok)
+{
+    std::vector<double> times;
+    for (int i = 0; i < rounds; ++i) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PATH"), tools);
+        p.setProcessEnvironment(env);
+        QElapsedTimer clock;
+        clock.start();
+        p.start(net, args);
+        const bool finished = p.waitForFinished(120000);
+        times.push_back(double(clock.nsecsElapsed()) / 1e6);
+        if (!finished || p.exitStatus() != QProcess::NormalExit || p.exitCode() != expected) {
+            std::printf("  unexpected: net %s -> %s\n", qPrintable(args.join(QLatin1Char(' '))),
+                p.readAllStandardOutput().left(200).constData());
+            *ok = false;
+        }
+    }
+    return median(times);
+}
+
+// Group sends against a fake nmblookup that knows GRUPO (20 members, MIEMBRO01..20) and
+// UNO (MIEMBRO01 alone), and a fake smbclient that takes 100 ms, or never answers for
+// the members listed in the file "mudos" beside it.
+bool groupFigures(const QString &netBinary)
+{
+    QTemporaryDir root;
+    const QString tools = root.filePath(QStringLiteral("herramientas"));
+    const QString program = root.filePath(QStringLiteral("programa"));
+    QDir().mkpath(tools);
+    QDir().mkpath(program);
+    const QByteArray mudos = (tools + QStringLiteral("/mudos")).toUtf8();
+    bool ok = writeExecutable(tools + QStringLiteral("/nmblookup"), R"(#!/bin/sh
+for last; do :; done
+case "$*" in
+*--lookup-by-ip*)
+    n=${last##*.}
+    printf '	MIEMBRO%02d      <03> -         B <ACTIVE>
+' "$n";;
+*" GRUPO") i=1; while [ $i -le 20 ]; do echo "10.0.0.$i GRUPO<00>"; i=$((i+1)); done;;
+*" UNO") echo "10.0.0.1 UNO<00>";;
+*) exit 1;;
+esac
+)")
+        && writeExecutable(tools + QStringLiteral("/smbclient"),
+            "#!/bin/sh\nPATH=/usr/bin:/bin\nfor a; do case \"$a\" in --message=*) m=${a#--message=};; esac; done\n"
+            "if grep -qx \"$m\" '"
+                + mudos + "' 2>/dev/null; then exec sleep 600; fi\nsleep 0.1\n");
+    QFile mute(QString::fromUtf8(mudos));
+    ok = ok && mute.open(QIODevice::WriteOnly) && mute.write("") == 0;
+    mute.close();
+    const QString net = program + QStringLiteral("/net");
+    ok = ok && QFile::copy(netBinary, net);
+    QFile ini(program + QStringLiteral("/net.ini"));
+    ok = ok && ini.open(QIODevice::WriteOnly) && ini.write("[Equipos]\nMIEMBRO01=10.0.0.1\n[Opciones]\nEspera=2\n") > 0;
+    ini.close();
+    if (!ok) {
+        std::printf("bench_net: cannot prepare the fake tools\n");
+        return false;
+    }
+
+    constexpr int rounds = 7;
+    const QString text = QStringLiteral("hola");
+    timeNet(net, tools, { QStringLiteral("send"), QStringLiteral("/domain:UNO"), text }, 1, 0, &ok); // warm-up
+    const double one
+        = timeNet(net, tools, { QStringLiteral("send"), QStringLiteral("MIEMBRO01"), text }, rounds, 0, &ok);
+    const double oneGroup
+        = timeNet(net, tools, { QStringLiteral("send"), QStringLiteral("/domain:UNO"), text }, rounds, 0, &ok);
+    const double twenty
+        = timeNet(net, tools, { QStringLiteral("send"), QStringLiteral("/domain:GRUPO"), text }, rounds, 0, &ok);
+    mute.open(QIODevice::WriteOnly);
+    mute.write("MIEMBRO03\nMIEMBRO07\nMIEMBRO11\nMIEMBRO15\nMIEMBRO19\n");
+    mute.close();
+    const double silent
+        = timeNet(net, tools, { QStringLiteral("send"), QStringLiteral("/domain:GRUPO"), text }, 3, 1, &ok);
+
+    std::printf("bench_net: group sends against fake tools (smbclient takes 100 ms), median of %d\n", rounds);
+    std::printf("  one member by name           : %8.1f ms\n", one);
+    std::printf("  group of one member          : %8.1f ms\n", oneGroup);
+    std::printf("  group of 20 members          : %8.1f ms (%.2fx one by name, %.2fx group of one; goal: under 2x)\n",
+        twenty, twenty / one, twenty / oneGroup);
+    std::printf("  20 members, 5 silent, Espera=2: %7.1f ms (median of 3; goal: under 3000 ms)\n", silent);
+    std::printf("  runs ok                      : %s\n", ok ? "yes" : "NO");
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    const QString netBinary = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(NET_BINARY);
+    if (!groupFigures(netBinary))
+        return 1;
     if (::geteuid() != 0) {
-        std::printf("bench_net: skipped, needs root (smbd on port 139)\n");
+        std::printf("bench_net: delivery to smbd skipped, needs root (smbd on port 139)\n");
         return 0;
     }
     QTemporaryDir root;
@@ -63,7 +165,6 @@ int main(int argc, char *argv[])
     const QString conf = SambaHost::writeClientConfig(root.path(), QStringLiteral("lo"), QStringLiteral("PRUEBAS"));
     const QString program = root.filePath(QStringLiteral("programa"));
     QDir().mkpath(program);
-    const QString netBinary = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(NET_BINARY);
     if (!QFile::copy(netBinary, program + QStringLiteral("/net"))) {
         std::printf("bench_net: cannot copy %s\n", qPrintable(netBinary));
         return 1;

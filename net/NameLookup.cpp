@@ -44,26 +44,122 @@ template <typename Visit> void forEachLine(std::string_view output, Visit visit)
     }
 }
 
-// Whether nmblookup showed a name whole. It prints every byte it cannot print as ".", and
-// any character beyond ASCII takes two bytes or more in UTF-8: a name that lost some shows "..".
-bool shownWhole(std::string_view name)
+// What an IPv4 or IPv6 address can be made of: it goes on nmblookup's and smbclient's
+// command lines.
+bool plausibleAddress(std::string_view word)
 {
-    return name.find("..") == std::string_view::npos;
+    return !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == '.' || c == ':';
+    });
+}
+
+// "ADDRESS NAME<xx>": two words, the second one that fits.
+template <typename Fits> std::vector<std::string> answeringAddresses(std::string_view output, Fits fits)
+{
+    std::vector<std::string> addresses;
+    forEachLine(output, [&](const std::vector<std::string_view> &words) {
+        if (words.size() == 2 && plausibleAddress(words[0]) && words[1].size() > 4 && fits(words[1])
+            && std::find(addresses.begin(), addresses.end(), words[0]) == addresses.end())
+            addresses.emplace_back(words[0]);
+        return false;
+    });
+    return addresses;
+}
+
+// "<1d>" -> 0x1d; -1 for anything else.
+int suffixType(std::string_view word)
+{
+    const auto hex = [](char c) {
+        return c >= '0' && c <= '9' ? c - '0'
+            : c >= 'a' && c <= 'f'  ? c - 'a' + 10
+            : c >= 'A' && c <= 'F'  ? c - 'A' + 10
+                                    : -1;
+    };
+    if (word.size() != 4 || word[0] != '<' || word[3] != '>' || hex(word[1]) < 0 || hex(word[2]) < 0)
+        return -1;
+    return hex(word[1]) * 16 + hex(word[2]);
 }
 
 } // namespace
 
 std::vector<std::string> NameLookup::parseGroupAnswer(std::string_view output)
 {
-    // "ADDRESS NAME<00>": two words, the second a name followed by "<00>".
-    std::vector<std::string> addresses;
+    return answeringAddresses(output, [](std::string_view name) { return name.ends_with("<00>"); });
+}
+
+std::vector<std::string> NameLookup::parseMasterAnswer(std::string_view output)
+{
+    // The browsers' name is "__MSBROWSE__" between control characters, which nmblookup
+    // prints as they are.
+    return answeringAddresses(output, [](std::string_view name) {
+        return name.ends_with("<1d>") || (name.ends_with("<01>") && name.find("__MSBROWSE__") != name.npos);
+    });
+}
+
+std::vector<NameLookup::NodeName> NameLookup::parseNodeStatus(std::string_view output)
+{
+    // "NAME <xx> - [<GROUP>] B|P|M|H <ACTIVE> [<CONFLICT>] [<DEREGISTERING>] [<PERMANENT>]"
+    std::vector<NodeName> names;
     forEachLine(output, [&](const std::vector<std::string_view> &words) {
-        if (words.size() == 2 && words[1].size() > 4 && words[1].ends_with("<00>")
-            && std::find(addresses.begin(), addresses.end(), words[0]) == addresses.end())
-            addresses.emplace_back(words[0]);
+        const int type = words.size() >= 4 ? suffixType(words[1]) : -1;
+        if (type < 0 || words[2] != "-")
+            return false;
+        NodeName node { std::string(words[0]), type, words[3] == "<GROUP>", false };
+        const auto has
+            = [&](std::string_view flag) { return std::find(words.begin() + 3, words.end(), flag) != words.end(); };
+        node.active = has("<ACTIVE>") && !has("<CONFLICT>") && !has("<DEREGISTERING>");
+        names.push_back(std::move(node));
         return false;
     });
-    return addresses;
+    return names;
+}
+
+std::string NameLookup::computerName(const std::vector<NodeName> &names)
+{
+    for (const int type : { 0x00, 0x20, 0x03 }) {
+        for (const NodeName &node : names) {
+            if (node.type == type && !node.group && node.active)
+                return node.name;
+        }
+    }
+    return {};
+}
+
+std::vector<std::string> NameLookup::masteredGroups(const std::vector<NodeName> &names)
+{
+    std::vector<std::string> groups;
+    for (const NodeName &node : names) {
+        if (node.type == 0x1d && !node.group && node.active)
+            groups.push_back(node.name);
+    }
+    return groups;
+}
+
+bool NameLookup::shownWhole(std::string_view name)
+{
+    // Any character beyond ASCII takes two bytes or more in UTF-8: a name that lost some
+    // shows "..".
+    return name.find("..") == std::string_view::npos;
+}
+
+std::vector<std::string> NameLookup::queryArguments(const std::string &name, bool master, const Options &options)
+{
+    std::vector<std::string> args = commonArguments(options);
+    if (!options.broadcast.empty())
+        args.push_back("--broadcast=" + options.broadcast);
+    if (master)
+        args.push_back("--master-browser");
+    // "--" keeps a group name from being read as an option.
+    args.push_back("--");
+    args.push_back(name);
+    return args;
+}
+
+std::vector<std::string> NameLookup::statusArguments(const std::string &address, const Options &options)
+{
+    std::vector<std::string> args = commonArguments(options);
+    args.insert(args.end(), { "--lookup-by-ip", "--", address });
+    return args;
 }
 
 std::string NameLookup::parseMessengerName(std::string_view output)
@@ -80,31 +176,25 @@ std::string NameLookup::parseMessengerName(std::string_view output)
     return name;
 }
 
-NameLookup::Members NameLookup::members(const std::string &group, const Options &options)
+NameLookup::Query NameLookup::findMembers(const std::string &group, const Options &options)
 {
-    Members result;
-    const int boundMs = options.timeoutSeconds * 1000;
-    std::vector<std::string> args = commonArguments(options);
-    if (!options.broadcast.empty())
-        args.push_back("--broadcast=" + options.broadcast);
-    // "--" keeps a group name from being read as an option.
-    args.push_back("--");
-    args.push_back(group);
-    const auto query = BoundedProcess::run("nmblookup", args, {}, boundMs);
-    if (!query.found || !query.started) {
-        result.toolMissing = true;
-        return result;
-    }
-    if (query.timedOut) {
-        result.timedOut = true;
-        return result;
-    }
-    for (const std::string &address : parseGroupAnswer(query.out)) {
-        std::vector<std::string> statusArgs = commonArguments(options);
-        statusArgs.insert(statusArgs.end(), { "--lookup-by-ip", "--", address });
-        const auto status = BoundedProcess::run("nmblookup", statusArgs, {}, boundMs);
-        const std::string name = status.timedOut ? std::string() : parseMessengerName(status.out);
-        result.members.push_back(Member { address, name, shownWhole(name) });
-    }
+    Query result;
+    const auto query
+        = BoundedProcess::run("nmblookup", queryArguments(group, false, options), {}, options.timeoutSeconds * 1000);
+    result.toolMissing = !query.found || !query.started;
+    result.timedOut = query.timedOut;
+    if (!result.toolMissing && !result.timedOut)
+        result.addresses = parseGroupAnswer(query.out);
     return result;
+}
+
+BoundedProcess::Job NameLookup::statusJob(const std::string &address, const Options &options)
+{
+    return { "nmblookup", statusArguments(address, options), {}, options.timeoutSeconds * 1000 };
+}
+
+NameLookup::Member NameLookup::member(const std::string &address, const BoundedProcess::Result &status)
+{
+    const std::string name = status.timedOut ? std::string() : parseMessengerName(status.out);
+    return Member { address, name, shownWhole(name) };
 }

@@ -3,6 +3,7 @@
 #include "net/MessageText.h"
 #include "net/NameLookup.h"
 #include "net/NetConfig.h"
+#include "net/NetView.h"
 #include "net/SmbClient.h"
 #include "net/Utf8Text.h"
 
@@ -14,6 +15,13 @@ namespace {
 constexpr std::string_view domainSwitch("/domain:");
 
 using Lines = std::vector<std::string>;
+
+constexpr std::string_view nmblookupMissing("no se encuentra el programa nmblookup en el PATH (paquete smbclient)");
+
+NameLookup::Options lookupOptions(const NetConfig &config)
+{
+    return { config.clientConfig(), config.broadcast(), config.timeoutSeconds(), config.codePage() };
+}
 
 NetCommand::Result failure(int code, const std::string &line, const Lines &more = {})
 {
@@ -43,25 +51,6 @@ std::string join(const Lines &parts, std::string_view separator)
         joined += parts[i];
     }
     return joined;
-}
-
-// Names sort by their UTF-16 units, the order in which group members have always been listed.
-bool utf16Less(std::string_view a, std::string_view b)
-{
-    const auto units = [](std::string_view text) {
-        std::u16string out;
-        for (size_t pos = 0; pos < text.size();) {
-            const char32_t c = Utf8Text::next(text, pos);
-            if (c > 0xFFFF) {
-                out += char16_t(0xD800 + ((c - 0x10000) >> 10));
-                out += char16_t(0xDC00 + ((c - 0x10000) & 0x3FF));
-            } else {
-                out += char16_t(c);
-            }
-        }
-        return out;
-    };
-    return units(a) < units(b);
 }
 
 // A name in the code page, or the sentence (its rest, without final stop) that refuses it.
@@ -120,56 +109,84 @@ NetCommand::Result sendToName(const std::string &name, const std::string &wireNa
         "Error: " + SmbClient::describe(outcome, name, d.config.timeoutSeconds()) + ".", d.warnings);
 }
 
-// One member of a group: empty when the message was delivered, else the sentence saying
-// why not. Members do not depend on each other.
-std::string sendToMember(const NameLookup::Member &member, const Sending &d)
+// One member of a group: the run that messages it, or the sentence saying why it is not
+// messaged. Members do not depend on each other.
+struct MemberSend
+{
+    std::string refusal;
+    BoundedProcess::Job job;
+};
+
+MemberSend prepareMember(const NameLookup::Member &member, const Sending &d)
 {
     if (member.name.empty() || !NetCommand::validName(member.name))
-        return "El equipo " + member.address + " no ofrece el servicio de mensajes.";
+        return { "El equipo " + member.address + " no ofrece el servicio de mensajes.", {} };
     if (!member.nameShownWhole)
-        return "El equipo " + member.address + " tiene un nombre que nmblookup no muestra entero (\"" + member.name
-            + "\"): envíele el mensaje por su nombre.";
+        return { "El equipo " + member.address + " tiene un nombre que nmblookup no muestra entero (\"" + member.name
+                + "\"): envíele el mensaje por su nombre.",
+            {} };
     const WireName wire = inCodePage(member.name, d.options.codePage, "el nombre del equipo " + member.address);
     if (!wire.refusal.empty())
-        return sentence(wire.refusal);
-    const SmbClient::Delivery outcome
-        = SmbClient::send(SmbClient::Target { wire.bytes, member.address, 0 }, d.options, d.bytes);
-    if (outcome.outcome == SmbClient::Outcome::Delivered)
-        return {};
-    return sentence(SmbClient::describe(outcome, member.name, d.config.timeoutSeconds()));
+        return { sentence(wire.refusal), {} };
+    return { {}, SmbClient::job(SmbClient::Target { wire.bytes, member.address, 0 }, d.options, d.bytes) };
 }
 
 NetCommand::Result sendToGroup(const std::string &group, Sending &d)
 {
     const int timeout = d.config.timeoutSeconds();
-    const NameLookup::Members found = NameLookup::members(
-        group, NameLookup::Options { d.config.clientConfig(), d.config.broadcast(), timeout, d.config.codePage() });
+    const NameLookup::Options lookup = lookupOptions(d.config);
+    const NameLookup::Query found = NameLookup::findMembers(group, lookup);
     if (found.toolMissing)
-        return failure(
-            NetCommand::NotDelivered, "Error: no se encuentra el programa nmblookup en el PATH (paquete smbclient).");
+        return failure(NetCommand::NotDelivered, "Error: " + std::string(nmblookupMissing) + ".");
     if (found.timedOut)
         return failure(NetCommand::NotDelivered,
             "Error: la búsqueda del grupo " + group + " no ha terminado en " + std::to_string(timeout) + " segundos.");
-    if (found.members.empty())
+    if (found.addresses.empty())
         return failure(NetCommand::NotDelivered, "Error: no se encuentra ningún equipo del grupo " + group + ".");
 
-    // Answers arrive in network order; the members are served and listed by name.
-    std::vector<NameLookup::Member> members = found.members;
-    std::sort(members.begin(), members.end(),
-        [](const NameLookup::Member &a, const NameLookup::Member &b) { return utf16Less(a.name, b.name); });
-    std::vector<std::string> outcomes(members.size());
-    for (size_t i = 0; i < members.size(); ++i)
-        outcomes[i] = sendToMember(members[i], d);
+    // Every member is asked its name at once, and messaged as soon as it has said it.
+    const size_t total = found.addresses.size();
+    std::vector<NameLookup::Member> members(total);
+    std::vector<std::string> outcomes(total);
+    std::vector<bool> messaged(total, false);
+    std::vector<BoundedProcess::Job> lookups;
+    for (const std::string &address : found.addresses)
+        lookups.push_back(NameLookup::statusJob(address, lookup));
+    const std::vector<BoundedProcess::Result> runs = BoundedProcess::runAll(
+        lookups, [&](size_t i, const BoundedProcess::Result &run) -> std::optional<BoundedProcess::Job> {
+            if (messaged[i])
+                return std::nullopt;
+            members[i] = NameLookup::member(found.addresses[i], run);
+            MemberSend send = prepareMember(members[i], d);
+            if (!send.refusal.empty()) {
+                outcomes[i] = send.refusal;
+                return std::nullopt;
+            }
+            messaged[i] = true;
+            return std::move(send.job);
+        });
+    for (size_t i = 0; i < total; ++i) {
+        const SmbClient::Delivery outcome = SmbClient::classify(runs[i]);
+        if (messaged[i] && outcome.outcome != SmbClient::Outcome::Delivered)
+            outcomes[i] = sentence(SmbClient::describe(outcome, members[i].name, timeout));
+    }
+
+    // Answers arrive in network order, deliveries end in any order: the members are listed
+    // by name.
+    std::vector<size_t> order(total);
+    for (size_t i = 0; i < total; ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+        [&](size_t a, size_t b) { return Utf8Text::utf16Less(members[a].name, members[b].name); });
 
     Lines reached;
     Lines problems;
-    for (size_t i = 0; i < members.size(); ++i) {
+    for (const size_t i : order) {
         if (outcomes[i].empty())
             reached.push_back(members[i].name);
         else
             problems.push_back(outcomes[i]);
     }
-    const size_t total = members.size();
     if (problems.empty())
         return delivered("Mensaje enviado a " + group + ": " + std::to_string(total)
                 + (total == 1 ? " equipo (" : " equipos (") + join(reached, ", ") + ").",
@@ -187,9 +204,9 @@ NetCommand::NetCommand(std::string iniPath, std::string sender)
     , m_sender(std::move(sender))
 { }
 
-std::string NetCommand::usage()
+std::vector<std::string> NetCommand::usage()
 {
-    return "Uso: net send {equipo | * | /domain:grupo} mensaje";
+    return { "Uso: net send {equipo | * | /domain:grupo} mensaje", "     net view [/domain[:grupo]]" };
 }
 
 bool NetCommand::validName(std::string_view name)
@@ -207,6 +224,25 @@ bool NetCommand::validName(std::string_view name)
 
 std::optional<NetCommand::Request> NetCommand::parse(const std::vector<std::string> &arguments)
 {
+    if (!arguments.empty() && Utf8Text::equalsIgnoringCase(arguments.at(0), "view")) {
+        Request request;
+        request.verb = Request::Verb::View;
+        request.kind = Request::Kind::OwnGroup;
+        if (arguments.size() == 1)
+            return request;
+        const std::string &target = arguments.at(1);
+        if (arguments.size() > 2)
+            return std::nullopt;
+        if (Utf8Text::equalsIgnoringCase(target, "/domain")) {
+            request.kind = Request::Kind::AllGroups;
+        } else if (const auto prefix = Utf8Text::prefixIgnoringCase(target, domainSwitch)) {
+            request.kind = Request::Kind::Group;
+            request.target = target.substr(*prefix);
+        } else {
+            return std::nullopt;
+        }
+        return request;
+    }
     if (arguments.size() < 3 || !Utf8Text::equalsIgnoringCase(arguments.at(0), "send"))
         return std::nullopt;
     Request request;
@@ -228,7 +264,11 @@ std::optional<NetCommand::Request> NetCommand::parse(const std::vector<std::stri
 
 NetCommand::Result NetCommand::run(const std::vector<std::string> &arguments)
 {
-    Result result = send(arguments);
+    Result result = execute(arguments);
+    // Whatever was under way when net was told to stop is not known to have happened.
+    if (const int signal = BoundedProcess::interruption())
+        result = failure(NotDelivered,
+            "Error: net ha recibido la señal " + std::to_string(signal) + " y se ha detenido antes de terminar.");
     for (std::vector<std::string> *lines : { &result.out, &result.err }) {
         for (std::string &line : *lines)
             line = Utf8Text::printable(line);
@@ -236,22 +276,70 @@ NetCommand::Result NetCommand::run(const std::vector<std::string> &arguments)
     return result;
 }
 
-NetCommand::Result NetCommand::send(const std::vector<std::string> &arguments)
+NetCommand::Result NetCommand::execute(const std::vector<std::string> &arguments)
 {
     const std::optional<Request> request = parse(arguments);
-    if (!request)
-        return failure(Usage, usage());
+    if (!request) {
+        const Lines lines = usage();
+        return failure(Usage, lines.front(), Lines(lines.begin() + 1, lines.end()));
+    }
+    return request->verb == Request::Verb::View ? view(*request) : send(*request);
+}
 
+NetCommand::Result NetCommand::view(const Request &request)
+{
     NetConfig config(m_iniPath);
     if (!config.error().empty())
         return failure(Usage, "Error: " + config.error() + ".");
-    const bool isGroup = request->kind != Request::Kind::Name;
-    const std::string name = request->kind == Request::Kind::OwnGroup ? config.workgroup() : request->target;
+    const std::string group = request.kind == Request::Kind::OwnGroup ? config.workgroup() : request.target;
+    if (request.kind != Request::Kind::AllGroups) {
+        if (!validName(group))
+            return failure(Usage, "Error: nombre de grupo no válido: \"" + group + "\".");
+        if (!MessageText::prepare({}, config.codePage()).codePageKnown)
+            return failure(Usage, "Error: página de códigos desconocida: " + config.codePage() + ".");
+        const WireName wire = inCodePage(group, config.codePage(), "el nombre del grupo");
+        if (!wire.refusal.empty())
+            return failure(Usage, "Error: " + wire.refusal + ".");
+    }
+
+    const SmbClient::Options client { config.clientConfig(), config.codePage(), {}, config.timeoutSeconds() };
+    const bool all = request.kind == Request::Kind::AllGroups;
+    const NetView::Found found = all ? NetView::groups(lookupOptions(config), client)
+                                     : NetView::computers(group, lookupOptions(config), client);
+    if (found.toolMissing)
+        return failure(NotDelivered, "Error: " + std::string(nmblookupMissing) + ".");
+    if (found.timedOut)
+        return failure(NotDelivered,
+            (all ? std::string("Error: la búsqueda de grupos de trabajo y dominios")
+                 : "Error: la búsqueda de los equipos del grupo " + group)
+                + " no ha terminado en " + std::to_string(config.timeoutSeconds())
+                + (config.timeoutSeconds() == 1 ? " segundo." : " segundos."));
+
+    Result result;
+    result.exitCode = Delivered;
+    if (found.names.empty())
+        result.out.push_back(all ? "No se ve ningún grupo de trabajo ni dominio."
+                                 : "No se ha encontrado ningún equipo del grupo " + group + ".");
+    else
+        result.out.push_back(all ? "Grupos de trabajo y dominios:" : "Equipos del grupo " + group + ":");
+    result.out.insert(result.out.end(), found.names.begin(), found.names.end());
+    for (const std::string &warning : found.warnings)
+        result.err.push_back("Aviso: " + warning + ".");
+    return result;
+}
+
+NetCommand::Result NetCommand::send(const Request &request)
+{
+    NetConfig config(m_iniPath);
+    if (!config.error().empty())
+        return failure(Usage, "Error: " + config.error() + ".");
+    const bool isGroup = request.kind != Request::Kind::Name;
+    const std::string name = request.kind == Request::Kind::OwnGroup ? config.workgroup() : request.target;
     if (!validName(name))
         return failure(Usage, "Error: nombre de destino no válido: \"" + name + "\".");
 
     const std::string &codePage = config.codePage();
-    const MessageText::Prepared text = MessageText::prepare(request->message, codePage);
+    const MessageText::Prepared text = MessageText::prepare(request.message, codePage);
     if (!text.codePageKnown)
         return failure(Usage, "Error: página de códigos desconocida: " + codePage + ".");
     const WireName wireName = inCodePage(name, codePage, "el nombre de destino");

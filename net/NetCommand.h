@@ -5,14 +5,21 @@
 #include <string_view>
 #include <vector>
 
-// The "net" command: "net send {NAME | * | /domain:GROUP} message words...".
+// The "net" command: "net send {NAME | * | /domain:GROUP} message words..." and
+// "net view [/domain[:GROUP]]".
 //
-// Output contract: the first line of standard output begins with "Mensaje enviado" only
-// when the message was delivered (to every member found, for a group). Any failure
+// Output contract of send: the first line of standard output begins with "Mensaje enviado"
+// only when the message was delivered (to every member found, for a group). Any failure
 // gives a first line in Spanish saying what went wrong, the same text on standard error
 // and a non-zero exit code. Warnings about what was cut from or changed in the message
-// follow the first line, on both outputs. Every line is one line: whatever it quotes from
-// the arguments, files or the network shows its control characters as escapes.
+// follow the first line, on both outputs. The members of a group are served at once, a
+// few at a time, and named in sorted order.
+//
+// Output contract of view: exit code 0, a header line and then one name per line, sorted;
+// what was left out, on standard error only. A failure is reported as send reports it.
+//
+// Every line is one line: whatever it quotes from the arguments, files or the network
+// shows its control characters as escapes.
 class NetCommand final
 {
 public:
@@ -28,9 +35,12 @@ public:
     // What the arguments ask for.
     struct Request
     {
-        enum class Kind { Name, Group, OwnGroup };
+        enum class Verb { Send, View };
+        // View asks for OwnGroup ("net view"), Group or AllGroups ("net view /domain").
+        enum class Kind { Name, Group, OwnGroup, AllGroups };
+        Verb verb = Verb::Send;
         Kind kind = Kind::Name;
-        std::string target; // the name or the group as given; empty for OwnGroup ("*", "/domain")
+        std::string target; // the name or the group as given; empty for OwnGroup ("*", "/domain") and AllGroups
         std::string message; // the message words joined by single blanks
     };
 
@@ -50,10 +60,13 @@ public:
     // A character beyond the BMP counts as two.
     static bool validName(std::string_view name);
 
-    static std::string usage();
+    // The usage lines: send, then view.
+    static std::vector<std::string> usage();
 
 private:
-    Result send(const std::vector<std::string> &arguments);
+    Result execute(const std::vector<std::string> &arguments);
+    Result send(const Request &request);
+    Result view(const Request &request);
 
     std::string m_iniPath;
     std::string m_sender;

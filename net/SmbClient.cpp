@@ -2,6 +2,7 @@
 
 #include "net/Utf8Text.h"
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -46,6 +47,12 @@ std::string refusal(std::string_view text)
             return std::string(text.substr(pos, end - pos));
     }
     return {};
+}
+
+// A little beyond smbclient's own per-request time-out, which reports more precisely.
+int boundMs(int timeoutSeconds)
+{
+    return timeoutSeconds * 1000 + 500;
 }
 
 } // namespace
@@ -99,11 +106,64 @@ SmbClient::Delivery SmbClient::classify(const BoundedProcess::Result &run)
     return { Outcome::Failed, line.empty() ? "smbclient terminó con el código " + std::to_string(run.exitCode) : line };
 }
 
+BoundedProcess::Job SmbClient::job(const Target &target, const Options &options, const std::string &message)
+{
+    return { "smbclient", arguments(target, options), message, boundMs(options.timeoutSeconds) };
+}
+
 SmbClient::Delivery SmbClient::send(const Target &target, const Options &options, const std::string &message)
 {
-    // A little beyond smbclient's own per-request time-out, which reports more precisely.
-    const int boundMs = options.timeoutSeconds * 1000 + 500;
-    return classify(BoundedProcess::run("smbclient", arguments(target, options), message, boundMs));
+    const BoundedProcess::Job run = job(target, options, message);
+    return classify(BoundedProcess::run(run.program, run.arguments, run.input, run.timeoutMs));
+}
+
+BoundedProcess::Job SmbClient::listJob(const std::string &address, const Options &options)
+{
+    // Names come back in UTF-8. Workgroups are listed over SMB1 only; and without SPNEGO
+    // the list asked for is the master's own workgroup, where smbclient would otherwise
+    // ask for the servers of a "domain" named after the computer itself.
+    std::vector<std::string> args;
+    if (!options.clientConfig.empty())
+        args.push_back("--configfile=" + options.clientConfig);
+    args.push_back("--option=dos charset=" + options.codePage);
+    args.push_back("--option=unix charset=UTF-8");
+    args.push_back("--option=client min protocol=NT1");
+    args.push_back("--option=client use spnego=no");
+    args.push_back("--list=" + address);
+    args.push_back("--grepable");
+    args.push_back("--timeout=" + std::to_string(options.timeoutSeconds));
+    args.push_back("--no-pass");
+    return { "smbclient", args, {}, boundMs(options.timeoutSeconds) };
+}
+
+SmbClient::BrowseList SmbClient::parseBrowseList(std::string_view output)
+{
+    BrowseList list;
+    const std::string text = Utf8Text::valid(output);
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string_view line = std::string_view(text).substr(start, end - start);
+        start = end + 1;
+        if (line.ends_with('\r'))
+            line.remove_suffix(1);
+        std::vector<std::string> *into = line.starts_with("Server|") ? &list.servers
+            : line.starts_with("Workgroup|")                         ? &list.workgroups
+                                                                     : nullptr;
+        if (!into)
+            continue;
+        line.remove_prefix(line.find('|') + 1);
+        // The name ends at the next "|"; a line cut before it is no entry.
+        const size_t bar = line.find('|');
+        if (bar == std::string_view::npos || bar == 0)
+            continue;
+        const std::string name(line.substr(0, bar));
+        if (std::find(into->begin(), into->end(), name) == into->end())
+            into->push_back(name);
+    }
+    return list;
 }
 
 std::string SmbClient::describe(const Delivery &delivery, std::string_view name, int timeoutSeconds)

@@ -6,7 +6,8 @@
 #include <string_view>
 #include <vector>
 
-// One pop-up message through "smbclient -M", and what became of it.
+// One pop-up message through "smbclient -M", and what became of it; and the browse list
+// that a master browser serves ("smbclient -L").
 class SmbClient final
 {
 public:
@@ -33,8 +34,25 @@ public:
         int timeoutSeconds = 5;
     };
 
+    // The names of a browse list, in its order.
+    struct BrowseList
+    {
+        std::vector<std::string> servers;
+        std::vector<std::string> workgroups;
+    };
+
     // The argument list given to smbclient; the message itself goes to standard input.
     static std::vector<std::string> arguments(const Target &target, const Options &options);
+
+    // The whole run of one message: program, arguments, input and bound.
+    static BoundedProcess::Job job(const Target &target, const Options &options, const std::string &message);
+
+    // The run that asks the computer at address for its browse list, anonymously.
+    static BoundedProcess::Job listJob(const std::string &address, const Options &options);
+
+    // The browse list from "smbclient --list --grepable": its "Server|NAME|comment" and
+    // "Workgroup|NAME|master" lines (UTF-8).
+    static BrowseList parseBrowseList(std::string_view output);
 
     // Reads smbclient's exit code and output. It reports most failures on standard
     // output with exit code 1, but a host that refuses the message after connecting

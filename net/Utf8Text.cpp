@@ -143,6 +143,33 @@ bool equalsIgnoringCase(std::string_view text, std::string_view ascii)
     return length && *length == text.size();
 }
 
+std::string folded(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t pos = 0; pos < text.size();)
+        Unicode::anadirUtf8(out, Unicode::plegar(next(text, pos)));
+    return out;
+}
+
+bool utf16Less(std::string_view a, std::string_view b)
+{
+    const auto units = [](std::string_view text) {
+        std::u16string out;
+        for (size_t pos = 0; pos < text.size();) {
+            const char32_t c = next(text, pos);
+            if (c > 0xFFFF) {
+                out += char16_t(0xD800 + ((c - 0x10000) >> 10));
+                out += char16_t(0xDC00 + ((c - 0x10000) & 0x3FF));
+            } else {
+                out += char16_t(c);
+            }
+        }
+        return out;
+    };
+    return units(a) < units(b);
+}
+
 std::optional<int> toInt(std::string_view text)
 {
     while (!text.empty() && isAsciiBlank(text.front()))

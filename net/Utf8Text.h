@@ -48,6 +48,13 @@ bool equalsIgnoringCase(std::string_view text, std::string_view ascii);
 // does; nullopt when text does not start so.
 std::optional<size_t> prefixIgnoringCase(std::string_view text, std::string_view ascii);
 
+// The text case-folded character by character, as plegar folds: names that differ only
+// in case fold alike.
+std::string folded(std::string_view text);
+
+// Whether a sorts before b by their UTF-16 units, the order QString compares in.
+bool utf16Less(std::string_view a, std::string_view b);
+
 // A decimal int with optional sign and ASCII blanks around it; nullopt when it is not one
 // or does not fit.
 std::optional<int> toInt(std::string_view text);

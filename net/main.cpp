@@ -1,7 +1,9 @@
+#include "net/BoundedProcess.h"
 #include "net/NetCommand.h"
 #include "net/Utf8Text.h"
 
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <pwd.h>
@@ -74,8 +76,15 @@ int main(int argc, char *argv[])
     const std::string dir = programDir(argv[0]);
     const std::string iniPath = (dir == "/" ? dir : dir + '/') + "net.ini";
     NetCommand command(iniPath, senderName());
+    // Stopped from outside, net takes its children down with it before it goes.
+    BoundedProcess::stopChildrenOnSignals();
     const NetCommand::Result result = command.run(arguments);
     writeLines(stdout, result.out);
     writeLines(stderr, result.err);
+    if (const int signal = BoundedProcess::interruption()) {
+        // Ended by the signal, as whoever sent it expects.
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+    }
     return result.exitCode;
 }

@@ -3,6 +3,7 @@
 
 #include "about/Form3.h"
 #include "addressbook/Module.h"
+#include "addressbook/frmBuscar.h"
 #include "addressbook/frmEquipos.h"
 #include "dispatch/frmWait.h"
 #include "mainwindow/Apariencia.h"
@@ -260,8 +261,8 @@ void tst_Ventanas::cleanup()
 void tst_Ventanas::cadaVentana_data()
 {
     QTest::addColumn<QString>("ventana");
-    for (const char *v : { "frmPrincipal", "mnuApp", "frmMensajes", "frmWait", "frmEquipos", "Form3", "caja de mensaje",
-             "caja de entrada" })
+    for (const char *v : { "frmPrincipal", "mnuApp", "frmMensajes", "frmWait", "frmEquipos", "frmBuscar", "Form3",
+             "caja de mensaje", "caja de entrada" })
         QTest::newRow(v) << QString::fromLatin1(v);
 }
 
@@ -304,6 +305,13 @@ void tst_Ventanas::cadaVentana()
                 child<QRadioButton>(editor, QStringLiteral("optElemento(1)"))->click();
                 revisar(editor);
             }));
+    } else if (ventana == QLatin1String("frmBuscar")) {
+        QVERIFY(conModal(
+            [&] {
+                frmBuscar eleccion(1, { QStringLiteral("OFICINA"), QStringLiteral("DISEÑO") }, m_principal.get());
+                eleccion.exec();
+            },
+            revisar));
     } else if (ventana == QLatin1String("Form3")) {
         QVERIFY(conModal([&] { Form3::abrir(*m_rt); }, revisar));
     } else if (ventana == QLatin1String("caja de mensaje")) {

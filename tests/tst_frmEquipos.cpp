@@ -1,4 +1,5 @@
 #include "addressbook/Module.h"
+#include "addressbook/frmBuscar.h"
 #include "addressbook/frmEquipos.h"
 #include "fakes/FakeRuntime.h"
 #include "fakes/TestSupport.h"
@@ -11,8 +12,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 using namespace TestSupport;
@@ -43,6 +46,11 @@ private Q_SLOTS:
     void deleteWithoutSelectionWritesNothing();
     void fullListRefusesAnotherEntry();
     void failedSaveKeepsRowsTrueToTheBook();
+    void searchOffersWhatTheListLacksAndAddsTheMarked_data();
+    void searchOffersWhatTheListLacksAndAddsTheMarked();
+    void searchOutcomesThatAddNothing_data();
+    void searchOutcomesThatAddNothing();
+    void searchThatHangsEndsAtItsBoundWithoutFreezing();
 
 private:
     // Written by a Module of its own, so that the editor's Module must read the file.
@@ -396,6 +404,159 @@ void tst_frmEquipos::failedSaveKeepsRowsTrueToTheBook()
     QTest::mouseClick(boton("Command2"), Qt::LeftButton);
     QCOMPARE(leer(QStringLiteral("Equipos"), QStringLiteral("Total")), QStringLiteral("1"));
     QCOMPARE(leer(QStringLiteral("Equipos"), QStringLiteral("1")), QStringLiteral("ana"));
+}
+
+// "Buscar en la red...": `net view` beside the program (a fake answering from net.vista)
+// finds names; those the list lacks, compared without case, are offered; the marked ones
+// are added as "&Añadir" adds a typed name.
+void tst_frmEquipos::searchOffersWhatTheListLacksAndAddsTheMarked_data()
+{
+    QTest::addColumn<int>("tipo");
+    QTest::addColumn<QString>("seccion");
+    QTest::addColumn<QStringList>("argumentos");
+    QTest::newRow("computers") << 0 << "Equipos" << QStringList { "view" };
+    QTest::newRow("workgroups") << 1 << "Redes" << QStringList { "view", "/domain" };
+}
+
+void tst_frmEquipos::searchOffersWhatTheListLacksAndAddsTheMarked()
+{
+    QFETCH(int, tipo);
+    QFETCH(QString, seccion);
+    QFETCH(QStringList, argumentos);
+    const QStringList libro { QStringLiteral("oficina1"), QStringLiteral(" Oficina2 ") };
+    escribirLibreta(tipo == 0 ? libro : QStringList(), tipo == 1 ? libro : QStringList());
+    QVERIFY(prepareProgram(m_ruta, QStringLiteral("net_vista.sh")));
+    QVERIFY(writeFile(m_ruta + QStringLiteral("net.vista"),
+        "0\nEncabezado:\nNUEVO2\nOFICINA1\nnuevo1\nOFICINA2\nMAL NOMBRE\nNUEVO3\nNuevo1\n"));
+    m_rt->m_appPath = m_ruta;
+    abrir();
+    QTest::mouseClick(option(tipo), Qt::LeftButton);
+
+    QStringList ofrecidos;
+    QTimer dialogo;
+    dialogo.setInterval(20);
+    connect(&dialogo, &QTimer::timeout, this, [&] {
+        auto *eleccion = qobject_cast<frmBuscar *>(QApplication::activeModalWidget());
+        if (!eleccion)
+            return;
+        dialogo.stop();
+        auto *lista = eleccion->findChild<QListWidget *>(QStringLiteral("lstEncontrados"));
+        auto *anadir = eleccion->findChild<QPushButton *>(QStringLiteral("cmdAnadir"));
+        ofrecidos = itemTexts(lista);
+        // Nothing marked, nothing to add.
+        const bool vacioDeshabilitado = !anadir->isEnabled();
+        for (const QString &nombre : { QStringLiteral("NUEVO3"), QStringLiteral("NUEVO2") })
+            lista->findItems(nombre, Qt::MatchExactly).first()->setCheckState(Qt::Checked);
+        if (vacioDeshabilitado && anadir->isEnabled())
+            QTest::mouseClick(anadir, Qt::LeftButton);
+    });
+    dialogo.start();
+    QTest::mouseClick(boton("cmdBuscar"), Qt::LeftButton);
+
+    QCOMPARE(netCalls(m_ruta), QList<QStringList> { argumentos });
+    QCOMPARE(ofrecidos, (QStringList { QStringLiteral("NUEVO2"), QStringLiteral("nuevo1"), QStringLiteral("NUEVO3") }));
+    QCOMPARE(leer(seccion, QStringLiteral("Total")), QStringLiteral("4"));
+    QCOMPARE(leer(seccion, QStringLiteral("3")), QStringLiteral("NUEVO2"));
+    QCOMPARE(leer(seccion, QStringLiteral("4")), QStringLiteral("NUEVO3"));
+    QCOMPARE(filas(),
+        (QStringList { QStringLiteral(" Oficina2 "), QStringLiteral("NUEVO2"), QStringLiteral("NUEVO3"),
+            QStringLiteral("Oficina1") }));
+    QVERIFY(!m_rt->m_hourglass);
+    QCOMPARE(m_rt->m_hourglassChanges, 2);
+    QVERIFY(m_rt->m_boxes.isEmpty());
+}
+
+void tst_frmEquipos::searchOutcomesThatAddNothing_data()
+{
+    QTest::addColumn<QByteArray>("respuesta"); // net.vista; empty: no net beside the program
+    QTest::addColumn<QString>("texto");
+    QTest::addColumn<int>("icono");
+    QTest::newRow("net says why") << QByteArray("1\nError: no se encuentra el programa nmblookup en el PATH.\n")
+                                  << "Error: no se encuentra el programa nmblookup en el PATH."
+                                  << int(Runtime::Icon::Critical);
+    QTest::newRow("net ends badly in silence")
+        << QByteArray("3\n") << "El programa net terminó con el código 3." << int(Runtime::Icon::Critical);
+    QTest::newRow("nobody found") << QByteArray("0\nNo se ha encontrado ningún equipo del grupo OFICINA.\n")
+                                  << "No se ha encontrado ningún equipo en la red." << int(Runtime::Icon::Information);
+    QTest::newRow("all found are there") << QByteArray("0\nEquipos del grupo OFICINA:\nPC1\n")
+                                         << "Todos los equipos encontrados en la red ya están en la lista."
+                                         << int(Runtime::Icon::Information);
+    QTest::newRow("no net beside the program")
+        << QByteArray() << "No se encuentra el programa net en %1." << int(Runtime::Icon::Critical);
+}
+
+void tst_frmEquipos::searchOutcomesThatAddNothing()
+{
+    QFETCH(QByteArray, respuesta);
+    QFETCH(QString, texto);
+    QFETCH(int, icono);
+    escribirLibreta({ QStringLiteral("pc1") }, {});
+    std::function<void()> restaurar = [] {};
+    auto alFinal = qScopeGuard([&] { restaurar(); });
+    if (respuesta.isEmpty()) {
+        // One on the search path and one in the data folder, neither to be taken instead.
+        const QString enRuta = m_dir.filePath(QStringLiteral("enRuta"));
+        QVERIFY(prepareProgram(enRuta, QStringLiteral("net_vista.sh")));
+        m_rt->m_dataPath = m_dir.filePath(QStringLiteral("enDatos"));
+        QVERIFY(prepareProgram(m_rt->m_dataPath, QStringLiteral("net_vista.sh")));
+        const QByteArray ruta = qgetenv("PATH");
+        qputenv("PATH", enRuta.toLocal8Bit() + ':' + ruta);
+        restaurar = [ruta] { qputenv("PATH", ruta); };
+        texto = texto.arg(m_ruta.chopped(1));
+    } else {
+        QVERIFY(prepareProgram(m_ruta, QStringLiteral("net_vista.sh")));
+        QVERIFY(writeFile(m_ruta + QStringLiteral("net.vista"), respuesta));
+    }
+    const QByteArray antes = readFile(m_module->rutaLibreta());
+    m_rt->m_appPath = m_ruta.chopped(1);
+    abrir();
+    // Nothing is to be offered: a choice that shows up anyway is closed and noted.
+    bool ofrecido = false;
+    QTimer vigia;
+    connect(&vigia, &QTimer::timeout, this, [&] {
+        if (auto *eleccion = qobject_cast<frmBuscar *>(QApplication::activeModalWidget())) {
+            ofrecido = true;
+            eleccion->reject();
+        }
+    });
+    vigia.start(20);
+    QTest::mouseClick(boton("cmdBuscar"), Qt::LeftButton);
+    QVERIFY(!ofrecido);
+    QCOMPARE(m_rt->m_boxes.size(), 1);
+    QCOMPARE(m_rt->m_boxes.first().text, texto);
+    QCOMPARE(int(m_rt->m_boxes.first().icon), icono);
+    QCOMPARE(m_rt->m_boxes.first().title, frmBuscar::kTitulo);
+    QCOMPARE(readFile(m_module->rutaLibreta()), antes);
+    QCOMPARE(netCalls(m_dir.filePath(QStringLiteral("enRuta"))).size(), 0);
+    QCOMPARE(netCalls(m_dir.filePath(QStringLiteral("enDatos"))).size(), 0);
+    QVERIFY(!m_rt->m_hourglass);
+}
+
+// A net that never answers is given up at its bound (twice Espera and two seconds), and
+// stopped; meanwhile the event loop runs, so the windows keep painting.
+void tst_frmEquipos::searchThatHangsEndsAtItsBoundWithoutFreezing()
+{
+    QVERIFY(prepareProgram(m_ruta, QStringLiteral("net_vista.sh")));
+    QVERIFY(writeFile(m_ruta + QStringLiteral("net.ini"), "[Opciones]\r\nEspera=1\r\n"));
+    m_rt->m_appPath = m_ruta;
+    abrir();
+    int latidos = 0;
+    QTimer latido;
+    connect(&latido, &QTimer::timeout, this, [&] { ++latidos; });
+    latido.start(100);
+    QElapsedTimer reloj;
+    reloj.start();
+    QTest::mouseClick(boton("cmdBuscar"), Qt::LeftButton);
+    qInfo("gave up after %lld ms, %d ticks of a 100 ms timer meanwhile", reloj.elapsed(), latidos);
+
+    QCOMPARE(m_rt->m_boxes.size(), 1);
+    QCOMPARE(m_rt->m_boxes.first().text, QStringLiteral("La búsqueda en la red no ha terminado en 4 segundos."));
+    QVERIFY(latidos >= 20);
+    const QByteArray pid = readFile(m_ruta + QStringLiteral("net.pid")).trimmed();
+    QVERIFY(!pid.isEmpty() && pid != "<missing>");
+    QVERIFY(!QFile::exists(QStringLiteral("/proc/") + QString::fromLatin1(pid)));
+    QVERIFY(!m_rt->m_hourglass);
+    QVERIFY(m_editor->isVisible());
 }
 
 QTEST_MAIN(tst_frmEquipos)

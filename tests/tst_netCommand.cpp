@@ -2,8 +2,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 // The real net program against fake smbclient and nmblookup scripts put first on PATH.
 // The fakes record their arguments and standard input, so the tests see exactly what
@@ -28,6 +31,11 @@ private Q_SLOTS:
     void warningsFollowTheOutcomeLine();
     void groupDelivery_data();
     void groupDelivery();
+    void groupMembersAreServedAtOnce();
+    void interruptedNetLeavesNoChildBehind_data();
+    void interruptedNetLeavesNoChildBehind();
+    void viewListsWhatTheNetworkAnswers_data();
+    void viewListsWhatTheNetworkAnswers();
 
 private:
     struct Run
@@ -41,6 +49,8 @@ private:
     void writeIni(const QByteArray &text);
     Run runNet(const QStringList &arguments, bool withTools = true);
     QStringList calls() const; // one line of arguments per smbclient call
+    QStringList logLines(const QString &name) const;
+    void writeLargeGroup(); // a fake nmblookup that knows the 20 members of GRANDE
     QByteArray lastInput() const;
 
     QTemporaryDir m_root;
@@ -109,6 +119,14 @@ tst_netCommand::Run tst_netCommand::runNet(const QStringList &arguments, bool wi
 QStringList tst_netCommand::calls() const
 {
     QFile file(m_log + QStringLiteral("/calls"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QStringList tst_netCommand::logLines(const QString &name) const
+{
+    QFile file(m_log + QLatin1Char('/') + name);
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -457,7 +475,9 @@ esac
     QCOMPARE(run.out, out);
     if (exitCode != 0)
         QCOMPARE(run.err, out);
-    const QStringList made = calls();
+    // Members are messaged at once: the calls come in any order.
+    QStringList made = calls();
+    made.sort();
     QCOMPARE(made.size(), messaged.size());
     for (int i = 0; i < made.size(); ++i)
         QVERIFY2(made.at(i).contains(messaged.at(i)), qPrintable(made.at(i)));
@@ -470,6 +490,216 @@ esac
         QVERIFY(lookups.readLine().startsWith(
             "--option=dos charset=CP850 --option=unix charset=UTF-8 --broadcast=10.231.0.255 -- "));
     }
+}
+
+// GRANDE answers from 10.231.1.20 down to 10.231.1.1, where MIEMBRO20 down to MIEMBRO01 live:
+// network order is the reverse of name order.
+void tst_netCommand::writeLargeGroup()
+{
+    writeIni("[Opciones]\nDifusion=10.231.1.255\nEspera=1\n");
+    writeScript(QStringLiteral("nmblookup"), R"(for last; do :; done
+case "$*" in
+*--lookup-by-ip*) printf '\tMIEMBRO%02d      <03> -         B <ACTIVE>\n' "${last##*.}";;
+*) i=20; while [ $i -ge 1 ]; do echo "10.231.1.$i GRANDE<00>"; i=$((i-1)); done;;
+esac
+)");
+}
+
+// Twenty members, each delivery taking 0.6 s (longer than a wait of Espera cut to
+// milliseconds): served at once but never more than 16 together, and listed by name
+// whatever order they answered and ended in.
+void tst_netCommand::groupMembersAreServedAtOnce()
+{
+    writeLargeGroup();
+    QVERIFY(QDir().mkpath(m_log + QStringLiteral("/activos")));
+    writeScript(QStringLiteral("smbclient"), R"(for a; do case "$a" in --message=*) m=${a#--message=};; esac; done
+touch "$LOG/activos/$m"
+ls "$LOG/activos" | wc -l >> "$LOG/juntos"
+if grep -qx "$m" "$LOG/mudos" 2>/dev/null; then sleep 30; fi
+sleep 0.6
+rm -f "$LOG/activos/$m"
+if grep -qx "$m" "$LOG/rechazan" 2>/dev/null; then echo 'cli_message returned NT_STATUS_ACCESS_DENIED' >&2; fi
+exit 0
+)");
+
+    QStringList everyone;
+    for (int i = 1; i <= 20; ++i)
+        everyone << QStringLiteral("MIEMBRO%1").arg(i, 2, 10, QLatin1Char('0'));
+    const Run all = runNet({ "send", "/domain:GRANDE", "hola" });
+    QCOMPARE(all.exitCode, 0);
+    QCOMPARE(all.out,
+        QStringList {
+            QStringLiteral("Mensaje enviado a GRANDE: 20 equipos (%1).").arg(everyone.join(QStringLiteral(", "))) });
+    int most = 0;
+    for (const QString &count : logLines(QStringLiteral("juntos")))
+        most = qMax(most, count.trimmed().toInt());
+    QVERIFY2(most > 1 && most <= 16, qPrintable(QString::number(most)));
+
+    QFile refusing(m_log + QStringLiteral("/rechazan"));
+    QVERIFY(refusing.open(QIODevice::WriteOnly));
+    refusing.write("MIEMBRO17\nMIEMBRO03\n");
+    refusing.close();
+    QFile silent(m_log + QStringLiteral("/mudos"));
+    QVERIFY(silent.open(QIODevice::WriteOnly));
+    silent.write("MIEMBRO11\n");
+    silent.close();
+    const Run mixed = runNet({ "send", "/domain:GRANDE", "hola" });
+    QCOMPARE(mixed.exitCode, 1);
+    QCOMPARE(mixed.out,
+        QStringList({ "Error: mensaje no entregado a 3 de 20 equipos del grupo GRANDE.",
+            "El equipo MIEMBRO03 ha rechazado el mensaje (NT_STATUS_ACCESS_DENIED).",
+            "El equipo MIEMBRO11 no ha contestado en 1 segundo.",
+            "El equipo MIEMBRO17 ha rechazado el mensaje (NT_STATUS_ACCESS_DENIED)." }));
+}
+
+void tst_netCommand::interruptedNetLeavesNoChildBehind_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+}
+
+// Stopped while deliveries run, net kills and reaps them all, with whatever they started,
+// starts no more, and ends by the signal without claiming a delivery.
+void tst_netCommand::interruptedNetLeavesNoChildBehind()
+{
+    QFETCH(int, signal);
+    writeLargeGroup();
+    writeScript(
+        QStringLiteral("smbclient"), "echo $$ >> \"$LOG/clientes\"\nsleep 60 &\necho $! >> \"$LOG/hijos\"\nwait\n");
+    // Should net leave them behind, the test does not: each fake leads its own group.
+    auto cleanup = qScopeGuard([this] {
+        for (const QString &pid : logLines(QStringLiteral("clientes"))) {
+            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+            if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(m_tools.toUtf8()))
+                ::kill(-pid.toInt(), SIGKILL);
+        }
+    });
+
+    QProcess net;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PATH"), m_tools);
+    net.setProcessEnvironment(env);
+    net.start(m_program + QStringLiteral("/net"), { "send", "/domain:GRANDE", "hola" });
+    QTRY_COMPARE_WITH_TIMEOUT(logLines(QStringLiteral("hijos")).size(), 16, 20000);
+    QCOMPARE(::kill(pid_t(net.processId()), signal), 0);
+    QVERIFY(net.waitForFinished(10000));
+    const auto alive = [](const QString &pid) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        // A zombie has ended; its parent (init, once net is gone) only has to collect it.
+        return stat.open(QIODevice::ReadOnly) && !stat.readAll().contains(") Z ");
+    };
+    // net's own children are reaped before it ends.
+    const QStringList clients = logLines(QStringLiteral("clientes"));
+    QCOMPARE(clients.size(), 16);
+    for (const QString &pid : clients)
+        QVERIFY2(!QFile::exists(QStringLiteral("/proc/") + pid), qPrintable(pid));
+    for (const QString &pid : logLines(QStringLiteral("hijos")))
+        QTRY_VERIFY2(!alive(pid), qPrintable(pid));
+    QCOMPARE(net.exitStatus(), QProcess::CrashExit);
+    QCOMPARE(QString::fromUtf8(net.readAllStandardOutput()),
+        QStringLiteral("Error: net ha recibido la señal %1 y se ha detenido antes de terminar.\n").arg(signal));
+}
+
+// `net view` against fake tools that replay what Samba's own answered on a real network
+// (tests/data/samba): members by their status, names only a browse list shows whole,
+// every master browser's groups.
+void tst_netCommand::viewListsWhatTheNetworkAnswers_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("tools"); // "both", "nmblookup" or "none"
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("out");
+    QTest::addColumn<QStringList>("err");
+
+    QTest::newRow("own workgroup") << QStringList { "view" } << "both" << 0
+                                   << QStringList { "Equipos del grupo VENTAS:", "MIEMBRO1", "MIEMBRO2" }
+                                   << QStringList();
+    QTest::newRow("name only a browse list shows whole")
+        << QStringList { "VIEW", "/Domain:DISEÑO" } << "both" << 0
+        << QStringList { "Equipos del grupo DISEÑO:", "DISEÑO1" } << QStringList();
+    QTest::newRow("no browse list")
+        << QStringList { "view", "/domain:DISEÑO" } << "nmblookup" << 0
+        << QStringList { "No se ha encontrado ningún equipo del grupo DISEÑO." }
+        << QStringList { "Aviso: no se encuentra el programa smbclient en el PATH (paquete smbclient): no se han "
+                         "leído las listas de examinadores.",
+               "Aviso: el equipo 10.232.0.5 tiene un nombre que nmblookup no muestra entero (\"DISE..O1\") y que no "
+               "figura en ninguna lista de examinadores." };
+    QTest::newRow("every workgroup")
+        << QStringList { "view", "/domain" } << "both" << 0
+        << QStringList { "Grupos de trabajo y dominios:", "COMPRAS", "DISEÑO", "VENTAS" }
+        << QStringList { "Aviso: el examinador 10.232.0.4 no ha dado su lista (NT_STATUS_CONNECTION_REFUSED)." };
+    QTest::newRow("nobody answers") << QStringList { "view", "/domain:NADIE" } << "both" << 0
+                                    << QStringList { "No se ha encontrado ningún equipo del grupo NADIE." }
+                                    << QStringList();
+    QTest::newRow("no answer in time")
+        << QStringList { "view", "/domain:LENTO" } << "both" << 1
+        << QStringList { "Error: la búsqueda de los equipos del grupo LENTO no ha terminado en 1 segundo." }
+        << QStringList { "Error: la búsqueda de los equipos del grupo LENTO no ha terminado en 1 segundo." };
+    QTest::newRow("no nmblookup")
+        << QStringList { "view" } << "none" << 1
+        << QStringList { "Error: no se encuentra el programa nmblookup en el PATH (paquete smbclient)." }
+        << QStringList { "Error: no se encuentra el programa nmblookup en el PATH (paquete smbclient)." };
+    QTest::newRow("group name checked") << QStringList { "view", "/domain:A;B" } << "both" << 2
+                                        << QStringList { "Error: nombre de grupo no válido: \"A;B\"." }
+                                        << QStringList { "Error: nombre de grupo no válido: \"A;B\"." };
+    const QStringList usage { "Uso: net send {equipo | * | /domain:grupo} mensaje", "     net view [/domain[:grupo]]" };
+    QTest::newRow("more than view takes")
+        << QStringList { "view", "/domain", "VENTAS" } << "both" << 2 << usage << usage;
+}
+
+void tst_netCommand::viewListsWhatTheNetworkAnswers()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, tools);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, out);
+    QFETCH(QStringList, err);
+    writeIni("[Opciones]\nGrupoTrabajo=VENTAS\nDifusion=10.232.0.255\nEspera=1\n");
+    const QByteArray captures = "D='" SAMBA_CAPTURES "'\n";
+    writeScript(QStringLiteral("nmblookup"), captures + R"(for last; do :; done
+case "$*" in
+*--lookup-by-ip*)
+    case "$last" in
+    10.232.0.2) cat "$D/nmblookup_estado_maestro.txt";;
+    10.232.0.3) cat "$D/nmblookup_estado.txt";;
+    10.232.0.4) cat "$D/nmblookup_estado_caja.txt";;
+    10.232.0.5) cat "$D/nmblookup_estado_diseno.txt";;
+    *) cat "$D/nmblookup_estado_vacio.txt"; exit 1;;
+    esac;;
+*--master-browser*)
+    case "$last" in
+    -) cat "$D/nmblookup_maestros.txt";;
+    VENTAS) cat "$D/nmblookup_maestro.txt";;
+    DISEÑO) cat "$D/nmblookup_maestro_diseno.txt";;
+    LENTO) exec sleep 30;;
+    *) cat "$D/nmblookup_maestro_vacio.txt"; exit 1;;
+    esac;;
+*)
+    case "$last" in
+    VENTAS) cat "$D/nmblookup_grupo.txt";;
+    DISEÑO) cat "$D/nmblookup_grupo_diseno.txt";;
+    LENTO) exec sleep 30;;
+    *) cat "$D/nmblookup_grupo_vacio.txt"; exit 1;;
+    esac;;
+esac
+)");
+    if (tools == QLatin1String("both")) {
+        writeScript(
+            QStringLiteral("smbclient"), captures + R"(for a; do case "$a" in --list=*) l=${a#--list=};; esac; done
+case "$l" in
+10.232.0.2) cat "$D/smbclient_lista.txt";;
+10.232.0.5) cat "$D/smbclient_lista_diseno.txt";;
+*) cat "$D/smbclient_lista_rechaza_err.txt" >&2; exit 1;;
+esac
+)");
+    }
+
+    const Run run = runNet(arguments, tools != QLatin1String("none"));
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(run.out, out);
+    QCOMPARE(run.err, err);
 }
 
 QTEST_GUILESS_MAIN(tst_netCommand)

@@ -58,6 +58,8 @@ private Q_SLOTS:
     void smbclientAnswerIsClassified();
     void smbclientArgumentsCannotBeTurnedIntoOptions();
     void nmblookupAnswersAreParsed();
+    void capturedAnswersAreParsed_data();
+    void capturedAnswersAreParsed();
     void programIsFoundOnPath();
     void nameValidation_data();
     void nameValidation();
@@ -342,6 +344,87 @@ void tst_netLogic::nmblookupAnswersAreParsed()
                               "\n\tMAC Address = 00-00-00-00-00-00\n";
     QCOMPARE(q(NameLookup::parseMessengerName(status.toStdString())), QStringLiteral("OFICINA1"));
     QVERIFY(NameLookup::parseMessengerName("Looking up status of 10.0.0.9\nNo reply from 10.0.0.9\n").empty());
+}
+
+// What the Samba tools really print (tests/data/samba/README.md says how each was taken),
+// whole, empty, cut short and garbled.
+void tst_netLogic::capturedAnswersAreParsed_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("parser");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("group members") << "nmblookup_grupo.txt"
+                                   << "group" << QStringList { "10.232.0.3", "10.232.0.2" };
+    QTest::newRow("group nobody answers") << "nmblookup_grupo_vacio.txt"
+                                          << "group" << QStringList();
+    QTest::newRow("group garbled: only the sound line") << "nmblookup_grupo_basura.txt"
+                                                        << "group" << QStringList { "10.232.0.2" };
+    QTest::newRow("master of a group") << "nmblookup_maestro.txt"
+                                       << "master" << QStringList { "10.232.0.2" };
+    QTest::newRow("every master browser") << "nmblookup_maestros.txt"
+                                          << "master" << QStringList { "10.232.0.2", "10.232.0.4", "10.232.0.5" };
+    QTest::newRow("no master") << "nmblookup_maestro_vacio.txt"
+                               << "master" << QStringList();
+    QTest::newRow("members are no masters") << "nmblookup_grupo.txt"
+                                            << "master" << QStringList();
+    QTest::newRow("status: computer name") << "nmblookup_estado.txt"
+                                           << "computer" << QStringList { "MIEMBRO2" };
+    QTest::newRow("status: name beyond ascii") << "nmblookup_estado_diseno.txt"
+                                               << "computer" << QStringList { "DISE..O1" };
+    QTest::newRow("status: no reply") << "nmblookup_estado_vacio.txt"
+                                      << "computer" << QStringList();
+    QTest::newRow("status: cut short") << "nmblookup_estado_cortado.txt"
+                                       << "computer" << QStringList { "MIEMBRO1" };
+    QTest::newRow("status: messenger name") << "nmblookup_estado_maestro.txt"
+                                            << "messenger" << QStringList { "MIEMBRO1" };
+    QTest::newRow("status: the group a master serves") << "nmblookup_estado_maestro.txt"
+                                                       << "mastered" << QStringList { "VENTAS" };
+    QTest::newRow("status: a member serves none") << "nmblookup_estado.txt"
+                                                  << "mastered" << QStringList();
+    QTest::newRow("browse list: servers") << "smbclient_lista.txt"
+                                          << "servers" << QStringList { "MIEMBRO1", "MIEMBRO2" };
+    QTest::newRow("browse list: workgroups") << "smbclient_lista.txt"
+                                             << "workgroups" << QStringList { "COMPRAS", "DISEÑO", "VENTAS" };
+    QTest::newRow("browse list: names beyond ascii") << "smbclient_lista_diseno.txt"
+                                                     << "servers" << QStringList { "DISEÑO1" };
+    QTest::newRow("browse list: cut in a name") << "smbclient_lista_cortada.txt"
+                                                << "servers" << QStringList { "MIEMBRO1" };
+    QTest::newRow("browse list: refused") << "smbclient_lista_rechaza.txt"
+                                          << "servers" << QStringList();
+    QTest::newRow("browse list: error text") << "smbclient_lista_rechaza_err.txt"
+                                             << "workgroups" << QStringList();
+    QTest::newRow("browse list is no status") << "smbclient_lista.txt"
+                                              << "computer" << QStringList();
+}
+
+void tst_netLogic::capturedAnswersAreParsed()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, parser);
+    QFETCH(QStringList, expected);
+    QFile capture(QStringLiteral(SAMBA_CAPTURES "/") + file);
+    QVERIFY2(capture.open(QIODevice::ReadOnly), qPrintable(capture.fileName()));
+    const std::string output = capture.readAll().toStdString();
+
+    QStringList got;
+    if (parser == QLatin1String("group")) {
+        got = q(NameLookup::parseGroupAnswer(output));
+    } else if (parser == QLatin1String("master")) {
+        got = q(NameLookup::parseMasterAnswer(output));
+    } else if (parser == QLatin1String("computer") || parser == QLatin1String("messenger")) {
+        const std::string name = parser == QLatin1String("computer")
+            ? NameLookup::computerName(NameLookup::parseNodeStatus(output))
+            : NameLookup::parseMessengerName(output);
+        if (!name.empty())
+            got << q(name);
+    } else if (parser == QLatin1String("mastered")) {
+        got = q(NameLookup::masteredGroups(NameLookup::parseNodeStatus(output)));
+    } else {
+        const SmbClient::BrowseList list = SmbClient::parseBrowseList(output);
+        got = q(parser == QLatin1String("servers") ? list.servers : list.workgroups);
+    }
+    QCOMPARE(got, expected);
 }
 
 // Only an executable file will do; a folder or a plain file of that name is passed over,

@@ -1,4 +1,5 @@
 #include "net/NetCommand.h"
+#include "net/PrivateNetwork.h"
 #include "net/SambaHost.h"
 
 #include <QDir>
@@ -208,49 +209,21 @@ void tst_netSamba::namesArriveInTheCodePage()
 
 void tst_netSamba::groupReachesEveryMember()
 {
-    if (QStandardPaths::findExecutable(QStringLiteral("ip"), { QStringLiteral("/usr/sbin"), QStringLiteral("/sbin") })
-            .isEmpty()
-        || QStandardPaths::findExecutable(QStringLiteral("nmbd"), { QStringLiteral("/usr/sbin") }).isEmpty())
+    if (!PrivateNetwork::toolsPresent())
         QSKIP("needs ip (iproute2) and nmbd to build a private network for name service");
 
     // Namespaces of our own: a hub holding a bridge (where net runs), two members of
     // VENTAS and one of DISEÑO, whose name lies outside ASCII too.
-    const QString tag = QStringLiteral("vnv%1").arg(::getpid());
-    const QString hub = tag + QStringLiteral("h");
-    const QStringList members { tag + QStringLiteral("a"), tag + QStringLiteral("b"), tag + QStringLiteral("c") };
-    QStringList created;
-    auto cleanup = qScopeGuard([&] {
-        for (const QString &ns : created)
-            SambaHost::run(QString(), QStringLiteral("ip"), { QStringLiteral("netns"), QStringLiteral("del"), ns });
-    });
-    auto ip = [](const QStringList &args) {
-        int code = -1;
-        SambaHost::run(QString(), QStringLiteral("ip"), args, &code);
-        return code == 0;
-    };
-    for (const QString &ns : QStringList { hub } + members) {
-        if (!ip({ QStringLiteral("netns"), QStringLiteral("add"), ns }))
-            QSKIP("cannot create network namespaces here (ip netns add failed)");
-        created << ns;
-        // In some sandboxes (a chroot with a private /run, say) the namespace is made but
-        // cannot be entered: that is no fault of net's either.
-        if (!ip({ "-n", ns, "link", "set", "lo", "up" }))
-            QSKIP("cannot enter the network namespaces made here (ip -n ... failed)");
-    }
-    QVERIFY(ip({ "-n", hub, "link", "add", "br0", "type", "bridge" }));
-    QVERIFY(ip({ "-n", hub, "addr", "add", "10.231.0.1/24", "brd", "10.231.0.255", "dev", "br0" }));
-    QVERIFY(ip({ "-n", hub, "link", "set", "br0", "up" }));
+    PrivateNetwork network(QStringLiteral("vnv%1").arg(::getpid()), QStringLiteral("10.231.0"));
+    if (!network.create(3) && network.cannotHere())
+        QSKIP(qPrintable(QStringLiteral("cannot make network namespaces here: %1").arg(network.why())));
+    QVERIFY2(network.why().isEmpty(), qPrintable(network.why()));
+    const QString hub = network.hub();
 
     std::vector<std::unique_ptr<SambaHost>> hosts;
-    for (int i = 0; i < members.size(); ++i) {
-        const QString ns = members.at(i);
-        const QString port = QStringLiteral("p%1").arg(i);
-        const QString address = QStringLiteral("10.231.0.%1").arg(i + 2);
-        QVERIFY(ip({ "-n", hub, "link", "add", port, "type", "veth", "peer", "name", "eth0", "netns", ns }));
-        QVERIFY(ip({ "-n", hub, "link", "set", port, "master", "br0", "up" }));
-        QVERIFY(ip({ "-n", ns, "addr", "add", address + "/24", "brd", "10.231.0.255", "dev", "eth0" }));
-        QVERIFY(ip({ "-n", ns, "link", "set", "eth0", "up" }));
-
+    for (int i = 0; i < 3; ++i) {
+        const QString ns = network.member(i);
+        const QString address = network.address(i);
         SambaHost::Settings s;
         s.netbiosName = i < 2 ? QStringLiteral("MIEMBRO%1").arg(i + 1) : QStringLiteral("DISEÑO");
         s.workgroup = i < 2 ? QStringLiteral("VENTAS") : QStringLiteral("DISEÑO");

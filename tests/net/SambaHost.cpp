@@ -86,7 +86,8 @@ bool SambaHost::start()
                        .arg(m_settings.netbiosName, m_settings.workgroup)
                        .arg(m_settings.port)
                        .arg(m_settings.interfaces, m_dir)
-                       .arg(m_settings.logLevel);
+                       .arg(m_settings.logLevel)
+        + m_settings.extraGlobal;
     if (m_settings.acceptMessages && !m_settings.messageCommand.isEmpty()) {
         conf += QStringLiteral("message command = %1\n").arg(m_settings.messageCommand);
     } else if (m_settings.acceptMessages) {

@@ -25,6 +25,7 @@ public:
         QString messageCommand; // empty: one that writes each message into the spool folder
         bool nameService = false; // also run nmbd (answers only outside loopback)
         int logLevel = 1; // 3 and up: loggedSends() sees every message
+        QString extraGlobal; // more lines for the [global] section
     };
 
     struct Message
