@@ -12,8 +12,9 @@
 class BoundedProcess final
 {
 public:
-    // Never more children than this at once, however many jobs there are.
-    static constexpr size_t maxAtOnce = 16;
+    // Never more children than this at once, however many jobs there are. A workgroup of a
+    // small office is served in one round; a larger one waits for free places.
+    static constexpr size_t maxAtOnce = 32;
 
     // What each stream of a child keeps; the rest is read and dropped.
     static constexpr size_t maxOutputBytes = 1 << 20;

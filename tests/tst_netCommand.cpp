@@ -1,3 +1,5 @@
+#include "net/BoundedProcess.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -50,7 +52,7 @@ private:
     Run runNet(const QStringList &arguments, bool withTools = true);
     QStringList calls() const; // one line of arguments per smbclient call
     QStringList logLines(const QString &name) const;
-    void writeLargeGroup(); // a fake nmblookup that knows the 20 members of GRANDE
+    void writeLargeGroup(); // a fake nmblookup that knows the 40 members of GRANDE
     QByteArray lastInput() const;
 
     QTemporaryDir m_root;
@@ -492,7 +494,7 @@ esac
     }
 }
 
-// GRANDE answers from 10.231.1.20 down to 10.231.1.1, where MIEMBRO20 down to MIEMBRO01 live:
+// GRANDE answers from 10.231.1.40 down to 10.231.1.1, where MIEMBRO40 down to MIEMBRO01 live:
 // network order is the reverse of name order.
 void tst_netCommand::writeLargeGroup()
 {
@@ -500,13 +502,13 @@ void tst_netCommand::writeLargeGroup()
     writeScript(QStringLiteral("nmblookup"), R"(for last; do :; done
 case "$*" in
 *--lookup-by-ip*) printf '\tMIEMBRO%02d      <03> -         B <ACTIVE>\n' "${last##*.}";;
-*) i=20; while [ $i -ge 1 ]; do echo "10.231.1.$i GRANDE<00>"; i=$((i-1)); done;;
+*) i=40; while [ $i -ge 1 ]; do echo "10.231.1.$i GRANDE<00>"; i=$((i-1)); done;;
 esac
 )");
 }
 
-// Twenty members, each delivery taking 0.6 s (longer than a wait of Espera cut to
-// milliseconds): served at once but never more than 16 together, and listed by name
+// Forty members, each delivery taking 0.6 s (longer than a wait of Espera cut to
+// milliseconds): served at once but never more than the limit together, and listed by name
 // whatever order they answered and ended in.
 void tst_netCommand::groupMembersAreServedAtOnce()
 {
@@ -523,17 +525,17 @@ exit 0
 )");
 
     QStringList everyone;
-    for (int i = 1; i <= 20; ++i)
+    for (int i = 1; i <= 40; ++i)
         everyone << QStringLiteral("MIEMBRO%1").arg(i, 2, 10, QLatin1Char('0'));
     const Run all = runNet({ "send", "/domain:GRANDE", "hola" });
     QCOMPARE(all.exitCode, 0);
     QCOMPARE(all.out,
         QStringList {
-            QStringLiteral("Mensaje enviado a GRANDE: 20 equipos (%1).").arg(everyone.join(QStringLiteral(", "))) });
+            QStringLiteral("Mensaje enviado a GRANDE: 40 equipos (%1).").arg(everyone.join(QStringLiteral(", "))) });
     int most = 0;
     for (const QString &count : logLines(QStringLiteral("juntos")))
         most = qMax(most, count.trimmed().toInt());
-    QVERIFY2(most > 1 && most <= 16, qPrintable(QString::number(most)));
+    QVERIFY2(most > 1 && most <= int(BoundedProcess::maxAtOnce), qPrintable(QString::number(most)));
 
     QFile refusing(m_log + QStringLiteral("/rechazan"));
     QVERIFY(refusing.open(QIODevice::WriteOnly));
@@ -546,7 +548,7 @@ exit 0
     const Run mixed = runNet({ "send", "/domain:GRANDE", "hola" });
     QCOMPARE(mixed.exitCode, 1);
     QCOMPARE(mixed.out,
-        QStringList({ "Error: mensaje no entregado a 3 de 20 equipos del grupo GRANDE.",
+        QStringList({ "Error: mensaje no entregado a 3 de 40 equipos del grupo GRANDE.",
             "El equipo MIEMBRO03 ha rechazado el mensaje (NT_STATUS_ACCESS_DENIED).",
             "El equipo MIEMBRO11 no ha contestado en 1 segundo.",
             "El equipo MIEMBRO17 ha rechazado el mensaje (NT_STATUS_ACCESS_DENIED)." }));
@@ -582,7 +584,7 @@ void tst_netCommand::interruptedNetLeavesNoChildBehind()
     env.insert(QStringLiteral("PATH"), m_tools);
     net.setProcessEnvironment(env);
     net.start(m_program + QStringLiteral("/net"), { "send", "/domain:GRANDE", "hola" });
-    QTRY_COMPARE_WITH_TIMEOUT(logLines(QStringLiteral("hijos")).size(), 16, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(logLines(QStringLiteral("hijos")).size(), int(BoundedProcess::maxAtOnce), 20000);
     QCOMPARE(::kill(pid_t(net.processId()), signal), 0);
     QVERIFY(net.waitForFinished(10000));
     const auto alive = [](const QString &pid) {
@@ -592,7 +594,7 @@ void tst_netCommand::interruptedNetLeavesNoChildBehind()
     };
     // net's own children are reaped before it ends.
     const QStringList clients = logLines(QStringLiteral("clientes"));
-    QCOMPARE(clients.size(), 16);
+    QCOMPARE(clients.size(), int(BoundedProcess::maxAtOnce));
     for (const QString &pid : clients)
         QVERIFY2(!QFile::exists(QStringLiteral("/proc/") + pid), qPrintable(pid));
     for (const QString &pid : logLines(QStringLiteral("hijos")))
