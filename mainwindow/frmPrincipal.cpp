@@ -27,6 +27,7 @@
 #include <QCursor>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -384,6 +385,21 @@ bool frmPrincipal::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::Quit && watched == qApp) {
         terminar();
         return true;
+    }
+    // Esc in a pop-up of this window (the recipients drop-down, a context menu) closes that
+    // pop-up only, as in any dialog. The drop-down would close itself while the key is still
+    // being matched against shortcuts without claiming it, and the window's Esc would then
+    // hide the whole window too.
+    if (event->type() == QEvent::ShortcutOverride && static_cast<QKeyEvent *>(event)->matches(QKeySequence::Cancel)) {
+        QWidget *popup = QApplication::activePopupWidget();
+        if (popup && popup->parentWidget() && popup->parentWidget()->window() == this) {
+            if (auto *combo = qobject_cast<QComboBox *>(popup->parentWidget()))
+                combo->hidePopup();
+            else
+                popup->close();
+            event->accept();
+            return true;
+        }
     }
     return QMainWindow::eventFilter(watched, event);
 }
