@@ -445,11 +445,12 @@ void frmPrincipal::taskIco_Menu()
 
 void frmPrincipal::mnuEnviar_Click()
 {
+    // Normal before shown, not after: a window first shown while minimised is created
+    // minimised on X11, and where no window manager maps it normal the window system keeps
+    // reporting it minimised after this returns, past the guard, so the minimise rule would
+    // hide it again.
     Restaurando = true;
-    show();
-    setWindowState(windowState() & ~Qt::WindowMinimized);
-    raise();
-    activateWindow();
+    taskIco_Restaurar();
     Restaurando = false;
 }
 
@@ -478,11 +479,7 @@ void frmPrincipal::responder(const QString &remitente)
     m_optGrupo[0]->click();
     m_txtDestino->setEditText(remitente);
     m_txtMensaje->clear();
-    // Normal before shown: a window that started in the tray comes back even where no
-    // window manager turns a minimised window into a normal one.
-    Restaurando = true;
-    taskIco_Restaurar();
-    Restaurando = false;
+    mnuEnviar_Click();
     m_txtMensaje->setFocus(Qt::OtherFocusReason);
 }
 
