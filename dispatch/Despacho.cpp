@@ -6,6 +6,7 @@
 #include "dispatch/ResultadoEnvio.h"
 #include "dispatch/VentanaEnvio.h"
 #include "dispatch/frmWait.h"
+#include "runtime/ArchivoDatos.h"
 #include "runtime/Archivos.h"
 #include "runtime/Runtime.h"
 #include "runtime/Texto.h"
@@ -33,6 +34,9 @@ struct Fallo
 constexpr int kArchivoNoEncontrado = 53;
 constexpr int kErrorEntradaSalida = 57;
 constexpr int kFinDeArchivo = 62;
+
+// The most of mensaje.txt that is read: its first line is all that counts.
+constexpr size_t kMaxSalida = 64 * 1024;
 
 // Milliseconds the wait window is given to appear on screen before the send goes on.
 constexpr int kEsperaVisible = 200;
@@ -177,8 +181,17 @@ qint16 Despacho::EnviarADestino(const QString &destino, const QString &mensaje)
 
     ocupado.restaurar();
 
-    QFile salida(rutaSalida);
-    if (!salida.open(QIODevice::ReadOnly)) {
+    // Only its beginning matters; whatever may have taken its place is read without waiting on it.
+    QByteArray contenido;
+    struct stat hallado
+    {
+    };
+    ArchivoDatos::Opciones opciones;
+    opciones.limite = kMaxSalida;
+    opciones.cortar = true;
+    const ArchivoDatos::Lectura lectura
+        = ArchivoDatos::leer(QFile::encodeName(rutaSalida).toStdString(), contenido, &hallado, opciones);
+    if (lectura == ArchivoDatos::Lectura::Ausente && hallado.st_mode == 0) {
         return fallar({ kArchivoNoEncontrado,
                           QStringLiteral("No se pudo leer %1, donde la orden net deja su respuesta, así que no se "
                                          "sabe si el mensaje ha llegado. Compruebe que el programa net está junto a "
@@ -186,8 +199,14 @@ qint16 Despacho::EnviarADestino(const QString &destino, const QString &mensaje)
                               .arg(rutaSalida) },
             true);
     }
-    const QByteArray contenido = salida.read(64 * 1024);
-    salida.close();
+    if (lectura != ArchivoDatos::Lectura::Leido && lectura != ArchivoDatos::Lectura::Cortado) {
+        return fallar({ kArchivoNoEncontrado,
+                          QStringLiteral("%1, donde la orden net deja su respuesta, no es un archivo normal o no se "
+                                         "puede leer, así que no se sabe si el mensaje ha llegado. Bórrelo (o "
+                                         "compruebe sus permisos) y vuelva a enviarlo.")
+                              .arg(rutaSalida) },
+            true);
+    }
     if (contenido.isEmpty())
         return fallar({ kFinDeArchivo,
                           QStringLiteral("La orden net terminó sin escribir nada en %1, así que no se sabe si el "
