@@ -130,6 +130,7 @@ void frmPrincipal::crearControles()
     // Screen readers name a field after its label; the box's own line edit is what has the focus.
     m_lbl1->setBuddy(m_txtDestino);
     m_txtDestino->lineEdit()->setAccessibleName(m_lbl1->text());
+    m_txtDestino->view()->setAccessibleName(m_lbl1->text());
 
     static const char *const textosGrupo[2] = { "Equipo", "Grupo de trabajo/dominio" };
     static const QRect lugaresGrupo[2] = { twips(1440, 825, 1215, 255), twips(2880, 825, 2535, 255) };
