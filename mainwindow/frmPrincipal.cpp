@@ -106,6 +106,19 @@ void frmPrincipal::crearControles()
     m_fondo->setGeometry(0, 0, 84, 303);
     m_fondo->setPixmap(QPixmap(kFondo));
 
+    crearDestinatarios(central);
+    crearMensaje(central);
+    crearBotones(central);
+
+    m_taskIco = new IconoBarra(this);
+    m_taskIco->setObjectName(QStringLiteral("taskIco"));
+    connect(m_taskIco, &IconoBarra::restoreRequested, this, &frmPrincipal::taskIco_Restaurar);
+    connect(m_taskIco, &IconoBarra::menuRequested, this, &frmPrincipal::taskIco_Menu);
+}
+
+// The recipients: the box, the kind options, the address-book list and its editor's button.
+void frmPrincipal::crearDestinatarios(QWidget *central)
+{
     m_lbl1 = new QLabel(QStringLiteral("Destinatarios (separar con espacios):"), central);
     m_lbl1->setObjectName(QStringLiteral("lbl1"));
     m_lbl1->setGeometry(twips(1440, 120, 2775, 255));
@@ -150,7 +163,11 @@ void frmPrincipal::crearControles()
     m_command1 = new QPushButton(QStringLiteral("&Añadir / Eliminar elementos"), central);
     m_command1->setObjectName(QStringLiteral("Command1"));
     m_command1->setGeometry(twips(6030, 2475, 2535, 315));
+}
 
+// The message box and the etched line under it.
+void frmPrincipal::crearMensaje(QWidget *central)
+{
     m_label2 = new QLabel(QStringLiteral("Mensaje:"), central);
     m_label2->setObjectName(QStringLiteral("Label2"));
     m_label2->setGeometry(twips(1440, 2880, 1455, 255));
@@ -174,18 +191,24 @@ void frmPrincipal::crearControles()
         linea->setPalette(colores);
         linea->setAutoFillBackground(true);
     }
+}
 
-    m_cmdAcercaDe
-        = new BotonImagen(QIcon(QStringLiteral(":/icons/boton_acerca.png")), QStringLiteral("&Acerca de"), central);
-    m_cmdAcercaDe->setObjectName(QStringLiteral("cmdAcercaDe"));
-    m_cmdAcercaDe->setGeometry(twips(1380, 3840, 975, 615));
-    connect(m_cmdAcercaDe, &QPushButton::clicked, this, &frmPrincipal::cmdAcercaDe_Click);
-
-    m_cmdAyuda = new BotonImagen(QIcon(QStringLiteral(":/icons/boton_ayuda.png")), QStringLiteral("&Ayuda"), central);
-    m_cmdAyuda->setObjectName(QStringLiteral("cmdAyuda"));
-    m_cmdAyuda->setGeometry(twips(2400, 3840, 975, 615));
+// The row of buttons at the foot, and the hidden check box among them.
+void frmPrincipal::crearBotones(QWidget *central)
+{
+    const auto boton = [this, central](const char *imagen, const QString &texto, const char *nombre, const QRect &lugar,
+                           void (frmPrincipal::*accion)()) {
+        auto *b = new BotonImagen(QIcon(QStringLiteral(":/icons/%1.png").arg(QLatin1String(imagen))), texto, central);
+        b->setObjectName(QLatin1String(nombre));
+        b->setGeometry(lugar);
+        connect(b, &QPushButton::clicked, this, accion);
+        return b;
+    };
+    m_cmdAcercaDe = boton("boton_acerca", QStringLiteral("&Acerca de"), "cmdAcercaDe", twips(1380, 3840, 975, 615),
+        &frmPrincipal::cmdAcercaDe_Click);
+    m_cmdAyuda = boton("boton_ayuda", QStringLiteral("&Ayuda"), "cmdAyuda", twips(2400, 3840, 975, 615),
+        &frmPrincipal::cmdAyuda_Click);
     m_cmdAyuda->setVisible(false);
-    connect(m_cmdAyuda, &QPushButton::clicked, this, &frmPrincipal::cmdAyuda_Click);
 
     m_chkCerrar = new QCheckBox(QStringLiteral("Esconder después de enviar"), central);
     m_chkCerrar->setObjectName(QStringLiteral("chkCerrar"));
@@ -196,23 +219,11 @@ void frmPrincipal::crearControles()
     // Connected after the layout state is set: that one is no change.
     connect(m_chkCerrar, &QCheckBox::stateChanged, this, &frmPrincipal::chkCerrar_Click);
 
-    m_cmdCancelar
-        = new BotonImagen(QIcon(QStringLiteral(":/icons/boton_cancelar.png")), QStringLiteral("&Cancelar"), central);
-    m_cmdCancelar->setObjectName(QStringLiteral("cmdCancelar"));
-    m_cmdCancelar->setGeometry(twips(6120, 3840, 1215, 615));
-    connect(m_cmdCancelar, &QPushButton::clicked, this, &frmPrincipal::cmdCancelar_Click);
-
-    m_cmdEnviar
-        = new BotonImagen(QIcon(QStringLiteral(":/icons/boton_enviar.png")), QStringLiteral("&Enviar"), central);
-    m_cmdEnviar->setObjectName(QStringLiteral("cmdEnviar"));
-    m_cmdEnviar->setGeometry(twips(7440, 3840, 1215, 615));
+    m_cmdCancelar = boton("boton_cancelar", QStringLiteral("&Cancelar"), "cmdCancelar", twips(6120, 3840, 1215, 615),
+        &frmPrincipal::cmdCancelar_Click);
+    m_cmdEnviar = boton("boton_enviar", QStringLiteral("&Enviar"), "cmdEnviar", twips(7440, 3840, 1215, 615),
+        &frmPrincipal::cmdEnviar_Click);
     m_cmdEnviar->setEnabled(false);
-    connect(m_cmdEnviar, &QPushButton::clicked, this, &frmPrincipal::cmdEnviar_Click);
-
-    m_taskIco = new IconoBarra(this);
-    m_taskIco->setObjectName(QStringLiteral("taskIco"));
-    connect(m_taskIco, &IconoBarra::restoreRequested, this, &frmPrincipal::taskIco_Restaurar);
-    connect(m_taskIco, &IconoBarra::menuRequested, this, &frmPrincipal::taskIco_Menu);
 }
 
 void frmPrincipal::crearMenu()
