@@ -6,6 +6,7 @@
 #include "dispatch/ResultadoEnvio.h"
 #include "dispatch/VentanaEnvio.h"
 #include "dispatch/frmWait.h"
+#include "runtime/ArchivoDatos.h"
 #include "runtime/Archivos.h"
 #include "runtime/Runtime.h"
 #include "runtime/Texto.h"
@@ -19,6 +20,7 @@
 #include <QWindow>
 
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -33,6 +35,9 @@ struct Fallo
 constexpr int kArchivoNoEncontrado = 53;
 constexpr int kErrorEntradaSalida = 57;
 constexpr int kFinDeArchivo = 62;
+
+// The most of mensaje.txt that is read: its first line is all that counts.
+constexpr size_t kMaxSalida = 64 * 1024;
 
 // Milliseconds the wait window is given to appear on screen before the send goes on.
 constexpr int kEsperaVisible = 200;
@@ -99,6 +104,65 @@ private:
     bool m_restaurado = false;
 };
 
+// Step 8: ejecuta.bat written whole, or why not.
+std::optional<Fallo> escribirLote(const QString &rutaLote, const QString &linea)
+{
+    QString error;
+    if (ArchivoLote::escribir(rutaLote, LineaLote::contenido(linea), error))
+        return std::nullopt;
+    return Fallo { kErrorEntradaSalida,
+        QStringLiteral("No se pudo escribir %1, así que el mensaje no se ha enviado. Compruebe que queda espacio "
+                       "libre en el disco y vuelva a enviarlo. (%2)")
+            .arg(rutaLote, error) };
+}
+
+// Before step 10: output left by an earlier recipient must never pass for this one's.
+std::optional<Fallo> quitarSalidaAnterior(const QString &rutaSalida)
+{
+    if (!QFile::exists(rutaSalida) || QFile::remove(rutaSalida))
+        return std::nullopt;
+    return Fallo { kErrorEntradaSalida,
+        QStringLiteral("No se pudo borrar %1, la respuesta del envío anterior, así que el mensaje no se ha enviado. "
+                       "Compruebe que ese archivo no está protegido contra escritura y vuelva a enviarlo.")
+            .arg(rutaSalida) };
+}
+
+// Step 12: the beginning of mensaje.txt, which is all that counts; whatever may have taken its
+// place is read without waiting on it.
+std::optional<Fallo> leerSalida(const QString &rutaSalida, QByteArray &contenido)
+{
+    struct stat hallado
+    {
+    };
+    ArchivoDatos::Opciones opciones;
+    opciones.limite = kMaxSalida;
+    opciones.cortar = true;
+    const ArchivoDatos::Lectura lectura
+        = ArchivoDatos::leer(QFile::encodeName(rutaSalida).toStdString(), contenido, &hallado, opciones);
+    if (lectura == ArchivoDatos::Lectura::Ausente && hallado.st_mode == 0) {
+        return Fallo { kArchivoNoEncontrado,
+            QStringLiteral("No se pudo leer %1, donde la orden net deja su respuesta, así que no se sabe si el "
+                           "mensaje ha llegado. Compruebe que el programa net está junto a Velrisa y puede "
+                           "ejecutarse, y vuelva a enviarlo.")
+                .arg(rutaSalida) };
+    }
+    if (lectura != ArchivoDatos::Lectura::Leido && lectura != ArchivoDatos::Lectura::Cortado) {
+        return Fallo { kArchivoNoEncontrado,
+            QStringLiteral("%1, donde la orden net deja su respuesta, no es un archivo normal o no se puede leer, así "
+                           "que no se sabe si el mensaje ha llegado. Bórrelo (o compruebe sus permisos) y vuelva a "
+                           "enviarlo.")
+                .arg(rutaSalida) };
+    }
+    if (contenido.isEmpty()) {
+        return Fallo { kFinDeArchivo,
+            QStringLiteral("La orden net terminó sin escribir nada en %1, así que no se sabe si el mensaje ha llegado. "
+                           "Compruebe que el programa net junto a Velrisa funciona (por ejemplo, con «net send NOMBRE "
+                           "prueba» en una terminal) y vuelva a enviarlo.")
+                .arg(rutaSalida) };
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 Despacho::Despacho(Runtime &rt, VentanaEnvio &principal)
@@ -106,8 +170,15 @@ Despacho::Despacho(Runtime &rt, VentanaEnvio &principal)
     , m_principal(principal)
 { }
 
+void Despacho::guardarCerrar()
+{
+    m_rt.saveSetting(QStringLiteral("EnviarMensaje"), QStringLiteral("Opciones"), QStringLiteral("Cerrar"),
+        QString::number(m_principal.estadoCerrar()));
+}
+
 qint16 Despacho::EnviarADestino(const QString &destino, const QString &mensaje)
 {
+    // 1. to 3.
     frmMensajes &mensajes = m_principal.mensajes();
     mensajes.mostrar();
     const QString recortado = Texto::trimBlanks(destino);
@@ -116,21 +187,15 @@ qint16 Despacho::EnviarADestino(const QString &destino, const QString &mensaje)
     const QString rutaSalida = ruta + QStringLiteral("mensaje.txt");
     m_respuesta.clear();
 
+    // 4. and 5.; undone at step 11, or on the way out of any failure.
     EstadoOcupado ocupado(m_rt, m_principal.ventana());
-    m_rt.saveSetting(QStringLiteral("EnviarMensaje"), QStringLiteral("Opciones"), QStringLiteral("Cerrar"),
-        QString::number(m_principal.estadoCerrar()));
-
+    // 6. and 7.
+    guardarCerrar();
     const QString linea = LineaLote::armar(recortado, m_principal.grupoElegido(), mensaje, ruta);
 
-    if (Archivos::writeRefused(rutaLote)) {
-        ocupado.restaurar();
-        m_rt.msgBox(QStringLiteral("No se pudo escribir en el directorio del programa. Asegurese de que tiene "
-                                   "permisos y no este bloqueado contra escritura."),
-            Runtime::Icon::Critical, QStringLiteral("Error de escritura"));
-        m_rt.end();
-    }
-
-    auto fallar = [&](const Fallo &fallo, bool filaAgregada) -> qint16 {
+    // A failure of steps 8 to 12: the row all the same, the state restored, the reason told.
+    bool filaAgregada = false;
+    auto fallar = [&](const Fallo &fallo) -> qint16 {
         if (!filaAgregada)
             mensajes.agregarFila(recortado);
         ocupado.restaurar();
@@ -140,71 +205,50 @@ qint16 Despacho::EnviarADestino(const QString &destino, const QString &mensaje)
         return 0;
     };
 
-    QString errorLote;
-    if (!ArchivoLote::escribir(rutaLote, LineaLote::contenido(linea), errorLote)) {
-        return fallar({ kErrorEntradaSalida,
-                          QStringLiteral("No se pudo escribir %1, así que el mensaje no se ha enviado. Compruebe que "
-                                         "queda espacio libre en el disco y vuelva a enviarlo. (%2)")
-                              .arg(rutaLote, errorLote) },
-            false);
+    // 8. A write refused to the program ends it, after saying so.
+    if (Archivos::writeRefused(rutaLote)) {
+        ocupado.restaurar();
+        m_rt.msgBox(QStringLiteral("No se pudo escribir en el directorio del programa. Asegurese de que tiene "
+                                   "permisos y no este bloqueado contra escritura."),
+            Runtime::Icon::Critical, QStringLiteral("Error de escritura"));
+        m_rt.end();
     }
+    if (const auto fallo = escribirLote(rutaLote, linea))
+        return fallar(*fallo);
 
+    // 9.
     mensajes.agregarFila(recortado);
+    filaAgregada = true;
 
-    // Output left by an earlier recipient must never pass for this one's.
-    if (QFile::exists(rutaSalida) && !QFile::remove(rutaSalida)) {
-        return fallar({ kErrorEntradaSalida,
-                          QStringLiteral("No se pudo borrar %1, la respuesta del envío anterior, así que el mensaje no "
-                                         "se ha enviado. Compruebe que ese archivo no está protegido contra escritura "
-                                         "y vuelva a enviarlo.")
-                              .arg(rutaSalida) },
-            true);
-    }
-
+    // 10.
+    if (const auto fallo = quitarSalidaAnterior(rutaSalida))
+        return fallar(*fallo);
     const qint64 pid = m_rt.shell(rutaLote, Runtime::WindowStyle::MinimizedNoFocus);
     if (pid == 0) {
         // Nothing started, so nothing can have been sent: a failure, not a delivery to be
         // read from whatever mensaje.txt happens to hold.
         return fallar({ kArchivoNoEncontrado,
-                          QStringLiteral("No se pudo iniciar %1, así que el mensaje no se ha enviado. Vuelva a "
-                                         "enviarlo; si el fallo se repite, compruebe que se pueden ejecutar programas "
-                                         "en el directorio de Velrisa.")
-                              .arg(rutaLote) },
-            true);
+            QStringLiteral("No se pudo iniciar %1, así que el mensaje no se ha enviado. Vuelva a enviarlo; si el "
+                           "fallo se repite, compruebe que se pueden ejecutar programas en el directorio de Velrisa.")
+                .arg(rutaLote) });
     }
     EsperarProceso(m_rt, qint32(pid), mensajes);
     m_rt.doEvents();
 
+    // 11.
     ocupado.restaurar();
 
-    QFile salida(rutaSalida);
-    if (!salida.open(QIODevice::ReadOnly)) {
-        return fallar({ kArchivoNoEncontrado,
-                          QStringLiteral("No se pudo leer %1, donde la orden net deja su respuesta, así que no se "
-                                         "sabe si el mensaje ha llegado. Compruebe que el programa net está junto a "
-                                         "Velrisa y puede ejecutarse, y vuelva a enviarlo.")
-                              .arg(rutaSalida) },
-            true);
-    }
-    const QByteArray contenido = salida.read(64 * 1024);
-    salida.close();
-    if (contenido.isEmpty())
-        return fallar({ kFinDeArchivo,
-                          QStringLiteral("La orden net terminó sin escribir nada en %1, así que no se sabe si el "
-                                         "mensaje ha llegado. Compruebe que el programa net junto a Velrisa funciona "
-                                         "(por ejemplo, con «net send NOMBRE prueba» en una terminal) y vuelva a "
-                                         "enviarlo.")
-                              .arg(rutaSalida) },
-            true);
-
+    // 12. to 14.
+    QByteArray contenido;
+    if (const auto fallo = leerSalida(rutaSalida, contenido))
+        return fallar(*fallo);
     m_respuesta = ResultadoEnvio::primeraLinea(contenido);
     return ResultadoEnvio::evaluar(ResultadoEnvio::primerCampo(contenido));
 }
 
 void Despacho::EnviarMensajes()
 {
-    m_rt.saveSetting(QStringLiteral("EnviarMensaje"), QStringLiteral("Opciones"), QStringLiteral("Cerrar"),
-        QString::number(m_principal.estadoCerrar()));
+    guardarCerrar();
     m_principal.mensajes().mostrar();
 
     // The length is fixed at the start; the line itself is read afresh at every step,

@@ -23,6 +23,9 @@ public:
     void EnviarMensajes();
 
 private:
+    // The state of chkCerrar into the setting "Cerrar".
+    void guardarCerrar();
+
     Runtime &m_rt;
     VentanaEnvio &m_principal;
     // What the last recipient's send was answered (the first line of mensaje.txt, or why

@@ -27,6 +27,7 @@
 #include <QCursor>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -105,6 +106,19 @@ void frmPrincipal::crearControles()
     m_fondo->setGeometry(0, 0, 84, 303);
     m_fondo->setPixmap(QPixmap(kFondo));
 
+    crearDestinatarios(central);
+    crearMensaje(central);
+    crearBotones(central);
+
+    m_taskIco = new IconoBarra(this);
+    m_taskIco->setObjectName(QStringLiteral("taskIco"));
+    connect(m_taskIco, &IconoBarra::restoreRequested, this, &frmPrincipal::taskIco_Restaurar);
+    connect(m_taskIco, &IconoBarra::menuRequested, this, &frmPrincipal::taskIco_Menu);
+}
+
+// The recipients: the box, the kind options, the address-book list and its editor's button.
+void frmPrincipal::crearDestinatarios(QWidget *central)
+{
     m_lbl1 = new QLabel(QStringLiteral("Destinatarios (separar con espacios):"), central);
     m_lbl1->setObjectName(QStringLiteral("lbl1"));
     m_lbl1->setGeometry(twips(1440, 120, 2775, 255));
@@ -129,6 +143,7 @@ void frmPrincipal::crearControles()
     // Screen readers name a field after its label; the box's own line edit is what has the focus.
     m_lbl1->setBuddy(m_txtDestino);
     m_txtDestino->lineEdit()->setAccessibleName(m_lbl1->text());
+    m_txtDestino->view()->setAccessibleName(m_lbl1->text());
 
     static const char *const textosGrupo[2] = { "Equipo", "Grupo de trabajo/dominio" };
     static const QRect lugaresGrupo[2] = { twips(1440, 825, 1215, 255), twips(2880, 825, 2535, 255) };
@@ -148,7 +163,11 @@ void frmPrincipal::crearControles()
     m_command1 = new QPushButton(QStringLiteral("&Añadir / Eliminar elementos"), central);
     m_command1->setObjectName(QStringLiteral("Command1"));
     m_command1->setGeometry(twips(6030, 2475, 2535, 315));
+}
 
+// The message box and the etched line under it.
+void frmPrincipal::crearMensaje(QWidget *central)
+{
     m_label2 = new QLabel(QStringLiteral("Mensaje:"), central);
     m_label2->setObjectName(QStringLiteral("Label2"));
     m_label2->setGeometry(twips(1440, 2880, 1455, 255));
@@ -172,18 +191,24 @@ void frmPrincipal::crearControles()
         linea->setPalette(colores);
         linea->setAutoFillBackground(true);
     }
+}
 
-    m_cmdAcercaDe
-        = new BotonImagen(QIcon(QStringLiteral(":/icons/boton_acerca.png")), QStringLiteral("&Acerca de"), central);
-    m_cmdAcercaDe->setObjectName(QStringLiteral("cmdAcercaDe"));
-    m_cmdAcercaDe->setGeometry(twips(1380, 3840, 975, 615));
-    connect(m_cmdAcercaDe, &QPushButton::clicked, this, &frmPrincipal::cmdAcercaDe_Click);
-
-    m_cmdAyuda = new BotonImagen(QIcon(QStringLiteral(":/icons/boton_ayuda.png")), QStringLiteral("&Ayuda"), central);
-    m_cmdAyuda->setObjectName(QStringLiteral("cmdAyuda"));
-    m_cmdAyuda->setGeometry(twips(2400, 3840, 975, 615));
+// The row of buttons at the foot, and the hidden check box among them.
+void frmPrincipal::crearBotones(QWidget *central)
+{
+    const auto boton = [this, central](const char *imagen, const QString &texto, const char *nombre, const QRect &lugar,
+                           void (frmPrincipal::*accion)()) {
+        auto *b = new BotonImagen(QIcon(QStringLiteral(":/icons/%1.png").arg(QLatin1String(imagen))), texto, central);
+        b->setObjectName(QLatin1String(nombre));
+        b->setGeometry(lugar);
+        connect(b, &QPushButton::clicked, this, accion);
+        return b;
+    };
+    m_cmdAcercaDe = boton("boton_acerca", QStringLiteral("&Acerca de"), "cmdAcercaDe", twips(1380, 3840, 975, 615),
+        &frmPrincipal::cmdAcercaDe_Click);
+    m_cmdAyuda = boton("boton_ayuda", QStringLiteral("&Ayuda"), "cmdAyuda", twips(2400, 3840, 975, 615),
+        &frmPrincipal::cmdAyuda_Click);
     m_cmdAyuda->setVisible(false);
-    connect(m_cmdAyuda, &QPushButton::clicked, this, &frmPrincipal::cmdAyuda_Click);
 
     m_chkCerrar = new QCheckBox(QStringLiteral("Esconder después de enviar"), central);
     m_chkCerrar->setObjectName(QStringLiteral("chkCerrar"));
@@ -194,23 +219,11 @@ void frmPrincipal::crearControles()
     // Connected after the layout state is set: that one is no change.
     connect(m_chkCerrar, &QCheckBox::stateChanged, this, &frmPrincipal::chkCerrar_Click);
 
-    m_cmdCancelar
-        = new BotonImagen(QIcon(QStringLiteral(":/icons/boton_cancelar.png")), QStringLiteral("&Cancelar"), central);
-    m_cmdCancelar->setObjectName(QStringLiteral("cmdCancelar"));
-    m_cmdCancelar->setGeometry(twips(6120, 3840, 1215, 615));
-    connect(m_cmdCancelar, &QPushButton::clicked, this, &frmPrincipal::cmdCancelar_Click);
-
-    m_cmdEnviar
-        = new BotonImagen(QIcon(QStringLiteral(":/icons/boton_enviar.png")), QStringLiteral("&Enviar"), central);
-    m_cmdEnviar->setObjectName(QStringLiteral("cmdEnviar"));
-    m_cmdEnviar->setGeometry(twips(7440, 3840, 1215, 615));
+    m_cmdCancelar = boton("boton_cancelar", QStringLiteral("&Cancelar"), "cmdCancelar", twips(6120, 3840, 1215, 615),
+        &frmPrincipal::cmdCancelar_Click);
+    m_cmdEnviar = boton("boton_enviar", QStringLiteral("&Enviar"), "cmdEnviar", twips(7440, 3840, 1215, 615),
+        &frmPrincipal::cmdEnviar_Click);
     m_cmdEnviar->setEnabled(false);
-    connect(m_cmdEnviar, &QPushButton::clicked, this, &frmPrincipal::cmdEnviar_Click);
-
-    m_taskIco = new IconoBarra(this);
-    m_taskIco->setObjectName(QStringLiteral("taskIco"));
-    connect(m_taskIco, &IconoBarra::restoreRequested, this, &frmPrincipal::taskIco_Restaurar);
-    connect(m_taskIco, &IconoBarra::menuRequested, this, &frmPrincipal::taskIco_Menu);
 }
 
 void frmPrincipal::crearMenu()
@@ -385,6 +398,21 @@ bool frmPrincipal::eventFilter(QObject *watched, QEvent *event)
         terminar();
         return true;
     }
+    // Esc in a pop-up of this window (the recipients drop-down, a context menu) closes that
+    // pop-up only, as in any dialog. The drop-down would close itself while the key is still
+    // being matched against shortcuts without claiming it, and the window's Esc would then
+    // hide the whole window too.
+    if (event->type() == QEvent::ShortcutOverride && static_cast<QKeyEvent *>(event)->matches(QKeySequence::Cancel)) {
+        QWidget *popup = QApplication::activePopupWidget();
+        if (popup && popup->parentWidget() && popup->parentWidget()->window() == this) {
+            if (auto *combo = qobject_cast<QComboBox *>(popup->parentWidget()))
+                combo->hidePopup();
+            else
+                popup->close();
+            event->accept();
+            return true;
+        }
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -429,11 +457,12 @@ void frmPrincipal::taskIco_Menu()
 
 void frmPrincipal::mnuEnviar_Click()
 {
+    // Normal before shown, not after: a window first shown while minimised is created
+    // minimised on X11, and where no window manager maps it normal the window system keeps
+    // reporting it minimised after this returns, past the guard, so the minimise rule would
+    // hide it again.
     Restaurando = true;
-    show();
-    setWindowState(windowState() & ~Qt::WindowMinimized);
-    raise();
-    activateWindow();
+    taskIco_Restaurar();
     Restaurando = false;
 }
 
@@ -462,11 +491,7 @@ void frmPrincipal::responder(const QString &remitente)
     m_optGrupo[0]->click();
     m_txtDestino->setEditText(remitente);
     m_txtMensaje->clear();
-    // Normal before shown: a window that started in the tray comes back even where no
-    // window manager turns a minimised window into a normal one.
-    Restaurando = true;
-    taskIco_Restaurar();
-    Restaurando = false;
+    mnuEnviar_Click();
     m_txtMensaje->setFocus(Qt::OtherFocusReason);
 }
 

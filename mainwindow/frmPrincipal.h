@@ -86,6 +86,9 @@ protected:
 
 private:
     void crearControles();
+    void crearDestinatarios(QWidget *central);
+    void crearMensaje(QWidget *central);
+    void crearBotones(QWidget *central);
     void crearMenu();
     void crearTeclas();
     void ordenTabulacion();

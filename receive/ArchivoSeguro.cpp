@@ -1,5 +1,7 @@
 #include "receive/ArchivoSeguro.h"
 
+#include "runtime/ArchivoDatos.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,51 +18,30 @@ std::string descripcion(int numeroError)
 Lectura leer(int dirfd, const std::string &nombre, size_t maximo)
 {
     Lectura l;
-    // Looked at before opening: opening a fifo or a device can block or act.
-    if (::fstatat(dirfd, nombre.c_str(), &l.info, AT_SYMLINK_NOFOLLOW) != 0) {
-        l.falta = errno == ENOENT;
+    ArchivoDatos::Opciones opciones;
+    opciones.limite = maximo;
+    opciones.cortar = true;
+    opciones.enlaces = ArchivoDatos::Enlaces::Rechazar;
+    opciones.carpeta = dirfd;
+    switch (ArchivoDatos::leer(nombre, l.bytes, &l.info, opciones)) {
+    case ArchivoDatos::Lectura::Leido:
+        break;
+    case ArchivoDatos::Lectura::Cortado:
+        l.excede = true;
+        break;
+    case ArchivoDatos::Lectura::Ausente:
+        l.falta = l.info.st_mode == 0;
+        l.error = l.falta             ? descripcion(ENOENT)
+            : S_ISLNK(l.info.st_mode) ? "es un enlace simbólico"
+                                      : "no es un archivo normal";
+        break;
+    case ArchivoDatos::Lectura::Grande: // never, as it cuts
+    case ArchivoDatos::Lectura::Fallo:
         l.error = descripcion(errno);
-        return l;
+        break;
     }
-    if (S_ISLNK(l.info.st_mode)) {
-        l.error = "es un enlace simbólico";
-        return l;
-    }
-    if (!S_ISREG(l.info.st_mode)) {
-        l.error = "no es un archivo normal";
-        return l;
-    }
-    const int fd = ::openat(dirfd, nombre.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        l.error = descripcion(errno);
-        return l;
-    }
-    struct stat abierto = {};
-    // Swapped between the look and the opening: refuse whatever it is now.
-    if (::fstat(fd, &abierto) != 0 || !S_ISREG(abierto.st_mode) || abierto.st_ino != l.info.st_ino
-        || abierto.st_dev != l.info.st_dev) {
-        ::close(fd);
-        l.error = "ha cambiado mientras se abría";
-        return l;
-    }
-    l.info = abierto;
-    l.bytes.resize(maximo + 1);
-    size_t leidos = 0;
-    while (leidos < l.bytes.size()) {
-        const ssize_t n = ::read(fd, l.bytes.data() + leidos, l.bytes.size() - leidos);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            l.error = descripcion(errno);
-            break;
-        }
-        if (n == 0)
-            break;
-        leidos += size_t(n);
-    }
-    ::close(fd);
-    l.excede = leidos > maximo;
-    l.bytes.resize(l.excede ? maximo : leidos);
+    if (!l.error.empty())
+        l.bytes.clear();
     return l;
 }
 

@@ -18,7 +18,8 @@ struct Lectura
     struct stat info = {}; // of the file read
 };
 
-// Reads the regular file nombre, relative to dirfd (AT_FDCWD for the current folder).
+// Reads the regular file nombre, relative to dirfd (AT_FDCWD for the current folder), through
+// the program's one bounded reader, with links refused.
 Lectura leer(int dirfd, const std::string &nombre, size_t maximo);
 
 // Creates nombre in dirfd as a new file (never an existing one) with these bytes and

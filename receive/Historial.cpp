@@ -3,6 +3,7 @@
 #include "receive/ArchivoSeguro.h"
 #include "receive/ModeloRecibidos.h"
 #include "receive/Registro.h"
+#include "runtime/Archivos.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -25,40 +26,6 @@ const QString kArchivo = QStringLiteral("recibidos.json");
 // A thousand messages of 1,600 characters, each escaped at worst: well under this.
 constexpr size_t kMaxBytes = 32 * 1024 * 1024;
 constexpr int kMaxMostrados = 100000;
-
-// The whole file or nothing: a temporary beside it, flushed to the disk, then renamed over it.
-bool escribirAtomico(const QString &ruta, const QByteArray &bytes, QString *error)
-{
-    const QString temporal = ruta + QStringLiteral(".nuevo");
-    const QByteArray nombre = QFile::encodeName(temporal);
-    ::unlink(nombre.constData()); // a crash's leftover
-    const int fd = ::open(nombre.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        *error = QStringLiteral("%1: %2").arg(temporal, QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
-    qint64 escritos = 0;
-    int fallo = 0;
-    while (escritos < bytes.size() && !fallo) {
-        const ssize_t n = ::write(fd, bytes.constData() + escritos, size_t(bytes.size() - escritos));
-        if (n > 0)
-            escritos += n;
-        else if (n == 0 || errno != EINTR)
-            fallo = n == 0 ? EIO : errno;
-    }
-    if (!fallo && ::fsync(fd) != 0)
-        fallo = errno;
-    if (::close(fd) != 0 && !fallo)
-        fallo = errno;
-    if (!fallo && ::rename(nombre.constData(), QFile::encodeName(ruta).constData()) != 0)
-        fallo = errno;
-    if (fallo) {
-        ::unlink(nombre.constData());
-        *error = QStringLiteral("%1: %2").arg(ruta, QString::fromLocal8Bit(std::strerror(fallo)));
-        return false;
-    }
-    return true;
-}
 
 QString limpio(const QJsonValue &valor, bool esTexto)
 {
@@ -154,7 +121,9 @@ bool Historial::guardar()
     mostrados.sort();
     const QJsonObject raiz { { QStringLiteral("formato"), 1 }, { QStringLiteral("mensajes"), mensajes },
         { QStringLiteral("mostrados"), QJsonArray::fromStringList(mostrados) } };
-    return escribirAtomico(ruta(), QJsonDocument(raiz).toJson(QJsonDocument::Compact), &m_error);
+    // What a user received is that user's alone, whatever the folder lets others see.
+    return Archivos::guardar(ruta(), QJsonDocument(raiz).toJson(QJsonDocument::Compact),
+        ArchivoDatos::Sincronia::Sincronizar, &m_error, 0600);
 }
 
 bool Historial::agregar(const Buzon::Mensaje &mensaje)

@@ -5,7 +5,8 @@
 #include <QTableView>
 
 frmRecibidos::frmRecibidos(ModeloRecibidos &modelo)
-    : VentanaLista(QStringLiteral("frmRecibidos"), QStringLiteral("Mensajes recibidos"), &modelo)
+    : VentanaLista(
+        QStringLiteral("frmRecibidos"), QStringLiteral("Mensajes recibidos"), &modelo, ModeloRecibidos::ColMensaje)
 {
     // The date and time whole: wider than the other columns, within the list's width.
     lista()->setColumnWidth(ModeloRecibidos::ColFecha,

@@ -5,11 +5,13 @@
 #include <string>
 #include <string_view>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
-// The program's data files (profile files, the batch file, net.ini), read and written without
-// Qt, so that the helper programs share the same rules: only a regular file is ever read, never
-// more than a bound, and never by blocking on it; a file is replaced whole or not at all.
+// The program's data files (profile files, the batch file and its output, net.ini, received
+// messages and their history), read and written without Qt, so that the helper programs share
+// the same rules: only a regular file is ever read, never more than a bound, and never by
+// blocking on it; a file is replaced whole or not at all.
 namespace ArchivoDatos {
 
 // Far above the largest legitimate file (a full address book is about 2 MB).
@@ -17,28 +19,49 @@ inline constexpr size_t kLimiteLectura = 64 * 1024 * 1024;
 
 enum class Lectura {
     Leido,
-    Ausente, // nothing there, or not a regular file (a folder, a pipe, a device, a link to one)
+    Cortado, // only when asked to cut: larger than the bound, and its first bytes were read
+    Ausente, // nothing there, or no regular file: a folder, a pipe, a device, a link to one (any link if refused)
     Grande, // larger than the bound
     Fallo, // it is there but could not be read
 };
 
-// Reads the regular file at ruta whole. A symbolic link to a regular file is followed (the
-// user may have put it there on purpose); opening never waits on a pipe or a device. st gets
-// the file's status as it was read. dimensionar(n) makes the caller's buffer n bytes long
-// and returns where it starts; on anything but Leido its contents mean nothing.
+// What leer does with a symbolic link at the path it is given.
+enum class Enlaces {
+    Seguir, // followed to a regular file: the user may have put it there on purpose
+    Rechazar, // refused, where somebody else may plant one (a folder that others write to)
+};
+
+struct Opciones
+{
+    size_t limite = kLimiteLectura;
+    // Past the bound: the first `limite` bytes and Cortado, instead of Grande and nothing.
+    bool cortar = false;
+    Enlaces enlaces = Enlaces::Seguir;
+    // The folder a relative path is taken from (an open folder, or AT_FDCWD).
+    int carpeta = AT_FDCWD;
+};
+
+// Reads the regular file at ruta whole; opening never waits on a pipe or a device. st gets the
+// file's status as it was read; when the result is Ausente its type says what is there (0:
+// nothing), and on Fallo errno says why. dimensionar(n) makes the caller's buffer n bytes long
+// and returns where it starts; on anything but Leido and Cortado its contents mean nothing.
 Lectura leer(const std::string &ruta, struct stat &st, const std::function<char *(size_t)> &dimensionar,
-    size_t limite = kLimiteLectura);
+    const Opciones &opciones = {});
 
 // The same into a std::string, QByteArray or any buffer with resize() and data().
-template <typename Bufer> Lectura leer(const std::string &ruta, Bufer &bytes, struct stat *st = nullptr)
+template <typename Bufer>
+Lectura leer(const std::string &ruta, Bufer &bytes, struct stat *st = nullptr, const Opciones &opciones = {})
 {
     struct stat propio
     {
     };
-    return leer(ruta, st ? *st : propio, [&bytes](size_t n) {
-        bytes.resize(decltype(bytes.size())(n));
-        return bytes.data();
-    });
+    return leer(
+        ruta, st ? *st : propio,
+        [&bytes](size_t n) {
+            bytes.resize(decltype(bytes.size())(n));
+            return bytes.data();
+        },
+        opciones);
 }
 
 // Whether the data must be on the disk before the file is replaced. Files that hold the user's
@@ -49,8 +72,10 @@ enum class Sincronia { Sincronizar, SinSincronizar };
 // (named ruta + ".XXXXXX.nuevo"), every step is checked, and only then is it renamed over
 // ruta. A link at ruta is replaced, never written through; a folder, pipe or device there is
 // left alone and the save fails. The new file keeps the mode and owner of the regular file it
-// replaces. On failure the old file is as it was, the new one is gone and error says why.
-// Leftovers of earlier saves of the same file that were cut short are removed first.
-bool guardar(const std::string &ruta, std::string_view bytes, Sincronia sincronia, std::string &error);
+// replaces; where there was none it gets modoNuevo (less the umask). On failure the old file is
+// as it was, the new one is gone and error says why. Leftovers of earlier saves of the same
+// file that were cut short are removed first.
+bool guardar(
+    const std::string &ruta, std::string_view bytes, Sincronia sincronia, std::string &error, mode_t modoNuevo = 0666);
 
 } // namespace ArchivoDatos

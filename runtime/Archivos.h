@@ -19,6 +19,7 @@ bool fileExists(const QString &path);
 
 // ArchivoDatos::guardar for Qt callers: the file replaced whole or not at all; error (when
 // given) says what failed.
-bool guardar(const QString &path, const QByteArray &bytes, ArchivoDatos::Sincronia sincronia, QString *error = nullptr);
+bool guardar(const QString &path, const QByteArray &bytes, ArchivoDatos::Sincronia sincronia, QString *error = nullptr,
+    mode_t modoNuevo = 0666);
 
 } // namespace Archivos

@@ -125,9 +125,10 @@ if ! command -v smbd >/dev/null && [ ! -x /usr/sbin/smbd ]; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq samba >/dev/null
 fi
 
+# The receiver beside this script (an installed program's folder, a build folder) comes first.
 if [ -z "$receptor" ]; then
-    for candidato in /usr/lib/velrisa/velrisa-recibe /usr/local/lib/velrisa/velrisa-recibe \
-        "$(dirname -- "$(readlink -f -- "$0")")/velrisa-recibe"; do
+    for candidato in "$(dirname -- "$(readlink -f -- "$0")")/velrisa-recibe" /usr/lib/velrisa/velrisa-recibe \
+        /usr/local/lib/velrisa/velrisa-recibe; do
         [ -x "$candidato" ] && receptor=$candidato && break
     done
     [ -n "$receptor" ] || fallo "no se encuentra velrisa-recibe: indíquelo con --receptor=RUTA"

@@ -16,7 +16,7 @@ constexpr int px(int twips)
 }
 } // namespace
 
-VentanaLista::VentanaLista(const QString &nombre, const QString &titulo, QAbstractItemModel *modelo)
+VentanaLista::VentanaLista(const QString &nombre, const QString &titulo, QAbstractItemModel *modelo, int columnaMensaje)
     : QWidget(nullptr,
         Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
             | Qt::WindowCloseButtonHint)
@@ -47,6 +47,7 @@ VentanaLista::VentanaLista(const QString &nombre, const QString &titulo, QAbstra
     m_lista->horizontalHeader()->setStretchLastSection(false);
     for (int c = 0; c < modelo->columnCount(); ++c)
         m_lista->setColumnWidth(c, px(1440));
+    m_lista->horizontalHeader()->setSectionResizeMode(columnaMensaje, QHeaderView::Stretch);
 
     m_cerrar->setObjectName(QStringLiteral("Command1"));
     m_cerrar->setAccessibleName(QStringLiteral("Cerrar"));

@@ -14,8 +14,9 @@ class VentanaLista : public QWidget
     Q_OBJECT
 
 public:
-    // The model stays its caller's.
-    VentanaLista(const QString &nombre, const QString &titulo, QAbstractItemModel *modelo);
+    // The model stays its caller's. The message column takes whatever room the others leave,
+    // so that the long text is not cut while the list has room to spare.
+    VentanaLista(const QString &nombre, const QString &titulo, QAbstractItemModel *modelo, int columnaMensaje);
 
     // Visible, in front and active; centred on the screen the first time.
     void mostrar();

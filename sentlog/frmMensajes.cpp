@@ -2,18 +2,16 @@
 
 #include "sentlog/ModeloMensajes.h"
 
-#include <QHeaderView>
 #include <QTableView>
 
 frmMensajes::frmMensajes(QWidget *principal, const bool &esconderTrasEnviar)
-    : VentanaLista(QStringLiteral("frmMensajes"), QStringLiteral("Mensajes enviados"), new ModeloMensajes)
+    : VentanaLista(QStringLiteral("frmMensajes"), QStringLiteral("Mensajes enviados"), new ModeloMensajes,
+        ModeloMensajes::ColMensaje)
     , m_principal(principal)
     , m_esconderTrasEnviar(esconderTrasEnviar)
     , m_modelo(static_cast<ModeloMensajes *>(lista()->model()))
 {
     m_modelo->setParent(this);
-    // The message is the long text: it takes whatever room the other three leave.
-    lista()->horizontalHeader()->setSectionResizeMode(ModeloMensajes::ColMensaje, QHeaderView::Stretch);
 }
 
 void frmMensajes::agregarFila(const QString &para)

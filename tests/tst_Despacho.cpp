@@ -9,9 +9,14 @@
 
 #include <QApplication>
 #include <QTemporaryDir>
-#include <QTextDocument>
 #include <QTest>
+#include <QTextDocument>
 
+#include <atomic>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -80,6 +85,7 @@ private Q_SLOTS:
     void procesoNoIniciadoNoEsEnvio();
     void procesoYaTerminadoLeeLaSalidaEnSeguida();
     void salidaAnteriorNoPasaPorEnvio();
+    void salidaQueNoEsArchivoNoSeEspera();
     void duranteLaEsperaLaVentanaEstaBloqueada();
     void cadaEnvioMuestraDeNuevoLaLista();
     void esperaRepintaSoloTrasUnaEsperaReal();
@@ -276,6 +282,38 @@ void tst_Despacho::salidaAnteriorNoPasaPorEnvio()
     QCOMPARE(m_rt->m_boxes.size(), 1);
     QCOMPARE(m_rt->m_boxes.at(0).title, QStringLiteral("Error: 53"));
     QVERIFY(m_rt->m_boxes.at(0).text.contains(QStringLiteral("mensaje.txt")));
+    QCOMPARE(m_ventana->mensajes().filas(), 1);
+}
+
+void tst_Despacho::salidaQueNoEsArchivoNoSeEspera()
+{
+    // Whoever opens the pipe to read it is answered "sent"; nobody must.
+    std::atomic<bool> terminado = false;
+    std::thread escritor([&] {
+        const QByteArray tuberia = QFile::encodeName(m_prog + QStringLiteral("mensaje.txt"));
+        while (!terminado) {
+            struct stat st = {};
+            const int fd = ::stat(tuberia.constData(), &st) == 0 && S_ISFIFO(st.st_mode)
+                ? ::open(tuberia.constData(), O_WRONLY | O_NONBLOCK)
+                : -1;
+            if (fd >= 0) {
+                (void)!::write(fd, "Mensaje enviado a tuberia.\n", 27);
+                ::close(fd);
+                return;
+            }
+            ::usleep(10000);
+        }
+    });
+    Despacho despacho(*m_rt, *m_ventana);
+    const qint16 resultado = despacho.EnviarADestino(QStringLiteral("tuberia"), QStringLiteral("hola"));
+    terminado = true;
+    escritor.join();
+
+    QCOMPARE(int(resultado), 0);
+    QCOMPARE(m_rt->m_boxes.size(), 1);
+    QCOMPARE(m_rt->m_boxes.at(0).title, QStringLiteral("Error: 53"));
+    QVERIFY2(m_rt->m_boxes.at(0).text.contains(QStringLiteral("no es un archivo normal")),
+        qPrintable(m_rt->m_boxes.at(0).text));
     QCOMPARE(m_ventana->mensajes().filas(), 1);
 }
 

@@ -231,6 +231,9 @@ void tst_Recepcion::ventanasLimitadasYEnCascada()
 
 void tst_Recepcion::historialAcotadoYArchivoIlegibleApartado()
 {
+    // A data folder that others may look into.
+    QVERIFY(QDir().mkpath(m_datos));
+    QVERIFY(QFile::setPermissions(m_datos, QFileDevice::Permissions(0x7755)));
     Historial h(m_datos);
     for (int i = 0; i < Historial::kMaxMensajes + 5; ++i) {
         const QString id = QString::fromStdString(Registro::nombreArchivo(kEnero + i, 0, 1));
@@ -241,6 +244,7 @@ void tst_Recepcion::historialAcotadoYArchivoIlegibleApartado()
     QCOMPARE(h.modelo().filas().first().texto, QStringLiteral("texto 5"));
     h.marcarMostrado(h.modelo().filas().last().id);
     QVERIFY2(h.guardar(), qPrintable(h.error()));
+    QCOMPARE(QFileInfo(h.ruta()).permissions() & 0x0077, QFileDevice::Permissions());
 
     Historial leido(m_datos);
     QVERIFY(leido.cargar());
@@ -263,9 +267,9 @@ void tst_Recepcion::historialAcotadoYArchivoIlegibleApartado()
 
 void tst_Recepcion::historialQueNoSeGuardaSeDice()
 {
-    // The temporary cannot be made (a folder stands in its way): said once, not repeated.
-    QVERIFY(QDir().mkpath(m_datos + QStringLiteral("/recibidos.json.nuevo")));
+    // A folder put in the file's place once it was read: said once, not repeated.
     auto r = recepcion(m_datos);
+    QVERIFY(QDir().mkpath(m_datos + QStringLiteral("/recibidos.json")));
     entregar("uno");
     QTRY_COMPARE(r->abiertas().size(), 1);
     entregar("dos", kEnero + 1);

@@ -8,6 +8,9 @@
 #include "dispatch/frmWait.h"
 #include "mainwindow/Apariencia.h"
 #include "mainwindow/frmPrincipal.h"
+#include "receive/ModeloRecibidos.h"
+#include "receive/frmRecibido.h"
+#include "receive/frmRecibidos.h"
 #include "sentlog/frmMensajes.h"
 
 #include <QAbstractButton>
@@ -96,6 +99,12 @@ QStringList recortes(QWidget *ventana)
                 const QString texto = cabecera->model()->headerData(i, cabecera->orientation()).toString();
                 medir(w, texto, QRect(0, 0, cabecera->sectionSize(i) - margen, cabecera->height()));
             }
+            // A list's columns take all its width: none is cut while room is left over.
+            if (cabecera->orientation() == Qt::Horizontal && cabecera->length() != cabecera->width())
+                result << QStringLiteral("%1: columns %2 wide in a list %3 wide")
+                              .arg(nombre(w))
+                              .arg(cabecera->length())
+                              .arg(cabecera->width());
         }
     }
     return result;
@@ -262,7 +271,7 @@ void tst_Ventanas::cadaVentana_data()
 {
     QTest::addColumn<QString>("ventana");
     for (const char *v : { "frmPrincipal", "mnuApp", "frmMensajes", "frmWait", "frmEquipos", "frmBuscar", "Form3",
-             "caja de mensaje", "caja de entrada" })
+             "caja de mensaje", "caja de entrada", "frmRecibido", "frmRecibidos", "desplegable" })
         QTest::newRow(v) << QString::fromLatin1(v);
 }
 
@@ -293,6 +302,28 @@ void tst_Ventanas::cadaVentana()
         espera.show();
         QVERIFY(QTest::qWaitForWindowExposed(&espera));
         revisar(&espera);
+    } else if (ventana == QLatin1String("desplegable")) {
+        auto *destino = child<QComboBox>(m_principal.get(), QStringLiteral("txtDestino"));
+        destino->addItems({ QStringLiteral("Servidor1 Portatil Ana"), QStringLiteral("Oficina") });
+        destino->showPopup();
+        QWidget *lista = destino->view()->window();
+        QVERIFY(QTest::qWaitForWindowExposed(lista));
+        revisar(lista);
+        destino->hidePopup();
+    } else if (ventana == QLatin1String("frmRecibido") || ventana == QLatin1String("frmRecibidos")) {
+        const Buzon::Mensaje mensaje { QStringLiteral("m1767225600.000000000.1"), QStringLiteral("ana"),
+            QStringLiteral("oficina1"), QDateTime::fromSecsSinceEpoch(1767225600, Qt::UTC), false,
+            QStringLiteral("Hola, ¿qué tal?\nAño 2026") };
+        ModeloRecibidos modelo;
+        modelo.insertar(mensaje);
+        std::unique_ptr<QWidget> w;
+        if (ventana == QLatin1String("frmRecibido"))
+            w = std::make_unique<frmRecibido>(mensaje);
+        else
+            w = std::make_unique<frmRecibidos>(modelo);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        revisar(w.get());
     } else if (ventana == QLatin1String("frmEquipos")) {
         QVERIFY(conModal(
             [&] {

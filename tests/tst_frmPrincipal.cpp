@@ -87,6 +87,7 @@ private Q_SLOTS:
     void closeRequestOnlyHides();
     void escapeHidesFromAnyControl_data();
     void escapeHidesFromAnyControl();
+    void escapeInAnOpenDropDownOnlyClosesIt();
     void enterSendsOnlyWhenEnabled();
     void enterOnAFocusedButtonPressesThatButton();
     void trayRestoreAndMenuActions();
@@ -563,6 +564,24 @@ void tst_frmPrincipal::escapeHidesFromAnyControl()
     QVERIFY(!m_ventana->isVisible());
     QVERIFY(m_ventana->taskIco().isVisible());
     QCOMPARE(m_rt->m_endCalls, 0);
+}
+
+void tst_frmPrincipal::escapeInAnOpenDropDownOnlyClosesIt()
+{
+    QVERIFY(writeFile(m_programa->filePath(QStringLiteral("mru.ini")), "[Info]\r\nTotal=2\r\n1=ALFA\r\n2=BETA\r\n"));
+    crear();
+    m_ventana->load();
+    activar();
+    auto *destino = control<QComboBox>("txtDestino");
+    QCOMPARE(destino->count(), 2);
+    destino->setFocus();
+    QTRY_VERIFY(destino->lineEdit()->hasFocus());
+    QTest::keyClick(destino->lineEdit(), Qt::Key_F4);
+    QTRY_VERIFY(destino->view()->isVisible());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    QTRY_VERIFY(!destino->view()->isVisible());
+    QVERIFY(m_ventana->isVisible());
+    QCOMPARE(destino->currentText(), QString());
 }
 
 void tst_frmPrincipal::enterSendsOnlyWhenEnabled()

@@ -134,22 +134,35 @@ private:
 
 } // namespace
 
-Lectura leer(const std::string &ruta, struct stat &st, const std::function<char *(size_t)> &dimensionar, size_t limite)
+Lectura leer(const std::string &ruta, struct stat &st, const std::function<char *(size_t)> &dimensionar,
+    const Opciones &opciones)
 {
+    const bool seguir = opciones.enlaces == Enlaces::Seguir;
     // Looked at before it is opened, so that a device is never opened at all.
-    if (::stat(ruta.c_str(), &st) != 0)
-        return errno == ENOENT || errno == ENOTDIR ? Lectura::Ausente : Lectura::Fallo;
+    if (::fstatat(opciones.carpeta, ruta.c_str(), &st, seguir ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
+        const int motivo = errno;
+        st = {};
+        errno = motivo;
+        return motivo == ENOENT || motivo == ENOTDIR ? Lectura::Ausente : Lectura::Fallo;
+    }
     if (!S_ISREG(st.st_mode))
         return Lectura::Ausente;
-    // Non-blocking all the same, in case a pipe took its place in the meantime.
-    Descriptor fd(::open(ruta.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (fd.get() < 0)
-        return errno == ENOENT ? Lectura::Ausente : Lectura::Fallo;
+    // Non-blocking all the same, in case a pipe (or a link) took its place in the meantime.
+    Descriptor fd(::openat(
+        opciones.carpeta, ruta.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (seguir ? 0 : O_NOFOLLOW)));
+    if (fd.get() < 0) {
+        if (errno != ENOENT)
+            return Lectura::Fallo;
+        st = {};
+        errno = ENOENT;
+        return Lectura::Ausente;
+    }
     if (::fstat(fd.get(), &st) != 0)
         return Lectura::Fallo;
     if (!S_ISREG(st.st_mode))
         return Lectura::Ausente;
-    if (size_t(st.st_size) > limite)
+    const size_t limite = opciones.limite;
+    if (size_t(st.st_size) > limite && !opciones.cortar)
         return Lectura::Grande;
 
     // One byte more than the file's size, so that its end is seen without growing the
@@ -157,10 +170,8 @@ Lectura leer(const std::string &ruta, struct stat &st, const std::function<char 
     size_t capacidad = std::min(std::max(size_t(st.st_size) + 1, size_t(4096)), limite + 1);
     char *datos = dimensionar(capacidad);
     size_t usados = 0;
-    for (;;) {
+    while (usados <= limite) {
         if (usados == capacidad) {
-            if (capacidad > limite)
-                return Lectura::Grande;
             capacidad = std::min(capacidad * 2, limite + 1);
             datos = dimensionar(capacidad);
         }
@@ -173,13 +184,17 @@ Lectura leer(const std::string &ruta, struct stat &st, const std::function<char 
             break;
         usados += size_t(n);
     }
-    if (usados > limite)
-        return Lectura::Grande;
+    if (usados > limite) {
+        if (!opciones.cortar)
+            return Lectura::Grande;
+        dimensionar(limite);
+        return Lectura::Cortado;
+    }
     dimensionar(usados);
     return Lectura::Leido;
 }
 
-bool guardar(const std::string &ruta, std::string_view bytes, Sincronia sincronia, std::string &error)
+bool guardar(const std::string &ruta, std::string_view bytes, Sincronia sincronia, std::string &error, mode_t modoNuevo)
 {
     auto fallo = [&error](const char *que) {
         error = std::string(que) + ": " + std::strerror(errno);
@@ -224,7 +239,7 @@ bool guardar(const std::string &ruta, std::string_view bytes, Sincronia sincroni
     for (unsigned intento = 0; creado < 0 && intento < 100; ++intento) {
         temporal = nombreTemporal(base, intento);
         creado = ::openat(carpeta.get(), temporal.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-            hayAnterior ? 0600 : 0666);
+            hayAnterior ? 0600 : modoNuevo);
         if (creado < 0 && errno != EEXIST)
             break;
     }

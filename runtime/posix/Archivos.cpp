@@ -41,11 +41,12 @@ bool fileExists(const QString &path)
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool guardar(const QString &path, const QByteArray &bytes, ArchivoDatos::Sincronia sincronia, QString *error)
+bool guardar(
+    const QString &path, const QByteArray &bytes, ArchivoDatos::Sincronia sincronia, QString *error, mode_t modoNuevo)
 {
     std::string porque;
     if (ArchivoDatos::guardar(QFile::encodeName(path).toStdString(),
-            std::string_view(bytes.constData(), size_t(bytes.size())), sincronia, porque))
+            std::string_view(bytes.constData(), size_t(bytes.size())), sincronia, porque, modoNuevo))
         return true;
     if (error)
         *error = QString::fromLocal8Bit(porque);

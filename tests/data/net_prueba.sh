@@ -8,6 +8,7 @@
 #   *minus*  delivered, answer in lower case after leading blanks
 #   *corto*  a first line shorter than the success words
 #   *marcas* not delivered, an answer that looks like markup, with control characters
+#   *tuberia* leaves a named pipe in place of mensaje.txt
 #   anything else: delivered at once
 { printf '%s\0' "$#"; printf '%s\0' "$@"; } >> net.registro
 case "$2" in
@@ -16,6 +17,7 @@ case "$2" in
 *vacio*) exit 0 ;;
 *minus*) echo "   mensaje enviado a $2." ;;
 *corto*) echo "Enviado" ;;
+*tuberia*) rm -f mensaje.txt && mkfifo mensaje.txt; exit 0 ;;
 *marcas*) printf '<b>No</b> responde\033[1m\t\r\nsegunda\n'; exit 2 ;;
 *) echo "Mensaje enviado a $2." ;;
 esac

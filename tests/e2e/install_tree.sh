@@ -2,8 +2,8 @@
 # The install rules, as `cmake --install` runs them into a scratch DESTDIR for the prefix
 # /usr: exactly the expected files, nothing named `net` on the search path, a desktop entry,
 # AppStream metadata and manual page that their checkers accept, an installed `hh` that
-# finds the installed web pages of the help, and a start-at-login entry that starts the
-# installed program in the tray.
+# finds the installed web pages of the help, a start-at-login entry that starts the
+# installed program in the tray, and the set-up for receiving that names the receiver beside it.
 # Usage: install_tree.sh BUILD_DIR   (exit 77: skipped)
 set -u
 build=${1:?usage: $0 BUILD_DIR}
@@ -39,8 +39,9 @@ expected=$(printf '%s\n' usr/bin/velrisa usr/bin/velrisa-autoarranque \
     usr/share/man/man1/velrisa.1.gz usr/share/man/man1/velrisa-autoarranque.1.gz \
     usr/share/doc/velrisa/changelog.gz usr/share/doc/velrisa/copyright \
     usr/share/velrisa/ayuda/{index,enviar,destinatarios,libreta,bandeja,linux,recibir}.htm)
-# The receiver, when this build has it.
-[ -x "$build/velrisa-recibe" ] && expected=$(printf '%s\nusr/lib/velrisa/velrisa-recibe' "$expected")
+# The receiver and its set-up, when this build has them.
+[ -x "$build/velrisa-recibe" ] &&
+    expected=$(printf '%s\nusr/lib/velrisa/velrisa-recibe\nusr/lib/velrisa/recepcion.sh' "$expected")
 actual=$(cd "$root" && find . ! -type d | sed 's|^\./||' | sort)
 [ "$actual" = "$(sort <<<"$expected")" ] ||
     fail "installed files differ from the expected ones: $(diff <(sort <<<"$expected") <(echo "$actual"))"
@@ -81,6 +82,20 @@ desktop-file-validate "$entry" || fail "the start-at-login entry is rejected"
 grep -qx "Exec=\"$root/usr/bin/velrisa\" -MIN" "$entry" || fail "start-at-login entry: $(cat "$entry")"
 XDG_CONFIG_HOME=$work/config "$root/usr/bin/velrisa-autoarranque" desactivar >/dev/null
 [ ! -e "$entry" ] || fail "velrisa-autoarranque desactivar left $entry"
+
+# The installed set-up names the receiver beside it, against a scratch Samba configuration
+# (root only: the mailbox goes to Samba's guest account).
+if [ -x "$root/usr/lib/velrisa/recepcion.sh" ] && [ "$(id -u)" -eq 0 ] && command -v testparm >/dev/null; then
+    chmod 755 "$work"
+    mkdir -p "$work/samba"
+    printf '[global]\n   workgroup = OFICINA\n' >"$work/samba/smb.conf"
+    "$root/usr/lib/velrisa/recepcion.sh" --configuracion="$work/samba/smb.conf" --buzon="$work/buzon" \
+        --sin-reiniciar >"$work/recepcion.log" 2>&1 || fail "the installed recepcion.sh failed: $(cat "$work/recepcion.log")"
+    mandato=$(testparm -s --parameter-name="message command" "$work/samba/smb.conf" 2>/dev/null)
+    [ "${mandato%% *}" = "$root/usr/lib/velrisa/velrisa-recibe" ] || fail "message command: $mandato"
+else
+    echo "SKIP (part): the installed recepcion.sh is run only as root with testparm"
+fi
 
 if [ "$failures" -eq 0 ]; then
     echo "1 passed, 0 failed"

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # End-to-end check of the real program under a virtual X server with a tray host:
 # one instance per session, "-min" starting in the tray, the tray icon's click and
-# menu ("&Salir"), and SIGTERM ending it without leaving an icon behind.
+# menu ("&Salir", and "&Mostrar Enviar mensaje" after "-min"), and SIGTERM ending it
+# without leaving an icon behind.
 # Usage: tray_single_instance.sh /path/to/velrisa   (exit 77: skipped)
 set -u
 
 velrisa=${1:?usage: $0 /path/to/velrisa}
 . "$(dirname "$0")/lib.sh"
-e2e_begin e2e xvfb-run xauth trayer xdotool xwininfo -- "$@"
+e2e_begin e2e xvfb-run xauth trayer xdotool xwininfo xprop -- "$@"
 
 # Processes running this session's copy of the program.
 instances() {
@@ -34,6 +35,14 @@ main_window_shown() {
     [ -n "$(xdotool search --all --onlyvisible --pid "$1" --name '^elrisa$' 2>/dev/null)" ]
 }
 main_window_hidden() { ! main_window_shown "$1"; }
+
+# The program's tray menu on screen (a window of its own beside the main window and the
+# icon); $menu is its window.
+tray_menu_shown() {
+    menu=$(xdotool search --onlyvisible --pid "$pid" --name '^Velrisa$' 2>/dev/null | grep -vx "$(printf '%d' "$icon")" |
+        head -n 1)
+    [ -n "$menu" ]
+}
 
 has_ended() { ! kill -0 "$1" 2>/dev/null; }
 
@@ -96,6 +105,31 @@ if [ -n "$icon" ]; then
     xdotool key s
     expect_end "$pid" "tray menu Salir"
     wait_for 5 icon_count_is 0 || fail "Salir left $(tray_icons | wc -l) tray icons"
+fi
+
+echo "== -min, then the tray menu's Mostrar Enviar mensaje brings the window back, normal, to stay"
+new_session menu
+start_program -min
+pid=$last_pid
+wait_for 10 icon_count_is 1 || fail "-min: expected one tray icon, found $(tray_icons | wc -l)"
+icon=$(tray_icons | head -n 1)
+if [ -n "$icon" ]; then
+    xdotool mousemove --window "$icon" 8 8 click 3
+    wait_for 10 tray_menu_shown || fail "no tray menu"
+    # Its first item, "&Mostrar Enviar mensaje".
+    [ -n "$menu" ] && xdotool mousemove --window "$menu" 30 10 click 1
+    wait_for 10 main_window_shown "$pid" || fail "the tray menu did not bring the window back"
+    # Hidden again by a late minimise notice, if anything: watch it for a while.
+    for _ in 1 2 3 4 5 6 7 8 9 10; do
+        main_window_shown "$pid" || { fail "the window was hidden again after the tray menu restored it"; break; }
+        sleep 0.1
+    done
+    main=$(xdotool search --all --onlyvisible --pid "$pid" --name '^elrisa$' 2>/dev/null | head -n 1)
+    if [ -n "$main" ]; then
+        xprop -id "$main" WM_HINTS | grep -q 'Initial state is Normal' || fail "not normal: $(xprop -id "$main" WM_HINTS)"
+        xprop -id "$main" _NET_WM_STATE | grep -q HIDDEN && fail "still minimised: $(xprop -id "$main" _NET_WM_STATE)"
+    fi
+    shot menu_restored
 fi
 
 if [ "$failures" -ne 0 ]; then
