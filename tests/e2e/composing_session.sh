@@ -42,29 +42,29 @@ chmod +x "$prog/net"
 
 start_program
 pid=$last_pid
-wait_for 10 window_shown '^elrisa$' || { echo "FAIL: the main window did not appear"; cat "$session/output.txt"; exit 1; }
+wait_for 30 window_shown '^elrisa$' || { echo "FAIL: the main window did not appear"; cat "$session/output.txt"; exit 1; }
 main=$(window_of '^elrisa$')
 sleep 0.5
 
 echo "== the editor adds two computers"
 # "&Añadir / Eliminar elementos" (Command1): 402,165 169x21.
 click_in "$main" 486 175
-wait_for 10 window_shown '^Lista de equipos y subredes$' || fail "the editor did not open"
+wait_for 30 window_shown '^Lista de equipos y subredes$' || fail "the editor did not open"
 editor=$(window_of '^Lista de equipos y subredes$')
 for name in pc-uno PC-DOS; do
     # "&Añadir" (Command1): 320,36 81x25.
     click_in "$editor" 360 48
-    wait_for 10 window_shown '^Insertar elemento$' || fail "no input box for $name"
+    wait_for 30 window_shown '^Insertar elemento$' || fail "no input box for $name"
     box=$(window_of '^Insertar elemento$')
     type_in "$box" type --delay 30 "$name"
     type_in "$box" key Return
-    wait_for 10 window_gone '^Insertar elemento$' || fail "the input box for $name stayed open"
+    wait_for 30 window_gone '^Insertar elemento$' || fail "the input box for $name stayed open"
     sleep 0.3
 done
 shot editor
 # "&Cerrar" (Command3): 324,200 77x29.
 click_in "$editor" 362 214
-wait_for 10 window_gone '^Lista de equipos y subredes$' || fail "the editor did not close"
+wait_for 30 window_gone '^Lista de equipos y subredes$' || fail "the editor did not close"
 
 echo "== Equipo, both marked, a message, Enter"
 # "Equipo" (optGrupo(0)): 96,55 81x17.
@@ -82,7 +82,7 @@ type_in "$main" key Return
 
 calls_done() { [ -f "$prog/net_calls.txt" ] && [ "$(wc -l <"$prog/net_calls.txt")" -ge 2 ]; }
 wait_for 20 calls_done || fail "expected two sends, got: $(cat "$prog/net_calls.txt" 2>/dev/null)"
-wait_for 10 window_shown '^Mensajes enviados$' || fail "the sent-messages window did not appear"
+wait_for 30 window_shown '^Mensajes enviados$' || fail "the sent-messages window did not appear"
 
 expected_calls=$'send Pc-Dos hola equipos\nsend Pc-Uno hola equipos'
 [ "$(cat "$prog/net_calls.txt" 2>/dev/null)" = "$expected_calls" ] ||

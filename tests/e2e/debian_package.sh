@@ -91,7 +91,7 @@ xdotool key Return
 datos=$casa/.local/share/velrisa
 sent() { [ -s "$registro/smbclient.txt" ] && [ -s "$datos/mensaje.txt" ]; }
 wait_for 20 sent || fail "no send: $(cat "$work/salida.txt")"
-wait_for 10 window_shown '^Mensajes enviados$' || fail "the sent-messages window did not appear"
+wait_for 30 window_shown '^Mensajes enviados$' || fail "the sent-messages window did not appear"
 sleep 0.5
 shot paquete_enviado
 

@@ -49,7 +49,7 @@ has_ended() { ! kill -0 "$1" 2>/dev/null; }
 # Waits for the process to end and checks its exit status.
 expect_end() {
     local pid=$1 what=$2
-    if wait_for 10 has_ended "$pid"; then
+    if wait_for 30 has_ended "$pid"; then
         wait "$pid"
         local rc=$?
         [ "$rc" -eq 0 ] || fail "$what: exit status $rc"
@@ -65,7 +65,7 @@ panel_ready() {
     panel=$(tray_panel)
     [ -n "$panel" ]
 }
-wait_for 10 panel_ready || {
+wait_for 30 panel_ready || {
     echo "FAIL: the tray host did not start"
     exit 1
 }
@@ -74,8 +74,8 @@ echo "== second start leaves one instance and one tray icon; SIGTERM ends it"
 new_session single
 start_program
 first=$last_pid
-wait_for 10 main_window_shown "$first" || fail "the window did not appear"
-wait_for 10 icon_count_is 1 || fail "expected one tray icon, found $(tray_icons | wc -l)"
+wait_for 30 main_window_shown "$first" || fail "the window did not appear"
+wait_for 30 icon_count_is 1 || fail "expected one tray icon, found $(tray_icons | wc -l)"
 start_program
 second=$last_pid
 expect_end "$second" "second start"
@@ -91,14 +91,14 @@ echo "== -min starts in the tray; a click restores; the tray menu's Salir ends i
 new_session minimised
 start_program -min
 pid=$last_pid
-wait_for 10 icon_count_is 1 || fail "-min: expected one tray icon, found $(tray_icons | wc -l)"
+wait_for 30 icon_count_is 1 || fail "-min: expected one tray icon, found $(tray_icons | wc -l)"
 sleep 0.5
 main_window_hidden "$pid" || fail "-min: the window is visible"
 has_ended "$pid" && fail "-min: the program ended"
 icon=$(tray_icons | head -n 1)
 if [ -n "$icon" ]; then
     xdotool mousemove --window "$icon" 8 8 click 1
-    wait_for 10 main_window_shown "$pid" || fail "a click on the tray icon did not show the window"
+    wait_for 30 main_window_shown "$pid" || fail "a click on the tray icon did not show the window"
     xdotool mousemove --window "$icon" 8 8 click 3
     # The menu takes the keyboard: S is the access key of "&Salir".
     sleep 0.5
@@ -111,14 +111,14 @@ echo "== -min, then the tray menu's Mostrar Enviar mensaje brings the window bac
 new_session menu
 start_program -min
 pid=$last_pid
-wait_for 10 icon_count_is 1 || fail "-min: expected one tray icon, found $(tray_icons | wc -l)"
+wait_for 30 icon_count_is 1 || fail "-min: expected one tray icon, found $(tray_icons | wc -l)"
 icon=$(tray_icons | head -n 1)
 if [ -n "$icon" ]; then
     xdotool mousemove --window "$icon" 8 8 click 3
-    wait_for 10 tray_menu_shown || fail "no tray menu"
+    wait_for 30 tray_menu_shown || fail "no tray menu"
     # Its first item, "&Mostrar Enviar mensaje".
     [ -n "$menu" ] && xdotool mousemove --window "$menu" 30 10 click 1
-    wait_for 10 main_window_shown "$pid" || fail "the tray menu did not bring the window back"
+    wait_for 30 main_window_shown "$pid" || fail "the tray menu did not bring the window back"
     # Hidden again by a late minimise notice, if anything: watch it for a while.
     for _ in 1 2 3 4 5 6 7 8 9 10; do
         main_window_shown "$pid" || { fail "the window was hidden again after the tray menu restored it"; break; }

@@ -24,7 +24,7 @@ chmod +x "$prog/net"
 
 start_program
 pid=$last_pid
-wait_for 10 window_shown '^elrisa$' || { echo "FAIL: the main window did not appear"; cat "$session/output.txt"; exit 1; }
+wait_for 30 window_shown '^elrisa$' || { echo "FAIL: the main window did not appear"; cat "$session/output.txt"; exit 1; }
 main=$(window_of '^elrisa$')
 sleep 0.5
 
