@@ -12,6 +12,10 @@ jobs=${3:-$(nproc)}
 source=$(cd "$(dirname "$0")/.." && pwd)
 found="$build/fuzz/hallazgos"
 mkdir -p "$found"
+# Qt has no frame pointers: stacks of allocations made through it come out different every time
+# and ASan keeps each one, so memory grows without end. Two frames keep it flat; an input that
+# breaks a target, run again by hand, shows the whole stack.
+export ASAN_OPTIONS="malloc_context_size=2${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 work=$(mktemp -d "${TMPDIR:-/tmp}/velrisa-fuzz.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
