@@ -9,7 +9,7 @@ PREFIX ?= /usr/local
 FUZZ_BUILD ?= build-fuzz
 SANITIZE_BUILD ?= build-sanitize
 FUZZ_SECONDS ?= 60
-CLANG = -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+CLANG = -DCMAKE_CXX_COMPILER=clang++
 
 .PHONY: all build run test bench deb install clean fuzz test-sanitize
 
