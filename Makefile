@@ -5,7 +5,13 @@ CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 PREFIX ?= /usr/local
 
-.PHONY: all build run test bench deb install clean
+# The checking builds, with clang, each in a folder of its own.
+FUZZ_BUILD ?= build-fuzz
+SANITIZE_BUILD ?= build-sanitize
+FUZZ_SECONDS ?= 60
+CLANG = -DCMAKE_CXX_COMPILER=clang++
+
+.PHONY: all build run test bench deb install clean fuzz test-sanitize
 
 all: build
 
@@ -25,6 +31,23 @@ run:
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The fuzz targets (fuzz/), each run for FUZZ_SECONDS from its committed seeds.
+fuzz:
+	@scripts/deps.sh
+	@cmake -S . -B $(FUZZ_BUILD) $(CLANG) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELRISA_FUZZ=ON \
+		-DVELRISA_BUILD_TESTS=OFF -DVELRISA_BUILD_BENCH=OFF >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
+	@scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(JOBS)
+
+# The whole suite built with AddressSanitizer and UndefinedBehaviorSanitizer: any report fails
+# its test.
+test-sanitize:
+	@scripts/deps.sh
+	@cmake -S . -B $(SANITIZE_BUILD) $(CLANG) -DCMAKE_BUILD_TYPE=Debug -DVELRISA_SANITIZE=ON \
+		-DVELRISA_BUILD_BENCH=OFF >/dev/null
+	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	@cd $(SANITIZE_BUILD) && ctest --output-on-failure -j $(JOBS)
+
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -f "$$b" ] && [ -x "$$b" ] || continue; echo "== $$b"; "$$b"; done
 
@@ -42,6 +65,6 @@ install:
 	@cmake --build $(BUILD) -j $(JOBS) --target velrisa_programa velrisa_docs
 	@cmake --install $(BUILD)
 
-# The build folder goes whole, the data files a program run from it keeps there included.
+# The build folders go whole, the data files a program run from one keeps there included.
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD) $(SANITIZE_BUILD)

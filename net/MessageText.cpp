@@ -64,13 +64,13 @@ MessageText::Prepared MessageText::prepare(std::string_view text, std::string_vi
         Utf8Text::next(text, end);
         const std::string_view character = text.substr(pos, end - pos);
         std::string bytes;
+        bool mapped = true;
         if (character == "\n") {
             bytes.assign(1, '\n');
         } else {
             bytes = converter.convert(character);
             if (bytes.empty()) {
-                if (result.unmappable.find(character) == std::string::npos)
-                    result.unmappable += character;
+                mapped = false;
                 bytes.assign(1, '?');
             }
         }
@@ -80,6 +80,9 @@ MessageText::Prepared MessageText::prepare(std::string_view text, std::string_vi
             result.droppedChars = int(Utf8Text::characters(text.substr(pos)));
             break;
         }
+        // Only what is sent as "?" is reported so; a character cut off is reported as cut.
+        if (!mapped && result.unmappable.find(character) == std::string::npos)
+            result.unmappable += character;
         wireBytes += cost;
         result.bytes += bytes;
         pos = end;

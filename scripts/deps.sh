@@ -29,6 +29,8 @@ test_packages=(
     lintian                           # checks the Debian package
     desktop-file-utils appstream      # check the desktop entry and the AppStream metadata
     man-db                            # checks the manual page
+    clang libclang-rt-dev             # make fuzz, make test-sanitize: libFuzzer, ASan, UBSan
+    llvm                              # llvm-symbolizer: sanitizer reports name functions and lines
 )
 
 packages=("${run_packages[@]}")

@@ -1,0 +1,93 @@
+// What smbclient and nmblookup may print, as any bytes: a byte of flags (found, started, timed
+// out), a byte of exit code, then standard output NUL standard error.
+//
+// A message counts as delivered only when smbclient exited with 0 and did not say that the host
+// refused it; smbclient's words come back as valid UTF-8 on one line. nmblookup's answers give
+// exactly the addresses of the "ADDRESS NAME<00>" lines and the messenger name of the first
+// unique "<03>" line, the lines read by QString's rules.
+
+#include "Comprobar.h"
+
+#include "net/NameLookup.h"
+#include "net/SmbClient.h"
+#include "net/Utf8Text.h"
+
+#include <QRegularExpression>
+#include <QString>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace {
+
+// The words of each line, as QString reads them: the line trimmed, then cut at ASCII blanks.
+std::vector<QStringList> palabras(std::string_view salida)
+{
+    static const QRegularExpression blancos(QStringLiteral("[ \\t\\n\\x0b\\f\\r]+"));
+    std::vector<QStringList> lineas;
+    const QString texto = QString::fromUtf8(salida.data(), qsizetype(salida.size()));
+    for (const QString &linea : texto.split(QLatin1Char('\n')))
+        lineas.push_back(linea.trimmed().split(blancos, Qt::SkipEmptyParts));
+    return lineas;
+}
+
+void smbclient(const BoundedProcess::Result &r)
+{
+    const SmbClient::Delivery d = SmbClient::classify(r);
+    using O = SmbClient::Outcome;
+    if (!r.found || !r.started) {
+        COMPROBAR(d.outcome == O::Missing);
+        return;
+    }
+    if (r.timedOut) {
+        COMPROBAR(d.outcome == O::TimedOut);
+        return;
+    }
+    if (r.exitCode != 0)
+        COMPROBAR(d.outcome != O::Delivered);
+    const std::string todo = r.err + '\n' + r.out;
+    static const QRegularExpression rechazo(QStringLiteral("cli_message\\S* returned \\S"));
+    if (QString::fromUtf8(todo.data(), qsizetype(todo.size())).contains(rechazo))
+        COMPROBAR(d.outcome == O::Refused);
+    COMPROBAR(Utf8Text::valid(d.detail) == d.detail && d.detail.find('\n') == std::string::npos);
+    if (d.outcome == O::Refused)
+        COMPROBAR(!d.detail.empty());
+    if (d.outcome == O::NotFound || d.outcome == O::NoAnswer || (d.outcome == O::TimedOut && !d.detail.empty()))
+        COMPROBAR(d.detail.starts_with("NT_STATUS_") && Utf8Text::valid(todo).find(d.detail) != std::string::npos);
+}
+
+void nmblookup(std::string_view salida)
+{
+    std::vector<std::string> direcciones;
+    std::string mensajero;
+    for (const QStringList &p : palabras(salida)) {
+        if (p.size() == 2 && p[1].size() > 4 && p[1].endsWith(QLatin1String("<00>"))
+            && std::find(direcciones.begin(), direcciones.end(), p[0].toStdString()) == direcciones.end())
+            direcciones.push_back(p[0].toStdString());
+        if (mensajero.empty() && p.size() >= 4 && p[1] == QLatin1String("<03>") && p[2] == QLatin1String("-")
+            && !p[3].startsWith(QLatin1String("<GROUP>")))
+            mensajero = p[0].toStdString();
+    }
+    COMPROBAR(NameLookup::parseGroupAnswer(salida) == direcciones);
+    COMPROBAR(NameLookup::parseMessengerName(salida) == mensajero);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t largo)
+{
+    if (largo < 2)
+        return 0;
+    BoundedProcess::Result r;
+    r.found = datos[0] & 1;
+    r.started = datos[0] & 2;
+    r.timedOut = datos[0] & 4;
+    r.exitCode = static_cast<int8_t>(datos[1]);
+    const std::string_view resto = fuzz::texto(datos + 2, largo - 2);
+    const size_t nul = resto.find('\0');
+    r.out = std::string(resto.substr(0, nul));
+    r.err = nul == resto.npos ? std::string() : std::string(resto.substr(nul + 1));
+    smbclient(r);
+    nmblookup(r.out);
+    return 0;
+}
