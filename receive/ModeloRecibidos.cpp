@@ -1,5 +1,7 @@
 #include "receive/ModeloRecibidos.h"
 
+#include "runtime/Texto.h"
+
 #include <algorithm>
 
 ModeloRecibidos::ModeloRecibidos(QObject *parent)
@@ -39,7 +41,7 @@ QVariant ModeloRecibidos::data(const QModelIndex &index, int role) const
     case ColMensaje:
         // One line in the list; the whole text, line ends and all, in the tooltip.
         if (role == Qt::ToolTipRole)
-            return m.texto;
+            return Texto::literal(m.texto);
         return QString(m.texto).replace(QLatin1Char('\n'), QLatin1Char(' '));
     case ColFecha:
         return fecha(m.llegada) + QLatin1Char(' ') + hora(m.llegada);

@@ -1,5 +1,7 @@
 #include "runtime/IconoBarra.h"
 
+#include "runtime/Texto.h"
+
 #include <QIcon>
 #include <QList>
 #include <QSystemTrayIcon>
@@ -49,7 +51,7 @@ bool IconoBarra::isVisible() const
 void IconoBarra::notificar(const QString &titulo, const QString &texto)
 {
     if (m_icon->isVisible() && QSystemTrayIcon::supportsMessages())
-        m_icon->showMessage(titulo, texto, QSystemTrayIcon::Information, 10000);
+        m_icon->showMessage(titulo, Texto::literal(texto), QSystemTrayIcon::Information, 10000);
 }
 
 void IconoBarra::removeAll()

@@ -1,6 +1,7 @@
 #include "runtime/Texto.h"
 
 #include <QRegularExpression>
+#include <QTextDocument>
 
 namespace Texto {
 
@@ -46,6 +47,11 @@ QString timeOfDay(const QTime &time, const QLocale &locale)
 QString withTrailingSeparator(const QString &dir)
 {
     return dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/');
+}
+
+QString literal(const QString &text)
+{
+    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal) : text;
 }
 
 } // namespace Texto

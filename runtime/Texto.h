@@ -19,6 +19,10 @@ QString properCase(const QString &text);
 // The time of day in the locale's long time format, without a time-zone name ("14:05:33").
 QString timeOfDay(const QTime &time, const QLocale &locale = QLocale());
 
+// The text as widgets that guess whether a text is markup (tooltips, tray balloons) show it
+// as written: text that looks like markup is handed over escaped, anything else unchanged.
+QString literal(const QString &text);
+
 // The program directory rule: the directory with exactly one trailing "/" (the root stays "/").
 QString withTrailingSeparator(const QString &dir);
 

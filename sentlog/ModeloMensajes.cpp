@@ -1,6 +1,6 @@
 #include "sentlog/ModeloMensajes.h"
 
-#include <QTextDocument>
+#include "runtime/Texto.h"
 
 ModeloMensajes::ModeloMensajes(QObject *parent)
     : QAbstractTableModel(parent)
@@ -28,7 +28,7 @@ QVariant ModeloMensajes::data(const QModelIndex &index, int role) const
         const QString ayuda = index.column() == ColResultado ? e.Respuesta : texto(e, index.column());
         if (ayuda.isEmpty())
             return {};
-        return Qt::mightBeRichText(ayuda) ? Qt::convertFromPlainText(ayuda, Qt::WhiteSpaceNormal) : ayuda;
+        return Texto::literal(ayuda);
     }
     if (role != Qt::DisplayRole)
         return {};

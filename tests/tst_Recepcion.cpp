@@ -27,6 +27,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 
 #include <ctime>
 #include <sys/stat.h>
@@ -55,6 +56,7 @@ private Q_SLOTS:
     void ventanasLimitadasYEnCascada();
     void historialAcotadoYArchivoIlegibleApartado();
     void historialQueNoSeGuardaSeDice();
+    void textoConMarcasSeMuestraTalCual();
     void menuRecibidosYResponderEnLaVentanaPrincipal();
 
 private:
@@ -277,6 +279,26 @@ void tst_Recepcion::historialQueNoSeGuardaSeDice()
     QCOMPARE(m_rt.m_boxes.size(), 1);
     QVERIFY(m_rt.m_boxes.at(0).text.contains(m_datos + QStringLiteral("/recibidos.json")));
     QCOMPARE(m_rt.m_boxes.at(0).icon, Runtime::Icon::Critical);
+}
+
+// A sender's text that looks like markup is shown as written, in the pop-up and in the
+// history's tooltip, never taken for markup.
+void tst_Recepcion::textoConMarcasSeMuestraTalCual()
+{
+    const QString texto = QStringLiteral("<b>urgente</b> & <img src=\"x\">\nfin");
+    entregar(texto.toUtf8());
+    auto r = recepcion(m_datos);
+    QCOMPARE(r->abiertas().size(), 1);
+    QCOMPARE(child<QPlainTextEdit>(r->abiertas().at(0), QStringLiteral("txtMensaje"))->toPlainText(), texto);
+    const QString ayuda
+        = r->historial().modelo().index(0, ModeloRecibidos::ColMensaje).data(Qt::ToolTipRole).toString();
+    QString mostrado = ayuda;
+    if (Qt::mightBeRichText(ayuda)) {
+        QTextDocument documento;
+        documento.setHtml(ayuda);
+        mostrado = documento.toPlainText();
+    }
+    QCOMPARE(mostrado, texto);
 }
 
 void tst_Recepcion::menuRecibidosYResponderEnLaVentanaPrincipal()
