@@ -11,10 +11,6 @@ velrisa=${1:?usage: $0 /path/to/velrisa}
 . "$(dirname "$0")/lib.sh"
 e2e_begin compose xvfb-run xauth xdotool -- "$@"
 
-window_of() { xdotool search --all --onlyvisible --pid "$pid" --name "$1" 2>/dev/null | head -n 1; }
-window_shown() { [ -n "$(window_of "$1")" ]; }
-window_gone() { ! window_shown "$1"; }
-
 # Clicks at a point of a window's client area (no window manager: no frame).
 # The pointer goes through the window's corner first, so the window sees it come in.
 click_in() {
@@ -42,9 +38,7 @@ chmod +x "$prog/net"
 
 start_program
 pid=$last_pid
-wait_for 30 window_shown '^elrisa$' || { echo "FAIL: the main window did not appear"; cat "$session/output.txt"; exit 1; }
-main=$(window_of '^elrisa$')
-sleep 0.5
+wait_for_main_window "$session/output.txt"
 
 echo "== the editor adds two computers"
 # "&Añadir / Eliminar elementos" (Command1): 402,165 169x21.

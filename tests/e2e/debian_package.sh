@@ -72,11 +72,7 @@ sleep 1
     "$root/usr/bin/velrisa" >>"$work/salida.txt" 2>&1 &
 pid=$!
 started+=("$pid")
-window_of() { xdotool search --all --onlyvisible --pid "$pid" --name "$1" 2>/dev/null | head -n 1; }
-window_shown() { [ -n "$(window_of "$1")" ]; }
-wait_for 15 window_shown '^elrisa$' || { cat "$work/salida.txt"; echo "FAIL: the main window did not appear"; exit 1; }
-main=$(window_of '^elrisa$')
-sleep 0.5
+wait_for_main_window "$work/salida.txt"
 
 click_in() {
     xdotool mousemove --window "$main" 1 1 mousemove --window "$main" "$1" "$2" click 1

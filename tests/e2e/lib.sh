@@ -82,3 +82,15 @@ start_program() {
     last_pid=$!
     started+=("$last_pid")
 }
+
+# Visible windows of the program $pid whose title matches $1.
+window_of() { xdotool search --all --onlyvisible --pid "$pid" --name "$1" 2>/dev/null | head -n 1; }
+window_shown() { [ -n "$(window_of "$1")" ]; }
+window_gone() { ! window_shown "$1"; }
+
+# Waits for the main window of $pid and sets $main; $1 holds what the program printed.
+wait_for_main_window() {
+    wait_for 30 window_shown '^elrisa$' || { echo "FAIL: the main window did not appear"; cat "$1"; exit 1; }
+    main=$(window_of '^elrisa$')
+    sleep 0.5
+}

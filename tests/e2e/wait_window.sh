@@ -11,9 +11,6 @@ reloj=$(cd "$(dirname "$0")/../../resources/pictures" && pwd)/reloj.png
 . "$(dirname "$0")/lib.sh"
 e2e_begin wait xvfb-run xauth xdotool import convert -- "$@"
 
-window_of() { xdotool search --all --onlyvisible --pid "$pid" --name "$1" 2>/dev/null | head -n 1; }
-window_shown() { [ -n "$(window_of "$1")" ]; }
-
 new_session wait
 cat >"$prog/net" <<'NET'
 #!/bin/sh
@@ -24,9 +21,7 @@ chmod +x "$prog/net"
 
 start_program
 pid=$last_pid
-wait_for 30 window_shown '^elrisa$' || { echo "FAIL: the main window did not appear"; cat "$session/output.txt"; exit 1; }
-main=$(window_of '^elrisa$')
-sleep 0.5
+wait_for_main_window "$session/output.txt"
 
 # txtDestino: 96,28 477x21. A recipient and Enter start the send.
 xdotool mousemove --window "$main" 1 1 mousemove --window "$main" 300 38 click 1
