@@ -5,17 +5,13 @@
 #include <algorithm>
 
 ModeloRecibidos::ModeloRecibidos(QObject *parent)
-    : QAbstractTableModel(parent)
+    : ModeloLista(
+        { QStringLiteral("De"), QStringLiteral("Para"), QStringLiteral("Mensaje"), QStringLiteral("Fecha") }, parent)
 { }
 
 int ModeloRecibidos::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(m_filas.size());
-}
-
-int ModeloRecibidos::columnCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : NumColumnas;
 }
 
 QString ModeloRecibidos::fecha(const QDateTime &llegada)
@@ -48,18 +44,6 @@ QVariant ModeloRecibidos::data(const QModelIndex &index, int role) const
     default:
         return {};
     }
-}
-
-QVariant ModeloRecibidos::headerData(int section, Qt::Orientation orientation, int role) const
-{
-    if (orientation != Qt::Horizontal)
-        return {};
-    if (role == Qt::TextAlignmentRole)
-        return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
-    if (role != Qt::DisplayRole)
-        return {};
-    static const char *const titulos[NumColumnas] = { "De", "Para", "Mensaje", "Fecha" };
-    return section >= 0 && section < NumColumnas ? QString::fromLatin1(titulos[section]) : QVariant();
 }
 
 bool ModeloRecibidos::insertar(const Buzon::Mensaje &mensaje)

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "receive/Buzon.h"
+#include "sentlog/ModeloLista.h"
 
-#include <QAbstractTableModel>
 #include <QSet>
 
 // The rows of the received-messages list, in order of arrival (newest at the end).
-class ModeloRecibidos final : public QAbstractTableModel
+class ModeloRecibidos final : public ModeloLista
 {
     Q_OBJECT
 
@@ -16,9 +16,7 @@ public:
     explicit ModeloRecibidos(QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
-    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
-    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
     // Puts the message in its place by arrival; false when it is there already.
     bool insertar(const Buzon::Mensaje &mensaje);

@@ -3,17 +3,14 @@
 #include "runtime/Texto.h"
 
 ModeloMensajes::ModeloMensajes(QObject *parent)
-    : QAbstractTableModel(parent)
+    : ModeloLista(
+        { QStringLiteral("Para"), QStringLiteral("Mensaje"), QStringLiteral("Resultado"), QStringLiteral("Hora") },
+        parent)
 { }
 
 int ModeloMensajes::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(m_filas.size());
-}
-
-int ModeloMensajes::columnCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : NumColumnas;
 }
 
 QVariant ModeloMensajes::data(const QModelIndex &index, int role) const
@@ -46,28 +43,6 @@ QString ModeloMensajes::texto(const SentEntry &e, int columna)
         return e.Resultado;
     case ColHora:
         return e.Hora;
-    default:
-        return {};
-    }
-}
-
-QVariant ModeloMensajes::headerData(int section, Qt::Orientation orientation, int role) const
-{
-    if (orientation != Qt::Horizontal)
-        return {};
-    if (role == Qt::TextAlignmentRole)
-        return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
-    if (role != Qt::DisplayRole)
-        return {};
-    switch (section) {
-    case ColPara:
-        return QStringLiteral("Para");
-    case ColMensaje:
-        return QStringLiteral("Mensaje");
-    case ColResultado:
-        return QStringLiteral("Resultado");
-    case ColHora:
-        return QStringLiteral("Hora");
     default:
         return {};
     }

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QAbstractTableModel>
+#include "sentlog/ModeloLista.h"
+
 #include <QString>
 #include <QVector>
 
@@ -8,7 +9,7 @@
 // end and completed in place, both in constant time, so the list stays quick however
 // long the program runs. Estado (2 sent, 3 not sent) is the row's data under Qt::UserRole;
 // Respuesta, what `net` answered, is the tooltip of the Resultado cell.
-class ModeloMensajes final : public QAbstractTableModel
+class ModeloMensajes final : public ModeloLista
 {
     Q_OBJECT
 
@@ -28,9 +29,7 @@ public:
     explicit ModeloMensajes(QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
-    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
-    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
     void agregarFila(const QString &para);
     // Does nothing while the list is empty: there is no row to complete.
