@@ -54,8 +54,9 @@ public:
     void finish()
     {
         for (const auto &[name, whose] : m_dotted) {
+            const std::string &shown = name; // a lambda may not name a structured binding (clang 14)
             const bool named = std::any_of(
-                m_byKey.begin(), m_byKey.end(), [&](const auto &entry) { return dotted(entry.second) == name; });
+                m_byKey.begin(), m_byKey.end(), [&](const auto &entry) { return dotted(entry.second) == shown; });
             if (!named)
                 m_found.warnings.push_back(whose + " tiene un nombre que nmblookup no muestra entero (\"" + name
                     + "\") y que no figura en ninguna lista de examinadores");
