@@ -140,7 +140,7 @@ NetCommand::Result sendToGroup(const std::string &group, Sending &d)
         return failure(NetCommand::NotDelivered, "Error: " + std::string(nmblookupMissing) + ".");
     if (found.timedOut)
         return failure(NetCommand::NotDelivered,
-            "Error: la búsqueda del grupo " + group + " no ha terminado en " + std::to_string(timeout) + " segundos.");
+            "Error: la búsqueda del grupo " + group + " no ha terminado en " + NetConfig::seconds(timeout) + ".");
     if (found.addresses.empty())
         return failure(NetCommand::NotDelivered, "Error: no se encuentra ningún equipo del grupo " + group + ".");
 
@@ -312,8 +312,7 @@ NetCommand::Result NetCommand::view(const Request &request)
         return failure(NotDelivered,
             (all ? std::string("Error: la búsqueda de grupos de trabajo y dominios")
                  : "Error: la búsqueda de los equipos del grupo " + group)
-                + " no ha terminado en " + std::to_string(config.timeoutSeconds())
-                + (config.timeoutSeconds() == 1 ? " segundo." : " segundos."));
+                + " no ha terminado en " + NetConfig::seconds(config.timeoutSeconds()) + ".");
 
     Result result;
     result.exitCode = Delivered;

@@ -152,3 +152,8 @@ std::optional<NetConfig::Endpoint> NetConfig::parseEndpoint(std::string_view tex
     }
     return endpoint;
 }
+
+std::string NetConfig::seconds(int n)
+{
+    return std::to_string(n) + (n == 1 ? " segundo" : " segundos");
+}

@@ -49,6 +49,9 @@ public:
     // "127.0.0.2", "127.0.0.2:1139", "[::1]:1139" -> endpoint; nullopt when malformed.
     static std::optional<Endpoint> parseEndpoint(std::string_view text);
 
+    // A wait in Spanish words: "1 segundo", "5 segundos".
+    static std::string seconds(int n);
+
 private:
     // The value of key, trimmed; empty when absent.
     std::string option(std::string_view key) const;

@@ -1,6 +1,7 @@
 #include "net/NetView.h"
 
 #include "net/NetCommand.h"
+#include "net/NetConfig.h"
 #include "net/Utf8Text.h"
 
 #include <algorithm>
@@ -9,11 +10,6 @@
 namespace {
 
 using Lines = std::vector<std::string>;
-
-std::string seconds(int n)
-{
-    return std::to_string(n) + (n == 1 ? " segundo" : " segundos");
-}
 
 // How nmblookup prints a name: every byte of a character beyond ASCII as ".".
 std::string dotted(std::string_view name)
@@ -81,7 +77,7 @@ void readStatus(
     const BoundedProcess::Result &run, const std::string &address, int timeout, NetView::Found &found, Take take)
 {
     if (run.timedOut)
-        found.warnings.push_back("el equipo " + address + " no ha dicho su nombre en " + seconds(timeout));
+        found.warnings.push_back("el equipo " + address + " no ha dicho su nombre en " + NetConfig::seconds(timeout));
     else
         take(NameLookup::parseNodeStatus(run.out));
 }
@@ -103,7 +99,7 @@ void readBrowseList(const BoundedProcess::Result &run, const std::string &addres
         smbclientMissing = true;
         return;
     case SmbClient::Outcome::TimedOut:
-        found.warnings.push_back("el examinador " + address + " no ha dado su lista en " + seconds(timeout));
+        found.warnings.push_back("el examinador " + address + " no ha dado su lista en " + NetConfig::seconds(timeout));
         return;
     default:
         found.warnings.push_back("el examinador " + address + " no ha dado su lista ("
@@ -133,7 +129,7 @@ NetView::Found NetView::computers(
     }
     if (queries[0].timedOut)
         found.warnings.push_back("la búsqueda de los equipos del grupo " + group + " no ha terminado en "
-            + seconds(timeout) + "; solo se listan los de su examinador");
+            + NetConfig::seconds(timeout) + "; solo se listan los de su examinador");
     const Lines addresses = queries[0].timedOut ? Lines() : NameLookup::parseGroupAnswer(queries[0].out);
     const Lines masters = queries[1].timedOut ? Lines() : NameLookup::parseMasterAnswer(queries[1].out);
 

@@ -1,5 +1,6 @@
 #include "net/SmbClient.h"
 
+#include "net/NetConfig.h"
 #include "net/Utf8Text.h"
 
 #include <algorithm>
@@ -181,8 +182,7 @@ std::string SmbClient::describe(const Delivery &delivery, std::string_view name,
     case Outcome::Missing:
         return "no se encuentra el programa smbclient en el PATH (paquete smbclient)";
     case Outcome::TimedOut:
-        return "el equipo " + who + " no ha contestado en " + std::to_string(timeoutSeconds)
-            + (timeoutSeconds == 1 ? " segundo" : " segundos");
+        return "el equipo " + who + " no ha contestado en " + NetConfig::seconds(timeoutSeconds);
     case Outcome::Failed:
         break;
     }

@@ -639,6 +639,10 @@ void tst_netCommand::viewListsWhatTheNetworkAnswers_data()
         << QStringList { "view", "/domain:LENTO" } << "both" << 1
         << QStringList { "Error: la búsqueda de los equipos del grupo LENTO no ha terminado en 1 segundo." }
         << QStringList { "Error: la búsqueda de los equipos del grupo LENTO no ha terminado en 1 segundo." };
+    QTest::newRow("group send, no answer in time")
+        << QStringList { "send", "/domain:LENTO", "hola" } << "both" << 1
+        << QStringList { "Error: la búsqueda del grupo LENTO no ha terminado en 1 segundo." }
+        << QStringList { "Error: la búsqueda del grupo LENTO no ha terminado en 1 segundo." };
     QTest::newRow("no nmblookup")
         << QStringList { "view" } << "none" << 1
         << QStringList { "Error: no se encuentra el programa nmblookup en el PATH (paquete smbclient)." }
