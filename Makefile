@@ -31,7 +31,7 @@ run:
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# The fuzz targets (fuzz/), each run for FUZZ_SECONDS from its committed seeds.
+# The fuzz targets (fuzz/), each run for FUZZ_SECONDS from its committed starting inputs.
 fuzz:
 	@scripts/deps.sh
 	@cmake -S . -B $(FUZZ_BUILD) $(CLANG) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELRISA_FUZZ=ON \

@@ -143,9 +143,9 @@ bool IniDocument::Nombre::operator==(const Nombre &other) const
     return SintaxisIni::mismoNombre(view(bytes), view(other.bytes));
 }
 
-size_t qHash(const IniDocument::Nombre &nombre, size_t seed)
+size_t qHash(const IniDocument::Nombre &nombre, size_t semilla)
 {
-    return SintaxisIni::huella(view(nombre.bytes), seed);
+    return SintaxisIni::huella(view(nombre.bytes), semilla);
 }
 
 bool IniDocument::isValidName(const QString &name, bool isSection)

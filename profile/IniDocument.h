@@ -47,7 +47,7 @@ private:
         QByteArray bytes;
         bool operator==(const Nombre &other) const;
     };
-    friend size_t qHash(const Nombre &nombre, size_t seed);
+    friend size_t qHash(const Nombre &nombre, size_t semilla);
 
     // Key lines added to one section, in the order they were added; for a section that the
     // parsed file lacks, its header too.

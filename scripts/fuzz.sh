@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs every fuzz target of a fuzz build for a bounded time, starting from its committed seeds
+# Runs every fuzz target of a fuzz build for a bounded time, starting from its committed inputs
 # (fuzz/corpus/<target>/). The fuzzer works on a temporary copy, so the repository never gets
 # new files; an input that breaks a target is kept in the build folder and named at the end.
 #
