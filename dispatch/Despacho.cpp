@@ -1,6 +1,5 @@
 #include "dispatch/Despacho.h"
 
-#include "dispatch/ArchivoLote.h"
 #include "dispatch/LineaLote.h"
 #include "dispatch/Module1.h"
 #include "dispatch/ResultadoEnvio.h"
@@ -107,8 +106,11 @@ private:
 // Step 8: ejecuta.bat written whole, or why not.
 std::optional<Fallo> escribirLote(const QString &rutaLote, const QString &linea)
 {
+    // Replaced whole, so that a link in its place is replaced rather than written through; not
+    // forced to disk: it lives only until the command it holds has run, and a sync per recipient
+    // would cost more than the rest of the dispatch.
     QString error;
-    if (ArchivoLote::escribir(rutaLote, LineaLote::contenido(linea), error))
+    if (Archivos::guardar(rutaLote, LineaLote::contenido(linea), ArchivoDatos::Sincronia::SinSincronizar, &error))
         return std::nullopt;
     return Fallo { kErrorEntradaSalida,
         QStringLiteral("No se pudo escribir %1, así que el mensaje no se ha enviado. Compruebe que queda espacio "

@@ -1,6 +1,6 @@
-#include "dispatch/ArchivoLote.h"
 #include "dispatch/LineaLote.h"
 #include "dispatch/ResultadoEnvio.h"
+#include "runtime/Archivos.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -147,25 +147,28 @@ void tst_DespachoLinea::archivoLoteReemplazaEntero()
         QFile f(ruta);
         return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
     };
+    // As the dispatch writes it: whole, not forced to disk.
+    auto guardarLote = [](const QString &ruta, const QByteArray &bytes, QString &error) {
+        return Archivos::guardar(ruta, bytes, ArchivoDatos::Sincronia::SinSincronizar, &error);
+    };
     QString error;
 
     QVERIFY(escribir(destinoEnlace, "ajeno\n"));
     QVERIFY(QFile::link(destinoEnlace, lote));
-    QVERIFY(ArchivoLote::escribir(lote, "uno\n", error));
+    QVERIFY(guardarLote(lote, "uno\n", error));
     QVERIFY(!QFileInfo(lote).isSymLink());
     QCOMPARE(leer(lote), QByteArray("uno\n"));
     QCOMPARE(leer(destinoEnlace), QByteArray("ajeno\n"));
 
     QVERIFY(QFile::setPermissions(lote, QFile::permissions(lote) | QFileDevice::ExeOwner));
-    const QString sobrante
-        = lote + QStringLiteral(".%1.nuevo").arg(QCoreApplication::applicationPid());
+    const QString sobrante = lote + QStringLiteral(".%1.nuevo").arg(QCoreApplication::applicationPid());
     QVERIFY(escribir(sobrante, "resto de otra vez"));
-    QVERIFY(ArchivoLote::escribir(lote, "dos\n", error));
+    QVERIFY(guardarLote(lote, "dos\n", error));
     QCOMPARE(leer(lote), QByteArray("dos\n"));
     QVERIFY(QFile::permissions(lote) & QFileDevice::ExeOwner);
 
     const QString enCarpetaQueFalta = dir.filePath(QStringLiteral("no/hay/ejecuta.bat"));
-    QVERIFY(!ArchivoLote::escribir(enCarpetaQueFalta, "tres\n", error));
+    QVERIFY(!guardarLote(enCarpetaQueFalta, "tres\n", error));
     QVERIFY(!error.isEmpty());
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
         (QStringList { QStringLiteral("ajeno.txt"), QStringLiteral("ejecuta.bat") }));
