@@ -41,6 +41,33 @@ constexpr size_t kMaxSalida = 64 * 1024;
 // Milliseconds the wait window is given to appear on screen before the send goes on.
 constexpr int kEsperaVisible = 200;
 
+// Ends a loop as soon as a window is exposed: the window's own expose event says so, with no
+// polling that would cost every recipient a few idle milliseconds.
+class HastaExpuesta final : public QObject
+{
+public:
+    HastaExpuesta(QWindow *ventana, QEventLoop &bucle)
+        : m_ventana(ventana)
+        , m_bucle(bucle)
+    {
+        m_ventana->installEventFilter(this);
+    }
+    ~HastaExpuesta() override { m_ventana->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *objeto, QEvent *evento) override
+    {
+        // The window takes the new state before its expose event is delivered.
+        if (evento->type() == QEvent::Expose && m_ventana->isExposed())
+            m_bucle.quit();
+        return QObject::eventFilter(objeto, evento);
+    }
+
+private:
+    QWindow *m_ventana;
+    QEventLoop &m_bucle;
+};
+
 // Locks the main window and shows the wait window; undone exactly once, on every way out.
 class EstadoOcupado
 {
@@ -81,13 +108,7 @@ private:
         QWindow *ventana = m_espera->windowHandle();
         if (ventana && !ventana->isExposed()) {
             QEventLoop bucle;
-            QTimer sondeo;
-            sondeo.setInterval(5);
-            QObject::connect(&sondeo, &QTimer::timeout, &bucle, [&] {
-                if (ventana->isExposed())
-                    bucle.quit();
-            });
-            sondeo.start();
+            HastaExpuesta hasta(ventana, bucle);
             QTimer::singleShot(kEsperaVisible, &bucle, &QEventLoop::quit);
             bucle.exec(QEventLoop::ExcludeUserInputEvents);
         }
