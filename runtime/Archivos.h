@@ -13,6 +13,10 @@ namespace Archivos {
 // even for the superuser, as Windows honours a read-only attribute for everybody.
 bool writeRefused(const QString &path);
 
+// Whether this user may create files in the folder dir, by the same rule: a folder whose mode
+// lets somebody write, and that this user may write and enter.
+bool folderWritable(const QString &dir);
+
 // Whether a regular file exists at path (an empty one included; a folder, a pipe or a
 // device is no file).
 bool fileExists(const QString &path);

@@ -27,10 +27,17 @@ bool writeRefused(const QString &path)
         if (!anyWriteBit(st) || ::access(file.constData(), W_OK) != 0)
             return true;
     }
-    const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
-    if (::stat(dir.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return true;
-    return !anyWriteBit(st) || ::access(dir.constData(), W_OK | X_OK) != 0;
+    return !folderWritable(QFileInfo(path).absolutePath());
+}
+
+bool folderWritable(const QString &dir)
+{
+    const QByteArray path = QFile::encodeName(dir);
+    struct stat st
+    {
+    };
+    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && anyWriteBit(st)
+        && ::access(path.constData(), W_OK | X_OK) == 0;
 }
 
 bool fileExists(const QString &path)

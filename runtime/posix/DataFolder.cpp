@@ -1,5 +1,7 @@
 #include "runtime/posix/DataFolder.h"
 
+#include "runtime/Archivos.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,16 +13,6 @@
 namespace DataFolder {
 
 namespace {
-
-// Write permission as the mode shows it, so that a folder made read-only keeps its files
-// out even for root, as Archivos treats files.
-bool writable(const QString &dir)
-{
-    const QByteArray path = QFile::encodeName(dir);
-    struct stat st = {};
-    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode)
-        && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 && ::access(path.constData(), W_OK | X_OK) == 0;
-}
 
 QString homeDir()
 {
@@ -45,7 +37,7 @@ void makePrivatePath(const QString &dir)
 QString choose(const QString &exeDir)
 {
     const QString exe = QDir::cleanPath(exeDir);
-    if (!QFileInfo::exists(exe + QLatin1Char('/') + QLatin1String(kInstalledMark)) && writable(exe))
+    if (!QFileInfo::exists(exe + QLatin1Char('/') + QLatin1String(kInstalledMark)) && Archivos::folderWritable(exe))
         return exe;
     // A relative XDG_DATA_HOME is invalid and ignored.
     QString base = QFile::decodeName(qgetenv("XDG_DATA_HOME"));
