@@ -29,21 +29,27 @@ QVariant ModeloRecibidos::data(const QModelIndex &index, int role) const
     if (!index.isValid() || index.row() >= m_filas.size() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return {};
     const Buzon::Mensaje &m = m_filas.at(index.row());
+    QString texto;
     switch (index.column()) {
     case ColDe:
-        return m.de;
+        texto = m.de;
+        break;
     case ColPara:
-        return m.para;
+        texto = m.para;
+        break;
     case ColMensaje:
         // One line in the list; the whole text, line ends and all, in the tooltip.
-        if (role == Qt::ToolTipRole)
-            return Texto::literal(m.texto);
-        return QString(m.texto).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        texto = role == Qt::ToolTipRole ? m.texto : QString(m.texto).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        break;
     case ColFecha:
-        return fecha(m.llegada) + QLatin1Char(' ') + hora(m.llegada);
+        texto = fecha(m.llegada) + QLatin1Char(' ') + hora(m.llegada);
+        break;
     default:
         return {};
     }
+    // Every column but the date comes from the network, and a tooltip takes text that looks
+    // like markup for markup.
+    return role == Qt::ToolTipRole ? Texto::literal(texto) : texto;
 }
 
 bool ModeloRecibidos::insertar(const Buzon::Mensaje &mensaje)

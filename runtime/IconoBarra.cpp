@@ -1,6 +1,6 @@
 #include "runtime/IconoBarra.h"
 
-#include "runtime/Texto.h"
+#include "runtime/Bandeja.h"
 
 #include <QIcon>
 #include <QList>
@@ -17,6 +17,8 @@ QList<IconoBarra *> &liveIcons()
 IconoBarra::IconoBarra(QObject *parent)
     : QObject(parent)
     , m_icon(new QSystemTrayIcon(QIcon(QStringLiteral(":/icons/tray.png")), this))
+    // Qt has just chosen how it notifies, for the rest of the process: asked now, the answer is its choice.
+    , m_leeMarcas(Bandeja::leeMarcas())
 {
     m_icon->setToolTip(QStringLiteral("Velrisa"));
     connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
@@ -50,8 +52,12 @@ bool IconoBarra::isVisible() const
 
 void IconoBarra::notificar(const QString &titulo, const QString &texto)
 {
-    if (m_icon->isVisible() && QSystemTrayIcon::supportsMessages())
-        m_icon->showMessage(titulo, Texto::literal(texto), QSystemTrayIcon::Information, 10000);
+    if (!m_icon->isVisible() || !QSystemTrayIcon::supportsMessages())
+        return;
+    // Both come from the network. Qt's own balloon shows both as plain text; a notification
+    // server shows the summary as plain text and always reads the body as markup, whose small
+    // set of tags knows no paragraphs: every special character escaped, line ends kept.
+    m_icon->showMessage(titulo, m_leeMarcas ? texto.toHtmlEscaped() : texto, QSystemTrayIcon::Information, 10000);
 }
 
 void IconoBarra::removeAll()

@@ -20,7 +20,8 @@ public:
     // Takes it out again, for a program that is ending.
     void stop();
     bool isVisible() const;
-    // A notification beside the icon, where the tray shows one; nothing otherwise.
+    // A notification beside the icon, where the tray shows one; nothing otherwise. Title and
+    // text show as written on every kind of tray, never read as markup.
     void notificar(const QString &titulo, const QString &texto);
 
     // Takes every icon of this process out of the tray (before ending at once).
@@ -32,4 +33,6 @@ Q_SIGNALS:
 
 private:
     QSystemTrayIcon *m_icon;
+    // Whether the notifications go to the desktop's notification server, which reads markup.
+    bool m_leeMarcas;
 };

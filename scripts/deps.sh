@@ -23,6 +23,7 @@ run_packages=(
 test_packages=(
     xvfb xauth xdotool trayer imagemagick   # desktop tests under a virtual X server
     x11-utils                         # xwininfo: finds tray icons in the end-to-end tests
+    dbus-daemon                       # dbus-run-session: a private session bus for the tray notification test
     samba                             # smbd: real delivery of pop-up messages in the tests
     iproute2                          # ip netns: private networks for workgroup delivery tests
     dpkg-dev                          # dpkg-shlibdeps: the package's library dependencies

@@ -56,12 +56,14 @@ private Q_SLOTS:
     void ventanasLimitadasYEnCascada();
     void historialAcotadoYArchivoIlegibleApartado();
     void historialQueNoSeGuardaSeDice();
+    void textoConMarcasSeMuestraTalCual_data();
     void textoConMarcasSeMuestraTalCual();
     void menuRecibidosYResponderEnLaVentanaPrincipal();
 
 private:
     // Delivers through the receiver's own logic, as smbd's command would.
-    QString entregar(const QByteArray &texto, int64_t segundos = kEnero, const char *de = "ana");
+    QString entregar(
+        const QByteArray &texto, int64_t segundos = kEnero, const char *de = "ana", const char *para = "oficina1");
     std::unique_ptr<Recepcion> recepcion(const QString &datos);
 
     QTemporaryDir m_raiz;
@@ -97,12 +99,12 @@ void tst_Recepcion::cleanup()
     }
 }
 
-QString tst_Recepcion::entregar(const QByteArray &texto, int64_t segundos, const char *de)
+QString tst_Recepcion::entregar(const QByteArray &texto, int64_t segundos, const char *de, const char *para)
 {
     Entrega::Peticion p;
     p.buzon = m_buzon.toStdString();
     p.de = de;
-    p.para = "oficina1";
+    p.para = para;
     p.archivo = m_raiz.filePath(QStringLiteral("msg")).toStdString();
     if (!writeFile(QString::fromStdString(p.archivo), texto))
         return {};
@@ -281,24 +283,35 @@ void tst_Recepcion::historialQueNoSeGuardaSeDice()
     QCOMPARE(m_rt.m_boxes.at(0).icon, Runtime::Icon::Critical);
 }
 
-// A sender's text that looks like markup is shown as written, in the pop-up and in the
-// history's tooltip, never taken for markup.
+// What comes from the network (the sender's name, the called name, the text) is shown as
+// written, in the pop-up and in every tooltip of the history, never taken for markup.
+void tst_Recepcion::textoConMarcasSeMuestraTalCual_data()
+{
+    QTest::addColumn<int>("columna");
+    QTest::addColumn<QStringList>("mensaje"); // sender, called name, text
+    const QString nombre = QStringLiteral("<i>ana</i> &amp; co");
+    QTest::newRow("De") << int(ModeloRecibidos::ColDe) << QStringList { nombre, "oficina1", "hola" };
+    QTest::newRow("Para") << int(ModeloRecibidos::ColPara) << QStringList { "ana", nombre, "hola" };
+    QTest::newRow("Mensaje") << int(ModeloRecibidos::ColMensaje)
+                             << QStringList { "ana", "oficina1", "<b>urgente</b> & <img src=\"x\">\nfin" };
+}
+
 void tst_Recepcion::textoConMarcasSeMuestraTalCual()
 {
-    const QString texto = QStringLiteral("<b>urgente</b> & <img src=\"x\">\nfin");
-    entregar(texto.toUtf8());
+    QFETCH(int, columna);
+    QFETCH(QStringList, mensaje);
+    entregar(mensaje.at(2).toUtf8(), kEnero, mensaje.at(0).toUtf8().constData(), mensaje.at(1).toUtf8().constData());
     auto r = recepcion(m_datos);
     QCOMPARE(r->abiertas().size(), 1);
-    QCOMPARE(child<QPlainTextEdit>(r->abiertas().at(0), QStringLiteral("txtMensaje"))->toPlainText(), texto);
-    const QString ayuda
-        = r->historial().modelo().index(0, ModeloRecibidos::ColMensaje).data(Qt::ToolTipRole).toString();
+    QCOMPARE(child<QPlainTextEdit>(r->abiertas().at(0), QStringLiteral("txtMensaje"))->toPlainText(), mensaje.at(2));
+    const QString ayuda = r->historial().modelo().index(0, columna).data(Qt::ToolTipRole).toString();
     QString mostrado = ayuda;
     if (Qt::mightBeRichText(ayuda)) {
         QTextDocument documento;
         documento.setHtml(ayuda);
         mostrado = documento.toPlainText();
     }
-    QCOMPARE(mostrado, texto);
+    QCOMPARE(mostrado, mensaje.at(columna));
 }
 
 void tst_Recepcion::menuRecibidosYResponderEnLaVentanaPrincipal()

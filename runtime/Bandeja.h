@@ -1,0 +1,13 @@
+#pragma once
+
+// The desktop's system tray, as Qt's tray icon meets it.
+namespace Bandeja {
+
+// Whether a tray icon made now hands its notifications to the desktop's notification server,
+// which reads their body as markup (and their summary as plain text). Qt takes that way once a
+// process, when it makes its first tray icon, where a StatusNotifier host is registered on the
+// session bus; elsewhere it draws its own balloon. This asks the session bus what Qt asks, so
+// it answers for Qt's choice when asked at that same moment.
+bool leeMarcas();
+
+} // namespace Bandeja
