@@ -125,14 +125,10 @@ bool latenciaHastaLaVentana(const QString &raiz)
     const QString buzon = raiz + QStringLiteral("/buzon");
     QDir().mkpath(buzon);
     ::chown(QFile::encodeName(buzon).constData(), 65534, 65534);
-    SambaHost::Settings s;
-    s.netbiosName = QStringLiteral("BANCO");
-    s.workgroup = QStringLiteral("PRUEBAS");
-    s.address = QStringLiteral("127.0.0.51");
-    s.interfaces = QStringLiteral("127.0.0.51/8");
-    s.messageCommand = QStringLiteral("%1 --buzon=%2 '%f' '%L' '%s'").arg(QStringLiteral(RECIBE_BINARY), buzon);
     QDir().mkpath(raiz + QStringLiteral("/samba"));
-    SambaHost host(raiz + QStringLiteral("/samba"), s);
+    SambaHost host(raiz + QStringLiteral("/samba"),
+        SambaHost::receiving(QStringLiteral("BANCO"), QStringLiteral("PRUEBAS"), QStringLiteral("127.0.0.51"),
+            QStringLiteral(RECIBE_BINARY), buzon));
     if (!host.start()) {
         std::printf("bench_recepcion: smbd did not start: %s\n", qPrintable(host.error()));
         return false;

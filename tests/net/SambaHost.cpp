@@ -32,6 +32,18 @@ SambaHost::~SambaHost()
     stop();
 }
 
+SambaHost::Settings SambaHost::receiving(const QString &name, const QString &workgroup, const QString &address,
+    const QString &receiverBinary, const QString &mailbox)
+{
+    Settings s;
+    s.netbiosName = name;
+    s.workgroup = workgroup;
+    s.address = address;
+    s.interfaces = address + QStringLiteral("/8");
+    s.messageCommand = QStringLiteral("%1 --buzon=%2 '%f' '%L' '%s'").arg(receiverBinary, mailbox);
+    return s;
+}
+
 QString SambaHost::writeClientConfig(const QString &dir, const QString &interfaces, const QString &workgroup)
 {
     QDir().mkpath(dir + QStringLiteral("/client"));

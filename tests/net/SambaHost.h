@@ -59,6 +59,11 @@ public:
     QString error() const { return m_error; }
     QString log() const;
 
+    // A host on address (interfaces address/8, port 139) whose message command hands each
+    // message to the receiver at receiverBinary (velrisa-recibe), which files it in mailbox.
+    static Settings receiving(const QString &name, const QString &workgroup, const QString &address,
+        const QString &receiverBinary, const QString &mailbox);
+
     // A client configuration that keeps smbclient and nmblookup on the given
     // interfaces only, with all state under dir and no name resolution but broadcast
     // there.
