@@ -45,6 +45,8 @@ public:
     // Starts the daemons; false (with the reason in error()) when they do not come up.
     // Waits for smbd to accept connections when it is reachable from here.
     bool start();
+    // Ends the daemons and whatever they started that outlives them (samba-dcerpcd, its
+    // rpcd_* workers), found by this host's configuration file on their command lines.
     void stop();
 
     // Sender and called name of each message as smbd itself logs them ("SMBsendstrt (from
