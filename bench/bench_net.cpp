@@ -4,6 +4,7 @@
 // 2. One delivery through `net` against `smbclient -M` alone, to the same smbd on
 //    loopback; median of 20 each. Needs root (smbd on port 139) and Samba installed.
 // Usage: bench_net [NET]   (NET: another build of the command, to compare two builds)
+#include "Medidas.h"
 #include "net/SambaHost.h"
 
 #include <QCoreApplication>
@@ -13,7 +14,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -32,12 +32,6 @@ double runOnce(const QString &program, const QStringList &args, const QByteArray
     *ok = finished && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0
         && !p.readAllStandardError().contains("cli_message");
     return ms;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
 bool writeExecutable(const QString &path, const QByteArray &text)
@@ -68,7 +62,7 @@ double timeNet(const QString &net, const QString &tools, const QStringList &args
             *ok = false;
         }
     }
-    return median(times);
+    return Medidas::median(times);
 }
 
 // Group sends against a fake nmblookup that knows GRUPO (20 members, MIEMBRO01..20) and
@@ -203,13 +197,13 @@ int main(int argc, char *argv[])
     }
     const int received = int(host.messages().size());
     host.stop();
-    const double mSmb = median(smb), mNet = median(net);
+    const double mSmb = Medidas::median(smb), mNet = Medidas::median(net);
     std::printf("bench_net: one delivery to smbd on loopback, median of %d\n", rounds);
     std::printf("  smbclient -M alone : %8.2f ms\n", mSmb);
     std::printf("  net send           : %8.2f ms\n", mNet);
     std::printf("  added by net       : %8.2f ms (goal: under 10 ms)\n", mNet - mSmb);
-    std::printf("  net start and exit : %8.2f ms (no arguments, no delivery)\n", median(bare));
-    std::printf("  /bin/true          : %8.2f ms (start and exit of any process)\n", median(trueRuns));
+    std::printf("  net start and exit : %8.2f ms (no arguments, no delivery)\n", Medidas::median(bare));
+    std::printf("  /bin/true          : %8.2f ms (start and exit of any process)\n", Medidas::median(trueRuns));
     std::printf("  deliveries ok      : %s (%d messages received)\n", ok ? "yes" : "NO", received);
     return ok ? 0 : 1;
 }
