@@ -1,20 +1,23 @@
 // Figures of the `net` command.
 // 1. Group sends against fake Samba tools (any user): 20 members whose smbclient takes
-//    100 ms, against one member; and 5 of the 20 never answering with Espera=2.
+//    100 ms, against one member and against the same 20 fakes started at once by sh
+//    alone (what this machine allows at best); and 5 of the 20 never answering with Espera=2.
 // 2. One delivery through `net` against `smbclient -M` alone, to the same smbd on
 //    loopback; median of 20 each. Needs root (smbd on port 139) and Samba installed.
 // Usage: bench_net [NET]   (NET: another build of the command, to compare two builds)
+#include "Medidas.h"
 #include "net/SambaHost.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <algorithm>
 #include <cstdio>
+#include <pwd.h>
 #include <unistd.h>
 
 namespace {
@@ -34,10 +37,11 @@ double runOnce(const QString &program, const QStringList &args, const QByteArray
     return ms;
 }
 
-double median(std::vector<double> v)
+// The sender net names: the user's login name.
+QString senderName()
 {
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+    const passwd *entry = ::getpwuid(::getuid());
+    return entry ? QString::fromLocal8Bit(entry->pw_name) : QStringLiteral("usuario");
 }
 
 bool writeExecutable(const QString &path, const QByteArray &text)
@@ -47,9 +51,10 @@ bool writeExecutable(const QString &path, const QByteArray &text)
         && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
-// Median time of `net ARGS` with PATH holding only the fakes; ok false unless every run
-// exits with `expected`.
-double timeNet(const QString &net, const QString &tools, const QStringList &args, int rounds, int expected, bool *ok)
+// Median time of `PROGRAM ARGS` with PATH holding only the fakes; ok false unless every
+// run exits with `expected`.
+double timeRuns(
+    const QString &program, const QString &tools, const QStringList &args, int rounds, int expected, bool *ok)
 {
     std::vector<double> times;
     for (int i = 0; i < rounds; ++i) {
@@ -59,16 +64,16 @@ double timeNet(const QString &net, const QString &tools, const QStringList &args
         p.setProcessEnvironment(env);
         QElapsedTimer clock;
         clock.start();
-        p.start(net, args);
+        p.start(program, args);
         const bool finished = p.waitForFinished(120000);
         times.push_back(double(clock.nsecsElapsed()) / 1e6);
         if (!finished || p.exitStatus() != QProcess::NormalExit || p.exitCode() != expected) {
-            std::printf("  unexpected: net %s -> %s\n", qPrintable(args.join(QLatin1Char(' '))),
-                p.readAllStandardOutput().left(200).constData());
+            std::printf("  unexpected: %s %s -> %s\n", qPrintable(QFileInfo(program).fileName()),
+                qPrintable(args.join(QLatin1Char(' '))), p.readAllStandardOutput().left(200).constData());
             *ok = false;
         }
     }
-    return median(times);
+    return Medidas::median(times);
 }
 
 // Group sends against a fake nmblookup that knows GRUPO (20 members, MIEMBRO01..20) and
@@ -113,24 +118,43 @@ esac
 
     constexpr int rounds = 7;
     const QString text = QStringLiteral("hola");
-    timeNet(net, tools, { QStringLiteral("send"), QStringLiteral("/domain:UNO"), text }, 1, 0, &ok); // warm-up
+    timeRuns(net, tools, { QStringLiteral("send"), QStringLiteral("/domain:UNO"), text }, 1, 0, &ok); // warm-up
     const double one
-        = timeNet(net, tools, { QStringLiteral("send"), QStringLiteral("MIEMBRO01"), text }, rounds, 0, &ok);
+        = timeRuns(net, tools, { QStringLiteral("send"), QStringLiteral("MIEMBRO01"), text }, rounds, 0, &ok);
     const double oneGroup
-        = timeNet(net, tools, { QStringLiteral("send"), QStringLiteral("/domain:UNO"), text }, rounds, 0, &ok);
+        = timeRuns(net, tools, { QStringLiteral("send"), QStringLiteral("/domain:UNO"), text }, rounds, 0, &ok);
     const double twenty
-        = timeNet(net, tools, { QStringLiteral("send"), QStringLiteral("/domain:GRUPO"), text }, rounds, 0, &ok);
+        = timeRuns(net, tools, { QStringLiteral("send"), QStringLiteral("/domain:GRUPO"), text }, rounds, 0, &ok);
+    // The floor: the same 20 fake deliveries, with net's arguments and input, started at
+    // once by sh. What a group takes beyond this is net's; the rest is the machine's.
+    const QString input = root.filePath(QStringLiteral("entrada"));
+    QFile inputFile(input);
+    ok = ok && inputFile.open(QIODevice::WriteOnly) && inputFile.write(text.toUtf8()) == text.toUtf8().size();
+    inputFile.close();
+    QString script;
+    for (int i = 1; i <= 20; ++i)
+        script += QStringLiteral("\"$0\" '--option=dos charset=CP850' '--option=unix charset=CP850' "
+                                 "--message=MIEMBRO%1 --ip-address=10.0.0.%2 --timeout=2 --no-pass "
+                                 "\"--user=$2\" < \"$1\" &\n")
+                      .arg(i, 2, 10, QLatin1Char('0'))
+                      .arg(i);
+    script += QStringLiteral("wait\n");
+    const double bySh = timeRuns(QStringLiteral("/bin/sh"), tools,
+        { QStringLiteral("-c"), script, tools + QStringLiteral("/smbclient"), input, senderName() }, rounds, 0, &ok);
+
     mute.open(QIODevice::WriteOnly);
     mute.write("MIEMBRO03\nMIEMBRO07\nMIEMBRO11\nMIEMBRO15\nMIEMBRO19\n");
     mute.close();
     const double silent
-        = timeNet(net, tools, { QStringLiteral("send"), QStringLiteral("/domain:GRUPO"), text }, 3, 1, &ok);
+        = timeRuns(net, tools, { QStringLiteral("send"), QStringLiteral("/domain:GRUPO"), text }, 3, 1, &ok);
 
     std::printf("bench_net: group sends against fake tools (smbclient takes 100 ms), median of %d\n", rounds);
     std::printf("  one member by name           : %8.1f ms\n", one);
     std::printf("  group of one member          : %8.1f ms\n", oneGroup);
     std::printf("  group of 20 members          : %8.1f ms (%.2fx one by name, %.2fx group of one; goal: under 2x)\n",
         twenty, twenty / one, twenty / oneGroup);
+    std::printf("  20 fake deliveries by sh     : %8.1f ms (%.2fx one by name; all at once, no net: the floor here)\n",
+        bySh, bySh / one);
     std::printf("  20 members, 5 silent, Espera=2: %7.1f ms (median of 3; goal: under 3000 ms)\n", silent);
     std::printf("  runs ok                      : %s\n", ok ? "yes" : "NO");
     return ok;
@@ -203,13 +227,13 @@ int main(int argc, char *argv[])
     }
     const int received = int(host.messages().size());
     host.stop();
-    const double mSmb = median(smb), mNet = median(net);
+    const double mSmb = Medidas::median(smb), mNet = Medidas::median(net);
     std::printf("bench_net: one delivery to smbd on loopback, median of %d\n", rounds);
     std::printf("  smbclient -M alone : %8.2f ms\n", mSmb);
     std::printf("  net send           : %8.2f ms\n", mNet);
     std::printf("  added by net       : %8.2f ms (goal: under 10 ms)\n", mNet - mSmb);
-    std::printf("  net start and exit : %8.2f ms (no arguments, no delivery)\n", median(bare));
-    std::printf("  /bin/true          : %8.2f ms (start and exit of any process)\n", median(trueRuns));
+    std::printf("  net start and exit : %8.2f ms (no arguments, no delivery)\n", Medidas::median(bare));
+    std::printf("  /bin/true          : %8.2f ms (start and exit of any process)\n", Medidas::median(trueRuns));
     std::printf("  deliveries ok      : %s (%d messages received)\n", ok ? "yes" : "NO", received);
     return ok ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 // with the desktop side in this process (on X when DISPLAY is set, else offscreen).
 // Medians of 200 and 20 runs.
 // Usage: bench_recepcion
+#include "Medidas.h"
 #include "net/SambaHost.h"
 #include "receive/Entrega.h"
 #include "receive/Recepcion.h"
@@ -21,7 +22,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <algorithm>
 #include <cstdio>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -30,18 +30,6 @@
 extern char **environ;
 
 namespace {
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-double percentil90(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[std::min(v.size() - 1, v.size() * 9 / 10)];
-}
 
 // One run of velrisa-recibe for a fresh message file; ms from spawn to exit.
 double recibirUna(const QString &buzon, const QString &carpeta, int n, bool *ok)
@@ -89,10 +77,10 @@ void tiempoDelReceptor(const QString &raiz)
     const qsizetype registros = QDir(buzon).entryList(QDir::Files).size();
     const Entrega::Limites limites;
     std::printf("bench_recepcion: velrisa-recibe, spawn to exit, 200 runs each\n");
-    std::printf(
-        "  fewer than 1,000 records : median %6.2f ms, 90th percentile %6.2f ms\n", median(vacio), percentil90(vacio));
+    std::printf("  fewer than 1,000 records : median %6.2f ms, 90th percentile %6.2f ms\n", Medidas::median(vacio),
+        Medidas::percentil90(vacio));
     std::printf("  full mailbox (pruning)   : median %6.2f ms, 90th percentile %6.2f ms (goal: under 5 ms)\n",
-        median(lleno), percentil90(lleno));
+        Medidas::median(lleno), Medidas::percentil90(lleno));
     std::printf("  records kept             : %lld (%zu to %zu expected); all runs ok: %s\n", qlonglong(registros),
         limites.maxRegistros - limites.holgura, limites.maxRegistros, ok ? "yes" : "NO");
 }
@@ -125,14 +113,10 @@ bool latenciaHastaLaVentana(const QString &raiz)
     const QString buzon = raiz + QStringLiteral("/buzon");
     QDir().mkpath(buzon);
     ::chown(QFile::encodeName(buzon).constData(), 65534, 65534);
-    SambaHost::Settings s;
-    s.netbiosName = QStringLiteral("BANCO");
-    s.workgroup = QStringLiteral("PRUEBAS");
-    s.address = QStringLiteral("127.0.0.51");
-    s.interfaces = QStringLiteral("127.0.0.51/8");
-    s.messageCommand = QStringLiteral("%1 --buzon=%2 '%f' '%L' '%s'").arg(QStringLiteral(RECIBE_BINARY), buzon);
     QDir().mkpath(raiz + QStringLiteral("/samba"));
-    SambaHost host(raiz + QStringLiteral("/samba"), s);
+    SambaHost host(raiz + QStringLiteral("/samba"),
+        SambaHost::receiving(QStringLiteral("BANCO"), QStringLiteral("PRUEBAS"), QStringLiteral("127.0.0.51"),
+            QStringLiteral(RECIBE_BINARY), buzon));
     if (!host.start()) {
         std::printf("bench_recepcion: smbd did not start: %s\n", qPrintable(host.error()));
         return false;
@@ -181,8 +165,8 @@ bool latenciaHastaLaVentana(const QString &raiz)
     std::printf("bench_recepcion: net send to the pop-up drawn (%s), median of %zu\n",
         qPrintable(QGuiApplication::platformName()), desdeQueVuelve.size());
     std::printf("  from net send returning  : %8.2f ms (goal: under 150 ms; negative: drawn before net returned)\n",
-        median(desdeQueVuelve));
-    std::printf("  from net send starting   : %8.2f ms\n", median(desdeQueEmpieza));
+        Medidas::median(desdeQueVuelve));
+    std::printf("  from net send starting   : %8.2f ms\n", Medidas::median(desdeQueEmpieza));
     std::printf("  all delivered and shown  : %s\n", ok ? "yes" : "NO");
     return ok;
 }

@@ -18,6 +18,26 @@ std::vector<std::string> commonArguments(const NameLookup::Options &options)
     return args;
 }
 
+std::vector<std::string> queryArguments(const std::string &name, bool master, const NameLookup::Options &options)
+{
+    std::vector<std::string> args = commonArguments(options);
+    if (!options.broadcast.empty())
+        args.push_back("--broadcast=" + options.broadcast);
+    if (master)
+        args.push_back("--master-browser");
+    // "--" keeps a group name from being read as an option.
+    args.push_back("--");
+    args.push_back(name);
+    return args;
+}
+
+std::vector<std::string> statusArguments(const std::string &address, const NameLookup::Options &options)
+{
+    std::vector<std::string> args = commonArguments(options);
+    args.insert(args.end(), { "--lookup-by-ip", "--", address });
+    return args;
+}
+
 // The words of each line of the output, the line trimmed of every Unicode blank first.
 template <typename Visit> void forEachLine(std::string_view output, Visit visit)
 {
@@ -135,31 +155,25 @@ std::vector<std::string> NameLookup::masteredGroups(const std::vector<NodeName> 
     return groups;
 }
 
+std::string NameLookup::shown(std::string_view name)
+{
+    std::string out;
+    for (size_t pos = 0; pos < name.size();) {
+        const size_t start = pos;
+        const char32_t c = Utf8Text::next(name, pos);
+        if (c < 0x80)
+            out += char(c);
+        else
+            out.append(pos - start, '.');
+    }
+    return out;
+}
+
 bool NameLookup::shownWhole(std::string_view name)
 {
     // Any character beyond ASCII takes two bytes or more in UTF-8: a name that lost some
     // shows "..".
     return name.find("..") == std::string_view::npos;
-}
-
-std::vector<std::string> NameLookup::queryArguments(const std::string &name, bool master, const Options &options)
-{
-    std::vector<std::string> args = commonArguments(options);
-    if (!options.broadcast.empty())
-        args.push_back("--broadcast=" + options.broadcast);
-    if (master)
-        args.push_back("--master-browser");
-    // "--" keeps a group name from being read as an option.
-    args.push_back("--");
-    args.push_back(name);
-    return args;
-}
-
-std::vector<std::string> NameLookup::statusArguments(const std::string &address, const Options &options)
-{
-    std::vector<std::string> args = commonArguments(options);
-    args.insert(args.end(), { "--lookup-by-ip", "--", address });
-    return args;
 }
 
 std::string NameLookup::parseMessengerName(std::string_view output)
@@ -179,13 +193,17 @@ std::string NameLookup::parseMessengerName(std::string_view output)
 NameLookup::Query NameLookup::findMembers(const std::string &group, const Options &options)
 {
     Query result;
-    const auto query
-        = BoundedProcess::run("nmblookup", queryArguments(group, false, options), {}, options.timeoutSeconds * 1000);
+    const auto query = BoundedProcess::runAll({ queryJob(group, false, options) }).front();
     result.toolMissing = !query.found || !query.started;
     result.timedOut = query.timedOut;
     if (!result.toolMissing && !result.timedOut)
         result.addresses = parseGroupAnswer(query.out);
     return result;
+}
+
+BoundedProcess::Job NameLookup::queryJob(const std::string &name, bool master, const Options &options)
+{
+    return { "nmblookup", queryArguments(name, master, options), {}, options.timeoutSeconds * 1000 };
 }
 
 BoundedProcess::Job NameLookup::statusJob(const std::string &address, const Options &options)

@@ -63,13 +63,16 @@ public:
     // The groups whose master browser these node names belong to: its unique <1d> names.
     static std::vector<std::string> masteredGroups(const std::vector<NodeName> &names);
 
+    // How nmblookup shows a name (UTF-8): every byte of a character beyond ASCII as ".".
+    static std::string shown(std::string_view name);
+
     // Whether nmblookup showed a name whole: it prints every byte beyond ASCII as ".".
     static bool shownWhole(std::string_view name);
 
-    // The arguments of a name query for name on the broadcast address (master browsers
-    // only when master), and of a node-status query of address.
-    static std::vector<std::string> queryArguments(const std::string &name, bool master, const Options &options);
-    static std::vector<std::string> statusArguments(const std::string &address, const Options &options);
+    // The name-query run for name on the broadcast address (master browsers only when
+    // master). Every nmblookup run is built here, so that each one reads the client
+    // configuration and the code page.
+    static BoundedProcess::Job queryJob(const std::string &name, bool master, const Options &options);
 
     // Asks who the members of group are.
     static Query findMembers(const std::string &group, const Options &options);

@@ -11,21 +11,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// How nmblookup prints a name: every byte of a character beyond ASCII as ".".
-std::string dotted(std::string_view name)
-{
-    std::string out;
-    for (size_t pos = 0; pos < name.size();) {
-        const size_t start = pos;
-        const char32_t c = Utf8Text::next(name, pos);
-        if (c < 0x80)
-            out += char(c);
-        else
-            out.append(pos - start, '.');
-    }
-    return out;
-}
-
 // The names found so far, each once without regard to case, and what was left out.
 class Collector
 {
@@ -50,9 +35,9 @@ public:
     void finish()
     {
         for (const auto &[name, whose] : m_dotted) {
-            const std::string &shown = name; // a lambda may not name a structured binding (clang 14)
-            const bool named = std::any_of(
-                m_byKey.begin(), m_byKey.end(), [&](const auto &entry) { return dotted(entry.second) == shown; });
+            const std::string &wanted = name; // a lambda may not name a structured binding (clang 14)
+            const bool named = std::any_of(m_byKey.begin(), m_byKey.end(),
+                [&](const auto &entry) { return NameLookup::shown(entry.second) == wanted; });
             if (!named)
                 m_found.warnings.push_back(whose + " tiene un nombre que nmblookup no muestra entero (\"" + name
                     + "\") y que no figura en ninguna lista de examinadores");
@@ -114,10 +99,9 @@ NetView::Found NetView::computers(
 {
     Found found;
     const int timeout = lookup.timeoutSeconds;
-    const int boundMs = timeout * 1000;
     const auto queries = BoundedProcess::runAll({
-        { "nmblookup", NameLookup::queryArguments(group, false, lookup), {}, boundMs },
-        { "nmblookup", NameLookup::queryArguments(group, true, lookup), {}, boundMs },
+        NameLookup::queryJob(group, false, lookup),
+        NameLookup::queryJob(group, true, lookup),
     });
     if (!queries[0].found || !queries[0].started) {
         found.toolMissing = true;
@@ -135,7 +119,7 @@ NetView::Found NetView::computers(
 
     std::vector<BoundedProcess::Job> jobs;
     for (const std::string &address : addresses)
-        jobs.push_back({ "nmblookup", NameLookup::statusArguments(address, lookup), {}, boundMs });
+        jobs.push_back(NameLookup::statusJob(address, lookup));
     for (const std::string &address : masters)
         jobs.push_back(SmbClient::listJob(address, client));
     const std::vector<BoundedProcess::Result> runs = BoundedProcess::runAll(jobs);
@@ -170,9 +154,8 @@ NetView::Found NetView::groups(const NameLookup::Options &lookup, const SmbClien
 {
     Found found;
     const int timeout = lookup.timeoutSeconds;
-    const int boundMs = timeout * 1000;
     // Every workgroup's master browser answers to the name "__MSBROWSE__".
-    const auto query = BoundedProcess::run("nmblookup", NameLookup::queryArguments("-", true, lookup), {}, boundMs);
+    const auto query = BoundedProcess::runAll({ NameLookup::queryJob("-", true, lookup) }).front();
     if (!query.found || !query.started) {
         found.toolMissing = true;
         return found;
@@ -185,7 +168,7 @@ NetView::Found NetView::groups(const NameLookup::Options &lookup, const SmbClien
 
     std::vector<BoundedProcess::Job> jobs;
     for (const std::string &address : masters) {
-        jobs.push_back({ "nmblookup", NameLookup::statusArguments(address, lookup), {}, boundMs });
+        jobs.push_back(NameLookup::statusJob(address, lookup));
         jobs.push_back(SmbClient::listJob(address, client));
     }
     const std::vector<BoundedProcess::Result> runs = BoundedProcess::runAll(jobs);

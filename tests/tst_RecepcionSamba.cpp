@@ -114,15 +114,11 @@ void tst_RecepcionSamba::initTestCase()
     QVERIFY(QDir().mkpath(m_buzon));
     QCOMPARE(::chown(QFile::encodeName(m_buzon).constData(), 65534, 65534), 0);
 
-    SambaHost::Settings s;
-    s.netbiosName = QStringLiteral("RECIBE");
-    s.workgroup = QStringLiteral("OFICINA");
-    s.address = QStringLiteral("127.0.0.50");
-    s.interfaces = QStringLiteral("127.0.0.50/8");
-    s.messageCommand = QStringLiteral("%1 --buzon=%2 '%f' '%L' '%s'").arg(QStringLiteral(RECIBE_BINARY), m_buzon);
     const QString dirSamba = m_raiz.filePath(QStringLiteral("samba"));
     QVERIFY(QDir().mkpath(dirSamba));
-    m_samba = std::make_unique<SambaHost>(dirSamba, s);
+    m_samba = std::make_unique<SambaHost>(dirSamba,
+        SambaHost::receiving(QStringLiteral("RECIBE"), QStringLiteral("OFICINA"), QStringLiteral("127.0.0.50"),
+            QStringLiteral(RECIBE_BINARY), m_buzon));
     QVERIFY2(m_samba->start(), qPrintable(m_samba->error()));
 
     m_programa = m_raiz.filePath(QStringLiteral("programa"));

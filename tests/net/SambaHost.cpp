@@ -8,7 +8,9 @@
 #include <QThread>
 
 #include <algorithm>
+#include <csignal>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -16,6 +18,43 @@ bool writeFile(const QString &path, const QByteArray &text)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
+}
+
+// Signals every process whose command line names conf as an argument of its own
+// ("-s CONF", "--configfile=CONF"): only what was started for the host of that file.
+// Returns how many there were.
+int signalProcessesNaming(const QByteArray &conf, int signal)
+{
+    const QByteArray option = "--configfile=" + conf;
+    int found = 0;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool isPid = false;
+        const pid_t pid = entry.toInt(&isPid);
+        if (!isPid || pid == ::getpid())
+            continue;
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (!cmdline.open(QIODevice::ReadOnly))
+            continue;
+        // A zombie's is empty: it has ended, and its parent reaps it.
+        const QList<QByteArray> args = cmdline.readAll().split('\0');
+        if (args.contains(conf) || args.contains(option)) {
+            ::kill(pid, signal);
+            ++found;
+        }
+    }
+    return found;
+}
+
+// smbd starts samba-dcerpcd and its rpcd_* workers for RPC ("smbclient -L"); they detach,
+// outlive smbd and pass the configuration on, which is how they are found.
+void stopProcessesNaming(const QString &conf)
+{
+    const QByteArray path = QFile::encodeName(conf);
+    const QDeadlineTimer grace(2000);
+    const QDeadlineTimer limit(4000);
+    while (signalProcessesNaming(path, grace.hasExpired() ? SIGKILL : SIGTERM) > 0 && !limit.hasExpired())
+        QThread::msleep(20);
 }
 
 } // namespace
@@ -30,6 +69,18 @@ SambaHost::SambaHost(const QString &dir, const Settings &settings)
 SambaHost::~SambaHost()
 {
     stop();
+}
+
+SambaHost::Settings SambaHost::receiving(const QString &name, const QString &workgroup, const QString &address,
+    const QString &receiverBinary, const QString &mailbox)
+{
+    Settings s;
+    s.netbiosName = name;
+    s.workgroup = workgroup;
+    s.address = address;
+    s.interfaces = address + QStringLiteral("/8");
+    s.messageCommand = QStringLiteral("%1 --buzon=%2 '%f' '%L' '%s'").arg(receiverBinary, mailbox);
+    return s;
 }
 
 QString SambaHost::writeClientConfig(const QString &dir, const QString &interfaces, const QString &workgroup)
@@ -163,6 +214,7 @@ void SambaHost::stop()
             process->waitForFinished(5000);
         }
     }
+    stopProcessesNaming(m_conf);
 }
 
 QList<SambaHost::Message> SambaHost::messages() const

@@ -45,6 +45,8 @@ public:
     // Starts the daemons; false (with the reason in error()) when they do not come up.
     // Waits for smbd to accept connections when it is reachable from here.
     bool start();
+    // Ends the daemons and whatever they started that outlives them (samba-dcerpcd, its
+    // rpcd_* workers), found by this host's configuration file on their command lines.
     void stop();
 
     // Sender and called name of each message as smbd itself logs them ("SMBsendstrt (from
@@ -58,6 +60,11 @@ public:
 
     QString error() const { return m_error; }
     QString log() const;
+
+    // A host on address (interfaces address/8, port 139) whose message command hands each
+    // message to the receiver at receiverBinary (velrisa-recibe), which files it in mailbox.
+    static Settings receiving(const QString &name, const QString &workgroup, const QString &address,
+        const QString &receiverBinary, const QString &mailbox);
 
     // A client configuration that keeps smbclient and nmblookup on the given
     // interfaces only, with all state under dir and no name resolution but broadcast
