@@ -23,7 +23,7 @@
 // The pieces are laid out from the first, a raw piece tried before a converted one; where no
 // layout ends exactly at the end of the text, or the result is not valid UTF-8, nothing but the
 // zero bytes is changed. The only piece allowed to end inside a character is a raw last one at
-// smbclient's input limit (1,598 bytes), which cut that character; its first bytes are dropped.
+// smbclient's input limit (1,598 bytes), which cut that character: what came of it is dropped.
 namespace ReparaTexto {
 
 namespace {
