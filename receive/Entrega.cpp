@@ -3,6 +3,7 @@
 #include "receive/ArchivoSeguro.h"
 #include "receive/CarpetaSegura.h"
 #include "receive/Registro.h"
+#include "receive/ReparaTexto.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -113,7 +114,7 @@ Resultado entregar(const Peticion &peticion, int64_t segundos, int32_t nanosegun
     m.para = Registro::limpiarNombre(peticion.para, &cortado);
     if (cortado)
         r.avisos.push_back("el destinatario tenía más de 64 caracteres: se ha cortado");
-    m.texto = Registro::limpiarTexto(lectura.bytes, &cortado);
+    m.texto = Registro::limpiarTexto(ReparaTexto::reparar(lectura.bytes), &cortado);
     m.cortado = cortado || lectura.excede;
     if (m.cortado)
         r.avisos.push_back("el mensaje de " + m.de + " tenía más de 1600 caracteres: se guardan los primeros");

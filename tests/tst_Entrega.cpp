@@ -70,6 +70,8 @@ private Q_SLOTS:
 
     void entregaGuardaElMensajeYBorraElArchivo();
     void mensajeDemasiadoLargoSeCortaYLoDice();
+    void textoDeSmbclientLlegaComoSeEscribio_data();
+    void textoDeSmbclientLlegaComoSeEscribio();
     void entradasPlantadasNoSeSiguenNiSeReemplazan();
     void archivoDelMensajeHostilSeRechaza_data();
     void archivoDelMensajeHostilSeRechaza();
@@ -300,6 +302,49 @@ void tst_Entrega::mensajeDemasiadoLargoSeCortaYLoDice()
         QVERIFY(m->cortado);
         QCOMPARE(m->texto, std::string(1600, bytes[0]));
     }
+}
+
+// What Samba's own client sends, as the receiving smbd hands it over (tests/data/mensajes,
+// README.md there says how each was taken), arrives in the record as it was written.
+void tst_Entrega::textoDeSmbclientLlegaComoSeEscribio_data()
+{
+    QTest::addColumn<QByteArray>("recibido");
+    QTest::addColumn<QByteArray>("esperado");
+    const auto captura = [](const char *nombre, const char *extension) {
+        return readFile(
+            QStringLiteral(MENSAJES_CAPTURADOS "/%1.%2").arg(QLatin1String(nombre), QLatin1String(extension)));
+    };
+    for (const char *nombre :
+        { "ascii", "cp850_espanol", "cp850_cajas", "vacio", "corte_pieza", "cjk_emoji", "mixto", "lineas_euro" })
+        QTest::newRow(nombre) << captura(nombre, "recibido") << captura(nombre, "enviado");
+    // smbclient stops at the zero byte, and reads 1,598 bytes: the last is the lead of a letter.
+    QTest::newRow("hola_cero") << captura("hola_cero", "recibido") << QByteArray("Hola");
+    QTest::newRow("euro_acentos") << captura("euro_acentos", "recibido")
+                                  << captura("euro_acentos", "enviado").left(1597);
+    // Other peers.
+    QTest::newRow("cero final") << QByteArray("Hola", 5) << QByteArray("Hola");
+    QTest::newRow("ya en UTF-8") << QByteArray("A\xC3\xB1o \xE2\x82\xAC") << QByteArray("A\xC3\xB1o \xE2\x82\xAC");
+    // What smbclient sends converted for "├▒ ┬á": were it raw UTF-8 ("ñ á"), it could have been
+    // converted, so it was not raw.
+    QTest::newRow("cajas convertibles") << QByteArray("\xE2\x94\x9C\xE2\x96\x92 \xE2\x94\xAC\xC3\xA1")
+                                        << QByteArray("\xE2\x94\x9C\xE2\x96\x92 \xE2\x94\xAC\xC3\xA1");
+    // A peer that sends CP850 whole: the 127th byte of input would fall inside the "ñ", so this is
+    // not smbclient's, and the "€" that "Ôé¼" would be is not taken either.
+    const QByteArray cp850 = QByteArray(126, 'x') + "\xC3\xB1\xC3\x94\xC3\xA9\xC2\xBC";
+    QTest::newRow("CP850 de otro cliente") << cp850 << cp850;
+}
+
+void tst_Entrega::textoDeSmbclientLlegaComoSeEscribio()
+{
+    QFETCH(QByteArray, recibido);
+    QFETCH(QByteArray, esperado);
+    QVERIFY(recibido != "<missing>" && esperado != "<missing>");
+    const Entrega::Resultado r = entregar(mensaje(recibido));
+    QVERIFY2(r.entregado, r.error.c_str());
+    const auto m
+        = Registro::analizar(readFile(m_buzon + QLatin1Char('/') + QString::fromStdString(r.registro)).toStdString());
+    QVERIFY(m);
+    QCOMPARE(QByteArray::fromStdString(m->texto), esperado);
 }
 
 void tst_Entrega::entradasPlantadasNoSeSiguenNiSeReemplazan()

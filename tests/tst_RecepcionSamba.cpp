@@ -1,5 +1,7 @@
 #include "net/SambaHost.h"
 
+#include "receive/Registro.h"
+
 #include <QClipboard>
 #include <QDir>
 #include <QElapsedTimer>
@@ -81,6 +83,7 @@ private Q_SLOTS:
     void cleanupTestCase();
     void mensajeSaleSeRespondeYQuedaEnElHistorial();
     void rafagaDeCuatroEmisoresNoPierdeNiRepite();
+    void textoDeSmbclientLlegaComoSeEscribio();
 
 private:
     void arrancar();
@@ -90,6 +93,7 @@ private:
     QTemporaryDir m_raiz;
     QString m_buzon;
     QString m_programa;
+    QString m_confCliente;
     std::unique_ptr<SambaHost> m_samba;
     QProcess m_bandeja;
     std::unique_ptr<QProcess> m_velrisa;
@@ -125,10 +129,10 @@ void tst_RecepcionSamba::initTestCase()
     QVERIFY(QDir().mkpath(m_programa));
     QVERIFY(QFile::copy(QStringLiteral(NET_BINARY), m_programa + QStringLiteral("/net")));
     QVERIFY(QFile::copy(QStringLiteral(VELRISA_BINARY), m_programa + QStringLiteral("/velrisa")));
-    const QString conf = SambaHost::writeClientConfig(m_raiz.path(), QStringLiteral("lo"), QStringLiteral("OFICINA"));
+    m_confCliente = SambaHost::writeClientConfig(m_raiz.path(), QStringLiteral("lo"), QStringLiteral("OFICINA"));
     QFile ini(m_programa + QStringLiteral("/net.ini"));
     QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write("[Equipos]\nRECIBE=127.0.0.50\n[Opciones]\nConfiguracion=" + conf.toUtf8() + "\n");
+    ini.write("[Equipos]\nRECIBE=127.0.0.50\n[Opciones]\nConfiguracion=" + m_confCliente.toUtf8() + "\n");
     ini.close();
 
     m_bandeja.start(QStringLiteral("trayer"),
@@ -257,6 +261,44 @@ void tst_RecepcionSamba::rafagaDeCuatroEmisoresNoPierdeNiRepite()
     QCOMPARE(ids.size(), antes + 200);
     QVERIFY(esperados.subtract(textos).isEmpty());
     parar();
+}
+
+// Samba's own client garbles what CP850 lacks on the way (raw UTF-8 pieces that smbd decodes
+// as CP850); the receiver gives the record the text as written, or as much as smbclient reads.
+void tst_RecepcionSamba::textoDeSmbclientLlegaComoSeEscribio()
+{
+    const QString letras = QStringLiteral("ñáéíóúüÑÁÉÍÓÚÜ¿¡");
+    QString acentos;
+    for (int i = 0; i < 1500; ++i)
+        acentos += letras[i % letras.size()];
+    const QByteArray largo = (QStringLiteral("€") + acentos).toUtf8();
+    const QByteArray entero = (QStringLiteral("€\n") + acentos.left(790)).toUtf8();
+    // smbclient reads 1,598 bytes of the long one: the euro and 797 letters, half of the next.
+    const QList<QPair<QByteArray, QByteArray>> casos { { largo, largo.left(1597) }, { entero, entero } };
+    for (const auto &[enviado, esperado] : casos) {
+        const QStringList antes = QDir(m_buzon).entryList(QDir::Files);
+        QProcess smbclient;
+        smbclient.setProcessChannelMode(QProcess::MergedChannels);
+        smbclient.start(QStringLiteral("smbclient"),
+            { "-s", m_confCliente, "-M", "RECIBE", "-I", "127.0.0.50", "-p", "139", "-N", "-U", "juan" });
+        QVERIFY(smbclient.waitForStarted());
+        smbclient.write(enviado);
+        smbclient.closeWriteChannel();
+        QVERIFY(smbclient.waitForFinished(30000));
+        const QByteArray dicho = smbclient.readAll();
+        QVERIFY2(smbclient.exitCode() == 0 && !dicho.contains("cli_message returned"), dicho.constData());
+
+        QStringList nuevos = QDir(m_buzon).entryList(QDir::Files);
+        for (const QString &n : antes)
+            nuevos.removeOne(n);
+        QCOMPARE(nuevos.size(), 1);
+        QFile f(m_buzon + QLatin1Char('/') + nuevos.first());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const auto m = Registro::analizar(f.readAll().toStdString());
+        QVERIFY(m);
+        QCOMPARE(m->de, std::string("juan"));
+        QCOMPARE(QByteArray::fromStdString(m->texto), esperado);
+    }
 }
 
 QTEST_MAIN(tst_RecepcionSamba)
