@@ -204,22 +204,24 @@ void podar(
     // claims a time well ahead.
     if (registros.size() <= limites.maxRegistros && masAntiguo >= limiteEdad && masNuevo <= ahora + kAdelantoTolerado)
         return;
-    std::erase_if(registros, [dirfd](Encontrado &f) {
+    std::vector<Encontrado> propios;
+    propios.reserve(registros.size());
+    for (Encontrado &f : registros) {
         struct stat st = {};
         if (!esMio(dirfd, f.nombre, &st))
-            return true;
+            continue;
         f.llegada = { time_t(f.segundos), f.nanosegundos };
         if (antes(st.st_ctim, f.llegada))
             f.llegada = st.st_ctim;
-        return false;
-    });
-    std::sort(registros.begin(), registros.end(), [](const Encontrado &a, const Encontrado &b) {
+        propios.push_back(std::move(f));
+    }
+    std::sort(propios.begin(), propios.end(), [](const Encontrado &a, const Encontrado &b) {
         return antes(a.llegada, b.llegada) || (!antes(b.llegada, a.llegada) && a.nombre < b.nombre);
     });
-    size_t sobran = registros.size() > limites.maxRegistros
-        ? std::min(registros.size(), registros.size() - limites.maxRegistros + limites.holgura)
+    size_t sobran = propios.size() > limites.maxRegistros
+        ? std::min(propios.size(), propios.size() - limites.maxRegistros + limites.holgura)
         : 0;
-    for (const Encontrado &f : registros) {
+    for (const Encontrado &f : propios) {
         // The record just written is the newest of all, whatever the clock said before.
         if (f.nombre == conservar)
             continue;
