@@ -96,7 +96,8 @@ fi
 
 # The file itself, where smb.conf is a link to it.
 smbconf=$(readlink -f -- "$configuracion")
-[ -f "$smbconf" ] || fallo "no existe la configuración de Samba $configuracion"
+# Undoing goes on where Samba's configuration has gone already (Samba purged first).
+[ -f "$smbconf" ] || [ "$desinstalar" -eq 1 ] || fallo "no existe la configuración de Samba $configuracion"
 nuestro=$(dirname -- "$smbconf")/velrisa.conf
 inclusion="include = $nuestro"
 cabecera="# Receiving Velrisa's messages: written by recepcion.sh, undone by recepcion.sh --desinstalar."
@@ -224,7 +225,9 @@ borrar_buzon() {
 
 if [ "$desinstalar" -eq 1 ]; then
     # smb.conf exactly as before when nobody changed it since, else only without our line.
-    if [ -s "$estado_conf" ] && [ "$(head -n 1 -- "$estado_conf")" = "$smbconf" ] && [ -f "$estado_antes" ] \
+    if [ ! -f "$smbconf" ]; then
+        :
+    elif [ -s "$estado_conf" ] && [ "$(head -n 1 -- "$estado_conf")" = "$smbconf" ] && [ -f "$estado_antes" ] \
         && cmp -s "$estado_despues" "$smbconf"; then
         reemplazar "$smbconf" <"$estado_antes"
     elif grep -q -x -F -e "$inclusion" -- "$smbconf"; then
