@@ -89,9 +89,15 @@ estado_despues=$estado/smb.conf.despues # its bytes as the set-up left them
 estado_buzones=$estado/buzones        # the mailboxes this script made, one a line
 estado_script=$estado/recepcion.sh    # this script, for undoing once the package is gone
 
-# With --desinstalar and no --configuracion, the configuration that was set up.
-if [ "$desinstalar" -eq 1 ] && [ "$configuracion_dada" -eq 0 ] && [ -s "$estado_conf" ]; then
-    configuracion=$(head -n 1 -- "$estado_conf")
+# With --desinstalar and no --configuracion, the configuration that was set up; none when the
+# state says that only mailboxes are left (the package removed, not yet purged).
+samba=1
+if [ "$desinstalar" -eq 1 ] && [ "$configuracion_dada" -eq 0 ]; then
+    if [ -s "$estado_conf" ]; then
+        configuracion=$(head -n 1 -- "$estado_conf")
+    elif [ -d "$estado" ]; then
+        samba=0
+    fi
 fi
 
 # The file itself, where smb.conf is a link to it.
@@ -225,7 +231,7 @@ borrar_buzon() {
 
 if [ "$desinstalar" -eq 1 ]; then
     # smb.conf exactly as before when nobody changed it since, else only without our line.
-    if [ ! -f "$smbconf" ]; then
+    if [ "$samba" -eq 0 ] || [ ! -f "$smbconf" ]; then
         :
     elif [ -s "$estado_conf" ] && [ "$(head -n 1 -- "$estado_conf")" = "$smbconf" ] && [ -f "$estado_antes" ] \
         && cmp -s "$estado_despues" "$smbconf"; then
@@ -234,7 +240,7 @@ if [ "$desinstalar" -eq 1 ]; then
         reemplazar "$smbconf" < <(sin_inclusion)
         echo "recepcion.sh: $smbconf cambió después de configurar la recepción: solo se quita la línea «$inclusion»." >&2
     fi
-    if [ -f "$nuestro" ] && [ "$(head -n 1 -- "$nuestro")" = "$cabecera" ]; then
+    if [ "$samba" -eq 1 ] && [ -f "$nuestro" ] && [ "$(head -n 1 -- "$nuestro")" = "$cabecera" ]; then
         rm -f -- "$nuestro"
         cambios=1
     fi
@@ -277,13 +283,15 @@ if [ "$desinstalar" -eq 1 ]; then
         rmdir -- "$estado" 2>/dev/null || true
     fi
     aplicar
-    echo "La recepción de mensajes está desinstalada: $smbconf ya no incluye $nuestro."
+    if [ "$samba" -eq 1 ]; then
+        echo "La recepción de mensajes está desinstalada: $smbconf ya no incluye $nuestro."
+    fi
     if [ "$conservar_buzon" -eq 1 ]; then
         echo "El buzón se conserva con sus mensajes."
     elif [ ${#quedan[@]} -eq 0 ]; then
         echo "El buzón no existe."
     fi
-    echo "Samba sigue instalado; SMB1 queda como lo tenga el resto de su configuración."
+    [ "$samba" -eq 0 ] || echo "Samba sigue instalado; SMB1 queda como lo tenga el resto de su configuración."
     exit 0
 fi
 
