@@ -377,7 +377,7 @@ reemplazar "$nuestro" < <(
 reemplazar "$smbconf" < <(con_inclusion)
 
 # What Samba will use, read back from the whole configuration: something later in it (a
-# "config file", another include) may still override ours.
+# [global] brought in by an include further down) may still override ours.
 mandato="$receptor --buzon=$buzon '%f' '%L' '%s'"
 motivo=
 if ! testparm -s "$smbconf" >"$trabajo/testparm" 2>&1; then
