@@ -42,12 +42,20 @@ QString decodeValue(std::string_view line)
     return v;
 }
 
-// Gives a last line without its line end one, so that a line can follow it; a lone CR
-// becomes CR LF rather than a line of its own.
-void terminate(QByteArray &out)
+// Gives a last line without its line end one, so that a line can follow it. In a file of
+// CR LF lines a last lone CR is completed to CR LF.
+void terminate(QByteArray &out, QByteArrayView lineEnd)
 {
-    if (!out.isEmpty() && !out.endsWith('\n'))
-        out += out.endsWith('\r') ? "\n" : "\r\n";
+    if (out.isEmpty() || out.endsWith('\n') || (out.endsWith('\r') && lineEnd == "\r"))
+        return;
+    out += out.endsWith('\r') ? QByteArrayView("\n") : lineEnd;
+}
+
+// The line end of the lines a save writes: a CR alone where every line of the file ends that
+// way (no LF anywhere, so that no line written can merge with a LF after it), CR LF otherwise.
+QByteArray lineEndOf(std::string_view all)
+{
+    return all.find('\r') != all.npos && all.find('\n') == all.npos ? "\r" : "\r\n";
 }
 
 // Open addressing, half full at most: the smallest power of two that holds twice n.
@@ -69,6 +77,7 @@ struct IniDocument::Base
     std::vector<quint32> sections; // where each section header line starts, in file order
     std::vector<quint32> sectionTable; // section numbers, the first of each name only
     std::vector<quint32> keyTable; // where key lines start, the first of each name in the first section of its name
+    QByteArray lineEnd = "\r\n"; // of the lines written into it
 
     std::string_view all() const { return view(bytes); }
 
@@ -76,8 +85,7 @@ struct IniDocument::Base
     std::string_view lineAt(quint32 start) const
     {
         const std::string_view rest = all().substr(start);
-        const size_t end = rest.find('\n');
-        return end == rest.npos ? rest : rest.substr(0, end + 1);
+        return rest.substr(0, SintaxisIni::largoLinea(rest));
     }
 
     std::string_view nameAt(quint32 start) const
@@ -162,9 +170,12 @@ IniDocument IniDocument::parse(const QByteArray &bytes)
     auto base = std::make_shared<Base>();
     base->bytes = bytes;
     const std::string_view all = base->all();
+    base->lineEnd = lineEndOf(all);
 
-    // Room for every line; pages that are never written take no memory.
-    const size_t lines = size_t(std::count(all.begin(), all.end(), '\n')) + 1;
+    // Room for every line of a file of one kind of line end (a mixed one may grow the lists);
+    // pages that are never written take no memory.
+    const size_t lines
+        = size_t(std::max(std::count(all.begin(), all.end(), '\n'), std::count(all.begin(), all.end(), '\r'))) + 1;
     base->sections.reserve(lines);
     std::vector<quint32> keyLines;
     keyLines.reserve(lines);
@@ -252,14 +263,14 @@ QByteArray IniDocument::toBytes() const
             out += m_replaced.value(c.what);
             copied += quint32(m_base->lineAt(c.what).size());
         } else {
-            terminate(out);
+            terminate(out, m_base->lineEnd);
             for (const QByteArray &line : m_added.constFind(c.what)->lines)
                 out += line;
         }
     }
     out += QByteArrayView(all.substr(copied));
     for (auto a = m_added.lowerBound(parsedSections); a != m_added.cend(); ++a) {
-        terminate(out);
+        terminate(out, m_base->lineEnd);
         out += a->header;
         for (const QByteArray &line : a->lines)
             out += line;
@@ -294,10 +305,10 @@ void IniDocument::setValue(const QString &section, const QString &key, const QSt
     if (s == kVacia) {
         s = quint32(m_base->sections.size() + size_t(m_newSections.size()));
         m_newSections.insert(Nombre { sectionName }, s);
-        m_added[s].header = '[' + sectionName + "]\r\n";
+        m_added[s].header = '[' + sectionName + ']' + m_base->lineEnd;
     }
     const QByteArray name = lookupName(key);
-    const QByteArray rest = '=' + encodeValue(value) + "\r\n";
+    const QByteArray rest = '=' + encodeValue(value) + m_base->lineEnd;
     if (s < m_base->sections.size()) {
         const quint32 line = m_base->findKey(s, view(name));
         if (line != kVacia) {

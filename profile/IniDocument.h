@@ -31,8 +31,9 @@ public:
     QString value(const QString &section, const QString &key) const;
 
     // Rewrites the line of the key, or adds the key after the last key line of its
-    // section, or adds the section at the end. The line is written with CR LF. The
-    // names must be valid (see isValidName); the value must hold no line break.
+    // section, or adds the section at the end. The line is written with CR LF, or with a
+    // CR alone in a file whose lines all end that way (saved the old Mac way). The names
+    // must be valid (see isValidName); the value must hold no line break.
     void setValue(const QString &section, const QString &key, const QString &value);
 
     // Whether name can be written as a section or key name and read back as itself.

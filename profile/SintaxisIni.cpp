@@ -15,6 +15,19 @@ bool esBlanco(char c)
 
 } // namespace
 
+size_t largoLinea(std::string_view texto)
+{
+    // One pass for either byte: a search for LF alone would run to the end of a file that
+    // has none at every line of it.
+    for (size_t i = 0; i < texto.size(); ++i) {
+        if (texto[i] == '\n')
+            return i + 1;
+        if (texto[i] == '\r')
+            return i + 1 < texto.size() && texto[i + 1] == '\n' ? i + 2 : i + 1;
+    }
+    return texto.size();
+}
+
 std::string_view sinFinDeLinea(std::string_view linea)
 {
     if (!linea.empty() && linea.back() == '\n')
@@ -106,10 +119,9 @@ std::optional<std::string_view> buscar(std::string_view archivo, std::string_vie
     bool dentro = false; // in the first section of that name; the search ends with it
     size_t pos = 0;
     while (pos < archivo.size()) {
-        size_t fin = archivo.find('\n', pos);
-        fin = fin == archivo.npos ? archivo.size() : fin + 1;
-        const std::string_view linea = sinFinDeLinea(archivo.substr(pos, fin - pos));
-        pos = fin;
+        const size_t largo = largoLinea(archivo.substr(pos));
+        const std::string_view linea = sinFinDeLinea(archivo.substr(pos, largo));
+        pos += largo;
         const Linea l = analizar(linea);
         if (l.tipo == Linea::Tipo::Seccion) {
             if (dentro)
