@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -32,6 +33,9 @@ public:
     // or the key is absent. Section and key match without regard to case.
     QString read(const QString &path, const QString &section, const QString &key);
 
+    // read() of keys "1" to "count" of section, from one look at the file.
+    QStringList readNumbered(const QString &path, const QString &section, int count);
+
     // Sets key in section, creating the file, the section and the key as needed; false
     // when the file cannot be written (nothing is changed then).
     bool write(const QString &path, const QString &section, const QString &key, const QString &value);
@@ -43,7 +47,7 @@ public:
 
     // Saves the batch. Returns how many of its writes had answered true but could not be
     // saved after all (0 when everything reached the disk), so that the caller can report
-    // each of them as failed.
+    // each of them as failed. A batch that wrote nothing keeps no copy of the file.
     int endBatch();
 
 private:

@@ -2,7 +2,9 @@
 
 #include "profile/TablaCp1252.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace SintaxisIni {
 
@@ -17,15 +19,24 @@ bool esBlanco(char c)
 
 size_t largoLinea(std::string_view texto)
 {
-    // One pass for either byte: a search for LF alone would run to the end of a file that
-    // has none at every line of it.
-    for (size_t i = 0; i < texto.size(); ++i) {
-        if (texto[i] == '\n')
-            return i + 1;
-        if (texto[i] == '\r')
-            return i + 1 < texto.size() && texto[i + 1] == '\n' ? i + 2 : i + 1;
+    // The library's searches, in windows that double: a search for LF alone would run to the
+    // end of a file that has none at every line of it.
+    const char *const inicio = texto.data();
+    size_t desde = 0;
+    for (size_t ventana = 256;; ventana *= 2) {
+        const size_t hasta = std::min(texto.size(), desde + ventana);
+        const void *lf = std::memchr(inicio + desde, '\n', hasta - desde);
+        const size_t finLf = lf ? size_t(static_cast<const char *>(lf) - inicio) : hasta;
+        if (const void *cr = std::memchr(inicio + desde, '\r', finLf - desde)) {
+            const size_t i = size_t(static_cast<const char *>(cr) - inicio);
+            return i + 1 < texto.size() && inicio[i + 1] == '\n' ? i + 2 : i + 1;
+        }
+        if (lf)
+            return finLf + 1;
+        if (hasta == texto.size())
+            return hasta;
+        desde = hasta;
     }
-    return texto.size();
 }
 
 std::string_view sinFinDeLinea(std::string_view linea)
