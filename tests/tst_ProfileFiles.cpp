@@ -1,5 +1,6 @@
 #include "fakes/TestSupport.h"
 #include "profile/Cp1252.h"
+#include "profile/IniDocument.h"
 #include "profile/LecturaIni.h"
 #include "profile/ProfileFiles.h"
 #include "profile/SintaxisIni.h"
@@ -445,6 +446,32 @@ private Q_SLOTS:
                         QFAIL(qPrintable(
                             QStringLiteral("[%1] %2 in %3").arg(section, key, QString::fromLatin1(file.toHex(' ')))));
                 }
+            }
+        }
+    }
+
+    // A list read in one pass over its section finds, for each position, what a lookup of
+    // that key finds: first key of a name, blanks around names, "01" that is no "1", hidden
+    // duplicate sections, lone CRs, and keys changed or added in memory.
+    void numberedReadAgreesWithKeyByKey()
+    {
+        static const char *const lines[] = { "[s]", " [S] ", "[t]", "1=a", " 1 = b ", "01=c", "2=d", "\t3\t=\"e\"",
+            "3=", "; 1=x", "2", "", "[", "2=f=g" };
+        static const char *const ends[] = { "\r\n", "\n", "\r" };
+        QRandomGenerator gen(20261208);
+        for (int round = 0; round < 400; ++round) {
+            QByteArray file;
+            for (int n = gen.bounded(12); n > 0; --n)
+                file += QByteArray(lines[gen.bounded(int(std::size(lines)))]) + ends[gen.bounded(3)];
+            IniDocument doc = IniDocument::parse(file);
+            for (int edit = gen.bounded(3); edit > 0; --edit)
+                doc.setValue(QStringLiteral("s"), QString::number(1 + gen.bounded(4)), QStringLiteral("e%1").arg(edit));
+            const QStringList list = doc.numberedValues(QStringLiteral("S"), 3);
+            QCOMPARE(list.size(), 3);
+            for (int i = 1; i <= 3; ++i) {
+                const QString expected = doc.value(QStringLiteral("s"), QString::number(i));
+                if (list[i - 1].isNull() != expected.isNull() || list[i - 1] != expected)
+                    QFAIL(qPrintable(QStringLiteral("key %1 in %2").arg(i).arg(QString::fromLatin1(file.toHex(' ')))));
             }
         }
     }
