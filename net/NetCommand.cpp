@@ -1,6 +1,7 @@
 #include "net/NetCommand.h"
 
 #include "net/MessageText.h"
+#include "net/Messenger.h"
 #include "net/NameLookup.h"
 #include "net/NetConfig.h"
 #include "net/NetView.h"
@@ -93,42 +94,27 @@ NetCommand::Result delivered(const std::string &firstLine, const Lines &warnings
     return result;
 }
 
+Messenger::Options messengerOptions(const Sending &d)
+{
+    return { d.options.codePage, d.options.sender, d.options.timeoutSeconds };
+}
+
 NetCommand::Result sendToName(const std::string &name, const std::string &wireName, Sending &d)
 {
-    SmbClient::Target destination { wireName, {}, 0 };
-    if (const auto endpoint = d.config.endpoint(name)) {
-        destination.address = endpoint->address;
-        destination.port = endpoint->port;
-    } else if (!d.config.error().empty()) {
+    const std::optional<NetConfig::Endpoint> endpoint = d.config.endpoint(name);
+    if (!endpoint && !d.config.error().empty())
         return failure(NetCommand::Usage, "Error: " + d.config.error() + ".");
-    }
-    const SmbClient::Delivery outcome = SmbClient::send(destination, d.options, d.bytes);
+    // A computer at a known address is called directly; any other name is left to
+    // smbclient, which resolves it as the client configuration says (WINS, hosts, broadcast).
+    const SmbClient::Delivery outcome = endpoint
+        ? Messenger::deliver({ { endpoint->address, endpoint->port, wireName } }, messengerOptions(d), d.bytes)
+              .front()
+              .delivery
+        : SmbClient::send(SmbClient::Target { wireName, {}, 0 }, d.options, d.bytes);
     if (outcome.outcome == SmbClient::Outcome::Delivered)
         return delivered("Mensaje enviado a " + name + ".", d.warnings);
     return failure(NetCommand::NotDelivered,
         "Error: " + SmbClient::describe(outcome, name, d.config.timeoutSeconds()) + ".", d.warnings);
-}
-
-// One member of a group: the run that messages it, or the sentence saying why it is not
-// messaged. Members do not depend on each other.
-struct MemberSend
-{
-    std::string refusal;
-    BoundedProcess::Job job;
-};
-
-MemberSend prepareMember(const NameLookup::Member &member, const Sending &d)
-{
-    if (member.name.empty() || !NetCommand::validName(member.name))
-        return { "El equipo " + member.address + " no ofrece el servicio de mensajes.", {} };
-    if (!member.nameShownWhole)
-        return { "El equipo " + member.address + " tiene un nombre que nmblookup no muestra entero (\"" + member.name
-                + "\"): envíele el mensaje por su nombre.",
-            {} };
-    const WireName wire = inCodePage(member.name, d.options.codePage, "el nombre del equipo " + member.address);
-    if (!wire.refusal.empty())
-        return { sentence(wire.refusal), {} };
-    return { {}, SmbClient::job(SmbClient::Target { wire.bytes, member.address, 0 }, d.options, d.bytes) };
 }
 
 NetCommand::Result sendToGroup(const std::string &group, Sending &d)
@@ -146,29 +132,32 @@ NetCommand::Result sendToGroup(const std::string &group, Sending &d)
 
     // Every member is asked its name at once, and messaged as soon as it has said it.
     const size_t total = found.addresses.size();
-    std::vector<NameLookup::Member> members(total);
-    std::vector<std::string> outcomes(total);
-    std::vector<bool> messaged(total, false);
-    std::vector<BoundedProcess::Job> lookups;
+    std::vector<Messenger::Recipient> recipients;
     for (const std::string &address : found.addresses)
-        lookups.push_back(NameLookup::statusJob(address, lookup));
-    const std::vector<BoundedProcess::Result> runs = BoundedProcess::runAll(
-        lookups, [&](size_t i, const BoundedProcess::Result &run) -> std::optional<BoundedProcess::Job> {
-            if (messaged[i])
-                return std::nullopt;
-            members[i] = NameLookup::member(found.addresses[i], run);
-            MemberSend send = prepareMember(members[i], d);
-            if (!send.refusal.empty()) {
-                outcomes[i] = send.refusal;
-                return std::nullopt;
-            }
-            messaged[i] = true;
-            return std::move(send.job);
-        });
+        recipients.push_back({ address, 0, {} });
+    const std::vector<Messenger::Result> results
+        = Messenger::deliver(recipients, messengerOptions(d), d.bytes, [](Messenger::Result &member) {
+              if (!NetCommand::validName(member.name))
+                  member.refusal = "no ofrece el servicio de mensajes";
+          });
+
+    std::vector<std::string> outcomes(total);
     for (size_t i = 0; i < total; ++i) {
-        const SmbClient::Delivery outcome = SmbClient::classify(runs[i]);
-        if (messaged[i] && outcome.outcome != SmbClient::Outcome::Delivered)
-            outcomes[i] = sentence(SmbClient::describe(outcome, members[i].name, timeout));
+        const Messenger::Result &member = results[i];
+        const std::string &address = found.addresses[i];
+        switch (member.stage) {
+        case Messenger::Result::Stage::NameUnknown:
+            outcomes[i] = "El equipo " + address + " no ha dicho su nombre en " + NetConfig::seconds(timeout) + ".";
+            break;
+        case Messenger::Result::Stage::NoMessenger:
+        case Messenger::Result::Stage::Refused:
+            outcomes[i] = "El equipo " + address + " no ofrece el servicio de mensajes.";
+            break;
+        case Messenger::Result::Stage::Messaged:
+            if (member.delivery.outcome != SmbClient::Outcome::Delivered)
+                outcomes[i] = sentence(SmbClient::describe(member.delivery, member.name, timeout));
+            break;
+        }
     }
 
     // Answers arrive in network order, deliveries end in any order: the members are listed
@@ -177,13 +166,13 @@ NetCommand::Result sendToGroup(const std::string &group, Sending &d)
     for (size_t i = 0; i < total; ++i)
         order[i] = i;
     std::stable_sort(order.begin(), order.end(),
-        [&](size_t a, size_t b) { return Utf8Text::utf16Less(members[a].name, members[b].name); });
+        [&](size_t a, size_t b) { return Utf8Text::utf16Less(results[a].name, results[b].name); });
 
     Lines reached;
     Lines problems;
     for (const size_t i : order) {
         if (outcomes[i].empty())
-            reached.push_back(members[i].name);
+            reached.push_back(results[i].name);
         else
             problems.push_back(outcomes[i]);
     }

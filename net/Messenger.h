@@ -1,0 +1,55 @@
+#pragma once
+
+#include "net/SmbClient.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// Pop-up messages spoken directly: for every recipient at once, from this one process,
+// the node status that learns its messenger name (when it is not known yet), then the
+// NetBIOS session on TCP 139 and the SMB1 messenger requests that carry the text, just as
+// smbclient sends them. A recipient is given up only after Espera seconds in which it said
+// nothing: a slow one that keeps answering is served however long it takes in all.
+class Messenger final
+{
+public:
+    struct Recipient
+    {
+        std::string address; // numeric IPv4 or IPv6 address
+        int port = 0; // 0: 139
+        std::string wireName; // the called name in the code page; empty: asked by node status
+    };
+
+    struct Options
+    {
+        std::string codePage; // iconv name
+        std::string sender; // in the code page
+        int timeoutSeconds = 5; // silence after which a recipient is given up
+        int nameServicePort = 137;
+    };
+
+    struct Result
+    {
+        enum class Stage { NameUnknown, NoMessenger, Refused, Messaged };
+        Stage stage = Stage::Messaged; // how far the recipient came
+        std::string name; // the messenger name learned, in UTF-8 (as the code page reads)
+        std::string wireName; // the called name, in the code page
+        SmbClient::Delivery delivery; // of a recipient messaged
+        std::string refusal; // set by the check of a learned name: why it is not messaged
+    };
+
+    // Called as soon as a recipient's name is learned (stage Messaged, name and wireName
+    // set): setting refusal (and stage Refused) keeps it from being messaged.
+    using Check = std::function<void(Result &)>;
+
+    // message: the bytes in the code page, line ends as LF.
+    static std::vector<Result> deliver(
+        const std::vector<Recipient> &recipients, const Options &options, const std::string &message, Check check = {});
+
+    // The called name as it goes in a session request: upper case, in the code page.
+    static std::string calledName(const std::string &wireName, const std::string &codePage);
+
+    // This computer's NetBIOS name, from its host name: upper case, at most 15 bytes.
+    static std::string ownName();
+};
