@@ -275,50 +275,78 @@ std::string Messenger::ownName()
     return name;
 }
 
-std::vector<Messenger::Result> Messenger::deliver(
-    const std::vector<Recipient> &recipients, const Options &options, const std::string &message, Check check)
+namespace {
+
+// The group query under way: sent again a few times, listened to until answers stop.
+struct Query
 {
-    const size_t total = recipients.size();
-    std::vector<Result> results(total);
-    std::vector<Slot> slots(total);
+    bool active = false;
+    sockaddr_in to {};
+    std::string request;
+    uint16_t id = 0;
+    int sends = 0;
+    long long sentAt = 0;
+    long long start = 0;
+    long long lastNew = 0;
+    long long listenMs = 0;
+    long long quietMs = 0;
+    bool answered = false;
+};
+
+constexpr int querySends = 3;
+constexpr long long queryRepeatMs = 250;
+
+// Every recipient at once; with a query, the members it finds join as they answer.
+std::vector<Result> serve(std::vector<Messenger::Recipient> recipients, const Messenger::Options &options,
+    const std::string &message, const Messenger::Check &check, Query *query)
+{
+    std::vector<Result> results;
+    std::vector<Slot> slots;
+    results.reserve(recipients.size());
+    slots.reserve(recipients.size());
     const std::vector<std::string> pieces = NetbiosWire::pieces(message);
-    const std::string calling = ownName();
+    const std::string calling = Messenger::ownName();
     const long long silenceMs = static_cast<long long>(options.timeoutSeconds) * 1000;
-    const long long start = nowMs();
-    // Node status answers are told apart by their transaction id.
+    // Name-service answers are told apart by their transaction id: the query's, then one
+    // per recipient.
     const uint16_t idBase = uint16_t((::getpid() * 7919u) & 0xffff);
 
     Socket nameService;
-    bool anyStatus = false;
-    for (size_t i = 0; i < total; ++i) {
-        Slot &slot = slots[i];
-        Result &result = results[i];
-        const Recipient &r = recipients[i];
+    const auto add = [&](const Messenger::Recipient &r, long long now) {
+        slots.emplace_back();
+        results.emplace_back();
+        Slot &slot = slots.back();
+        Result &result = results.back();
         result.wireName = r.wireName;
+        result.address = r.address;
         const bool learn = r.wireName.empty();
-        if (!parseAddress(r.address, learn ? options.nameServicePort : (r.port > 0 ? r.port : 139), slot)) {
-            finish(slot, result, Outcome::Failed, "dirección no válida: " + r.address);
-            continue;
+        if (!parseAddress(r.address, learn ? options.nameServicePort : (r.port > 0 ? r.port : 139), slot))
+            return finish(slot, result, Outcome::Failed, "dirección no válida: " + r.address);
+        if (!learn)
+            return;
+        if (slot.address.ss_family != AF_INET || nameService.fd() < 0) {
+            result.stage = Result::Stage::NameUnknown;
+            slot.state = Slot::State::Done;
+            return;
         }
-        if (learn) {
-            if (slot.address.ss_family != AF_INET) {
-                result.stage = Result::Stage::NameUnknown;
-                slot.state = Slot::State::Done;
-                continue;
-            }
-            slot.state = Slot::State::Status;
-            slot.lastHeard = start;
-            anyStatus = true;
-        }
-    }
+        slot.state = Slot::State::Status;
+        slot.lastHeard = now;
+    };
+    const bool anyStatus
+        = query || std::any_of(recipients.begin(), recipients.end(), [](const auto &r) { return r.wireName.empty(); });
     if (anyStatus) {
         nameService = Socket(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-        if (nameService.fd() < 0) {
-            for (size_t i = 0; i < total; ++i) {
-                if (slots[i].state == Slot::State::Status)
-                    finish(slots[i], results[i], Outcome::Failed, std::strerror(errno));
-            }
-        }
+        const int one = 1;
+        if (query && nameService.fd() >= 0)
+            ::setsockopt(nameService.fd(), SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+    }
+    const long long start = nowMs();
+    for (const Messenger::Recipient &r : recipients)
+        add(r, start);
+    if (query) {
+        query->active = nameService.fd() >= 0;
+        query->start = query->lastNew = start;
+        query->request = NetbiosWire::nameQuery(query->id = uint16_t(idBase - 1), query->request, 0x00, true);
     }
 
     std::vector<pollfd> polls;
@@ -328,15 +356,31 @@ std::vector<Messenger::Result> Messenger::deliver(
             break;
         const long long now = nowMs();
         size_t open = 0;
-        bool pending = false;
+        bool pending = query && query->active;
         for (const Slot &slot : slots) {
             open += slot.socket.fd() >= 0 ? 1 : 0;
             pending = pending || slot.state != Slot::State::Done;
         }
         if (!pending)
             break;
+        const size_t total = slots.size();
 
         long long wait = 200; // interruptions are looked at this often at least
+        if (query && query->active) {
+            if (now - query->start >= query->listenMs || now - query->lastNew >= query->quietMs) {
+                query->active = false;
+            } else {
+                if (query->sends < querySends && now - query->sentAt >= queryRepeatMs) {
+                    ::sendto(nameService.fd(), query->request.data(), query->request.size(), 0,
+                        reinterpret_cast<const sockaddr *>(&query->to), sizeof query->to);
+                    query->sentAt = now;
+                    ++query->sends;
+                }
+                wait = std::min({ wait, query->start + query->listenMs - now, query->lastNew + query->quietMs - now });
+                if (query->sends < querySends)
+                    wait = std::min(wait, query->sentAt + queryRepeatMs - now);
+            }
+        }
         for (size_t i = 0; i < total; ++i) {
             Slot &slot = slots[i];
             Result &result = results[i];
@@ -405,12 +449,28 @@ std::vector<Messenger::Result> Messenger::deliver(
                 while ((n = ::recvfrom(nameService.fd(), datagram, sizeof datagram, 0,
                             reinterpret_cast<sockaddr *>(&from), &fromLength))
                     >= 0) {
-                    const auto status = NetbiosWire::readNodeStatus(std::string_view(datagram, size_t(n)));
+                    const std::string_view bytes(datagram, size_t(n));
+                    const auto status = NetbiosWire::readNodeStatus(bytes);
                     fromLength = sizeof from;
-                    if (!status)
+                    if (!status) {
+                        // Members of the group, each joining as soon as it is known.
+                        const auto members = query ? NetbiosWire::readNameAnswer(bytes) : std::nullopt;
+                        if (!members || members->id != query->id || !query->active)
+                            continue;
+                        for (const std::string &address : members->addresses) {
+                            const bool known = std::any_of(recipients.begin(), recipients.end(),
+                                [&](const auto &r) { return r.address == address; });
+                            if (known)
+                                continue;
+                            recipients.push_back({ address, 0, {} });
+                            add(recipients.back(), heard);
+                            query->lastNew = heard;
+                            query->answered = true;
+                        }
                         continue;
+                    }
                     const size_t i = uint16_t(status->id - idBase);
-                    if (i >= total || slots[i].state != Slot::State::Status)
+                    if (i >= slots.size() || slots[i].state != Slot::State::Status)
                         continue;
                     const auto *asked = reinterpret_cast<const sockaddr_in *>(&slots[i].address);
                     if (asked->sin_addr.s_addr != from.sin_addr.s_addr)
@@ -435,7 +495,7 @@ std::vector<Messenger::Result> Messenger::deliver(
                     continue;
                 slot.lastHeard = heard;
                 slot.state = Slot::State::Session;
-                slot.out = NetbiosWire::sessionRequest(calledName(result.wireName, options.codePage), calling);
+                slot.out = NetbiosWire::sessionRequest(Messenger::calledName(result.wireName, options.codePage), calling);
             }
             if ((polls[p].revents & POLLIN) || (polls[p].revents & (POLLHUP | POLLERR))) {
                 char buffer[4096];
@@ -468,4 +528,32 @@ std::vector<Messenger::Result> Messenger::deliver(
         }
     }
     return results;
+}
+
+} // namespace
+
+std::vector<Messenger::Result> Messenger::deliver(
+    const std::vector<Recipient> &recipients, const Options &options, const std::string &message, Check check)
+{
+    return serve(recipients, options, message, check, nullptr);
+}
+
+Messenger::Group Messenger::deliverToGroup(const std::string &groupWireName, const std::string &queryAddress,
+    const Options &options, const std::string &message, Check check)
+{
+    Group group;
+    Query query;
+    if (::inet_pton(AF_INET, queryAddress.c_str(), &query.to.sin_addr) != 1) {
+        group.queryFailed = true;
+        return group;
+    }
+    query.to.sin_family = AF_INET;
+    query.to.sin_port = htons(uint16_t(options.nameServicePort));
+    query.request = calledName(groupWireName, options.codePage);
+    query.listenMs = std::min<long long>(static_cast<long long>(options.timeoutSeconds) * 1000, maxListenMs);
+    query.quietMs = quietMs;
+    std::vector<Result> results = serve({}, options, message, check, &query);
+    group.queryFailed = query.sends == 0;
+    group.members = std::move(results);
+    return group;
 }

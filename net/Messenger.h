@@ -33,6 +33,7 @@ public:
     {
         enum class Stage { NameUnknown, NoMessenger, Refused, Messaged };
         Stage stage = Stage::Messaged; // how far the recipient came
+        std::string address;
         std::string name; // the messenger name learned, in UTF-8 (as the code page reads)
         std::string wireName; // the called name, in the code page
         SmbClient::Delivery delivery; // of a recipient messaged
@@ -46,6 +47,22 @@ public:
     // message: the bytes in the code page, line ends as LF.
     static std::vector<Result> deliver(
         const std::vector<Recipient> &recipients, const Options &options, const std::string &message, Check check = {});
+
+    // How long the answers to a group query are waited for: until this long has passed with
+    // no new member, and never longer than Espera or maxListenMs in all.
+    static constexpr long long quietMs = 750;
+    static constexpr long long maxListenMs = 3000;
+
+    struct Group
+    {
+        bool queryFailed = false; // the query could not be sent
+        std::vector<Result> members; // in the order they answered
+    };
+
+    // Asks queryAddress (a broadcast address, or a server that knows the group) who the members
+    // of the group are (its name in the code page), and messages each as soon as it answers.
+    static Group deliverToGroup(const std::string &groupWireName, const std::string &queryAddress,
+        const Options &options, const std::string &message, Check check = {});
 
     // The called name as it goes in a session request: upper case, in the code page.
     static std::string calledName(const std::string &wireName, const std::string &codePage);

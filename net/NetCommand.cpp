@@ -9,6 +9,7 @@
 #include "net/Utf8Text.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <utility>
 
 namespace {
@@ -106,45 +107,64 @@ NetCommand::Result sendToName(const std::string &name, const std::string &wireNa
         return failure(NetCommand::Usage, "Error: " + d.config.error() + ".");
     // A computer at a known address is called directly; any other name is left to
     // smbclient, which resolves it as the client configuration says (WINS, hosts, broadcast).
-    const SmbClient::Delivery outcome = endpoint
-        ? Messenger::deliver({ { endpoint->address, endpoint->port, wireName } }, messengerOptions(d), d.bytes)
-              .front()
-              .delivery
-        : SmbClient::send(SmbClient::Target { wireName, {}, 0 }, d.options, d.bytes);
+    SmbClient::Delivery outcome;
+    if (endpoint)
+        outcome = Messenger::deliver({ { endpoint->address, endpoint->port, wireName } }, messengerOptions(d), d.bytes)
+                      .front()
+                      .delivery;
+    else
+        outcome = SmbClient::send(SmbClient::Target { wireName, {}, 0 }, d.options, d.bytes);
     if (outcome.outcome == SmbClient::Outcome::Delivered)
         return delivered("Mensaje enviado a " + name + ".", d.warnings);
     return failure(NetCommand::NotDelivered,
         "Error: " + SmbClient::describe(outcome, name, d.config.timeoutSeconds()) + ".", d.warnings);
 }
 
-NetCommand::Result sendToGroup(const std::string &group, Sending &d)
+// Whether text is an IPv4 address in dotted form.
+bool isIPv4(const std::string &text)
+{
+    in_addr address {};
+    return ::inet_pton(AF_INET, text.c_str(), &address) == 1;
+}
+
+NetCommand::Result sendToGroup(const std::string &group, const std::string &wireGroup, Sending &d)
 {
     const int timeout = d.config.timeoutSeconds();
-    const NameLookup::Options lookup = lookupOptions(d.config);
-    const NameLookup::Query found = NameLookup::findMembers(group, lookup);
-    if (found.toolMissing)
-        return failure(NetCommand::NotDelivered, "Error: " + std::string(nmblookupMissing) + ".");
-    if (found.timedOut)
-        return failure(NetCommand::NotDelivered,
-            "Error: la búsqueda del grupo " + group + " no ha terminado en " + NetConfig::seconds(timeout) + ".");
-    if (found.addresses.empty())
+    const Messenger::Check check = [](Messenger::Result &member) {
+        if (!NetCommand::validName(member.name))
+            member.refusal = "no ofrece el servicio de mensajes";
+    };
+    // With a broadcast address of its own net asks the group itself, and messages each
+    // member as soon as it answers; otherwise nmblookup asks, as the client configuration
+    // says (its interfaces, its WINS server).
+    std::vector<Messenger::Result> results;
+    if (isIPv4(d.config.broadcast())) {
+        const Messenger::Group found
+            = Messenger::deliverToGroup(wireGroup, d.config.broadcast(), messengerOptions(d), d.bytes, check);
+        if (found.queryFailed)
+            return failure(NetCommand::NotDelivered,
+                "Error: no se ha podido preguntar por el grupo " + group + " en " + d.config.broadcast() + ".");
+        results = found.members;
+    } else {
+        const NameLookup::Query found = NameLookup::findMembers(group, lookupOptions(d.config));
+        if (found.toolMissing)
+            return failure(NetCommand::NotDelivered, "Error: " + std::string(nmblookupMissing) + ".");
+        if (found.timedOut)
+            return failure(NetCommand::NotDelivered,
+                "Error: la búsqueda del grupo " + group + " no ha terminado en " + NetConfig::seconds(timeout) + ".");
+        std::vector<Messenger::Recipient> recipients;
+        for (const std::string &address : found.addresses)
+            recipients.push_back({ address, 0, {} });
+        results = Messenger::deliver(recipients, messengerOptions(d), d.bytes, check);
+    }
+    if (results.empty())
         return failure(NetCommand::NotDelivered, "Error: no se encuentra ningún equipo del grupo " + group + ".");
-
-    // Every member is asked its name at once, and messaged as soon as it has said it.
-    const size_t total = found.addresses.size();
-    std::vector<Messenger::Recipient> recipients;
-    for (const std::string &address : found.addresses)
-        recipients.push_back({ address, 0, {} });
-    const std::vector<Messenger::Result> results
-        = Messenger::deliver(recipients, messengerOptions(d), d.bytes, [](Messenger::Result &member) {
-              if (!NetCommand::validName(member.name))
-                  member.refusal = "no ofrece el servicio de mensajes";
-          });
+    const size_t total = results.size();
 
     std::vector<std::string> outcomes(total);
     for (size_t i = 0; i < total; ++i) {
         const Messenger::Result &member = results[i];
-        const std::string &address = found.addresses[i];
+        const std::string &address = member.address;
         switch (member.stage) {
         case Messenger::Result::Stage::NameUnknown:
             outcomes[i] = "El equipo " + address + " no ha dicho su nombre en " + NetConfig::seconds(timeout) + ".";
@@ -345,5 +365,5 @@ NetCommand::Result NetCommand::send(const Request &request)
     if (!text.unmappable.empty())
         d.warnings.push_back("Aviso: la página de códigos " + codePage
             + " no tiene estos caracteres, enviados como \"?\": " + text.unmappable);
-    return isGroup ? sendToGroup(name, d) : sendToName(name, wireName.bytes, d);
+    return isGroup ? sendToGroup(name, wireName.bytes, d) : sendToName(name, wireName.bytes, d);
 }

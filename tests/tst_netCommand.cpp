@@ -445,60 +445,62 @@ void tst_netCommand::groupDelivery_data()
     QTest::addColumn<int>("second"); // how the second member behaves (the first delivers)
     QTest::addColumn<QByteArray>("secondName"); // in CP850
     QTest::addColumn<int>("delayMs"); // of every answer of the second member
-    QTest::addColumn<bool>("nmblookupPresent");
+    QTest::addColumn<int>("queryDelayMs"); // of its answer to the group query
+    QTest::addColumn<QString>("lookup"); // who asks for the group: "net", "nmblookup", "none"
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("out"); // %2: the second member's address
     QTest::addColumn<QByteArrayList>("messaged"); // called names
 
     const int deliver = int(Behaviour::Deliver);
     const QByteArrayList both { "OFICINA1", "OFICINA2" };
-    QTest::newRow("domain switch") << QByteArray() << "/domain:OFICINA" << deliver << QByteArray("OFICINA2") << 0
-                                   << true << 0
-                                   << QStringList { "Mensaje enviado a OFICINA: 2 equipos (OFICINA1, OFICINA2)." }
-                                   << both;
-    QTest::newRow("switch in any case") << QByteArray() << "/DOMAIN:oficina" << deliver << QByteArray("OFICINA2") << 0
-                                        << true << 0
+    const QByteArray second("OFICINA2");
+    const QStringList toBoth { "Mensaje enviado a OFICINA: 2 equipos (OFICINA1, OFICINA2)." };
+    QTest::newRow("domain switch") << QByteArray() << "/domain:OFICINA" << deliver << second << 0 << 0 << "net" << 0
+                                   << toBoth << both;
+    QTest::newRow("switch in any case") << QByteArray() << "/DOMAIN:oficina" << deliver << second << 0 << 0 << "net"
+                                        << 0
                                         << QStringList { "Mensaje enviado a oficina: 2 equipos (OFICINA1, OFICINA2)." }
                                         << both;
     QTest::newRow("star is the own workgroup")
-        << QByteArray("GrupoTrabajo=OFICINA\n") << "*" << deliver << QByteArray("OFICINA2") << 0 << true << 0
-        << QStringList { "Mensaje enviado a OFICINA: 2 equipos (OFICINA1, OFICINA2)." } << both;
+        << QByteArray("GrupoTrabajo=OFICINA\n") << "*" << deliver << second << 0 << 0 << "net" << 0 << toBoth << both;
+    QTest::newRow("members found by nmblookup")
+        << QByteArray() << "/domain:OFICINA" << deliver << second << 0 << 0 << "nmblookup" << 0 << toBoth << both;
     QTest::newRow("one member refuses")
-        << QByteArray() << "/domain:OFICINA" << int(Behaviour::Refuse) << QByteArray("OFICINA2") << 0 << true << 1
+        << QByteArray() << "/domain:OFICINA" << int(Behaviour::Refuse) << second << 0 << 0 << "net" << 1
         << QStringList { "Error: mensaje no entregado a 1 de 2 equipos del grupo OFICINA.",
                "El equipo OFICINA2 ha rechazado el mensaje (NT_STATUS_ACCESS_DENIED)." }
         << QByteArrayList { "OFICINA1" };
     QTest::newRow("member without messenger name")
-        << QByteArray() << "/domain:MIXTO" << int(Behaviour::NoMessenger) << QByteArray("OFICINA2") << 0 << true << 1
+        << QByteArray() << "/domain:MIXTO" << int(Behaviour::NoMessenger) << second << 0 << 0 << "net" << 1
         << QStringList { "Error: mensaje no entregado a 1 de 2 equipos del grupo MIXTO.",
                "El equipo %2 no ofrece el servicio de mensajes." }
         << QByteArrayList { "OFICINA1" };
     QTest::newRow("member that never says its name")
-        << QByteArray("Espera=1\n") << "/domain:MIXTO" << int(Behaviour::Nameless) << QByteArray("OFICINA2") << 0
-        << true << 1
+        << QByteArray("Espera=1\n") << "/domain:MIXTO" << int(Behaviour::Nameless) << second << 0 << 0 << "net" << 1
         << QStringList { "Error: mensaje no entregado a 1 de 2 equipos del grupo MIXTO.",
                "El equipo %2 no ha dicho su nombre en 1 segundo." }
         << QByteArrayList { "OFICINA1" };
     QTest::newRow("member silent after connecting")
-        << QByteArray("Espera=1\n") << "/domain:MIXTO" << int(Behaviour::Silent) << QByteArray("OFICINA2") << 0 << true
-        << 1
+        << QByteArray("Espera=1\n") << "/domain:MIXTO" << int(Behaviour::Silent) << second << 0 << 0 << "net" << 1
         << QStringList { "Error: mensaje no entregado a 1 de 2 equipos del grupo MIXTO.",
                "El equipo OFICINA2 no ha contestado en 1 segundo." }
         << QByteArrayList { "OFICINA1" };
     // Each of its five answers comes 0.7 s late: 3.5 s in all, never 1 s of silence.
-    QTest::newRow("slow member that keeps answering")
-        << QByteArray("Espera=1\n") << "/domain:OFICINA" << deliver << QByteArray("OFICINA2") << 700 << true << 0
-        << QStringList { "Mensaje enviado a OFICINA: 2 equipos (OFICINA1, OFICINA2)." } << both;
+    QTest::newRow("slow member that keeps answering") << QByteArray("Espera=1\n") << "/domain:OFICINA" << deliver
+                                                      << second << 700 << 0 << "net" << 0 << toBoth << both;
+    QTest::newRow("member answering the group half a second late")
+        << QByteArray() << "/domain:OFICINA" << deliver << second << 0 << 500 << "net" << 0 << toBoth << both;
     // The name service gives names in the code page: read whole, called as they are.
     QTest::newRow("member name beyond ASCII")
-        << QByteArray() << "/domain:PARCIAL" << deliver << QByteArray("DISE\xa5O") << 0 << true << 0
+        << QByteArray() << "/domain:PARCIAL" << deliver << QByteArray("DISE\xa5O") << 0 << 0 << "net" << 0
         << QStringList { "Mensaje enviado a PARCIAL: 2 equipos (DISEÑO, OFICINA1)." }
         << QByteArrayList { "DISE\xa5O", "OFICINA1" };
-    QTest::newRow("nobody answers") << QByteArray() << "/domain:VACIO" << deliver << QByteArray("OFICINA2") << 0 << true
-                                    << 1 << QStringList { "Error: no se encuentra ningún equipo del grupo VACIO." }
-                                    << QByteArrayList();
+    for (const char *lookup : { "net", "nmblookup" })
+        QTest::newRow(qPrintable(QStringLiteral("nobody answers, %1").arg(QLatin1String(lookup))))
+            << QByteArray() << "/domain:VACIO" << deliver << second << 0 << 0 << lookup << 1
+            << QStringList { "Error: no se encuentra ningún equipo del grupo VACIO." } << QByteArrayList();
     QTest::newRow("nmblookup missing")
-        << QByteArray() << "/domain:OFICINA" << deliver << QByteArray("OFICINA2") << 0 << false << 1
+        << QByteArray() << "/domain:OFICINA" << deliver << second << 0 << 0 << "none" << 1
         << QStringList { "Error: no se encuentra el programa nmblookup en el PATH (paquete smbclient)." }
         << QByteArrayList();
 }
@@ -510,15 +512,17 @@ void tst_netCommand::groupDelivery()
     QFETCH(int, second);
     QFETCH(QByteArray, secondName);
     QFETCH(int, delayMs);
-    QFETCH(bool, nmblookupPresent);
+    QFETCH(int, queryDelayMs);
+    QFETCH(QString, lookup);
     QFETCH(int, exitCode);
     QFETCH(QStringList, out);
     QFETCH(QByteArrayList, messaged);
     FakeMessenger computers;
-    if (!startComputers(computers, { { "OFICINA1" }, { secondName, Behaviour(second), delayMs } }))
+    if (!startComputers(computers, { { "OFICINA1" }, { secondName, Behaviour(second), delayMs, queryDelayMs } }))
         QSKIP("needs root to play computers on ports 137 and 139 of loopback addresses");
-    writeIni("[Opciones]\nDifusion=127.255.255.255\n" + ini);
-    if (nmblookupPresent)
+    const bool byNet = lookup == QLatin1String("net");
+    writeIni("[Opciones]\n" + (byNet ? "Difusion=" + computers.nameServer().toLatin1() + "\n" : QByteArray()) + ini);
+    if (lookup == QLatin1String("nmblookup"))
         writeGroupLookup({ computers.address(0), computers.address(1) });
 
     const Run run = runNet({ "send", target, "Reunión", "a", "las", "diez" });
@@ -537,12 +541,11 @@ void tst_netCommand::groupDelivery()
     std::sort(called.begin(), called.end());
     QCOMPARE(called, messaged);
     QVERIFY(calls().isEmpty());
-    if (nmblookupPresent) {
+    if (lookup == QLatin1String("nmblookup")) {
         QFile lookups(m_log + QStringLiteral("/lookups"));
         QVERIFY(lookups.open(QIODevice::ReadOnly));
         // Names travel in the messages' code page; nmblookup speaks UTF-8 to net.
-        QVERIFY(lookups.readLine().startsWith(
-            "--option=dos charset=CP850 --option=unix charset=UTF-8 --broadcast=127.255.255.255 -- "));
+        QVERIFY(lookups.readLine().startsWith("--option=dos charset=CP850 --option=unix charset=UTF-8 -- "));
     }
 }
 
@@ -554,16 +557,12 @@ void tst_netCommand::groupMembersAreServedAtOnce()
     QStringList everyone;
     for (int i = 1; i <= 40; ++i) {
         everyone << QStringLiteral("MIEMBRO%1").arg(i, 2, 10, QLatin1Char('0'));
-        list.append({ everyone.last().toLatin1(), Behaviour::Deliver, 300 });
+        list.append({ everyone.last().toLatin1(), Behaviour::Deliver, 300, (40 - i) * 5 });
     }
     FakeMessenger computers;
     if (!startComputers(computers, list))
         QSKIP("needs root to play computers on ports 137 and 139 of loopback addresses");
-    writeIni("[Opciones]\nDifusion=127.255.255.255\nEspera=2\n");
-    QStringList reversed;
-    for (int i = 39; i >= 0; --i)
-        reversed << computers.address(i);
-    writeGroupLookup(reversed);
+    writeIni("[Opciones]\nDifusion=" + computers.nameServer().toLatin1() + "\nEspera=2\n");
 
     const Run all = runNet({ "send", "/domain:GRANDE", "hola" });
     QCOMPARE(all.exitCode, 0);
@@ -706,7 +705,7 @@ void tst_netCommand::viewListsWhatTheNetworkAnswers()
     QFETCH(int, exitCode);
     QFETCH(QStringList, out);
     QFETCH(QStringList, err);
-    writeIni("[Opciones]\nGrupoTrabajo=VENTAS\nDifusion=10.232.0.255\nEspera=1\n");
+    writeIni("[Opciones]\nGrupoTrabajo=VENTAS\nEspera=1\n");
     const QByteArray captures = "D='" SAMBA_CAPTURES "'\n";
     writeScript(QStringLiteral("nmblookup"), captures + R"(for last; do :; done
 case "$*" in

@@ -1,5 +1,6 @@
 #include "FakeMessenger.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -113,7 +114,7 @@ struct Datagram
 struct FakeMessenger::State
 {
     std::vector<int> listeners; // one per computer
-    std::vector<int> nameSockets;
+    std::vector<int> nameSockets; // one per computer, then the name server's
     std::vector<Connection> connections;
     std::deque<Datagram> datagrams;
 };
@@ -160,6 +161,16 @@ bool FakeMessenger::start(const QList<Computer> &computers)
             m_error = QStringLiteral("UDP %1:137: %2").arg(address(i), QString::fromLocal8Bit(std::strerror(errno)));
             return false;
         }
+    }
+    const int server = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    m_state->nameSockets.push_back(server);
+    sockaddr_in a {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(137);
+    ::inet_pton(AF_INET, nameServer().toLatin1().constData(), &a.sin_addr);
+    if (::bind(server, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+        m_error = QStringLiteral("UDP %1:137: %2").arg(nameServer(), QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
     }
     m_thread = std::thread([this] { serve(); });
     return true;
@@ -224,11 +235,39 @@ void FakeMessenger::serve()
             polls.push_back({ fd, POLLIN, 0 });
         for (int fd : s.nameSockets)
             polls.push_back({ fd, POLLIN, 0 });
+
         for (const Connection &c : s.connections)
             polls.push_back({ c.fd, POLLIN, 0 });
         if (::poll(polls.data(), polls.size(), int(std::max(0LL, wait))) <= 0)
             continue;
         const size_t computers = s.listeners.size();
+        if (polls[2 * computers].revents & POLLIN) {
+            char buffer[1024];
+            sockaddr_in from {};
+            socklen_t length = sizeof from;
+            const ssize_t n = ::recvfrom(
+                s.nameSockets.back(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&from), &length);
+            const QByteArray query(buffer, int(std::max<ssize_t>(n, 0)));
+            // A name query (type NB) for a group: every computer answers for itself.
+            if (n == 50 && (uint8_t(buffer[2]) & 0xf8) == 0x00 && buffer[47] == 0x20
+                && decodeName(query.mid(13, 32)) != "VACIO") {
+                for (int i = 0; i < m_computers.size(); ++i) {
+                    // The query's id, a response with authority, one answer.
+                    QByteArray answer = query.left(2) + QByteArray::fromHex("85000000000100000000");
+                    answer += query.mid(12, 34)
+                        + QByteArray::fromHex("0020000100000000"
+                                              "0006"
+                                              "8000");
+                    in_addr member {};
+                    ::inet_pton(AF_INET, address(i).toLatin1().constData(), &member);
+                    answer += QByteArray(reinterpret_cast<const char *>(&member), 4);
+                    s.datagrams.push_back(
+                        { nowMs() + m_computers.at(i).queryDelayMs, s.nameSockets.back(), from, answer });
+                }
+                std::sort(s.datagrams.begin(), s.datagrams.end(),
+                    [](const Datagram &a, const Datagram &b) { return a.due < b.due; });
+            }
+        }
         for (size_t i = 0; i < computers; ++i) {
             if (polls[i].revents & POLLIN) {
                 const int fd = ::accept4(s.listeners[i], nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
@@ -251,15 +290,15 @@ void FakeMessenger::serve()
             }
         }
         std::vector<size_t> closed;
-        for (size_t p = 2 * computers; p < polls.size(); ++p) {
+        for (size_t p = 2 * computers + 1; p < polls.size(); ++p) {
             if (!polls[p].revents)
                 continue;
-            Connection &c = s.connections[p - 2 * computers];
+            Connection &c = s.connections[p - 2 * computers - 1];
             const Computer &computer = m_computers.at(c.computer);
             char buffer[4096];
             const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
             if (n <= 0) {
-                closed.push_back(p - 2 * computers);
+                closed.push_back(p - 2 * computers - 1);
                 continue;
             }
             c.in.append(buffer, int(n));

@@ -12,7 +12,8 @@
 // Computers that take pop-up messages, played by one thread of the test: each has an
 // address of its own on loopback (127.A.B.2, .3, ... with A.B drawn from the process id,
 // so that two tests at once do not meet), answers node status on UDP 137 and the messenger
-// session on TCP 139 as smbd and nmbd do, and records what it was sent. Needs root (the
+// session on TCP 139 as smbd and nmbd do (nameServer() answers group queries for all of
+// them), and records what it was sent. Needs root (the
 // ports are below 1024).
 class FakeMessenger final
 {
@@ -29,6 +30,7 @@ public:
         QByteArray name; // in the code page
         Behaviour behaviour = Behaviour::Deliver;
         int delayMs = 0; // every answer comes this late
+        int queryDelayMs = 0; // its answer to the group query comes this late
     };
 
     struct Received
@@ -50,6 +52,9 @@ public:
     void stop();
 
     QString address(int i) const;
+    // Where group queries are answered, as a WINS server would, one answer per computer,
+    // each after its queryDelayMs; any group but VACIO.
+    QString nameServer() const { return m_prefix + QStringLiteral("1"); }
     QString error() const { return m_error; }
 
     // Messages delivered so far, in the order their sessions ended.
