@@ -277,9 +277,12 @@ std::string Messenger::ownName()
 
 namespace {
 
-// The group query under way: sent again a few times, listened to until answers stop.
+// The name query under way: sent again a few times, listened to until answers stop (for a
+// group), or until the first answer (for one computer, called then by the name asked for).
 struct Query
 {
+    uint8_t type = 0x00;
+    std::string called; // the one computer's name in the code page; empty for a group
     bool active = false;
     sockaddr_in to {};
     std::string request;
@@ -346,7 +349,7 @@ std::vector<Result> serve(std::vector<Messenger::Recipient> recipients, const Me
     if (query) {
         query->active = nameService.fd() >= 0;
         query->start = query->lastNew = start;
-        query->request = NetbiosWire::nameQuery(query->id = uint16_t(idBase - 1), query->request, 0x00, true);
+        query->request = NetbiosWire::nameQuery(query->id = uint16_t(idBase - 1), query->request, query->type, true);
     }
 
     std::vector<pollfd> polls;
@@ -462,11 +465,16 @@ std::vector<Result> serve(std::vector<Messenger::Recipient> recipients, const Me
                                 [&](const auto &r) { return r.address == address; });
                             if (known)
                                 continue;
-                            recipients.push_back({ address, 0, {} });
+                            recipients.push_back({ address, 0, query->called });
                             add(recipients.back(), heard);
                             query->lastNew = heard;
                             query->answered = true;
+                            if (!query->called.empty())
+                                break;
                         }
+                        // A server's "no such name" is as final as the one computer's answer.
+                        if (!query->called.empty() && (query->answered || members->negative))
+                            query->active = false;
                         continue;
                     }
                     const size_t i = uint16_t(status->id - idBase);
@@ -495,7 +503,8 @@ std::vector<Result> serve(std::vector<Messenger::Recipient> recipients, const Me
                     continue;
                 slot.lastHeard = heard;
                 slot.state = Slot::State::Session;
-                slot.out = NetbiosWire::sessionRequest(Messenger::calledName(result.wireName, options.codePage), calling);
+                slot.out
+                    = NetbiosWire::sessionRequest(Messenger::calledName(result.wireName, options.codePage), calling);
             }
             if ((polls[p].revents & POLLIN) || (polls[p].revents & (POLLHUP | POLLERR))) {
                 char buffer[4096];
@@ -556,4 +565,29 @@ Messenger::Group Messenger::deliverToGroup(const std::string &groupWireName, con
     group.queryFailed = query.sends == 0;
     group.members = std::move(results);
     return group;
+}
+
+std::optional<Messenger::Result> Messenger::deliverByName(
+    const std::string &wireName, const std::string &queryAddress, const Options &options, const std::string &message)
+{
+    Query query;
+    if (::inet_pton(AF_INET, queryAddress.c_str(), &query.to.sin_addr) != 1)
+        return std::nullopt;
+    query.to.sin_family = AF_INET;
+    query.to.sin_port = htons(uint16_t(options.nameServicePort));
+    query.type = NetbiosWire::messengerType;
+    query.called = wireName;
+    query.request = calledName(wireName, options.codePage);
+    query.listenMs = std::min<long long>(static_cast<long long>(options.timeoutSeconds) * 1000, maxListenMs);
+    query.quietMs = quietMs;
+    const std::vector<Result> results = serve({}, options, message, {}, &query);
+    if (query.sends == 0)
+        return std::nullopt;
+    if (results.empty()) {
+        Result none;
+        none.wireName = wireName;
+        none.delivery = { Outcome::NotFound, "NT_STATUS_NOT_FOUND" };
+        return none;
+    }
+    return results.front();
 }

@@ -3,6 +3,7 @@
 #include "net/SmbClient.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,12 @@ public:
     // of the group are (its name in the code page), and messages each as soon as it answers.
     static Group deliverToGroup(const std::string &groupWireName, const std::string &queryAddress,
         const Options &options, const std::string &message, Check check = {});
+
+    // Asks queryAddress for the computer of that messenger name (in the code page) and
+    // messages it as soon as it answers; NotFound when nobody answers while a group would be
+    // listened for. nullopt when the query cannot be sent.
+    static std::optional<Result> deliverByName(const std::string &wireName, const std::string &queryAddress,
+        const Options &options, const std::string &message);
 
     // The called name as it goes in a session request: upper case, in the code page.
     static std::string calledName(const std::string &wireName, const std::string &codePage);

@@ -100,31 +100,36 @@ Messenger::Options messengerOptions(const Sending &d)
     return { d.options.codePage, d.options.sender, d.options.timeoutSeconds };
 }
 
+// Whether text is an IPv4 address in dotted form.
+bool isIPv4(const std::string &text)
+{
+    in_addr address {};
+    return ::inet_pton(AF_INET, text.c_str(), &address) == 1;
+}
+
 NetCommand::Result sendToName(const std::string &name, const std::string &wireName, Sending &d)
 {
     const std::optional<NetConfig::Endpoint> endpoint = d.config.endpoint(name);
     if (!endpoint && !d.config.error().empty())
         return failure(NetCommand::Usage, "Error: " + d.config.error() + ".");
-    // A computer at a known address is called directly; any other name is left to
-    // smbclient, which resolves it as the client configuration says (WINS, hosts, broadcast).
+    // A computer at a known address is called directly, and so is one that answers for its
+    // name where Difusion says; any other name is left to smbclient, which resolves it as
+    // the client configuration says (WINS, hosts, broadcast).
     SmbClient::Delivery outcome;
+    std::optional<Messenger::Result> byName;
     if (endpoint)
         outcome = Messenger::deliver({ { endpoint->address, endpoint->port, wireName } }, messengerOptions(d), d.bytes)
                       .front()
                       .delivery;
+    else if (isIPv4(d.config.broadcast())
+        && (byName = Messenger::deliverByName(wireName, d.config.broadcast(), messengerOptions(d), d.bytes)))
+        outcome = byName->delivery;
     else
         outcome = SmbClient::send(SmbClient::Target { wireName, {}, 0 }, d.options, d.bytes);
     if (outcome.outcome == SmbClient::Outcome::Delivered)
         return delivered("Mensaje enviado a " + name + ".", d.warnings);
     return failure(NetCommand::NotDelivered,
         "Error: " + SmbClient::describe(outcome, name, d.config.timeoutSeconds()) + ".", d.warnings);
-}
-
-// Whether text is an IPv4 address in dotted form.
-bool isIPv4(const std::string &text)
-{
-    in_addr address {};
-    return ::inet_pton(AF_INET, text.c_str(), &address) == 1;
 }
 
 NetCommand::Result sendToGroup(const std::string &group, const std::string &wireGroup, Sending &d)

@@ -327,6 +327,20 @@ void tst_netCommand::namesFromNetIniGoToTheirAddress()
     QCOMPARE(
         closed.out.value(0), QStringLiteral("Error: el equipo CERRADO no responde (NT_STATUS_CONNECTION_REFUSED)."));
 
+    // Where Difusion gives an address, net asks there for the computer of a name and calls it.
+    writeIni("[Opciones]\nDifusion=" + computers.nameServer().toLatin1() + "\nEspera=1\n");
+    QCOMPARE(runNet({ "send", "oficina2", "cinco" }).out, QStringList { "Mensaje enviado a oficina2." });
+    QCOMPARE(computers.received().size(), 3);
+    QCOMPARE(computers.received().at(2).called, QByteArray("OFICINA2"));
+    QCOMPARE(computers.received().at(2).recipient, QByteArray("oficina2"));
+    const Run nobody = runNet({ "send", "NADIE", "seis" });
+    QCOMPARE(nobody.exitCode, 1);
+    QCOMPARE(
+        nobody.out.value(0), QStringLiteral("Error: no se encuentra el equipo NADIE en la red (NT_STATUS_NOT_FOUND)."));
+    QVERIFY(calls().isEmpty());
+
+    writeIni("[Equipos]\nOFICINA1=" + computers.address(0).toLatin1() + "\n[Opciones]\nConfiguracion=" + conf.toUtf8()
+        + "\nEspera=7\n");
     QCOMPARE(runNet({ "send", "OTRO", "tres" }).exitCode, 0);
     const QStringList made = calls();
     QCOMPARE(made.size(), 1);
@@ -340,7 +354,7 @@ void tst_netCommand::namesFromNetIniGoToTheirAddress()
     QVERIFY2(bad.out.value(0).startsWith(QStringLiteral("Error: dirección no válida para OFICINA1")),
         qPrintable(bad.out.value(0)));
     QCOMPARE(calls().size(), 1);
-    QCOMPARE(computers.received().size(), 2);
+    QCOMPARE(computers.received().size(), 3);
 }
 
 void tst_netCommand::hostileTextIsOnlyEverMessageText()

@@ -275,6 +275,17 @@ void tst_netSamba::groupReachesEveryMember()
     QCOMPARE(star.out.value(0), QStringLiteral("Mensaje enviado a VENTAS: 2 equipos (MIEMBRO1, MIEMBRO2)."));
     QCOMPARE(hosts.at(0)->messages().size() + hosts.at(1)->messages().size(), 2);
 
+    // One computer by its name: net asks for it where Difusion says, and calls it.
+    for (auto &h : hosts)
+        h->clearSpool();
+    const Run byName = runNet({ QStringLiteral("send"), QStringLiteral("miembro2"), text }, hub);
+    QCOMPARE(byName.out, QStringList({ QStringLiteral("Mensaje enviado a miembro2.") }));
+    QCOMPARE(hosts.at(0)->messages().size(), 0);
+    QCOMPARE(hosts.at(1)->messages().size(), 1);
+    const Run nobody = runNet({ QStringLiteral("send"), QStringLiteral("NADIE"), text }, hub);
+    QCOMPARE(
+        nobody.out.value(0), QStringLiteral("Error: no se encuentra el equipo NADIE en la red (NT_STATUS_NOT_FOUND)."));
+
     // Names are read from the node status in the code page, whole: "DISEÑO" is messaged by its name.
     const Run beyondAscii = runNet({ QStringLiteral("send"), QStringLiteral("/domain:DISEÑO"), text }, hub);
     QCOMPARE(beyondAscii.exitCode, 0);

@@ -249,9 +249,13 @@ void FakeMessenger::serve()
                 s.nameSockets.back(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&from), &length);
             const QByteArray query(buffer, int(std::max<ssize_t>(n, 0)));
             // A name query (type NB) for a group: every computer answers for itself.
-            if (n == 50 && (uint8_t(buffer[2]) & 0xf8) == 0x00 && buffer[47] == 0x20
-                && decodeName(query.mid(13, 32)) != "VACIO") {
+            // A name query for a messenger name (<03>): only that computer answers.
+            const QByteArray asked = decodeName(query.mid(13, 32));
+            const bool messenger = n == 50 && query.at(43) == 'A' && query.at(44) == 'D';
+            if (n == 50 && (uint8_t(buffer[2]) & 0xf8) == 0x00 && buffer[47] == 0x20 && asked != "VACIO") {
                 for (int i = 0; i < m_computers.size(); ++i) {
+                    if (messenger && m_computers.at(i).name.toUpper() != asked)
+                        continue;
                     // The query's id, a response with authority, one answer.
                     QByteArray answer = query.left(2) + QByteArray::fromHex("85000000000100000000");
                     answer += query.mid(12, 34)
