@@ -55,8 +55,10 @@ void placeNewFile(const std::string &target, const std::string &bytes)
         done += size_t(n);
     }
     const bool written = done == bytes.size() && ::fsync(fd) == 0;
-    if (::close(fd) == 0 && written)
-        ::link(temp.c_str(), target.c_str());
+    // A link that fails found a file there that appeared meanwhile: the user's, and it stays.
+    if (::close(fd) == 0 && written) {
+        [[maybe_unused]] const int placed = ::link(temp.c_str(), target.c_str());
+    }
     ::unlink(temp.c_str());
 }
 
