@@ -129,18 +129,20 @@ outside=$(find "$work" -newer "$work/marca" ! -type d ! -path "$casa/*" ! -path 
 [ -n "$(find "$datos" -name enviara.ini -o -name mru.ini)" ] || fail "the recent list is not in $datos"
 
 echo "== the installed net reads /etc/velrisa/net.ini"
-printf '[Equipos]\r\nPC-PRUEBA=192.0.2.7\r\n' >"$root/usr/lib/velrisa/net.ini"
+# A loopback address where nothing listens: a net that reads this file calls it itself and is
+# refused at once; a net that does not read it leaves the name to (our fake) smbclient.
+printf '[Equipos]\r\nPC-PRUEBA=127.254.61.9\r\n' >"$root/usr/lib/velrisa/net.ini"
 mkdir "$work/suelto"
 cp "$root/usr/lib/velrisa/net" "$root/usr/lib/velrisa/net.ini" "$work/suelto/"
 : >"$registro/smbclient.txt"
-PATH="$work/falso:/usr/bin:/bin" "$root/usr/lib/velrisa/net" send PC-PRUEBA hola >/dev/null 2>&1
-grep -q 192.0.2.7 "$registro/smbclient.txt" && fail "the installed net read the net.ini beside it"
+PATH="$work/falso:/usr/bin:/bin" "$root/usr/lib/velrisa/net" send PC-PRUEBA hola >"$work/net_instalado.txt" 2>&1
+grep -q CONNECTION_REFUSED "$work/net_instalado.txt" && fail "the installed net read the net.ini beside it"
 [ -f /etc/velrisa/net.ini ] || grep -q -- "--message=PC-PRUEBA " "$registro/smbclient.txt" ||
     fail "the installed net did not send: $(cat "$registro/smbclient.txt")"
 : >"$registro/smbclient.txt"
-PATH="$work/falso:/usr/bin:/bin" "$work/suelto/net" send PC-PRUEBA hola >/dev/null 2>&1
-grep -q 192.0.2.7 "$registro/smbclient.txt" ||
-    fail "a net that is not installed ignored the net.ini beside it: $(cat "$registro/smbclient.txt")"
+PATH="$work/falso:/usr/bin:/bin" "$work/suelto/net" send PC-PRUEBA hola >"$work/net_suelto.txt" 2>&1
+{ grep -q CONNECTION_REFUSED "$work/net_suelto.txt" && [ ! -s "$registro/smbclient.txt" ]; } ||
+    fail "a net that is not installed ignored the net.ini beside it: $(cat "$work/net_suelto.txt" "$registro/smbclient.txt")"
 rm "$root/usr/lib/velrisa/net.ini"
 [ -f "$root/usr/share/doc/velrisa/net.ini" ] || fail "no example net.ini in the documentation"
 
