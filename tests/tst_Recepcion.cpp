@@ -23,6 +23,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -59,6 +61,7 @@ private Q_SLOTS:
     void textoConMarcasSeMuestraTalCual_data();
     void textoConMarcasSeMuestraTalCual();
     void menuRecibidosYResponderEnLaVentanaPrincipal();
+    void filasQueLleganConLaListaAbiertaSeVenEnteras();
 
 private:
     // Delivers through the receiver's own logic, as smbd's command would.
@@ -364,6 +367,32 @@ void tst_Recepcion::menuRecibidosYResponderEnLaVentanaPrincipal()
 
     QVERIFY(QDir(m_buzon).removeRecursively());
     QTRY_COMPARE(items(), especificado);
+}
+
+// What the list shows on the screen after messages arrive while it is open is what it would
+// draw afresh: no row half drawn, however the list scrolled to show the newest.
+void tst_Recepcion::filasQueLleganConLaListaAbiertaSeVenEnteras()
+{
+    auto r = recepcion(m_datos);
+    r->mostrarRecibidos();
+    frmRecibidos *ventana = r->ventanaRecibidos();
+    QVERIFY(QTest::qWaitForWindowExposed(ventana));
+    auto *lista = child<QTableView>(ventana, QStringLiteral("ListView1"));
+    QWidget *hoja = lista->viewport();
+    const auto enPantalla = [ventana, hoja] {
+        const QRect zona(hoja->mapTo(ventana, QPoint()), hoja->size());
+        return ventana->screen()
+            ->grabWindow(ventana->winId(), zona.x(), zona.y(), zona.width(), zona.height())
+            .toImage();
+    };
+    const auto dibujada = [hoja] { return hoja->grab().toImage().convertToFormat(QImage::Format_RGB32); };
+    // More than the list has room for, so that the newest ones are scrolled into view.
+    for (int i = 0; i < 16; ++i) {
+        entregar(QByteArray("mensaje ") + QByteArray::number(i), kEnero + i);
+        QTRY_COMPARE_WITH_TIMEOUT(r->historial().modelo().rowCount(), i + 1, 1000);
+        QTRY_COMPARE(enPantalla().convertToFormat(QImage::Format_RGB32), dibujada());
+    }
+    QVERIFY(lista->verticalScrollBar()->value() > 0);
 }
 
 QTEST_MAIN(tst_Recepcion)
