@@ -490,7 +490,12 @@ void frmPrincipal::responder(const QString &remitente)
 {
     m_optGrupo[0]->click();
     m_txtDestino->setEditText(remitente);
-    m_txtMensaje->clear();
+    // Only the initial text makes way: a message the user wrote stays, to be sent to the new
+    // recipient or changed by the user.
+    if (m_txtMensaje->text() == EntradaMensaje::kTextoInicial || Texto::trimBlanks(m_txtMensaje->text()).isEmpty())
+        m_txtMensaje->clear();
+    else
+        m_txtMensaje->end(false);
     mnuEnviar_Click();
     m_txtMensaje->setFocus(Qt::OtherFocusReason);
 }

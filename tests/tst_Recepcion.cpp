@@ -355,6 +355,17 @@ void tst_Recepcion::menuRecibidosYResponderEnLaVentanaPrincipal()
     auto *mensaje = child<QLineEdit>(&ventana, QStringLiteral("txtMensaje"));
     QVERIFY(mensaje->text().isEmpty());
     QTRY_COMPARE(QApplication::focusWidget(), mensaje);
+    // What the user wrote stays through the next "&Responder"; only the recipients change.
+    QTest::keyClicks(mensaje, QStringLiteral("Vale, a las dos"));
+    ventana.hide();
+    entregar("¿y mañana?", kEnero + 1, "rosa");
+    QTRY_COMPARE_WITH_TIMEOUT(ventana.recepcion()->abiertas().size(), 1, 1000);
+    child<QPushButton>(ventana.recepcion()->abiertas().first(), QStringLiteral("cmdResponder"))->click();
+    QTRY_COMPARE(ventana.recepcion()->abiertas().size(), 0);
+    QVERIFY(ventana.isVisible());
+    QCOMPARE(child<QComboBox>(&ventana, QStringLiteral("txtDestino"))->currentText(), QStringLiteral("rosa"));
+    QCOMPARE(mensaje->text(), QStringLiteral("Vale, a las dos"));
+    QTRY_COMPARE(QApplication::focusWidget(), mensaje);
 
     recibidos->trigger();
     frmRecibidos *lista = ventana.recepcion()->ventanaRecibidos();
