@@ -70,6 +70,9 @@ void frmRecibidos::copiar()
     QList<int> filas;
     for (const QModelIndex &indice : lista()->selectionModel()->selectedRows())
         filas << indice.row();
+    // Nothing chosen (the keyboard moved with Ctrl): the row the keyboard is on.
+    if (filas.isEmpty() && lista()->currentIndex().isValid())
+        filas << lista()->currentIndex().row();
     if (filas.isEmpty())
         return;
     std::sort(filas.begin(), filas.end());

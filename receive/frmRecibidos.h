@@ -17,7 +17,8 @@ public:
 
     // Opens the message of that row, or brings its window forward when it is open already.
     void abrir(int fila);
-    // The selected messages, as ModeloRecibidos::comoTexto writes them, to the clipboard.
+    // The selected messages (else the current one), as ModeloRecibidos::comoTexto writes them,
+    // to the clipboard.
     void copiar();
 
 Q_SIGNALS:
