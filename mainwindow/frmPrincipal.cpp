@@ -330,14 +330,17 @@ void frmPrincipal::load()
         m_rt, *m_taskIco, Buzon::rutaPredeterminada(), Historial::carpetaPredeterminada());
     connect(m_recepcion.get(), &Recepcion::responder, this, &frmPrincipal::responder);
     connect(m_recepcion.get(), &Recepcion::buzonCambiado, this, &frmPrincipal::actualizarMenuRecibidos);
-    m_recepcion->iniciar();
-    actualizarMenuRecibidos();
 
     if (!isMinimized())
         show();
     else if (!m_rt.trayAvailable())
         show(); // minimised in the task bar
     // else the minimise rule would hide it at once: the program starts in the tray only
+
+    // Receiving starts once the window is up, so that a message that arrived while the
+    // program was not running pops up above it, not under it.
+    m_recepcion->iniciar();
+    actualizarMenuRecibidos();
 }
 
 void frmPrincipal::setFondoAlternativo()
@@ -490,7 +493,12 @@ void frmPrincipal::responder(const QString &remitente)
 {
     m_optGrupo[0]->click();
     m_txtDestino->setEditText(remitente);
-    m_txtMensaje->clear();
+    // Only the initial text makes way: a message the user wrote stays, to be sent to the new
+    // recipient or changed by the user.
+    if (m_txtMensaje->text() == EntradaMensaje::kTextoInicial || Texto::trimBlanks(m_txtMensaje->text()).isEmpty())
+        m_txtMensaje->clear();
+    else
+        m_txtMensaje->end(false);
     mnuEnviar_Click();
     m_txtMensaje->setFocus(Qt::OtherFocusReason);
 }

@@ -47,7 +47,7 @@ public:
 
     // Answering a received message: the recipients line becomes the sender, "Equipo" is
     // chosen as a click chooses it, and the window comes forward with the message box
-    // empty and focused.
+    // focused: emptied where it held only the initial text, kept where the user wrote in it.
     void responder(const QString &remitente);
 
     // The program is ending (session end, termination signal): close requests are no

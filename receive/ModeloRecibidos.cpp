@@ -24,6 +24,16 @@ QString ModeloRecibidos::hora(const QDateTime &llegada)
     return llegada.toLocalTime().toString(QStringLiteral("HH:mm:ss"));
 }
 
+QString ModeloRecibidos::comoTexto(const QList<Buzon::Mensaje> &mensajes)
+{
+    QStringList partes;
+    for (const Buzon::Mensaje &m : mensajes) {
+        partes << QStringLiteral("Fecha: %1 %2\nDe: %3\nPara: %4\n%5\n")
+                      .arg(fecha(m.llegada), hora(m.llegada), m.de, m.para, m.texto);
+    }
+    return partes.join(QLatin1Char('\n'));
+}
+
 QVariant ModeloRecibidos::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= m_filas.size() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))

@@ -28,6 +28,9 @@ public:
     // "DD/MM/AAAA" and "HH:MM:SS" of an arrival, in local time.
     static QString fecha(const QDateTime &llegada);
     static QString hora(const QDateTime &llegada);
+    // Messages as a person reads them: for each, its date, sender and called name on lines
+    // of their own, then its whole text; a blank line between two messages.
+    static QString comoTexto(const QList<Buzon::Mensaje> &mensajes);
 
 private:
     QList<Buzon::Mensaje> m_filas;

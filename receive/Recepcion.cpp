@@ -47,8 +47,10 @@ void Recepcion::iniciar()
 
 void Recepcion::mostrarRecibidos()
 {
-    if (!m_recibidos)
+    if (!m_recibidos) {
         m_recibidos = std::make_unique<frmRecibidos>(m_historial.modelo());
+        connect(m_recibidos.get(), &frmRecibidos::responder, this, &Recepcion::responder);
+    }
     m_recibidos->mostrar();
 }
 

@@ -41,7 +41,7 @@ public:
     frmRecibidos *ventanaRecibidos() const { return m_recibidos.get(); }
 
 Q_SIGNALS:
-    // "&Responder" in a pop-up.
+    // "&Responder" in a pop-up, or in a message opened from the history.
     void responder(const QString &remitente);
     void buzonCambiado(bool existe);
 

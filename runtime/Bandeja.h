@@ -10,4 +10,9 @@ namespace Bandeja {
 // it answers for Qt's choice when asked at that same moment.
 bool leeMarcas();
 
+// Whether this process's tray icons stand in the tray. On a plain X11 tray Qt's icon is a
+// window of its own that the tray takes in and shows some time after the icon is shown; until
+// then its place is the corner of the screen, and a balloon would point there.
+bool iconosColocados();
+
 } // namespace Bandeja

@@ -28,6 +28,8 @@ IconoBarra::IconoBarra(QObject *parent)
             Q_EMIT restoreRequested();
     });
     liveIcons().append(this);
+    m_espera.setInterval(50);
+    connect(&m_espera, &QTimer::timeout, this, &IconoBarra::mostrarAviso);
 }
 
 IconoBarra::~IconoBarra()
@@ -42,6 +44,7 @@ void IconoBarra::start()
 
 void IconoBarra::stop()
 {
+    m_espera.stop();
     m_icon->hide();
 }
 
@@ -54,10 +57,37 @@ void IconoBarra::notificar(const QString &titulo, const QString &texto)
 {
     if (!m_icon->isVisible() || !QSystemTrayIcon::supportsMessages())
         return;
+    m_titulo = titulo;
+    m_texto = texto;
+    // A notification server places its notifications itself.
+    if (m_leeMarcas || Bandeja::iconosColocados()) {
+        mostrarAviso();
+        return;
+    }
+    if (!m_espera.isActive()) {
+        m_limite.setRemainingTime(5000);
+        m_espera.start();
+    }
+}
+
+void IconoBarra::mostrarAviso()
+{
+    if (!m_icon->isVisible()) {
+        m_espera.stop();
+        return;
+    }
+    const bool colocado = m_leeMarcas || Bandeja::iconosColocados();
+    if (!colocado && !m_limite.hasExpired())
+        return;
+    m_espera.stop();
+    // A tray that never takes the icon in gets no balloon pointing at the corner of the
+    // screen: the message has its own window anyway.
+    if (!colocado)
+        return;
     // Both come from the network. Qt's own balloon shows both as plain text; a notification
     // server shows the summary as plain text and always reads the body as markup, whose small
     // set of tags knows no paragraphs: every special character escaped, line ends kept.
-    m_icon->showMessage(titulo, m_leeMarcas ? texto.toHtmlEscaped() : texto, QSystemTrayIcon::Information, 10000);
+    m_icon->showMessage(m_titulo, m_leeMarcas ? m_texto.toHtmlEscaped() : m_texto, QSystemTrayIcon::Information, 10000);
 }
 
 void IconoBarra::removeAll()

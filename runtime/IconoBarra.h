@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QObject>
+#include <QTimer>
 
 class QSystemTrayIcon;
 
@@ -21,7 +23,9 @@ public:
     void stop();
     bool isVisible() const;
     // A notification beside the icon, where the tray shows one; nothing otherwise. Title and
-    // text show as written on every kind of tray, never read as markup.
+    // text show as written on every kind of tray, never read as markup. An icon that the tray
+    // has not taken in yet (just started) gets it once it stands there, within a few seconds;
+    // only the last one waits.
     void notificar(const QString &titulo, const QString &texto);
 
     // Takes every icon of this process out of the tray (before ending at once).
@@ -32,7 +36,13 @@ Q_SIGNALS:
     void menuRequested();
 
 private:
+    void mostrarAviso();
+
     QSystemTrayIcon *m_icon;
+    QString m_titulo; // of the notification that waits for the icon to be placed
+    QString m_texto;
+    QTimer m_espera;
+    QDeadlineTimer m_limite;
     // Whether the notifications go to the desktop's notification server, which reads markup.
     bool m_leeMarcas;
 };

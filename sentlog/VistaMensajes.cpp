@@ -1,5 +1,6 @@
 #include "sentlog/VistaMensajes.h"
 
+#include <QEvent>
 #include <QHeaderView>
 
 VistaMensajes::VistaMensajes(QWidget *parent)
@@ -40,4 +41,21 @@ void VistaMensajes::doItemsLayout()
         viewport()->update();
     else if (y < viewport()->height())
         viewport()->update(0, y, viewport()->width(), viewport()->height() - y);
+    m_parcialPendiente = true;
+}
+
+void VistaMensajes::scrollContentsBy(int dx, int dy)
+{
+    QTableView::scrollContentsBy(dx, dy);
+    // A scroll moves what is on the screen, and with it the stale rows above the part still
+    // waiting for its repaint, which that part no longer covers: all of it is drawn again.
+    if (m_parcialPendiente && (dx != 0 || dy != 0))
+        viewport()->update();
+}
+
+bool VistaMensajes::viewportEvent(QEvent *event)
+{
+    if (event->type() == QEvent::Paint)
+        m_parcialPendiente = false;
+    return QTableView::viewportEvent(event);
 }

@@ -18,10 +18,14 @@ public:
 
 protected:
     void rowsInserted(const QModelIndex &parent, int start, int end) override;
+    void scrollContentsBy(int dx, int dy) override;
+    bool viewportEvent(QEvent *event) override;
 
 private:
     // First row appended since the last layout; -1 when none was, or when something other
     // than an append happened and the whole view has to be laid out and drawn again.
     int m_primeraAgregada = -1;
     bool m_completa = true;
+    // A repaint of only the new rows is asked for and not done yet.
+    bool m_parcialPendiente = false;
 };

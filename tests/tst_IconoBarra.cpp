@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QProcess>
 #include <QSaveFile>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -154,16 +155,28 @@ void tst_IconoBarra::globoMuestraTituloYTextoTalCual()
     QVERIFY(bandeja.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 30000);
 
+    // As at start-up: the notification comes right after the icon is shown, before the tray
+    // has taken the icon in.
     IconoBarra icono;
     icono.start();
     QVERIFY(icono.isVisible());
     icono.notificar(kTitulo, kTexto);
-    QWidget *globo = nullptr;
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (w->inherits("QBalloonTip") && w->isVisible())
-            globo = w;
-    }
-    QVERIFY2(globo, "no balloon beside the tray icon");
+    const auto globoVisible = [] {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (w->inherits("QBalloonTip") && w->isVisible())
+                return w;
+        }
+        return static_cast<QWidget *>(nullptr);
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(globoVisible(), "no balloon beside the tray icon", 10000);
+    QWidget *globo = globoVisible();
+    // It points at the icon where the tray shows it (trayer: the top right corner), not at
+    // the corner of the screen where the icon stood before.
+    const auto enBandeja = [&icono] { return icono.findChild<QSystemTrayIcon *>()->geometry(); };
+    const QRect pantalla = globo->screen()->geometry();
+    QTRY_VERIFY(enBandeja().center().x() > pantalla.center().x());
+    QVERIFY2(globo->geometry().adjusted(-30, -30, 30, 30).contains(enBandeja().center()),
+        qPrintable(QDebug::toString(globo->geometry()) + QDebug::toString(enBandeja())));
     // Title above, text below, in the balloon's own grid.
     const auto *rejilla = qobject_cast<QGridLayout *>(globo->layout());
     QVERIFY(rejilla);

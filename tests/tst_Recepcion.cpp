@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
@@ -23,6 +24,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -59,6 +62,8 @@ private Q_SLOTS:
     void textoConMarcasSeMuestraTalCual_data();
     void textoConMarcasSeMuestraTalCual();
     void menuRecibidosYResponderEnLaVentanaPrincipal();
+    void filasQueLleganConLaListaAbiertaSeVenEnteras();
+    void mensajeDelHistorialSeAbreEnteroYSeCopia();
 
 private:
     // Delivers through the receiver's own logic, as smbd's command would.
@@ -350,6 +355,17 @@ void tst_Recepcion::menuRecibidosYResponderEnLaVentanaPrincipal()
     auto *mensaje = child<QLineEdit>(&ventana, QStringLiteral("txtMensaje"));
     QVERIFY(mensaje->text().isEmpty());
     QTRY_COMPARE(QApplication::focusWidget(), mensaje);
+    // What the user wrote stays through the next "&Responder"; only the recipients change.
+    QTest::keyClicks(mensaje, QStringLiteral("Vale, a las dos"));
+    ventana.hide();
+    entregar("¿y mañana?", kEnero + 1, "rosa");
+    QTRY_COMPARE_WITH_TIMEOUT(ventana.recepcion()->abiertas().size(), 1, 1000);
+    child<QPushButton>(ventana.recepcion()->abiertas().first(), QStringLiteral("cmdResponder"))->click();
+    QTRY_COMPARE(ventana.recepcion()->abiertas().size(), 0);
+    QVERIFY(ventana.isVisible());
+    QCOMPARE(child<QComboBox>(&ventana, QStringLiteral("txtDestino"))->currentText(), QStringLiteral("rosa"));
+    QCOMPARE(mensaje->text(), QStringLiteral("Vale, a las dos"));
+    QTRY_COMPARE(QApplication::focusWidget(), mensaje);
 
     recibidos->trigger();
     frmRecibidos *lista = ventana.recepcion()->ventanaRecibidos();
@@ -364,6 +380,102 @@ void tst_Recepcion::menuRecibidosYResponderEnLaVentanaPrincipal()
 
     QVERIFY(QDir(m_buzon).removeRecursively());
     QTRY_COMPARE(items(), especificado);
+}
+
+// What the list shows on the screen after messages arrive while it is open is what it would
+// draw afresh: no row half drawn, however the list scrolled to show the newest.
+void tst_Recepcion::filasQueLleganConLaListaAbiertaSeVenEnteras()
+{
+    auto r = recepcion(m_datos);
+    r->mostrarRecibidos();
+    frmRecibidos *ventana = r->ventanaRecibidos();
+    QVERIFY(QTest::qWaitForWindowExposed(ventana));
+    auto *lista = child<QTableView>(ventana, QStringLiteral("ListView1"));
+    QWidget *hoja = lista->viewport();
+    const auto enPantalla = [ventana, hoja] {
+        const QRect zona(hoja->mapTo(ventana, QPoint()), hoja->size());
+        return ventana->screen()
+            ->grabWindow(ventana->winId(), zona.x(), zona.y(), zona.width(), zona.height())
+            .toImage();
+    };
+    const auto dibujada = [hoja] { return hoja->grab().toImage().convertToFormat(QImage::Format_RGB32); };
+    // More than the list has room for, so that the newest ones are scrolled into view.
+    for (int i = 0; i < 16; ++i) {
+        entregar(QByteArray("mensaje ") + QByteArray::number(i), kEnero + i);
+        QTRY_COMPARE_WITH_TIMEOUT(r->historial().modelo().rowCount(), i + 1, 1000);
+        QTRY_COMPARE(enPantalla().convertToFormat(QImage::Format_RGB32), dibujada());
+    }
+    QVERIFY(lista->verticalScrollBar()->value() > 0);
+}
+
+// The history is a place to read: Enter or a double click opens a message whole, with
+// "&Responder"; Ctrl+C copies the chosen messages whole, as a person reads them.
+void tst_Recepcion::mensajeDelHistorialSeAbreEnteroYSeCopia()
+{
+    const QString largo = QStringLiteral("Primera línea de un mensaje largo, más de lo que cabe en la lista,\n"
+                                         "segunda línea\n\ny la última tras una en blanco");
+    entregar(largo.toUtf8(), kEnero, "ana", "oficina1");
+    entregar("¿comemos?", kEnero + 3661, "pepe", "oficina2");
+    auto r = recepcion(m_datos);
+    QSignalSpy respuestas(r.get(), &Recepcion::responder);
+    // Only the history's own windows from here on.
+    cleanup();
+    r->mostrarRecibidos();
+    frmRecibidos *ventana = r->ventanaRecibidos();
+    QVERIFY(activate(ventana));
+    auto *lista = child<QTableView>(ventana, QStringLiteral("ListView1"));
+    const auto abiertas = [ventana] { return ventana->findChildren<frmRecibido *>(); };
+
+    // Enter on the first row opens it, in front and with the keyboard; again, the same one comes forward.
+    lista->setFocus();
+    lista->setCurrentIndex(lista->model()->index(0, 0));
+    QTest::keyClick(lista, Qt::Key_Return);
+    QCOMPARE(abiertas().size(), 1);
+    frmRecibido *primero = abiertas().at(0);
+    QVERIFY(ventana->isVisible());
+    QCOMPARE(child<QPlainTextEdit>(primero, QStringLiteral("txtMensaje"))->toPlainText(), largo);
+    QCOMPARE(child<QLabel>(primero, QStringLiteral("lblEncabezado"))->text(),
+        QStringLiteral("Mensaje de ana a oficina1 el 01/01/2026 a las 00:00:00"));
+    QTRY_VERIFY(primero->isActiveWindow());
+    ventana->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(ventana));
+    lista->setFocus();
+    QTest::keyClick(lista, Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(abiertas().size(), 1);
+    QTRY_VERIFY(primero->isActiveWindow());
+
+    // A double click on the second; its "&Responder" answers its sender.
+    ventana->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(ventana));
+    const QPoint segunda = lista->visualRect(lista->model()->index(1, ModeloRecibidos::ColMensaje)).center();
+    // As the window system gives it: a click, then the second press as a double click.
+    QTest::mouseClick(lista->viewport(), Qt::LeftButton, {}, segunda);
+    QTest::mouseDClick(lista->viewport(), Qt::LeftButton, {}, segunda);
+    QTRY_COMPARE(abiertas().size(), 2);
+    frmRecibido *segundo = abiertas().at(0) == primero ? abiertas().at(1) : abiertas().at(0);
+    QCOMPARE(child<QPlainTextEdit>(segundo, QStringLiteral("txtMensaje"))->toPlainText(), QStringLiteral("¿comemos?"));
+    child<QPushButton>(segundo, QStringLiteral("cmdResponder"))->click();
+    QCOMPARE(respuestas.size(), 1);
+    QCOMPARE(respuestas.at(0).at(0).toString(), QStringLiteral("pepe"));
+    QTRY_COMPARE(abiertas().size(), 1);
+
+    // Both chosen, Ctrl+C: each whole, in the list's order.
+    ventana->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(ventana));
+    lista->setFocus();
+    QGuiApplication::clipboard()->clear();
+    lista->setCurrentIndex(lista->model()->index(1, 0));
+    QTest::keyClick(lista, Qt::Key_Up, Qt::ShiftModifier);
+    QCOMPARE(lista->selectionModel()->selectedRows().size(), 2);
+    QTest::keyClick(lista, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(),
+        QStringLiteral("Fecha: 01/01/2026 00:00:00\nDe: ana\nPara: oficina1\n") + largo
+            + QStringLiteral("\n\nFecha: 01/01/2026 01:01:01\nDe: pepe\nPara: oficina2\n¿comemos?\n"));
+    // Enter on the list still closes it where there is no row to open.
+    r->historial().modelo().reemplazar({});
+    QVERIFY(!lista->currentIndex().isValid());
+    QTest::keyClick(lista, Qt::Key_Return);
+    QVERIFY(!ventana->isVisible());
 }
 
 QTEST_MAIN(tst_Recepcion)

@@ -219,10 +219,14 @@ void tst_RecepcionSamba::mensajeSaleSeRespondeYQuedaEnElHistorial()
     xdotool({ "key", "r" }); // "Mostrar mensajes &recibidos"
     const QString lista = ventana(QStringLiteral("Mensajes recibidos"), 3000);
     QVERIFY(!lista.isEmpty());
-    // The current cell: the last row's "Mensaje".
+    // The last row, copied as a person reads it: date, sender, called name, then the text.
     xdotool({ "windowfocus", "--sync", lista });
-    xdotool({ "key", "--window", lista, "ctrl+End", "Home", "Right", "Right" });
-    QCOMPARE(copiar(lista, false), texto);
+    xdotool({ "key", "--window", lista, "ctrl+End" });
+    const QString copiado = copiar(lista, false);
+    QVERIFY2(copiado.startsWith(QStringLiteral("Fecha: ")), qPrintable(copiado));
+    QVERIFY2(copiado.endsWith(QStringLiteral("\nDe: %1\nPara: recibe\n%2\n")
+                                  .arg(QString::fromLocal8Bit(::getpwuid(::getuid())->pw_name), texto)),
+        qPrintable(copiado));
     QCOMPARE(historial().size(), 1);
     parar();
 }
