@@ -2,9 +2,12 @@
 # Sets this computer up to receive Velrisa's (and any `net send`) pop-up messages through
 # Samba, or undoes it with --desinstalar. Runs as root.
 #
-#   recepcion.sh [--alias=NAME]... [--buzon=FOLDER] [--receptor=PATH]
+#   recepcion.sh [--alias=NAME[:USER]]... [--usuarios] [--buzon=FOLDER] [--receptor=PATH]
 #                [--configuracion=SMB.CONF] [--sin-reiniciar] [--desinstalar]
 #
+# An alias with a user is that person's alone: its messages go into the user's own folder of
+# the mailbox. --usuarios gives every person of the computer (login uid 1000 and up, with a
+# home folder) an alias of their own login name.
 # It installs samba when missing; makes the mailbox (owned by Samba's guest account, mode
 # 0755); writes velrisa.conf beside smb.conf and includes it as the last line of [global];
 # restarts smbd and nmbd (not with --sin-reiniciar). Running it twice changes nothing more.
@@ -16,6 +19,7 @@ receptor=
 reiniciar=1
 desinstalar=0
 alias_=()
+usuarios=0
 
 fallo() {
     echo "recepcion.sh: $*" >&2
@@ -28,6 +32,7 @@ for arg in "$@"; do
     --buzon=*) buzon=${arg#*=} ;;
     --receptor=*) receptor=${arg#*=} ;;
     --alias=*) alias_+=("${arg#*=}") ;;
+    --usuarios) usuarios=1 ;;
     --sin-reiniciar) reiniciar=0 ;;
     --desinstalar) desinstalar=1 ;;
     *) fallo "opción desconocida: $arg (las opciones están al principio de este archivo)" ;;
@@ -40,15 +45,45 @@ done
 # shell or the configuration parser would read as more than one plain word.
 ruta_segura() { [[ $1 == /* && $1 =~ ^[A-Za-z0-9/._+-]+$ ]]; }
 ruta_segura "$buzon" || fallo "el buzón debe ser una ruta absoluta de letras, cifras y / . _ + -: $buzon"
-for nombre in "${alias_[@]}"; do
-    [[ $nombre =~ ^[A-Za-z0-9_][A-Za-z0-9_.-]{0,14}$ ]] \
+es_nombre() { [[ $1 =~ ^[A-Za-z0-9_][A-Za-z0-9_.-]{0,14}$ ]]; }
+# NAME -> USER of the names that are one person's (the rest reach every user).
+declare -A dueno_=()
+nombres_=()
+for entrada in "${alias_[@]}"; do
+    nombre=${entrada%%:*}
+    es_nombre "$nombre" \
         || fallo "alias no válido: de 1 a 15 letras, cifras, _ . o -, sin empezar por . o -: $nombre"
+    if [[ $entrada == *:* ]]; then
+        usuario=${entrada#*:}
+        [[ $usuario =~ ^[A-Za-z0-9_][A-Za-z0-9_.$-]{0,31}$ ]] && id -u -- "$usuario" >/dev/null 2>&1 \
+            || fallo "el usuario del alias $nombre no existe: $usuario"
+        clave=${nombre,,}
+        [ -z "${dueno_[$clave]:-}" ] || [ "${dueno_[$clave]}" = "$usuario" ] \
+            || fallo "el alias $nombre no puede ser de dos usuarios"
+        dueno_[$clave]=$usuario
+    fi
+    nombres_+=("$nombre")
 done
+if [ "$usuarios" -eq 1 ]; then
+    while IFS=: read -r usuario _ uid _ _ casa _; do
+        [ "$uid" -ge 1000 ] && [ "$uid" -ne 65534 ] && [ -d "$casa" ] || continue
+        if ! es_nombre "$usuario"; then
+            echo "recepcion.sh: $usuario no puede ser un nombre NetBIOS (hasta 15 letras, cifras, _ . o -): no recibe mensajes propios" >&2
+            continue
+        fi
+        clave=${usuario,,}
+        [ -n "${dueno_[$clave]:-}" ] && continue
+        dueno_[$clave]=$usuario
+        nombres_+=("$usuario")
+    done < <(getent passwd)
+fi
 
 # The file itself, where smb.conf is a link to it.
 smbconf=$(readlink -f -- "$configuracion")
 [ -f "$smbconf" ] || fallo "no existe la configuración de Samba $configuracion"
 nuestro=$(dirname -- "$smbconf")/velrisa.conf
+# Which names are one person's: root's alone, read by velrisa-recibe at each message.
+mapa=$(dirname -- "$smbconf")/velrisa-usuarios
 inclusion="include = $nuestro"
 
 # Writes stdin over the file only when it differs, keeping its owner and modes.
@@ -109,7 +144,7 @@ reiniciar_samba() {
 
 if [ "$desinstalar" -eq 1 ]; then
     sin_inclusion | reemplazar "$smbconf"
-    rm -f -- "$nuestro"
+    rm -f -- "$nuestro" "$mapa"
     # Every user's own history keeps the messages that were shown.
     if [ -d "$buzon" ] && [ ! -L "$buzon" ]; then
         rm -rf -- "$buzon"
@@ -148,13 +183,36 @@ fi
 install -d -o "$invitado" -g "$grupo" -m 0755 -- "$buzon"
 runuser -u "$invitado" -- test -x "$receptor" -a -w "$buzon" \
     || fallo "la cuenta $invitado no puede ejecutar $receptor o escribir en $buzon (¿alguna carpeta por encima cerrada?)"
+# Each person's own folder: the user's, in the guest's group (setgid, so each record is too),
+# 2770. The receiver writes and prunes there through the group and the user reads and deletes
+# as its owner; nobody else can even list it. Records are 0644 so the user reads the guest's files.
+declare -A hecho_=()
+for usuario in "${dueno_[@]}"; do
+    [ -z "${hecho_[$usuario]:-}" ] || continue
+    hecho_[$usuario]=1
+    propia=$buzon/$usuario
+    if [ -L "$propia" ] || { [ -e "$propia" ] && [ ! -d "$propia" ]; }; then
+        fallo "$propia existe y no es una carpeta"
+    fi
+    install -d -o "$usuario" -g "$grupo" -m 2770 -- "$propia"
+    chown -- "$usuario:$grupo" "$propia"
+    chmod 2770 -- "$propia"
+done
+{
+    echo "# Names that are one person's, and whose: written by recepcion.sh."
+    for clave in "${!dueno_[@]}"; do
+        echo "$clave ${dueno_[$clave]}"
+    done | sort
+} | reemplazar "$mapa"
+chown root:root -- "$mapa"
+chmod 0644 -- "$mapa"
 
 {
     echo "# Receiving Velrisa's messages: written by recepcion.sh, undone by recepcion.sh --desinstalar."
     echo "# Messenger packets come before any protocol negotiation: they need SMB1."
     echo "server min protocol = NT1"
-    echo "message command = $receptor --buzon=$buzon '%f' '%L' '%s'"
-    [ ${#alias_[@]} -eq 0 ] || echo "netbios aliases = ${alias_[*]}"
+    echo "message command = $receptor --buzon=$buzon --usuarios=$mapa '--equipo=%m' '--direccion=%I' '%f' '%L' '%s'"
+    [ ${#nombres_[@]} -eq 0 ] || echo "netbios aliases = ${nombres_[*]}"
 } | reemplazar "$nuestro"
 
 original=$(mktemp)

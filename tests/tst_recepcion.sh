@@ -39,7 +39,7 @@ snapshot() { cat "$conf" "$work/samba/velrisa.conf" 2>/dev/null; stat -c '%U %a'
 
 echo "== set-up"
 run --alias=JUAN --alias=MARIA || fail "set-up failed: $(cat "$work/salida")"
-[ "$(param "message command")" = "$receptor --buzon=$work/buzon '%f' '%L' '%s'" ] \
+[ "$(param "message command")" = "$receptor --buzon=$work/buzon --usuarios=$work/samba/velrisa-usuarios '--equipo=%m' '--direccion=%I' '%f' '%L' '%s'" ] \
     || fail "message command: $(param "message command")"
 [ "$(param "server min protocol")" = NT1 ] || fail "server min protocol: $(param "server min protocol")"
 [ "$(param "netbios aliases")" = "JUAN MARIA" ] || fail "netbios aliases: $(param "netbios aliases")"
@@ -60,11 +60,23 @@ for opcion in "--alias=JUAN PEREZ" "--alias=-x" "--alias=DEMASIADO_LARGO_16" "--
     [ "$(snapshot)" = "$antes" ] || fail "$opcion changed the files"
 done
 
+echo "== an alias with a user is that user's alone"
+run --alias=JUAN --alias=MARIA --alias=Pepe:daemon || fail "alias with a user failed: $(cat "$work/salida")"
+[ "$(param "netbios aliases")" = "JUAN MARIA Pepe" ] || fail "netbios aliases: $(param "netbios aliases")"
+[ "$(grep -v '^#' "$work/samba/velrisa-usuarios")" = "pepe daemon" ] \
+    || fail "user list: $(cat "$work/samba/velrisa-usuarios")"
+[ "$(stat -c '%U %a' "$work/samba/velrisa-usuarios")" = "root 644" ] || fail "user list is not root's alone"
+[ "$(stat -c '%U %G %a' "$work/buzon/daemon")" = "daemon nogroup 2770" ] \
+    || fail "daemon's folder: $(stat -c '%U %G %a' "$work/buzon/daemon")"
+run --alias=Pepe:nadie-velrisa && fail "accepted a user that does not exist"
+run --alias=Pepe:daemon --alias=PEPE:root && fail "accepted one alias for two users"
+
 echo "== --desinstalar gives everything back"
 touch "$work/buzon/m1767225600.000000001.1"
 run --desinstalar || fail "--desinstalar failed: $(cat "$work/salida")"
 cmp -s "$conf" "$work/original.conf" || fail "smb.conf differs from the original: $(diff "$work/original.conf" "$conf")"
 [ ! -e "$work/samba/velrisa.conf" ] || fail "velrisa.conf is still there"
+[ ! -e "$work/samba/velrisa-usuarios" ] || fail "velrisa-usuarios is still there"
 [ ! -e "$work/buzon" ] || fail "the mailbox is still there"
 
 if [ "$failures" -ne 0 ]; then
