@@ -5,8 +5,9 @@
 #include <algorithm>
 
 ModeloRecibidos::ModeloRecibidos(QObject *parent)
-    : ModeloLista(
-        { QStringLiteral("De"), QStringLiteral("Para"), QStringLiteral("Mensaje"), QStringLiteral("Fecha") }, parent)
+    : ModeloLista({ QStringLiteral("De"), QStringLiteral("Equipo"), QStringLiteral("Para"), QStringLiteral("Mensaje"),
+                      QStringLiteral("Fecha") },
+        parent)
 { }
 
 int ModeloRecibidos::rowCount(const QModelIndex &parent) const
@@ -33,6 +34,10 @@ QVariant ModeloRecibidos::data(const QModelIndex &index, int role) const
     switch (index.column()) {
     case ColDe:
         texto = m.de;
+        break;
+    case ColEquipo:
+        // Where the message came from; its address in the tooltip.
+        texto = role == Qt::ToolTipRole && !m.direccion.isEmpty() ? m.direccion : m.equipo;
         break;
     case ColPara:
         texto = m.para;

@@ -6,11 +6,12 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QVBoxLayout>
 
 frmRecibido::frmRecibido(const Buzon::Mensaje &mensaje, QWidget *parent)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
-    , m_remitente(mensaje.de)
+    , m_remitente(destinoRespuesta(mensaje))
     , m_encabezado(new QLabel(this))
     , m_texto(new QPlainTextEdit(this))
     , m_responder(new QPushButton(QStringLiteral("&Responder"), this))
@@ -70,6 +71,16 @@ frmRecibido::frmRecibido(const Buzon::Mensaje &mensaje, QWidget *parent)
 
 QString frmRecibido::encabezado(const Buzon::Mensaje &mensaje)
 {
+    const bool otroEquipo = !mensaje.equipo.isEmpty() && mensaje.equipo.compare(mensaje.de, Qt::CaseInsensitive) != 0;
+    const QString de = otroEquipo ? QStringLiteral("%1 (%2)").arg(mensaje.de, mensaje.equipo) : mensaje.de;
     return QStringLiteral("Mensaje de %1 a %2 el %3 a las %4")
-        .arg(mensaje.de, mensaje.para, ModeloRecibidos::fecha(mensaje.llegada), ModeloRecibidos::hora(mensaje.llegada));
+        .arg(de, mensaje.para, ModeloRecibidos::fecha(mensaje.llegada), ModeloRecibidos::hora(mensaje.llegada));
+}
+
+QString frmRecibido::destinoRespuesta(const Buzon::Mensaje &mensaje)
+{
+    static const QRegularExpression netbios(QStringLiteral("^[A-Za-z0-9_][A-Za-z0-9_.-]{0,14}$"));
+    if (mensaje.equipo.isEmpty() || netbios.match(mensaje.de).hasMatch())
+        return mensaje.de;
+    return mensaje.equipo;
 }
