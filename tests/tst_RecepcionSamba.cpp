@@ -221,7 +221,7 @@ void tst_RecepcionSamba::mensajeSaleSeRespondeYQuedaEnElHistorial()
     QVERIFY(!lista.isEmpty());
     // The current cell: the last row's "Mensaje".
     xdotool({ "windowfocus", "--sync", lista });
-    xdotool({ "key", "--window", lista, "ctrl+End", "Home", "Right", "Right" });
+    xdotool({ "key", "--window", lista, "ctrl+End", "Home", "Right", "Right", "Right" });
     QCOMPARE(copiar(lista, false), texto);
     QCOMPARE(historial().size(), 1);
     parar();
