@@ -117,6 +117,20 @@ run --sin-reiniciar --alias=JUAN --alias=MARIA --alias=Pepe:daemon || fail "alia
     fail "daemon's folder: $(stat -c '%U %G %a' "$work/buzon/daemon")"
 run --sin-reiniciar --alias=Pepe:nadie-velrisa && fail "accepted a user that does not exist"
 run --sin-reiniciar --alias=Pepe:daemon --alias=PEPE:root && fail "accepted one alias for two users"
+# --usuarios: a person of the computer (uid 1000 and up, a home folder) gets their login name.
+persona=vru$$
+if useradd -M -N -d "$work/casa" -s /usr/sbin/nologin "$persona" 2>/dev/null; then
+    trap 'userdel "$persona" 2>/dev/null; rm -rf "$work"' EXIT
+    mkdir -p "$work/casa"
+    run --sin-reiniciar --alias=JUAN --alias=MARIA --usuarios || fail "--usuarios failed: $(cat "$work/salida")"
+    grep -q -x "$persona $persona" "$work/samba/velrisa-usuarios" ||
+        fail "--usuarios did not list $persona: $(cat "$work/samba/velrisa-usuarios")"
+    [[ " $(param "netbios aliases") " == *" $persona "* ]] || fail "netbios aliases: $(param "netbios aliases")"
+    [ "$(stat -c '%U %G %a' "$work/buzon/$persona")" = "$persona nogroup 2770" ] ||
+        fail "$persona's folder: $(stat -c '%U %G %a' "$work/buzon/$persona" 2>&1)"
+    run --sin-reiniciar --alias=JUAN --alias=MARIA || fail "back to no --usuarios failed: $(cat "$work/salida")"
+    userdel "$persona"
+fi
 
 # An include in a share that brings its own [global]: ours would not be what Samba uses.
 otra=$work/otra.conf
