@@ -71,7 +71,6 @@ private Q_SLOTS:
     void registroAlteradoSeRechaza();
     void listaDeUsuarios_data();
     void listaDeUsuarios();
-    void nombreDeUnUsuarioVaASuCarpetaYElDelEquipoATodos();
     void carpetaOListaDeUsuariosDudosaNoEntrega_data();
     void carpetaOListaDeUsuariosDudosaNoEntrega();
     void argumentos_data();
@@ -346,43 +345,6 @@ void tst_Entrega::listaDeUsuarios()
     }
     QVERIFY2(mapa, error.c_str());
     QCOMPARE(QString::fromStdString(Destinatarios::usuarioDe(*mapa, s(llamado))), usuario);
-}
-
-// A name of one person reaches only that person's folder, closed to everybody else; the
-// computer's own name reaches the folder every user reads. Either way the record says where
-// the message came from.
-void tst_Entrega::nombreDeUnUsuarioVaASuCarpetaYElDelEquipoATodos()
-{
-    const QString yo = QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name);
-    const QString lista = m_raiz.filePath(QStringLiteral("usuarios%1").arg(m_serie));
-    QVERIFY(writeFile(lista, "mi-alias " + yo.toLocal8Bit() + '\n'));
-    const QString propia = m_buzon + QLatin1Char('/') + yo;
-    QVERIFY(QDir().mkpath(propia));
-    QVERIFY(QFile::setPermissions(propia, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
-    Entrega::Limites limites;
-    limites.duenioUsuarios = ::geteuid();
-    for (const char *para : { "MI-ALIAS", "oficina1" }) {
-        Entrega::Peticion p;
-        p.buzon = s(m_buzon);
-        p.de = "ana";
-        p.para = para;
-        p.equipo = "pc-ana";
-        p.direccion = "10.0.0.9";
-        p.usuarios = s(lista);
-        p.archivo = s(mensaje("hola"));
-        const Entrega::Resultado r = Entrega::entregar(p, kAhora, ++m_serie, 42, limites);
-        QVERIFY2(r.entregado, r.error.c_str());
-        const bool privado = std::string(para) == "MI-ALIAS";
-        QCOMPARE(QString::fromStdString(r.usuario), privado ? yo : QString());
-        const QString carpeta = privado ? propia : m_buzon;
-        QVERIFY(registros(carpeta).contains(QString::fromStdString(r.registro)));
-        QVERIFY(!registros(privado ? m_buzon : propia).contains(QString::fromStdString(r.registro)));
-        const auto m = Registro::analizar(
-            readFile(carpeta + QLatin1Char('/') + QString::fromStdString(r.registro)).toStdString());
-        QVERIFY(m);
-        QCOMPARE(m->equipo, std::string("pc-ana"));
-        QCOMPARE(m->direccion, std::string("10.0.0.9"));
-    }
 }
 
 void tst_Entrega::carpetaOListaDeUsuariosDudosaNoEntrega_data()
