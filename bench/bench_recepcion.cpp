@@ -25,7 +25,9 @@
 #include <QTest>
 
 #include <cstdio>
+#include <pwd.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,7 +36,8 @@ extern char **environ;
 namespace {
 
 // One run of velrisa-recibe for a fresh message file; ms from spawn to exit.
-double recibirUna(const QString &buzon, const QString &carpeta, int n, bool *ok)
+double recibirUna(const QString &buzon, const QString &carpeta, int n, bool *ok, const QByteArray &usuarios = {},
+    const char *para = "oficina1")
 {
     const QString archivo = carpeta + QStringLiteral("/msg.%1").arg(n);
     QFile f(archivo);
@@ -44,13 +47,18 @@ double recibirUna(const QString &buzon, const QString &carpeta, int n, bool *ok)
     const QByteArray programa(RECIBE_BINARY);
     const QByteArray opcion = "--buzon=" + QFile::encodeName(buzon);
     const QByteArray ruta = QFile::encodeName(archivo);
-    char *argv[] = { const_cast<char *>(programa.constData()), const_cast<char *>(opcion.constData()),
-        const_cast<char *>("ana"), const_cast<char *>("oficina1"), const_cast<char *>(ruta.constData()), nullptr };
+    const QByteArray lista = "--usuarios=" + usuarios;
+    std::vector<char *> argv { const_cast<char *>(programa.constData()), const_cast<char *>(opcion.constData()) };
+    if (!usuarios.isEmpty())
+        argv.push_back(const_cast<char *>(lista.constData()));
+    for (const char *a : { "ana", para, ruta.constData() })
+        argv.push_back(const_cast<char *>(a));
+    argv.push_back(nullptr);
     QElapsedTimer reloj;
     reloj.start();
     pid_t pid = 0;
     int estado = -1;
-    *ok = ::posix_spawn(&pid, argv[0], nullptr, nullptr, argv, environ) == 0 && ::waitpid(pid, &estado, 0) == pid
+    *ok = ::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 && ::waitpid(pid, &estado, 0) == pid
         && WIFEXITED(estado) && WEXITSTATUS(estado) == 0;
     return double(reloj.nsecsElapsed()) / 1e6;
 }
@@ -76,6 +84,25 @@ void tiempoDelReceptor(const QString &raiz)
         lleno.push_back(recibirUna(buzon, raiz, i, &bien));
         ok = ok && bien;
     }
+    // A person's name: the name->user list read at each message, the record in the user's folder.
+    std::vector<double> persona;
+    bool okPersona = true;
+    const passwd *pw = ::getpwuid(::geteuid());
+    const QString lista = raiz + QStringLiteral("/velrisa-usuarios");
+    if (::geteuid() == 0 && pw) {
+        QFile f(lista);
+        f.open(QIODevice::WriteOnly);
+        f.write("# names that are one person's\njuan " + QByteArray(pw->pw_name) + '\n');
+        f.close();
+        const QString propia = buzon + QLatin1Char('/') + QString::fromLocal8Bit(pw->pw_name);
+        QDir().mkpath(propia);
+        ::chmod(QFile::encodeName(propia).constData(), 02770);
+        for (int i = 1200; i < 1400; ++i) {
+            bool bien = false;
+            persona.push_back(recibirUna(buzon, raiz, i, &bien, QFile::encodeName(lista), "juan"));
+            okPersona = okPersona && bien;
+        }
+    }
     const qsizetype registros = QDir(buzon).entryList(QDir::Files).size();
     const Entrega::Limites limites;
     std::printf("bench_recepcion: velrisa-recibe, spawn to exit, 200 runs each\n");
@@ -85,6 +112,11 @@ void tiempoDelReceptor(const QString &raiz)
         Medidas::median(lleno), Medidas::percentil90(lleno));
     std::printf("  records kept             : %lld (%zu to %zu expected); all runs ok: %s\n", qlonglong(registros),
         limites.maxRegistros - limites.holgura, limites.maxRegistros, ok ? "yes" : "NO");
+    if (persona.empty())
+        std::printf("  to a person's name       : skipped, needs root (the name->user list must be root's)\n");
+    else
+        std::printf("  to a person's name       : median %6.2f ms, 90th percentile %6.2f ms; all runs ok: %s\n",
+            Medidas::median(persona), Medidas::percentil90(persona), okPersona ? "yes" : "NO");
 }
 
 // Times the first paint of every pop-up.

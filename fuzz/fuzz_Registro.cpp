@@ -18,7 +18,7 @@ namespace {
 bool igual(const Registro::Mensaje &a, const Registro::Mensaje &b)
 {
     return a.de == b.de && a.para == b.para && a.segundos == b.segundos && a.nanosegundos == b.nanosegundos
-        && a.cortado == b.cortado && a.texto == b.texto;
+        && a.cortado == b.cortado && a.texto == b.texto && a.equipo == b.equipo && a.direccion == b.direccion;
 }
 
 bool limpio(const std::string &s, bool esTexto)
@@ -83,6 +83,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t largo)
     m.para = limpiar(partes.size() > 1 ? partes[1] : std::string_view(), false, cortadoPara);
     m.texto = limpiar(partes.size() > 2 ? partes[2] : std::string_view(), true, cortadoTexto);
     m.cortado = cortadoTexto;
+    bool cortadoEquipo = false;
+    m.equipo = limpiar(partes.size() > 3 ? partes[3] : std::string_view(), false, cortadoEquipo);
+    m.direccion = limpiar(partes.size() > 4 ? partes[4] : std::string_view(), false, cortadoEquipo);
     const uint64_t n = numero(bytes);
     m.segundos = int64_t(n % 10000000000ULL);
     m.nanosegundos = int32_t(n % 1000000000ULL);

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,10 +40,24 @@ Buzon::Buzon(const QString &ruta, QObject *parent)
     });
 }
 
+QString Buzon::Mensaje::remitente() const
+{
+    const bool otroEquipo = !equipo.isEmpty() && equipo.compare(de, Qt::CaseInsensitive) != 0;
+    return otroEquipo ? QStringLiteral("%1 (%2)").arg(de, equipo) : de;
+}
+
 QString Buzon::rutaPredeterminada()
 {
     const QString ruta = qEnvironmentVariable("VELRISA_BUZON");
     return ruta.isEmpty() ? QString::fromLatin1(Entrega::kBuzonPredeterminado) : ruta;
+}
+
+QString Buzon::rutaPropia(const QString &buzon)
+{
+    const passwd *pw = ::getpwuid(::geteuid());
+    // Without a name, a folder that is nobody's.
+    const QString nombre = pw ? QString::fromLocal8Bit(pw->pw_name) : QStringLiteral(".%1").arg(::geteuid());
+    return buzon + QLatin1Char('/') + nombre;
 }
 
 bool Buzon::existe() const
@@ -88,7 +103,10 @@ void Buzon::leer()
     if (dirfd < 0)
         return;
     struct stat carpeta = {};
-    const int copia = ::fstat(dirfd, &carpeta) == 0 ? ::dup(dirfd) : -1;
+    bool duenoVisto = ::fstat(dirfd, &carpeta) == 0;
+    if (duenoVisto && !m_duenoDe.isEmpty())
+        duenoVisto = ::stat(QFile::encodeName(m_duenoDe).constData(), &carpeta) == 0;
+    const int copia = duenoVisto ? ::dup(dirfd) : -1;
     DIR *dir = copia < 0 ? nullptr : ::fdopendir(copia);
     if (!dir) {
         if (copia >= 0)
@@ -131,7 +149,8 @@ void Buzon::leer()
         }
         const qint64 ms = m->segundos * 1000 + m->nanosegundos / 1000000;
         leidos << Mensaje { id, QString::fromStdString(m->de), QString::fromStdString(m->para),
-            QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC), m->cortado, QString::fromStdString(m->texto) };
+            QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC), m->cortado, QString::fromStdString(m->texto),
+            QString::fromStdString(m->equipo), QString::fromStdString(m->direccion) };
     }
     ::closedir(dir);
     ::close(dirfd);

@@ -27,12 +27,23 @@ public:
         QDateTime llegada; // UTC
         bool cortado = false;
         QString texto;
+        QString equipo; // the computer it came from; empty when the record does not say
+        QString direccion; // that computer's address
+
+        // The sender as people read it: the computer in brackets when it is another name.
+        QString remitente() const;
     };
 
     explicit Buzon(const QString &ruta, QObject *parent = nullptr);
 
     // VELRISA_BUZON when set, else /var/spool/velrisa.
     static QString rutaPredeterminada();
+    // This user's own folder in the mailbox, where the messages to this user's names go.
+    static QString rutaPropia(const QString &buzon);
+
+    // Records are accepted only from the owner of this folder (or root); by default the
+    // mailbox's own owner. A user's own folder is the user's, its records the receiver's.
+    void setDuenoDe(const QString &carpeta) { m_duenoDe = carpeta; }
 
     // Records whose name this says yes to are not read (already handled in earlier runs).
     void setOmitir(std::function<bool(const QString &)> omitir) { m_omitir = std::move(omitir); }
@@ -58,6 +69,7 @@ private:
     void actualizarVigilancia();
 
     QString m_ruta;
+    QString m_duenoDe;
     QFileSystemWatcher m_vigilante;
     QTimer m_pendiente; // gathers a burst of notifications into one reading
     std::function<bool(const QString &)> m_omitir;

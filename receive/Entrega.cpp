@@ -2,6 +2,7 @@
 
 #include "receive/ArchivoSeguro.h"
 #include "receive/CarpetaSegura.h"
+#include "receive/Destinatarios.h"
 #include "receive/Registro.h"
 #include "receive/ReparaTexto.h"
 
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -66,11 +68,20 @@ std::optional<Peticion> argumentos(const std::vector<std::string> &args, std::st
             ++i;
             break;
         }
-        if (args[i].rfind("--buzon=", 0) != 0 || args[i].size() == 8) {
-            error = "opción desconocida: " + args[i];
+        const std::string &a = args[i];
+        // smbd leaves %m or %I empty where it does not know them.
+        if (a.rfind("--equipo=", 0) == 0)
+            p.equipo = a.substr(9);
+        else if (a.rfind("--direccion=", 0) == 0)
+            p.direccion = a.substr(12);
+        else if (a.rfind("--buzon=", 0) == 0 && a.size() > 8)
+            p.buzon = a.substr(8);
+        else if (a.rfind("--usuarios=", 0) == 0 && a.size() > 11)
+            p.usuarios = a.substr(11);
+        else {
+            error = "opción desconocida: " + a;
             return std::nullopt;
         }
-        p.buzon = args[i].substr(8);
     }
     const std::vector<std::string> resto(args.begin() + std::ptrdiff_t(i), args.end());
     if (resto.size() < 2) {
@@ -84,20 +95,67 @@ std::optional<Peticion> argumentos(const std::vector<std::string> &args, std::st
     return p;
 }
 
+namespace {
+
+// The user's own folder in the mailbox: a folder (never a link) that the user owns and
+// nobody but the user and the receiver's group can enter. -1 with error otherwise.
+int carpetaPropia(int buzonfd, const std::string &buzon, const std::string &usuario, std::string &error)
+{
+    const passwd *pw = ::getpwnam(usuario.c_str());
+    if (!pw) {
+        error = "el usuario " + usuario + " no existe";
+        return -1;
+    }
+    const uid_t uid = pw->pw_uid;
+    const std::string ruta = buzon + '/' + usuario;
+    const int fd = ::openat(buzonfd, usuario.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        error = "no se puede abrir la carpeta " + ruta + ": " + ArchivoSeguro::descripcion(errno);
+        return -1;
+    }
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0 || st.st_uid != uid || (st.st_mode & 07) != 0) {
+        error = "la carpeta " + ruta + " no es solo de " + usuario + ": no se deja en ella";
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
 Resultado entregar(const Peticion &peticion, int64_t segundos, int32_t nanosegundos, long pid, const Limites &limites)
 {
     Resultado r;
+    if (!peticion.usuarios.empty()) {
+        // Without the list a person's message could reach everybody: nothing is delivered.
+        const auto mapa = Destinatarios::leer(peticion.usuarios, r.error, limites.duenioUsuarios);
+        if (!mapa) {
+            r.error += "; el mensaje de " + peticion.de + " estaba en " + peticion.archivo;
+            return r;
+        }
+        r.usuario = Destinatarios::usuarioDe(*mapa, peticion.para);
+    }
     const std::string enPeligro = CarpetaSegura::problema(peticion.buzon, ::geteuid());
     if (!enPeligro.empty()) {
         r.error = "se rechaza el buzón " + peticion.buzon + ": " + enPeligro + "; el mensaje de " + peticion.de
             + " estaba en " + peticion.archivo;
         return r;
     }
-    const int dirfd = ::open(peticion.buzon.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (dirfd < 0) {
+    const int buzonfd = ::open(peticion.buzon.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (buzonfd < 0) {
         r.error = "no se puede abrir el buzón " + peticion.buzon + ": " + ArchivoSeguro::descripcion(errno)
             + "; el mensaje de " + peticion.de + " estaba en " + peticion.archivo;
         return r;
+    }
+    int dirfd = buzonfd;
+    if (!r.usuario.empty()) {
+        dirfd = carpetaPropia(buzonfd, peticion.buzon, r.usuario, r.error);
+        ::close(buzonfd);
+        if (dirfd < 0) {
+            r.error += "; el mensaje de " + peticion.de + " estaba en " + peticion.archivo;
+            return r;
+        }
     }
     const ArchivoSeguro::Lectura lectura = ArchivoSeguro::leer(AT_FDCWD, peticion.archivo, Registro::kMaxBytesTexto);
     if (!lectura.error.empty()) {
@@ -114,6 +172,8 @@ Resultado entregar(const Peticion &peticion, int64_t segundos, int32_t nanosegun
     m.para = Registro::limpiarNombre(peticion.para, &cortado);
     if (cortado)
         r.avisos.push_back("el destinatario tenía más de 64 caracteres: se ha cortado");
+    m.equipo = Registro::limpiarNombre(peticion.equipo);
+    m.direccion = Registro::limpiarNombre(peticion.direccion);
     m.texto = Registro::limpiarTexto(ReparaTexto::reparar(lectura.bytes), &cortado);
     m.cortado = cortado || lectura.excede;
     if (m.cortado)
@@ -140,8 +200,8 @@ Resultado entregar(const Peticion &peticion, int64_t segundos, int32_t nanosegun
             break;
     }
     if (!error.empty()) {
-        r.error = "no se puede guardar el mensaje de " + m.de + " en el buzón " + peticion.buzon + ": " + error
-            + "; estaba en " + peticion.archivo;
+        r.error = "no se puede guardar el mensaje de " + m.de + " en el buzón " + peticion.buzon
+            + (r.usuario.empty() ? "" : '/' + r.usuario) + ": " + error + "; estaba en " + peticion.archivo;
         ::close(dirfd);
         return r;
     }

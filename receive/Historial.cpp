@@ -56,6 +56,7 @@ bool Historial::cargar()
 {
     m_error.clear();
     const ArchivoSeguro::Lectura l = ArchivoSeguro::leer(AT_FDCWD, QFile::encodeName(ruta()).toStdString(), kMaxBytes);
+    m_nuevo = l.falta;
     if (l.falta)
         return true;
     QJsonParseError analisis {};
@@ -85,7 +86,8 @@ bool Historial::cargar()
         mensajes << Buzon::Mensaje { id, limpio(o.value(QStringLiteral("de")), false),
             limpio(o.value(QStringLiteral("para")), false),
             QDateTime::fromMSecsSinceEpoch(qint64(llegada.toDouble()), Qt::UTC),
-            o.value(QStringLiteral("cortado")).toBool(), limpio(o.value(QStringLiteral("texto")), true) };
+            o.value(QStringLiteral("cortado")).toBool(), limpio(o.value(QStringLiteral("texto")), true),
+            limpio(o.value(QStringLiteral("equipo")), false), limpio(o.value(QStringLiteral("direccion")), false) };
     }
     m_modelo->reemplazar(mensajes);
     m_modelo->quitarPrimeras(m_modelo->rowCount() - kMaxMensajes);
@@ -115,7 +117,8 @@ bool Historial::guardar()
     for (const Buzon::Mensaje &m : m_modelo->filas()) {
         mensajes.append(QJsonObject { { QStringLiteral("id"), m.id }, { QStringLiteral("de"), m.de },
             { QStringLiteral("para"), m.para }, { QStringLiteral("llegada"), double(m.llegada.toMSecsSinceEpoch()) },
-            { QStringLiteral("cortado"), m.cortado }, { QStringLiteral("texto"), m.texto } });
+            { QStringLiteral("cortado"), m.cortado }, { QStringLiteral("texto"), m.texto },
+            { QStringLiteral("equipo"), m.equipo }, { QStringLiteral("direccion"), m.direccion } });
     }
     QStringList mostrados(m_mostrados.cbegin(), m_mostrados.cend());
     mostrados.sort();

@@ -28,6 +28,8 @@ public:
     // Reads the file; none yet is an empty history. A file that cannot be read is set aside
     // under another name, never overwritten: false then, and error() says what happened.
     bool cargar();
+    // Whether the last cargar() found no file: this user's first start.
+    bool nuevo() const { return m_nuevo; }
     // Writes the file, creating the folder (mode 0700) when missing; false with error().
     bool guardar();
 
@@ -48,4 +50,5 @@ private:
     std::unique_ptr<ModeloRecibidos> m_modelo;
     QSet<QString> m_mostrados;
     QString m_error;
+    bool m_nuevo = false;
 };

@@ -5,8 +5,9 @@
 #include <algorithm>
 
 ModeloRecibidos::ModeloRecibidos(QObject *parent)
-    : ModeloLista(
-        { QStringLiteral("De"), QStringLiteral("Para"), QStringLiteral("Mensaje"), QStringLiteral("Fecha") }, parent)
+    : ModeloLista({ QStringLiteral("De"), QStringLiteral("Equipo"), QStringLiteral("Para"), QStringLiteral("Mensaje"),
+                      QStringLiteral("Fecha") },
+        parent)
 { }
 
 int ModeloRecibidos::rowCount(const QModelIndex &parent) const
@@ -29,7 +30,7 @@ QString ModeloRecibidos::comoTexto(const QList<Buzon::Mensaje> &mensajes)
     QStringList partes;
     for (const Buzon::Mensaje &m : mensajes) {
         partes << QStringLiteral("Fecha: %1 %2\nDe: %3\nPara: %4\n%5\n")
-                      .arg(fecha(m.llegada), hora(m.llegada), m.de, m.para, m.texto);
+                      .arg(fecha(m.llegada), hora(m.llegada), m.remitente(), m.para, m.texto);
     }
     return partes.join(QLatin1Char('\n'));
 }
@@ -43,6 +44,10 @@ QVariant ModeloRecibidos::data(const QModelIndex &index, int role) const
     switch (index.column()) {
     case ColDe:
         texto = m.de;
+        break;
+    case ColEquipo:
+        // Where the message came from; its address in the tooltip.
+        texto = role == Qt::ToolTipRole && !m.direccion.isEmpty() ? m.direccion : m.equipo;
         break;
     case ColPara:
         texto = m.para;

@@ -11,7 +11,7 @@ class ModeloRecibidos final : public ModeloLista
     Q_OBJECT
 
 public:
-    enum Columna { ColDe, ColPara, ColMensaje, ColFecha, NumColumnas };
+    enum Columna { ColDe, ColEquipo, ColPara, ColMensaje, ColFecha, NumColumnas };
 
     explicit ModeloRecibidos(QObject *parent = nullptr);
 

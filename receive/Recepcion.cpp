@@ -22,10 +22,15 @@ Recepcion::Recepcion(
     , m_rt(runtime)
     , m_icono(icono)
     , m_buzon(buzon)
+    , m_propio(Buzon::rutaPropia(buzon))
     , m_historial(carpetaDatos)
 {
     m_buzon.setOmitir([this](const QString &id) { return m_historial.mostrado(id); });
-    connect(&m_buzon, &Buzon::nuevos, this, &Recepcion::recibir);
+    m_propio.setOmitir([this](const QString &id) { return m_historial.mostrado(id); });
+    // The user owns that folder; the records in it are the receiver's, as in the mailbox.
+    m_propio.setDuenoDe(m_buzon.ruta());
+    connect(&m_buzon, &Buzon::nuevos, this, [this](const QList<Buzon::Mensaje> &m) { recibir(m, false); });
+    connect(&m_propio, &Buzon::nuevos, this, [this](const QList<Buzon::Mensaje> &m) { recibir(m, true); });
     connect(&m_buzon, &Buzon::existenciaCambiada, this, &Recepcion::buzonCambiado);
 }
 
@@ -42,7 +47,14 @@ void Recepcion::iniciar()
     if (!m_historial.cargar())
         m_rt.msgBox(QStringLiteral("No se puede leer la lista de mensajes recibidos: %1").arg(m_historial.error()),
             Runtime::Icon::Critical);
+    m_primeraVez = m_historial.nuevo();
+    m_propio.vigilar();
     m_buzon.vigilar();
+    if (m_primeraVez) {
+        // Also when the mailbox was empty: what comes from now on is for this user too.
+        m_primeraVez = false;
+        guardar();
+    }
 }
 
 void Recepcion::mostrarRecibidos()
@@ -54,17 +66,26 @@ void Recepcion::mostrarRecibidos()
     m_recibidos->mostrar();
 }
 
-void Recepcion::recibir(const QList<Buzon::Mensaje> &mensajes)
+void Recepcion::recibir(const QList<Buzon::Mensaje> &mensajes, bool propios)
 {
     bool cambio = false;
     for (const Buzon::Mensaje &m : mensajes) {
         if (m_historial.mostrado(m.id))
             continue;
+        if (m_primeraVez && !propios) {
+            // Sent to the computer before this user first came: someone else's.
+            m_historial.marcarMostrado(m.id);
+            cambio = true;
+            continue;
+        }
         cambio |= m_historial.agregar(m);
         m_esperando << m;
     }
-    if (m_buzon.lecturaCompleta())
-        cambio |= m_historial.olvidarMostradosSalvo(m_buzon.presentes());
+    // A record is forgotten only when neither folder has it (a user without a folder of
+    // their own has nothing there to lose).
+    if (m_buzon.lecturaCompleta() && (m_propio.lecturaCompleta() || !m_propio.existe()))
+        cambio |= m_historial.olvidarMostradosSalvo(
+            m_buzon.presentes() + (m_propio.existe() ? m_propio.presentes() : QSet<QString>()));
     cambio |= abrirEsperando();
     if (cambio)
         guardar();

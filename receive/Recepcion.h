@@ -13,10 +13,12 @@ class Runtime;
 class frmRecibido;
 class frmRecibidos;
 
-// Receiving, on the desktop: every new record of the mailbox pops up once for this user
-// in its own "Mensaje recibido" window (and as a tray notification) and joins the user's
-// history, "Mensajes recibidos". Messages that arrived while the program was not running
-// pop up at the start.
+// Receiving, on the desktop: every new record of the mailbox shared by the computer's users
+// and of this user's own folder in it pops up once for this user in its own "Mensaje
+// recibido" window (and as a tray notification) and joins the user's history, "Mensajes
+// recibidos". Messages that arrived while the program was not running pop up at the start,
+// except, at a user's very first start, those of the shared mailbox: they were not this
+// user's.
 class Recepcion final : public QObject
 {
     Q_OBJECT
@@ -46,7 +48,7 @@ Q_SIGNALS:
     void buzonCambiado(bool existe);
 
 private:
-    void recibir(const QList<Buzon::Mensaje> &mensajes);
+    void recibir(const QList<Buzon::Mensaje> &mensajes, bool propios);
     bool abrirEsperando();
     void abrir(const Buzon::Mensaje &mensaje);
     void guardar();
@@ -54,6 +56,8 @@ private:
     Runtime &m_rt;
     IconoBarra &m_icono;
     Buzon m_buzon;
+    Buzon m_propio;
+    bool m_primeraVez = false; // this user's first start, until the shared mailbox is read
     Historial m_historial;
     QList<Buzon::Mensaje> m_esperando; // not popped up yet, oldest first
     QList<frmRecibido *> m_abiertas;

@@ -92,10 +92,15 @@ std::string legible(std::string_view bytes)
 std::string componer(const Mensaje &m)
 {
     std::string out;
-    out.reserve(kCabecera.size() + m.de.size() + m.para.size() + m.texto.size() + 96);
+    out.reserve(
+        kCabecera.size() + m.de.size() + m.para.size() + m.equipo.size() + m.direccion.size() + m.texto.size() + 128);
     out += kCabecera;
     out += "De: " + m.de + '\n';
     out += "Para: " + m.para + '\n';
+    if (!m.equipo.empty())
+        out += "Equipo: " + m.equipo + '\n';
+    if (!m.direccion.empty())
+        out += "Direccion: " + m.direccion + '\n';
     out += "Llegada: " + std::to_string(m.segundos) + '.' + digitos(m.nanosegundos, 9) + '\n';
     out += std::string("Cortado: ") + (m.cortado ? '1' : '0') + '\n';
     out += "Longitud: " + std::to_string(m.texto.size()) + "\n\n";
@@ -110,6 +115,9 @@ std::optional<Mensaje> analizar(std::string_view bytes)
     bytes.remove_prefix(kCabecera.size());
     const auto de = linea(bytes, "De");
     const auto para = linea(bytes, "Para");
+    // Records written before the sending computer was known have neither line.
+    const auto equipo = linea(bytes, "Equipo");
+    const auto direccion = linea(bytes, "Direccion");
     const auto llegada = linea(bytes, "Llegada");
     const auto cortado = de && para && llegada ? linea(bytes, "Cortado") : std::nullopt;
     const auto longitud = cortado ? linea(bytes, "Longitud") : std::nullopt;
@@ -128,12 +136,16 @@ std::optional<Mensaje> analizar(std::string_view bytes)
     m.cortado = *cortado == "1";
     m.de = std::string(*de);
     m.para = std::string(*para);
+    m.equipo = std::string(equipo.value_or(std::string_view()));
+    m.direccion = std::string(direccion.value_or(std::string_view()));
     m.texto = std::string(bytes);
     // Exactly what the receiver writes: anything it would have had to clean is refused.
     bool nombreLargo = false;
     bool textoLargo = false;
     if (limpiarNombre(m.de, &nombreLargo) != m.de || nombreLargo || limpiarNombre(m.para, &nombreLargo) != m.para
-        || nombreLargo || limpiarTexto(m.texto, &textoLargo) != m.texto || textoLargo)
+        || nombreLargo || limpiarNombre(m.equipo, &nombreLargo) != m.equipo || nombreLargo
+        || limpiarNombre(m.direccion, &nombreLargo) != m.direccion || nombreLargo || (equipo && m.equipo.empty())
+        || (direccion && m.direccion.empty()) || limpiarTexto(m.texto, &textoLargo) != m.texto || textoLargo)
         return std::nullopt;
     return m;
 }

@@ -12,6 +12,8 @@
 //   velrisa-mensaje 1
 //   De: <sender>
 //   Para: <called name>
+//   Equipo: <the sending computer's NetBIOS name>      (optional: older records lack it)
+//   Direccion: <the sending computer's address>        (optional, after Equipo)
 //   Llegada: <seconds since 1970-01-01 UTC>.<nanoseconds, 9 digits>
 //   Cortado: <1 when the text had to be cut, else 0>
 //   Longitud: <bytes of text>
@@ -31,8 +33,8 @@ inline constexpr size_t kMaxCaracteresTexto = 1600;
 inline constexpr size_t kMaxCaracteresNombre = 64;
 // Four bytes at most for each character in UTF-8.
 inline constexpr size_t kMaxBytesTexto = 4 * kMaxCaracteresTexto;
-// The largest file that can be a record: the text, two names and the header lines.
-inline constexpr size_t kMaxBytesRegistro = kMaxBytesTexto + 2 * 4 * kMaxCaracteresNombre + 256;
+// The largest file that can be a record: the text, four names and the header lines.
+inline constexpr size_t kMaxBytesRegistro = kMaxBytesTexto + 4 * 4 * kMaxCaracteresNombre + 256;
 
 struct Mensaje
 {
@@ -42,6 +44,8 @@ struct Mensaje
     int32_t nanosegundos = 0;
     bool cortado = false;
     std::string texto;
+    std::string equipo; // the computer it came from; empty when unknown
+    std::string direccion; // that computer's address; empty when unknown
 };
 
 // Any bytes as a name: valid UTF-8 (a broken byte becomes U+FFFD), every control character
@@ -57,7 +61,8 @@ std::string limpiarTexto(std::string_view bytes, bool *cortado = nullptr);
 // Any bytes as one line for a log: valid UTF-8 without control characters, not cut.
 std::string legible(std::string_view bytes);
 
-// The file's bytes. The fields must already be clean (limpiarNombre, limpiarTexto).
+// The file's bytes. The fields must already be clean (limpiarNombre, limpiarTexto); an empty
+// equipo or direccion leaves its line out.
 std::string componer(const Mensaje &mensaje);
 
 // The message a file holds; nullopt when the bytes are not exactly a record.

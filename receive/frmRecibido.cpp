@@ -6,11 +6,12 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QVBoxLayout>
 
 frmRecibido::frmRecibido(const Buzon::Mensaje &mensaje, QWidget *parent)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
-    , m_remitente(mensaje.de)
+    , m_remitente(destinoRespuesta(mensaje))
     , m_encabezado(new QLabel(this))
     , m_texto(new QPlainTextEdit(this))
     , m_responder(new QPushButton(QStringLiteral("&Responder"), this))
@@ -71,5 +72,13 @@ frmRecibido::frmRecibido(const Buzon::Mensaje &mensaje, QWidget *parent)
 QString frmRecibido::encabezado(const Buzon::Mensaje &mensaje)
 {
     return QStringLiteral("Mensaje de %1 a %2 el %3 a las %4")
-        .arg(mensaje.de, mensaje.para, ModeloRecibidos::fecha(mensaje.llegada), ModeloRecibidos::hora(mensaje.llegada));
+        .arg(mensaje.remitente(), mensaje.para, ModeloRecibidos::fecha(mensaje.llegada), ModeloRecibidos::hora(mensaje.llegada));
+}
+
+QString frmRecibido::destinoRespuesta(const Buzon::Mensaje &mensaje)
+{
+    static const QRegularExpression netbios(QStringLiteral("^[A-Za-z0-9_][A-Za-z0-9_.-]{0,14}$"));
+    if (mensaje.equipo.isEmpty() || netbios.match(mensaje.de).hasMatch())
+        return mensaje.de;
+    return mensaje.equipo;
 }

@@ -18,12 +18,19 @@ class frmRecibido final : public QDialog
 public:
     explicit frmRecibido(const Buzon::Mensaje &mensaje, QWidget *parent = nullptr);
 
-    // "Mensaje de SENDER a CALLED el DD/MM/AAAA a las HH:MM:SS".
+    // "Mensaje de SENDER a CALLED el DD/MM/AAAA a las HH:MM:SS", with " (COMPUTER)" after the
+    // sender when the message came from a computer of another name.
     static QString encabezado(const Buzon::Mensaje &mensaje);
 
+    // Whom "&Responder" writes to: the sender's own name, which is an alias of the sender's
+    // computer where every computer runs recepcion.sh --usuarios, when it can be a NetBIOS name
+    // at all; the computer it came from when it cannot (a name of more than 15 characters,
+    // with blanks or letters beyond ASCII), so that the reply reaches that computer at least.
+    static QString destinoRespuesta(const Buzon::Mensaje &mensaje);
+
 Q_SIGNALS:
-    // "&Responder": the window closes and the sender is to be answered.
-    void responder(const QString &remitente);
+    // "&Responder": the window closes and destino is to be answered.
+    void responder(const QString &destino);
 
 private:
     QString m_remitente;

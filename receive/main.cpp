@@ -1,5 +1,6 @@
 // velrisa-recibe: smbd's "message command". Drops each message it is handed into the
-// mailbox, where every running Velrisa of the computer finds it. smbd waits for it, so
+// mailbox, where every running Velrisa of the computer finds it (or, for a name of one
+// user, into that user's own folder of it). smbd waits for it, so
 // it does only that and returns.
 #include "receive/Entrega.h"
 
@@ -39,8 +40,10 @@ int main(int argc, char *argv[])
     if (!peticion) {
         decir(LOG_ERR, error);
         std::fprintf(stderr,
-            "uso: velrisa-recibe [--buzon=CARPETA] REMITENTE DESTINATARIO ARCHIVO\n"
-            "(en smb.conf: message command = velrisa-recibe --buzon=%s '%%f' '%%L' '%%s')\n",
+            "uso: velrisa-recibe [--buzon=CARPETA] [--usuarios=LISTA] [--equipo=EQUIPO] [--direccion=DIRECCION]\n"
+            "                    REMITENTE DESTINATARIO ARCHIVO\n"
+            "(en smb.conf: message command = velrisa-recibe --buzon=%s '--equipo=%%m' '--direccion=%%I' '%%f' '%%L' "
+            "'%%s')\n",
             Entrega::kBuzonPredeterminado);
         return 2;
     }

@@ -7,6 +7,10 @@
 # includes it after the last option of [global]; restarts smbd and nmbd when something
 # changed. What undoing needs (smb.conf as it was, the mailboxes made, a copy of this script
 # for the package's removal scripts) is kept in the state folder until --desinstalar.
+#
+# An alias with a user (--alias=NAME:USER) is that person's alone: its messages go into the
+# user's own folder of the mailbox. --usuarios gives every person of the computer (login uid
+# 1000 and up, with a home folder) an alias of their own login name.
 set -euo pipefail
 umask 022
 
@@ -21,6 +25,7 @@ recargar=0
 desinstalar=0
 conservar_buzon=0
 alias_=()
+usuarios=0
 
 ayuda() {
     cat <<'EOF'
@@ -28,7 +33,11 @@ Uso: recepcion.sh [OPCIÓN]...
 Prepara este equipo para recibir mensajes emergentes a través de Samba (o lo deshace).
 Hay que ejecutarlo como root.
 
-  --alias=NOMBRE           otro nombre NetBIOS al que responde este equipo (repetible)
+  --alias=NOMBRE           otro nombre NetBIOS al que responde este equipo (repetible);
+                           sus mensajes llegan a todos los usuarios del equipo
+  --alias=NOMBRE:USUARIO   un nombre que es solo de ese usuario: sus mensajes solo los ve él
+  --usuarios               cada usuario del equipo (uid 1000 o más, con carpeta personal)
+                           recibe los mensajes a su nombre de usuario, solo él
   --buzon=CARPETA          carpeta de los mensajes recibidos (/var/spool/velrisa)
   --receptor=RUTA          el velrisa-recibe que ejecuta Samba (el de junto a este archivo)
   --configuracion=ARCHIVO  configuración de Samba (/etc/samba/smb.conf)
@@ -54,6 +63,7 @@ for arg in "$@"; do
     --receptor=*) receptor=${arg#*=} ;;
     --estado=*) estado=${arg#*=} ;;
     --alias=*) alias_+=("${arg#*=}") ;;
+    --usuarios) usuarios=1 ;;
     --sin-reiniciar) reiniciar=0 ;;
     --recargar) recargar=1 ;;
     --desinstalar) desinstalar=1 ;;
@@ -77,10 +87,38 @@ done
 ruta_segura() { [[ $1 == /* && $1 =~ ^[A-Za-z0-9/._+-]+$ ]]; }
 ruta_segura "$buzon" || fallo "el buzón debe ser una ruta absoluta de letras, cifras y / . _ + -: $buzon"
 ruta_segura "$estado" || fallo "la carpeta de estado debe ser una ruta absoluta de letras, cifras y / . _ + -: $estado"
-for nombre in "${alias_[@]}"; do
-    [[ $nombre =~ ^[A-Za-z0-9_][A-Za-z0-9_.-]{0,14}$ ]] \
+es_nombre() { [[ $1 =~ ^[A-Za-z0-9_][A-Za-z0-9_.-]{0,14}$ ]]; }
+# NAME (lower case) -> USER of the names that are one person's; the rest reach every user.
+declare -A dueno_=()
+nombres_=()
+for entrada in "${alias_[@]}"; do
+    nombre=${entrada%%:*}
+    es_nombre "$nombre" \
         || fallo "alias no válido: de 1 a 15 letras, cifras, _ . o -, sin empezar por . o -: $nombre"
+    if [[ $entrada == *:* ]]; then
+        usuario=${entrada#*:}
+        [[ $usuario =~ ^[A-Za-z0-9_][A-Za-z0-9_.$-]{0,31}$ ]] && id -u -- "$usuario" >/dev/null 2>&1 \
+            || fallo "el usuario del alias $nombre no existe: $usuario"
+        clave=${nombre,,}
+        [ -z "${dueno_[$clave]:-}" ] || [ "${dueno_[$clave]}" = "$usuario" ] \
+            || fallo "el alias $nombre no puede ser de dos usuarios"
+        dueno_[$clave]=$usuario
+    fi
+    nombres_+=("$nombre")
 done
+if [ "$usuarios" -eq 1 ]; then
+    while IFS=: read -r usuario _ uid _ _ casa _; do
+        [ "$uid" -ge 1000 ] && [ "$uid" -ne 65534 ] && [ -d "$casa" ] || continue
+        if ! es_nombre "$usuario"; then
+            echo "recepcion.sh: $usuario no vale como nombre NetBIOS (hasta 15 letras, cifras, _ . o -): no recibe mensajes propios" >&2
+            continue
+        fi
+        clave=${usuario,,}
+        [ -n "${dueno_[$clave]:-}" ] && continue
+        dueno_[$clave]=$usuario
+        nombres_+=("$usuario")
+    done < <(getent passwd)
+fi
 
 # What undoing needs, in the state folder.
 estado_conf=$estado/configuracion     # the smb.conf that was set up
@@ -105,6 +143,9 @@ smbconf=$(readlink -f -- "$configuracion")
 # Undoing goes on where Samba's configuration has gone already (Samba purged first).
 [ -f "$smbconf" ] || [ "$desinstalar" -eq 1 ] || fallo "no existe la configuración de Samba $configuracion"
 nuestro=$(dirname -- "$smbconf")/velrisa.conf
+# Which names are one person's, and whose: root's alone, read by velrisa-recibe at each message.
+mapa=$(dirname -- "$smbconf")/velrisa-usuarios
+cabecera_mapa="# Names that are one person's, and whose: written by recepcion.sh."
 inclusion="include = $nuestro"
 cabecera="# Receiving Velrisa's messages: written by recepcion.sh, undone by recepcion.sh --desinstalar."
 # The root-owned file that marks a mailbox as made by this script.
@@ -220,6 +261,9 @@ borrar_buzon() {
         return 1
     fi
     find "$b" -mindepth 1 -maxdepth 1 -type f -regextype posix-extended -regex ".*/$registro_re" -delete
+    # The people's own folders, once only records were in them.
+    find "$b" -mindepth 2 -maxdepth 2 -type f -regextype posix-extended -regex ".*/$registro_re" -delete
+    find "$b" -mindepth 1 -maxdepth 1 -type d -empty -delete
     ajenos=$(find "$b" -mindepth 1 -maxdepth 1 ! -name "$marca" -printf '%f ' | head -c 300)
     if [ -n "$ajenos" ]; then
         echo "recepcion.sh: el buzón $b guarda archivos que no escribió velrisa-recibe ($ajenos): se deja la carpeta con ellos." >&2
@@ -243,6 +287,9 @@ if [ "$desinstalar" -eq 1 ]; then
     if [ "$samba" -eq 1 ] && [ -f "$nuestro" ] && [ "$(head -n 1 -- "$nuestro")" = "$cabecera" ]; then
         rm -f -- "$nuestro"
         cambios=1
+    fi
+    if [ "$samba" -eq 1 ] && [ -f "$mapa" ] && [ "$(head -n 1 -- "$mapa")" = "$cabecera_mapa" ]; then
+        rm -f -- "$mapa"
     fi
     if [ "$(head -n 1 -- "$estado_conf" 2>/dev/null)" = "$smbconf" ]; then
         rm -f -- "$estado_conf" "$estado_antes" "$estado_despues"
@@ -351,6 +398,32 @@ fi
 grep -q -x -F -e "$buzon" -- "$estado_buzones" 2>/dev/null || echo "$buzon" >>"$estado_buzones"
 runuser -u "$invitado" -- test -x "$receptor" -a -w "$buzon" \
     || fallo "la cuenta $invitado no puede ejecutar $receptor o escribir en $buzon (¿alguna carpeta por encima cerrada?)"
+# Each person's own folder: the user's, in the guest's group with setgid, mode 2770. The
+# receiver (the guest) lists, writes and prunes there through the group; the user reads and
+# deletes as its owner; nobody else can even list it. Records are 0644, so the user reads them.
+declare -A hecho_=()
+for usuario in "${dueno_[@]}"; do
+    [ -z "${hecho_[$usuario]:-}" ] || continue
+    hecho_[$usuario]=1
+    propia=$buzon/$usuario
+    if [ -L "$propia" ] || { [ -e "$propia" ] && [ ! -d "$propia" ]; }; then
+        fallo "$propia existe y no es una carpeta"
+    fi
+    if [ "$(stat -c '%U %G %a' -- "$propia" 2>/dev/null)" != "$usuario $grupo 2770" ]; then
+        install -d -o "$usuario" -g "$grupo" -m 2770 -- "$propia"
+        chown -- "$usuario:$grupo" "$propia"
+        chmod 2770 -- "$propia"
+        cambios=1
+    fi
+done
+reemplazar "$mapa" < <(
+    echo "$cabecera_mapa"
+    for clave in "${!dueno_[@]}"; do
+        echo "$clave ${dueno_[$clave]}"
+    done | sort
+)
+chown root:root -- "$mapa"
+chmod 0644 -- "$mapa"
 [ "$(readlink -f -- "$0")" = "$(readlink -f -- "$estado_script")" ] || install -m 0755 -- "$0" "$estado_script"
 
 # What was there before, for undoing: kept from the first set-up while smb.conf stays as the
@@ -371,14 +444,14 @@ reemplazar "$nuestro" < <(
     echo "$cabecera"
     echo "# Messenger packets come before any protocol negotiation: they need SMB1."
     echo "server min protocol = NT1"
-    echo "message command = $receptor --buzon=$buzon '%f' '%L' '%s'"
-    [ ${#alias_[@]} -eq 0 ] || echo "netbios aliases = ${alias_[*]}"
+    echo "message command = $receptor --buzon=$buzon --usuarios=$mapa '--equipo=%m' '--direccion=%I' '%f' '%L' '%s'"
+    [ ${#nombres_[@]} -eq 0 ] || echo "netbios aliases = ${nombres_[*]}"
 )
 reemplazar "$smbconf" < <(con_inclusion)
 
 # What Samba will use, read back from the whole configuration: something later in it (a
 # [global] brought in by an include further down) may still override ours.
-mandato="$receptor --buzon=$buzon '%f' '%L' '%s'"
+mandato="$receptor --buzon=$buzon --usuarios=$mapa '--equipo=%m' '--direccion=%I' '%f' '%L' '%s'"
 motivo=
 if ! testparm -s "$smbconf" >"$trabajo/testparm" 2>&1; then
     motivo="testparm rechaza la configuración resultante: $(grep -m 3 -i -E 'error|unknown|invalid' "$trabajo/testparm" | tr '\n' ' ')"
@@ -386,7 +459,7 @@ elif [ "$(efectivo "message command")" != "$mandato" ]; then
     motivo="otra parte de la configuración decide el «message command»: queda «$(efectivo "message command")»"
 elif ! [[ $(efectivo "server min protocol") =~ ^(CORE|COREPLUS|LANMAN1|LANMAN2|NT1)$ ]]; then
     motivo="otra parte de la configuración decide el protocolo mínimo: queda «server min protocol = $(efectivo "server min protocol")» y los mensajes necesitan NT1"
-elif [ ${#alias_[@]} -gt 0 ] && [ "$(efectivo "netbios aliases")" != "${alias_[*]}" ]; then
+elif [ ${#nombres_[@]} -gt 0 ] && [ "$(efectivo "netbios aliases")" != "${nombres_[*]}" ]; then
     motivo="otra parte de la configuración decide los alias: quedan «$(efectivo "netbios aliases")»"
 fi
 if [ -n "$motivo" ]; then

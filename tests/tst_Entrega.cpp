@@ -1,11 +1,13 @@
 #include "fakes/TestSupport.h"
 
 #include "receive/CarpetaSegura.h"
+#include "receive/Destinatarios.h"
 #include "receive/Entrega.h"
 #include "receive/Registro.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
@@ -14,6 +16,7 @@
 #include <csignal>
 #include <ctime>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -63,8 +66,13 @@ private Q_SLOTS:
     void limpieza();
     void registroIdaYVuelta_data();
     void registroIdaYVuelta();
+    void registroAntiguoSinEquipoSeLee();
     void registroAlteradoSeRechaza_data();
     void registroAlteradoSeRechaza();
+    void listaDeUsuarios_data();
+    void listaDeUsuarios();
+    void carpetaOListaDeUsuariosDudosaNoEntrega_data();
+    void carpetaOListaDeUsuariosDudosaNoEntrega();
     void argumentos_data();
     void argumentos();
 
@@ -167,16 +175,21 @@ void tst_Entrega::registroIdaYVuelta_data()
     QTest::addColumn<QString>("para");
     QTest::addColumn<QString>("texto");
     QTest::addColumn<bool>("cortado");
+    QTest::addColumn<QString>("equipo");
+    QTest::addColumn<QString>("direccion");
     QTest::newRow("normal") << "juan"
                             << "oficina1"
-                            << "Hola, ¿qué tal?\nAño 2026" << false;
-    QTest::newRow("vacío") << ""
-                           << ""
-                           << "" << true;
+                            << "Hola, ¿qué tal?\nAño 2026" << false << "pc-juan"
+                            << "10.0.0.7";
+    QTest::newRow("vacío, sin equipo") << ""
+                                       << ""
+                                       << "" << true << ""
+                                       << "";
     QTest::newRow("línea final y cabeceras en el texto") << "a b"
                                                          << "mi pc"
-                                                         << "x\n\nDe: eva\nLongitud: 3\n"
-                                                         << false;
+                                                         << "x\n\nDe: eva\nEquipo: pc\nLongitud: 3\n"
+                                                         << false << ""
+                                                         << "fe80::1";
 }
 
 void tst_Entrega::registroIdaYVuelta()
@@ -185,15 +198,31 @@ void tst_Entrega::registroIdaYVuelta()
     QFETCH(QString, para);
     QFETCH(QString, texto);
     QFETCH(bool, cortado);
-    const Registro::Mensaje m { s(de), s(para), kAhora, 5, cortado, s(texto) };
+    QFETCH(QString, equipo);
+    QFETCH(QString, direccion);
+    const Registro::Mensaje m { s(de), s(para), kAhora, 5, cortado, s(texto), s(equipo), s(direccion) };
     const auto leido = Registro::analizar(Registro::componer(m));
     QVERIFY(leido);
+    QCOMPARE(QString::fromStdString(leido->equipo), equipo);
+    QCOMPARE(QString::fromStdString(leido->direccion), direccion);
     QCOMPARE(QString::fromStdString(leido->de), de);
     QCOMPARE(QString::fromStdString(leido->para), para);
     QCOMPARE(QString::fromStdString(leido->texto), texto);
     QCOMPARE(leido->segundos, kAhora);
     QCOMPARE(leido->nanosegundos, 5);
     QCOMPARE(leido->cortado, cortado);
+}
+
+void tst_Entrega::registroAntiguoSinEquipoSeLee()
+{
+    // As receivers wrote them before they knew the sending computer.
+    const auto m = Registro::analizar("velrisa-mensaje 1\nDe: ana\nPara: of\nLlegada: 1767225600.000000005\n"
+                                      "Cortado: 0\nLongitud: 4\n\nhola");
+    QVERIFY(m);
+    QCOMPARE(m->de, std::string("ana"));
+    QVERIFY(m->equipo.empty());
+    QVERIFY(m->direccion.empty());
+    QCOMPARE(m->texto, std::string("hola"));
 }
 
 void tst_Entrega::registroAlteradoSeRechaza_data()
@@ -209,13 +238,17 @@ void tst_Entrega::registroAlteradoSeRechaza_data()
     QTest::newRow("nanosegundos cortos") << QByteArray(".000000005") << QByteArray(".00000005");
     QTest::newRow("cortado raro") << QByteArray("Cortado: 0") << QByteArray("Cortado: 2");
     QTest::newRow("año 2287") << QByteArray("Llegada: 1767225600") << QByteArray("Llegada: 10000000000");
+    QTest::newRow("equipo vacío") << QByteArray("Equipo: pc1") << QByteArray("Equipo: ");
+    QTest::newRow("equipo tras la dirección")
+        << QByteArray("Equipo: pc1\nDireccion: 10.0.0.7") << QByteArray("Direccion: 10.0.0.7\nEquipo: pc1");
+    QTest::newRow("control en la dirección") << QByteArray("Direccion: 10.0.0.7") << QByteArray("Direccion: 10\t0");
 }
 
 void tst_Entrega::registroAlteradoSeRechaza()
 {
     QFETCH(QByteArray, desde);
     QFETCH(QByteArray, hacia);
-    const Registro::Mensaje m { "ana", "of", kAhora, 5, false, "hola" };
+    const Registro::Mensaje m { "ana", "of", kAhora, 5, false, "hola", "pc1", "10.0.0.7" };
     QByteArray bytes = QByteArray::fromStdString(Registro::componer(m));
     QVERIFY(Registro::analizar(bytes.toStdString()));
     QVERIFY(bytes.contains(desde));
@@ -238,6 +271,12 @@ void tst_Entrega::argumentos_data()
     QTest::newRow("sin destinatario") << QStringList { "ana", "/tmp/m" } << QStringList { def, "ana", "", "/tmp/m" };
     QTest::newRow("-- y guion") << QStringList { "--", "--ana", "of1", "/tmp/m" }
                                 << QStringList { def, "--ana", "of1", "/tmp/m" };
+    QTest::newRow("equipo y dirección") << QStringList { "--equipo=pc2", "--direccion=10.0.0.3", "ana", "of1",
+        "/tmp/m" } << QStringList { def, "ana", "of1", "/tmp/m", "pc2", "10.0.0.3" };
+    // smbd leaves %m empty for a client that gave no name.
+    QTest::newRow("equipo vacío") << QStringList { "--equipo=", "--usuarios=/u", "ana", "of1", "/tmp/m" }
+                                  << QStringList { def, "ana", "of1", "/tmp/m", "", "", "/u" };
+    QTest::newRow("lista vacía") << QStringList { "--usuarios=", "ana", "of1", "/tmp/m" } << QStringList();
     QTest::newRow("falta el archivo") << QStringList { "--buzon=/b", "ana" } << QStringList();
     QTest::newRow("opción desconocida") << QStringList { "--buzón=/b", "ana", "of1", "/tmp/m" } << QStringList();
     QTest::newRow("buzón vacío") << QStringList { "--buzon=", "ana", "of1", "/tmp/m" } << QStringList();
@@ -258,9 +297,104 @@ void tst_Entrega::argumentos()
         return;
     }
     QVERIFY2(p, error.c_str());
-    const QStringList visto { QString::fromStdString(p->buzon), QString::fromStdString(p->de),
-        QString::fromStdString(p->para), QString::fromStdString(p->archivo) };
+    QStringList visto { QString::fromStdString(p->buzon), QString::fromStdString(p->de),
+        QString::fromStdString(p->para), QString::fromStdString(p->archivo), QString::fromStdString(p->equipo),
+        QString::fromStdString(p->direccion), QString::fromStdString(p->usuarios) };
+    while (visto.size() > esperado.size() && visto.last().isEmpty())
+        visto.removeLast();
     QCOMPARE(visto, esperado);
+}
+
+void tst_Entrega::listaDeUsuarios_data()
+{
+    QTest::addColumn<QByteArray>("lista");
+    QTest::addColumn<QString>("llamado");
+    QTest::addColumn<QString>("usuario"); // "!": the list is refused
+    const QByteArray buena = "# recepcion.sh\n\nJUAN juan\nOficina-2 maria\nmaria maria\nmaria maria\n";
+    QTest::newRow("alias de un usuario, sin mayúsculas") << buena << "juan"
+                                                         << "juan";
+    QTest::newRow("con mayúsculas") << buena << "OFICINA-2"
+                                    << "maria";
+    QTest::newRow("nombre del equipo") << buena << "oficina1"
+                                       << "";
+    QTest::newRow("sin fin de línea") << QByteArray("ana ana") << "ana"
+                                      << "ana";
+    QTest::newRow("sin usuario") << QByteArray("juan\n") << "juan"
+                                 << "!";
+    QTest::newRow("usuario que es una ruta") << QByteArray("juan ../etc\n") << "juan"
+                                             << "!";
+    QTest::newRow("nombre de 16") << QByteArray("abcdefghijklmnop juan\n") << "juan"
+                                  << "!";
+    QTest::newRow("dos blancos") << QByteArray("juan  juan\n") << "juan"
+                                 << "!";
+    QTest::newRow("un nombre, dos usuarios") << QByteArray("juan juan\nJuan maria\n") << "juan"
+                                             << "!";
+}
+
+void tst_Entrega::listaDeUsuarios()
+{
+    QFETCH(QByteArray, lista);
+    QFETCH(QString, llamado);
+    QFETCH(QString, usuario);
+    std::string error;
+    const auto mapa = Destinatarios::analizar(lista.toStdString(), error);
+    if (usuario == QLatin1String("!")) {
+        QVERIFY(!mapa);
+        QVERIFY(QString::fromStdString(error).contains(QStringLiteral("línea")));
+        return;
+    }
+    QVERIFY2(mapa, error.c_str());
+    QCOMPARE(QString::fromStdString(Destinatarios::usuarioDe(*mapa, s(llamado))), usuario);
+}
+
+void tst_Entrega::carpetaOListaDeUsuariosDudosaNoEntrega_data()
+{
+    QTest::addColumn<QString>("caso");
+    for (const char *caso : { "carpeta abierta a otros", "sin carpeta", "carpeta enlazada",
+             "lista escribible por otros", "lista de otro dueño", "sin lista", "usuario inexistente" })
+        QTest::newRow(caso) << QString::fromUtf8(caso);
+}
+
+// Where the person's folder or the list cannot be trusted the message must not reach the
+// wrong eyes: nothing is delivered, it says why, and smbd's file stays.
+void tst_Entrega::carpetaOListaDeUsuariosDudosaNoEntrega()
+{
+    QFETCH(QString, caso);
+    const QString yo = QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name);
+    const QString usuario = caso == QLatin1String("usuario inexistente") ? QStringLiteral("nadie-velrisa") : yo;
+    const QString lista = m_raiz.filePath(QStringLiteral("usuarios%1").arg(m_serie));
+    if (caso != QLatin1String("sin lista"))
+        QVERIFY(writeFile(lista, "mi-alias " + usuario.toLocal8Bit() + '\n'));
+    if (caso == QLatin1String("lista escribible por otros"))
+        QCOMPARE(::chmod(QFile::encodeName(lista).constData(), 0666), 0);
+    const QString propia = m_buzon + QLatin1Char('/') + usuario;
+    if (caso == QLatin1String("carpeta enlazada")) {
+        const QString otra = m_raiz.filePath(QStringLiteral("otra%1").arg(m_serie));
+        QVERIFY(QDir().mkpath(otra));
+        QCOMPARE(::chmod(QFile::encodeName(otra).constData(), 0700), 0);
+        QVERIFY(QFile::link(otra, propia));
+    } else if (caso != QLatin1String("sin carpeta")) {
+        QVERIFY(QDir().mkpath(propia));
+        QCOMPARE(::chmod(QFile::encodeName(propia).constData(),
+                     caso == QLatin1String("carpeta abierta a otros") ? 0775 : 0770),
+            0);
+    }
+    Entrega::Limites limites;
+    limites.duenioUsuarios = caso == QStringLiteral("lista de otro dueño") ? ::geteuid() + 1 : ::geteuid();
+    Entrega::Peticion p;
+    p.buzon = s(m_buzon);
+    p.de = "ana";
+    p.para = "mi-alias";
+    p.usuarios = s(lista);
+    p.archivo = s(mensaje("hola"));
+    const QStringList antes = registros(m_buzon);
+    const Entrega::Resultado r = Entrega::entregar(p, kAhora, 1, 42, limites);
+    QVERIFY(!r.entregado);
+    QVERIFY(!r.error.empty());
+    QVERIFY(QFile::exists(QString::fromStdString(p.archivo)));
+    QCOMPARE(registros(m_buzon), antes);
+    if (QFileInfo(propia).isDir())
+        QVERIFY(registros(propia).isEmpty());
 }
 
 void tst_Entrega::entregaGuardaElMensajeYBorraElArchivo()

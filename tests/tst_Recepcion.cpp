@@ -33,6 +33,7 @@
 #include <QTextDocument>
 
 #include <ctime>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,6 +56,9 @@ private Q_SLOTS:
 
     void buzonLeeSoloRegistrosLegitimos();
     void cadaMensajeSaleUnaVezPorUsuario();
+    void primerInicioSoloMuestraLoPropio();
+    void encabezadoYRespuestaSegunElEquipo_data();
+    void encabezadoYRespuestaSegunElEquipo();
     void buzonBorradoYCreadoDeNuevo();
     void ventanasLimitadasYEnCascada();
     void historialAcotadoYArchivoIlegibleApartado();
@@ -120,6 +124,12 @@ QString tst_Recepcion::entregar(const QByteArray &texto, int64_t segundos, const
 
 std::unique_ptr<Recepcion> tst_Recepcion::recepcion(const QString &datos)
 {
+    // A user who has started Velrisa before: what the computer received since pops up.
+    if (!QFile::exists(datos + QStringLiteral("/recibidos.json"))) {
+        QDir().mkpath(QFileInfo(datos).absolutePath());
+        ::mkdir(QFile::encodeName(datos).constData(), 0700);
+        writeFile(datos + QStringLiteral("/recibidos.json"), "{\"formato\":1}");
+    }
     auto r = std::make_unique<Recepcion>(m_rt, m_icono, m_buzon, datos);
     r->iniciar();
     return r;
@@ -193,9 +203,104 @@ void tst_Recepcion::cadaMensajeSaleUnaVezPorUsuario()
     QCOMPARE(r->historial().modelo().rowCount(), 2);
     QCOMPARE(r->historial().modelo().filas().at(1).texto, QStringLiteral("Hola, ¿qué tal?\nAño 2026"));
     r.reset();
-    // Another user of the computer sees both once.
+    // Another user of the computer who had started before sees both once.
     r = recepcion(m_raiz.filePath(QStringLiteral("otro/velrisa")));
     QCOMPARE(r->abiertas().size(), 2);
+}
+
+// A person's first start shows what was sent to that person, never what the computer got
+// for others before; from then on the computer's messages pop up for this person too, and
+// the record tells who sent it from where.
+void tst_Recepcion::primerInicioSoloMuestraLoPropio()
+{
+    entregar("para el equipo, de antes");
+    const QString yo = QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name);
+    const QString lista = m_raiz.filePath(QStringLiteral("usuarios%1").arg(m_serie));
+    QVERIFY(writeFile(lista, "mi-alias " + yo.toLocal8Bit() + '\n'));
+    QVERIFY(QDir().mkpath(m_buzon + QLatin1Char('/') + yo));
+    QCOMPARE(::chmod(QFile::encodeName(m_buzon + QLatin1Char('/') + yo).constData(), 02770), 0);
+    Entrega::Peticion p;
+    p.buzon = m_buzon.toStdString();
+    p.de = "ana";
+    p.para = "mi-alias";
+    p.equipo = "pc-ana";
+    p.direccion = "10.0.0.9";
+    p.usuarios = lista.toStdString();
+    p.archivo = m_raiz.filePath(QStringLiteral("msg")).toStdString();
+    QVERIFY(writeFile(QString::fromStdString(p.archivo), "solo para mí"));
+    Entrega::Limites limites;
+    limites.duenioUsuarios = ::geteuid();
+    const Entrega::Resultado privado = Entrega::entregar(p, kEnero + 1, 1, 42, limites);
+    QVERIFY2(privado.entregado, privado.error.c_str());
+
+    auto r = std::make_unique<Recepcion>(m_rt, m_icono, m_buzon, m_datos);
+    r->iniciar();
+    QCOMPARE(r->abiertas().size(), 1);
+    frmRecibido *w = r->abiertas().at(0);
+    QCOMPARE(child<QPlainTextEdit>(w, QStringLiteral("txtMensaje"))->toPlainText(), QStringLiteral("solo para mí"));
+    QCOMPARE(child<QLabel>(w, QStringLiteral("lblEncabezado"))->text(),
+        QStringLiteral("Mensaje de ana (pc-ana) a mi-alias el 01/01/2026 a las 00:00:01"));
+    QCOMPARE(r->historial().modelo().rowCount(), 1);
+    const QModelIndex equipo = r->historial().modelo().index(0, ModeloRecibidos::ColEquipo);
+    QCOMPARE(equipo.data().toString(), QStringLiteral("pc-ana"));
+    QCOMPARE(equipo.data(Qt::ToolTipRole).toString(), QStringLiteral("10.0.0.9"));
+    QSignalSpy responder(r.get(), &Recepcion::responder);
+    child<QPushButton>(w, QStringLiteral("cmdResponder"))->click();
+    QCOMPARE(responder.size(), 1);
+    QCOMPARE(responder.at(0).at(0).toString(), QStringLiteral("ana"));
+
+    entregar("para el equipo, de después", kEnero + 2);
+    QTRY_COMPARE_WITH_TIMEOUT(r->historial().modelo().rowCount(), 2, 1000);
+    r.reset();
+    // The next start is not a first one: nothing comes back, nothing old shows up.
+    r = std::make_unique<Recepcion>(m_rt, m_icono, m_buzon, m_datos);
+    r->iniciar();
+    QCOMPARE(r->abiertas().size(), 0);
+    QCOMPARE(r->historial().modelo().rowCount(), 2);
+    QCOMPARE(r->historial().modelo().filas().at(0).texto, QStringLiteral("solo para mí"));
+}
+
+void tst_Recepcion::encabezadoYRespuestaSegunElEquipo_data()
+{
+    QTest::addColumn<QString>("de");
+    QTest::addColumn<QString>("equipo");
+    QTest::addColumn<QString>("encabezado");
+    QTest::addColumn<QString>("respuesta");
+    QTest::newRow("registro antiguo") << "ana"
+                                      << ""
+                                      << "Mensaje de ana a of"
+                                      << "ana";
+    QTest::newRow("mismo nombre") << "PC1"
+                                  << "pc1"
+                                  << "Mensaje de PC1 a of"
+                                  << "PC1";
+    QTest::newRow("usuario de un equipo") << "ana"
+                                          << "pc1"
+                                          << "Mensaje de ana (pc1) a of"
+                                          << "ana";
+    QTest::newRow("nombre que no es NetBIOS") << "Ana María"
+                                              << "pc1"
+                                              << "Mensaje de Ana María (pc1) a of"
+                                              << "pc1";
+    QTest::newRow("nombre de 16") << "abcdefghijklmnop"
+                                  << "pc1"
+                                  << "Mensaje de abcdefghijklmnop (pc1) a of"
+                                  << "pc1";
+}
+
+void tst_Recepcion::encabezadoYRespuestaSegunElEquipo()
+{
+    QFETCH(QString, de);
+    QFETCH(QString, equipo);
+    QFETCH(QString, encabezado);
+    QFETCH(QString, respuesta);
+    Buzon::Mensaje m;
+    m.de = de;
+    m.para = QStringLiteral("of");
+    m.equipo = equipo;
+    m.llegada = QDateTime::fromSecsSinceEpoch(kEnero, Qt::UTC);
+    QCOMPARE(frmRecibido::encabezado(m), encabezado + QStringLiteral(" el 01/01/2026 a las 00:00:00"));
+    QCOMPARE(frmRecibido::destinoRespuesta(m), respuesta);
 }
 
 void tst_Recepcion::buzonBorradoYCreadoDeNuevo()
@@ -278,6 +383,7 @@ void tst_Recepcion::historialQueNoSeGuardaSeDice()
 {
     // A folder put in the file's place once it was read: said once, not repeated.
     auto r = recepcion(m_datos);
+    QVERIFY(QFile::remove(m_datos + QStringLiteral("/recibidos.json")));
     QVERIFY(QDir().mkpath(m_datos + QStringLiteral("/recibidos.json")));
     entregar("uno");
     QTRY_COMPARE(r->abiertas().size(), 1);
@@ -294,17 +400,19 @@ void tst_Recepcion::textoConMarcasSeMuestraTalCual_data()
 {
     QTest::addColumn<int>("columna");
     QTest::addColumn<QStringList>("mensaje"); // sender, called name, text
+    QTest::addColumn<int>("campo"); // which of them the column shows
     const QString nombre = QStringLiteral("<i>ana</i> &amp; co");
-    QTest::newRow("De") << int(ModeloRecibidos::ColDe) << QStringList { nombre, "oficina1", "hola" };
-    QTest::newRow("Para") << int(ModeloRecibidos::ColPara) << QStringList { "ana", nombre, "hola" };
+    QTest::newRow("De") << int(ModeloRecibidos::ColDe) << QStringList { nombre, "oficina1", "hola" } << 0;
+    QTest::newRow("Para") << int(ModeloRecibidos::ColPara) << QStringList { "ana", nombre, "hola" } << 1;
     QTest::newRow("Mensaje") << int(ModeloRecibidos::ColMensaje)
-                             << QStringList { "ana", "oficina1", "<b>urgente</b> & <img src=\"x\">\nfin" };
+                             << QStringList { "ana", "oficina1", "<b>urgente</b> & <img src=\"x\">\nfin" } << 2;
 }
 
 void tst_Recepcion::textoConMarcasSeMuestraTalCual()
 {
     QFETCH(int, columna);
     QFETCH(QStringList, mensaje);
+    QFETCH(int, campo);
     entregar(mensaje.at(2).toUtf8(), kEnero, mensaje.at(0).toUtf8().constData(), mensaje.at(1).toUtf8().constData());
     auto r = recepcion(m_datos);
     QCOMPARE(r->abiertas().size(), 1);
@@ -316,7 +424,7 @@ void tst_Recepcion::textoConMarcasSeMuestraTalCual()
         documento.setHtml(ayuda);
         mostrado = documento.toPlainText();
     }
-    QCOMPARE(mostrado, mensaje.at(columna));
+    QCOMPARE(mostrado, mensaje.at(campo));
 }
 
 void tst_Recepcion::menuRecibidosYResponderEnLaVentanaPrincipal()
@@ -376,7 +484,8 @@ void tst_Recepcion::menuRecibidosYResponderEnLaVentanaPrincipal()
     for (int c = 0; c < modelo->columnCount(); ++c)
         fila << modelo->headerData(c, Qt::Horizontal).toString() + QLatin1Char('=')
                 + modelo->index(0, c).data().toString();
-    QCOMPARE(fila, QStringList({ "De=pepe", "Para=oficina1", "Mensaje=¿comemos?", "Fecha=01/01/2026 00:00:00" }));
+    QCOMPARE(
+        fila, QStringList({ "De=pepe", "Equipo=", "Para=oficina1", "Mensaje=¿comemos?", "Fecha=01/01/2026 00:00:00" }));
 
     QVERIFY(QDir(m_buzon).removeRecursively());
     QTRY_COMPARE(items(), especificado);

@@ -92,6 +92,8 @@ private:
 
     QTemporaryDir m_raiz;
     QString m_buzon;
+    // An address of this process alone: the same test may run elsewhere on the machine at once.
+    QString m_direccion = QStringLiteral("127.%1.%2.50").arg(::getpid() / 250 % 250 + 1).arg(::getpid() % 250 + 1);
     QString m_programa;
     QString m_confCliente;
     std::unique_ptr<SambaHost> m_samba;
@@ -121,8 +123,8 @@ void tst_RecepcionSamba::initTestCase()
     const QString dirSamba = m_raiz.filePath(QStringLiteral("samba"));
     QVERIFY(QDir().mkpath(dirSamba));
     m_samba = std::make_unique<SambaHost>(dirSamba,
-        SambaHost::receiving(QStringLiteral("RECIBE"), QStringLiteral("OFICINA"), QStringLiteral("127.0.0.50"),
-            QStringLiteral(RECIBE_BINARY), m_buzon));
+        SambaHost::receiving(
+            QStringLiteral("RECIBE"), QStringLiteral("OFICINA"), m_direccion, QStringLiteral(RECIBE_BINARY), m_buzon));
     QVERIFY2(m_samba->start(), qPrintable(m_samba->error()));
 
     m_programa = m_raiz.filePath(QStringLiteral("programa"));
@@ -132,7 +134,8 @@ void tst_RecepcionSamba::initTestCase()
     m_confCliente = SambaHost::writeClientConfig(m_raiz.path(), QStringLiteral("lo"), QStringLiteral("OFICINA"));
     QFile ini(m_programa + QStringLiteral("/net.ini"));
     QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write("[Equipos]\nRECIBE=127.0.0.50\n[Opciones]\nConfiguracion=" + m_confCliente.toUtf8() + "\n");
+    ini.write(
+        "[Equipos]\nRECIBE=" + m_direccion.toLatin1() + "\n[Opciones]\nConfiguracion=" + m_confCliente.toUtf8() + "\n");
     ini.close();
 
     m_bandeja.start(QStringLiteral("trayer"),
@@ -284,7 +287,7 @@ void tst_RecepcionSamba::textoDeSmbclientLlegaComoSeEscribio()
         QProcess smbclient;
         smbclient.setProcessChannelMode(QProcess::MergedChannels);
         smbclient.start(QStringLiteral("smbclient"),
-            { "-s", m_confCliente, "-M", "RECIBE", "-I", "127.0.0.50", "-p", "139", "-N", "-U", "juan" });
+            { "-s", m_confCliente, "-M", "RECIBE", "-I", m_direccion, "-p", "139", "-N", "-U", "juan" });
         QVERIFY(smbclient.waitForStarted());
         smbclient.write(enviado);
         smbclient.closeWriteChannel();

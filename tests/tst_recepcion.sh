@@ -69,7 +69,7 @@ cmp -s "$conf" "$work/original.conf" && [ ! -e "$work/buzon" ] || fail "an unkno
 
 echo "== set-up"
 run --alias=JUAN --alias=MARIA || fail "set-up failed: $(cat "$work/salida")"
-[ "$(param "message command")" = "$receptor --buzon=$work/buzon '%f' '%L' '%s'" ] ||
+[ "$(param "message command")" = "$receptor --buzon=$work/buzon --usuarios=$work/samba/velrisa-usuarios '--equipo=%m' '--direccion=%I' '%f' '%L' '%s'" ] ||
     fail "message command: $(param "message command")"
 [ "$(param "server min protocol")" = NT1 ] || fail "server min protocol: $(param "server min protocol")"
 [ "$(param "netbios aliases")" = "JUAN MARIA" ] || fail "netbios aliases: $(param "netbios aliases")"
@@ -107,6 +107,31 @@ done
 [ ! -e "/tmp/velrisa-buzon-$$" ] || fail "a mailbox was made under /tmp"
 grep -q "otros usuarios pueden cambiar" "$work/salida" || fail "no reason for a mailbox under /tmp: $(cat "$work/salida")"
 
+echo "== an alias with a user is that user's alone"
+run --sin-reiniciar --alias=JUAN --alias=MARIA --alias=Pepe:daemon || fail "alias with a user failed: $(cat "$work/salida")"
+[ "$(param "netbios aliases")" = "JUAN MARIA Pepe" ] || fail "netbios aliases: $(param "netbios aliases")"
+[ "$(grep -v '^#' "$work/samba/velrisa-usuarios")" = "pepe daemon" ] ||
+    fail "user list: $(cat "$work/samba/velrisa-usuarios")"
+[ "$(stat -c '%U %a' "$work/samba/velrisa-usuarios")" = "root 644" ] || fail "the user list is not root's alone"
+[ "$(stat -c '%U %G %a' "$work/buzon/daemon")" = "daemon nogroup 2770" ] ||
+    fail "daemon's folder: $(stat -c '%U %G %a' "$work/buzon/daemon")"
+run --sin-reiniciar --alias=Pepe:nadie-velrisa && fail "accepted a user that does not exist"
+run --sin-reiniciar --alias=Pepe:daemon --alias=PEPE:root && fail "accepted one alias for two users"
+# --usuarios: a person of the computer (uid 1000 and up, a home folder) gets their login name.
+persona=vru$$
+if useradd -M -N -d "$work/casa" -s /usr/sbin/nologin "$persona" 2>/dev/null; then
+    trap 'userdel "$persona" 2>/dev/null; rm -rf "$work"' EXIT
+    mkdir -p "$work/casa"
+    run --sin-reiniciar --alias=JUAN --alias=MARIA --usuarios || fail "--usuarios failed: $(cat "$work/salida")"
+    grep -q -x "$persona $persona" "$work/samba/velrisa-usuarios" ||
+        fail "--usuarios did not list $persona: $(cat "$work/samba/velrisa-usuarios")"
+    [[ " $(param "netbios aliases") " == *" $persona "* ]] || fail "netbios aliases: $(param "netbios aliases")"
+    [ "$(stat -c '%U %G %a' "$work/buzon/$persona")" = "$persona nogroup 2770" ] ||
+        fail "$persona's folder: $(stat -c '%U %G %a' "$work/buzon/$persona" 2>&1)"
+    run --sin-reiniciar --alias=JUAN --alias=MARIA || fail "back to no --usuarios failed: $(cat "$work/salida")"
+    userdel "$persona"
+fi
+
 # An include in a share that brings its own [global]: ours would not be what Samba uses.
 otra=$work/otra.conf
 printf '[global]\n   workgroup = OFICINA\n\n[compartida]\n   include = %s/extra.conf\n' "$work" >"$otra"
@@ -123,6 +148,7 @@ touch "$work/buzon/m1767225600.000000001.1" "$work/buzon/.m1767225600.000000002.
 run --desinstalar --sin-reiniciar || fail "--desinstalar failed: $(cat "$work/salida")"
 cmp -s "$conf" "$work/original.conf" || fail "smb.conf differs from the original: $(diff "$work/original.conf" "$conf")"
 [ ! -e "$work/samba/velrisa.conf" ] || fail "velrisa.conf is still there"
+[ ! -e "$work/samba/velrisa-usuarios" ] || fail "velrisa-usuarios is still there"
 [ "$(ls -A "$work/buzon" 2>/dev/null | grep -v '^\.velrisa')" = ajeno.txt ] ||
     fail "the mailbox should hold only the foreign file: $(ls -A "$work/buzon" 2>&1)"
 grep -q "ajeno.txt" "$work/salida" || fail "the kept folder is not reported: $(cat "$work/salida")"
