@@ -24,10 +24,16 @@ wait_for 30 panel_ready || {
     exit 1
 }
 
-# A message delivered as Samba's message command delivers it, with nobody running Velrisa.
+# A person who has used Velrisa before (a first start shows nothing that came before it) ...
 new_session startup
 export VELRISA_BUZON=$session/buzon
 mkdir -p "$VELRISA_BUZON"
+start_program
+pid=$last_pid
+wait_for_main_window "$session/output.txt"
+kill -TERM "$pid"
+wait "$pid" 2>/dev/null
+# ... gets a message, delivered as Samba's message command delivers it, while it is closed.
 printf 'Llegó con Velrisa cerrado: léalo al empezar.' >"$session/mensaje"
 "$recibe" --buzon="$VELRISA_BUZON" ana oficina1 "$session/mensaje" || fail "velrisa-recibe did not deliver"
 
