@@ -20,15 +20,20 @@ public:
 
     // "Mensaje de SENDER a CALLED el DD/MM/AAAA a las HH:MM:SS".
     static QString encabezado(const Buzon::Mensaje &mensaje);
+    // Offers "Cerrar &todos" (while other pop-ups are open too).
+    void setCerrarTodos(bool visible);
 
 Q_SIGNALS:
     // "&Responder": the window closes and the sender is to be answered.
     void responder(const QString &remitente);
+    // "Cerrar &todos": every pop-up is to close.
+    void cerrarTodos();
 
 private:
     QString m_remitente;
     QLabel *m_encabezado;
     QPlainTextEdit *m_texto;
     QPushButton *m_responder;
+    QPushButton *m_cerrarTodos;
     QPushButton *m_aceptar;
 };
