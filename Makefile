@@ -5,6 +5,11 @@ CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 PREFIX ?= /usr/local
 
+# Installing and packing, each in a folder of its own: another install prefix never reaches
+# the build that `make run` and `make test` use.
+DEB_BUILD ?= build-deb
+INSTALL_BUILD ?= build-install
+
 # The checking builds, with clang, each in a folder of its own.
 FUZZ_BUILD ?= build-fuzz
 SANITIZE_BUILD ?= build-sanitize
@@ -51,20 +56,23 @@ test-sanitize:
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -f "$$b" ] && [ -x "$$b" ] || continue; echo "== $$b"; "$$b"; done
 
-# The Debian package, for the prefix /usr, into $(BUILD)/.
+# The Debian package, for the prefix /usr, into $(DEB_BUILD)/: only the programs and documents
+# are built, and only the packaging tools are installed.
 deb:
-	@scripts/deps.sh
-	@$(CONFIGURE) -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS) --target velrisa_programa velrisa_docs
-	@cd $(BUILD) && cpack -G DEB
+	@scripts/deps.sh deb
+	@cmake -S . -B $(DEB_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
+		-DVELRISA_BUILD_TESTS=OFF -DVELRISA_BUILD_BENCH=OFF >/dev/null
+	@cmake --build $(DEB_BUILD) -j $(JOBS) --target velrisa_programa velrisa_docs
+	@cd $(DEB_BUILD) && cpack -G DEB
 
 # System-wide into $(PREFIX), /usr/local unless given; DESTDIR is honoured.
 install:
 	@scripts/deps.sh run
-	@$(CONFIGURE) -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS) --target velrisa_programa velrisa_docs
-	@cmake --install $(BUILD)
+	@cmake -S . -B $(INSTALL_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX) \
+		-DVELRISA_BUILD_TESTS=OFF -DVELRISA_BUILD_BENCH=OFF >/dev/null
+	@cmake --build $(INSTALL_BUILD) -j $(JOBS) --target velrisa_programa velrisa_docs
+	@cmake --install $(INSTALL_BUILD)
 
 # The build folders go whole, the data files a program run from one keeps there included.
 clean:
-	rm -rf $(BUILD) $(FUZZ_BUILD) $(SANITIZE_BUILD)
+	rm -rf $(BUILD) $(DEB_BUILD) $(INSTALL_BUILD) $(FUZZ_BUILD) $(SANITIZE_BUILD)

@@ -1,4 +1,5 @@
-// Receiving: velrisa-recibe's own run time (start to exit, what smbd and the sender wait
+// Receiving: the repair of smbclient's garbled text in-process, on the largest it sends;
+// velrisa-recibe's own run time (start to exit, what smbd and the sender wait
 // for), in a fresh mailbox and in a full one where every delivery prunes; and, with root
 // and Samba, the time from `net send` returning to the "Mensaje recibido" window drawn,
 // with the desktop side in this process (on X when DISPLAY is set, else offscreen).
@@ -13,6 +14,7 @@
 #include "receive/ModeloRecibidos.h"
 #include "receive/Recepcion.h"
 #include "receive/Registro.h"
+#include "receive/ReparaTexto.h"
 #include "receive/frmRecibido.h"
 #include "runtime/IconoBarra.h"
 #include "runtime/posix/PosixRuntime.h"
@@ -346,6 +348,24 @@ bool latenciaHastaLaVentana(const QString &raiz)
     return ok;
 }
 
+// The largest text smbclient sends, every piece of it raw (4,243 bytes as smbd hands it over).
+void tiempoDeLaReparacion()
+{
+    QFile f(QStringLiteral(MENSAJES_CAPTURADOS "/euro_acentos.recibido"));
+    const std::string recibido = f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
+    std::vector<double> veces;
+    size_t largo = 0;
+    for (int i = 0; i < 1000; ++i) {
+        QElapsedTimer reloj;
+        reloj.start();
+        largo = ReparaTexto::reparar(recibido).size();
+        veces.push_back(double(reloj.nsecsElapsed()) / 1e3);
+    }
+    std::printf("bench_recepcion: ReparaTexto::reparar, %zu bytes to %zu, 1000 runs\n", recibido.size(), largo);
+    std::printf("  median %6.1f us, 90th percentile %6.1f us (a small part of one run below)\n", Medidas::median(veces),
+        Medidas::percentil90(veces));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -357,8 +377,10 @@ int main(int argc, char *argv[])
     qputenv("XDG_DATA_HOME", QFile::encodeName(raiz.filePath(QStringLiteral("datos-xdg"))));
     // "historial": the history's figures alone.
     const bool soloHistorial = argc > 1 && qstrcmp(argv[1], "historial") == 0;
-    if (!soloHistorial)
+    if (!soloHistorial) {
+        tiempoDeLaReparacion();
         tiempoDelReceptor(raiz.path());
+    }
     escrituraDelHistorial(raiz.path());
     if (soloHistorial)
         return 0;

@@ -38,7 +38,7 @@ std::string senderName()
     return clean;
 }
 
-// The folder of this executable, where net.ini lives. The kernel's link names the real
+// The folder of this executable. The kernel's link names the real
 // file, symbolic links resolved.
 std::string programDir(const char *argv0)
 {
@@ -57,6 +57,17 @@ std::string programDir(const char *argv0)
     return slash == 0 || slash == std::string::npos ? std::string("/") : path.substr(0, slash);
 }
 
+// An installed net (the install rules put their mark beside it) reads the computer's own
+// /etc/velrisa/net.ini, as the program folder is the package's; a copy run from a build or
+// portable folder reads the net.ini beside it.
+std::string iniPath(const std::string &dir)
+{
+    const std::string folder = dir == "/" ? dir : dir + '/';
+    if (::access((folder + "instalado.txt").c_str(), F_OK) == 0)
+        return "/etc/velrisa/net.ini";
+    return folder + "net.ini";
+}
+
 void writeLines(FILE *stream, const std::vector<std::string> &lines)
 {
     for (const std::string &line : lines) {
@@ -73,9 +84,7 @@ int main(int argc, char *argv[])
     std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i)
         arguments.push_back(Utf8Text::valid(argv[i]));
-    const std::string dir = programDir(argv[0]);
-    const std::string iniPath = (dir == "/" ? dir : dir + '/') + "net.ini";
-    NetCommand command(iniPath, senderName());
+    NetCommand command(iniPath(programDir(argv[0])), senderName());
     // Stopped from outside, net takes its children down with it before it goes.
     BoundedProcess::stopChildrenOnSignals();
     const NetCommand::Result result = command.run(arguments);

@@ -90,4 +90,37 @@ std::string renombrarSinReemplazar(int dirfd, const std::string &desde, const st
     return descripcion(error);
 }
 
+std::string borrarPropio(const std::string &ruta, bool *falta)
+{
+    if (falta)
+        *falta = false;
+    const size_t barra = ruta.rfind('/');
+    const std::string carpeta = barra == std::string::npos ? "." : barra == 0 ? "/" : ruta.substr(0, barra);
+    const std::string nombre = barra == std::string::npos ? ruta : ruta.substr(barra + 1);
+    if (nombre.empty() || nombre == "." || nombre == "..")
+        return "no es un archivo normal";
+    // The checks and the removal in one folder, held open: a name swapped in between is at worst
+    // a file or link somebody else could remove anyway, never what a link points to.
+    const int dirfd = ::open(carpeta.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dirfd < 0)
+        return "no se puede abrir su carpeta: " + descripcion(errno);
+    std::string error;
+    struct stat st = {};
+    if (::fstatat(dirfd, nombre.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (falta)
+            *falta = errno == ENOENT;
+        error = descripcion(errno);
+    } else if (S_ISLNK(st.st_mode)) {
+        error = "es un enlace simbólico";
+    } else if (!S_ISREG(st.st_mode)) {
+        error = "no es un archivo normal";
+    } else if (st.st_uid != ::geteuid()) {
+        error = "es del usuario " + std::to_string(st.st_uid);
+    } else if (::unlinkat(dirfd, nombre.c_str(), 0) != 0) {
+        error = descripcion(errno);
+    }
+    ::close(dirfd);
+    return error;
+}
+
 } // namespace ArchivoSeguro

@@ -31,6 +31,11 @@ std::string crear(int dirfd, const std::string &nombre, std::string_view bytes, 
 // the reason it did not happen.
 std::string renombrarSinReemplazar(int dirfd, const std::string &desde, const std::string &hacia, bool *existe);
 
+// Removes the regular file at ruta if it belongs to this user; a link there is not followed
+// and not removed, nor is anything else. Returns why it stays, empty once removed; *falta says
+// there was nothing at ruta.
+std::string borrarPropio(const std::string &ruta, bool *falta = nullptr);
+
 // "<strerror> (errno)".
 std::string descripcion(int numeroError);
 

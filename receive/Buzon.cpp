@@ -1,6 +1,7 @@
 #include "receive/Buzon.h"
 
 #include "receive/ArchivoSeguro.h"
+#include "receive/CarpetaSegura.h"
 #include "receive/Entrega.h"
 #include "receive/Registro.h"
 
@@ -10,8 +11,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -25,34 +24,6 @@ constexpr int kMaxEntradas = 100000;
 QString carpetaDe(const QString &ruta)
 {
     return QFileInfo(ruta).absolutePath();
-}
-
-// Why users other than this one and root could replace the folder at ruta, through a folder
-// above it they may change; empty when they cannot. As sshd asks of the files it trusts: each
-// folder above belongs to root or to this user and nobody else may write there. Higher up, a
-// folder that everybody writes to is safe when it is root's and sticky (/tmp): nobody can
-// rename there what is not theirs. The folder just above must not let others make a mailbox
-// where there is none.
-std::string carpetasInseguras(const std::string &ruta)
-{
-    char *real = ::realpath(ruta.c_str(), nullptr);
-    if (!real)
-        return "no se puede resolver su ruta: " + ArchivoSeguro::descripcion(errno);
-    std::string carpeta = real;
-    ::free(real);
-    const uid_t yo = ::geteuid();
-    for (bool primera = true; carpeta != "/"; primera = false) {
-        carpeta.erase(std::max<size_t>(carpeta.rfind('/'), 1));
-        struct stat st = {};
-        if (::lstat(carpeta.c_str(), &st) != 0)
-            return carpeta + ": " + ArchivoSeguro::descripcion(errno);
-        const bool ajenaEscribe = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
-        if (st.st_uid != 0 && st.st_uid != yo)
-            return "la carpeta " + carpeta + " es de otro usuario (" + std::to_string(st.st_uid) + ")";
-        if (ajenaEscribe && (primera || st.st_uid != 0 || !(st.st_mode & S_ISVTX)))
-            return "otros usuarios pueden escribir en la carpeta " + carpeta;
-    }
-    return {};
 }
 
 } // namespace
@@ -120,8 +91,8 @@ void Buzon::leer()
     if (dirfd < 0)
         return;
     struct stat carpeta = {};
-    std::string rechazo
-        = ::fstat(dirfd, &carpeta) != 0 ? ArchivoSeguro::descripcion(errno) : carpetasInseguras(ruta.toStdString());
+    std::string rechazo = ::fstat(dirfd, &carpeta) != 0 ? ArchivoSeguro::descripcion(errno)
+                                                        : CarpetaSegura::problema(ruta.toStdString(), ::geteuid());
     if (rechazo.empty() && m_dueno && carpeta.st_uid != *m_dueno)
         rechazo = "se ha hecho de nuevo y ahora es de otro usuario (" + std::to_string(carpeta.st_uid) + ", antes "
             + std::to_string(*m_dueno) + ")";

@@ -1,7 +1,9 @@
 #include "receive/Entrega.h"
 
 #include "receive/ArchivoSeguro.h"
+#include "receive/CarpetaSegura.h"
 #include "receive/Registro.h"
+#include "receive/ReparaTexto.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -18,12 +20,24 @@ namespace {
 constexpr size_t kMaxEntradas = 100000;
 // A temporary this old belongs to no delivery in progress.
 constexpr int64_t kEdadTemporal = 3600;
+// Clocks of parallel deliveries differ by this much at most; a name further ahead is looked at.
+constexpr int64_t kAdelantoTolerado = 60;
 
 struct Encontrado
 {
     std::string nombre;
     int64_t segundos = 0;
+    int32_t nanosegundos = 0;
+    // When it arrived on this computer: its name's time, unless the file came later (its
+    // change time, which no user sets). A name from the future, of a sender's clock or a
+    // hand-made file, then counts from when the file came, not as the newest forever.
+    timespec llegada = {};
 };
+
+bool antes(const timespec &a, const timespec &b)
+{
+    return a.tv_sec != b.tv_sec ? a.tv_sec < b.tv_sec : a.tv_nsec < b.tv_nsec;
+}
 
 bool esMio(int dirfd, const std::string &nombre, struct stat *info = nullptr)
 {
@@ -73,9 +87,16 @@ std::optional<Peticion> argumentos(const std::vector<std::string> &args, std::st
 Resultado entregar(const Peticion &peticion, int64_t segundos, int32_t nanosegundos, long pid, const Limites &limites)
 {
     Resultado r;
+    const std::string enPeligro = CarpetaSegura::problema(peticion.buzon, ::geteuid());
+    if (!enPeligro.empty()) {
+        r.error = "se rechaza el buzón " + peticion.buzon + ": " + enPeligro + "; el mensaje de " + peticion.de
+            + " estaba en " + peticion.archivo;
+        return r;
+    }
     const int dirfd = ::open(peticion.buzon.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (dirfd < 0) {
-        r.error = "no se puede abrir el buzón " + peticion.buzon + ": " + ArchivoSeguro::descripcion(errno);
+        r.error = "no se puede abrir el buzón " + peticion.buzon + ": " + ArchivoSeguro::descripcion(errno)
+            + "; el mensaje de " + peticion.de + " estaba en " + peticion.archivo;
         return r;
     }
     const ArchivoSeguro::Lectura lectura = ArchivoSeguro::leer(AT_FDCWD, peticion.archivo, Registro::kMaxBytesTexto);
@@ -93,7 +114,7 @@ Resultado entregar(const Peticion &peticion, int64_t segundos, int32_t nanosegun
     m.para = Registro::limpiarNombre(peticion.para, &cortado);
     if (cortado)
         r.avisos.push_back("el destinatario tenía más de 64 caracteres: se ha cortado");
-    m.texto = Registro::limpiarTexto(lectura.bytes, &cortado);
+    m.texto = Registro::limpiarTexto(ReparaTexto::reparar(lectura.bytes), &cortado);
     m.cortado = cortado || lectura.excede;
     if (m.cortado)
         r.avisos.push_back("el mensaje de " + m.de + " tenía más de 1600 caracteres: se guardan los primeros");
@@ -119,21 +140,32 @@ Resultado entregar(const Peticion &peticion, int64_t segundos, int32_t nanosegun
             break;
     }
     if (!error.empty()) {
-        r.error = "no se puede guardar el mensaje en el buzón " + peticion.buzon + ": " + error + "; queda en "
-            + peticion.archivo;
+        r.error = "no se puede guardar el mensaje de " + m.de + " en el buzón " + peticion.buzon + ": " + error
+            + "; estaba en " + peticion.archivo;
         ::close(dirfd);
         return r;
     }
     r.entregado = true;
     r.registro = nombre;
-    if (::unlink(peticion.archivo.c_str()) != 0)
-        r.avisos.push_back("no se puede borrar " + peticion.archivo + ": " + ArchivoSeguro::descripcion(errno));
-    podar(dirfd, segundos, limites, r.avisos);
+    const std::string queda = ArchivoSeguro::borrarPropio(peticion.archivo);
+    if (!queda.empty())
+        r.avisos.push_back("no se puede borrar " + peticion.archivo + ": " + queda);
+    podar(dirfd, segundos, limites, r.avisos, nombre);
     ::close(dirfd);
     return r;
 }
 
-void podar(int dirfd, int64_t ahora, const Limites &limites, std::vector<std::string> &avisos)
+std::string descartar(const std::string &archivo)
+{
+    bool falta = false;
+    const std::string queda = ArchivoSeguro::borrarPropio(archivo, &falta);
+    if (falta)
+        return {};
+    return queda.empty() ? "se borra " + archivo : "no se borra " + archivo + ": " + queda;
+}
+
+void podar(
+    int dirfd, int64_t ahora, const Limites &limites, std::vector<std::string> &avisos, const std::string &conservar)
 {
     const int copia = ::dup(dirfd);
     DIR *dir = copia < 0 ? nullptr : ::fdopendir(copia);
@@ -146,6 +178,7 @@ void podar(int dirfd, int64_t ahora, const Limites &limites, std::vector<std::st
     ::rewinddir(dir);
     std::vector<Encontrado> registros;
     int64_t masAntiguo = ahora;
+    int64_t masNuevo = ahora;
     size_t entradas = 0;
     while (const dirent *e = ::readdir(dir)) {
         if (++entradas > kMaxEntradas) {
@@ -153,9 +186,10 @@ void podar(int dirfd, int64_t ahora, const Limites &limites, std::vector<std::st
             break;
         }
         const std::string nombre = e->d_name;
-        Encontrado f { nombre, 0 };
-        if (Registro::esNombreRegistro(nombre, &f.segundos)) {
+        Encontrado f { nombre, 0, 0, {} };
+        if (Registro::esNombreRegistro(nombre, &f.segundos, &f.nanosegundos)) {
             masAntiguo = std::min(masAntiguo, f.segundos);
+            masNuevo = std::max(masNuevo, f.segundos);
             registros.push_back(std::move(f));
         } else if (nombre.size() > 1 && nombre[0] == '.' && Registro::esNombreRegistro(nombre.substr(1))) {
             struct stat st = {};
@@ -166,18 +200,37 @@ void podar(int dirfd, int64_t ahora, const Limites &limites, std::vector<std::st
     ::closedir(dir);
 
     const int64_t limiteEdad = ahora - limites.maxEdadSegundos;
-    // The usual case needs no look at any file: nothing is over either limit.
-    if (registros.size() <= limites.maxRegistros && masAntiguo >= limiteEdad)
+    // The usual case needs no look at any file: nothing is over either limit, and no name
+    // claims a time well ahead.
+    if (registros.size() <= limites.maxRegistros && masAntiguo >= limiteEdad && masNuevo <= ahora + kAdelantoTolerado)
         return;
-    std::erase_if(registros, [dirfd](const Encontrado &f) { return !esMio(dirfd, f.nombre); });
-    std::sort(registros.begin(), registros.end(),
-        [](const Encontrado &a, const Encontrado &b) { return a.nombre < b.nombre; });
-    const size_t sobran = registros.size() > limites.maxRegistros
-        ? std::min(registros.size(), registros.size() - limites.maxRegistros + limites.holgura)
+    std::vector<Encontrado> propios;
+    propios.reserve(registros.size());
+    for (Encontrado &f : registros) {
+        struct stat st = {};
+        if (!esMio(dirfd, f.nombre, &st))
+            continue;
+        f.llegada = { time_t(f.segundos), f.nanosegundos };
+        if (antes(st.st_ctim, f.llegada))
+            f.llegada = st.st_ctim;
+        propios.push_back(std::move(f));
+    }
+    std::sort(propios.begin(), propios.end(), [](const Encontrado &a, const Encontrado &b) {
+        return antes(a.llegada, b.llegada) || (!antes(b.llegada, a.llegada) && a.nombre < b.nombre);
+    });
+    size_t sobran = propios.size() > limites.maxRegistros
+        ? std::min(propios.size(), propios.size() - limites.maxRegistros + limites.holgura)
         : 0;
-    for (size_t i = 0; i < registros.size(); ++i) {
-        if (i < sobran || registros[i].segundos < limiteEdad)
-            borrar(dirfd, registros[i].nombre, avisos);
+    for (const Encontrado &f : propios) {
+        // The record just written is the newest of all, whatever the clock said before.
+        if (f.nombre == conservar)
+            continue;
+        if (sobran > 0) {
+            --sobran;
+            borrar(dirfd, f.nombre, avisos);
+        } else if (f.llegada.tv_sec < limiteEdad) {
+            borrar(dirfd, f.nombre, avisos);
+        }
     }
 }
 

@@ -34,7 +34,7 @@ struct Resultado
 {
     bool entregado = false;
     std::string registro; // file name of the record written
-    std::string error; // why nothing was delivered
+    std::string error; // why nothing was delivered, and where the message was
     std::vector<std::string> avisos; // what was cut, refused or could not be cleaned up
 };
 
@@ -44,11 +44,22 @@ struct Resultado
 std::optional<Peticion> argumentos(const std::vector<std::string> &args, std::string &error);
 
 // ahora: the arrival time (seconds and nanoseconds since 1970, UTC); pid: part of the name.
+// A mailbox that other users could replace (CarpetaSegura) is refused. The message file is
+// removed once its record is written; on failure it is left for the caller to log, then to
+// descartar.
 Resultado entregar(
     const Peticion &peticion, int64_t segundos, int32_t nanosegundos, long pid, const Limites &limites = {});
 
 // Removes the oldest records this user wrote past limites (count or age), and its own
-// temporaries left by a crash. Records of other users are neither removed nor counted.
-void podar(int dirfd, int64_t ahora, const Limites &limites, std::vector<std::string> &avisos);
+// temporaries left by a crash. Records of other users are neither removed nor counted. Age
+// and order go by arrival on this computer: a name dated later than the file came counts
+// from when it came. conservar, the record just written, always stays.
+void podar(int dirfd, int64_t ahora, const Limites &limites, std::vector<std::string> &avisos,
+    const std::string &conservar = {});
+
+// What could not be delivered is not kept: removes smbd's message file, if it is a regular
+// file of this user (never through a link), and says so for the log ("se borra ..." or why
+// it stays); empty when there was no such file.
+std::string descartar(const std::string &archivo);
 
 } // namespace Entrega

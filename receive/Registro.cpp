@@ -143,7 +143,7 @@ std::string nombreArchivo(int64_t segundos, int32_t nanosegundos, long pid)
     return 'm' + digitos(segundos, 10) + '.' + digitos(nanosegundos, 9) + '.' + std::to_string(pid);
 }
 
-bool esNombreRegistro(std::string_view nombre, int64_t *segundos)
+bool esNombreRegistro(std::string_view nombre, int64_t *segundos, int32_t *nanosegundos)
 {
     // m + 10 digits + . + 9 digits + . + 1 to 10 digits
     if (nombre.size() < 23 || nombre.size() > 32 || nombre[0] != 'm' || nombre[11] != '.' || nombre[21] != '.')
@@ -155,6 +155,8 @@ bool esNombreRegistro(std::string_view nombre, int64_t *segundos)
         return false;
     if (segundos)
         *segundos = s;
+    if (nanosegundos)
+        *nanosegundos = ns;
     return true;
 }
 

@@ -65,7 +65,7 @@ std::optional<Mensaje> analizar(std::string_view bytes);
 
 std::string nombreArchivo(int64_t segundos, int32_t nanosegundos, long pid);
 
-// Whether name is a record's file name; *segundos receives its arrival second.
-bool esNombreRegistro(std::string_view nombre, int64_t *segundos = nullptr);
+// Whether name is a record's file name; *segundos and *nanosegundos receive its arrival.
+bool esNombreRegistro(std::string_view nombre, int64_t *segundos = nullptr, int32_t *nanosegundos = nullptr);
 
 } // namespace Registro

@@ -48,7 +48,12 @@ int main(int argc, char *argv[])
     for (const std::string &aviso : r.avisos)
         decir(LOG_WARNING, aviso);
     if (!r.entregado) {
+        // Said first, then removed: nobody is left to read a message that stays, and smbd's
+        // folder would fill up with them.
         decir(LOG_ERR, r.error);
+        const std::string descarte = Entrega::descartar(peticion->archivo);
+        if (!descarte.empty())
+            decir(LOG_WARNING, descarte);
         return 1;
     }
     return 0;

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs, quietly, the Debian packages that are missing for what is asked, and does
 # nothing when all are there:
-#   scripts/deps.sh run   building and running the program (`make run`)
+#   scripts/deps.sh run   building and running the program (`make run`, `make install`)
+#   scripts/deps.sh deb   that and the tools that make the Debian package (`make deb`)
 #   scripts/deps.sh       all of it: also the tests, the benchmarks and the package (`make test`)
+# While another apt or dpkg holds its lock, it waits for it, at most 5 minutes.
 set -euo pipefail
 
 # Building and running. One package, or a small group, per line with its reason.
@@ -17,6 +19,11 @@ run_packages=(
     xdg-utils                         # xdg-open: the help's web pages where no viewer is
     qt6-translations-l10n             # Qt's own Spanish texts (standard buttons)
     fonts-liberation2                 # the program's typeface, Liberation Sans
+)
+
+# Making the Debian package, on top of the above.
+deb_packages=(
+    dpkg-dev                          # dpkg-shlibdeps: the package's library dependencies
 )
 
 # Testing, benchmarks and the Debian package, on top of the above.
@@ -34,18 +41,56 @@ test_packages=(
     llvm                              # llvm-symbolizer: sanitizer reports name functions and lines
 )
 
-packages=("${run_packages[@]}")
-[ "${1:-}" = run ] || packages+=("${test_packages[@]}")
+# Wanted for one tool only: installed without the many packages they recommend.
+bare_test_packages=(
+    devscripts                        # hardening-check: the package test checks every installed program
+)
 
+packages=("${run_packages[@]}")
+case ${1:-} in
+run) ;;
+deb) packages+=("${deb_packages[@]}") ;;
+*) packages+=("${deb_packages[@]}" "${test_packages[@]}") ;;
+esac
+bare=()
+[ -n "${1:-}" ] || bare=("${bare_test_packages[@]}")
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 missing=()
 for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    installed "$p" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+missing_bare=()
+for p in "${bare[@]}"; do
+    installed "$p" || missing_bare+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && [ ${#missing_bare[@]} -eq 0 ] && exit 0
 
-echo "Installing: ${missing[*]}"
+echo "Installing: ${missing[*]} ${missing_bare[*]}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+
+# apt-get, again every few seconds while another apt or dpkg holds its lock (an unattended
+# upgrade, a second set-up), for at most 5 minutes; any other failure ends it at once.
+deadline=$((SECONDS + 300))
+apt_get() {
+    local errors said=0
+    while :; do
+        errors=$($sudo env LC_ALL=C DEBIAN_FRONTEND=noninteractive apt-get "$@" 2>&1 >/dev/null) && return 0
+        if ! grep -q -E "Could not get lock|Unable to lock|Unable to acquire" <<<"$errors"; then
+            printf '%s\n' "$errors" >&2
+            return 1
+        fi
+        if [ $SECONDS -ge $deadline ]; then
+            printf '%s\n' "$errors" >&2
+            echo "apt has been busy for 5 minutes: run this again when it is done." >&2
+            return 1
+        fi
+        [ $said -eq 1 ] || echo "Another apt or dpkg is running: waiting for it to finish (at most 5 minutes)..."
+        said=1
+        sleep 3
+    done
+}
+apt_get update -qq
+[ ${#missing[@]} -eq 0 ] || apt_get install -y -qq "${missing[@]}"
+[ ${#missing_bare[@]} -eq 0 ] || apt_get install -y -qq --no-install-recommends "${missing_bare[@]}"

@@ -1,17 +1,22 @@
 #include "fakes/TestSupport.h"
 
+#include "receive/CarpetaSegura.h"
 #include "receive/Entrega.h"
 #include "receive/Registro.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace TestSupport;
@@ -24,6 +29,13 @@ const std::string kFFFD = "\xEF\xBF\xBD";
 std::string s(const QString &texto)
 {
     return texto.toStdString();
+}
+
+timespec reloj()
+{
+    timespec t = {};
+    ::clock_gettime(CLOCK_REALTIME, &t);
+    return t;
 }
 
 QStringList registros(const QString &buzon)
@@ -58,15 +70,24 @@ private Q_SLOTS:
 
     void entregaGuardaElMensajeYBorraElArchivo();
     void mensajeDemasiadoLargoSeCortaYLoDice();
+    void textoDeSmbclientLlegaComoSeEscribio_data();
+    void textoDeSmbclientLlegaComoSeEscribio();
     void entradasPlantadasNoSeSiguenNiSeReemplazan();
     void archivoDelMensajeHostilSeRechaza_data();
     void archivoDelMensajeHostilSeRechaza();
     void escrituraFallidaNoDejaNadaYConservaElMensaje();
     void podaLosMasAntiguosPropiosPorCantidadYEdad();
+    void registrosConFechaFuturaNoDesplazanALosReales();
+    void ochoEntregasALaVezNoPierdenNiRepiten();
+    void carpetaSegura_data();
+    void carpetaSegura();
+    void loQueNoSeEntregaSeDiceYSeBorra_data();
+    void loQueNoSeEntregaSeDiceYSeBorra();
 
 private:
     QString mensaje(const QByteArray &bytes);
-    Entrega::Resultado entregar(const QString &archivo, int64_t segundos = kAhora, int32_t ns = 0, long pid = 42);
+    Entrega::Resultado entregar(const QString &archivo, int64_t segundos = kAhora, int32_t ns = 0, long pid = 42,
+        const Entrega::Limites &limites = {});
 
     QTemporaryDir m_raiz;
     QString m_buzon;
@@ -91,14 +112,15 @@ QString tst_Entrega::mensaje(const QByteArray &bytes)
     return writeFile(ruta, bytes) ? ruta : QString();
 }
 
-Entrega::Resultado tst_Entrega::entregar(const QString &archivo, int64_t segundos, int32_t ns, long pid)
+Entrega::Resultado tst_Entrega::entregar(
+    const QString &archivo, int64_t segundos, int32_t ns, long pid, const Entrega::Limites &limites)
 {
     Entrega::Peticion p;
     p.buzon = s(m_buzon);
     p.de = "ana";
     p.para = "oficina1";
     p.archivo = s(archivo);
-    return Entrega::entregar(p, segundos, ns, pid);
+    return Entrega::entregar(p, segundos, ns, pid, limites);
 }
 
 void tst_Entrega::limpieza_data()
@@ -282,6 +304,49 @@ void tst_Entrega::mensajeDemasiadoLargoSeCortaYLoDice()
     }
 }
 
+// What Samba's own client sends, as the receiving smbd hands it over (tests/data/mensajes,
+// README.md there says how each was taken), arrives in the record as it was written.
+void tst_Entrega::textoDeSmbclientLlegaComoSeEscribio_data()
+{
+    QTest::addColumn<QByteArray>("recibido");
+    QTest::addColumn<QByteArray>("esperado");
+    const auto captura = [](const char *nombre, const char *extension) {
+        return readFile(
+            QStringLiteral(MENSAJES_CAPTURADOS "/%1.%2").arg(QLatin1String(nombre), QLatin1String(extension)));
+    };
+    for (const char *nombre :
+        { "ascii", "cp850_espanol", "cp850_cajas", "vacio", "corte_pieza", "cjk_emoji", "mixto", "lineas_euro" })
+        QTest::newRow(nombre) << captura(nombre, "recibido") << captura(nombre, "enviado");
+    // smbclient stops at the zero byte, and reads 1,598 bytes: the last is the lead of a letter.
+    QTest::newRow("hola_cero") << captura("hola_cero", "recibido") << QByteArray("Hola");
+    QTest::newRow("euro_acentos") << captura("euro_acentos", "recibido")
+                                  << captura("euro_acentos", "enviado").left(1597);
+    // Other peers.
+    QTest::newRow("cero final") << QByteArray("Hola", 5) << QByteArray("Hola");
+    QTest::newRow("ya en UTF-8") << QByteArray("A\xC3\xB1o \xE2\x82\xAC") << QByteArray("A\xC3\xB1o \xE2\x82\xAC");
+    // What smbclient sends converted for "├▒ ┬á": were it raw UTF-8 ("ñ á"), it could have been
+    // converted, so it was not raw.
+    QTest::newRow("cajas convertibles") << QByteArray("\xE2\x94\x9C\xE2\x96\x92 \xE2\x94\xAC\xC3\xA1")
+                                        << QByteArray("\xE2\x94\x9C\xE2\x96\x92 \xE2\x94\xAC\xC3\xA1");
+    // A peer that sends CP850 whole: the 127th byte of input would fall inside the "ñ", so this is
+    // not smbclient's, and the "€" that "Ôé¼" would be is not taken either.
+    const QByteArray cp850 = QByteArray(126, 'x') + "\xC3\xB1\xC3\x94\xC3\xA9\xC2\xBC";
+    QTest::newRow("CP850 de otro cliente") << cp850 << cp850;
+}
+
+void tst_Entrega::textoDeSmbclientLlegaComoSeEscribio()
+{
+    QFETCH(QByteArray, recibido);
+    QFETCH(QByteArray, esperado);
+    QVERIFY(recibido != "<missing>" && esperado != "<missing>");
+    const Entrega::Resultado r = entregar(mensaje(recibido));
+    QVERIFY2(r.entregado, r.error.c_str());
+    const auto m
+        = Registro::analizar(readFile(m_buzon + QLatin1Char('/') + QString::fromStdString(r.registro)).toStdString());
+    QVERIFY(m);
+    QCOMPARE(QByteArray::fromStdString(m->texto), esperado);
+}
+
 void tst_Entrega::entradasPlantadasNoSeSiguenNiSeReemplazan()
 {
     // A local user who could write the mailbox plants the names the receiver will use: the
@@ -405,6 +470,212 @@ void tst_Entrega::podaLosMasAntiguosPropiosPorCantidadYEdad()
     QVERIFY(quedan(3));
     ::close(fd);
     QVERIFY(avisos.empty());
+}
+
+void tst_Entrega::registrosConFechaFuturaNoDesplazanALosReales()
+{
+    // A hundred records dated 2031 (a sender's clock, a restored backup, a hand-made file) are
+    // already there, past the limit, when the real messages come.
+    const Entrega::Limites limites { 20, 30 * 86400, 2 };
+    const Registro::Mensaje futuro { "eva", "of", 1938000000, 0, false, "del futuro" };
+    for (int i = 0; i < 100; ++i) {
+        QVERIFY(writeFile(
+            m_buzon + QLatin1Char('/') + QString::fromStdString(Registro::nombreArchivo(futuro.segundos + i, 0, 9)),
+            QByteArray::fromStdString(Registro::componer(futuro))));
+    }
+    ::usleep(20000); // the files' change times, kept in clock ticks, are behind what comes next
+    QStringList reales;
+    for (int i = 0; i < 15; ++i) {
+        const timespec t = reloj();
+        const Entrega::Resultado r
+            = entregar(mensaje("real " + QByteArray::number(i)), t.tv_sec, t.tv_nsec, 42, limites);
+        QVERIFY2(r.entregado, r.error.c_str());
+        reales << QString::fromStdString(r.registro);
+    }
+    // The computer's clock set back a day: what arrives now is still the newest.
+    const timespec t = reloj();
+    const Entrega::Resultado atrasado = entregar(mensaje("atrasado"), t.tv_sec - 86400, t.tv_nsec, 42, limites);
+    QVERIFY2(atrasado.entregado, atrasado.error.c_str());
+    reales << QString::fromStdString(atrasado.registro);
+
+    const QStringList quedan = registros(m_buzon);
+    for (const QString &real : reales)
+        QVERIFY2(quedan.contains(real), qPrintable(real));
+    QVERIFY(quedan.size() <= int(limites.maxRegistros));
+}
+
+void tst_Entrega::ochoEntregasALaVezNoPierdenNiRepiten()
+{
+    // 8 senders at once, 250 messages each, as smbd starts one receiver for each: 2,000
+    // deliveries into one mailbox that they prune together past 1,000 records.
+    constexpr int kHijos = 8;
+    constexpr int kCada = 250;
+    std::vector<pid_t> hijos;
+    for (int h = 0; h < kHijos; ++h) {
+        const QByteArray carpeta = QFile::encodeName(m_raiz.filePath(QStringLiteral("hijo%1").arg(h)));
+        QVERIFY(QDir().mkpath(QString::fromLocal8Bit(carpeta)));
+        const pid_t pid = ::fork();
+        QVERIFY(pid >= 0);
+        if (pid == 0) {
+            int fallo = 0;
+            for (int i = 0; i < kCada && !fallo; ++i) {
+                const std::string archivo = carpeta.toStdString() + "/msg." + std::to_string(i);
+                const std::string texto = std::to_string(h) + ' ' + std::to_string(i);
+                const int fd = ::open(archivo.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+                fallo = fd < 0 || ::write(fd, texto.data(), texto.size()) != ssize_t(texto.size()) ? 2 : 0;
+                ::close(fd);
+                Entrega::Peticion p;
+                p.buzon = s(m_buzon);
+                p.de = "ana";
+                p.archivo = archivo;
+                const timespec t = reloj();
+                const Entrega::Resultado r = Entrega::entregar(p, t.tv_sec, int32_t(t.tv_nsec), long(::getpid()));
+                // Each record is there when its delivery returns, whatever the others pruned.
+                if (!fallo
+                    && (!r.entregado || !r.avisos.empty()
+                        || ::access((s(m_buzon) + '/' + r.registro).c_str(), F_OK) != 0))
+                    fallo = 3;
+            }
+            ::_exit(fallo);
+        }
+        hijos.push_back(pid);
+    }
+    for (const pid_t pid : hijos) {
+        int estado = -1;
+        QCOMPARE(::waitpid(pid, &estado, 0), pid);
+        QVERIFY(WIFEXITED(estado));
+        QCOMPARE(WEXITSTATUS(estado), 0);
+    }
+
+    // Each kept once, and of each sender its newest ones, with no gap: what pruning took
+    // were always the oldest.
+    const QStringList quedan = registros(m_buzon);
+    QVERIFY2(quedan.size() >= 900 && quedan.size() <= 1000, qPrintable(QString::number(quedan.size())));
+    QSet<QString> textos;
+    std::vector<int> primero(kHijos, kCada);
+    for (const QString &nombre : quedan) {
+        QVERIFY2(Registro::esNombreRegistro(s(nombre)), qPrintable(nombre));
+        const auto m = Registro::analizar(readFile(m_buzon + QLatin1Char('/') + nombre).toStdString());
+        QVERIFY(m);
+        const QStringList partes = QString::fromStdString(m->texto).split(QLatin1Char(' '));
+        QCOMPARE(partes.size(), 2);
+        QVERIFY2(!textos.contains(QString::fromStdString(m->texto)), m->texto.c_str());
+        textos.insert(QString::fromStdString(m->texto));
+        const int h = partes[0].toInt();
+        primero[size_t(h)] = std::min(primero[size_t(h)], partes[1].toInt());
+    }
+    int esperados = 0;
+    for (int h = 0; h < kHijos; ++h)
+        esperados += kCada - primero[size_t(h)];
+    QCOMPARE(int(textos.size()), esperados);
+}
+
+void tst_Entrega::carpetaSegura_data()
+{
+    // The folders above the mailbox, from the test's own folder down: mode and owner of each.
+    QTest::addColumn<QList<uint>>("modos");
+    QTest::addColumn<uint>("dueno");
+    QTest::addColumn<bool>("segura");
+    QTest::newRow("protegidas") << QList<uint> { 0755, 0700 } << 0u << true;
+    QTest::newRow("/tmp más arriba") << QList<uint> { 01777, 0755 } << 0u << true;
+    QTest::newRow("padre de todos con sticky") << QList<uint> { 0755, 01777 } << 0u << false;
+    QTest::newRow("padre de todos") << QList<uint> { 0755, 0777 } << 0u << false;
+    QTest::newRow("abuelo de todos sin sticky") << QList<uint> { 0777, 0755 } << 0u << false;
+    QTest::newRow("padre del grupo") << QList<uint> { 0755, 0775 } << 0u << false;
+    QTest::newRow("padre de otro usuario") << QList<uint> { 0755, 0755 } << 65534u << false;
+}
+
+void tst_Entrega::carpetaSegura()
+{
+    QFETCH(QList<uint>, modos);
+    QFETCH(uint, dueno);
+    QFETCH(bool, segura);
+    QString ruta = m_buzon;
+    for (const uint modo : modos) {
+        ruta += QStringLiteral("/c");
+        QVERIFY(QDir().mkpath(ruta));
+        QVERIFY(setMode(ruta, modo));
+    }
+    if (dueno != 0)
+        QCOMPARE(::chown(QFile::encodeName(ruta).constData(), dueno, dueno), 0);
+    const std::string buzon = s(ruta + QStringLiteral("/buzon"));
+    const std::string problema = CarpetaSegura::problema(buzon, 0);
+    QVERIFY2(problema.empty() == segura, problema.c_str());
+    // Through a link, the folders it leads to count.
+    const QString enlace = m_buzon + QStringLiteral("/enlace");
+    QVERIFY(QFile::link(ruta, enlace));
+    QCOMPARE(CarpetaSegura::problema(s(enlace + QStringLiteral("/buzon")), 0).empty(), segura);
+    // The owner itself may own them all.
+    if (dueno != 0)
+        QVERIFY(CarpetaSegura::problema(buzon, dueno).empty());
+
+    // The test's own folders are safe (the temporary folder is only in /tmp); the default
+    // mailbox is; relative paths are not.
+    QVERIFY2(CarpetaSegura::problema(s(m_buzon + QStringLiteral("/buzon")), 0).empty(), "test folder");
+    QVERIFY(CarpetaSegura::problema(Entrega::kBuzonPredeterminado, 0).empty());
+    QVERIFY(!CarpetaSegura::problema("buzon", 0).empty());
+    QVERIFY(!CarpetaSegura::problema("/tmp/buzon", 0).empty());
+}
+
+void tst_Entrega::loQueNoSeEntregaSeDiceYSeBorra_data()
+{
+    QTest::addColumn<QString>("caso");
+    QTest::addColumn<bool>("seBorra");
+    QTest::addColumn<QStringList>("dicho");
+    QTest::newRow("el buzón no existe") << "sin-buzon" << true << QStringList { "no se puede abrir el buzón" };
+    QTest::newRow("buzón en una carpeta de todos")
+        << "de-todos" << true << QStringList { "se rechaza el buzón", "(permisos 1777)" };
+    QTest::newRow("disco lleno") << "lleno" << true << QStringList { "no se puede guardar el mensaje de ana" };
+    QTest::newRow("enlace en lugar del mensaje")
+        << "enlace" << false << QStringList { "no se puede leer", "no se borra", "enlace simbólico" };
+    QTest::newRow("mensaje de otro usuario")
+        << "ajeno" << false << QStringList { "no se puede abrir el buzón", "no se borra", "es del usuario 65534" };
+}
+
+void tst_Entrega::loQueNoSeEntregaSeDiceYSeBorra()
+{
+    // The real velrisa-recibe, as smbd runs it: what it cannot deliver it says (where the
+    // message was and why), then removes, so that smbd's folder does not fill up; but only
+    // a regular file of its own.
+    QFETCH(QString, caso);
+    QFETCH(bool, seBorra);
+    QFETCH(QStringList, dicho);
+    const QString victima = m_raiz.filePath(QStringLiteral("victima"));
+    QVERIFY(writeFile(victima, "intacto"));
+    QString archivo = mensaje(QByteArray(1000, 'z'));
+    QString buzon = m_buzon;
+    QProcess recibe;
+    if (caso == QLatin1String("sin-buzon") || caso == QLatin1String("ajeno"))
+        buzon = m_buzon + QStringLiteral("/no-existe");
+    if (caso == QLatin1String("ajeno"))
+        QCOMPARE(::chown(QFile::encodeName(archivo).constData(), 65534, 65534), 0);
+    if (caso == QLatin1String("de-todos")) {
+        QVERIFY(setMode(m_buzon, 01777));
+        buzon = m_buzon + QStringLiteral("/buzon");
+        QVERIFY(QDir().mkpath(buzon));
+    }
+    if (caso == QLatin1String("enlace")) {
+        QVERIFY(QFile::remove(archivo));
+        QVERIFY(QFile::link(victima, archivo));
+    }
+    if (caso == QLatin1String("lleno")) {
+        recibe.setChildProcessModifier([] {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const struct rlimit limite = { 100, 100 };
+            ::setrlimit(RLIMIT_FSIZE, &limite);
+        });
+    }
+    recibe.start(QStringLiteral(RECIBE_BINARY), { QStringLiteral("--buzon=") + buzon, "ana", "oficina1", archivo });
+    QVERIFY(recibe.waitForFinished(10000));
+    QCOMPARE(recibe.exitCode(), 1);
+    const QString error = QString::fromUtf8(recibe.readAllStandardError());
+    QVERIFY2(error.contains(archivo), qPrintable(error));
+    for (const QString &parte : dicho)
+        QVERIFY2(error.contains(parte), qPrintable(error));
+    QCOMPARE(error.contains(QStringLiteral("velrisa-recibe: se borra ") + archivo), seBorra);
+    QCOMPARE(QFileInfo(archivo).exists() || QFileInfo(archivo).isSymLink(), !seBorra);
+    QCOMPARE(readFile(victima), QByteArray("intacto"));
+    QVERIFY(registros(buzon).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_Entrega)

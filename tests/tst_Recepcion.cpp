@@ -459,8 +459,8 @@ void tst_Recepcion::buzonQueOtrosPuedenCambiarNoSeLee()
     const QString abierta = m_raiz.filePath(QStringLiteral("abierta%1").arg(m_serie));
     m_buzon = abierta + QStringLiteral("/buzon");
     QVERIFY(QDir().mkpath(m_buzon));
+    QVERIFY(!entregar("en carpeta abierta").isEmpty());
     QVERIFY(setMode(abierta, 0777));
-    entregar("en carpeta abierta");
     auto r = recepcion(m_datos);
     QCOMPARE(r->abiertas().size(), 0);
     QCOMPARE(r->historial().modelo().rowCount(), 0);

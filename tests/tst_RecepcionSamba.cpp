@@ -1,5 +1,7 @@
 #include "net/SambaHost.h"
 
+#include "receive/Registro.h"
+
 #include <QClipboard>
 #include <QDir>
 #include <QElapsedTimer>
@@ -83,6 +85,7 @@ private Q_SLOTS:
     void cleanupTestCase();
     void mensajeSaleSeRespondeYQuedaEnElHistorial();
     void rafagaDeOchoEmisoresNoPierdeNiRepite();
+    void textoDeSmbclientLlegaComoSeEscribio();
 
 private:
     void arrancar();
@@ -92,6 +95,10 @@ private:
     QTemporaryDir m_raiz;
     QString m_buzon;
     QString m_programa;
+    QString m_confCliente;
+    // A loopback address of this process's own: the same test run by somebody else at the same
+    // time has another smbd on port 139.
+    const QString m_direccion = QStringLiteral("127.%1.%2.50").arg(64 + (::getpid() / 256) % 128).arg(::getpid() % 256);
     std::unique_ptr<SambaHost> m_samba;
     QProcess m_bandeja;
     std::unique_ptr<QProcess> m_velrisa;
@@ -119,18 +126,19 @@ void tst_RecepcionSamba::initTestCase()
     const QString dirSamba = m_raiz.filePath(QStringLiteral("samba"));
     QVERIFY(QDir().mkpath(dirSamba));
     m_samba = std::make_unique<SambaHost>(dirSamba,
-        SambaHost::receiving(QStringLiteral("RECIBE"), QStringLiteral("OFICINA"), QStringLiteral("127.0.0.50"),
-            QStringLiteral(RECIBE_BINARY), m_buzon));
+        SambaHost::receiving(
+            QStringLiteral("RECIBE"), QStringLiteral("OFICINA"), m_direccion, QStringLiteral(RECIBE_BINARY), m_buzon));
     QVERIFY2(m_samba->start(), qPrintable(m_samba->error()));
 
     m_programa = m_raiz.filePath(QStringLiteral("programa"));
     QVERIFY(QDir().mkpath(m_programa));
     QVERIFY(QFile::copy(QStringLiteral(NET_BINARY), m_programa + QStringLiteral("/net")));
     QVERIFY(QFile::copy(QStringLiteral(VELRISA_BINARY), m_programa + QStringLiteral("/velrisa")));
-    const QString conf = SambaHost::writeClientConfig(m_raiz.path(), QStringLiteral("lo"), QStringLiteral("OFICINA"));
+    m_confCliente = SambaHost::writeClientConfig(m_raiz.path(), QStringLiteral("lo"), QStringLiteral("OFICINA"));
     QFile ini(m_programa + QStringLiteral("/net.ini"));
     QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write("[Equipos]\nRECIBE=127.0.0.50\n[Opciones]\nConfiguracion=" + conf.toUtf8() + "\n");
+    ini.write(
+        "[Equipos]\nRECIBE=" + m_direccion.toUtf8() + "\n[Opciones]\nConfiguracion=" + m_confCliente.toUtf8() + "\n");
     ini.close();
 
     m_bandeja.start(QStringLiteral("trayer"),
@@ -313,6 +321,44 @@ void tst_RecepcionSamba::rafagaDeOchoEmisoresNoPierdeNiRepite()
             qInfo("velrisa after %d messages: %s", kEmisores * kPorEmisor, linea.simplified().constData());
     }
     parar();
+}
+
+// Samba's own client garbles what CP850 lacks on the way (raw UTF-8 pieces that smbd decodes
+// as CP850); the receiver gives the record the text as written, or as much as smbclient reads.
+void tst_RecepcionSamba::textoDeSmbclientLlegaComoSeEscribio()
+{
+    const QString letras = QStringLiteral("ñáéíóúüÑÁÉÍÓÚÜ¿¡");
+    QString acentos;
+    for (int i = 0; i < 1500; ++i)
+        acentos += letras[i % letras.size()];
+    const QByteArray largo = (QStringLiteral("€") + acentos).toUtf8();
+    const QByteArray entero = (QStringLiteral("€\n") + acentos.left(790)).toUtf8();
+    // smbclient reads 1,598 bytes of the long one: the euro and 797 letters, half of the next.
+    const QList<QPair<QByteArray, QByteArray>> casos { { largo, largo.left(1597) }, { entero, entero } };
+    for (const auto &[enviado, esperado] : casos) {
+        const QStringList antes = QDir(m_buzon).entryList(QDir::Files);
+        QProcess smbclient;
+        smbclient.setProcessChannelMode(QProcess::MergedChannels);
+        smbclient.start(QStringLiteral("smbclient"),
+            { "-s", m_confCliente, "-M", "RECIBE", "-I", m_direccion, "-p", "139", "-N", "-U", "juan" });
+        QVERIFY(smbclient.waitForStarted());
+        smbclient.write(enviado);
+        smbclient.closeWriteChannel();
+        QVERIFY(smbclient.waitForFinished(30000));
+        const QByteArray dicho = smbclient.readAll();
+        QVERIFY2(smbclient.exitCode() == 0 && !dicho.contains("cli_message returned"), dicho.constData());
+
+        QStringList nuevos = QDir(m_buzon).entryList(QDir::Files);
+        for (const QString &n : antes)
+            nuevos.removeOne(n);
+        QCOMPARE(nuevos.size(), 1);
+        QFile f(m_buzon + QLatin1Char('/') + nuevos.first());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const auto m = Registro::analizar(f.readAll().toStdString());
+        QVERIFY(m);
+        QCOMPARE(m->de, std::string("juan"));
+        QCOMPARE(QByteArray::fromStdString(m->texto), esperado);
+    }
 }
 
 QTEST_MAIN(tst_RecepcionSamba)

@@ -1,29 +1,48 @@
 #!/usr/bin/env bash
 # scripts/recepcion.sh against a scratch Samba configuration, never the machine's: what it
-# adds and where, that a second run changes nothing, that hostile options change nothing,
-# and that --desinstalar gives the configuration back as it was.
+# adds and where, what it refuses before changing anything, that a second run changes and
+# restarts nothing, and that --desinstalar gives back exactly what was there and removes only
+# what it made.
 # Usage: tst_recepcion.sh SCRIPT RECEPTOR   (exit 77: skipped)
 set -u
 script=${1:?usage: $0 SCRIPT RECEPTOR}
 receptor=$(readlink -f -- "${2:?usage: $0 SCRIPT RECEPTOR}")
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root (the mailbox goes to Samba's guest account)"; exit 77; }
 command -v testparm >/dev/null || { echo "SKIP: testparm is not installed (package samba)"; exit 77; }
+# The mailbox must sit where only root can change its parents: not under /tmp.
+[ "$(stat -c '%u %a' /run 2>/dev/null)" = "0 755" ] || { echo "SKIP: /run is not root's 0755 folder"; exit 77; }
 
-work=$(mktemp -d /tmp/velrisa-recepcion.XXXXXX)
+work=$(mktemp -d /run/velrisa-recepcion.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 chmod 755 "$work" # the guest account reaches the mailbox
 conf=$work/samba/smb.conf
-mkdir -p "$work/samba"
-# A [global] that would undo ours if our include came before its own lines.
+estado=$work/estado
+mkdir -p "$work/samba" "$work/bin"
+# A [global] that would undo ours if our include came before its own lines, the banner
+# comments of the shares after it, and a second [global] further down.
 cat >"$conf" <<'EOF2'
 [global]
    workgroup = OFICINA
    server min protocol = SMB2_02
 
+#======================= Share Definitions =======================
+; shared with everybody
 [compartida]
    path = /tmp
+
+[global]
+   log level = 1
+
+# the printers
+[printers]
+   path = /var/tmp
 EOF2
 cp "$conf" "$work/original.conf"
+# Restarting Samba is recorded, never done.
+for tool in service systemctl; do
+    printf '#!/bin/sh\necho "$*" >>%s/reinicios\n' "$work" >"$work/bin/$tool"
+    chmod 755 "$work/bin/$tool"
+done
 
 failures=0
 fail() {
@@ -31,41 +50,94 @@ fail() {
     failures=$((failures + 1))
 }
 run() {
-    "$script" --configuracion="$conf" --buzon="$work/buzon" --receptor="$receptor" --sin-reiniciar "$@" \
-        >"$work/salida" 2>&1
+    PATH="$work/bin:$PATH" "$script" --configuracion="$conf" --buzon="$work/buzon" --receptor="$receptor" \
+        --estado="$estado" "$@" >"$work/salida" 2>&1
 }
 param() { testparm -s --parameter-name="$1" "$conf" 2>/dev/null; }
-snapshot() { cat "$conf" "$work/samba/velrisa.conf" 2>/dev/null; stat -c '%U %a' "$work/buzon" 2>/dev/null; }
+snapshot() {
+    cat "$conf" "$work/samba/velrisa.conf" 2>/dev/null
+    stat -c '%U %a' "$work/buzon" 2>/dev/null
+}
+
+echo "== options"
+run --ayuda || fail "--ayuda failed"
+grep -q -- "--desinstalar" "$work/salida" && grep -q -- "--buzon=CARPETA" "$work/salida" || fail "--ayuda: $(cat "$work/salida")"
+run --buzón=x && fail "an unknown option was accepted"
+grep -q "opción desconocida: --buzón=x" "$work/salida" && grep -q -- "--alias=NOMBRE" "$work/salida" ||
+    fail "an unknown option does not show the options: $(cat "$work/salida")"
+cmp -s "$conf" "$work/original.conf" && [ ! -e "$work/buzon" ] || fail "an unknown option changed something"
 
 echo "== set-up"
 run --alias=JUAN --alias=MARIA || fail "set-up failed: $(cat "$work/salida")"
-[ "$(param "message command")" = "$receptor --buzon=$work/buzon '%f' '%L' '%s'" ] \
-    || fail "message command: $(param "message command")"
+[ "$(param "message command")" = "$receptor --buzon=$work/buzon '%f' '%L' '%s'" ] ||
+    fail "message command: $(param "message command")"
 [ "$(param "server min protocol")" = NT1 ] || fail "server min protocol: $(param "server min protocol")"
 [ "$(param "netbios aliases")" = "JUAN MARIA" ] || fail "netbios aliases: $(param "netbios aliases")"
 [ "$(grep -c '^include = ' "$conf")" -eq 1 ] || fail "expected one include line"
-[ "$(grep -n '^include = ' "$conf" | cut -d: -f1)" -lt "$(grep -n '^\[compartida\]' "$conf" | cut -d: -f1)" ] \
-    || fail "the include is not in [global]"
+grep -A1 -x '   log level = 1' "$conf" | grep -q -x "include = $work/samba/velrisa.conf" ||
+    fail "the include does not follow the last option of [global]: $(cat "$conf")"
 [ "$(stat -c '%U %a' "$work/buzon")" = "nobody 755" ] || fail "mailbox: $(stat -c '%U %a' "$work/buzon")"
 grep -q SMB1 "$work/salida" || fail "no word about SMB1 in: $(cat "$work/salida")"
+[ "$(sort "$work/reinicios" 2>/dev/null | uniq | tr '\n' ' ')" = "nmbd restart smbd restart " ] ||
+    fail "Samba was not restarted once: $(cat "$work/reinicios" 2>/dev/null)"
 
-echo "== a second run changes nothing"
+echo "== a second run changes and restarts nothing"
 antes=$(snapshot)
+rm -f "$work/reinicios"
 run --alias=JUAN --alias=MARIA || fail "second run failed: $(cat "$work/salida")"
 [ "$(snapshot)" = "$antes" ] || fail "the second run changed the files"
+[ ! -e "$work/reinicios" ] || fail "a run that changed nothing restarted: $(cat "$work/reinicios")"
+run --sin-reiniciar --alias=JUAN || fail "changing the aliases failed: $(cat "$work/salida")"
+grep -q "cuando se reinicie" "$work/salida" && ! grep -q "ya recibe" "$work/salida" ||
+    fail "--sin-reiniciar does not say that Samba must restart: $(cat "$work/salida")"
+[ ! -e "$work/reinicios" ] || fail "--sin-reiniciar restarted: $(cat "$work/reinicios")"
+run --sin-reiniciar --alias=JUAN --alias=MARIA || fail "third run failed: $(cat "$work/salida")"
+antes=$(snapshot)
 
-echo "== hostile options are refused before anything changes"
-for opcion in "--alias=JUAN PEREZ" "--alias=-x" "--alias=DEMASIADO_LARGO_16" "--buzon=$work/a b" "--buzon=relativo"; do
-    run "$opcion" && fail "accepted: $opcion"
+echo "== what is refused changes nothing"
+mkdir -m 700 "$work/ajena"
+mkdir -p "$work/abierta/dentro"
+chmod 1777 "$work/abierta"
+for opcion in "--alias=JUAN PEREZ" "--alias=-x" "--alias=DEMASIADO_LARGO_16" "--buzon=$work/a b" "--buzon=relativo" \
+    "--buzon=$work/ajena" "--buzon=$work/abierta/dentro/buzon" "--buzon=/tmp/velrisa-buzon-$$"; do
+    run --sin-reiniciar "$opcion" && fail "accepted: $opcion"
     [ "$(snapshot)" = "$antes" ] || fail "$opcion changed the files"
 done
+[ "$(stat -c '%U %a' "$work/ajena")" = "root 700" ] || fail "a folder it did not make was taken over"
+[ ! -e "/tmp/velrisa-buzon-$$" ] || fail "a mailbox was made under /tmp"
+grep -q "otros usuarios pueden cambiar" "$work/salida" || fail "no reason for a mailbox under /tmp: $(cat "$work/salida")"
 
-echo "== --desinstalar gives everything back"
-touch "$work/buzon/m1767225600.000000001.1"
-run --desinstalar || fail "--desinstalar failed: $(cat "$work/salida")"
+# An include in a share that brings its own [global]: ours would not be what Samba uses.
+otra=$work/otra.conf
+printf '[global]\n   workgroup = OFICINA\n\n[compartida]\n   include = %s/extra.conf\n' "$work" >"$otra"
+printf '[global]\n   message command = /bin/true\n' >"$work/extra.conf"
+cp "$otra" "$work/otra.original"
+PATH="$work/bin:$PATH" "$script" --configuracion="$otra" --buzon="$work/buzon2" --receptor="$receptor" \
+    --estado="$work/estado2" --sin-reiniciar >"$work/salida" 2>&1 && fail "an overridden message command was accepted"
+grep -q "message command" "$work/salida" || fail "no reason given: $(cat "$work/salida")"
+cmp -s "$otra" "$work/otra.original" || fail "the refused configuration was not restored: $(cat "$otra")"
+[ ! -e "$work/velrisa.conf" ] && [ ! -e "$work/buzon2" ] || fail "the refused set-up left its files"
+
+echo "== --desinstalar gives everything back and removes only what it wrote"
+touch "$work/buzon/m1767225600.000000001.1" "$work/buzon/.m1767225600.000000002.2" "$work/buzon/ajeno.txt"
+run --desinstalar --sin-reiniciar || fail "--desinstalar failed: $(cat "$work/salida")"
 cmp -s "$conf" "$work/original.conf" || fail "smb.conf differs from the original: $(diff "$work/original.conf" "$conf")"
 [ ! -e "$work/samba/velrisa.conf" ] || fail "velrisa.conf is still there"
+[ "$(ls -A "$work/buzon" 2>/dev/null | grep -v '^\.velrisa')" = ajeno.txt ] ||
+    fail "the mailbox should hold only the foreign file: $(ls -A "$work/buzon" 2>&1)"
+grep -q "ajeno.txt" "$work/salida" || fail "the kept folder is not reported: $(cat "$work/salida")"
+rm "$work/buzon/ajeno.txt"
+run --desinstalar --sin-reiniciar || fail "the second --desinstalar failed: $(cat "$work/salida")"
 [ ! -e "$work/buzon" ] || fail "the mailbox is still there"
+[ ! -e "$estado" ] || fail "the state folder is still there: $(ls -A "$estado")"
+
+echo "== changes made after the set-up survive --desinstalar"
+run --sin-reiniciar || fail "set-up failed: $(cat "$work/salida")"
+printf '\n[nueva]\n   path = /srv\n' >>"$conf"
+cp "$work/original.conf" "$work/esperado.conf"
+printf '\n[nueva]\n   path = /srv\n' >>"$work/esperado.conf"
+run --desinstalar --sin-reiniciar || fail "--desinstalar failed: $(cat "$work/salida")"
+cmp -s "$conf" "$work/esperado.conf" || fail "a later change was lost: $(diff "$work/esperado.conf" "$conf")"
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures failure(s)"

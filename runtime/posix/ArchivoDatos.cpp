@@ -256,9 +256,11 @@ bool guardar(const std::string &ruta, std::string_view bytes, Sincronia sincroni
     if (hayAnterior) {
         if (::fchmod(nuevo.get(), anterior.st_mode & 07777) != 0)
             return abandonar(ruta.c_str());
-        // Only the superuser can give a file away; for anybody else it is already theirs.
-        if (anterior.st_uid != ::geteuid() || anterior.st_gid != ::getegid())
-            (void)::fchown(nuevo.get(), anterior.st_uid, anterior.st_gid);
+        // Only the superuser can give a file away; for anybody else it is already theirs, and
+        // a group they are not in stays theirs too: the save goes on either way.
+        if (anterior.st_uid != ::geteuid() || anterior.st_gid != ::getegid()) {
+            [[maybe_unused]] const int dado = ::fchown(nuevo.get(), anterior.st_uid, anterior.st_gid);
+        }
     }
     if (!escribirTodo(nuevo.get(), bytes))
         return abandonar(ruta.c_str());

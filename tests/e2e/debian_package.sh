@@ -2,8 +2,13 @@
 # The Debian package as `make deb` makes it: lintian finds nothing to report, the control
 # data names what the program needs, and once installed into a scratch root the program,
 # run there by an ordinary user under a virtual X server, sends its first message with our
-# `net` (a stand-in smbclient receives it) and writes only into that user's own folders.
-# As root the program runs as nobody; otherwise as the calling user.
+# `net` (a stand-in smbclient receives it) and writes only into that user's own folders; the
+# installed net reads /etc/velrisa/net.ini, not one beside it. As root the program runs as
+# nobody; otherwise as the calling user. As root with Samba installed, also: every installed
+# program carries the hardening flags, the installed recepcion.sh sets up a loopback smbd of
+# the test's own so that a message arrives, removing the package undoes that (the sender is
+# told the message was not delivered), and purging it removes the mailbox and leaves smb.conf
+# byte for byte as it was.
 # Usage: debian_package.sh BUILD_DIR   (exit 77: skipped)
 # With VELRISA_E2E_SHOTS=DIR, screenshots before and after the send are kept there.
 set -u
@@ -14,6 +19,20 @@ xvfb_options="-ac -screen 0 1024x768x24"
 . "$(dirname "$0")/lib.sh"
 e2e_begin paquete xvfb-run xauth xdotool cpack dpkg dpkg-deb dpkg-shlibdeps -- "$@"
 chmod 755 "$work"
+# The receiving part works in a folder that only root can change (a mailbox is refused under
+# /tmp), with an smbd of its own.
+seguro=
+smbd_pid=
+stop_samba() {
+    local pid
+    [ -n "$smbd_pid" ] || return 0
+    kill -TERM "$smbd_pid" 2>/dev/null
+    wait "$smbd_pid" 2>/dev/null
+    # What smbd started that outlives it names this test's configuration.
+    for pid in $(pgrep -f -- "$seguro/smb.conf"); do kill -TERM "$pid" 2>/dev/null; done
+    smbd_pid=
+}
+trap 'stop_samba; e2e_cleanup; [ -z "$seguro" ] || rm -rf "$seguro"' EXIT
 
 echo "== the package"
 mkdir "$work/paquete"
@@ -108,6 +127,97 @@ outside=$(find "$work" -newer "$work/marca" ! -type d ! -path "$casa/*" ! -path 
     ! -path "$work/salida.txt" ! -path "$work/despues.txt" ! -path "$work/cambios.txt")
 [ -z "$outside" ] || fail "written outside the user's folders: $outside"
 [ -n "$(find "$datos" -name enviara.ini -o -name mru.ini)" ] || fail "the recent list is not in $datos"
+
+echo "== the installed net reads /etc/velrisa/net.ini"
+printf '[Equipos]\r\nPC-PRUEBA=192.0.2.7\r\n' >"$root/usr/lib/velrisa/net.ini"
+mkdir "$work/suelto"
+cp "$root/usr/lib/velrisa/net" "$root/usr/lib/velrisa/net.ini" "$work/suelto/"
+: >"$registro/smbclient.txt"
+PATH="$work/falso:/usr/bin:/bin" "$root/usr/lib/velrisa/net" send PC-PRUEBA hola >/dev/null 2>&1
+grep -q 192.0.2.7 "$registro/smbclient.txt" && fail "the installed net read the net.ini beside it"
+[ -f /etc/velrisa/net.ini ] || grep -q -- "--message=PC-PRUEBA " "$registro/smbclient.txt" ||
+    fail "the installed net did not send: $(cat "$registro/smbclient.txt")"
+: >"$registro/smbclient.txt"
+PATH="$work/falso:/usr/bin:/bin" "$work/suelto/net" send PC-PRUEBA hola >/dev/null 2>&1
+grep -q 192.0.2.7 "$registro/smbclient.txt" ||
+    fail "a net that is not installed ignored the net.ini beside it: $(cat "$registro/smbclient.txt")"
+rm "$root/usr/lib/velrisa/net.ini"
+[ -f "$root/usr/share/doc/velrisa/net.ini" ] || fail "no example net.ini in the documentation"
+
+if [ "$(id -u)" -ne 0 ] || ! command -v smbd testparm smbclient smbcontrol hardening-check >/dev/null 2>&1 ||
+    [ "$(stat -c '%u %a' /run 2>/dev/null)" != "0 755" ]; then
+    echo "SKIP (part): hardening and receiving need root, /run, samba, smbclient and hardening-check (devscripts)"
+else
+    echo "== hardened programs"
+    # PIE, stack protector, RELRO and immediate binding on each program. Fortify shows only
+    # where the compiler could not prove a call safe, which some programs never need ("only
+    # unprotected functions found"): it must be seen in one of them. The control flow check
+    # is beyond Debian's usual flags.
+    fortificado=0
+    for program in velrisa net velrisa-recibe; do
+        hardening-check --nocfprotection "$root/usr/lib/velrisa/$program" >"$work/hardening.txt" 2>&1
+        grep -q "Fortify Source functions: yes" "$work/hardening.txt" && fortificado=1
+        for check in "Position Independent Executable" "Stack protected" "Read-only relocations" "Immediate binding"; do
+            grep -q "$check: yes" "$work/hardening.txt" || fail "hardening-check $program: $(cat "$work/hardening.txt")"
+        done
+        grep "Fortify Source functions: no" "$work/hardening.txt" | grep -v -q "only unprotected functions found" &&
+            fail "hardening-check $program: $(cat "$work/hardening.txt")"
+    done
+    [ "$fortificado" -eq 1 ] || fail "no program has a fortified function"
+
+    echo "== receiving set up with the installed recepcion.sh, undone by removing the package"
+    seguro=$(mktemp -d /run/velrisa-paquete.XXXXXX)
+    chmod 755 "$seguro"
+    cp -p /etc/samba/smb.conf "$seguro/sistema.conf" 2>/dev/null
+    # An address of loopback that no other test picks at the same time.
+    direccion=127.61.$(($$ / 250 % 250 + 1)).$(($$ % 250 + 2))
+    mkdir -p "$seguro"/{state,lock,cache,private,pid,ncalrpc,cliente}
+    printf '%s\n' "[global]" "   netbios name = PAQUETE" "   workgroup = PRUEBAS" "   smb ports = 139" \
+        "   interfaces = $direccion/8" "   bind interfaces only = yes" "   disable netbios = no" \
+        "   state directory = $seguro/state" "   lock directory = $seguro/lock" \
+        "   cache directory = $seguro/cache" "   private dir = $seguro/private" "   pid directory = $seguro/pid" \
+        "   ncalrpc dir = $seguro/ncalrpc" "   log level = 1" "" "[compartida]" "   path = $seguro/cache" \
+        >"$seguro/smb.conf"
+    cp "$seguro/smb.conf" "$seguro/original.conf"
+    printf '%s\n' "[global]" "   interfaces = lo" "   bind interfaces only = yes" "   name resolve order = bcast" \
+        "   lock directory = $seguro/cliente" "   state directory = $seguro/cliente" \
+        "   cache directory = $seguro/cliente" "   private dir = $seguro/cliente" \
+        "   pid directory = $seguro/cliente" >"$seguro/cliente.conf"
+    estado=$root/var/lib/velrisa
+    "$root/usr/lib/velrisa/recepcion.sh" --configuracion="$seguro/smb.conf" --buzon="$seguro/buzon" \
+        --estado="$estado" --sin-reiniciar >"$work/recepcion.txt" 2>&1 ||
+        fail "the installed recepcion.sh failed: $(cat "$work/recepcion.txt")"
+    smbd -F --debug-stdout -s "$seguro/smb.conf" >"$seguro/smbd.log" 2>&1 &
+    smbd_pid=$!
+    listening() { (exec 3<>"/dev/tcp/$direccion/139") 2>/dev/null; }
+    wait_for 15 listening || fail "smbd did not start: $(cat "$seguro/smbd.log")"
+    # Delivered: exit 0 and no refusal on standard error.
+    send() {
+        echo "$1" | smbclient -s "$seguro/cliente.conf" -M PAQUETE -I "$direccion" -p 139 -N -U juan \
+            >"$work/smbclient.out" 2>"$work/smbclient.err" && ! grep -q "cli_message returned" "$work/smbclient.err"
+    }
+    send "antes de desinstalar" || fail "the message did not arrive: $(cat "$work/smbclient.out" "$work/smbclient.err")"
+    ls "$seguro/buzon" | grep -q '^m[0-9]' || fail "no record in the mailbox: $(cat "$seguro/smbd.log")"
+
+    dpkg --root="$root" --log=/dev/null --force-depends --force-not-root --force-script-chrootless -r velrisa \
+        >"$work/dpkg.log" 2>&1 || fail "dpkg -r failed: $(cat "$work/dpkg.log")"
+    cmp -s "$seguro/smb.conf" "$seguro/original.conf" ||
+        fail "removing left smb.conf changed: $(diff "$seguro/original.conf" "$seguro/smb.conf")"
+    [ ! -e "$seguro/velrisa.conf" ] || fail "removing left velrisa.conf"
+    ls "$seguro/buzon" | grep -q '^m[0-9]' || fail "removing (not purging) took the mailbox"
+    send "tras desinstalar" && fail "a message after the removal is reported as delivered"
+
+    dpkg --root="$root" --log=/dev/null --force-depends --force-not-root --force-script-chrootless --purge velrisa \
+        >"$work/dpkg.log" 2>&1 || fail "dpkg --purge failed: $(cat "$work/dpkg.log")"
+    cmp -s "$seguro/smb.conf" "$seguro/original.conf" ||
+        fail "purging left smb.conf changed: $(diff "$seguro/original.conf" "$seguro/smb.conf")"
+    [ ! -e "$seguro/buzon" ] || fail "purging left the mailbox: $(ls -A "$seguro/buzon")"
+    [ ! -e "$estado" ] || fail "purging left $estado"
+    send "tras purgar" && fail "a message after the purge is reported as delivered"
+    stop_samba
+    [ ! -f "$seguro/sistema.conf" ] || cmp -s /etc/samba/smb.conf "$seguro/sistema.conf" ||
+        fail "the machine's own smb.conf changed"
+fi
 
 if [ "$failures" -eq 0 ]; then
     echo "1 passed, 0 failed"

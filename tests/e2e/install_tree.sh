@@ -37,7 +37,7 @@ expected=$(printf '%s\n' usr/bin/velrisa usr/bin/velrisa-autoarranque \
     usr/lib/velrisa/instalado.txt usr/share/applications/velrisa.desktop $icons \
     usr/share/icons/hicolor/scalable/apps/velrisa.svg usr/share/metainfo/org.example.velrisa.metainfo.xml \
     usr/share/man/man1/velrisa.1.gz usr/share/man/man1/velrisa-autoarranque.1.gz \
-    usr/share/doc/velrisa/changelog.gz usr/share/doc/velrisa/copyright \
+    usr/share/doc/velrisa/changelog.gz usr/share/doc/velrisa/copyright usr/share/doc/velrisa/net.ini \
     usr/share/velrisa/ayuda/{index,enviar,destinatarios,libreta,bandeja,linux,recibir}.htm)
 # The receiver and its set-up, when this build has them.
 [ -x "$build/velrisa-recibe" ] &&
@@ -84,17 +84,22 @@ XDG_CONFIG_HOME=$work/config "$root/usr/bin/velrisa-autoarranque" desactivar >/d
 [ ! -e "$entry" ] || fail "velrisa-autoarranque desactivar left $entry"
 
 # The installed set-up names the receiver beside it, against a scratch Samba configuration
-# (root only: the mailbox goes to Samba's guest account).
-if [ -x "$root/usr/lib/velrisa/recepcion.sh" ] && [ "$(id -u)" -eq 0 ] && command -v testparm >/dev/null; then
+# (root only: the mailbox goes to Samba's guest account, in a folder only root can change).
+if [ -x "$root/usr/lib/velrisa/recepcion.sh" ] && [ "$(id -u)" -eq 0 ] && command -v testparm >/dev/null &&
+    [ "$(stat -c '%u %a' /run 2>/dev/null)" = "0 755" ]; then
     chmod 755 "$work"
-    mkdir -p "$work/samba"
-    printf '[global]\n   workgroup = OFICINA\n' >"$work/samba/smb.conf"
-    "$root/usr/lib/velrisa/recepcion.sh" --configuracion="$work/samba/smb.conf" --buzon="$work/buzon" \
-        --sin-reiniciar >"$work/recepcion.log" 2>&1 || fail "the installed recepcion.sh failed: $(cat "$work/recepcion.log")"
-    mandato=$(testparm -s --parameter-name="message command" "$work/samba/smb.conf" 2>/dev/null)
+    seguro=$(mktemp -d /run/velrisa-install.XXXXXX)
+    trap 'rm -rf "$work" "$seguro"' EXIT
+    chmod 755 "$seguro"
+    mkdir -p "$seguro/samba"
+    printf '[global]\n   workgroup = OFICINA\n' >"$seguro/samba/smb.conf"
+    "$root/usr/lib/velrisa/recepcion.sh" --configuracion="$seguro/samba/smb.conf" --buzon="$seguro/buzon" \
+        --estado="$seguro/estado" --sin-reiniciar >"$work/recepcion.log" 2>&1 ||
+        fail "the installed recepcion.sh failed: $(cat "$work/recepcion.log")"
+    mandato=$(testparm -s --parameter-name="message command" "$seguro/samba/smb.conf" 2>/dev/null)
     [ "${mandato%% *}" = "$root/usr/lib/velrisa/velrisa-recibe" ] || fail "message command: $mandato"
 else
-    echo "SKIP (part): the installed recepcion.sh is run only as root with testparm"
+    echo "SKIP (part): the installed recepcion.sh is run only as root with testparm and /run"
 fi
 
 if [ "$failures" -eq 0 ]; then
