@@ -39,7 +39,7 @@ public:
     bool cargar();
     // Writes what changed since the last write (appended to the journal, or the whole file),
     // creating the folder (mode 0700) when missing; false with error(). What was not written
-    // stays pending for the next call.
+    // stays pending for the next call. Before any cargar(), the first write is the whole file.
     bool guardar();
     bool pendiente() const { return m_todo || !m_lineas.isEmpty(); }
 

@@ -19,7 +19,8 @@ class frmRecibidos;
 // Receiving, on the desktop: every new record of the mailbox pops up once for this user
 // in its own "Mensaje recibido" window (and as a tray notification) and joins the user's
 // history, "Mensajes recibidos". Messages that arrived while the program was not running
-// pop up at the start.
+// pop up at the start. A flood leaves a bounded number of windows: past kMaxAbiertas open and
+// kMaxEsperando waiting, the rest are counted in one "Más mensajes recibidos" window.
 class Recepcion final : public QObject
 {
     Q_OBJECT
