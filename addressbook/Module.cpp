@@ -20,6 +20,18 @@ QString Module::LeerIni(const QString &file, const QString &section, const QStri
     return value.isEmpty() ? def : value.left(kLargoValor);
 }
 
+QStringList Module::readEntries(const QString &file, const QString &section, int count)
+{
+    QStringList values = m_profiles.readNumbered(file, section, count);
+    for (QString &v : values) {
+        if (v.isEmpty())
+            v = QString();
+        else if (v.size() > kLargoValor)
+            v.truncate(kLargoValor);
+    }
+    return values;
+}
+
 void Module::EscribirIni(const QString &file, const QString &section, const QString &key, const QString &value)
 {
     if (!m_profiles.write(file, section, key, value))
@@ -75,10 +87,7 @@ qint16 Module::leerCuenta(const QString &text)
 void Module::cargarSeccion(const QString &file, const QString &section, QStringList &lista, qint16 &total)
 {
     total = leerCuenta(LeerIni(file, section, kTotal, QStringLiteral("0")));
-    lista.clear();
-    lista.reserve(total);
-    for (int i = 1; i <= total; ++i)
-        lista.append(LeerIni(file, section, QString::number(i), QString()));
+    lista = readEntries(file, section, total);
 }
 
 void Module::CargarListas()

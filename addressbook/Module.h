@@ -20,6 +20,9 @@ public:
     // section or the key is absent or the value is empty. Never fails.
     QString LeerIni(const QString &file, const QString &section, const QString &key, const QString &def);
 
+    // LeerIni of keys "1" to "count" with an empty default, in one pass over the file.
+    QStringList readEntries(const QString &file, const QString &section, int count);
+
     // Sets key; a failed write shows "PUFF" and the caller carries on.
     void EscribirIni(const QString &file, const QString &section, const QString &key, const QString &value);
 

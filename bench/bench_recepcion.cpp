@@ -240,7 +240,10 @@ bool latenciaHastaLaVentana(const QString &raiz)
     QFile::setPermissions(raiz, QFileDevice::Permissions(0x7755));
     const QString buzon = raiz + QStringLiteral("/buzon");
     QDir().mkpath(buzon);
-    ::chown(QFile::encodeName(buzon).constData(), 65534, 65534);
+    if (::chown(QFile::encodeName(buzon).constData(), 65534, 65534) != 0) {
+        std::printf("bench_recepcion: the mailbox cannot be given to the guest user\n");
+        return false;
+    }
     QDir().mkpath(raiz + QStringLiteral("/samba"));
     SambaHost host(raiz + QStringLiteral("/samba"),
         SambaHost::receiving(QStringLiteral("BANCO"), QStringLiteral("PRUEBAS"), QStringLiteral("127.0.0.51"),

@@ -50,7 +50,9 @@ std::vector<Renglon> lineas(std::string_view archivo)
 {
     std::vector<Renglon> todas;
     std::optional<QString> seccion;
-    for (const std::string_view bruta : fuzz::partir(archivo, '\n')) {
+    for (size_t pos = 0; pos < archivo.size();) {
+        const std::string_view bruta = archivo.substr(pos, largoLinea(archivo.substr(pos)));
+        pos += bruta.size();
         const std::string_view texto = sinFinDeLinea(bruta);
         const SintaxisIni::Linea l = analizar(texto);
         if (l.tipo == SintaxisIni::Linea::Tipo::Seccion)

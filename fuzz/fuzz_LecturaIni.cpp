@@ -73,8 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t largo)
     std::string_view seccion;
     std::string_view anterior;
     bool enSeccion = false;
-    for (std::string_view linea : fuzz::partir(bytes, '\n')) {
-        linea = sinFinDeLinea(linea);
+    for (size_t pos = 0; pos < bytes.size();) {
+        const size_t largo = largoLinea(bytes.substr(pos));
+        const std::string_view linea = sinFinDeLinea(bytes.substr(pos, largo));
+        pos += largo;
         escritoSeLee(linea);
         const Linea l = analizar(linea);
         if (l.tipo == Linea::Tipo::Seccion) {

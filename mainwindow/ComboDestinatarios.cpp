@@ -1,10 +1,28 @@
 #include "mainwindow/ComboDestinatarios.h"
 
 #include <QComboBox>
+#include <QListView>
+#include <QStringListModel>
 
 ComboDestinatarios::ComboDestinatarios(QComboBox *combo)
     : m_combo(combo)
-{ }
+    , m_items(new QStringListModel(combo))
+{
+    // The box is taken over as it is: its items, its choice and its text stay.
+    QStringList items;
+    for (int i = 0; i < m_combo->count(); ++i)
+        items << m_combo->itemText(i);
+    const int index = m_combo->currentIndex();
+    const QString text = m_combo->currentText();
+    m_items->setStringList(items);
+    m_combo->setModel(m_items);
+    m_combo->setCurrentIndex(index);
+    if (m_combo->isEditable())
+        m_combo->setEditText(text);
+    // Every line is one line of the same font: the drop-down need not measure each of them.
+    if (auto *lista = qobject_cast<QListView *>(m_combo->view()))
+        lista->setUniformItemSizes(true);
+}
 
 QString ComboDestinatarios::text() const
 {
@@ -16,21 +34,11 @@ void ComboDestinatarios::setText(const QString &text)
     m_combo->setEditText(text);
 }
 
-void ComboDestinatarios::clearItems()
+void ComboDestinatarios::setItems(const QStringList &items)
 {
-    m_combo->clear();
-}
-
-void ComboDestinatarios::appendItem(const QString &item)
-{
-    // insertItem rather than addItem: the box may be sorted or refuse duplicates by policy,
-    // but the list shows every stored line, oldest first.
-    // The first item of an empty box becomes its current one and replaces the typed text:
-    // select nothing and put the text back.
-    const QString text = m_combo->currentText();
-    m_combo->insertItem(m_combo->count(), item);
-    if (m_combo->currentIndex() != -1 || m_combo->currentText() != text) {
-        m_combo->setCurrentIndex(-1);
-        m_combo->setEditText(text);
-    }
+    // Straight into the model: the box may be sorted or refuse duplicates by policy, but the
+    // list shows every stored line, oldest first. A box that gets items selects the first one
+    // and shows it as its text: select nothing.
+    m_items->setStringList(items);
+    m_combo->setCurrentIndex(-1);
 }

@@ -39,14 +39,21 @@ void CargarMRU(Module &m, CajaDestinatarios &caja)
 {
     const QString f = rutaMRU(m);
     const QString kept = caja.text();
-    caja.clearItems();
-    caja.setText(kept);
+    // One look at the file for the count and its lines, as for the address book.
+    m.beginBatch(f);
     const qint16 count = Module::leerCuenta(m.LeerIni(f, kInfo, QStringLiteral("Total"), QStringLiteral("5")));
-    for (int i = 1; i <= count; ++i) {
-        const QString v = Texto::trimBlanks(m.LeerIni(f, kInfo, QString::number(i), QString()));
+    QStringList lineas = m.readEntries(f, kInfo, count);
+    m.endBatch();
+    // Trimmed and blank lines dropped in place: a full list is not copied again.
+    qsizetype shown = 0;
+    for (qsizetype i = 0; i < lineas.size(); ++i) {
+        QString v = Texto::trimBlanks(lineas.at(i));
         if (!v.isEmpty())
-            caja.appendItem(v);
+            lineas[shown++] = std::move(v);
     }
+    lineas.resize(shown);
+    caja.setItems(lineas);
+    caja.setText(kept);
 }
 
 } // namespace ListaMRU

@@ -89,3 +89,22 @@ MessageText::Prepared MessageText::prepare(std::string_view text, std::string_vi
     }
     return result;
 }
+
+std::optional<std::string> MessageText::toUtf8(std::string_view bytes, std::string_view codePage)
+{
+    const iconv_t cd = iconv_open("UTF-8", Utf8Text::toLatin1(codePage).c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return std::nullopt;
+    std::string in(bytes);
+    std::string out(bytes.size() * 4 + 16, '\0');
+    char *inPtr = in.data();
+    size_t inLeft = in.size();
+    char *outPtr = out.data();
+    size_t outLeft = out.size();
+    const bool ok = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != size_t(-1) && inLeft == 0;
+    iconv_close(cd);
+    if (!ok)
+        return std::nullopt;
+    out.resize(out.size() - outLeft);
+    return out;
+}

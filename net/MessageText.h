@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,4 +24,7 @@ public:
 
     // text: valid UTF-8. codePage is an iconv name such as "CP850".
     static Prepared prepare(std::string_view text, std::string_view codePage);
+
+    // Bytes in the code page as UTF-8; nullopt when they are not text of that page.
+    static std::optional<std::string> toUtf8(std::string_view bytes, std::string_view codePage);
 };

@@ -1,6 +1,7 @@
 #include "net/NetCommand.h"
 
 #include "net/MessageText.h"
+#include "net/Messenger.h"
 #include "net/NameLookup.h"
 #include "net/NetConfig.h"
 #include "net/NetView.h"
@@ -8,6 +9,7 @@
 #include "net/Utf8Text.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <utility>
 
 namespace {
@@ -93,82 +95,94 @@ NetCommand::Result delivered(const std::string &firstLine, const Lines &warnings
     return result;
 }
 
+Messenger::Options messengerOptions(const Sending &d)
+{
+    return { d.options.codePage, d.options.sender, d.options.timeoutSeconds };
+}
+
+// Whether text is an IPv4 address in dotted form.
+bool isIPv4(const std::string &text)
+{
+    in_addr address {};
+    return ::inet_pton(AF_INET, text.c_str(), &address) == 1;
+}
+
 NetCommand::Result sendToName(const std::string &name, const std::string &wireName, Sending &d)
 {
-    SmbClient::Target destination { wireName, {}, 0 };
-    if (const auto endpoint = d.config.endpoint(name)) {
-        destination.address = endpoint->address;
-        destination.port = endpoint->port;
-    } else if (!d.config.error().empty()) {
+    const std::optional<NetConfig::Endpoint> endpoint = d.config.endpoint(name);
+    if (!endpoint && !d.config.error().empty())
         return failure(NetCommand::Usage, "Error: " + d.config.error() + ".");
-    }
-    const SmbClient::Delivery outcome = SmbClient::send(destination, d.options, d.bytes);
+    // A computer at a known address is called directly, and so is one that answers for its
+    // name where Difusion says; any other name is left to smbclient, which resolves it as
+    // the client configuration says (WINS, hosts, broadcast).
+    SmbClient::Delivery outcome;
+    std::optional<Messenger::Result> byName;
+    if (endpoint)
+        outcome = Messenger::deliver({ { endpoint->address, endpoint->port, wireName } }, messengerOptions(d), d.bytes)
+                      .front()
+                      .delivery;
+    else if (isIPv4(d.config.broadcast())
+        && (byName = Messenger::deliverByName(wireName, d.config.broadcast(), messengerOptions(d), d.bytes)))
+        outcome = byName->delivery;
+    else
+        outcome = SmbClient::send(SmbClient::Target { wireName, {}, 0 }, d.options, d.bytes);
     if (outcome.outcome == SmbClient::Outcome::Delivered)
         return delivered("Mensaje enviado a " + name + ".", d.warnings);
     return failure(NetCommand::NotDelivered,
         "Error: " + SmbClient::describe(outcome, name, d.config.timeoutSeconds()) + ".", d.warnings);
 }
 
-// One member of a group: the run that messages it, or the sentence saying why it is not
-// messaged. Members do not depend on each other.
-struct MemberSend
-{
-    std::string refusal;
-    BoundedProcess::Job job;
-};
-
-MemberSend prepareMember(const NameLookup::Member &member, const Sending &d)
-{
-    if (member.name.empty() || !NetCommand::validName(member.name))
-        return { "El equipo " + member.address + " no ofrece el servicio de mensajes.", {} };
-    if (!member.nameShownWhole)
-        return { "El equipo " + member.address + " tiene un nombre que nmblookup no muestra entero (\"" + member.name
-                + "\"): envíele el mensaje por su nombre.",
-            {} };
-    const WireName wire = inCodePage(member.name, d.options.codePage, "el nombre del equipo " + member.address);
-    if (!wire.refusal.empty())
-        return { sentence(wire.refusal), {} };
-    return { {}, SmbClient::job(SmbClient::Target { wire.bytes, member.address, 0 }, d.options, d.bytes) };
-}
-
-NetCommand::Result sendToGroup(const std::string &group, Sending &d)
+NetCommand::Result sendToGroup(const std::string &group, const std::string &wireGroup, Sending &d)
 {
     const int timeout = d.config.timeoutSeconds();
-    const NameLookup::Options lookup = lookupOptions(d.config);
-    const NameLookup::Query found = NameLookup::findMembers(group, lookup);
-    if (found.toolMissing)
-        return failure(NetCommand::NotDelivered, "Error: " + std::string(nmblookupMissing) + ".");
-    if (found.timedOut)
-        return failure(NetCommand::NotDelivered,
-            "Error: la búsqueda del grupo " + group + " no ha terminado en " + NetConfig::seconds(timeout) + ".");
-    if (found.addresses.empty())
+    const Messenger::Check check = [](Messenger::Result &member) {
+        if (!NetCommand::validName(member.name))
+            member.refusal = "no ofrece el servicio de mensajes";
+    };
+    // With a broadcast address of its own net asks the group itself, and messages each
+    // member as soon as it answers; otherwise nmblookup asks, as the client configuration
+    // says (its interfaces, its WINS server).
+    std::vector<Messenger::Result> results;
+    if (isIPv4(d.config.broadcast())) {
+        const Messenger::Group found
+            = Messenger::deliverToGroup(wireGroup, d.config.broadcast(), messengerOptions(d), d.bytes, check);
+        if (found.queryFailed)
+            return failure(NetCommand::NotDelivered,
+                "Error: no se ha podido preguntar por el grupo " + group + " en " + d.config.broadcast() + ".");
+        results = found.members;
+    } else {
+        const NameLookup::Query found = NameLookup::findMembers(group, lookupOptions(d.config));
+        if (found.toolMissing)
+            return failure(NetCommand::NotDelivered, "Error: " + std::string(nmblookupMissing) + ".");
+        if (found.timedOut)
+            return failure(NetCommand::NotDelivered,
+                "Error: la búsqueda del grupo " + group + " no ha terminado en " + NetConfig::seconds(timeout) + ".");
+        std::vector<Messenger::Recipient> recipients;
+        for (const std::string &address : found.addresses)
+            recipients.push_back({ address, 0, {} });
+        results = Messenger::deliver(recipients, messengerOptions(d), d.bytes, check);
+    }
+    if (results.empty())
         return failure(NetCommand::NotDelivered, "Error: no se encuentra ningún equipo del grupo " + group + ".");
+    const size_t total = results.size();
 
-    // Every member is asked its name at once, and messaged as soon as it has said it.
-    const size_t total = found.addresses.size();
-    std::vector<NameLookup::Member> members(total);
     std::vector<std::string> outcomes(total);
-    std::vector<bool> messaged(total, false);
-    std::vector<BoundedProcess::Job> lookups;
-    for (const std::string &address : found.addresses)
-        lookups.push_back(NameLookup::statusJob(address, lookup));
-    const std::vector<BoundedProcess::Result> runs = BoundedProcess::runAll(
-        lookups, [&](size_t i, const BoundedProcess::Result &run) -> std::optional<BoundedProcess::Job> {
-            if (messaged[i])
-                return std::nullopt;
-            members[i] = NameLookup::member(found.addresses[i], run);
-            MemberSend send = prepareMember(members[i], d);
-            if (!send.refusal.empty()) {
-                outcomes[i] = send.refusal;
-                return std::nullopt;
-            }
-            messaged[i] = true;
-            return std::move(send.job);
-        });
     for (size_t i = 0; i < total; ++i) {
-        const SmbClient::Delivery outcome = SmbClient::classify(runs[i]);
-        if (messaged[i] && outcome.outcome != SmbClient::Outcome::Delivered)
-            outcomes[i] = sentence(SmbClient::describe(outcome, members[i].name, timeout));
+        const Messenger::Result &member = results[i];
+        const std::string &address = member.address;
+        switch (member.stage) {
+        case Messenger::Result::Stage::NameUnknown:
+            outcomes[i] = "El equipo " + address + " no ha dicho su nombre en " + NetConfig::seconds(timeout) + ".";
+            break;
+        case Messenger::Result::Stage::NoMessenger:
+        case Messenger::Result::Stage::Refused:
+            outcomes[i] = "El equipo " + address + " no ofrece el servicio de mensajes.";
+            break;
+        case Messenger::Result::Stage::Messaged:
+            if (member.delivery.outcome != SmbClient::Outcome::Delivered)
+                outcomes[i] = sentence(SmbClient::describe(member.delivery, member.name, timeout));
+            break;
+        }
     }
 
     // Answers arrive in network order, deliveries end in any order: the members are listed
@@ -177,13 +191,13 @@ NetCommand::Result sendToGroup(const std::string &group, Sending &d)
     for (size_t i = 0; i < total; ++i)
         order[i] = i;
     std::stable_sort(order.begin(), order.end(),
-        [&](size_t a, size_t b) { return Utf8Text::utf16Less(members[a].name, members[b].name); });
+        [&](size_t a, size_t b) { return Utf8Text::utf16Less(results[a].name, results[b].name); });
 
     Lines reached;
     Lines problems;
     for (const size_t i : order) {
         if (outcomes[i].empty())
-            reached.push_back(members[i].name);
+            reached.push_back(results[i].name);
         else
             problems.push_back(outcomes[i]);
     }
@@ -356,5 +370,5 @@ NetCommand::Result NetCommand::send(const Request &request)
     if (!text.unmappable.empty())
         d.warnings.push_back("Aviso: la página de códigos " + codePage
             + " no tiene estos caracteres, enviados como \"?\": " + text.unmappable);
-    return isGroup ? sendToGroup(name, d) : sendToName(name, wireName.bytes, d);
+    return isGroup ? sendToGroup(name, wireName.bytes, d) : sendToName(name, wireName.bytes, d);
 }

@@ -12,8 +12,8 @@
 // only when the message was delivered (to every member found, for a group). Any failure
 // gives a first line in Spanish saying what went wrong, the same text on standard error
 // and a non-zero exit code. Warnings about what was cut from or changed in the message
-// follow the first line, on both outputs. The members of a group are served at once, a
-// few at a time, and named in sorted order.
+// follow the first line, on both outputs. The members of a group are served at once and
+// named in sorted order.
 //
 // Output contract of view: exit code 0, a header line and then one name per line, sorted;
 // what was left out, on standard error only. A failure is reported as send reports it.

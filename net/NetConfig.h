@@ -13,9 +13,9 @@
 //   [Opciones]
 //   Configuracion=client.conf     smbclient/nmblookup configuration (relative: beside net.ini)
 //   PaginaCodigos=CP850           DOS code page of the message
-//   Espera=5                      seconds before a silent host is given up
+//   Espera=5                      seconds of silence before a host is given up
 //   GrupoTrabajo=OFICINA          the workgroup that "net send *" addresses
-//   Difusion=10.0.0.255           broadcast address for finding the members of a group
+//   Difusion=10.0.0.255           where net asks for the members of a group itself
 //
 // Program names are never read from here: smbclient and nmblookup come from PATH.
 class NetConfig final

@@ -10,6 +10,8 @@
 namespace {
 
 constexpr quint32 kVacia = 0xFFFFFFFF;
+// Lookups of keys answered by walking their section before the document builds its key table.
+constexpr int kLookupsWithoutTable = 8;
 
 std::string_view view(QByteArrayView v)
 {
@@ -42,12 +44,20 @@ QString decodeValue(std::string_view line)
     return v;
 }
 
-// Gives a last line without its line end one, so that a line can follow it; a lone CR
-// becomes CR LF rather than a line of its own.
-void terminate(QByteArray &out)
+// Gives a last line without its line end one, so that a line can follow it. In a file of
+// CR LF lines a last lone CR is completed to CR LF.
+void terminate(QByteArray &out, QByteArrayView lineEnd)
 {
-    if (!out.isEmpty() && !out.endsWith('\n'))
-        out += out.endsWith('\r') ? "\n" : "\r\n";
+    if (out.isEmpty() || out.endsWith('\n') || (out.endsWith('\r') && lineEnd == "\r"))
+        return;
+    out += out.endsWith('\r') ? QByteArrayView("\n") : lineEnd;
+}
+
+// The line end of the lines a save writes: a CR alone where every line of the file ends that
+// way (no LF anywhere, so that no line written can merge with a LF after it), CR LF otherwise.
+QByteArray lineEndOf(std::string_view all)
+{
+    return all.find('\r') != all.npos && all.find('\n') == all.npos ? "\r" : "\r\n";
 }
 
 // Open addressing, half full at most: the smallest power of two that holds twice n.
@@ -68,7 +78,13 @@ struct IniDocument::Base
     QByteArray bytes;
     std::vector<quint32> sections; // where each section header line starts, in file order
     std::vector<quint32> sectionTable; // section numbers, the first of each name only
-    std::vector<quint32> keyTable; // where key lines start, the first of each name in the first section of its name
+    // Where key lines start, the first of each name in the first section of its name. Built at
+    // the first change or after a few lookups: a document that is only asked for a count or two
+    // and walked for its lists (a load) does without; until then a lookup walks its section.
+    mutable std::vector<quint32> keyTable;
+    mutable bool keysBuilt = false;
+    mutable int lookups = 0;
+    QByteArray lineEnd = "\r\n"; // of the lines written into it
 
     std::string_view all() const { return view(bytes); }
 
@@ -76,8 +92,7 @@ struct IniDocument::Base
     std::string_view lineAt(quint32 start) const
     {
         const std::string_view rest = all().substr(start);
-        const size_t end = rest.find('\n');
-        return end == rest.npos ? rest : rest.substr(0, end + 1);
+        return rest.substr(0, SintaxisIni::largoLinea(rest));
     }
 
     std::string_view nameAt(quint32 start) const
@@ -115,10 +130,53 @@ struct IniDocument::Base
 
     quint32 findKey(quint32 section, std::string_view name) const
     {
+        if (!keysBuilt && ++lookups > kLookupsWithoutTable)
+            buildKeys();
+        if (!keysBuilt) {
+            const quint32 end = sectionEnd(section);
+            for (quint32 pos = sections[section] + quint32(lineAt(sections[section]).size()); pos < end;) {
+                const std::string_view line = lineAt(pos);
+                const SintaxisIni::Linea l = SintaxisIni::analizar(SintaxisIni::sinFinDeLinea(line));
+                if (l.tipo == SintaxisIni::Linea::Tipo::Clave && SintaxisIni::mismoNombre(l.nombre, name))
+                    return pos;
+                pos += quint32(line.size());
+            }
+            return kVacia;
+        }
         if (keyTable.empty())
             return kVacia;
         return keyTable[probe(keyTable, SintaxisIni::huella(name, section),
             [&](quint32 line) { return sectionOf(line) == section && SintaxisIni::mismoNombre(nameAt(line), name); })];
+    }
+
+    void buildKeys() const
+    {
+        // Only the first section of each name counts: a later one is hidden whole.
+        std::vector<quint32> keyLines;
+        for (quint32 s = 0; s < sections.size(); ++s) {
+            if (findSection(nameAt(sections[s])) != s)
+                continue;
+            const quint32 end = sectionEnd(s);
+            for (quint32 pos = sections[s] + quint32(lineAt(sections[s]).size()); pos < end;) {
+                const std::string_view line = lineAt(pos);
+                if (SintaxisIni::analizar(SintaxisIni::sinFinDeLinea(line)).tipo == SintaxisIni::Linea::Tipo::Clave)
+                    keyLines.push_back(pos);
+                pos += quint32(line.size());
+            }
+        }
+        keyTable = emptyTable(keyLines.size());
+        quint32 s = 0;
+        for (const quint32 line : keyLines) {
+            while (s + 1 < sections.size() && sections[s + 1] < line)
+                ++s;
+            const std::string_view name = nameAt(line);
+            // Keys come in file order, so an earlier key of this section starts after its header.
+            const size_t slot = probe(keyTable, SintaxisIni::huella(name, s),
+                [&](quint32 other) { return other > sections[s] && SintaxisIni::mismoNombre(nameAt(other), name); });
+            if (keyTable[slot] == kVacia)
+                keyTable[slot] = line;
+        }
+        keysBuilt = true;
     }
 
     // Where lines added to a section go: after its last key line, so that blank lines and
@@ -162,51 +220,29 @@ IniDocument IniDocument::parse(const QByteArray &bytes)
     auto base = std::make_shared<Base>();
     base->bytes = bytes;
     const std::string_view all = base->all();
+    base->lineEnd = lineEndOf(all);
 
-    // Room for every line; pages that are never written take no memory.
-    const size_t lines = size_t(std::count(all.begin(), all.end(), '\n')) + 1;
-    base->sections.reserve(lines);
-    std::vector<quint32> keyLines;
-    keyLines.reserve(lines);
     for (size_t pos = 0; pos < all.size();) {
         const std::string_view line = base->lineAt(quint32(pos));
-        const SintaxisIni::Linea::Tipo tipo = SintaxisIni::analizar(SintaxisIni::sinFinDeLinea(line)).tipo;
-        if (tipo == SintaxisIni::Linea::Tipo::Seccion)
+        // Only a line whose first character other than a blank is "[" can be a header.
+        const size_t first = line.find_first_not_of(" \t");
+        if (first != line.npos && line[first] == '['
+            && SintaxisIni::analizar(SintaxisIni::sinFinDeLinea(line)).tipo == SintaxisIni::Linea::Tipo::Seccion)
             base->sections.push_back(quint32(pos));
-        else if (tipo == SintaxisIni::Linea::Tipo::Clave && !base->sections.empty())
-            keyLines.push_back(quint32(pos));
         pos += line.size();
     }
 
     // A later section of the same name is hidden whole, and so are its keys.
-    std::vector<bool> first(base->sections.size(), false);
     base->sectionTable = emptyTable(base->sections.size());
     for (quint32 s = 0; s < base->sections.size(); ++s) {
         const std::string_view name = base->nameAt(base->sections[s]);
         const size_t slot = base->probe(base->sectionTable, SintaxisIni::huella(name),
             [&](quint32 other) { return SintaxisIni::mismoNombre(base->nameAt(base->sections[other]), name); });
-        if (base->sectionTable[slot] == kVacia) {
+        if (base->sectionTable[slot] == kVacia)
             base->sectionTable[slot] = s;
-            first[s] = true;
-        }
     }
 
-    base->keyTable = emptyTable(keyLines.size());
-    quint32 s = 0;
-    for (const quint32 line : keyLines) {
-        while (s + 1 < base->sections.size() && base->sections[s + 1] < line)
-            ++s;
-        if (!first[s])
-            continue;
-        const std::string_view name = base->nameAt(line);
-        // Keys come in file order, so an earlier key of this section starts after its header.
-        const size_t slot = base->probe(base->keyTable, SintaxisIni::huella(name, s), [&](quint32 other) {
-            return other > base->sections[s] && SintaxisIni::mismoNombre(base->nameAt(other), name);
-        });
-        if (base->keyTable[slot] == kVacia)
-            base->keyTable[slot] = line;
-    }
-
+    base->sections.shrink_to_fit();
     IniDocument doc;
     doc.m_base = std::move(base);
     return doc;
@@ -252,14 +288,14 @@ QByteArray IniDocument::toBytes() const
             out += m_replaced.value(c.what);
             copied += quint32(m_base->lineAt(c.what).size());
         } else {
-            terminate(out);
+            terminate(out, m_base->lineEnd);
             for (const QByteArray &line : m_added.constFind(c.what)->lines)
                 out += line;
         }
     }
     out += QByteArrayView(all.substr(copied));
     for (auto a = m_added.lowerBound(parsedSections); a != m_added.cend(); ++a) {
-        terminate(out);
+        terminate(out, m_base->lineEnd);
         out += a->header;
         for (const QByteArray &line : a->lines)
             out += line;
@@ -287,6 +323,46 @@ QString IniDocument::value(const QString &section, const QString &key) const
     return k == added->keys.cend() ? QString() : decodeValue(view(added->lines[*k]));
 }
 
+QStringList IniDocument::numberedValues(const QString &section, int count) const
+{
+    QStringList values(qMax(count, 0));
+    const quint32 s = findSection(lookupName(section));
+    if (s == kVacia || values.isEmpty())
+        return values;
+    // The key of position n is n in decimal, so a name is one exactly when it is digits without
+    // a leading zero (no other byte folds to a digit). The first key of a name wins.
+    auto put = [&values](std::string_view name, std::string_view line) {
+        if (name.empty() || name.size() > 10 || name.front() == '0')
+            return;
+        qint64 n = 0;
+        for (const char c : name) {
+            if (c < '0' || c > '9')
+                return;
+            n = n * 10 + (c - '0');
+        }
+        if (n <= values.size() && values[n - 1].isNull())
+            values[n - 1] = decodeValue(line);
+    };
+    if (s < m_base->sections.size()) {
+        const quint32 end = m_base->sectionEnd(s);
+        for (quint32 pos = m_base->sections[s] + quint32(m_base->lineAt(m_base->sections[s]).size()); pos < end;) {
+            const std::string_view line = m_base->lineAt(pos);
+            const SintaxisIni::Linea l = SintaxisIni::analizar(SintaxisIni::sinFinDeLinea(line));
+            if (l.tipo == SintaxisIni::Linea::Tipo::Clave) {
+                const auto replaced = m_replaced.constFind(pos);
+                put(l.nombre, replaced != m_replaced.cend() ? view(*replaced) : line);
+            }
+            pos += quint32(line.size());
+        }
+    }
+    const auto added = m_added.constFind(s);
+    if (added != m_added.cend()) {
+        for (const QByteArray &line : added->lines)
+            put(SintaxisIni::analizar(SintaxisIni::sinFinDeLinea(view(line))).nombre, view(line));
+    }
+    return values;
+}
+
 void IniDocument::setValue(const QString &section, const QString &key, const QString &value)
 {
     const QByteArray sectionName = lookupName(section);
@@ -294,10 +370,12 @@ void IniDocument::setValue(const QString &section, const QString &key, const QSt
     if (s == kVacia) {
         s = quint32(m_base->sections.size() + size_t(m_newSections.size()));
         m_newSections.insert(Nombre { sectionName }, s);
-        m_added[s].header = '[' + sectionName + "]\r\n";
+        m_added[s].header = '[' + sectionName + ']' + m_base->lineEnd;
     }
     const QByteArray name = lookupName(key);
-    const QByteArray rest = '=' + encodeValue(value) + "\r\n";
+    const QByteArray rest = '=' + encodeValue(value) + m_base->lineEnd;
+    if (!m_base->keysBuilt)
+        m_base->buildKeys(); // a change is seldom alone
     if (s < m_base->sections.size()) {
         const quint32 line = m_base->findKey(s, view(name));
         if (line != kVacia) {

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -14,8 +15,9 @@
 //
 // The parsed file stays compact whatever it holds (a million sections take about twice the
 // file's size): the bytes themselves, where each section starts, and two flat hash tables
-// that point into the bytes. Changes are kept beside them and merged in by toBytes(); copies
-// share the parsed file.
+// that point into the bytes, the one of the keys built when it is first worth it. Changes are
+// kept beside them and merged in by toBytes(); copies share the parsed file, so that neither
+// a document nor its copies may be used from two threads at once.
 class IniDocument final
 {
 public:
@@ -30,9 +32,14 @@ public:
     // sections or keys wins; names match without regard to case.
     QString value(const QString &section, const QString &key) const;
 
+    // value(section, "1") to value(section, "count") in one pass over the section: what a
+    // list stored one entry per numbered key reads as.
+    QStringList numberedValues(const QString &section, int count) const;
+
     // Rewrites the line of the key, or adds the key after the last key line of its
-    // section, or adds the section at the end. The line is written with CR LF. The
-    // names must be valid (see isValidName); the value must hold no line break.
+    // section, or adds the section at the end. The line is written with CR LF, or with a
+    // CR alone in a file whose lines all end that way (saved the old Mac way). The names
+    // must be valid (see isValidName); the value must hold no line break.
     void setValue(const QString &section, const QString &key, const QString &value);
 
     // Whether name can be written as a section or key name and read back as itself.

@@ -126,6 +126,16 @@ QString ProfileFiles::read(const QString &path, const QString &section, const QS
     return c->doc.value(section, key);
 }
 
+QStringList ProfileFiles::readNumbered(const QString &path, const QString &section, int count)
+{
+    if (m_batchOpen && path == m_batchPath)
+        return m_batchDoc.numberedValues(section, count);
+    Cached *c = nullptr;
+    if (load(path, c) != Load::Ok)
+        return QStringList(qMax(count, 0));
+    return c->doc.numberedValues(section, count);
+}
+
 bool ProfileFiles::isNameValid(const QString &section, const QString &key)
 {
     return IniDocument::isValidName(section, true) && IniDocument::isValidName(key, false);
@@ -206,8 +216,12 @@ int ProfileFiles::endBatch()
     m_batchOpen = false;
     IniDocument doc = std::move(m_batchDoc);
     m_batchDoc = IniDocument();
-    if (!m_batchDirty)
+    if (!m_batchDirty) {
+        // A batch that only read is a load, which took what it needed: a full address book
+        // is not kept in memory a second time for the rest of the run.
+        m_cache.remove(m_batchPath);
         return 0;
+    }
     QByteArray bytes = doc.toBytes();
     if (!save(m_batchPath, bytes)) {
         m_cache.remove(m_batchPath);

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -16,9 +17,10 @@ struct stat;
 //
 // Text on disk is Windows-1252. Every call sees the file as it is on disk now (it may be
 // edited by hand between two calls), yet a file is parsed again only when its identity,
-// size or time stamps changed. Only a regular file is read (a link to one included), and
-// none beyond ArchivoDatos::kLimiteLectura: anything else reads as absent, a file too large
-// or unreadable cannot be written. A write replaces the file whole and on disk
+// size or time stamps changed, or after a batch that only read it (a load). Lines end at
+// LF, CR LF or a CR alone, as on Windows. Only a regular file is read (a link to one
+// included), and none beyond ArchivoDatos::kLimiteLectura: anything else reads as absent, a
+// file too large or unreadable cannot be written. A write replaces the file whole and on disk
 // (ArchivoDatos::guardar), so neither a crash nor a full disk ever leaves half a file.
 class ProfileFiles
 {
@@ -32,6 +34,9 @@ public:
     // or the key is absent. Section and key match without regard to case.
     QString read(const QString &path, const QString &section, const QString &key);
 
+    // read() of keys "1" to "count" of section, from one look at the file.
+    QStringList readNumbered(const QString &path, const QString &section, int count);
+
     // Sets key in section, creating the file, the section and the key as needed; false
     // when the file cannot be written (nothing is changed then).
     bool write(const QString &path, const QString &section, const QString &key, const QString &value);
@@ -43,7 +48,7 @@ public:
 
     // Saves the batch. Returns how many of its writes had answered true but could not be
     // saved after all (0 when everything reached the disk), so that the caller can report
-    // each of them as failed.
+    // each of them as failed. A batch that wrote nothing keeps no copy of the file.
     int endBatch();
 
 private:

@@ -2,7 +2,9 @@
 
 #include "profile/TablaCp1252.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace SintaxisIni {
 
@@ -14,6 +16,28 @@ bool esBlanco(char c)
 }
 
 } // namespace
+
+size_t largoLinea(std::string_view texto)
+{
+    // The library's searches, in windows that double: a search for LF alone would run to the
+    // end of a file that has none at every line of it.
+    const char *const inicio = texto.data();
+    size_t desde = 0;
+    for (size_t ventana = 256;; ventana *= 2) {
+        const size_t hasta = std::min(texto.size(), desde + ventana);
+        const void *lf = std::memchr(inicio + desde, '\n', hasta - desde);
+        const size_t finLf = lf ? size_t(static_cast<const char *>(lf) - inicio) : hasta;
+        if (const void *cr = std::memchr(inicio + desde, '\r', finLf - desde)) {
+            const size_t i = size_t(static_cast<const char *>(cr) - inicio);
+            return i + 1 < texto.size() && inicio[i + 1] == '\n' ? i + 2 : i + 1;
+        }
+        if (lf)
+            return finLf + 1;
+        if (hasta == texto.size())
+            return hasta;
+        desde = hasta;
+    }
+}
 
 std::string_view sinFinDeLinea(std::string_view linea)
 {
@@ -106,10 +130,9 @@ std::optional<std::string_view> buscar(std::string_view archivo, std::string_vie
     bool dentro = false; // in the first section of that name; the search ends with it
     size_t pos = 0;
     while (pos < archivo.size()) {
-        size_t fin = archivo.find('\n', pos);
-        fin = fin == archivo.npos ? archivo.size() : fin + 1;
-        const std::string_view linea = sinFinDeLinea(archivo.substr(pos, fin - pos));
-        pos = fin;
+        const size_t largo = largoLinea(archivo.substr(pos));
+        const std::string_view linea = sinFinDeLinea(archivo.substr(pos, largo));
+        pos += largo;
         const Linea l = analizar(linea);
         if (l.tipo == Linea::Tipo::Seccion) {
             if (dentro)

@@ -9,7 +9,11 @@
 // builds on it, and the `net` command reads net.ini through it.
 namespace SintaxisIni {
 
-// The line without its line end (LF, or CR LF).
+// The length of the line at the start of texto, its line end included. As on Windows, a line
+// ends after LF, after CR LF, and after a CR alone (files saved the old Mac way).
+size_t largoLinea(std::string_view texto);
+
+// The line without its line end (LF, CR LF, or a CR alone).
 std::string_view sinFinDeLinea(std::string_view linea);
 
 // Without the blanks (space, tab) at either end.

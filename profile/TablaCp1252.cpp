@@ -2,6 +2,8 @@
 
 #include "profile/Unicode.h"
 
+#include <array>
+
 namespace TablaCp1252 {
 
 namespace {
@@ -39,8 +41,15 @@ char codificar(char32_t c)
 
 char16_t plegado(unsigned char byte)
 {
-    // Every character of the code page folds to one in the BMP.
-    return char16_t(Unicode::plegar(decodificar(byte)));
+    // Every character of the code page folds to one in the BMP. Names are hashed and compared
+    // through it byte by byte: worked out once for all 256 bytes.
+    static const auto tabla = [] {
+        std::array<char16_t, 256> t {};
+        for (int b = 0; b < 256; ++b)
+            t[size_t(b)] = char16_t(Unicode::plegar(decodificar((unsigned char)b)));
+        return t;
+    }();
+    return tabla[byte];
 }
 
 std::string aUtf8(std::string_view bytes)

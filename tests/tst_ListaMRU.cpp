@@ -19,12 +19,11 @@ public:
     QStringList m_items;
     QString text() const override { return m_text; }
     void setText(const QString &text) override { m_text = text; }
-    void clearItems() override
+    void setItems(const QStringList &items) override
     {
-        m_items.clear();
+        m_items = items;
         m_text.clear();
     }
-    void appendItem(const QString &item) override { m_items.append(item); }
 };
 } // namespace
 

@@ -175,6 +175,24 @@ private Q_SLOTS:
         QVERIFY(rt.m_boxes.isEmpty());
     }
 
+    // A book saved with lone CRs loads whole, and saving it again rewrites each key in place
+    // instead of adding every key a second time.
+    void loneCrBookLoadsAndSavesInPlace()
+    {
+        FakeRuntime rt;
+        const QString dir = newDir();
+        Module m(rt, dir);
+        const QByteArray book = "[Equipos]\r1=ana\r2=luis\rTotal=2\r[Redes]\r1=casa\rTotal=1\r";
+        QVERIFY(writeFile(m.rutaLibreta(), book));
+        m.CargarListas();
+        QCOMPARE(m.ListaEquipos.mid(0, m.TotalEquipos), (QStringList { "ana", "luis" }));
+        QCOMPARE(m.ListaRedes.mid(0, m.TotalRedes), QStringList { "casa" });
+        m.ListaEquipos[1] = QStringLiteral("eva");
+        m.GuardarListas();
+        QCOMPARE(readFile(m.rutaLibreta()), QByteArray("[Equipos]\r1=ana\r2=eva\rTotal=2\r[Redes]\r1=casa\rTotal=1\r"));
+        QVERIFY(rt.m_boxes.isEmpty());
+    }
+
     void hugeTotalIsClamped()
     {
         FakeRuntime rt;

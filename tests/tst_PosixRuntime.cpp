@@ -1,4 +1,5 @@
 #include "fakes/TestSupport.h"
+#include "runtime/ArchivoDatos.h"
 #include "runtime/posix/DataFolder.h"
 #include "runtime/posix/PosixRuntime.h"
 
@@ -21,6 +22,8 @@ private Q_SLOTS:
     void initTestCase();
     void dataFilesGoWhereTheUserMayWrite_data();
     void dataFilesGoWhereTheUserMayWrite();
+    void bookBesideTheProgramIsCopiedOnlyWhenSafe_data();
+    void bookBesideTheProgramIsCopiedOnlyWhenSafe();
     void settingMovesOnceFromWhereEarlierVersionsKeptIt();
 
 private:
@@ -73,6 +76,11 @@ void tst_PosixRuntime::dataFilesGoWhereTheUserMayWrite()
     QVERIFY(QDir().mkpath(exe));
     if (programa == QLatin1String("instalado"))
         QVERIFY(writeFile(exe + QStringLiteral("/instalado.txt"), "x\n"));
+    // The book and recent list the user had beside the program; the user's folder has none yet.
+    const QByteArray libreta = "[Equipos]\r\n1=Ana\r\nTotal=1\r\n";
+    const QByteArray recientes = "[Info]\r\n1=ana luis\r\nActualMRU=1\r\n";
+    QVERIFY(writeFile(exe + QStringLiteral("/enviara.ini"), libreta));
+    QVERIFY(writeFile(exe + QStringLiteral("/mru.ini"), recientes));
     const QStringList antes = QDir(exe).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
     if (programa == QLatin1String("solo lectura"))
         QVERIFY(setMode(exe, 0555));
@@ -102,6 +110,8 @@ void tst_PosixRuntime::dataFilesGoWhereTheUserMayWrite()
         return;
     }
     QCOMPARE(elegida, esperada);
+    QCOMPARE(readFile(esperada + QStringLiteral("/enviara.ini")), libreta);
+    QCOMPARE(readFile(esperada + QStringLiteral("/mru.ini")), recientes);
     // The folder and every parent made for it are the user's alone; the rest stays as it was.
     QString made = esperada;
     while (made != base + QStringLiteral("xdg") && made != home) {
@@ -110,6 +120,63 @@ void tst_PosixRuntime::dataFilesGoWhereTheUserMayWrite()
     }
     QCOMPARE(QDir(exe).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), antes);
     QVERIFY(!QFileInfo::exists(exe + QStringLiteral("/xdg")));
+}
+
+void tst_PosixRuntime::bookBesideTheProgramIsCopiedOnlyWhenSafe_data()
+{
+    QTest::addColumn<QString>("caso");
+    QTest::newRow("the user's own book stays") << "propia";
+    QTest::newRow("even a dangling link of the user's") << "enlace propio";
+    QTest::newRow("a link beside the program is not followed") << "enlace";
+    QTest::newRow("a file beyond the bound is not read") << "grande";
+}
+
+void tst_PosixRuntime::bookBesideTheProgramIsCopiedOnlyWhenSafe()
+{
+    QFETCH(QString, caso);
+    const QString base = newFolder(m_dir.path());
+    const QString exe = base + QStringLiteral("programa");
+    const QString datos = base + QStringLiteral("xdg/velrisa");
+    QVERIFY(QDir().mkpath(exe));
+    QVERIFY(QDir().mkpath(datos));
+    const QString origen = exe + QStringLiteral("/enviara.ini");
+    const QString destino = datos + QStringLiteral("/enviara.ini");
+    const QByteArray otra = "[Equipos]\r\n1=Otra\r\nTotal=1\r\n";
+    if (caso == QLatin1String("propia") || caso == QLatin1String("enlace propio")) {
+        QVERIFY(writeFile(origen, "[Equipos]\r\n1=Ana\r\nTotal=1\r\n"));
+        if (caso == QLatin1String("propia"))
+            QVERIFY(writeFile(destino, "[Equipos]\r\nTotal=0\r\n"));
+        else
+            QVERIFY(QFile::link(base + QStringLiteral("falta.ini"), destino));
+    } else if (caso == QLatin1String("enlace")) {
+        QVERIFY(writeFile(base + QStringLiteral("otra.ini"), otra));
+        QVERIFY(QFile::link(base + QStringLiteral("otra.ini"), origen));
+    } else {
+        QFile grande(origen);
+        QVERIFY(grande.open(QIODevice::WriteOnly) && grande.write(otra) == otra.size());
+        QVERIFY(grande.resize(qint64(ArchivoDatos::kLimiteLectura) + 1));
+    }
+    QVERIFY(setMode(exe, 0555));
+    const QByteArray savedXdg = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(base + QStringLiteral("xdg")));
+    const QString elegida = DataFolder::choose(exe);
+    qputenv("XDG_DATA_HOME", savedXdg);
+    setMode(exe, 0755);
+
+    QCOMPARE(elegida, datos);
+    if (caso == QLatin1String("propia"))
+        QCOMPARE(readFile(destino), QByteArray("[Equipos]\r\nTotal=0\r\n"));
+    else if (caso == QLatin1String("enlace propio"))
+        QCOMPARE(QFileInfo(destino).symLinkTarget(), base + QStringLiteral("falta.ini"));
+    else
+        QVERIFY(!QFileInfo::exists(destino) && !QFileInfo(destino).isSymLink());
+    // Nothing else appears in the user's folder, no temporary file either.
+    const QStringList quedan
+        = QDir(datos).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    QCOMPARE(quedan,
+        caso.startsWith(QLatin1String("enlace propio")) || caso == QLatin1String("propia")
+            ? QStringList { "enviara.ini" }
+            : QStringList {});
 }
 
 void tst_PosixRuntime::settingMovesOnceFromWhereEarlierVersionsKeptIt()

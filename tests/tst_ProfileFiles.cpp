@@ -1,5 +1,6 @@
 #include "fakes/TestSupport.h"
 #include "profile/Cp1252.h"
+#include "profile/IniDocument.h"
 #include "profile/LecturaIni.h"
 #include "profile/ProfileFiles.h"
 #include "profile/SintaxisIni.h"
@@ -147,6 +148,11 @@ private Q_SLOTS:
         row("LF only", QByteArray("[s]\nk=v\n"), "s", "k", "v");
         row("CR LF", QByteArray("[s]\r\nk=v\r\n"), "s", "k", "v");
         row("no final line end", QByteArray("[s]\r\nk=v"), "s", "k", "v");
+        // A CR alone ends a line too, as on Windows: files saved the old Mac way.
+        row("lone CR", QByteArray("[s]\rk=v\rj=w\r"), "s", "j", "w");
+        row("lone CR, no final line end", QByteArray("[t]\rx=1\r[s]\rk=v"), "s", "k", "v");
+        row("CR CR LF is a line and an empty one", QByteArray("[s]\r\r\nk=v\r\n"), "s", "k", "v");
+        row("a CR inside a line of CR LF ends it", QByteArray("[s]\r\nk=a\rb=c\r\n"), "s", "b", "c");
         row("key before any section", QByteArray("k=v\n[s]\n"), "s", "k", "<null>");
         row("line without =", QByteArray("[s]\nk\n"), "s", "k", "<null>");
         row("Windows-1252 text",
@@ -205,6 +211,15 @@ private Q_SLOTS:
             QByteArray("[a]\r\nk=ANA\r\nj=2\r\n"));
         row("new section after a last line ending in CR", QByteArray("[a]\r\nk=ANA\r"), "b", "k", "2",
             QByteArray("[a]\r\nk=ANA\r\n[b]\r\nk=2\r\n"));
+        // A file of lone CRs keeps them: every line a save writes ends the same way.
+        row("lone-CR file: value replaced", QByteArray("[a]\rk=1\rj=2\r"), "a", "k", "3",
+            QByteArray("[a]\rk=3\rj=2\r"));
+        row("lone-CR file: new key", QByteArray("[a]\rk=1\r\r[b]\rx=y"), "a", "j", "2",
+            QByteArray("[a]\rk=1\rj=2\r\r[b]\rx=y"));
+        row("lone-CR file: new section after a last line without end", QByteArray("[a]\rk=1"), "b", "k", "2",
+            QByteArray("[a]\rk=1\r[b]\rk=2\r"));
+        // With any LF in the file a CR line end written could merge with it: CR LF then.
+        row("mixed file gets CR LF", QByteArray("[a]\rk=1\r\n\n"), "a", "j", "2", QByteArray("[a]\rk=1\r\nj=2\r\n\n"));
         row("file without sections", QByteArray("k=1\nrubbish\n"), "s", "k", "2",
             QByteArray("k=1\nrubbish\n[s]\r\nk=2\r\n"));
         row("duplicate key: the first is written", QByteArray("[s]\nk=1\nk=2\n"), "s", "k", "3",
@@ -395,6 +410,11 @@ private Q_SLOTS:
         QCOMPARE(ini.leer("área", "mañana").value_or("<null>"), std::string("sí"));
         QCOMPARE(ini.leer("Equipos", "K").value_or("<null>"), std::string("127.0.0.2"));
         QCOMPARE(ini.leer("Opciones", "Ω").value_or("<null>"), std::string("pregunta"));
+        const QString mac = m_tmp.filePath(QStringLiteral("mac.ini"));
+        QVERIFY(writeFile(mac, "[Equipos]\rOFICINA1=127.0.0.2\r[Opciones]\rEspera=3\r"));
+        QCOMPARE(LecturaIni(mac.toStdString()).leer("Opciones", "Espera").value_or("<null>"), std::string("3"));
+        QCOMPARE(
+            LecturaIni(mac.toStdString()).leer("Equipos", "oficina1").value_or("<null>"), std::string("127.0.0.2"));
         QVERIFY(!ini.leer("Opciones", "Oculta"));
         QVERIFY(!ini.leer("Opciones", "Fin"));
         QVERIFY(!LecturaIni(m_tmp.filePath(QStringLiteral("no-existe.ini")).toStdString()).leer("Opciones", "Espera"));
@@ -426,6 +446,32 @@ private Q_SLOTS:
                         QFAIL(qPrintable(
                             QStringLiteral("[%1] %2 in %3").arg(section, key, QString::fromLatin1(file.toHex(' ')))));
                 }
+            }
+        }
+    }
+
+    // A list read in one pass over its section finds, for each position, what a lookup of
+    // that key finds: first key of a name, blanks around names, "01" that is no "1", hidden
+    // duplicate sections, lone CRs, and keys changed or added in memory.
+    void numberedReadAgreesWithKeyByKey()
+    {
+        static const char *const lines[] = { "[s]", " [S] ", "[t]", "1=a", " 1 = b ", "01=c", "2=d", "\t3\t=\"e\"",
+            "3=", "; 1=x", "2", "", "[", "2=f=g" };
+        static const char *const ends[] = { "\r\n", "\n", "\r" };
+        QRandomGenerator gen(20261208);
+        for (int round = 0; round < 400; ++round) {
+            QByteArray file;
+            for (int n = gen.bounded(12); n > 0; --n)
+                file += QByteArray(lines[gen.bounded(int(std::size(lines)))]) + ends[gen.bounded(3)];
+            IniDocument doc = IniDocument::parse(file);
+            for (int edit = gen.bounded(3); edit > 0; --edit)
+                doc.setValue(QStringLiteral("s"), QString::number(1 + gen.bounded(4)), QStringLiteral("e%1").arg(edit));
+            const QStringList list = doc.numberedValues(QStringLiteral("S"), 3);
+            QCOMPARE(list.size(), 3);
+            for (int i = 1; i <= 3; ++i) {
+                const QString expected = doc.value(QStringLiteral("s"), QString::number(i));
+                if (list[i - 1].isNull() != expected.isNull() || list[i - 1] != expected)
+                    QFAIL(qPrintable(QStringLiteral("key %1 in %2").arg(i).arg(QString::fromLatin1(file.toHex(' ')))));
             }
         }
     }

@@ -2,6 +2,7 @@
 #include "net/NameLookup.h"
 #include "net/NetCommand.h"
 #include "net/NetConfig.h"
+#include "net/NetbiosWire.h"
 #include "net/SmbClient.h"
 #include "net/Utf8Text.h"
 #include "profile/Unicode.h"
@@ -60,6 +61,9 @@ private Q_SLOTS:
     void nmblookupAnswersAreParsed();
     void capturedAnswersAreParsed_data();
     void capturedAnswersAreParsed();
+    void requestsAndNameAnswersMatchSamba();
+    void answersAreReadAsSambaSendsThem_data();
+    void answersAreReadAsSambaSendsThem();
     void programIsFoundOnPath();
     void nameValidation_data();
     void nameValidation();
@@ -425,6 +429,116 @@ void tst_netLogic::capturedAnswersAreParsed()
         got = q(parser == QLatin1String("servers") ? list.servers : list.workgroups);
     }
     QCOMPARE(got, expected);
+}
+
+namespace {
+
+std::string hex(const char *text)
+{
+    return QByteArray::fromHex(text).toStdString();
+}
+
+} // namespace
+
+// The requests, byte for byte as smbclient -M and nmblookup sent them, and nmbd's answers
+// (captured with tcpdump against smbd on loopback and nmbd in a network namespace).
+void tst_netLogic::requestsAndNameAnswersMatchSamba()
+{
+    QCOMPARE(NetbiosWire::sessionRequest("OFICINA1", "VM"),
+        hex("810000442045504547454a4544454a454f454244424341434143414341434143414341414400"
+            "204647454e4341434143414341434143414341434143414341434143414341414100"));
+    QCOMPARE(NetbiosWire::sendStart("pepe", "OFICINA1", 0x39ab),
+        hex("00000033ff534d42d5000000000000000000000000000000000000000000ab3900000000001000047065706500044f4649"
+            "43494e413100"));
+    // CP850 text with a line end: the CR goes in before the LF.
+    const std::vector<std::string> pieces = NetbiosWire::pieces("Hola, \xa8qu\x82 tal?\nsegunda");
+    QCOMPARE(pieces.size(), size_t(1));
+    QCOMPARE(NetbiosWire::sendText(pieces.front(), 0, 0x39ab),
+        hex("00000040ff534d42d7000000000000000000000000000000000000000000ab39000000000100001b00011800486f6c612c"
+            "20a87175822074616c3f0d0a736567756e6461"));
+    QCOMPARE(NetbiosWire::sendEnd(0, 0x39ab),
+        hex("00000025ff534d42d6000000000000000000000000000000000000000000ab39000000000100000000"));
+    // 300 bytes went as 127 + 127 + 46, and a line end split between two pieces stays split.
+    std::vector<size_t> sizes;
+    for (const std::string &piece : NetbiosWire::pieces(std::string(300, 'x')))
+        sizes.push_back(piece.size());
+    QCOMPARE(sizes, (std::vector<size_t> { 127, 127, 46 }));
+    const std::vector<std::string> split = NetbiosWire::pieces(std::string(126, 'x') + "\ny");
+    QCOMPARE(split.size(), size_t(2));
+    QCOMPARE(split.at(0).back(), '\r');
+    QCOMPARE(split.at(1), std::string("\ny"));
+
+    QCOMPARE(NetbiosWire::nodeStatusRequest(0x2a6c),
+        hex("2a6c0000000100000000000020434b4141414141414141414141414141414141414141414141414141414141410000210001"));
+    QCOMPARE(NetbiosWire::nameQuery(0x3ae9, "DISE\xa5O", 0x00, true),
+        hex("3ae901100001000000000000204545454a464445464b46455043414341434143414341434143414341434141410000200001"));
+
+    // nmbd's node status answer for DISEÑO1 (CP850), and its answer to a group query.
+    const std::string nodeStatus = hex(
+        "2a6c8400000000010000000020434b41414141414141414141414141414141414141414141414141414141414100002100010000000000"
+        "890544495345a54f31202020202020202000040044495345a54f31202020202020202003040044495345a54f3120202020202020202004"
+        "0044495345a54f20202020202020202000840044495345a54f2020202020202020201e8400000000000000000000000000000000000000"
+        "00000000000000000000000000000000000000000000000000000000");
+    const auto names = NetbiosWire::readNodeStatus(nodeStatus);
+    QVERIFY(names);
+    QCOMPARE(names->id, uint16_t(0x2a6c));
+    QCOMPARE(names->names.size(), size_t(5));
+    QCOMPARE(NetbiosWire::messengerName(names->names), std::string("DISE\xa5O1"));
+    QVERIFY(names->names.at(3).group);
+    QVERIFY(!NetbiosWire::readNodeStatus(nodeStatus.substr(0, 100)));
+    QVERIFY(!NetbiosWire::readNameAnswer(nodeStatus));
+
+    const std::string group = hex("3ae985800000000100000000204545454a464445464b4645504341434143414341434143414341434143"
+                                  "41414100002000010003f480000680000adb4d02");
+    const auto members = NetbiosWire::readNameAnswer(group);
+    QVERIFY(members);
+    QCOMPARE(members->addresses, std::vector<std::string> { "10.219.77.2" });
+    QVERIFY(!NetbiosWire::readNameAnswer(group.substr(0, group.size() - 1)));
+    QVERIFY(!NetbiosWire::readNodeStatus(group));
+}
+
+void tst_netLogic::answersAreReadAsSambaSendsThem_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("status");
+
+    using Kind = NetbiosWire::Frame::Kind;
+    QTest::newRow("session accepted") << QByteArray::fromHex("82000000") << int(Kind::Positive) << QString();
+    QTest::newRow("called name not present") << QByteArray::fromHex("8300000182") << int(Kind::Negative) << QString();
+    QTest::newRow("keep-alive") << QByteArray::fromHex("85000000") << int(Kind::KeepAlive) << QString();
+    QTest::newRow("message started") << QByteArray::fromHex(
+        "00000023ff534d42d5000000008003400000000000000000000000000000ab3900000000000000")
+                                     << int(Kind::Message) << QString();
+    // smbd without a message command answers with a DOS error.
+    QTest::newRow("message refused") << QByteArray::fromHex(
+        "00000023ff534d42d5010047008003000000000000000000000000000000b23900000000000000")
+                                     << int(Kind::Message) << QStringLiteral("NT_STATUS_REQUEST_NOT_ACCEPTED");
+    QTest::newRow("NT status") << QByteArray::fromHex(
+        "00000023ff534d42d5220000c08001400000000000000000000000000000b23900000000000000")
+                               << int(Kind::Message) << QStringLiteral("NT_STATUS_ACCESS_DENIED");
+    QTest::newRow("cut short") << QByteArray::fromHex("00000023ff534d42d50000000080") << int(Kind::Incomplete)
+                               << QString();
+    QTest::newRow("a request, not a reply")
+        << QByteArray::fromHex("00000023ff534d42d5000000000003400000000000000000000000000000ab3900000000000000")
+        << int(Kind::Invalid) << QString();
+    QTest::newRow("longer than any reply") << QByteArray::fromHex("0001ffff") << int(Kind::Invalid) << QString();
+    QTest::newRow("not SMB") << QByteArray::fromHex(
+        "00000023fe534d42d5000000008003400000000000000000000000000000ab3900000000000000")
+                             << int(Kind::Invalid) << QString();
+}
+
+void tst_netLogic::answersAreReadAsSambaSendsThem()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, kind);
+    QFETCH(QString, status);
+    const NetbiosWire::Frame frame = NetbiosWire::readFrame(bytes.toStdString());
+    QCOMPARE(int(frame.kind), kind);
+    QCOMPARE(q(frame.statusName), status);
+    QCOMPARE(frame.ntStatus != 0, !status.isEmpty());
+    if (kind == int(NetbiosWire::Frame::Kind::Message))
+        QCOMPARE(frame.size, size_t(bytes.size()));
 }
 
 // Only an executable file will do; a folder or a plain file of that name is passed over,

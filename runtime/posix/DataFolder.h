@@ -11,7 +11,8 @@ inline constexpr char kInstalledMark[] = "instalado.txt";
 // The executable's folder exeDir itself when this user may create files in it (a build
 // folder, a portable copy), as on Windows. Otherwise, and always for an installed copy (which
 // even root must not fill with one user's files), the user's own folder
-// $XDG_DATA_HOME/velrisa (~/.local/share/velrisa), created private to the user when missing.
+// $XDG_DATA_HOME/velrisa (~/.local/share/velrisa), created private to the user when missing;
+// an enviara.ini or mru.ini beside the program is copied there when the user has none yet.
 // Without a trailing separator.
 QString choose(const QString &exeDir);
 

@@ -26,7 +26,7 @@ public:
     QString why() const { return m_why; }
 
     QString hub() const { return m_tag + QStringLiteral("h"); }
-    QString member(int i) const { return m_tag + QChar(u'a' + i); }
+    QString member(int i) const { return m_tag + QStringLiteral("m%1").arg(i); }
     QString address(int i) const { return m_prefix + QStringLiteral(".%1").arg(i + 2); }
     QString broadcast() const { return m_prefix + QStringLiteral(".255"); }
 

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "net/SmbClient.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Pop-up messages spoken directly: for every recipient at once, from this one process,
+// the node status that learns its messenger name (when it is not known yet), then the
+// NetBIOS session on TCP 139 and the SMB1 messenger requests that carry the text, just as
+// smbclient sends them. A recipient is given up only after Espera seconds in which it said
+// nothing: a slow one that keeps answering is served however long it takes in all.
+class Messenger final
+{
+public:
+    struct Recipient
+    {
+        std::string address; // numeric IPv4 or IPv6 address
+        int port = 0; // 0: 139
+        std::string wireName; // the called name in the code page; empty: asked by node status
+    };
+
+    struct Options
+    {
+        std::string codePage; // iconv name
+        std::string sender; // in the code page
+        int timeoutSeconds = 5; // silence after which a recipient is given up
+        int nameServicePort = 137;
+    };
+
+    struct Result
+    {
+        enum class Stage { NameUnknown, NoMessenger, Refused, Messaged };
+        Stage stage = Stage::Messaged; // how far the recipient came
+        std::string address;
+        std::string name; // the messenger name learned, in UTF-8 (as the code page reads)
+        std::string wireName; // the called name, in the code page
+        SmbClient::Delivery delivery; // of a recipient messaged
+        std::string refusal; // set by the check of a learned name: why it is not messaged
+    };
+
+    // Called as soon as a recipient's name is learned (stage Messaged, name and wireName
+    // set): setting refusal (and stage Refused) keeps it from being messaged.
+    using Check = std::function<void(Result &)>;
+
+    // message: the bytes in the code page, line ends as LF.
+    static std::vector<Result> deliver(
+        const std::vector<Recipient> &recipients, const Options &options, const std::string &message, Check check = {});
+
+    // How long the answers to a group query are waited for: until this long has passed with
+    // no new member, and never longer than Espera or maxListenMs in all.
+    static constexpr long long quietMs = 750;
+    static constexpr long long maxListenMs = 3000;
+
+    struct Group
+    {
+        bool queryFailed = false; // the query could not be sent
+        std::vector<Result> members; // in the order they answered
+    };
+
+    // Asks queryAddress (a broadcast address, or a server that knows the group) who the members
+    // of the group are (its name in the code page), and messages each as soon as it answers.
+    static Group deliverToGroup(const std::string &groupWireName, const std::string &queryAddress,
+        const Options &options, const std::string &message, Check check = {});
+
+    // Asks queryAddress for the computer of that messenger name (in the code page) and
+    // messages it as soon as it answers; NotFound when nobody answers while a group would be
+    // listened for. nullopt when the query cannot be sent.
+    static std::optional<Result> deliverByName(const std::string &wireName, const std::string &queryAddress,
+        const Options &options, const std::string &message);
+
+    // The called name as it goes in a session request: upper case, in the code page.
+    static std::string calledName(const std::string &wireName, const std::string &codePage);
+
+    // This computer's NetBIOS name, from its host name: upper case, at most 15 bytes.
+    static std::string ownName();
+};
