@@ -19,5 +19,9 @@ int main(int argc, char *argv[])
     TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &TerminationSignals::received, &window, &frmPrincipal::terminar);
     window.load();
+    // A signal that came while a box of the start-up waited ended only that box's loop, and the
+    // main loop, started afresh, would not know.
+    if (window.terminando())
+        return 0;
     return app.exec();
 }

@@ -3,11 +3,15 @@
 // for), in a fresh mailbox and in a full one where every delivery prunes; and, with root
 // and Samba, the time from `net send` returning to the "Mensaje recibido" window drawn,
 // with the desktop side in this process (on X when DISPLAY is set, else offscreen).
-// Medians of 200 and 20 runs.
-// Usage: bench_recepcion
+// Medians of 200 and 20 runs. Then what the desktop side writes for its history for each
+// message, with a full history; and, with root and Samba, a flood of 2,000 messages from 8
+// senders at once: the memory it costs and the windows it leaves open.
+// Usage: bench_recepcion [historial]
 #include "Medidas.h"
 #include "net/SambaHost.h"
 #include "receive/Entrega.h"
+#include "receive/Historial.h"
+#include "receive/ModeloRecibidos.h"
 #include "receive/Recepcion.h"
 #include "receive/Registro.h"
 #include "receive/ReparaTexto.h"
@@ -24,7 +28,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <pwd.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -35,14 +41,16 @@ extern char **environ;
 
 namespace {
 
+constexpr int64_t kEnero = 1767225600; // 2026-01-01 00:00:00 UTC
+
 // One run of velrisa-recibe for a fresh message file; ms from spawn to exit.
 double recibirUna(const QString &buzon, const QString &carpeta, int n, bool *ok, const QByteArray &usuarios = {},
-    const char *para = "oficina1")
+    const char *para = "oficina1", const QByteArray &texto = "Hola, \xC2\xBFqu\xC3\xA9 tal? A\xC3\xB1o 2026")
 {
     const QString archivo = carpeta + QStringLiteral("/msg.%1").arg(n);
     QFile f(archivo);
     f.open(QIODevice::WriteOnly);
-    f.write("Hola, \xC2\xBFqu\xC3\xA9 tal? A\xC3\xB1o 2026");
+    f.write(texto);
     f.close();
     const QByteArray programa(RECIBE_BINARY);
     const QByteArray opcion = "--buzon=" + QFile::encodeName(buzon);
@@ -117,6 +125,123 @@ void tiempoDelReceptor(const QString &raiz)
     else
         std::printf("  to a person's name       : median %6.2f ms, 90th percentile %6.2f ms; all runs ok: %s\n",
             Medidas::median(persona), Medidas::percentil90(persona), okPersona ? "yes" : "NO");
+}
+
+// A field of /proc/self/io: "wchar" (bytes handed to write(), the X server's share included)
+// or "write_bytes" (bytes this process sent to the file system, in whole pages). The children
+// this process has waited for count too: see entregarAparte.
+qint64 bytesEscritos(const char *campo)
+{
+    QFile f(QStringLiteral("/proc/self/io"));
+    f.open(QIODevice::ReadOnly);
+    for (const QByteArray &linea : f.readAll().split('\n')) {
+        if (linea.startsWith(campo))
+            return linea.mid(linea.indexOf(':') + 1).trimmed().toLongLong();
+    }
+    return -1;
+}
+
+// A field of /proc/self/status in KB ("VmRSS", "VmHWM").
+qint64 memoriaKb(const char *campo)
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    f.open(QIODevice::ReadOnly);
+    for (const QByteArray &linea : f.readAll().split('\n')) {
+        if (linea.startsWith(campo))
+            return linea.mid(linea.indexOf(':') + 1).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+// One delivery by velrisa-recibe in a process this one never waits for (a shell in the
+// background, reaped by somebody else), so that what it writes does not count as ours.
+bool entregarAparte(const QString &buzon, const QString &carpeta, int n, const QString &texto)
+{
+    const QByteArray programa(RECIBE_BINARY);
+    const QByteArray opcion = "--buzon=" + QFile::encodeName(buzon);
+    const QByteArray archivo = QFile::encodeName(carpeta + QStringLiteral("/msg.%1").arg(n));
+    const QByteArray bytes = texto.toUtf8();
+    const char *argv[] = { "/bin/sh", "-c",
+        "(printf %s \"$1\" > \"$2\" && exec \"$0\" \"$3\" ana oficina1 \"$2\") "
+        "</dev/null >/dev/null 2>&1 &",
+        programa.constData(), bytes.constData(), archivo.constData(), opcion.constData(), nullptr };
+    pid_t pid = 0;
+    int estado = -1;
+    return ::posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char **>(argv), environ) == 0
+        && ::waitpid(pid, &estado, 0) == pid && WIFEXITED(estado) && WEXITSTATUS(estado) == 0;
+}
+
+// Each message arriving on its own (the pop-up closed, past the history's batching delay),
+// with a full history of 1,000 messages of 1,500 characters.
+void escrituraDelHistorial(const QString &raiz)
+{
+    const QString buzon = raiz + QStringLiteral("/buzon-historial");
+    const QString datos = raiz + QStringLiteral("/datos-historial");
+    QDir().mkpath(buzon);
+    const QString largo(1500, QLatin1Char('x'));
+    {
+        Historial lleno(datos);
+        for (int i = 0; i < Historial::kMaxMensajes; ++i)
+            lleno.agregar({ QString::fromStdString(Registro::nombreArchivo(kEnero + i, 0, 1)), QStringLiteral("ana"),
+                QStringLiteral("oficina1"), QDateTime::fromSecsSinceEpoch(kEnero + i, Qt::UTC), false, largo });
+        lleno.guardar();
+    }
+    PosixRuntime rt;
+    IconoBarra icono;
+    Recepcion recepcion(rt, icono, buzon, datos);
+    recepcion.iniciar();
+    QTest::qWait(300);
+    constexpr int kMensajes = 100;
+    bool ok = true;
+    const qint64 antes = bytesEscritos("write_bytes");
+    const qint64 antesW = bytesEscritos("wchar");
+    for (int i = 0; i < kMensajes; ++i) {
+        bool bien = false;
+        bien = entregarAparte(buzon, raiz, 5000 + i, largo);
+        QElapsedTimer limite;
+        limite.start();
+        while (recepcion.abiertas().isEmpty() && limite.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        ok = ok && bien && !recepcion.abiertas().isEmpty();
+        for (frmRecibido *w : recepcion.abiertas())
+            w->close();
+        QTest::qWait(250);
+    }
+    std::printf("bench_recepcion: history written per message, full history (1,000 of 1,500 characters)\n");
+    std::printf("  one at a time, %d        : %8.0f bytes to the file system, %8.0f to write() (goal: under 10,240)\n",
+        kMensajes, double(bytesEscritos("write_bytes") - antes) / kMensajes,
+        double(bytesEscritos("wchar") - antesW) / kMensajes);
+
+    // A flood straight into the mailbox, nobody closing a window.
+    constexpr int kRafaga = 10000;
+    const qint64 rssAntes = memoriaKb("VmRSS");
+    const qint64 antesRafaga = bytesEscritos("write_bytes");
+    int ventanasMax = 0;
+    QElapsedTimer reloj;
+    reloj.start();
+    for (int i = 0; i < kRafaga; ++i) {
+        ok = entregarAparte(buzon, raiz, 10000 + i, largo) && ok;
+        QCoreApplication::processEvents();
+        if (i % 100 == 0) {
+            int visibles = 0;
+            for (const QWidget *w : QApplication::topLevelWidgets())
+                visibles += w->isVisible() ? 1 : 0;
+            ventanasMax = std::max(ventanasMax, visibles);
+        }
+    }
+    // Until the last deliveries are in.
+    const auto ultima = [&recepcion] { return recepcion.historial().modelo().filas().last().id; };
+    for (QString antes; antes != ultima();) {
+        antes = ultima();
+        QTest::qWait(1000);
+    }
+    std::printf("  flood of %d, in %.1f s : %8.0f bytes to the file system per message\n", kRafaga,
+        double(reloj.elapsed()) / 1000, double(bytesEscritos("write_bytes") - antesRafaga) / kRafaga);
+    std::printf("  memory over the flood    : %lld KB resident before, %lld KB after (+%lld KB); windows open at most: "
+                "%d\n",
+        qlonglong(rssAntes), qlonglong(memoriaKb("VmRSS")), qlonglong(memoriaKb("VmRSS") - rssAntes), ventanasMax);
+    std::printf("  in the history at the end: %d; all delivered and shown: %s\n",
+        int(recepcion.historial().modelo().rowCount()), ok ? "yes" : "NO");
 }
 
 // Times the first paint of every pop-up.
@@ -205,6 +330,55 @@ bool latenciaHastaLaVentana(const QString &raiz)
         Medidas::median(desdeQueVuelve));
     std::printf("  from net send starting   : %8.2f ms\n", Medidas::median(desdeQueEmpieza));
     std::printf("  all delivered and shown  : %s\n", ok ? "yes" : "NO");
+
+    // The flood: 8 senders at once, 250 messages of 1,500 characters each, nobody closing a window.
+    constexpr int kEmisores = 8;
+    constexpr int kPorEmisor = 250;
+    const qint64 rssAntes = memoriaKb("VmRSS");
+    const int filasAntes = int(recepcion.historial().modelo().rowCount());
+    std::vector<std::unique_ptr<QProcess>> emisores;
+    QElapsedTimer reloj;
+    reloj.start();
+    for (int e = 0; e < kEmisores; ++e) {
+        auto p = std::make_unique<QProcess>();
+        p->start(QStringLiteral("/bin/sh"),
+            { QStringLiteral("-c"),
+                QStringLiteral("for i in $(seq 1 %1); do \"$0\" send BANCO \"f%2-$i $1\" | head -n 1; done")
+                    .arg(kPorEmisor)
+                    .arg(e),
+                programa + QStringLiteral("/net"), QString(1500, QLatin1Char('y')) });
+        emisores.push_back(std::move(p));
+    }
+    int ventanasMax = 0;
+    qint64 rssMax = 0;
+    const auto visibles = [] {
+        int n = 0;
+        for (const QWidget *w : QApplication::topLevelWidgets())
+            n += w->isVisible() ? 1 : 0;
+        return n;
+    };
+    while (std::any_of(emisores.cbegin(), emisores.cend(),
+        [](const std::unique_ptr<QProcess> &p) { return p->state() != QProcess::NotRunning; })) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        ventanasMax = std::max(ventanasMax, visibles());
+        rssMax = std::max(rssMax, memoriaKb("VmRSS"));
+    }
+    const double segundos = double(reloj.elapsed()) / 1000;
+    int enviados = 0;
+    for (auto &p : emisores)
+        enviados += int(p->readAllStandardOutput().count("Mensaje enviado"));
+    QTest::qWait(2000);
+    ventanasMax = std::max(ventanasMax, visibles());
+    const qint64 rssDespues = memoriaKb("VmRSS");
+    std::printf("bench_recepcion: flood of %d messages of 1,500 characters from %d senders at once\n",
+        kEmisores * kPorEmisor, kEmisores);
+    std::printf("  sent                     : %d in %.1f s\n", enviados, segundos);
+    std::printf("  resident memory          : %lld KB before, %lld KB at most, %lld KB after (+%lld KB)\n",
+        qlonglong(rssAntes), qlonglong(rssMax), qlonglong(rssDespues), qlonglong(rssDespues - rssAntes));
+    std::printf("  windows open             : %d at most, %d at the end\n", ventanasMax, visibles());
+    std::printf("  history rows             : %d before, %d after (at most %d kept)\n", filasAntes,
+        int(recepcion.historial().modelo().rowCount()), Historial::kMaxMensajes);
+    ok = ok && enviados == kEmisores * kPorEmisor;
     return ok;
 }
 
@@ -235,7 +409,14 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QTemporaryDir raiz;
     qputenv("XDG_DATA_HOME", QFile::encodeName(raiz.filePath(QStringLiteral("datos-xdg"))));
-    tiempoDeLaReparacion();
-    tiempoDelReceptor(raiz.path());
+    // "historial": the history's figures alone.
+    const bool soloHistorial = argc > 1 && qstrcmp(argv[1], "historial") == 0;
+    if (!soloHistorial) {
+        tiempoDeLaReparacion();
+        tiempoDelReceptor(raiz.path());
+    }
+    escrituraDelHistorial(raiz.path());
+    if (soloHistorial)
+        return 0;
     return latenciaHastaLaVentana(raiz.path()) ? 0 : 1;
 }

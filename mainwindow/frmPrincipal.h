@@ -53,6 +53,7 @@ public:
     // The program is ending (session end, termination signal): close requests are no
     // longer refused, the tray icon goes, and the event loop is left.
     void terminar();
+    bool terminando() const { return m_terminando; }
 
     // The program directory with exactly one trailing separator; set at start-up.
     QString RutaPrograma;

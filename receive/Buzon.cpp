@@ -1,6 +1,7 @@
 #include "receive/Buzon.h"
 
 #include "receive/ArchivoSeguro.h"
+#include "receive/CarpetaSegura.h"
 #include "receive/Entrega.h"
 #include "receive/Registro.h"
 
@@ -9,6 +10,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
@@ -99,14 +101,30 @@ void Buzon::actualizarVigilancia()
 void Buzon::leer()
 {
     m_completa = false;
-    const int dirfd = ::open(QFile::encodeName(m_ruta).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const QByteArray ruta = QFile::encodeName(m_ruta);
+    const int dirfd = ::open(ruta.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirfd < 0)
         return;
     struct stat carpeta = {};
-    bool duenoVisto = ::fstat(dirfd, &carpeta) == 0;
-    if (duenoVisto && !m_duenoDe.isEmpty())
-        duenoVisto = ::stat(QFile::encodeName(m_duenoDe).constData(), &carpeta) == 0;
-    const int copia = duenoVisto ? ::dup(dirfd) : -1;
+    // A person's own folder is theirs and its records the receiver's: the mailbox above it
+    // answers for both, its safety and whose records are genuine.
+    const QByteArray duenoDe = m_duenoDe.isEmpty() ? ruta : QFile::encodeName(m_duenoDe);
+    std::string rechazo = ::fstat(dirfd, &carpeta) != 0 || (!m_duenoDe.isEmpty() && ::stat(duenoDe.constData(), &carpeta) != 0)
+        ? ArchivoSeguro::descripcion(errno)
+        : CarpetaSegura::problema(duenoDe.toStdString(), ::geteuid());
+    if (rechazo.empty() && m_dueno && carpeta.st_uid != *m_dueno)
+        rechazo = "se ha hecho de nuevo y ahora es de otro usuario (" + std::to_string(carpeta.st_uid) + ", antes "
+            + std::to_string(*m_dueno) + ")";
+    if (!rechazo.empty()) {
+        if (rechazo != m_rechazo)
+            qWarning("velrisa: no se lee el buzón %s: %s", qPrintable(m_ruta), rechazo.c_str());
+        m_rechazo = rechazo;
+        ::close(dirfd);
+        return;
+    }
+    m_rechazo.clear();
+    m_dueno = carpeta.st_uid;
+    const int copia = ::dup(dirfd);
     DIR *dir = copia < 0 ? nullptr : ::fdopendir(copia);
     if (!dir) {
         if (copia >= 0)

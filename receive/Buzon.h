@@ -9,11 +9,15 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
+#include <string>
+#include <sys/types.h>
 
 // The mailbox folder as a desktop sees it: watched through file-system notification (no
-// polling), followed when it is deleted and made again, and read as hostile input: only
-// regular files with a record's name, owned by the mailbox's owner or root, bounded in
-// size, opened without following links or blocking.
+// polling), followed when it is deleted and made again by the same owner, and read as hostile
+// input: only regular files with a record's name, owned by the mailbox's owner or root, bounded
+// in size, opened without following links or blocking. A mailbox that other users could
+// replace (through a folder above it that they may change) is not read at all.
 class Buzon final : public QObject
 {
     Q_OBJECT
@@ -77,4 +81,6 @@ private:
     QSet<QString> m_presentes;
     bool m_completa = false;
     bool m_existe = false;
+    std::optional<uid_t> m_dueno; // of the mailbox first read: a mailbox made again must be theirs too
+    std::string m_rechazo; // why the mailbox was last refused, said once
 };

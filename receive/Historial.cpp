@@ -15,17 +15,24 @@
 #include <QStandardPaths>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 const QString kArchivo = QStringLiteral("recibidos.json");
+const QString kDiario = QStringLiteral("recibidos.diario");
 // A thousand messages of 1,600 characters, each escaped at worst: well under this.
 constexpr size_t kMaxBytes = 32 * 1024 * 1024;
 constexpr int kMaxMostrados = 100000;
+// The journal is folded into the file once it is as large as the file, or as this when the file is small.
+constexpr qint64 kMinDiario = 256 * 1024;
+// The latest arrival a record's name can carry (ten digits of seconds), in milliseconds.
+constexpr double kMaxLlegada = 9999999999999.0;
 
 QString limpio(const QJsonValue &valor, bool esTexto)
 {
@@ -33,11 +40,86 @@ QString limpio(const QJsonValue &valor, bool esTexto)
     return QString::fromStdString(esTexto ? Registro::limpiarTexto(bytes) : Registro::limpiarNombre(bytes));
 }
 
+bool esId(const QJsonValue &valor)
+{
+    return valor.isString() && Registro::esNombreRegistro(valor.toString().toStdString());
+}
+
+// A message as the file holds it; nothing when a field is missing, of another kind or out of range.
+std::optional<Buzon::Mensaje> mensajeDe(const QJsonValue &valor)
+{
+    const QJsonObject o = valor.toObject();
+    const QJsonValue llegada = o.value(QStringLiteral("llegada"));
+    const double ms = llegada.toDouble(-1);
+    if (!valor.isObject() || !esId(o.value(QStringLiteral("id"))) || !o.value(QStringLiteral("de")).isString()
+        || !o.value(QStringLiteral("para")).isString() || !o.value(QStringLiteral("texto")).isString()
+        || !o.value(QStringLiteral("cortado")).isBool() || !llegada.isDouble() || !(ms >= 0 && ms <= kMaxLlegada)
+        || ms != std::floor(ms))
+        return std::nullopt;
+    // The sending computer and its address came later: older entries have neither.
+    const QJsonValue equipo = o.value(QStringLiteral("equipo"));
+    const QJsonValue direccion = o.value(QStringLiteral("direccion"));
+    if (!(equipo.isUndefined() || equipo.isString()) || !(direccion.isUndefined() || direccion.isString()))
+        return std::nullopt;
+    return Buzon::Mensaje { o.value(QStringLiteral("id")).toString(), limpio(o.value(QStringLiteral("de")), false),
+        limpio(o.value(QStringLiteral("para")), false), QDateTime::fromMSecsSinceEpoch(qint64(ms), Qt::UTC),
+        o.value(QStringLiteral("cortado")).toBool(), limpio(o.value(QStringLiteral("texto")), true),
+        limpio(equipo, false), limpio(direccion, false) };
+}
+
+QJsonObject objeto(const Buzon::Mensaje &m)
+{
+    return QJsonObject { { QStringLiteral("id"), m.id }, { QStringLiteral("de"), m.de },
+        { QStringLiteral("para"), m.para }, { QStringLiteral("llegada"), double(m.llegada.toMSecsSinceEpoch()) },
+        { QStringLiteral("cortado"), m.cortado }, { QStringLiteral("texto"), m.texto },
+        { QStringLiteral("equipo"), m.equipo }, { QStringLiteral("direccion"), m.direccion } };
+}
+
+QByteArray linea(const QJsonObject &o)
+{
+    return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
+}
+
+QString entradas(int n)
+{
+    return n == 1 ? QStringLiteral("tiene 1 entrada no válida") : QStringLiteral("tiene %1 entradas no válidas").arg(n);
+}
+
+// What is wrong with the bytes of recibidos.json (empty when nothing); the valid part goes to
+// mensajes and mostrados either way.
+QString analizarArchivo(const QByteArray &bytes, QList<Buzon::Mensaje> &mensajes, QSet<QString> &mostrados)
+{
+    QJsonParseError analisis {};
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &analisis);
+    if (!doc.isObject())
+        return QStringLiteral("no es un historial (%1)").arg(analisis.errorString());
+    const QJsonObject raiz = doc.object();
+    const QJsonValue lista = raiz.value(QStringLiteral("mensajes"));
+    const QJsonValue vistos = raiz.value(QStringLiteral("mostrados"));
+    if (raiz.value(QStringLiteral("formato")) != QJsonValue(1) || !lista.isArray() || !vistos.isArray())
+        return QStringLiteral("no tiene la forma de un historial");
+    int malas = 0;
+    for (const QJsonValue &v : lista.toArray()) {
+        if (const std::optional<Buzon::Mensaje> m = mensajeDe(v))
+            mensajes << *m;
+        else
+            ++malas;
+    }
+    for (const QJsonValue &v : vistos.toArray()) {
+        if (!esId(v))
+            ++malas;
+        else if (mostrados.size() < kMaxMostrados)
+            mostrados.insert(v.toString());
+    }
+    return malas ? entradas(malas) : QString();
+}
+
 } // namespace
 
 Historial::Historial(const QString &carpeta)
     : m_carpeta(carpeta)
     , m_modelo(std::make_unique<ModeloRecibidos>())
+    , m_todo(true)
 { }
 
 Historial::~Historial() = default;
@@ -52,59 +134,141 @@ QString Historial::ruta() const
     return m_carpeta + QLatin1Char('/') + kArchivo;
 }
 
+QString Historial::rutaDiario() const
+{
+    return m_carpeta + QLatin1Char('/') + kDiario;
+}
+
 bool Historial::cargar()
 {
     m_error.clear();
-    const ArchivoSeguro::Lectura l = ArchivoSeguro::leer(AT_FDCWD, QFile::encodeName(ruta()).toStdString(), kMaxBytes);
-    m_nuevo = l.falta;
-    if (l.falta)
-        return true;
-    QJsonParseError analisis {};
-    const QJsonDocument doc = l.error.empty() && !l.excede
-        ? QJsonDocument::fromJson(QByteArray::fromStdString(l.bytes), &analisis)
-        : QJsonDocument();
-    if (!doc.isObject()) {
-        const QString motivo = !l.error.empty() ? QString::fromStdString(l.error)
-            : l.excede                          ? QStringLiteral("es demasiado grande")
-                                                : QStringLiteral("no es un historial (%1)").arg(analisis.errorString());
-        const QString aparte = ruta() + QStringLiteral(".ilegible-")
-            + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
-        const bool apartado
-            = ::rename(QFile::encodeName(ruta()).constData(), QFile::encodeName(aparte).constData()) == 0;
-        m_error = apartado ? QStringLiteral("%1 %2; se ha guardado aparte como %3").arg(ruta(), motivo, aparte)
-                           : QStringLiteral("%1 %2").arg(ruta(), motivo);
-        return false;
-    }
-    const QJsonObject raiz = doc.object();
+    m_noEscribir.clear();
+    m_mostrados.clear();
+    m_lineas.clear();
+    m_todo = false;
+    m_bytesArchivo = m_bytesDiario = 0;
+    QStringList problemas;
+    // Either file that is not what this class writes is set aside whole; what of it was valid is kept.
+    const auto apartarConMotivo = [this, &problemas](const QString &archivo, const QString &motivo) {
+        m_todo = true;
+        QString porque;
+        const QString aparte = apartar(archivo, &porque);
+        if (aparte.isEmpty()) {
+            // Never written over: the history is not saved in this run.
+            m_noEscribir = QStringLiteral("%1 %2 y no se puede guardar aparte (%3)").arg(archivo, motivo, porque);
+            problemas << m_noEscribir;
+        } else {
+            problemas << QStringLiteral("%1 %2; se ha guardado aparte como %3").arg(archivo, motivo, aparte);
+        }
+    };
+    const auto leer = [](const QString &archivo, QByteArray &bytes, QString &motivo) {
+        const ArchivoSeguro::Lectura l
+            = ArchivoSeguro::leer(AT_FDCWD, QFile::encodeName(archivo).toStdString(), kMaxBytes);
+        motivo = l.falta       ? QString()
+            : !l.error.empty() ? QString::fromStdString(l.error)
+            : l.excede         ? QStringLiteral("es demasiado grande")
+                               : QString();
+        bytes = QByteArray::fromStdString(l.bytes);
+        return !l.falta;
+    };
+
     QList<Buzon::Mensaje> mensajes;
-    for (const QJsonValue &v : raiz.value(QStringLiteral("mensajes")).toArray()) {
-        const QJsonObject o = v.toObject();
-        const QString id = o.value(QStringLiteral("id")).toString();
-        const QJsonValue llegada = o.value(QStringLiteral("llegada"));
-        if (!Registro::esNombreRegistro(id.toStdString()) || !llegada.isDouble())
-            continue;
-        mensajes << Buzon::Mensaje { id, limpio(o.value(QStringLiteral("de")), false),
-            limpio(o.value(QStringLiteral("para")), false),
-            QDateTime::fromMSecsSinceEpoch(qint64(llegada.toDouble()), Qt::UTC),
-            o.value(QStringLiteral("cortado")).toBool(), limpio(o.value(QStringLiteral("texto")), true),
-            limpio(o.value(QStringLiteral("equipo")), false), limpio(o.value(QStringLiteral("direccion")), false) };
+    QSet<QString> mostrados;
+    QByteArray bytes;
+    QString motivo;
+    m_nuevo = !leer(ruta(), bytes, motivo);
+    if (m_nuevo) {
+        m_todo = true; // the first write makes the file
+    } else {
+        if (motivo.isEmpty())
+            motivo = analizarArchivo(bytes, mensajes, mostrados);
+        m_bytesArchivo = bytes.size();
+        if (!motivo.isEmpty())
+            apartarConMotivo(ruta(), motivo);
+    }
+
+    // The journal: one message or one pop-up per line, in the order they happened.
+    QSet<QString> conocidos = mostrados;
+    for (const Buzon::Mensaje &m : std::as_const(mensajes))
+        conocidos.insert(m.id);
+    QStringList vistosDespues;
+    if (leer(rutaDiario(), bytes, motivo)) {
+        m_nuevo = false;
+        m_bytesDiario = bytes.size();
+        int malas = 0;
+        QList<QByteArray> lineas = bytes.split('\n');
+        // A last line without its line end was being written when the program stopped: what
+        // it said is still in the mailbox. The journal is folded in at the next write.
+        if (!lineas.last().isEmpty())
+            m_todo = true;
+        lineas.removeLast();
+        for (const QByteArray &l : std::as_const(lineas)) {
+            const QJsonObject o = QJsonDocument::fromJson(l).object();
+            const QJsonValue visto = o.value(QStringLiteral("mostrado"));
+            if (o.size() == 1 && esId(visto)) {
+                vistosDespues << visto.toString();
+            } else if (const std::optional<Buzon::Mensaje> m = mensajeDe(o)) {
+                mensajes << *m;
+                conocidos.insert(m->id);
+            } else {
+                ++malas;
+            }
+        }
+        if (motivo.isEmpty() && malas)
+            motivo = entradas(malas);
+        if (!motivo.isEmpty())
+            apartarConMotivo(rutaDiario(), motivo);
+    }
+    // A pop-up counts only with its message: after a crash the disk may hold a later line and
+    // not an earlier one, and a record marked shown whose message is not here would be lost.
+    for (const QString &id : std::as_const(vistosDespues)) {
+        if (conocidos.contains(id) && mostrados.size() < kMaxMostrados)
+            mostrados.insert(id);
     }
     m_modelo->reemplazar(mensajes);
     m_modelo->quitarPrimeras(m_modelo->rowCount() - kMaxMensajes);
-    m_mostrados.clear();
-    for (const QJsonValue &v : raiz.value(QStringLiteral("mostrados")).toArray()) {
-        if (m_mostrados.size() >= kMaxMostrados)
-            break;
-        const QString id = v.toString();
-        if (Registro::esNombreRegistro(id.toStdString()))
-            m_mostrados.insert(id);
+    m_mostrados = std::move(mostrados);
+    m_error = problemas.join(QStringLiteral("; "));
+    return problemas.isEmpty();
+}
+
+QString Historial::apartar(const QString &archivo, QString *porque)
+{
+    const QString nombre = QFileInfo(archivo).fileName() + QStringLiteral(".ilegible-")
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
+    const int carpeta = ::open(QFile::encodeName(m_carpeta).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (carpeta < 0) {
+        *porque = QString::fromStdString(ArchivoSeguro::descripcion(errno));
+        return {};
     }
-    return true;
+    QString aparte;
+    // Another file set aside in the same second keeps its name: this one takes the next number.
+    for (int n = 1; n <= 1000 && aparte.isEmpty(); ++n) {
+        const QString hacia = n == 1 ? nombre : nombre + QStringLiteral("-%1").arg(n);
+        bool existe = false;
+        const std::string error = ArchivoSeguro::renombrarSinReemplazar(carpeta,
+            QFile::encodeName(QFileInfo(archivo).fileName()).toStdString(), QFile::encodeName(hacia).toStdString(),
+            &existe);
+        if (error.empty())
+            aparte = m_carpeta + QLatin1Char('/') + hacia;
+        else if (!existe || n == 1000)
+            *porque = QString::fromStdString(error);
+        if (!error.empty() && !existe)
+            break;
+    }
+    ::close(carpeta);
+    return aparte;
 }
 
 bool Historial::guardar()
 {
     m_error.clear();
+    if (!m_noEscribir.isEmpty()) {
+        m_error = m_noEscribir;
+        return false;
+    }
+    if (!pendiente())
+        return true;
     if (!QDir(m_carpeta).exists()) {
         const QByteArray carpeta = QFile::encodeName(m_carpeta);
         if (!QDir().mkpath(QFileInfo(m_carpeta).absolutePath())
@@ -113,20 +277,65 @@ bool Historial::guardar()
             return false;
         }
     }
+    qint64 nuevos = 0;
+    for (const QByteArray &l : std::as_const(m_lineas))
+        nuevos += l.size();
+    if (m_todo || m_bytesDiario + nuevos > std::max(m_bytesArchivo, kMinDiario))
+        return guardarTodo();
+    return anadirAlDiario();
+}
+
+bool Historial::guardarTodo()
+{
     QJsonArray mensajes;
-    for (const Buzon::Mensaje &m : m_modelo->filas()) {
-        mensajes.append(QJsonObject { { QStringLiteral("id"), m.id }, { QStringLiteral("de"), m.de },
-            { QStringLiteral("para"), m.para }, { QStringLiteral("llegada"), double(m.llegada.toMSecsSinceEpoch()) },
-            { QStringLiteral("cortado"), m.cortado }, { QStringLiteral("texto"), m.texto },
-            { QStringLiteral("equipo"), m.equipo }, { QStringLiteral("direccion"), m.direccion } });
-    }
+    for (const Buzon::Mensaje &m : m_modelo->filas())
+        mensajes.append(objeto(m));
     QStringList mostrados(m_mostrados.cbegin(), m_mostrados.cend());
     mostrados.sort();
     const QJsonObject raiz { { QStringLiteral("formato"), 1 }, { QStringLiteral("mensajes"), mensajes },
         { QStringLiteral("mostrados"), QJsonArray::fromStringList(mostrados) } };
+    const QByteArray bytes = QJsonDocument(raiz).toJson(QJsonDocument::Compact);
     // What a user received is that user's alone, whatever the folder lets others see.
-    return Archivos::guardar(ruta(), QJsonDocument(raiz).toJson(QJsonDocument::Compact),
-        ArchivoDatos::Sincronia::Sincronizar, &m_error, 0600);
+    if (!Archivos::guardar(ruta(), bytes, ArchivoDatos::Sincronia::Sincronizar, &m_error, 0600))
+        return false;
+    m_bytesArchivo = bytes.size();
+    m_lineas.clear();
+    m_todo = false;
+    // The file holds all the journal said. Should the journal outlive this (a crash, a failed
+    // removal), reading it again adds nothing: its messages and pop-ups are there already.
+    if (::unlink(QFile::encodeName(rutaDiario()).constData()) == 0 || errno == ENOENT)
+        m_bytesDiario = 0;
+    return true;
+}
+
+bool Historial::anadirAlDiario()
+{
+    const QByteArray bytes = m_lineas.join();
+    const int fd = ::open(QFile::encodeName(rutaDiario()).constData(),
+        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    struct stat st = {};
+    int error = fd < 0 ? errno : ::fstat(fd, &st) != 0 ? errno : !S_ISREG(st.st_mode) ? EINVAL : 0;
+    qsizetype escritos = 0;
+    while (error == 0 && escritos < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + escritos, size_t(bytes.size() - escritos));
+        if (n > 0)
+            escritos += n;
+        else if (n == 0 || errno != EINTR)
+            error = n == 0 ? EIO : errno;
+    }
+    if (error == 0 && ::fdatasync(fd) != 0)
+        error = errno;
+    if (fd >= 0 && ::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error != 0) {
+        m_error = QStringLiteral("%1: %2").arg(rutaDiario(), QString::fromStdString(ArchivoSeguro::descripcion(error)));
+        // A line may be half there: the next write is the whole file, which leaves the journal behind.
+        m_todo = true;
+        return false;
+    }
+    m_bytesDiario = st.st_size + escritos;
+    m_lineas.clear();
+    return true;
 }
 
 bool Historial::agregar(const Buzon::Mensaje &mensaje)
@@ -134,7 +343,16 @@ bool Historial::agregar(const Buzon::Mensaje &mensaje)
     if (!m_modelo->insertar(mensaje))
         return false;
     m_modelo->quitarPrimeras(m_modelo->rowCount() - kMaxMensajes);
+    m_lineas << linea(objeto(mensaje));
     return true;
+}
+
+void Historial::marcarMostrado(const QString &id)
+{
+    if (m_mostrados.contains(id))
+        return;
+    m_mostrados.insert(id);
+    m_lineas << linea(QJsonObject { { QStringLiteral("mostrado"), id } });
 }
 
 bool Historial::olvidarMostradosSalvo(const QSet<QString> &presentes)

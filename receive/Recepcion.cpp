@@ -1,5 +1,6 @@
 #include "receive/Recepcion.h"
 
+#include "receive/frmMasRecibidos.h"
 #include "receive/frmRecibido.h"
 #include "receive/frmRecibidos.h"
 #include "runtime/IconoBarra.h"
@@ -9,6 +10,7 @@
 #include <QScreen>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 // How far each pop-up stands from the one before, so that none hides another completely.
@@ -32,6 +34,9 @@ Recepcion::Recepcion(
     connect(&m_buzon, &Buzon::nuevos, this, [this](const QList<Buzon::Mensaje> &m) { recibir(m, false); });
     connect(&m_propio, &Buzon::nuevos, this, [this](const QList<Buzon::Mensaje> &m) { recibir(m, true); });
     connect(&m_buzon, &Buzon::existenciaCambiada, this, &Recepcion::buzonCambiado);
+    m_guardado.setSingleShot(true);
+    m_guardado.setInterval(kDemoraGuardadoMs);
+    connect(&m_guardado, &QTimer::timeout, this, &Recepcion::guardar);
 }
 
 Recepcion::~Recepcion()
@@ -40,6 +45,10 @@ Recepcion::~Recepcion()
         disconnect(w, nullptr, this, nullptr);
         delete w;
     }
+    delete m_mas;
+    // What waits for a window is not marked shown: it pops up at the next start.
+    if (m_historial.pendiente() && !m_historial.guardar())
+        qWarning("velrisa: no se puede guardar la lista de mensajes recibidos en %s", qPrintable(m_historial.error()));
 }
 
 void Recepcion::iniciar()
@@ -50,11 +59,10 @@ void Recepcion::iniciar()
     m_primeraVez = m_historial.nuevo();
     m_propio.vigilar();
     m_buzon.vigilar();
-    if (m_primeraVez) {
-        // Also when the mailbox was empty: what comes from now on is for this user too.
-        m_primeraVez = false;
-        guardar();
-    }
+    // Also when the mailbox was empty: what comes from now on is for this user too. What was
+    // kept of a file set aside is written anew.
+    m_primeraVez = false;
+    programarGuardado();
 }
 
 void Recepcion::mostrarRecibidos()
@@ -68,27 +76,33 @@ void Recepcion::mostrarRecibidos()
 
 void Recepcion::recibir(const QList<Buzon::Mensaje> &mensajes, bool propios)
 {
-    bool cambio = false;
+    int reunidos = 0;
     for (const Buzon::Mensaje &m : mensajes) {
         if (m_historial.mostrado(m.id))
             continue;
         if (m_primeraVez && !propios) {
             // Sent to the computer before this user first came: someone else's.
             m_historial.marcarMostrado(m.id);
-            cambio = true;
             continue;
         }
-        cambio |= m_historial.agregar(m);
-        m_esperando << m;
+        // In the history before it waits for a window, so that quitting loses nothing.
+        m_historial.agregar(m);
+        if ((m_mas && m_mas->isVisible()) || m_esperando.size() >= kMaxEsperando) {
+            m_historial.marcarMostrado(m.id);
+            ++reunidos;
+        } else {
+            m_esperando << m;
+            abrirEsperando();
+        }
     }
     // A record is forgotten only when neither folder has it (a user without a folder of
     // their own has nothing there to lose).
     if (m_buzon.lecturaCompleta() && (m_propio.lecturaCompleta() || !m_propio.existe()))
-        cambio |= m_historial.olvidarMostradosSalvo(
+        m_historial.olvidarMostradosSalvo(
             m_buzon.presentes() + (m_propio.existe() ? m_propio.presentes() : QSet<QString>()));
-    cambio |= abrirEsperando();
-    if (cambio)
-        guardar();
+    if (reunidos)
+        reunir(reunidos);
+    programarGuardado();
 }
 
 bool Recepcion::abrirEsperando()
@@ -98,7 +112,51 @@ bool Recepcion::abrirEsperando()
         abrir(m_esperando.takeFirst());
         abierta = true;
     }
+    if (abierta)
+        actualizarCerrarTodos();
     return abierta;
+}
+
+void Recepcion::reunir(int mensajes)
+{
+    if (!m_mas || !m_mas->isVisible()) {
+        m_mas = new frmMasRecibidos;
+        connect(m_mas, &frmMasRecibidos::verRecibidos, this, &Recepcion::mostrarRecibidos);
+        if (const QScreen *pantalla = QGuiApplication::primaryScreen()) {
+            // Above the cascade of pop-ups, which is centred.
+            const QRect zona = pantalla->availableGeometry();
+            QRect marco(QPoint(), m_mas->size());
+            marco.moveCenter(zona.center());
+            marco.moveTop(zona.top() + kEscalon);
+            m_mas->move(marco.topLeft());
+        }
+    }
+    m_mas->anadir(mensajes);
+    m_mas->show();
+    m_mas->raise();
+}
+
+frmMasRecibidos *Recepcion::masRecibidos() const
+{
+    return m_mas;
+}
+
+void Recepcion::cerrarTodos()
+{
+    const QList<Buzon::Mensaje> esperando = std::exchange(m_esperando, {});
+    for (const Buzon::Mensaje &m : esperando)
+        m_historial.marcarMostrado(m.id);
+    for (frmRecibido *w : QList<frmRecibido *>(m_abiertas))
+        w->close();
+    if (!esperando.isEmpty())
+        reunir(int(esperando.size()));
+    programarGuardado();
+}
+
+void Recepcion::actualizarCerrarTodos()
+{
+    for (frmRecibido *w : std::as_const(m_abiertas))
+        w->setCerrarTodos(m_abiertas.size() > 1);
 }
 
 void Recepcion::abrir(const Buzon::Mensaje &mensaje)
@@ -128,16 +186,29 @@ void Recepcion::abrir(const Buzon::Mensaje &mensaje)
         ventana->move(marco.topLeft());
     }
     connect(ventana, &frmRecibido::responder, this, &Recepcion::responder);
+    connect(ventana, &frmRecibido::cerrarTodos, this, &Recepcion::cerrarTodos);
     connect(ventana, &QObject::destroyed, this, [this, ventana] {
         m_abiertas.removeOne(ventana);
-        if (abrirEsperando())
-            guardar();
+        if (!abrirEsperando())
+            actualizarCerrarTodos();
+        programarGuardado();
     });
     m_abiertas << ventana;
     m_historial.marcarMostrado(mensaje.id);
     ventana->show();
     ventana->raise();
     m_icono.notificar(QStringLiteral("Mensaje de %1").arg(mensaje.de), mensaje.texto.left(200));
+}
+
+// A crash loses no message that is still in the mailbox. The history on disk never marks a
+// record shown unless it holds its message too (both go to one file, the message first, and
+// reading it back drops a mark without its message), so what a crash kept off the disk is
+// read again from the mailbox at the next start. The receiver removes a record only once
+// 1,000 newer ones have come or it is 30 days old: far longer than this delay.
+void Recepcion::programarGuardado()
+{
+    if (m_historial.pendiente() && !m_guardado.isActive())
+        m_guardado.start();
 }
 
 void Recepcion::guardar()

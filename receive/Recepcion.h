@@ -5,11 +5,14 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
+#include <QTimer>
 
 #include <memory>
 
 class IconoBarra;
 class Runtime;
+class frmMasRecibidos;
 class frmRecibido;
 class frmRecibidos;
 
@@ -18,7 +21,8 @@ class frmRecibidos;
 // recibido" window (and as a tray notification) and joins the user's history, "Mensajes
 // recibidos". Messages that arrived while the program was not running pop up at the start,
 // except, at a user's very first start, those of the shared mailbox: they were not this
-// user's.
+// user's. A flood leaves a bounded number of windows: past kMaxAbiertas open and
+// kMaxEsperando waiting, the rest are counted in one "Más mensajes recibidos" window.
 class Recepcion final : public QObject
 {
     Q_OBJECT
@@ -26,6 +30,11 @@ class Recepcion final : public QObject
 public:
     // At most this many pop-ups are open at once; the others wait for one to close.
     static constexpr int kMaxAbiertas = 10;
+    // Past this many waiting, the messages that arrive are only counted, in one window of
+    // their own ("Más mensajes recibidos"), until it is closed.
+    static constexpr int kMaxEsperando = 50;
+    // Changes to the history are written together, this long after the first one.
+    static constexpr int kDemoraGuardadoMs = 200;
 
     Recepcion(Runtime &runtime, IconoBarra &icono, const QString &buzon, const QString &carpetaDatos,
         QObject *parent = nullptr);
@@ -40,6 +49,11 @@ public:
 
     Historial &historial() { return m_historial; }
     const QList<frmRecibido *> &abiertas() const { return m_abiertas; }
+    qsizetype esperando() const { return m_esperando.size(); }
+    // The window counting the messages not popped up one by one; null when none is open.
+    frmMasRecibidos *masRecibidos() const;
+    // "Cerrar &todos": closes every pop-up; those still waiting join the count of the others.
+    void cerrarTodos();
     frmRecibidos *ventanaRecibidos() const { return m_recibidos.get(); }
 
 Q_SIGNALS:
@@ -51,6 +65,9 @@ private:
     void recibir(const QList<Buzon::Mensaje> &mensajes, bool propios);
     bool abrirEsperando();
     void abrir(const Buzon::Mensaje &mensaje);
+    void reunir(int mensajes);
+    void actualizarCerrarTodos();
+    void programarGuardado();
     void guardar();
 
     Runtime &m_rt;
@@ -61,6 +78,8 @@ private:
     Historial m_historial;
     QList<Buzon::Mensaje> m_esperando; // not popped up yet, oldest first
     QList<frmRecibido *> m_abiertas;
+    QPointer<frmMasRecibidos> m_mas;
     std::unique_ptr<frmRecibidos> m_recibidos;
+    QTimer m_guardado;
     bool m_errorDicho = false;
 };

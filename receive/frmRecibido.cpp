@@ -15,6 +15,7 @@ frmRecibido::frmRecibido(const Buzon::Mensaje &mensaje, QWidget *parent)
     , m_encabezado(new QLabel(this))
     , m_texto(new QPlainTextEdit(this))
     , m_responder(new QPushButton(QStringLiteral("&Responder"), this))
+    , m_cerrarTodos(new QPushButton(QStringLiteral("Cerrar &todos"), this))
     , m_aceptar(new QPushButton(QStringLiteral("&Aceptar"), this))
 {
     setObjectName(QStringLiteral("frmRecibido"));
@@ -46,15 +47,21 @@ frmRecibido::frmRecibido(const Buzon::Mensaje &mensaje, QWidget *parent)
     m_responder->setObjectName(QStringLiteral("cmdResponder"));
     m_responder->setAccessibleName(QStringLiteral("Responder"));
     m_responder->setAutoDefault(false);
+    m_cerrarTodos->setObjectName(QStringLiteral("cmdCerrarTodos"));
+    m_cerrarTodos->setAccessibleName(QStringLiteral("Cerrar todos"));
+    m_cerrarTodos->setAutoDefault(false);
+    m_cerrarTodos->hide();
     m_aceptar->setObjectName(QStringLiteral("cmdAceptar"));
     m_aceptar->setAccessibleName(QStringLiteral("Aceptar"));
     m_aceptar->setDefault(true);
 
     auto *botones = new QHBoxLayout;
     botones->addStretch(1);
+    botones->addWidget(m_cerrarTodos);
     botones->addWidget(m_responder);
     botones->addWidget(m_aceptar);
     connect(m_aceptar, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_cerrarTodos, &QPushButton::clicked, this, &frmRecibido::cerrarTodos);
     connect(m_responder, &QPushButton::clicked, this, [this] {
         accept();
         Q_EMIT responder(m_remitente);
@@ -64,7 +71,8 @@ frmRecibido::frmRecibido(const Buzon::Mensaje &mensaje, QWidget *parent)
     capas->addWidget(m_encabezado);
     capas->addWidget(m_texto, 1);
     capas->addLayout(botones);
-    setTabOrder(m_texto, m_responder);
+    setTabOrder(m_texto, m_cerrarTodos);
+    setTabOrder(m_cerrarTodos, m_responder);
     setTabOrder(m_responder, m_aceptar);
     resize(420, 240);
 }
@@ -81,4 +89,9 @@ QString frmRecibido::destinoRespuesta(const Buzon::Mensaje &mensaje)
     if (mensaje.equipo.isEmpty() || netbios.match(mensaje.de).hasMatch())
         return mensaje.de;
     return mensaje.equipo;
+}
+
+void frmRecibido::setCerrarTodos(bool visible)
+{
+    m_cerrarTodos->setVisible(visible);
 }

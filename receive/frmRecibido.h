@@ -21,6 +21,8 @@ public:
     // "Mensaje de SENDER a CALLED el DD/MM/AAAA a las HH:MM:SS", with " (COMPUTER)" after the
     // sender when the message came from a computer of another name.
     static QString encabezado(const Buzon::Mensaje &mensaje);
+    // Offers "Cerrar &todos" (while other pop-ups are open too).
+    void setCerrarTodos(bool visible);
 
     // Whom "&Responder" writes to: the sender's own name, which is an alias of the sender's
     // computer where every computer runs recepcion.sh --usuarios, when it can be a NetBIOS name
@@ -31,11 +33,14 @@ public:
 Q_SIGNALS:
     // "&Responder": the window closes and destino is to be answered.
     void responder(const QString &destino);
+    // "Cerrar &todos": every pop-up is to close.
+    void cerrarTodos();
 
 private:
     QString m_remitente;
     QLabel *m_encabezado;
     QPlainTextEdit *m_texto;
     QPushButton *m_responder;
+    QPushButton *m_cerrarTodos;
     QPushButton *m_aceptar;
 };

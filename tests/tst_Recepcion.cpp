@@ -8,6 +8,7 @@
 #include "receive/ModeloRecibidos.h"
 #include "receive/Recepcion.h"
 #include "receive/Registro.h"
+#include "receive/frmMasRecibidos.h"
 #include "receive/frmRecibido.h"
 #include "receive/frmRecibidos.h"
 #include "runtime/IconoBarra.h"
@@ -22,6 +23,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -61,7 +63,13 @@ private Q_SLOTS:
     void encabezadoYRespuestaSegunElEquipo();
     void buzonBorradoYCreadoDeNuevo();
     void ventanasLimitadasYEnCascada();
-    void historialAcotadoYArchivoIlegibleApartado();
+    void historialAcotado();
+    void historialNoValidoSeApartaSinPerderNada_data();
+    void historialNoValidoSeApartaSinPerderNada();
+    void historialEscribeSoloLoNuevoYAguantaUnCorte();
+    void rafagaSeReuneEnUnaVentanaYCerrarTodos();
+    void buzonQueOtrosPuedenCambiarNoSeLee();
+    void senalDeTerminarCierraElAvisoDeArranque();
     void historialQueNoSeGuardaSeDice();
     void textoConMarcasSeMuestraTalCual_data();
     void textoConMarcasSeMuestraTalCual();
@@ -74,6 +82,8 @@ private:
     QString entregar(
         const QByteArray &texto, int64_t segundos = kEnero, const char *de = "ana", const char *para = "oficina1");
     std::unique_ptr<Recepcion> recepcion(const QString &datos);
+    // A history file line for one message, as the history writes it.
+    static QByteArray entrada(const QString &id, const QByteArray &llegada = "1767225600000");
 
     QTemporaryDir m_raiz;
     QString m_buzon;
@@ -125,10 +135,11 @@ QString tst_Recepcion::entregar(const QByteArray &texto, int64_t segundos, const
 std::unique_ptr<Recepcion> tst_Recepcion::recepcion(const QString &datos)
 {
     // A user who has started Velrisa before: what the computer received since pops up.
-    if (!QFile::exists(datos + QStringLiteral("/recibidos.json"))) {
+    if (!QFile::exists(datos + QStringLiteral("/recibidos.json"))
+        && !QFile::exists(datos + QStringLiteral("/recibidos.diario"))) {
         QDir().mkpath(QFileInfo(datos).absolutePath());
         ::mkdir(QFile::encodeName(datos).constData(), 0700);
-        writeFile(datos + QStringLiteral("/recibidos.json"), "{\"formato\":1}");
+        writeFile(datos + QStringLiteral("/recibidos.json"), R"({"formato":1,"mensajes":[],"mostrados":[]})");
     }
     auto r = std::make_unique<Recepcion>(m_rt, m_icono, m_buzon, datos);
     r->iniciar();
@@ -343,7 +354,7 @@ void tst_Recepcion::ventanasLimitadasYEnCascada()
     QCOMPARE(r->abiertas().size(), 1);
 }
 
-void tst_Recepcion::historialAcotadoYArchivoIlegibleApartado()
+void tst_Recepcion::historialAcotado()
 {
     // A data folder that others may look into.
     QVERIFY(QDir().mkpath(m_datos));
@@ -366,31 +377,264 @@ void tst_Recepcion::historialAcotadoYArchivoIlegibleApartado()
     QCOMPARE(leido.modelo().filas().last().texto, QStringLiteral("texto 1004"));
     QCOMPARE(leido.modelo().filas().last().llegada, h.modelo().filas().last().llegada);
     QVERIFY(leido.mostrado(h.modelo().filas().last().id));
+}
 
-    // A file that is not a history is set aside whole, never overwritten.
-    const QByteArray roto = readFile(h.ruta()).left(5000);
-    QVERIFY(writeFile(h.ruta(), roto));
-    Historial otro(m_datos);
-    QVERIFY(!otro.cargar());
-    QVERIFY(otro.error().contains(h.ruta()));
-    QVERIFY(!QFile::exists(h.ruta()));
-    const QStringList aparte = QDir(m_datos).entryList({ QStringLiteral("recibidos.json.ilegible-*") });
-    QCOMPARE(aparte.size(), 1);
-    QCOMPARE(readFile(m_datos + QLatin1Char('/') + aparte.first()), roto);
+QByteArray tst_Recepcion::entrada(const QString &id, const QByteArray &llegada)
+{
+    return R"({"id":")" + id.toLatin1() + R"(","de":"ana","para":"of","llegada":)" + llegada
+        + R"(,"cortado":false,"texto":"hola"})";
+}
+
+// A history that is not what the program writes (does not parse, another shape, entries of the
+// wrong kind or out of range, a broken journal line) is set aside whole under a name no earlier
+// copy has, said, and what of it was valid is kept and written back.
+void tst_Recepcion::historialNoValidoSeApartaSinPerderNada_data()
+{
+    const QString a = QStringLiteral("m1767225600.000000001.1");
+    const QString b = QStringLiteral("m1767225601.000000001.1");
+    const QByteArray buena = entrada(b, "1767225601000");
+    const auto archivo = [&](const QByteArray &mensajes, const QByteArray &mostrados = "[]") {
+        return R"({"formato":1,"mensajes":[)" + mensajes + R"(],"mostrados":)" + mostrados + "}";
+    };
+    QTest::addColumn<QString>("nombre");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("validos"); // messages kept
+    QTest::newRow("no es JSON") << QStringLiteral("recibidos.json") << archivo(buena).left(40) << 0;
+    QTest::newRow("otra forma") << "recibidos.json"
+                                << QByteArray(R"({"formato":"uno","mensajes":{"a":1},"mostrados":"x"})") << 0;
+    QTest::newRow("llegada de texto") << QStringLiteral("recibidos.json")
+                                      << archivo(entrada(a, "\"1767225600000\"") + ',' + buena) << 1;
+    QTest::newRow("id numérico") << QStringLiteral("recibidos.json")
+                                 << archivo(buena + ',' + entrada(QString(), "1").replace(R"("id":"")", R"("id":5)"))
+                                 << 1;
+    QTest::newRow("llegada fuera de rango")
+        << QStringLiteral("recibidos.json") << archivo(entrada(a, "1e300") + ',' + buena) << 1;
+    QTest::newRow("mostrado no válido") << QStringLiteral("recibidos.json") << archivo(buena, "[7]") << 1;
+    QTest::newRow("línea del diario") << QStringLiteral("recibidos.diario") << buena + "\n{\"mostrado\":3}\n" << 1;
+}
+
+void tst_Recepcion::historialNoValidoSeApartaSinPerderNada()
+{
+    QFETCH(QString, nombre);
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, validos);
+    const QString ruta = m_datos + QLatin1Char('/') + nombre;
+    QVERIFY(writeFile(ruta, bytes));
+    // Copies set aside earlier in this second and the next keep their contents.
+    const QDateTime ahora = QDateTime::currentDateTime();
+    QStringList anteriores;
+    for (int s = 0; s < 2; ++s) {
+        anteriores << ruta + QStringLiteral(".ilegible-") + ahora.addSecs(s).toString(QStringLiteral("yyyyMMddHHmmss"));
+        QVERIFY(writeFile(anteriores.last(), "anterior"));
+    }
+
+    auto r = recepcion(m_datos);
+    QCOMPARE(m_rt.m_boxes.size(), 1);
+    QVERIFY2(
+        m_rt.m_boxes.at(0).text.startsWith(QStringLiteral("No se puede leer la lista de mensajes recibidos: ") + ruta),
+        qPrintable(m_rt.m_boxes.at(0).text));
+    QVERIFY(m_rt.m_boxes.at(0).text.contains(QStringLiteral("se ha guardado aparte como")));
+    for (const QString &anterior : std::as_const(anteriores))
+        QCOMPARE(readFile(anterior), QByteArray("anterior"));
+    const QStringList aparte
+        = QDir(m_datos).entryList({ nombre + QStringLiteral(".ilegible-*") }, QDir::Files, QDir::Name);
+    QCOMPARE(aparte.size(), 3);
+    QStringList copias;
+    for (const QString &f : aparte) {
+        if (readFile(m_datos + QLatin1Char('/') + f) == bytes)
+            copias << f;
+    }
+    QCOMPARE(copias.size(), 1);
+    QVERIFY(m_rt.m_boxes.at(0).text.endsWith(m_datos + QLatin1Char('/') + copias.first()));
+    QCOMPARE(r->historial().modelo().rowCount(), validos);
+
+    // What was valid is written back, and read back as it was.
+    QTRY_VERIFY(!r->historial().pendiente());
+    r.reset();
+    m_rt.m_boxes.clear();
+    Historial leido(m_datos);
+    QVERIFY2(leido.cargar(), qPrintable(leido.error()));
+    QCOMPARE(leido.modelo().rowCount(), validos);
+    if (validos)
+        QCOMPARE(leido.modelo().filas().first().llegada.toSecsSinceEpoch(), kEnero + 1);
+}
+
+// A new message or pop-up costs its own line on the disk, not the whole history; a program
+// stopped halfway through a line loses nothing of what was written before it, and a pop-up
+// whose message the disk does not hold is not taken for shown.
+void tst_Recepcion::historialEscribeSoloLoNuevoYAguantaUnCorte()
+{
+    const QString largo(1600, QLatin1Char('x'));
+    const auto mensaje = [&](int i) {
+        return Buzon::Mensaje { QString::fromStdString(Registro::nombreArchivo(kEnero + i, 0, 1)),
+            QStringLiteral("ana"), QStringLiteral("of"), QDateTime::fromSecsSinceEpoch(kEnero + i, Qt::UTC), false,
+            largo };
+    };
+    Historial h(m_datos);
+    QVERIFY(h.cargar());
+    for (int i = 0; i < Historial::kMaxMensajes; ++i)
+        h.agregar(mensaje(i));
+    QVERIFY2(h.guardar(), qPrintable(h.error()));
+    const QByteArray lleno = readFile(h.ruta());
+    QVERIFY(lleno.size() > Historial::kMaxMensajes * 1600);
+
+    Historial siguiente(m_datos);
+    QVERIFY(siguiente.cargar());
+    for (int i = Historial::kMaxMensajes; i < Historial::kMaxMensajes + 20; ++i) {
+        QVERIFY(siguiente.agregar(mensaje(i)));
+        siguiente.marcarMostrado(mensaje(i).id);
+        QVERIFY2(siguiente.guardar(), qPrintable(siguiente.error()));
+    }
+    QCOMPARE(readFile(h.ruta()), lleno);
+    const qint64 diario = QFileInfo(h.rutaDiario()).size();
+    QVERIFY2(diario > 20 * 1600 && diario < 20 * 2000, qPrintable(QString::number(diario)));
+    QCOMPARE(QFileInfo(h.rutaDiario()).permissions() & 0x0077, QFileDevice::Permissions());
+
+    // Stopped while writing: a pop-up whose message did not reach the disk, then half a line.
+    const QString perdido = mensaje(5000).id;
+    QFile f(h.rutaDiario());
+    QVERIFY(f.open(QIODevice::Append));
+    f.write("{\"mostrado\":\"" + perdido.toLatin1() + "\"}\n" + entrada(mensaje(5001).id).left(30));
+    f.close();
+    Historial tras(m_datos);
+    QVERIFY2(tras.cargar(), qPrintable(tras.error()));
+    QCOMPARE(tras.modelo().rowCount(), Historial::kMaxMensajes);
+    QCOMPARE(tras.modelo().filas().last().id, mensaje(Historial::kMaxMensajes + 19).id);
+    QVERIFY(tras.mostrado(mensaje(Historial::kMaxMensajes + 19).id));
+    QVERIFY(!tras.mostrado(perdido));
+    // The next write folds the journal, half line and all, into the file.
+    QVERIFY(tras.pendiente());
+    QVERIFY(tras.guardar());
+    QVERIFY(!QFileInfo::exists(h.rutaDiario()));
+    Historial ultimo(m_datos);
+    QVERIFY(ultimo.cargar());
+    QCOMPARE(ultimo.modelo().rowCount(), Historial::kMaxMensajes);
+    QCOMPARE(ultimo.modelo().filas().last().id, tras.modelo().filas().last().id);
+    QVERIFY(ultimo.mostrado(tras.modelo().filas().last().id));
+}
+
+// A flood: a bounded number of pop-ups and of messages waiting for one; the rest only counted in
+// one window that opens the list, where every one of them is. "Cerrar todos" closes every pop-up.
+void tst_Recepcion::rafagaSeReuneEnUnaVentanaYCerrarTodos()
+{
+    constexpr int kTotal = 200;
+    for (int i = 0; i < kTotal; ++i)
+        entregar(QByteArray::number(i), kEnero + i);
+    auto r = recepcion(m_datos);
+    QCOMPARE(r->abiertas().size(), Recepcion::kMaxAbiertas);
+    QCOMPARE(r->esperando(), Recepcion::kMaxEsperando);
+    frmMasRecibidos *mas = r->masRecibidos();
+    QVERIFY(mas && mas->isVisible());
+    const int reunidos = kTotal - Recepcion::kMaxAbiertas - Recepcion::kMaxEsperando;
+    QCOMPARE(mas->cuenta(), reunidos);
+    QCOMPARE(mas->windowTitle(), QStringLiteral("Más mensajes recibidos"));
+    QVERIFY(child<QLabel>(mas, QStringLiteral("lblCuenta"))
+                ->text()
+                .startsWith(QStringLiteral("Han llegado 140 mensajes más")));
+    QCOMPARE(r->historial().modelo().rowCount(), kTotal);
+    // While it is open, what arrives joins it.
+    entregar("otro", kEnero + kTotal);
+    QTRY_COMPARE(mas->cuenta(), reunidos + 1);
+    QCOMPARE(r->historial().modelo().rowCount(), kTotal + 1);
+
+    auto *cerrar = child<QPushButton>(r->abiertas().first(), QStringLiteral("cmdCerrarTodos"));
+    QVERIFY(cerrar->isVisible());
+    QCOMPARE(cerrar->text(), QStringLiteral("Cerrar &todos"));
+    cerrar->click();
+    QTRY_COMPARE(r->abiertas().size(), 0);
+    QCOMPARE(r->esperando(), 0);
+    QCOMPARE(r->masRecibidos(), mas);
+    QCOMPARE(mas->cuenta(), reunidos + 1 + Recepcion::kMaxEsperando);
+
+    child<QPushButton>(mas, QStringLiteral("cmdVerRecibidos"))->click();
+    QTRY_VERIFY(!r->masRecibidos());
+    QVERIFY(r->ventanaRecibidos() && r->ventanaRecibidos()->isVisible());
+    QTRY_VERIFY(!r->historial().pendiente());
+    r.reset();
+
+    // All were told: nothing pops up again, and the history holds each one once.
+    r = recepcion(m_datos);
+    QCOMPARE(r->abiertas().size(), 0);
+    QVERIFY(!r->masRecibidos());
+    QCOMPARE(r->historial().modelo().rowCount(), kTotal + 1);
+    // One pop-up alone offers no "Cerrar todos".
+    entregar("solo", kEnero + kTotal + 1);
+    QTRY_COMPARE(r->abiertas().size(), 1);
+    QVERIFY(!child<QPushButton>(r->abiertas().first(), QStringLiteral("cmdCerrarTodos"))->isVisible());
+}
+
+// Records are trusted for their owner: a mailbox that another user could put in place is not read.
+void tst_Recepcion::buzonQueOtrosPuedenCambiarNoSeLee()
+{
+    // Its folder open to everybody, who could delete it and make their own.
+    const QString abierta = m_raiz.filePath(QStringLiteral("abierta%1").arg(m_serie));
+    m_buzon = abierta + QStringLiteral("/buzon");
+    QVERIFY(QDir().mkpath(m_buzon));
+    QVERIFY(!entregar("en carpeta abierta").isEmpty());
+    QVERIFY(setMode(abierta, 0777));
+    auto r = recepcion(m_datos);
+    QCOMPARE(r->abiertas().size(), 0);
+    QCOMPARE(r->historial().modelo().rowCount(), 0);
+    r.reset();
+
+    // Deleted and made again by another user, who plants a record of their own.
+    QVERIFY(setMode(abierta, 0755));
+    r = recepcion(m_datos);
+    QCOMPARE(r->abiertas().size(), 1);
+    QVERIFY(QDir(m_buzon).removeRecursively());
+    QVERIFY(QDir().mkpath(m_buzon));
+    QCOMPARE(::chown(QFile::encodeName(m_buzon).constData(), 65534, 65534), 0);
+    const QString plantado = entregar("Mensaje de administrador: cambie su clave en ...", kEnero + 5, "admin");
+    QCOMPARE(::chown(QFile::encodeName(m_buzon + QLatin1Char('/') + plantado).constData(), 65534, 65534), 0);
+    QTest::qWait(300);
+    QCOMPARE(r->abiertas().size(), 1);
+    QCOMPARE(r->historial().modelo().rowCount(), 1);
+}
+
+// A termination signal ends the program even while a start-up box waits for an answer.
+void tst_Recepcion::senalDeTerminarCierraElAvisoDeArranque()
+{
+    const QString datos = m_raiz.filePath(QStringLiteral("senal"));
+    QVERIFY(writeFile(datos + QStringLiteral("/velrisa/recibidos.json"), "{roto"));
+    QProcess velrisa;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), datos);
+    env.insert(QStringLiteral("VELRISA_BUZON"), m_buzon);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    velrisa.setProcessEnvironment(env);
+    velrisa.start(QStringLiteral(VELRISA_BINARY), { QStringLiteral("-min") });
+    QVERIFY(velrisa.waitForStarted());
+    // Set aside just before the box says so.
+    QTRY_COMPARE_WITH_TIMEOUT(
+        QDir(datos + QStringLiteral("/velrisa")).entryList({ QStringLiteral("recibidos.json.ilegible-*") }).size(), 1,
+        10000);
+    QTest::qWait(300);
+    QCOMPARE(velrisa.state(), QProcess::Running);
+    velrisa.terminate();
+    const bool termino = velrisa.waitForFinished(5000);
+    if (!termino)
+        velrisa.kill();
+    QVERIFY(termino);
+    QCOMPARE(velrisa.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(velrisa.exitCode(), 0);
 }
 
 void tst_Recepcion::historialQueNoSeGuardaSeDice()
 {
-    // A folder put in the file's place once it was read: said once, not repeated.
+    // Folders put in the places of the file and its journal once they were read: said once,
+    // not repeated.
     auto r = recepcion(m_datos);
-    QVERIFY(QFile::remove(m_datos + QStringLiteral("/recibidos.json")));
+    QFile::remove(m_datos + QStringLiteral("/recibidos.json"));
     QVERIFY(QDir().mkpath(m_datos + QStringLiteral("/recibidos.json")));
+    QVERIFY(QDir().mkpath(m_datos + QStringLiteral("/recibidos.diario")));
     entregar("uno");
     QTRY_COMPARE(r->abiertas().size(), 1);
+    QTRY_COMPARE(m_rt.m_boxes.size(), 1);
     entregar("dos", kEnero + 1);
     QTRY_COMPARE(r->abiertas().size(), 2);
+    QTest::qWait(3 * Recepcion::kDemoraGuardadoMs);
     QCOMPARE(m_rt.m_boxes.size(), 1);
-    QVERIFY(m_rt.m_boxes.at(0).text.contains(m_datos + QStringLiteral("/recibidos.json")));
+    QVERIFY(m_rt.m_boxes.at(0).text.contains(m_datos + QStringLiteral("/recibidos.")));
     QCOMPARE(m_rt.m_boxes.at(0).icon, Runtime::Icon::Critical);
 }
 

@@ -305,10 +305,20 @@ bool tst_RecepcionPersonas::enviar(const QString &destino, const QString &texto)
 
 QJsonArray tst_RecepcionPersonas::recibidosDelRemitente() const
 {
+    // The history file, and the messages its journal added since it was written whole.
+    QJsonArray mensajes;
     QFile f(m_raiz.filePath(QStringLiteral("remitente/data/velrisa/recibidos.json")));
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(f.readAll()).object().value(QStringLiteral("mensajes")).toArray();
+    if (f.open(QIODevice::ReadOnly))
+        mensajes = QJsonDocument::fromJson(f.readAll()).object().value(QStringLiteral("mensajes")).toArray();
+    QFile diario(m_raiz.filePath(QStringLiteral("remitente/data/velrisa/recibidos.diario")));
+    if (diario.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &linea : diario.readAll().split('\n')) {
+            const QJsonObject o = QJsonDocument::fromJson(linea).object();
+            if (o.contains(QStringLiteral("texto")))
+                mensajes.append(o);
+        }
+    }
+    return mensajes;
 }
 
 void tst_RecepcionPersonas::cadaPersonaVeLoSuyoYLaRespuestaLlegaAlRemitente()

@@ -9,6 +9,7 @@
 #include "mainwindow/Apariencia.h"
 #include "mainwindow/frmPrincipal.h"
 #include "receive/ModeloRecibidos.h"
+#include "receive/frmMasRecibidos.h"
 #include "receive/frmRecibido.h"
 #include "receive/frmRecibidos.h"
 #include "sentlog/frmMensajes.h"
@@ -271,7 +272,7 @@ void tst_Ventanas::cadaVentana_data()
 {
     QTest::addColumn<QString>("ventana");
     for (const char *v : { "frmPrincipal", "mnuApp", "frmMensajes", "frmWait", "frmEquipos", "frmBuscar", "Form3",
-             "caja de mensaje", "caja de entrada", "frmRecibido", "frmRecibidos", "desplegable" })
+             "caja de mensaje", "caja de entrada", "frmRecibido", "frmRecibidos", "frmMasRecibidos", "desplegable" })
         QTest::newRow(v) << QString::fromLatin1(v);
 }
 
@@ -317,13 +318,21 @@ void tst_Ventanas::cadaVentana()
         ModeloRecibidos modelo;
         modelo.insertar(mensaje);
         std::unique_ptr<QWidget> w;
-        if (ventana == QLatin1String("frmRecibido"))
-            w = std::make_unique<frmRecibido>(mensaje);
-        else
+        if (ventana == QLatin1String("frmRecibido")) {
+            auto popup = std::make_unique<frmRecibido>(mensaje);
+            popup->setCerrarTodos(true); // all three buttons, as where several are open
+            w = std::move(popup);
+        } else
             w = std::make_unique<frmRecibidos>(modelo);
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         revisar(w.get());
+    } else if (ventana == QLatin1String("frmMasRecibidos")) {
+        frmMasRecibidos mas;
+        mas.anadir(1940);
+        mas.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&mas));
+        revisar(&mas);
     } else if (ventana == QLatin1String("frmEquipos")) {
         QVERIFY(conModal(
             [&] {
