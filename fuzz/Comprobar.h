@@ -3,15 +3,18 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include <iconv.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 // What the fuzz targets share: a broken promise stops the run (libFuzzer keeps the input that
-// broke it), inputs cut into fields, and a file to hand to code that reads files.
+// broke it), inputs cut into fields, a file to hand to code that reads files, and glibc's own
+// conversion between code pages to hold the code under test against.
 
 #define COMPROBAR(condicion) ((condicion) ? void(0) : fuzz::fallo(#condicion, __FILE__, __LINE__))
 
@@ -62,5 +65,27 @@ private:
     int m_fd;
     std::string m_ruta;
 };
+
+// in converted whole from the code page de to a; nothing when iconv knows neither or a byte
+// does not convert.
+inline std::optional<std::string> convertir(const char *a, const char *de, std::string_view in)
+{
+    const iconv_t cd = iconv_open(a, de);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return std::nullopt;
+    std::string entrada(in);
+    std::string salida(in.size() * 8 + 16, '\0');
+    char *pin = entrada.data();
+    size_t quedan = entrada.size();
+    char *pout = salida.data();
+    size_t sitio = salida.size();
+    const bool ok = iconv(cd, &pin, &quedan, &pout, &sitio) != size_t(-1) && quedan == 0
+        && iconv(cd, nullptr, nullptr, &pout, &sitio) != size_t(-1);
+    iconv_close(cd);
+    if (!ok)
+        return std::nullopt;
+    salida.resize(salida.size() - sitio);
+    return salida;
+}
 
 } // namespace fuzz

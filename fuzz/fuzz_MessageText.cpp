@@ -10,7 +10,6 @@
 #include "net/Utf8Text.h"
 
 #include <algorithm>
-#include <iconv.h>
 
 namespace {
 
@@ -29,27 +28,6 @@ constexpr Pagina kPaginas[] = {
     { "CP932", false },
     { "NO-EXISTE", false },
 };
-
-// Converts all of in, or nullopt when some of it does not convert or is cut short.
-std::optional<std::string> convertir(const char *a, const char *de, std::string_view in)
-{
-    const iconv_t cd = iconv_open(a, de);
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return std::nullopt;
-    std::string entrada(in);
-    std::string salida(in.size() * 8 + 16, '\0');
-    char *pin = entrada.data();
-    size_t quedan = entrada.size();
-    char *pout = salida.data();
-    size_t sitio = salida.size();
-    const bool ok = iconv(cd, &pin, &quedan, &pout, &sitio) != size_t(-1) && quedan == 0
-        && iconv(cd, nullptr, nullptr, &pout, &sitio) != size_t(-1);
-    iconv_close(cd);
-    if (!ok)
-        return std::nullopt;
-    salida.resize(salida.size() - sitio);
-    return salida;
-}
 
 std::vector<std::string_view> caracteres(std::string_view texto)
 {
@@ -77,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t largo)
     const std::string texto = Utf8Text::valid(fuzz::texto(datos + 1, largo - 1));
     const MessageText::Prepared p = MessageText::prepare(texto, pagina.nombre);
 
-    const bool conocida = convertir(pagina.nombre, "UTF-8", "").has_value();
+    const bool conocida = fuzz::convertir(pagina.nombre, "UTF-8", "").has_value();
     COMPROBAR(p.codePageKnown == conocida);
     if (!conocida) {
         COMPROBAR(p.bytes.empty());
@@ -89,11 +67,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t largo)
     const std::vector<std::string_view> sinPagina = caracteres(p.unmappable);
     for (size_t i = 0; i < sinPagina.size(); ++i) {
         COMPROBAR(std::count(sinPagina.begin(), sinPagina.end(), sinPagina[i]) == 1);
-        COMPROBAR(sinPagina[i] != "\n" && !convertir(pagina.nombre, "UTF-8", sinPagina[i]));
+        COMPROBAR(sinPagina[i] != "\n" && !fuzz::convertir(pagina.nombre, "UTF-8", sinPagina[i]));
     }
 
     // Whole characters: the bytes convert back, and as many characters as were kept.
-    const std::optional<std::string> devuelto = convertir("UTF-8", pagina.nombre, p.bytes);
+    const std::optional<std::string> devuelto = fuzz::convertir("UTF-8", pagina.nombre, p.bytes);
     COMPROBAR(devuelto.has_value());
     const std::vector<std::string_view> todos = caracteres(texto);
     COMPROBAR(p.droppedChars >= 0 && size_t(p.droppedChars) <= todos.size());

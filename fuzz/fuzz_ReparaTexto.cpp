@@ -11,30 +11,9 @@
 #include "receive/ReparaTexto.h"
 
 #include <algorithm>
-#include <iconv.h>
 #include <optional>
 
 namespace {
-
-// All of in converted, or nullopt when some of it does not convert or is cut short.
-std::optional<std::string> convertir(const char *a, const char *de, std::string_view in)
-{
-    const iconv_t cd = iconv_open(a, de);
-    COMPROBAR(cd != reinterpret_cast<iconv_t>(-1));
-    std::string entrada(in);
-    std::string salida(in.size() * 4 + 16, '\0');
-    char *pin = entrada.data();
-    size_t quedan = entrada.size();
-    char *pout = salida.data();
-    size_t sitio = salida.size();
-    const bool ok = iconv(cd, &pin, &quedan, &pout, &sitio) != size_t(-1) && quedan == 0
-        && iconv(cd, nullptr, nullptr, &pout, &sitio) != size_t(-1);
-    iconv_close(cd);
-    if (!ok)
-        return std::nullopt;
-    salida.resize(salida.size() - sitio);
-    return salida;
-}
 
 std::string sinCrLf(std::string_view s)
 {
@@ -71,11 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t largo)
     bool todoCrudo = true;
     for (size_t i = 0; i < entrada.size(); i += 127) {
         const std::string_view pieza = std::string_view(entrada).substr(i, 127);
-        const std::optional<std::string> convertida = convertir("CP850", "UTF-8", pieza);
+        const std::optional<std::string> convertida = fuzz::convertir("CP850", "UTF-8", pieza);
         todoCrudo = todoCrudo && !convertida;
         cable += convertida ? *convertida : std::string(pieza);
     }
-    const std::optional<std::string> decodificado = convertir("UTF-8", "CP850", cable);
+    const std::optional<std::string> decodificado = fuzz::convertir("UTF-8", "CP850", cable);
     COMPROBAR(decodificado);
     if (!todoCrudo || entrada.empty())
         return 0;
