@@ -4,6 +4,7 @@
 #include "net/MessageText.h"
 #include "net/NetbiosWire.h"
 #include "net/Utf8Text.h"
+#include "profile/Unicode.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -241,21 +242,7 @@ std::string Messenger::calledName(const std::string &wireName, const std::string
         // The letters a name of the Latin alphabets is written in.
         if ((c >= U'a' && c <= U'z') || (c >= 0xe0 && c <= 0xfe && c != 0xf7))
             c -= 0x20;
-        if (c < 0x80) {
-            upper += char(c);
-        } else if (c < 0x800) {
-            upper += char(0xc0 | (c >> 6));
-            upper += char(0x80 | (c & 0x3f));
-        } else if (c < 0x10000) {
-            upper += char(0xe0 | (c >> 12));
-            upper += char(0x80 | ((c >> 6) & 0x3f));
-            upper += char(0x80 | (c & 0x3f));
-        } else {
-            upper += char(0xf0 | (c >> 18));
-            upper += char(0x80 | ((c >> 12) & 0x3f));
-            upper += char(0x80 | ((c >> 6) & 0x3f));
-            upper += char(0x80 | (c & 0x3f));
-        }
+        Unicode::anadirUtf8(upper, c);
     }
     const MessageText::Prepared back = MessageText::prepare(upper, codePage);
     return back.unmappable.empty() && back.bytes.size() == wireName.size() ? back.bytes : wireName;
