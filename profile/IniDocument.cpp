@@ -29,9 +29,12 @@ QByteArray lookupName(const QString &name)
     return bytesOf(SintaxisIni::recortar(view(Cp1252::encode(name))));
 }
 
+// A line break in a value is written as a blank, as ProfileFiles does: written as it is, it
+// would end the value there for every reader and plant the rest as lines of its own.
 QByteArray encodeValue(const QString &value)
 {
-    const QByteArray bytes = Cp1252::encode(value);
+    QByteArray bytes = Cp1252::encode(value);
+    bytes.replace('\r', ' ').replace('\n', ' ');
     return SintaxisIni::necesitaComillas(view(bytes)) ? '"' + bytes + '"' : bytes;
 }
 
