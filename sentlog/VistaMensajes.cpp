@@ -7,7 +7,25 @@
 
 VistaMensajes::VistaMensajes(QWidget *parent)
     : QTableView(parent)
-{ }
+{
+    horizontalHeader()->viewport()->installEventFilter(this);
+}
+
+bool VistaMensajes::eventFilter(QObject *watched, QEvent *event)
+{
+    // The column headings are an item view of their own, which redraws every heading on the
+    // same occasions; with no heading highlighted and one set of colours they look the same.
+    const QHeaderView *cabecera = horizontalHeader();
+    if (watched == cabecera->viewport() && esActivacion(event) && !cabecera->highlightSections()
+        && cabecera->palette().isEqual(QPalette::Active, QPalette::Inactive))
+        return true;
+    return QTableView::eventFilter(watched, event);
+}
+
+bool VistaMensajes::esActivacion(const QEvent *event)
+{
+    return event->type() == QEvent::WindowActivate || event->type() == QEvent::WindowDeactivate;
+}
 
 void VistaMensajes::rowsInserted(const QModelIndex &parent, int start, int end)
 {
@@ -61,7 +79,7 @@ bool VistaMensajes::viewportEvent(QEvent *event)
         m_parcialPendiente = false;
     // The item view redraws its whole viewport whenever the window gains or loses the focus,
     // for the colours of the selection, which the same test as for the focus finds unchanged.
-    if ((event->type() == QEvent::WindowActivate || event->type() == QEvent::WindowDeactivate) && coloresSinCambio())
+    if (esActivacion(event) && coloresSinCambio())
         return QAbstractScrollArea::viewportEvent(event);
     return QTableView::viewportEvent(event);
 }

@@ -18,6 +18,8 @@ public:
     void ponerAlDia() { executeDelayedItemsLayout(); }
     void reset() override;
 
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 protected:
     void rowsInserted(const QModelIndex &parent, int start, int end) override;
     void scrollContentsBy(int dx, int dy) override;
@@ -30,6 +32,7 @@ private:
     void redibujarFoco();
     // Whether the rows look the same in an active and an inactive window.
     bool coloresSinCambio() const;
+    static bool esActivacion(const QEvent *event);
 
     // First row appended since the last layout; -1 when none was, or when something other
     // than an append happened and the whole view has to be laid out and drawn again.
