@@ -123,6 +123,6 @@ void VistaMensajes::redibujarFoco()
 {
     // The frame around the rows, which the style may draw with a focus colour, and the row
     // that carries the focus frame.
-    update(QRegion(rect()).subtracted(viewport()->geometry()));
+    update(QRegion(rect()).subtracted(contentsRect()));
     update(currentIndex());
 }
