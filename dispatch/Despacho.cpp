@@ -112,9 +112,12 @@ private:
             QTimer::singleShot(kEsperaVisible, &bucle, &QEventLoop::quit);
             bucle.exec(QEventLoop::ExcludeUserInputEvents);
         }
-        m_espera->repaint();
+        // Both are marked for drawing already (one is new, the other has just been disabled):
+        // drawing what is marked spares a second paint of what the expose has drawn.
+        QEvent pedido(QEvent::UpdateRequest);
+        QCoreApplication::sendEvent(m_espera.get(), &pedido);
         if (m_principal)
-            m_principal->repaint();
+            QCoreApplication::sendEvent(m_principal->window(), &pedido);
         QGuiApplication::sync();
     }
 

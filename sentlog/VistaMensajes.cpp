@@ -1,11 +1,31 @@
 #include "sentlog/VistaMensajes.h"
 
 #include <QEvent>
+#include <QFocusEvent>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 
 VistaMensajes::VistaMensajes(QWidget *parent)
     : QTableView(parent)
-{ }
+{
+    horizontalHeader()->viewport()->installEventFilter(this);
+}
+
+bool VistaMensajes::eventFilter(QObject *watched, QEvent *event)
+{
+    // The column headings are an item view of their own, which redraws every heading on the
+    // same occasions; with no heading highlighted and one set of colours they look the same.
+    const QHeaderView *cabecera = horizontalHeader();
+    if (watched == cabecera->viewport() && esActivacion(event) && !cabecera->highlightSections()
+        && cabecera->palette().isEqual(QPalette::Active, QPalette::Inactive))
+        return true;
+    return QTableView::eventFilter(watched, event);
+}
+
+bool VistaMensajes::esActivacion(const QEvent *event)
+{
+    return event->type() == QEvent::WindowActivate || event->type() == QEvent::WindowDeactivate;
+}
 
 void VistaMensajes::rowsInserted(const QModelIndex &parent, int start, int end)
 {
@@ -57,5 +77,52 @@ bool VistaMensajes::viewportEvent(QEvent *event)
 {
     if (event->type() == QEvent::Paint)
         m_parcialPendiente = false;
+    // The item view redraws its whole viewport whenever the window gains or loses the focus,
+    // for the colours of the selection, which the same test as for the focus finds unchanged.
+    if (esActivacion(event) && coloresSinCambio())
+        return QAbstractScrollArea::viewportEvent(event);
     return QTableView::viewportEvent(event);
+}
+
+bool VistaMensajes::soloCambiaLaFila(const QFocusEvent *event) const
+{
+    // The whole viewport changes with the focus only through the colours of a selection; with
+    // nothing selected and one set of colours whether the window is active or not, the focus
+    // frame of the current row is all that is drawn differently.
+    return event->reason() == Qt::ActiveWindowFocusReason && currentIndex().isValid() && coloresSinCambio();
+}
+
+bool VistaMensajes::coloresSinCambio() const
+{
+    return palette().isEqual(QPalette::Active, QPalette::Inactive)
+        && (!selectionModel() || !selectionModel()->hasSelection());
+}
+
+// The wait window takes the focus at every recipient and gives it back: the item view would
+// redraw every visible row both times.
+void VistaMensajes::focusInEvent(QFocusEvent *event)
+{
+    if (!soloCambiaLaFila(event)) {
+        QTableView::focusInEvent(event);
+        return;
+    }
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+    redibujarFoco();
+}
+
+void VistaMensajes::focusOutEvent(QFocusEvent *event)
+{
+    if (!soloCambiaLaFila(event)) {
+        QTableView::focusOutEvent(event);
+        return;
+    }
+    redibujarFoco();
+}
+
+void VistaMensajes::redibujarFoco()
+{
+    // The frame around the rows, which the style may draw with a focus colour, and the row
+    // that carries the focus frame.
+    update(QRegion(rect()).subtracted(contentsRect()));
+    update(currentIndex());
 }

@@ -1,7 +1,10 @@
 #include "sentlog/frmMensajes.h"
 
 #include "sentlog/ModeloMensajes.h"
+#include "sentlog/VistaMensajes.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QTableView>
 
 frmMensajes::frmMensajes(QWidget *principal, const bool &esconderTrasEnviar)
@@ -27,8 +30,14 @@ void frmMensajes::completarUltimaFila(
 
 void frmMensajes::repintar()
 {
-    if (isVisible())
-        repaint();
+    // What the last changes marked is drawn now, the rest of the window is already on screen:
+    // a whole repaint would lay out and draw every visible cell again, at every recipient.
+    if (!isVisible())
+        return;
+    if (auto *vista = qobject_cast<VistaMensajes *>(lista()))
+        vista->ponerAlDia();
+    QEvent pedido(QEvent::UpdateRequest);
+    QCoreApplication::sendEvent(this, &pedido);
 }
 
 int frmMensajes::filas() const

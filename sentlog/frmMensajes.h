@@ -20,7 +20,7 @@ public:
     // respuesta, what the send was answered, is shown when the pointer rests on the result.
     void completarUltimaFila(qint16 estado, const QString &mensaje, const QString &resultado, const QString &hora,
         const QString &respuesta = QString());
-    // Draws the window at once, so a completed row shows while a run goes on.
+    // Draws at once what has changed in the window, so a completed row shows while a run goes on.
     void repintar();
     int filas() const;
     const ModeloMensajes &modelo() const { return *m_modelo; }

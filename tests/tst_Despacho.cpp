@@ -7,6 +7,7 @@
 #include "runtime/posix/ProcessStart.h"
 #include "sentlog/ModeloMensajes.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QTemporaryDir>
 #include <QTest>
@@ -368,8 +369,13 @@ void tst_Despacho::esperaRepintaSoloTrasUnaEsperaReal()
     frmMensajes &lista = m_ventana->mensajes();
     lista.mostrar();
     QCoreApplication::processEvents();
+    // The rows are what a repaint has to bring up to date: a row appended before the wait, as
+    // the dispatch appends it, is drawn after a real wait and not before.
+    auto *filas = lista.findChild<QAbstractItemView *>(QStringLiteral("ListView1"));
+    QVERIFY(filas);
     ContadorPintado contador;
-    lista.installEventFilter(&contador);
+    filas->viewport()->installEventFilter(&contador);
+    lista.agregarFila(QStringLiteral("EQUIPO1"));
 
     // A process that is gone: back at once, no repaint, no yield, no message.
     EsperarProceso(*m_rt, qint32(pidTerminado()), lista);

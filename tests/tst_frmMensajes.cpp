@@ -3,6 +3,7 @@
 #include "sentlog/frmMensajes.h"
 
 #include <QHeaderView>
+#include <QPaintEvent>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
@@ -24,7 +25,26 @@ private Q_SLOTS:
     void cerrarEscondeTambienLaPrincipal();
     void introPulsaCerrar_data();
     void introPulsaCerrar();
+    void activacionRedibujaLasFilasSiCambianDeAspecto_data();
+    void activacionRedibujaLasFilasSiCambianDeAspecto();
 };
+
+namespace {
+// Everything a widget is asked to paint.
+class RegionPintada : public QObject
+{
+public:
+    QRegion m_region;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            m_region += static_cast<QPaintEvent *>(event)->region();
+        return false;
+    }
+};
+} // namespace
 
 void tst_frmMensajes::initTestCase()
 {
@@ -184,6 +204,53 @@ void tst_frmMensajes::introPulsaCerrar()
     QTest::keyClick(lista, Qt::Key(tecla));
     QVERIFY(!ventana.isVisible());
     QVERIFY(principal.isVisible());
+}
+
+void tst_frmMensajes::activacionRedibujaLasFilasSiCambianDeAspecto_data()
+{
+    QTest::addColumn<bool>("seleccion");
+    QTest::addColumn<bool>("coloresInactivos");
+    QTest::addColumn<bool>("redibujadas");
+    QTest::newRow("mismo aspecto") << false << false << false;
+    QTest::newRow("fila elegida") << true << false << true;
+    QTest::newRow("colores propios de ventana inactiva") << false << true << true;
+}
+
+// The wait window takes the focus from the list at every recipient: rows are drawn again
+// only when an inactive window shows them differently.
+void tst_frmMensajes::activacionRedibujaLasFilasSiCambianDeAspecto()
+{
+    QFETCH(bool, seleccion);
+    QFETCH(bool, coloresInactivos);
+    QFETCH(bool, redibujadas);
+    QWidget principal;
+    const bool esconder = false;
+    frmMensajes ventana(&principal, esconder);
+    for (const char *para : { "ANA", "BEA", "CIRO" })
+        ventana.agregarFila(QString::fromLatin1(para));
+    auto *lista = ventana.findChild<QTableView *>(QStringLiteral("ListView1"));
+    QVERIFY(lista);
+    if (coloresInactivos) {
+        QPalette colores = lista->palette();
+        colores.setColor(QPalette::Inactive, QPalette::Text, Qt::darkGray);
+        lista->setPalette(colores);
+    }
+    ventana.mostrar();
+    QVERIFY(QTest::qWaitForWindowActive(&ventana));
+    lista->setFocus();
+    if (seleccion)
+        lista->selectRow(0);
+    QCoreApplication::processEvents();
+
+    RegionPintada pintada;
+    lista->viewport()->installEventFilter(&pintada);
+    QWidget otra;
+    otra.show();
+    QVERIFY(QTest::qWaitForWindowActive(&otra));
+    QCoreApplication::processEvents();
+    const QRect ultima = lista->visualRect(lista->model()->index(2, 0));
+    QVERIFY(!ultima.isEmpty());
+    QCOMPARE(pintada.m_region.intersects(ultima), redibujadas);
 }
 
 QTEST_MAIN(tst_frmMensajes)
