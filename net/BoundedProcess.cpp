@@ -1,5 +1,7 @@
 #include "net/BoundedProcess.h"
 
+#include "net/Descriptor.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -22,44 +24,6 @@ extern char **environ;
 // `net` runs a few short-lived children and nothing else, so it waits for them with
 // posix_spawn, pipes, poll and waitpid: no event loop, no helper threads, no QCoreApplication.
 namespace {
-
-// A descriptor that is closed on every path.
-class Descriptor
-{
-public:
-    Descriptor() = default;
-    explicit Descriptor(int fd)
-        : m_fd(fd)
-    { }
-    ~Descriptor() { reset(); }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-
-    int get() const { return m_fd; }
-    bool isOpen() const { return m_fd >= 0; }
-    void reset(int fd = -1)
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = fd;
-    }
-    int release()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd = -1;
-};
-
-long long nowMs()
-{
-    timespec t {};
-    ::clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
 
 // A pipe whose both ends are above the standard descriptors: when net itself was started
 // with stdin, stdout or stderr closed, a new pipe could otherwise land on 0, 1 or 2 and be

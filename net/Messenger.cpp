@@ -1,6 +1,7 @@
 #include "net/Messenger.h"
 
 #include "net/BoundedProcess.h"
+#include "net/Descriptor.h"
 #include "net/MessageText.h"
 #include "net/NetbiosWire.h"
 #include "net/Utf8Text.h"
@@ -29,51 +30,13 @@ constexpr long long statusRepeatMs = 1000;
 // What a recipient may send before it is taken for something else than a messenger.
 constexpr size_t maxReceived = 2 * NetbiosWire::maxFrameBytes;
 
-long long nowMs()
-{
-    timespec t {};
-    ::clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
-
-class Socket
-{
-public:
-    Socket() = default;
-    explicit Socket(int fd)
-        : m_fd(fd)
-    { }
-    ~Socket() { reset(); }
-    Socket(Socket &&other) noexcept
-        : m_fd(std::exchange(other.m_fd, -1))
-    { }
-    Socket &operator=(Socket &&other) noexcept
-    {
-        if (this != &other) {
-            reset();
-            m_fd = std::exchange(other.m_fd, -1);
-        }
-        return *this;
-    }
-    int fd() const { return m_fd; }
-    void reset()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd = -1;
-};
-
 struct Slot
 {
     enum class State { Status, Queued, Connecting, Session, Start, Text, End, Done };
     State state = State::Queued;
     sockaddr_storage address {};
     socklen_t addressLength = 0;
-    Socket socket;
+    Descriptor socket;
     std::string out;
     std::string in;
     long long lastHeard = 0;
@@ -143,7 +106,7 @@ void startConnection(Slot &slot, Result &result, long long now)
     const int fd = ::socket(slot.address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return finish(slot, result, Outcome::Failed, std::strerror(errno));
-    slot.socket = Socket(fd);
+    slot.socket = Descriptor(fd);
     slot.lastHeard = now;
     slot.state = Slot::State::Connecting;
     if (::connect(fd, reinterpret_cast<const sockaddr *>(&slot.address), slot.addressLength) != 0
@@ -301,7 +264,7 @@ std::vector<Result> serve(std::vector<Messenger::Recipient> recipients, const Me
     // per recipient.
     const uint16_t idBase = uint16_t((::getpid() * 7919u) & 0xffff);
 
-    Socket nameService;
+    Descriptor nameService;
     const auto add = [&](const Messenger::Recipient &r, long long now) {
         slots.emplace_back();
         results.emplace_back();
@@ -314,7 +277,7 @@ std::vector<Result> serve(std::vector<Messenger::Recipient> recipients, const Me
             return finish(slot, result, Outcome::Failed, "dirección no válida: " + r.address);
         if (!learn)
             return;
-        if (slot.address.ss_family != AF_INET || nameService.fd() < 0) {
+        if (slot.address.ss_family != AF_INET || nameService.get() < 0) {
             result.stage = Result::Stage::NameUnknown;
             slot.state = Slot::State::Done;
             return;
@@ -325,16 +288,16 @@ std::vector<Result> serve(std::vector<Messenger::Recipient> recipients, const Me
     const bool anyStatus
         = query || std::any_of(recipients.begin(), recipients.end(), [](const auto &r) { return r.wireName.empty(); });
     if (anyStatus) {
-        nameService = Socket(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        nameService = Descriptor(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
         const int one = 1;
-        if (query && nameService.fd() >= 0)
-            ::setsockopt(nameService.fd(), SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+        if (query && nameService.get() >= 0)
+            ::setsockopt(nameService.get(), SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
     }
     const long long start = nowMs();
     for (const Messenger::Recipient &r : recipients)
         add(r, start);
     if (query) {
-        query->active = nameService.fd() >= 0;
+        query->active = nameService.get() >= 0;
         query->start = query->lastNew = start;
         query->request = NetbiosWire::nameQuery(query->id = uint16_t(idBase - 1), query->request, query->type, true);
     }
@@ -348,7 +311,7 @@ std::vector<Result> serve(std::vector<Messenger::Recipient> recipients, const Me
         size_t open = 0;
         bool pending = query && query->active;
         for (const Slot &slot : slots) {
-            open += slot.socket.fd() >= 0 ? 1 : 0;
+            open += slot.socket.get() >= 0 ? 1 : 0;
             pending = pending || slot.state != Slot::State::Done;
         }
         if (!pending)
@@ -361,7 +324,7 @@ std::vector<Result> serve(std::vector<Messenger::Recipient> recipients, const Me
                 query->active = false;
             } else {
                 if (query->sends < querySends && now - query->sentAt >= queryRepeatMs) {
-                    ::sendto(nameService.fd(), query->request.data(), query->request.size(), 0,
+                    ::sendto(nameService.get(), query->request.data(), query->request.size(), 0,
                         reinterpret_cast<const sockaddr *>(&query->to), sizeof query->to);
                     query->sentAt = now;
                     ++query->sends;
@@ -376,7 +339,7 @@ std::vector<Result> serve(std::vector<Messenger::Recipient> recipients, const Me
             Result &result = results[i];
             if (slot.state == Slot::State::Queued && open < maxConnections) {
                 startConnection(slot, result, now);
-                if (slot.socket.fd() >= 0)
+                if (slot.socket.get() >= 0)
                     ++open;
                 if (slot.state == Slot::State::Connecting)
                     wait = 0; // a connection to loopback may be complete already
@@ -389,7 +352,7 @@ std::vector<Result> serve(std::vector<Messenger::Recipient> recipients, const Me
                 }
                 if (now - slot.statusSentAt >= statusRepeatMs) {
                     const std::string request = NetbiosWire::nodeStatusRequest(uint16_t(idBase + i));
-                    ::sendto(nameService.fd(), request.data(), request.size(), 0,
+                    ::sendto(nameService.get(), request.data(), request.size(), 0,
                         reinterpret_cast<const sockaddr *>(&slot.address), slot.addressLength);
                     slot.statusSentAt = now;
                 }
@@ -406,18 +369,18 @@ std::vector<Result> serve(std::vector<Messenger::Recipient> recipients, const Me
 
         polls.clear();
         owners.clear();
-        if (nameService.fd() >= 0) {
-            polls.push_back({ nameService.fd(), POLLIN, 0 });
+        if (nameService.get() >= 0) {
+            polls.push_back({ nameService.get(), POLLIN, 0 });
             owners.push_back(total);
         }
         for (size_t i = 0; i < total; ++i) {
             const Slot &slot = slots[i];
-            if (slot.socket.fd() < 0)
+            if (slot.socket.get() < 0)
                 continue;
             short events = POLLIN;
             if (slot.state == Slot::State::Connecting || !slot.out.empty())
                 events |= POLLOUT;
-            polls.push_back({ slot.socket.fd(), events, 0 });
+            polls.push_back({ slot.socket.get(), events, 0 });
             owners.push_back(i);
         }
         const int ready = ::poll(polls.data(), polls.size(), int(std::max(0LL, wait)));
@@ -436,7 +399,7 @@ std::vector<Result> serve(std::vector<Messenger::Recipient> recipients, const Me
                 sockaddr_in from {};
                 socklen_t fromLength = sizeof from;
                 ssize_t n;
-                while ((n = ::recvfrom(nameService.fd(), datagram, sizeof datagram, 0,
+                while ((n = ::recvfrom(nameService.get(), datagram, sizeof datagram, 0,
                             reinterpret_cast<sockaddr *>(&from), &fromLength))
                     >= 0) {
                     const std::string_view bytes(datagram, size_t(n));
@@ -481,7 +444,7 @@ std::vector<Result> serve(std::vector<Messenger::Recipient> recipients, const Me
             if (slot.state == Slot::State::Connecting) {
                 int error = 0;
                 socklen_t length = sizeof error;
-                ::getsockopt(slot.socket.fd(), SOL_SOCKET, SO_ERROR, &error, &length);
+                ::getsockopt(slot.socket.get(), SOL_SOCKET, SO_ERROR, &error, &length);
                 if (error != 0) {
                     connectionFailed(slot, result, error);
                     continue;
@@ -495,7 +458,7 @@ std::vector<Result> serve(std::vector<Messenger::Recipient> recipients, const Me
             }
             if ((polls[p].revents & POLLIN) || (polls[p].revents & (POLLHUP | POLLERR))) {
                 char buffer[4096];
-                const ssize_t n = ::recv(slot.socket.fd(), buffer, sizeof buffer, 0);
+                const ssize_t n = ::recv(slot.socket.get(), buffer, sizeof buffer, 0);
                 if (n > 0) {
                     slot.lastHeard = heard;
                     slot.in.append(buffer, size_t(n));
@@ -512,8 +475,8 @@ std::vector<Result> serve(std::vector<Messenger::Recipient> recipients, const Me
                 if (slot.state == Slot::State::Done)
                     continue;
             }
-            if (!slot.out.empty() && slot.socket.fd() >= 0) {
-                const ssize_t n = ::send(slot.socket.fd(), slot.out.data(), slot.out.size(), MSG_NOSIGNAL);
+            if (!slot.out.empty() && slot.socket.get() >= 0) {
+                const ssize_t n = ::send(slot.socket.get(), slot.out.data(), slot.out.size(), MSG_NOSIGNAL);
                 if (n > 0) {
                     slot.out.erase(0, size_t(n));
                 } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
