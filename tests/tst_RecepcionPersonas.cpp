@@ -171,16 +171,15 @@ void tst_RecepcionPersonas::initTestCase()
             + "\nEspera=10\n"));
 
     // Each person on a display of their own, running Velrisa inside the receiving computer.
-    int numero = 300 + pid % 600;
     for (Persona &p : m_personas) {
-        while (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(numero))
-            || QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(numero)))
-            ++numero;
-        p.pantalla = QStringLiteral(":%1").arg(numero++);
+        // Xvfb picks a free display itself and says which: no other server can take it between
+        // a look and the start.
         p.xvfb = std::make_unique<QProcess>();
-        p.xvfb->start(QStringLiteral("Xvfb"), { p.pantalla, "-ac", "-nolisten", "tcp", "-screen", "0", "1024x768x24" });
+        p.xvfb->start(
+            QStringLiteral("Xvfb"), { "-displayfd", "1", "-ac", "-nolisten", "tcp", "-screen", "0", "1024x768x24" });
         QVERIFY(p.xvfb->waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(p.pantalla.mid(1))), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(p.xvfb->canReadLine(), 10000);
+        p.pantalla = QLatin1Char(':') + QString::fromLatin1(p.xvfb->readLine()).trimmed();
 
         const QString casa = m_raiz.filePath(p.usuario);
         QVERIFY(preparar(casa, p.uid, kNadie, 0700));
