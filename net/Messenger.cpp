@@ -244,6 +244,10 @@ struct Query
     long long listenMs = 0;
     long long quietMs = 0;
     bool answered = false;
+    std::vector<std::string> expected; // members known before; their answers may cut the wait
+    size_t expectedLeft = 0;
+    long long firstAnswer = 0;
+    long long knownQuietMs = 0; // set once every expected member has answered
 };
 
 constexpr int querySends = 3;
@@ -308,6 +312,11 @@ std::vector<Result> serve(std::vector<Messenger::Recipient> recipients, const Me
         if (BoundedProcess::interruption() != 0)
             break;
         const long long now = nowMs();
+        // The listening ends before anything else is looked at, so that a run with nothing
+        // else to wait for ends at once, not after one more idle wait.
+        const long long quiet = query && query->knownQuietMs > 0 ? query->knownQuietMs : query ? query->quietMs : 0;
+        if (query && query->active && (now - query->start >= query->listenMs || now - query->lastNew >= quiet))
+            query->active = false;
         size_t open = 0;
         bool pending = query && query->active;
         for (const Slot &slot : slots) {
@@ -320,19 +329,15 @@ std::vector<Result> serve(std::vector<Messenger::Recipient> recipients, const Me
 
         long long wait = 200; // interruptions are looked at this often at least
         if (query && query->active) {
-            if (now - query->start >= query->listenMs || now - query->lastNew >= query->quietMs) {
-                query->active = false;
-            } else {
-                if (query->sends < querySends && now - query->sentAt >= queryRepeatMs) {
-                    ::sendto(nameService.get(), query->request.data(), query->request.size(), 0,
-                        reinterpret_cast<const sockaddr *>(&query->to), sizeof query->to);
-                    query->sentAt = now;
-                    ++query->sends;
-                }
-                wait = std::min({ wait, query->start + query->listenMs - now, query->lastNew + query->quietMs - now });
-                if (query->sends < querySends)
-                    wait = std::min(wait, query->sentAt + queryRepeatMs - now);
+            if (query->sends < querySends && now - query->sentAt >= queryRepeatMs) {
+                ::sendto(nameService.get(), query->request.data(), query->request.size(), 0,
+                    reinterpret_cast<const sockaddr *>(&query->to), sizeof query->to);
+                query->sentAt = now;
+                ++query->sends;
             }
+            wait = std::min({ wait, query->start + query->listenMs - now, query->lastNew + quiet - now });
+            if (query->sends < querySends)
+                wait = std::min(wait, query->sentAt + queryRepeatMs - now);
         }
         for (size_t i = 0; i < total; ++i) {
             Slot &slot = slots[i];
@@ -417,8 +422,14 @@ std::vector<Result> serve(std::vector<Messenger::Recipient> recipients, const Me
                                 continue;
                             recipients.push_back({ address, 0, query->called });
                             add(recipients.back(), heard);
+                            if (!query->answered)
+                                query->firstAnswer = heard;
                             query->lastNew = heard;
                             query->answered = true;
+                            const bool wasExpected = std::find(query->expected.begin(), query->expected.end(), address)
+                                != query->expected.end();
+                            if (wasExpected && query->expectedLeft > 0 && --query->expectedLeft == 0)
+                                query->knownQuietMs = std::max(Messenger::knownQuietMs, heard - query->firstAnswer);
                             if (!query->called.empty())
                                 break;
                         }
@@ -498,7 +509,7 @@ std::vector<Messenger::Result> Messenger::deliver(
 }
 
 Messenger::Group Messenger::deliverToGroup(const std::string &groupWireName, const std::string &queryAddress,
-    const Options &options, const std::string &message, Check check)
+    const Options &options, const std::string &message, Check check, const std::vector<std::string> &expected)
 {
     Group group;
     Query query;
@@ -511,8 +522,14 @@ Messenger::Group Messenger::deliverToGroup(const std::string &groupWireName, con
     query.request = calledName(groupWireName, options.codePage);
     query.listenMs = std::min<long long>(static_cast<long long>(options.timeoutSeconds) * 1000, maxListenMs);
     query.quietMs = quietMs;
+    for (const std::string &address : expected) {
+        if (std::find(query.expected.begin(), query.expected.end(), address) == query.expected.end())
+            query.expected.push_back(address);
+    }
+    query.expectedLeft = query.expected.size();
     std::vector<Result> results = serve({}, options, message, check, &query);
     group.queryFailed = query.sends == 0;
+    group.listenedFully = query.knownQuietMs == 0;
     group.members = std::move(results);
     return group;
 }

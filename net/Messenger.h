@@ -50,20 +50,26 @@ public:
         const std::vector<Recipient> &recipients, const Options &options, const std::string &message, Check check = {});
 
     // How long the answers to a group query are waited for: until this long has passed with
-    // no new member, and never longer than Espera or maxListenMs in all.
+    // no new member, and never longer than Espera or maxListenMs in all. Once every member
+    // expected has answered, only as long again as their answers were spread over (at least
+    // knownQuietMs) with no new member: a newcomer answering with them is still heard.
     static constexpr long long quietMs = 750;
+    static constexpr long long knownQuietMs = 25;
     static constexpr long long maxListenMs = 3000;
 
     struct Group
     {
         bool queryFailed = false; // the query could not be sent
+        bool listenedFully = true; // not cut short by the expected members
         std::vector<Result> members; // in the order they answered
     };
 
     // Asks queryAddress (a broadcast address, or a server that knows the group) who the members
     // of the group are (its name in the code page), and messages each as soon as it answers.
+    // expected: the addresses of the members it had before (see KnownMembers).
     static Group deliverToGroup(const std::string &groupWireName, const std::string &queryAddress,
-        const Options &options, const std::string &message, Check check = {});
+        const Options &options, const std::string &message, Check check = {},
+        const std::vector<std::string> &expected = {});
 
     // Asks queryAddress for the computer of that messenger name (in the code page) and
     // messages it as soon as it answers; NotFound when nobody answers while a group would be

@@ -1,5 +1,6 @@
 #include "net/NetCommand.h"
 
+#include "net/KnownMembers.h"
 #include "net/MessageText.h"
 #include "net/Messenger.h"
 #include "net/NameLookup.h"
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <ctime>
 #include <utility>
 
 namespace {
@@ -144,12 +146,23 @@ NetCommand::Result sendToGroup(const std::string &group, const std::string &wire
     // says (its interfaces, its WINS server).
     std::vector<Messenger::Result> results;
     if (isIPv4(d.config.broadcast())) {
-        const Messenger::Group found
-            = Messenger::deliverToGroup(wireGroup, d.config.broadcast(), messengerOptions(d), d.bytes, check);
+        // The members it had last time let the listening end once they have all answered.
+        KnownMembers known
+            = KnownMembers::load(KnownMembers::defaultPath(), static_cast<long long>(std::time(nullptr)));
+        const Messenger::Group found = Messenger::deliverToGroup(wireGroup, d.config.broadcast(), messengerOptions(d),
+            d.bytes, check, known.expected(wireGroup, d.config.broadcast()));
         if (found.queryFailed)
             return failure(NetCommand::NotDelivered,
                 "Error: no se ha podido preguntar por el grupo " + group + " en " + d.config.broadcast() + ".");
         results = found.members;
+        if (!results.empty()) {
+            std::vector<std::string> addresses;
+            for (const Messenger::Result &member : results)
+                addresses.push_back(member.address);
+            known.answered(wireGroup, d.config.broadcast(), addresses, found.listenedFully);
+            std::string ignored; // only a help for the next run: the message went out all the same
+            known.save(ignored);
+        }
     } else {
         const NameLookup::Query found = NameLookup::findMembers(group, lookupOptions(d.config));
         if (found.toolMissing)

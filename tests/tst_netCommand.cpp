@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -39,6 +40,7 @@ private Q_SLOTS:
     void groupDelivery_data();
     void groupDelivery();
     void groupMembersAreServedAtOnce();
+    void rememberedMembersEndTheListeningEarly();
     void interruptedNetLeavesNoChildBehind_data();
     void interruptedNetLeavesNoChildBehind();
     void viewListsWhatTheNetworkAnswers_data();
@@ -74,6 +76,7 @@ void tst_netCommand::initTestCase()
     QVERIFY(m_root.isValid());
     qputenv("XDG_RUNTIME_DIR", m_root.filePath(QStringLiteral("run")).toUtf8());
     qputenv("XDG_CONFIG_HOME", m_root.filePath(QStringLiteral("config")).toUtf8());
+    qputenv("XDG_CACHE_HOME", m_root.filePath(QStringLiteral("cache")).toUtf8());
     m_program = m_root.filePath(QStringLiteral("programa"));
     m_tools = m_root.filePath(QStringLiteral("herramientas"));
     m_log = m_root.filePath(QStringLiteral("registro"));
@@ -85,6 +88,7 @@ void tst_netCommand::init()
 {
     QDir(m_tools).removeRecursively();
     QDir(m_log).removeRecursively();
+    QDir(m_root.filePath(QStringLiteral("cache"))).removeRecursively(); // the groups net remembers
     QVERIFY(QDir().mkpath(m_tools));
     QVERIFY(QDir().mkpath(m_log));
     QFile::remove(m_program + QStringLiteral("/net.ini"));
@@ -597,6 +601,65 @@ void tst_netCommand::groupMembersAreServedAtOnce()
             "El equipo MIEMBRO03 ha rechazado el mensaje (NT_STATUS_ACCESS_DENIED).",
             "El equipo MIEMBRO11 no ha contestado en 2 segundos.",
             "El equipo MIEMBRO17 ha rechazado el mensaje (NT_STATUS_ACCESS_DENIED)." }));
+}
+
+// The members a group had last time end the listening soon after they have all answered
+// again, however late one of them is; a newcomer slower than that is learned at the next full
+// listen, at the latest a day later.
+void tst_netCommand::rememberedMembersEndTheListeningEarly()
+{
+    QList<FakeMessenger::Computer> list { { "OFICINA1" }, { "OFICINA2", Behaviour::Deliver, 0, 500 } };
+    FakeMessenger computers;
+    if (!startComputers(computers, list))
+        QSKIP("needs root to play computers on ports 137 and 139 of loopback addresses");
+    writeIni("[Opciones]\nDifusion=" + computers.nameServer().toLatin1() + "\n");
+    const auto send = [&]() {
+        computers.clear();
+        const Run run = runNet({ "send", "/domain:OFICINA", "hola" });
+        QByteArrayList called;
+        for (const FakeMessenger::Received &message : computers.received())
+            called << message.called;
+        std::sort(called.begin(), called.end());
+        return std::make_pair(run.out, called);
+    };
+    const QStringList two { "Mensaje enviado a OFICINA: 2 equipos (OFICINA1, OFICINA2)." };
+    const QStringList three { "Mensaje enviado a OFICINA: 3 equipos (OFICINA1, OFICINA2, OFICINA3)." };
+
+    // The first time, and every time after: the member half a second late is waited for.
+    for (int round = 0; round < 2; ++round)
+        QCOMPARE(send(), std::make_pair(two, QByteArrayList({ "OFICINA1", "OFICINA2" })));
+    const QString memory = m_root.filePath(QStringLiteral("cache/velrisa/grupos"));
+    QCOMPARE(QFileInfo(memory).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+
+    // A newcomer slower than every known member is missed...
+    list[1].queryDelayMs = 0;
+    list.append({ "OFICINA3", Behaviour::Deliver, 0, 400 });
+    QVERIFY(computers.start(list));
+    QCOMPARE(send(), std::make_pair(two, QByteArrayList({ "OFICINA1", "OFICINA2" })));
+    // ...until the day's full listen comes round; from then on it is waited for too.
+    QFile file(memory);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QByteArray text = file.readAll();
+    file.close();
+    const QByteArrayList fields = text.split('\n').value(1).split(' ');
+    QCOMPARE(fields.size(), 5); // address, group, full listen, two members
+    text.replace(" " + fields.at(2) + " ", " " + QByteArray::number(fields.at(2).toLongLong() - 24 * 3600) + " ");
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+    file.close();
+    for (int round = 0; round < 2; ++round)
+        QCOMPARE(send(), std::make_pair(three, QByteArrayList({ "OFICINA1", "OFICINA2", "OFICINA3" })));
+
+    // A memory others may have changed is not read: listened to in full, as the first time.
+    QVERIFY(QFile::setPermissions(m_root.filePath(QStringLiteral("cache/velrisa")),
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::WriteOther | QFile::ExeOther));
+    list[2].queryDelayMs = 0;
+    list.append({ "OFICINA4", Behaviour::Deliver, 0, 400 });
+    QVERIFY(computers.start(list));
+    const auto [out, called] = send();
+    QCOMPARE(
+        out.value(0), QStringLiteral("Mensaje enviado a OFICINA: 4 equipos (OFICINA1, OFICINA2, OFICINA3, OFICINA4)."));
+    QCOMPARE(called.size(), 4);
 }
 
 void tst_netCommand::interruptedNetLeavesNoChildBehind_data()

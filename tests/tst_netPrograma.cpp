@@ -39,6 +39,7 @@ void tst_netPrograma::initTestCase()
     QVERIFY(m_root.isValid());
     qputenv("XDG_RUNTIME_DIR", m_root.filePath(QStringLiteral("run")).toUtf8());
     qputenv("XDG_CONFIG_HOME", m_root.filePath(QStringLiteral("config")).toUtf8());
+    qputenv("XDG_CACHE_HOME", m_root.filePath(QStringLiteral("cache")).toUtf8());
     // Nothing received here: no mailbox, and no history of the user's touched.
     qputenv("XDG_DATA_HOME", m_root.filePath(QStringLiteral("data")).toUtf8());
     qputenv("VELRISA_BUZON", m_root.filePath(QStringLiteral("buzon")).toUtf8());

@@ -54,6 +54,7 @@ void tst_netSamba::initTestCase()
     QVERIFY(m_root.isValid());
     qputenv("XDG_RUNTIME_DIR", m_root.filePath(QStringLiteral("run")).toUtf8());
     qputenv("XDG_CONFIG_HOME", m_root.filePath(QStringLiteral("config")).toUtf8());
+    qputenv("XDG_CACHE_HOME", m_root.filePath(QStringLiteral("cache")).toUtf8());
     if (::geteuid() != 0)
         QSKIP("needs root: smbd serves messages on port 139 and the group test creates network namespaces");
     if (QStandardPaths::findExecutable(QStringLiteral("smbd"), { QStringLiteral("/usr/sbin"), QStringLiteral("/sbin") })

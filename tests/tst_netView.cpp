@@ -32,6 +32,7 @@ void tst_netView::initTestCase()
     QVERIFY(m_root.isValid());
     qputenv("XDG_RUNTIME_DIR", m_root.filePath(QStringLiteral("run")).toUtf8());
     qputenv("XDG_CONFIG_HOME", m_root.filePath(QStringLiteral("config")).toUtf8());
+    qputenv("XDG_CACHE_HOME", m_root.filePath(QStringLiteral("cache")).toUtf8());
     if (::geteuid() != 0)
         QSKIP("needs root: smbd and nmbd serve on their own ports inside network namespaces");
     if (QStandardPaths::findExecutable(QStringLiteral("smbd"), { QStringLiteral("/usr/sbin") }).isEmpty()

@@ -75,7 +75,7 @@ new_session() {
     mkdir -p "$session/run" "$session/config" "$session/prog"
     chmod 700 "$session/run"
     cp "$velrisa" "$session/prog/velrisa"
-    export XDG_RUNTIME_DIR=$session/run XDG_CONFIG_HOME=$session/config XDG_DATA_HOME=$session/data
+    export XDG_RUNTIME_DIR=$session/run XDG_CONFIG_HOME=$session/config XDG_DATA_HOME=$session/data XDG_CACHE_HOME=$session/cache
     prog=$session/prog
     program=$prog/velrisa
 }

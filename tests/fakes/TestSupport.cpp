@@ -30,6 +30,7 @@ bool prepareEnvironment(const QString &base)
     return QDir().mkpath(run) && setMode(run, 0700) && qputenv("XDG_RUNTIME_DIR", QFile::encodeName(run))
         && qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + QStringLiteral("/config")))
         && qputenv("XDG_DATA_HOME", QFile::encodeName(root + QStringLiteral("/data")))
+        && qputenv("XDG_CACHE_HOME", QFile::encodeName(root + QStringLiteral("/cache")))
         && qputenv("VELRISA_BUZON", QFile::encodeName(root + QStringLiteral("/buzon")));
 }
 

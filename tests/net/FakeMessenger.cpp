@@ -190,6 +190,7 @@ void FakeMessenger::stop()
         ::close(fd);
     m_state->listeners.clear();
     m_state->nameSockets.clear();
+    m_state->datagrams.clear(); // answers still due would go out through closed (and reused) descriptors
 }
 
 QList<FakeMessenger::Received> FakeMessenger::received() const

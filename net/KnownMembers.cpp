@@ -1,0 +1,220 @@
+#include "net/KnownMembers.h"
+
+#include "runtime/ArchivoDatos.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char *header = "velrisa-grupos 1";
+// A member's time is written again only this much later: the file changes about once a day.
+constexpr long long refreshSeconds = 24 * 3600;
+
+std::string hex(const std::string &bytes)
+{
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (const unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+bool isHexName(const std::string &text)
+{
+    return !text.empty() && text.size() <= 32 && text.size() % 2 == 0
+        && std::all_of(
+            text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
+}
+
+bool isAddress(const std::string &text)
+{
+    in_addr address {};
+    return text.size() < INET_ADDRSTRLEN && ::inet_pton(AF_INET, text.c_str(), &address) == 1;
+}
+
+bool readTime(const std::string &text, long long &value)
+{
+    if (text.empty() || text.size() > 12
+        || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    value = std::stoll(text);
+    return true;
+}
+
+std::string folderOf(const std::string &path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+// The folder holds only this user's files: its own, and nobody else may add to it.
+bool ownFolder(const std::string &folder)
+{
+    struct stat st
+    {
+    };
+    return ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()
+        && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+} // namespace
+
+std::string KnownMembers::defaultPath()
+{
+    const char *cache = std::getenv("XDG_CACHE_HOME");
+    if (cache && cache[0] == '/')
+        return std::string(cache) + "/velrisa/grupos";
+    const char *home = std::getenv("HOME");
+    if (home && home[0] == '/')
+        return std::string(home) + "/.cache/velrisa/grupos";
+    return {};
+}
+
+KnownMembers KnownMembers::load(const std::string &path, long long now)
+{
+    KnownMembers known;
+    known.m_path = path;
+    known.m_now = now;
+    if (path.empty() || !ownFolder(folderOf(path)))
+        return known;
+    std::string bytes;
+    struct stat st
+    {
+    };
+    ArchivoDatos::Opciones options;
+    options.limite = maxBytes;
+    options.enlaces = ArchivoDatos::Enlaces::Rechazar;
+    if (ArchivoDatos::leer(path, bytes, &st, options) != ArchivoDatos::Lectura::Leido || st.st_uid != ::geteuid())
+        return known;
+    std::istringstream lines(bytes);
+    std::string line;
+    if (!std::getline(lines, line) || line != header)
+        return known;
+    const long long oldest = now - maxAgeDays * 24 * 3600;
+    while (std::getline(lines, line) && known.m_groups.size() < maxGroups) {
+        std::istringstream fields(line);
+        Group group;
+        std::string fullListen;
+        if (!(fields >> group.queryAddress >> group.name >> fullListen) || !isAddress(group.queryAddress)
+            || !isHexName(group.name) || !readTime(fullListen, group.fullListen)
+            || known.find(group.name, group.queryAddress))
+            continue;
+        std::string member;
+        while (fields >> member && group.members.size() < maxMembers) {
+            const size_t equals = member.find('=');
+            long long seen = 0;
+            if (equals == std::string::npos || !isAddress(member.substr(0, equals))
+                || !readTime(member.substr(equals + 1), seen))
+                continue;
+            const std::string address = member.substr(0, equals);
+            const bool twice = std::any_of(
+                group.members.begin(), group.members.end(), [&](const auto &m) { return m.first == address; });
+            if (seen >= oldest && !twice)
+                group.members.emplace_back(address, std::min(seen, now));
+        }
+        known.m_groups.push_back(std::move(group));
+    }
+    return known;
+}
+
+KnownMembers::Group *KnownMembers::find(const std::string &hexName, const std::string &queryAddress)
+{
+    for (Group &group : m_groups) {
+        if (group.name == hexName && group.queryAddress == queryAddress)
+            return &group;
+    }
+    return nullptr;
+}
+
+const KnownMembers::Group *KnownMembers::find(const std::string &hexName, const std::string &queryAddress) const
+{
+    return const_cast<KnownMembers *>(this)->find(hexName, queryAddress);
+}
+
+std::vector<std::string> KnownMembers::expected(const std::string &group, const std::string &queryAddress) const
+{
+    std::vector<std::string> addresses;
+    const Group *known = find(hex(group), queryAddress);
+    // A full listen in the future means the clock went back: listen in full again.
+    if (!known || known->fullListen > m_now || m_now - known->fullListen >= fullListenEverySeconds)
+        return addresses;
+    for (const auto &member : known->members)
+        addresses.push_back(member.first);
+    return addresses;
+}
+
+void KnownMembers::answered(const std::string &group, const std::string &queryAddress,
+    const std::vector<std::string> &addresses, bool listenedFully)
+{
+    const std::string name = hex(group);
+    Group *known = find(name, queryAddress);
+    if (!known) {
+        if (m_groups.size() >= maxGroups)
+            m_groups.erase(m_groups.begin()); // the first in the file is the least recently added
+        m_groups.push_back({ queryAddress, name, 0, {} });
+        known = &m_groups.back();
+        m_changed = true;
+    }
+    if (listenedFully) {
+        known->fullListen = m_now;
+        m_changed = true;
+    }
+    for (const std::string &address : addresses) {
+        if (!isAddress(address))
+            continue;
+        auto member = std::find_if(
+            known->members.begin(), known->members.end(), [&](const auto &m) { return m.first == address; });
+        if (member == known->members.end()) {
+            if (known->members.size() >= maxMembers)
+                continue;
+            known->members.emplace_back(address, m_now);
+            m_changed = true;
+        } else if (m_now - member->second >= refreshSeconds) {
+            member->second = m_now;
+            m_changed = true;
+        }
+    }
+}
+
+std::string KnownMembers::text() const
+{
+    std::string out = std::string(header) + "\n";
+    for (const Group &group : m_groups) {
+        out += group.queryAddress + ' ' + group.name + ' ' + std::to_string(group.fullListen);
+        for (const auto &member : group.members)
+            out += ' ' + member.first + '=' + std::to_string(member.second);
+        out += '\n';
+    }
+    return out;
+}
+
+bool KnownMembers::save(std::string &error) const
+{
+    if (!m_changed || m_path.empty())
+        return true;
+    // The cache folder and ours in it are made private; an existing one must already be.
+    const std::string folder = folderOf(m_path);
+    const std::string cache = folderOf(folder);
+    if (::mkdir(cache.c_str(), 0700) != 0 && errno != EEXIST) {
+        error = cache + ": " + std::strerror(errno);
+        return false;
+    }
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        error = folder + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!ownFolder(folder)) {
+        error = folder + ": la carpeta no es solo de este usuario";
+        return false;
+    }
+    return ArchivoDatos::guardar(m_path, text(), ArchivoDatos::Sincronia::SinSincronizar, error, 0600);
+}
