@@ -327,7 +327,7 @@ void frmPrincipal::load()
 
     // Messages that arrive for this computer, and those that came while it was not running.
     m_recepcion = std::make_unique<Recepcion>(
-        m_rt, *m_taskIco, Buzon::rutaPredeterminada(), Historial::carpetaPredeterminada());
+        m_rt, *m_taskIco, Buzon::rutaPredeterminada(), m_rt.userDataPath());
     connect(m_recepcion.get(), &Recepcion::responder, this, &frmPrincipal::responder);
     connect(m_recepcion.get(), &Recepcion::buzonCambiado, this, &frmPrincipal::actualizarMenuRecibidos);
 

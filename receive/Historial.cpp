@@ -12,7 +12,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QStandardPaths>
 
 #include <cerrno>
 #include <cmath>
@@ -123,11 +122,6 @@ Historial::Historial(const QString &carpeta)
 { }
 
 Historial::~Historial() = default;
-
-QString Historial::carpetaPredeterminada()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/velrisa");
-}
 
 QString Historial::ruta() const
 {

@@ -29,8 +29,6 @@ public:
     Historial(const Historial &) = delete;
     Historial &operator=(const Historial &) = delete;
 
-    // $XDG_DATA_HOME/velrisa (by default ~/.local/share/velrisa).
-    static QString carpetaPredeterminada();
 
     // Reads the file and its journal; none yet is an empty history. A file that cannot be
     // read, or holds anything but what this class writes, is set aside under a name of its own

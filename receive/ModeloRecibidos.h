@@ -22,7 +22,6 @@ public:
     bool insertar(const Buzon::Mensaje &mensaje);
     void quitarPrimeras(int cuantas);
     void reemplazar(QList<Buzon::Mensaje> mensajes);
-    bool contiene(const QString &id) const { return m_ids.contains(id); }
     const QList<Buzon::Mensaje> &filas() const { return m_filas; }
 
     // "DD/MM/AAAA" and "HH:MM:SS" of an arrival, in local time.

@@ -53,6 +53,10 @@ public:
     // else a folder of the user's own. Chosen once, at the first call (start-up).
     virtual QString dataPath() const = 0;
 
+    // The user's own data folder, whatever dataPath() is: what only this user may read (the
+    // messages received) is kept there. Not created until something is written.
+    virtual QString userDataPath() const = 0;
+
     // The arguments after the program name, joined by single blanks.
     virtual QString command() const = 0;
 

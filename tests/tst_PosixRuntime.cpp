@@ -100,10 +100,13 @@ void tst_PosixRuntime::dataFilesGoWhereTheUserMayWrite()
         qunsetenv("XDG_DATA_HOME");
     }
     const QString elegida = DataFolder::choose(exe + QLatin1Char('/'));
+    // The received messages go to the user's folder by the same rule, wherever the book is.
+    const QString propia = DataFolder::userFolder();
     qputenv("HOME", savedHome);
     qputenv("XDG_DATA_HOME", savedXdg);
     setMode(exe, 0755);
 
+    QCOMPARE(propia, esperada);
     if (enPrograma) {
         QCOMPARE(elegida, exe);
         QVERIFY(!QFileInfo::exists(esperada));

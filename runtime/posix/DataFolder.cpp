@@ -85,16 +85,21 @@ void offerProgramFiles(const QString &programDir, const QString &dataDir)
 
 } // namespace
 
+QString userFolder()
+{
+    // A relative XDG_DATA_HOME is invalid and ignored.
+    QString base = QFile::decodeName(qgetenv("XDG_DATA_HOME"));
+    if (!base.startsWith(QLatin1Char('/')))
+        base = homeDir() + QStringLiteral("/.local/share");
+    return QDir::cleanPath(base + QStringLiteral("/velrisa"));
+}
+
 QString choose(const QString &exeDir)
 {
     const QString exe = QDir::cleanPath(exeDir);
     if (!QFileInfo::exists(exe + QLatin1Char('/') + QLatin1String(kInstalledMark)) && Archivos::folderWritable(exe))
         return exe;
-    // A relative XDG_DATA_HOME is invalid and ignored.
-    QString base = QFile::decodeName(qgetenv("XDG_DATA_HOME"));
-    if (!base.startsWith(QLatin1Char('/')))
-        base = homeDir() + QStringLiteral("/.local/share");
-    const QString dir = QDir::cleanPath(base + QStringLiteral("/velrisa"));
+    const QString dir = userFolder();
     makePrivatePath(dir);
     offerProgramFiles(exe, dir);
     return dir;

@@ -16,4 +16,8 @@ inline constexpr char kInstalledMark[] = "instalado.txt";
 // Without a trailing separator.
 QString choose(const QString &exeDir);
 
+// The user's own folder, $XDG_DATA_HOME/velrisa (~/.local/share/velrisa: a relative
+// XDG_DATA_HOME is invalid and ignored), whatever choose() says; not created here.
+QString userFolder();
+
 } // namespace DataFolder

@@ -110,6 +110,11 @@ QString PosixRuntime::appPath() const
     return QCoreApplication::applicationDirPath();
 }
 
+QString PosixRuntime::userDataPath() const
+{
+    return DataFolder::userFolder();
+}
+
 QString PosixRuntime::dataPath() const
 {
     if (m_dataPath.isEmpty())

@@ -23,6 +23,7 @@ public:
     [[noreturn]] void end() override;
     QString appPath() const override;
     QString dataPath() const override;
+    QString userDataPath() const override;
     QString command() const override;
     bool prevInstance() override;
     void activatePrevInstance() override;
