@@ -1,7 +1,7 @@
-#include "mainwindow/Apariencia.h"
 #include "mainwindow/frmPrincipal.h"
 #include "runtime/posix/PosixRuntime.h"
 #include "runtime/posix/TerminationSignals.h"
+#include "widgets/Apariencia.h"
 
 #include <QApplication>
 

@@ -1,8 +1,9 @@
 #include "about/Form3.h"
 
-#include "mainwindow/Apariencia.h"
 #include "runtime/Runtime.h"
 #include "version.h"
+#include "widgets/Apariencia.h"
+#include "widgets/Twips.h"
 
 #include <QDesktopServices>
 #include <QFrame>
@@ -39,12 +40,6 @@ const QString kLicencia = QStringLiteral("Velrisa - Copyright (C) Equipo Velrisa
                                          "6. Usar el programa supone aceptar estas condiciones. Si no está\n"
                                          "    de acuerdo con ellas, no lo use y bórrelo de su equipo.");
 
-// Positions are laid out in twips at 96 dpi.
-constexpr int px(int twips)
-{
-    return twips / 15;
-}
-
 // The sizes of the layout are given in points at 96 dots per inch, in the program's face.
 QFont fuente(qreal puntos, bool negrita = false)
 {
@@ -68,7 +63,7 @@ QLabel *etiqueta(QWidget *parent, const char *nombre, const QString &texto, cons
 void alinearDerecha(QLabel *label, int left, int top, int width)
 {
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    label->move(px(left + width) - label->width(), px(top));
+    label->move(Twips::px(left + width) - label->width(), Twips::px(top));
 }
 
 } // namespace
@@ -87,12 +82,12 @@ Form3::Form3(Runtime &rt, QWidget *parent)
     icono.addFile(QStringLiteral(":/icons/acerca32.png"));
     setWindowIcon(icono);
     setModal(true);
-    setFixedSize(px(7275), px(3855));
+    setFixedSize(Twips::px(7275), Twips::px(3855));
 
     // Children are stacked in creation order: the banner first, so that what sits on it shows.
     auto *shape1 = new QWidget(this);
     shape1->setObjectName(QStringLiteral("Shape1"));
-    shape1->setGeometry(px(0), px(0), px(7335), px(855));
+    shape1->setGeometry(Twips::px(0), Twips::px(0), Twips::px(7335), Twips::px(855));
     QPalette negro = shape1->palette();
     negro.setColor(QPalette::Window, Qt::black);
     shape1->setPalette(negro);
@@ -100,17 +95,17 @@ Form3::Form3(Runtime &rt, QWidget *parent)
 
     auto *imgIcono = new QLabel(this);
     imgIcono->setObjectName(QStringLiteral("imgIcono"));
-    imgIcono->setGeometry(px(180), px(180), px(480), px(480));
+    imgIcono->setGeometry(Twips::px(180), Twips::px(180), Twips::px(480), Twips::px(480));
     imgIcono->setPixmap(QPixmap(QStringLiteral(":/icons/acerca32.png")));
 
     auto *lblTitulo = etiqueta(this, "lblTitulo", QStringLiteral("Velrisa"), fuente(8.25, true), Qt::white);
-    lblTitulo->move(px(900), px(240));
+    lblTitulo->move(Twips::px(900), Twips::px(240));
     auto *lblPor = etiqueta(this, "lblPor", QStringLiteral("Por ") + kAutor, fuente(8.25), Qt::white);
-    lblPor->move(px(900), px(480));
+    lblPor->move(Twips::px(900), Twips::px(480));
 
     auto *command1 = new QPushButton(QStringLiteral("&Aceptar"), this);
     command1->setObjectName(QStringLiteral("Command1"));
-    command1->setGeometry(px(5520), px(180), px(1635), px(495));
+    command1->setGeometry(Twips::px(5520), Twips::px(180), Twips::px(1635), Twips::px(495));
     command1->setFont(fuente(9.75, true));
     command1->setDefault(true);
     connect(command1, &QPushButton::clicked, this, &QDialog::accept);
@@ -119,11 +114,11 @@ Form3::Form3(Runtime &rt, QWidget *parent)
     picture1->setObjectName(QStringLiteral("Picture1"));
     picture1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     picture1->setLineWidth(1);
-    picture1->setGeometry(px(-60), px(840), px(7455), 4);
+    picture1->setGeometry(Twips::px(-60), Twips::px(840), Twips::px(7455), 4);
 
     auto *txtLegal = new QPlainTextEdit(this);
     txtLegal->setObjectName(QStringLiteral("txtLegal"));
-    txtLegal->setGeometry(px(120), px(1020), px(7035), px(2115));
+    txtLegal->setGeometry(Twips::px(120), Twips::px(1020), Twips::px(7035), Twips::px(2115));
     txtLegal->setFont(fuente(8.25));
     txtLegal->setPlainText(kLicencia);
     txtLegal->setAccessibleName(QStringLiteral("Licencia"));
@@ -147,7 +142,7 @@ Form3::Form3(Runtime &rt, QWidget *parent)
 
     auto *lblVersion
         = etiqueta(this, "lblVersion", lineaVersion(), fuente(8.25), palette().color(QPalette::WindowText));
-    lblVersion->move(px(120), px(3540));
+    lblVersion->move(Twips::px(120), Twips::px(3540));
 
     setTabOrder(txtLegal, command1);
     txtLegal->setFocus();

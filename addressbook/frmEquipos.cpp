@@ -6,6 +6,7 @@
 #include "addressbook/frmBuscar.h"
 #include "runtime/Runtime.h"
 #include "runtime/Texto.h"
+#include "widgets/Twips.h"
 
 #include <QFrame>
 #include <QIcon>
@@ -18,17 +19,6 @@
 #include <algorithm>
 
 namespace {
-
-// Layout positions are kept in twips; 15 twips make one pixel.
-constexpr int px(int twips)
-{
-    return twips / 15;
-}
-
-QRect rectTwips(int left, int top, int width, int height)
-{
-    return QRect(px(left), px(top), px(width), px(height));
-}
 
 const QString kSeccion[2] = { QStringLiteral("Equipos"), QStringLiteral("Redes") };
 
@@ -44,39 +34,39 @@ frmEquipos::frmEquipos(Runtime &rt, Module &module, QWidget *parent)
     setObjectName(QStringLiteral("frmEquipos"));
     setWindowTitle(QStringLiteral("Lista de equipos y subredes"));
     setWindowIcon(QIcon(QStringLiteral(":/icons/equipos32.png")));
-    setFixedSize(px(6135), px(3495));
+    setFixedSize(Twips::px(6135), Twips::px(3495));
     setModal(true);
 
     m_optElemento[0] = new QRadioButton(QStringLiteral("Equipos y usuarios"), this);
     m_optElemento[0]->setObjectName(QStringLiteral("optElemento(0)"));
     // Wider than the 1635 it was drawn with, up to its sibling: this face's indicator and
     // caption need the room.
-    m_optElemento[0]->setGeometry(rectTwips(120, 120, 1800, 315));
+    m_optElemento[0]->setGeometry(Twips::rect(120, 120, 1800, 315));
     m_optElemento[1] = new QRadioButton(QStringLiteral("Grupos de trabajo o dominios"), this);
     m_optElemento[1]->setObjectName(QStringLiteral("optElemento(1)"));
-    m_optElemento[1]->setGeometry(rectTwips(1920, 120, 2475, 315));
+    m_optElemento[1]->setGeometry(Twips::rect(1920, 120, 2475, 315));
 
     m_lstElementos = new QListWidget(this);
     m_lstElementos->setObjectName(QStringLiteral("lstElementos"));
-    m_lstElementos->setGeometry(rectTwips(120, 540, 4515, 2205));
+    m_lstElementos->setGeometry(Twips::rect(120, 540, 4515, 2205));
     m_lstElementos->setSelectionMode(QAbstractItemView::SingleSelection);
     m_lstElementos->setSortingEnabled(true);
     m_lstElementos->setAccessibleName(windowTitle());
 
     m_command1 = new QPushButton(QStringLiteral("&Añadir"), this);
     m_command1->setObjectName(QStringLiteral("Command1"));
-    m_command1->setGeometry(rectTwips(4800, 540, 1215, 375));
+    m_command1->setGeometry(Twips::rect(4800, 540, 1215, 375));
     m_command2 = new QPushButton(QStringLiteral("&Eliminar"), this);
     m_command2->setObjectName(QStringLiteral("Command2"));
-    m_command2->setGeometry(rectTwips(4800, 1020, 1215, 375));
+    m_command2->setGeometry(Twips::rect(4800, 1020, 1215, 375));
     m_command3 = new QPushButton(QStringLiteral("&Cerrar"), this);
     m_command3->setObjectName(QStringLiteral("Command3"));
-    m_command3->setGeometry(rectTwips(4860, 3000, 1155, 435));
+    m_command3->setGeometry(Twips::rect(4860, 3000, 1155, 435));
     // In the free space of the foot, beside "&Cerrar": the right-hand column is too narrow
     // for its caption on one line.
     m_cmdBuscar = new QPushButton(QStringLiteral("&Buscar en la red..."), this);
     m_cmdBuscar->setObjectName(QStringLiteral("cmdBuscar"));
-    m_cmdBuscar->setGeometry(rectTwips(2700, 3000, 2055, 435));
+    m_cmdBuscar->setGeometry(Twips::rect(2700, 3000, 2055, 435));
     m_cmdBuscar->setToolTip(QStringLiteral("Busca en la red los nombres que faltan en la lista"));
     // No button acts on Enter: only the one that has the focus.
     for (QPushButton *boton : { m_command1, m_command2, m_command3, m_cmdBuscar })
@@ -84,18 +74,18 @@ frmEquipos::frmEquipos(Runtime &rt, Module &module, QWidget *parent)
 
     m_image1 = new QLabel(this);
     m_image1->setObjectName(QStringLiteral("Image1"));
-    m_image1->setGeometry(rectTwips(60, 2970, 480, 480));
+    m_image1->setGeometry(Twips::rect(60, 2970, 480, 480));
     m_image1->setPixmap(QPixmap(QStringLiteral(":/icons/equipos32.png")));
 
     // The etched separator above the foot: a shadow line with a highlight line under it.
     auto *line1 = new QFrame(this);
     line1->setObjectName(QStringLiteral("Line1"));
-    line1->setGeometry(0, px(2880), px(6360), 1);
+    line1->setGeometry(0, Twips::px(2880), Twips::px(6360), 1);
     line1->setAutoFillBackground(true);
     line1->setBackgroundRole(QPalette::Dark);
     auto *line2 = new QFrame(this);
     line2->setObjectName(QStringLiteral("Line2"));
-    line2->setGeometry(0, px(2895), px(6420), 1);
+    line2->setGeometry(0, Twips::px(2895), Twips::px(6420), 1);
     line2->setAutoFillBackground(true);
     line2->setBackgroundRole(QPalette::Light);
 

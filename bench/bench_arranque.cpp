@@ -13,9 +13,9 @@
 // before it (goals: under 2 s, under 4 times the file).
 
 #include "Medidas.h"
-#include "mainwindow/Apariencia.h"
 #include "mainwindow/frmPrincipal.h"
 #include "runtime/posix/PosixRuntime.h"
+#include "widgets/Apariencia.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -2,8 +2,10 @@
 // starting the same batch line under /bin/sh and waiting for it, and the cost of the
 // sent-messages log at 100,000 rows against its first 1,000.
 #include "dispatch/Despacho.h"
+#include "dispatch/EsperaEnvio.h"
 #include "dispatch/LineaLote.h"
 #include "dispatch/VentanaEnvio.h"
+#include "dispatch/frmWait.h"
 #include "runtime/posix/PosixRuntime.h"
 #include "runtime/posix/ProcessStart.h"
 #include "sentlog/ModeloMensajes.h"
@@ -39,7 +41,7 @@ public:
 class VentanaBanco final : public VentanaEnvio
 {
 public:
-    QWidget *ventana() override { return &m_ventana; }
+    std::unique_ptr<EsperaEnvio> mostrarEspera() override { return frmWait::esperarSobre(&m_ventana); }
     QString rutaPrograma() const override { return m_ruta; }
     bool grupoElegido() const override { return false; }
     int estadoCerrar() const override { return 1; }

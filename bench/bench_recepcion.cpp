@@ -9,13 +9,13 @@
 // Usage: bench_recepcion [historial]
 #include "Medidas.h"
 #include "net/SambaHost.h"
-#include "receive/Entrega.h"
 #include "receive/Historial.h"
 #include "receive/ModeloRecibidos.h"
 #include "receive/Recepcion.h"
-#include "receive/Registro.h"
-#include "receive/ReparaTexto.h"
 #include "receive/frmRecibido.h"
+#include "receiver/Entrega.h"
+#include "receiver/Registro.h"
+#include "receiver/ReparaTexto.h"
 #include "runtime/IconoBarra.h"
 #include "runtime/posix/PosixRuntime.h"
 

@@ -1,22 +1,17 @@
 #include "dispatch/Despacho.h"
 
+#include "dispatch/EsperaEnvio.h"
 #include "dispatch/LineaLote.h"
 #include "dispatch/Module1.h"
+#include "dispatch/RegistroEnvios.h"
 #include "dispatch/ResultadoEnvio.h"
 #include "dispatch/VentanaEnvio.h"
-#include "dispatch/frmWait.h"
 #include "runtime/ArchivoDatos.h"
 #include "runtime/Archivos.h"
 #include "runtime/Runtime.h"
 #include "runtime/Texto.h"
-#include "sentlog/frmMensajes.h"
 
-#include <QEventLoop>
 #include <QFile>
-#include <QGuiApplication>
-#include <QTimer>
-#include <QWidget>
-#include <QWindow>
 
 #include <memory>
 #include <optional>
@@ -38,50 +33,15 @@ constexpr int kFinDeArchivo = 62;
 // The most of mensaje.txt that is read: its first line is all that counts.
 constexpr size_t kMaxSalida = 64 * 1024;
 
-// Milliseconds the wait window is given to appear on screen before the send goes on.
-constexpr int kEsperaVisible = 200;
-
-// Ends a loop as soon as a window is exposed: the window's own expose event says so, with no
-// polling that would cost every recipient a few idle milliseconds.
-class HastaExpuesta final : public QObject
-{
-public:
-    HastaExpuesta(QWindow *ventana, QEventLoop &bucle)
-        : m_ventana(ventana)
-        , m_bucle(bucle)
-    {
-        m_ventana->installEventFilter(this);
-    }
-    ~HastaExpuesta() override { m_ventana->removeEventFilter(this); }
-
-protected:
-    bool eventFilter(QObject *objeto, QEvent *evento) override
-    {
-        // The window takes the new state before its expose event is delivered.
-        if (evento->type() == QEvent::Expose && m_ventana->isExposed())
-            m_bucle.quit();
-        return QObject::eventFilter(objeto, evento);
-    }
-
-private:
-    QWindow *m_ventana;
-    QEventLoop &m_bucle;
-};
-
-// Locks the main window and shows the wait window; undone exactly once, on every way out.
+// The hourglass and the wait over the main window; undone exactly once, on every way out.
 class EstadoOcupado
 {
 public:
-    EstadoOcupado(Runtime &rt, QWidget *principal)
+    EstadoOcupado(Runtime &rt, VentanaEnvio &principal)
         : m_rt(rt)
-        , m_principal(principal)
     {
         m_rt.setHourglass(true);
-        if (m_principal)
-            m_principal->setEnabled(false);
-        m_espera = std::make_unique<frmWait>(m_principal);
-        m_espera->show();
-        dibujarAntesDeEsperar();
+        m_espera = principal.mostrarEspera();
     }
     ~EstadoOcupado() { restaurar(); }
 
@@ -91,39 +51,12 @@ public:
             return;
         m_restaurado = true;
         m_rt.setHourglass(false);
-        if (m_principal)
-            m_principal->setEnabled(true);
-        m_espera->close();
         m_espera.reset();
     }
 
 private:
-    // The thread is about to block on the child: what is on screen now stays there until it
-    // ends. A window system draws a window only once it is mapped and exposed, which takes a
-    // round trip, so wait for that first (bounded, so that a broken display cannot stall the
-    // send), taking no user input meanwhile; then draw the wait window and the locked main
-    // window, and hand the drawing to the window system.
-    void dibujarAntesDeEsperar()
-    {
-        QWindow *ventana = m_espera->windowHandle();
-        if (ventana && !ventana->isExposed()) {
-            QEventLoop bucle;
-            HastaExpuesta hasta(ventana, bucle);
-            QTimer::singleShot(kEsperaVisible, &bucle, &QEventLoop::quit);
-            bucle.exec(QEventLoop::ExcludeUserInputEvents);
-        }
-        // Both are marked for drawing already (one is new, the other has just been disabled):
-        // drawing what is marked spares a second paint of what the expose has drawn.
-        QEvent pedido(QEvent::UpdateRequest);
-        QCoreApplication::sendEvent(m_espera.get(), &pedido);
-        if (m_principal)
-            QCoreApplication::sendEvent(m_principal->window(), &pedido);
-        QGuiApplication::sync();
-    }
-
     Runtime &m_rt;
-    QWidget *m_principal;
-    std::unique_ptr<frmWait> m_espera;
+    std::unique_ptr<EsperaEnvio> m_espera;
     bool m_restaurado = false;
 };
 
@@ -205,7 +138,7 @@ void Despacho::guardarCerrar()
 qint16 Despacho::EnviarADestino(const QString &destino, const QString &mensaje)
 {
     // 1. to 3.
-    frmMensajes &mensajes = m_principal.mensajes();
+    RegistroEnvios &mensajes = m_principal.mensajes();
     mensajes.mostrar();
     const QString recortado = Texto::trimBlanks(destino);
     const QString ruta = Texto::withTrailingSeparator(m_principal.rutaPrograma());
@@ -214,7 +147,7 @@ qint16 Despacho::EnviarADestino(const QString &destino, const QString &mensaje)
     m_respuesta.clear();
 
     // 4. and 5.; undone at step 11, or on the way out of any failure.
-    EstadoOcupado ocupado(m_rt, m_principal.ventana());
+    EstadoOcupado ocupado(m_rt, m_principal);
     // 6. and 7.
     guardarCerrar();
     const QString linea = LineaLote::armar(recortado, m_principal.grupoElegido(), mensaje, ruta);
@@ -295,7 +228,7 @@ void Despacho::EnviarMensajes()
 
         const qint16 resultado = EnviarADestino(token, m_principal.textoMensaje());
         const bool enviado = resultado > 0;
-        frmMensajes &mensajes = m_principal.mensajes();
+        RegistroEnvios &mensajes = m_principal.mensajes();
         mensajes.completarUltimaFila(enviado ? 2 : 3, m_principal.textoMensaje(),
             enviado ? QStringLiteral("Enviado") : QStringLiteral("Error"), Texto::timeOfDay(m_rt.currentTime()),
             m_respuesta);

@@ -1,12 +1,12 @@
 #include "dispatch/Module1.h"
 
+#include "dispatch/RegistroEnvios.h"
 #include "runtime/Runtime.h"
-#include "sentlog/frmMensajes.h"
 
 #include <exception>
 #include <new>
 
-void EsperarProceso(Runtime &rt, qint32 pid, frmMensajes &mensajes)
+void EsperarProceso(Runtime &rt, qint32 pid, RegistroEnvios &mensajes)
 {
     try {
         if (!rt.waitForProcess(pid))

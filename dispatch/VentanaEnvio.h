@@ -2,8 +2,10 @@
 
 #include <QString>
 
-class QWidget;
-class frmMensajes;
+#include <memory>
+
+class EsperaEnvio;
+class RegistroEnvios;
 
 // What a send run needs of the main window; frmPrincipal implements it. Every text
 // is read afresh at each call, since the user may edit the window between two sends.
@@ -12,8 +14,9 @@ class VentanaEnvio
 public:
     virtual ~VentanaEnvio() = default;
 
-    // The main window: disabled while a recipient is served, and the wait window centres on it.
-    virtual QWidget *ventana() = 0;
+    // The main window locked and the wait window shown centred on it, while one recipient is
+    // served; both undone when the result is destroyed.
+    virtual std::unique_ptr<EsperaEnvio> mostrarEspera() = 0;
 
     // The program directory with exactly one trailing "/", formed anew at each call.
     virtual QString rutaPrograma() const = 0;
@@ -29,7 +32,7 @@ public:
     virtual QString textoMensaje() const = 0;
 
     // The sent-messages window, created on first use.
-    virtual frmMensajes &mensajes() = 0;
+    virtual RegistroEnvios &mensajes() = 0;
 
     // The recent-recipients list: record the current line, then refill the drop-down.
     virtual void GuardarMRU() = 0;

@@ -2,6 +2,9 @@
 
 #include <QWidget>
 
+#include <memory>
+
+class EsperaEnvio;
 class QTimer;
 
 // "Espere un momento...": stands over the main window while one recipient is served.
@@ -12,6 +15,10 @@ class frmWait final : public QWidget
 
 public:
     explicit frmWait(QWidget *principal);
+
+    // The wait of one recipient: principal (which may be null) disabled and a fresh wait window
+    // over it, drawn before this returns; both undone when the result is destroyed.
+    static std::unique_ptr<EsperaEnvio> esperarSobre(QWidget *principal);
 
     // Where the window's outer frame goes, centred on the main window's outer frame, in
     // pixels; the arithmetic is done in twips as floats, as the layout is given in twips.

@@ -7,7 +7,7 @@
 #include "Comprobar.h"
 
 #include "net/MessageText.h"
-#include "net/Utf8Text.h"
+#include "profile/Utf8Text.h"
 
 #include <algorithm>
 

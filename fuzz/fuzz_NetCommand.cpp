@@ -6,7 +6,7 @@
 #include "Comprobar.h"
 
 #include "net/NetCommand.h"
-#include "net/Utf8Text.h"
+#include "profile/Utf8Text.h"
 
 #include <QString>
 #include <QStringList>

@@ -7,10 +7,10 @@
 #include "Comprobar.h"
 
 #include "net/NetConfig.h"
-#include "net/Utf8Text.h"
 #include "profile/LecturaIni.h"
 #include "profile/SintaxisIni.h"
 #include "profile/TablaCp1252.h"
+#include "profile/Utf8Text.h"
 
 #include <QList>
 #include <QString>

@@ -6,8 +6,8 @@
 
 #include "Comprobar.h"
 
-#include "net/Utf8Text.h"
-#include "receive/Registro.h"
+#include "profile/Utf8Text.h"
+#include "receiver/Registro.h"
 
 #include <QString>
 

@@ -7,8 +7,8 @@
 
 #include "Comprobar.h"
 
-#include "net/Utf8Text.h"
-#include "receive/ReparaTexto.h"
+#include "profile/Utf8Text.h"
+#include "receiver/ReparaTexto.h"
 
 #include <algorithm>
 #include <optional>

@@ -10,7 +10,7 @@
 
 #include "net/NameLookup.h"
 #include "net/SmbClient.h"
-#include "net/Utf8Text.h"
+#include "profile/Utf8Text.h"
 
 #include <QRegularExpression>
 #include <QString>

@@ -1,7 +1,7 @@
 #include "mainwindow/ListaMRU.h"
 
-#include "addressbook/Module.h"
 #include "mainwindow/CajaDestinatarios.h"
+#include "profile/ArchivosIni.h"
 #include "runtime/Texto.h"
 
 namespace ListaMRU {
@@ -10,18 +10,19 @@ namespace {
 const QString kInfo = QStringLiteral("Info");
 } // namespace
 
-QString rutaMRU(const Module &m)
+QString rutaMRU(const ArchivosIni &m)
 {
     return m.rutaPrograma() + QStringLiteral("mru.ini");
 }
 
-void GuardarMRU(Module &m, const CajaDestinatarios &caja)
+void GuardarMRU(ArchivosIni &m, const CajaDestinatarios &caja)
 {
     const QString f = rutaMRU(m);
-    // Counts edited by hand are read as whole numbers clamped to 0..32767 (Module::leerCuenta),
+    // Counts edited by hand are read as whole numbers clamped to 0..32767 (ArchivosIni::leerCuenta),
     // so Actual + 1 never overflows: it is only formed while Actual < Maximo.
-    const qint16 maximo = Module::leerCuenta(m.LeerIni(f, kInfo, QStringLiteral("Maximo"), QStringLiteral("5")));
-    const qint16 actual = Module::leerCuenta(m.LeerIni(f, kInfo, QStringLiteral("ActualMRU"), QStringLiteral("0")));
+    const qint16 maximo = ArchivosIni::leerCuenta(m.LeerIni(f, kInfo, QStringLiteral("Maximo"), QStringLiteral("5")));
+    const qint16 actual
+        = ArchivosIni::leerCuenta(m.LeerIni(f, kInfo, QStringLiteral("ActualMRU"), QStringLiteral("0")));
     // One save for the whole shift; each write still fails (and is reported) on its own.
     m.beginBatch(f);
     if (actual < maximo) {
@@ -35,13 +36,13 @@ void GuardarMRU(Module &m, const CajaDestinatarios &caja)
     m.endBatch();
 }
 
-void CargarMRU(Module &m, CajaDestinatarios &caja)
+void CargarMRU(ArchivosIni &m, CajaDestinatarios &caja)
 {
     const QString f = rutaMRU(m);
     const QString kept = caja.text();
     // One look at the file for the count and its lines, as for the address book.
     m.beginBatch(f);
-    const qint16 count = Module::leerCuenta(m.LeerIni(f, kInfo, QStringLiteral("Total"), QStringLiteral("5")));
+    const qint16 count = ArchivosIni::leerCuenta(m.LeerIni(f, kInfo, QStringLiteral("Total"), QStringLiteral("5")));
     QStringList lineas = m.readEntries(f, kInfo, count);
     m.endBatch();
     // Trimmed and blank lines dropped in place: a full list is not copied again.

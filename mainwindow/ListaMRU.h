@@ -2,8 +2,8 @@
 
 #include <QString>
 
+class ArchivosIni;
 class CajaDestinatarios;
-class Module;
 
 // The recently used recipients lines, kept in mru.ini in the program directory
 // (section "Info": "Maximo" lines kept, "ActualMRU" lines stored so far, "Total" lines
@@ -12,12 +12,12 @@ namespace ListaMRU {
 
 // Records the text of the box as the newest line; once "Maximo" lines are stored the
 // oldest drops out. One "PUFF" per write that fails.
-void GuardarMRU(Module &m, const CajaDestinatarios &caja);
+void GuardarMRU(ArchivosIni &m, const CajaDestinatarios &caja);
 
 // Replaces the drop-down items with the stored lines 1 to "Total", blanks trimmed and
 // blank lines skipped, oldest at the top. The text of the box is left as it was.
-void CargarMRU(Module &m, CajaDestinatarios &caja);
+void CargarMRU(ArchivosIni &m, CajaDestinatarios &caja);
 
-QString rutaMRU(const Module &m);
+QString rutaMRU(const ArchivosIni &m);
 
 } // namespace ListaMRU

@@ -4,6 +4,8 @@
 #include "about/Form3.h"
 #include "addressbook/Module.h"
 #include "dispatch/Despacho.h"
+#include "dispatch/EsperaEnvio.h"
+#include "dispatch/frmWait.h"
 #include "mainwindow/BotonImagen.h"
 #include "mainwindow/ComboDestinatarios.h"
 #include "mainwindow/EntradaDestino.h"
@@ -16,6 +18,7 @@
 #include "runtime/Runtime.h"
 #include "runtime/Texto.h"
 #include "sentlog/frmMensajes.h"
+#include "widgets/Twips.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -38,17 +41,6 @@
 #include <QStyle>
 
 namespace {
-
-// Positions come in twips: 15 twips to a pixel.
-constexpr int px(int twips)
-{
-    return twips / 15;
-}
-
-QRect twips(int left, int top, int width, int height)
-{
-    return QRect(px(left), px(top), px(width), px(height));
-}
 
 const QString kFondo = QStringLiteral(":/pictures/fondo.png");
 const QString kFondoAlternativo = QStringLiteral(":/pictures/fondo_alternativo.png");
@@ -81,7 +73,7 @@ frmPrincipal::frmPrincipal(Runtime &runtime, QWidget *parent)
     crearTeclas();
     ordenTabulacion();
 
-    setFixedSize(px(8760), px(4545));
+    setFixedSize(Twips::px(8760), Twips::px(4545));
     if (const QScreen *pantalla = QGuiApplication::primaryScreen())
         setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), pantalla->availableGeometry()));
 
@@ -121,12 +113,12 @@ void frmPrincipal::crearDestinatarios(QWidget *central)
 {
     m_lbl1 = new QLabel(QStringLiteral("Destinatarios (separar con espacios):"), central);
     m_lbl1->setObjectName(QStringLiteral("lbl1"));
-    m_lbl1->setGeometry(twips(1440, 120, 2775, 255));
+    m_lbl1->setGeometry(Twips::rect(1440, 120, 2775, 255));
 
     // Drawn transparent: it shows nothing and takes no clicks.
     m_label1 = new QLabel(central);
     m_label1->setObjectName(QStringLiteral("Label1"));
-    m_label1->setGeometry(twips(6705, -195, 1875, 555));
+    m_label1->setGeometry(Twips::rect(6705, -195, 1875, 555));
     m_label1->setAutoFillBackground(false);
     m_label1->setAttribute(Qt::WA_TransparentForMouseEvents);
     QPalette blanco = m_label1->palette();
@@ -135,7 +127,7 @@ void frmPrincipal::crearDestinatarios(QWidget *central)
 
     m_txtDestino = new QComboBox(central);
     m_txtDestino->setObjectName(QStringLiteral("txtDestino"));
-    m_txtDestino->setGeometry(twips(1440, 420, 7155, 315));
+    m_txtDestino->setGeometry(Twips::rect(1440, 420, 7155, 315));
     m_txtDestino->setEditable(true);
     // The drop-down holds only the recent lines; Enter sends instead of adding an item.
     m_txtDestino->setInsertPolicy(QComboBox::NoInsert);
@@ -146,7 +138,7 @@ void frmPrincipal::crearDestinatarios(QWidget *central)
     m_txtDestino->view()->setAccessibleName(m_lbl1->text());
 
     static const char *const textosGrupo[2] = { "Equipo", "Grupo de trabajo/dominio" };
-    static const QRect lugaresGrupo[2] = { twips(1440, 825, 1215, 255), twips(2880, 825, 2535, 255) };
+    static const QRect lugaresGrupo[2] = { Twips::rect(1440, 825, 1215, 255), Twips::rect(2880, 825, 2535, 255) };
     for (int i = 0; i < 2; ++i) {
         m_optGrupo[i] = new QRadioButton(QString::fromUtf8(textosGrupo[i]), central);
         m_optGrupo[i]->setObjectName(QStringLiteral("optGrupo(%1)").arg(i));
@@ -155,14 +147,14 @@ void frmPrincipal::crearDestinatarios(QWidget *central)
 
     m_cmbDestino = new QListWidget(central);
     m_cmbDestino->setObjectName(QStringLiteral("cmbDestino"));
-    m_cmbDestino->setGeometry(twips(1440, 1125, 7140, 1230));
+    m_cmbDestino->setGeometry(Twips::rect(1440, 1125, 7140, 1230));
     m_cmbDestino->setSortingEnabled(true);
     m_cmbDestino->setSelectionMode(QAbstractItemView::MultiSelection);
     m_cmbDestino->setAccessibleName(QStringLiteral("Libreta de direcciones"));
 
     m_command1 = new QPushButton(QStringLiteral("&Añadir / Eliminar elementos"), central);
     m_command1->setObjectName(QStringLiteral("Command1"));
-    m_command1->setGeometry(twips(6030, 2475, 2535, 315));
+    m_command1->setGeometry(Twips::rect(6030, 2475, 2535, 315));
 }
 
 // The message box and the etched line under it.
@@ -170,21 +162,21 @@ void frmPrincipal::crearMensaje(QWidget *central)
 {
     m_label2 = new QLabel(QStringLiteral("Mensaje:"), central);
     m_label2->setObjectName(QStringLiteral("Label2"));
-    m_label2->setGeometry(twips(1440, 2880, 1455, 255));
+    m_label2->setGeometry(Twips::rect(1440, 2880, 1455, 255));
 
     // Its initial text and length limit come with its behaviour (EntradaMensaje).
     m_txtMensaje = new QLineEdit(central);
     m_txtMensaje->setObjectName(QStringLiteral("txtMensaje"));
-    m_txtMensaje->setGeometry(twips(1440, 3180, 7095, 315));
+    m_txtMensaje->setGeometry(Twips::rect(1440, 3180, 7095, 315));
     m_label2->setBuddy(m_txtMensaje);
 
     // The etched separator: a shadow line with a highlight line just below it.
     m_line1 = new QFrame(central);
     m_line1->setObjectName(QStringLiteral("Line1"));
-    m_line1->setGeometry(px(1350), px(3720), px(8640 - 1350), 1);
+    m_line1->setGeometry(Twips::px(1350), Twips::px(3720), Twips::px(8640 - 1350), 1);
     m_line2 = new QFrame(central);
     m_line2->setObjectName(QStringLiteral("Line2"));
-    m_line2->setGeometry(px(1350), px(3735), px(8640 - 1350), 1);
+    m_line2->setGeometry(Twips::px(1350), Twips::px(3735), Twips::px(8640 - 1350), 1);
     for (auto [linea, rol] : { std::pair { m_line1, QPalette::Dark }, std::pair { m_line2, QPalette::Light } }) {
         QPalette colores = linea->palette();
         colores.setColor(QPalette::Window, colores.color(rol));
@@ -204,24 +196,24 @@ void frmPrincipal::crearBotones(QWidget *central)
         connect(b, &QPushButton::clicked, this, accion);
         return b;
     };
-    m_cmdAcercaDe = boton("boton_acerca", QStringLiteral("&Acerca de"), "cmdAcercaDe", twips(1380, 3840, 975, 615),
-        &frmPrincipal::cmdAcercaDe_Click);
-    m_cmdAyuda = boton("boton_ayuda", QStringLiteral("&Ayuda"), "cmdAyuda", twips(2400, 3840, 975, 615),
+    m_cmdAcercaDe = boton("boton_acerca", QStringLiteral("&Acerca de"), "cmdAcercaDe",
+        Twips::rect(1380, 3840, 975, 615), &frmPrincipal::cmdAcercaDe_Click);
+    m_cmdAyuda = boton("boton_ayuda", QStringLiteral("&Ayuda"), "cmdAyuda", Twips::rect(2400, 3840, 975, 615),
         &frmPrincipal::cmdAyuda_Click);
     m_cmdAyuda->setVisible(false);
 
     m_chkCerrar = new QCheckBox(QStringLiteral("Esconder después de enviar"), central);
     m_chkCerrar->setObjectName(QStringLiteral("chkCerrar"));
-    m_chkCerrar->setGeometry(twips(2580, 4020, 2775, 315));
+    m_chkCerrar->setGeometry(Twips::rect(2580, 4020, 2775, 315));
     m_chkCerrar->setTristate(true);
     m_chkCerrar->setCheckState(Qt::Checked);
     m_chkCerrar->setVisible(false);
     // Connected after the layout state is set: that one is no change.
     connect(m_chkCerrar, &QCheckBox::stateChanged, this, &frmPrincipal::chkCerrar_Click);
 
-    m_cmdCancelar = boton("boton_cancelar", QStringLiteral("&Cancelar"), "cmdCancelar", twips(6120, 3840, 1215, 615),
-        &frmPrincipal::cmdCancelar_Click);
-    m_cmdEnviar = boton("boton_enviar", QStringLiteral("&Enviar"), "cmdEnviar", twips(7440, 3840, 1215, 615),
+    m_cmdCancelar = boton("boton_cancelar", QStringLiteral("&Cancelar"), "cmdCancelar",
+        Twips::rect(6120, 3840, 1215, 615), &frmPrincipal::cmdCancelar_Click);
+    m_cmdEnviar = boton("boton_enviar", QStringLiteral("&Enviar"), "cmdEnviar", Twips::rect(7440, 3840, 1215, 615),
         &frmPrincipal::cmdEnviar_Click);
     m_cmdEnviar->setEnabled(false);
 }
@@ -550,6 +542,11 @@ QString frmPrincipal::textoDestino() const
 QString frmPrincipal::textoMensaje() const
 {
     return m_txtMensaje->text();
+}
+
+std::unique_ptr<EsperaEnvio> frmPrincipal::mostrarEspera()
+{
+    return frmWait::esperarSobre(this);
 }
 
 frmMensajes &frmPrincipal::mensajes()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dispatch/VentanaEnvio.h"
+#include "sentlog/frmMensajes.h"
 
 #include <QMainWindow>
 
@@ -69,7 +70,7 @@ public:
     Recepcion *recepcion() { return m_recepcion.get(); }
 
     // VentanaEnvio
-    QWidget *ventana() override { return this; }
+    std::unique_ptr<EsperaEnvio> mostrarEspera() override;
     QString rutaPrograma() const override;
     bool grupoElegido() const override;
     int estadoCerrar() const override;

@@ -1,6 +1,6 @@
 #include "net/MessageText.h"
 
-#include "net/Utf8Text.h"
+#include "profile/Utf8Text.h"
 
 #include <cerrno>
 #include <iconv.h>

@@ -4,8 +4,8 @@
 #include "net/Descriptor.h"
 #include "net/MessageText.h"
 #include "net/NetbiosWire.h"
-#include "net/Utf8Text.h"
 #include "profile/Unicode.h"
+#include "profile/Utf8Text.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

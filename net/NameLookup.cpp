@@ -1,6 +1,6 @@
 #include "net/NameLookup.h"
 
-#include "net/Utf8Text.h"
+#include "profile/Utf8Text.h"
 
 #include <algorithm>
 

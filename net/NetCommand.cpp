@@ -7,7 +7,7 @@
 #include "net/NetConfig.h"
 #include "net/NetView.h"
 #include "net/SmbClient.h"
-#include "net/Utf8Text.h"
+#include "profile/Utf8Text.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

@@ -2,7 +2,7 @@
 
 #include "net/NetCommand.h"
 #include "net/NetConfig.h"
-#include "net/Utf8Text.h"
+#include "profile/Utf8Text.h"
 
 #include <algorithm>
 #include <map>

@@ -1,7 +1,7 @@
 #include "net/SmbClient.h"
 
 #include "net/NetConfig.h"
-#include "net/Utf8Text.h"
+#include "profile/Utf8Text.h"
 
 #include <algorithm>
 #include <string>

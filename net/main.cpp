@@ -1,6 +1,6 @@
 #include "net/BoundedProcess.h"
 #include "net/NetCommand.h"
-#include "net/Utf8Text.h"
+#include "profile/Utf8Text.h"
 
 #include <climits>
 #include <csignal>

@@ -1,9 +1,9 @@
 #include "receive/Buzon.h"
 
-#include "receive/ArchivoSeguro.h"
-#include "receive/CarpetaSegura.h"
-#include "receive/Entrega.h"
-#include "receive/Registro.h"
+#include "receiver/ArchivoSeguro.h"
+#include "receiver/CarpetaSegura.h"
+#include "receiver/Entrega.h"
+#include "receiver/Registro.h"
 
 #include <QDir>
 #include <QFile>
@@ -109,7 +109,8 @@ void Buzon::leer()
     // A person's own folder is theirs and its records the receiver's: the mailbox above it
     // answers for both, its safety and whose records are genuine.
     const QByteArray duenoDe = m_duenoDe.isEmpty() ? ruta : QFile::encodeName(m_duenoDe);
-    std::string rechazo = ::fstat(dirfd, &carpeta) != 0 || (!m_duenoDe.isEmpty() && ::stat(duenoDe.constData(), &carpeta) != 0)
+    std::string rechazo
+        = ::fstat(dirfd, &carpeta) != 0 || (!m_duenoDe.isEmpty() && ::stat(duenoDe.constData(), &carpeta) != 0)
         ? ArchivoSeguro::descripcion(errno)
         : CarpetaSegura::problema(duenoDe.toStdString(), ::geteuid());
     if (rechazo.empty() && m_dueno && carpeta.st_uid != *m_dueno)

@@ -1,8 +1,8 @@
 #include "receive/Historial.h"
 
-#include "receive/ArchivoSeguro.h"
 #include "receive/ModeloRecibidos.h"
-#include "receive/Registro.h"
+#include "receiver/ArchivoSeguro.h"
+#include "receiver/Registro.h"
 #include "runtime/Archivos.h"
 
 #include <QDateTime>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sentlog/VentanaLista.h"
+#include "widgets/VentanaLista.h"
 
 class ModeloRecibidos;
 

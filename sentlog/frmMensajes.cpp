@@ -1,7 +1,7 @@
 #include "sentlog/frmMensajes.h"
 
 #include "sentlog/ModeloMensajes.h"
-#include "sentlog/VistaMensajes.h"
+#include "widgets/VistaMensajes.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -1,13 +1,14 @@
 #pragma once
 
-#include "sentlog/VentanaLista.h"
+#include "dispatch/RegistroEnvios.h"
+#include "widgets/VentanaLista.h"
 
 class ModeloMensajes;
 
 // "Mensajes enviados": every send attempt since start-up, oldest first. Once created
 // it is never destroyed while the program runs: a close request only hides it, so its
 // rows survive every hide and show.
-class frmMensajes final : public VentanaLista
+class frmMensajes final : public VentanaLista, public RegistroEnvios
 {
     Q_OBJECT
 
@@ -15,13 +16,11 @@ public:
     // principal is hidden too by "&Cerrar" when esconderTrasEnviar is true at that moment.
     frmMensajes(QWidget *principal, const bool &esconderTrasEnviar);
 
-    // A new last row holding only the recipient.
-    void agregarFila(const QString &para);
-    // respuesta, what the send was answered, is shown when the pointer rests on the result.
+    void mostrar() override { VentanaLista::mostrar(); }
+    void agregarFila(const QString &para) override;
     void completarUltimaFila(qint16 estado, const QString &mensaje, const QString &resultado, const QString &hora,
-        const QString &respuesta = QString());
-    // Draws at once what has changed in the window, so a completed row shows while a run goes on.
-    void repintar();
+        const QString &respuesta = QString()) override;
+    void repintar() override;
     int filas() const;
     const ModeloMensajes &modelo() const { return *m_modelo; }
 

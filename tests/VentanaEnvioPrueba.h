@@ -1,6 +1,8 @@
 #pragma once
 
+#include "dispatch/EsperaEnvio.h"
 #include "dispatch/VentanaEnvio.h"
+#include "dispatch/frmWait.h"
 #include "fakes/FakeRuntime.h"
 #include "sentlog/frmMensajes.h"
 
@@ -15,7 +17,7 @@
 class VentanaEnvioPrueba final : public VentanaEnvio
 {
 public:
-    QWidget *ventana() override { return &m_ventana; }
+    std::unique_ptr<EsperaEnvio> mostrarEspera() override { return frmWait::esperarSobre(&m_ventana); }
     QString rutaPrograma() const override { return m_ruta; }
     bool grupoElegido() const override { return m_grupo; }
     int estadoCerrar() const override { return m_cerrar; }

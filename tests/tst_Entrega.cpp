@@ -1,9 +1,9 @@
 #include "fakes/TestSupport.h"
 
-#include "receive/CarpetaSegura.h"
-#include "receive/Destinatarios.h"
-#include "receive/Entrega.h"
-#include "receive/Registro.h"
+#include "receiver/CarpetaSegura.h"
+#include "receiver/Destinatarios.h"
+#include "receiver/Entrega.h"
+#include "receiver/Registro.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,14 +3,14 @@
 
 #include "mainwindow/frmPrincipal.h"
 #include "receive/Buzon.h"
-#include "receive/Entrega.h"
 #include "receive/Historial.h"
 #include "receive/ModeloRecibidos.h"
 #include "receive/Recepcion.h"
-#include "receive/Registro.h"
 #include "receive/frmMasRecibidos.h"
 #include "receive/frmRecibido.h"
 #include "receive/frmRecibidos.h"
+#include "receiver/Entrega.h"
+#include "receiver/Registro.h"
 #include "runtime/IconoBarra.h"
 
 #include <QAction>

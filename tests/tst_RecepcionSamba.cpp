@@ -1,6 +1,6 @@
 #include "net/SambaHost.h"
 
-#include "receive/Registro.h"
+#include "receiver/Registro.h"
 
 #include <QClipboard>
 #include <QDir>

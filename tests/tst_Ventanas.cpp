@@ -6,13 +6,13 @@
 #include "addressbook/frmBuscar.h"
 #include "addressbook/frmEquipos.h"
 #include "dispatch/frmWait.h"
-#include "mainwindow/Apariencia.h"
 #include "mainwindow/frmPrincipal.h"
 #include "receive/ModeloRecibidos.h"
 #include "receive/frmMasRecibidos.h"
 #include "receive/frmRecibido.h"
 #include "receive/frmRecibidos.h"
 #include "sentlog/frmMensajes.h"
+#include "widgets/Apariencia.h"
 
 #include <QAbstractButton>
 #include <QAbstractScrollArea>

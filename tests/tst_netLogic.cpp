@@ -4,8 +4,8 @@
 #include "net/NetConfig.h"
 #include "net/NetbiosWire.h"
 #include "net/SmbClient.h"
-#include "net/Utf8Text.h"
 #include "profile/Unicode.h"
+#include "profile/Utf8Text.h"
 
 #include <QDir>
 #include <QRandomGenerator>

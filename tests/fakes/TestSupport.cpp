@@ -1,7 +1,7 @@
 #include "fakes/TestSupport.h"
 
 #include "addressbook/Module.h"
-#include "mainwindow/Apariencia.h"
+#include "widgets/Apariencia.h"
 
 #include <QApplication>
 #include <QDir>

@@ -2,9 +2,9 @@
 // mailbox, where every running Velrisa of the computer finds it (or, for a name of one
 // user, into that user's own folder of it). smbd waits for it, so
 // it does only that and returns.
-#include "receive/Entrega.h"
+#include "receiver/Entrega.h"
 
-#include "receive/Registro.h"
+#include "receiver/Registro.h"
 
 #include <cstdio>
 #include <ctime>

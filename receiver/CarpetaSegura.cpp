@@ -1,6 +1,6 @@
-#include "receive/CarpetaSegura.h"
+#include "receiver/CarpetaSegura.h"
 
-#include "receive/ArchivoSeguro.h"
+#include "receiver/ArchivoSeguro.h"
 
 #include <cerrno>
 #include <climits>

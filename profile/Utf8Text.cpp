@@ -1,4 +1,4 @@
-#include "net/Utf8Text.h"
+#include "profile/Utf8Text.h"
 
 #include "profile/Unicode.h"
 

@@ -1,6 +1,6 @@
-#include "receive/Destinatarios.h"
+#include "receiver/Destinatarios.h"
 
-#include "receive/ArchivoSeguro.h"
+#include "receiver/ArchivoSeguro.h"
 
 #include <fcntl.h>
 

@@ -1,6 +1,6 @@
-#include "receive/Registro.h"
+#include "receiver/Registro.h"
 
-#include "net/Utf8Text.h"
+#include "profile/Utf8Text.h"
 
 #include <charconv>
 

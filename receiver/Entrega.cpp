@@ -1,10 +1,10 @@
-#include "receive/Entrega.h"
+#include "receiver/Entrega.h"
 
-#include "receive/ArchivoSeguro.h"
-#include "receive/CarpetaSegura.h"
-#include "receive/Destinatarios.h"
-#include "receive/Registro.h"
-#include "receive/ReparaTexto.h"
+#include "receiver/ArchivoSeguro.h"
+#include "receiver/CarpetaSegura.h"
+#include "receiver/Destinatarios.h"
+#include "receiver/Registro.h"
+#include "receiver/ReparaTexto.h"
 
 #include <algorithm>
 #include <cerrno>

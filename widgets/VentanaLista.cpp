@@ -1,6 +1,7 @@
-#include "sentlog/VentanaLista.h"
+#include "widgets/VentanaLista.h"
 
-#include "sentlog/VistaMensajes.h"
+#include "widgets/Twips.h"
+#include "widgets/VistaMensajes.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -8,13 +9,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
-
-namespace {
-constexpr int px(int twips)
-{
-    return twips / 15;
-}
-} // namespace
 
 VentanaLista::VentanaLista(const QString &nombre, const QString &titulo, QAbstractItemModel *modelo, int columnaMensaje)
     : QWidget(nullptr,
@@ -26,11 +20,11 @@ VentanaLista::VentanaLista(const QString &nombre, const QString &titulo, QAbstra
     setObjectName(nombre);
     setWindowTitle(titulo);
     setWindowIcon(QIcon(QStringLiteral(":/pictures/mensajes16.png")));
-    setFixedSize(px(7290), px(3195));
+    setFixedSize(Twips::px(7290), Twips::px(3195));
 
     m_lista->setObjectName(QStringLiteral("ListView1"));
     m_lista->setAccessibleName(titulo);
-    m_lista->setGeometry(px(60), px(60), px(7155), px(2535));
+    m_lista->setGeometry(Twips::px(60), Twips::px(60), Twips::px(7155), Twips::px(2535));
     m_lista->setModel(modelo);
     // A report list, not a grid: whole rows, no row numbers, no in-place editing, no sorting.
     m_lista->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -46,12 +40,12 @@ VentanaLista::VentanaLista(const QString &nombre, const QString &titulo, QAbstra
     m_lista->horizontalHeader()->setHighlightSections(false);
     m_lista->horizontalHeader()->setStretchLastSection(false);
     for (int c = 0; c < modelo->columnCount(); ++c)
-        m_lista->setColumnWidth(c, px(1440));
+        m_lista->setColumnWidth(c, Twips::px(1440));
     m_lista->horizontalHeader()->setSectionResizeMode(columnaMensaje, QHeaderView::Stretch);
 
     m_cerrar->setObjectName(QStringLiteral("Command1"));
     m_cerrar->setAccessibleName(QStringLiteral("Cerrar"));
-    m_cerrar->setGeometry(px(5760), px(2700), px(1455), px(435));
+    m_cerrar->setGeometry(Twips::px(5760), Twips::px(2700), Twips::px(1455), Twips::px(435));
     m_cerrar->setDefault(true);
     connect(m_cerrar, &QPushButton::clicked, this, &VentanaLista::cerrar);
     setTabOrder(m_lista, m_cerrar);

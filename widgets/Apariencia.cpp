@@ -1,4 +1,4 @@
-#include "mainwindow/Apariencia.h"
+#include "widgets/Apariencia.h"
 
 #include <QAbstractScrollArea>
 #include <QApplication>

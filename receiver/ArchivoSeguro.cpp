@@ -1,4 +1,4 @@
-#include "receive/ArchivoSeguro.h"
+#include "receiver/ArchivoSeguro.h"
 
 #include "runtime/ArchivoDatos.h"
 

@@ -1,4 +1,4 @@
-#include "receive/ReparaTexto.h"
+#include "receiver/ReparaTexto.h"
 
 #include "profile/Unicode.h"
 

@@ -1,4 +1,4 @@
-#include "sentlog/VistaMensajes.h"
+#include "widgets/VistaMensajes.h"
 
 #include <QEvent>
 #include <QFocusEvent>
