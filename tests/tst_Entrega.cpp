@@ -736,20 +736,22 @@ void tst_Entrega::carpetaSegura()
     }
     if (dueno != 0)
         QCOMPARE(::chown(QFile::encodeName(ruta).constData(), dueno, dueno), 0);
+    // The test's own folders belong to whoever runs it.
+    const uid_t yo = ::geteuid();
     const std::string buzon = s(ruta + QStringLiteral("/buzon"));
-    const std::string problema = CarpetaSegura::problema(buzon, 0);
+    const std::string problema = CarpetaSegura::problema(buzon, yo);
     QVERIFY2(problema.empty() == segura, problema.c_str());
     // Through a link, the folders it leads to count.
     const QString enlace = m_buzon + QStringLiteral("/enlace");
     QVERIFY(QFile::link(ruta, enlace));
-    QCOMPARE(CarpetaSegura::problema(s(enlace + QStringLiteral("/buzon")), 0).empty(), segura);
+    QCOMPARE(CarpetaSegura::problema(s(enlace + QStringLiteral("/buzon")), yo).empty(), segura);
     // The owner itself may own them all.
     if (dueno != 0)
         QVERIFY(CarpetaSegura::problema(buzon, dueno).empty());
 
     // The test's own folders are safe (the temporary folder is only in /tmp); the default
     // mailbox is; relative paths are not.
-    QVERIFY2(CarpetaSegura::problema(s(m_buzon + QStringLiteral("/buzon")), 0).empty(), "test folder");
+    QVERIFY2(CarpetaSegura::problema(s(m_buzon + QStringLiteral("/buzon")), yo).empty(), "test folder");
     QVERIFY(CarpetaSegura::problema(Entrega::kBuzonPredeterminado, 0).empty());
     QVERIFY(!CarpetaSegura::problema("buzon", 0).empty());
     QVERIFY(!CarpetaSegura::problema("/tmp/buzon", 0).empty());
