@@ -23,7 +23,7 @@ public:
     // while one is already open returns at once and changes nothing.
     static void abrir(Runtime &rt);
 
-    // What opens the web page; QDesktopServices::openUrl unless a test puts its own.
+    // For tests: what opens the web page; QDesktopServices::openUrl unless a test puts its own.
     void setUrlOpener(std::function<bool(const QUrl &)> opener);
 
     static QString lineaVersion();

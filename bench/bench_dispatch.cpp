@@ -4,9 +4,9 @@
 #include "dispatch/Despacho.h"
 #include "dispatch/EsperaEnvio.h"
 #include "dispatch/LineaLote.h"
-#include "dispatch/VentanaEnvio.h"
-#include "dispatch/frmWait.h"
-#include "runtime/posix/PosixRuntime.h"
+#include "fakes/FakeRuntime.h"
+#include "fakes/TestSupport.h"
+#include "fakes/VentanaEnvioPrueba.h"
 #include "runtime/posix/ProcessStart.h"
 #include "sentlog/ModeloMensajes.h"
 #include "sentlog/frmMensajes.h"
@@ -14,7 +14,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTextStream>
 
@@ -24,53 +23,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-// The production runtime, settings included (they go to a temporary XDG_CONFIG_HOME), except
-// that it never shows a box and its program directory is the temporary one.
-class RuntimeBanco final : public PosixRuntime
-{
-public:
-    void msgBox(const QString &text, Icon, const QString &) override { m_cajas << text; }
-    QString appPath() const override { return m_appPath; }
-    [[noreturn]] void end() override { std::abort(); }
-
-    QString m_appPath;
-    QStringList m_cajas;
-};
-
-class VentanaBanco final : public VentanaEnvio
-{
-public:
-    std::unique_ptr<EsperaEnvio> mostrarEspera() override { return frmWait::esperarSobre(&m_ventana); }
-    QString rutaPrograma() const override { return m_ruta; }
-    bool grupoElegido() const override { return false; }
-    int estadoCerrar() const override { return 1; }
-    QString textoDestino() const override { return m_destino; }
-    QString textoMensaje() const override { return QStringLiteral("Hola a todos"); }
-    frmMensajes &mensajes() override
-    {
-        if (!m_mensajes)
-            m_mensajes = std::make_unique<frmMensajes>(&m_ventana, m_esconder);
-        return *m_mensajes;
-    }
-    void GuardarMRU() override { }
-    void CargarMRU() override { }
-
-    QWidget m_ventana;
-    QString m_ruta;
-    QString m_destino;
-    bool m_esconder = false;
-    std::unique_ptr<frmMensajes> m_mensajes;
-};
-
-bool escribir(const QString &path, const QByteArray &texto, bool ejecutable)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(texto) != texto.size())
-        return false;
-    f.close();
-    return !ejecutable || f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
-}
 
 // Processor time of this process and of its reaped children, in microseconds: steadier than
 // the wall clock on a machine that other work shares.
@@ -110,10 +62,12 @@ int main(int argc, char *argv[])
 {
     qputenv(
         "QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
-    // Settings and the session directory go to a folder of this run, never to the user's own.
+    // The session directory and anything written go to a folder of this run, never to the user's own.
     QTemporaryDir dir;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path() + QStringLiteral("/config")));
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.path()));
+    if (!TestSupport::prepareEnvironment(dir.path())) {
+        std::fprintf(stderr, "cannot prepare %s\n", qPrintable(dir.path()));
+        return 1;
+    }
     QApplication app(argc, argv);
     // The offscreen platform warns at every raise(); the figures are what this program prints.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
@@ -121,14 +75,16 @@ int main(int argc, char *argv[])
 
     const QString prog = dir.path() + QStringLiteral("/programa/");
     QDir().mkpath(prog);
-    if (!escribir(prog + QStringLiteral("net"), "#!/bin/sh\necho \"Mensaje enviado a $2.\"\n", true)) {
+    if (!TestSupport::writeFile(
+            prog + QStringLiteral("net"), "#!/bin/sh\necho \"Mensaje enviado a $2.\"\n", TestSupport::kExecutable)) {
         std::fprintf(stderr, "cannot write the fake net\n");
         return 1;
     }
 
-    RuntimeBanco rt;
+    // Processes are real; boxes are only counted and settings stay in memory.
+    FakeRuntime rt;
     rt.m_appPath = prog.chopped(1);
-    VentanaBanco ventana;
+    VentanaEnvioPrueba ventana;
     ventana.m_ruta = prog;
     ventana.m_ventana.resize(584, 303);
     ventana.m_ventana.show();
@@ -136,6 +92,7 @@ int main(int argc, char *argv[])
     for (int k = 0; k < recipients; ++k)
         nombres << QStringLiteral("EQUIPO%1").arg(k);
     ventana.m_destino = nombres.join(QLatin1Char(' '));
+    ventana.m_mensaje = QStringLiteral("Hola a todos");
 
     // The bare loop: the same one-line batch file, /bin/sh started and waited for.
     const QString lote = prog + QStringLiteral("ejecuta.bat");
@@ -143,8 +100,8 @@ int main(int argc, char *argv[])
     Cpu antes = cpuAhora();
     t.start();
     for (int k = 0; k < recipients; ++k) {
-        escribir(lote,
-            LineaLote::contenido(LineaLote::armar(nombres.at(k), false, QStringLiteral("Hola a todos"), prog)), false);
+        TestSupport::writeFile(
+            lote, LineaLote::contenido(LineaLote::armar(nombres.at(k), false, QStringLiteral("Hola a todos"), prog)));
         ProcessStart::wait(ProcessStart::start(ProcessStart::resolve(lote, prog)));
     }
     const double desnudo = double(t.nsecsElapsed()) / 1e3 / recipients;
@@ -163,7 +120,7 @@ int main(int argc, char *argv[])
         ok += ventana.mensajes().modelo().fila(k).Resultado == QLatin1String("Enviado");
 
     std::printf("send run: %d recipients, %d rows, %d sent, %lld boxes\n", recipients, enviados, ok,
-        static_cast<long long>(rt.m_cajas.size()));
+        static_cast<long long>(rt.m_boxes.size()));
     std::printf("bare sh loop:          %9.1f us per recipient\n", desnudo);
     std::printf("send run (EnviarMensajes): %9.1f us per recipient\n", recorrido);
     std::printf("ratio run / bare:      %9.2f (wall clock: a loaded machine moves it)\n", recorrido / desnudo);

@@ -44,7 +44,6 @@ public:
 
     // Swaps the left picture for the alternative one, for the rest of the run.
     void setFondoAlternativo();
-    bool fondoAlternativo() const { return m_fondoAlternativo; }
 
     // Answering a received message: the recipients line becomes the sender, "Equipo" is
     // chosen as a click chooses it, and the window comes forward with the message box
@@ -63,6 +62,8 @@ public:
     // True only while the tray menu brings the window back, so minimising does not hide it.
     bool Restaurando = false;
 
+    // For tests: the parts the window owns.
+    bool fondoAlternativo() const { return m_fondoAlternativo; }
     Module &module() { return *m_module; }
     IconoBarra &taskIco() { return *m_taskIco; }
     QMenu &mnuApp() { return *m_mnuApp; }

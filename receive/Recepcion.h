@@ -47,13 +47,15 @@ public:
     // The history window, created at its first use.
     void mostrarRecibidos();
 
+    // "Cerrar &todos": closes every pop-up; those still waiting join the count of the others.
+    void cerrarTodos();
+
+    // For tests: the history, the pop-ups open and waiting, and the other windows.
     Historial &historial() { return m_historial; }
     const QList<frmRecibido *> &abiertas() const { return m_abiertas; }
     qsizetype esperando() const { return m_esperando.size(); }
     // The window counting the messages not popped up one by one; null when none is open.
     frmMasRecibidos *masRecibidos() const;
-    // "Cerrar &todos": closes every pop-up; those still waiting join the count of the others.
-    void cerrarTodos();
     frmRecibidos *ventanaRecibidos() const { return m_recibidos.get(); }
 
 Q_SIGNALS:

@@ -16,8 +16,9 @@ class frmMasRecibidos final : public QDialog
 public:
     explicit frmMasRecibidos(QWidget *parent = nullptr);
 
-    int cuenta() const { return m_cuenta; }
     void anadir(int mensajes);
+    // For tests: the messages counted.
+    int cuenta() const { return m_cuenta; }
 
 Q_SIGNALS:
     // "&Ver mensajes recibidos": the window closes and the list is to be shown.

@@ -35,6 +35,7 @@ public:
     // Does nothing while the list is empty: there is no row to complete.
     void completarUltimaFila(qint16 estado, const QString &mensaje, const QString &resultado, const QString &hora,
         const QString &respuesta = QString());
+    // For tests and benchmarks: one row as recorded.
     const SentEntry &fila(int row) const { return m_filas.at(row); }
 
 private:

@@ -1,4 +1,4 @@
-#include "VentanaEnvioPrueba.h"
+#include "fakes/VentanaEnvioPrueba.h"
 
 #include "dispatch/Despacho.h"
 #include "fakes/TestSupport.h"

@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -433,21 +432,13 @@ void tst_EntradaDestino::editorClosingReloadsAndRefills()
     // In the editor, add a computer and close it; the list then shows the reloaded book.
     m_rt->m_inputAnswers = { QStringLiteral("nuevo pc") };
     bool visto = false;
-    QTimer sondeo;
-    sondeo.setInterval(20);
-    connect(&sondeo, &QTimer::timeout, this, [&] {
-        auto *editor = qobject_cast<frmEquipos *>(QApplication::activeModalWidget());
-        if (!editor)
-            return;
-        sondeo.stop();
+    const auto driver = onModal<frmEquipos>([&](frmEquipos *editor) {
         visto = editor->isModal() && editor->parentWidget() == m_ventana.get();
         QTest::mouseClick(child<QPushButton>(editor, QStringLiteral("Command1")), Qt::LeftButton);
         QTest::keyClick(editor, Qt::Key_Escape);
     });
-    sondeo.start();
     QTest::mouseClick(m_command1, Qt::LeftButton);
     QVERIFY(visto);
-    QVERIFY(!sondeo.isActive());
     QCOMPARE(m_module->TotalEquipos, qint16(2));
     QCOMPARE(filas(), esperado);
     // The options are as they were.

@@ -14,8 +14,6 @@
 #include <QTimer>
 #include <QUrl>
 
-#include <functional>
-
 using namespace TestSupport;
 
 class TestForm3 : public QObject
@@ -26,27 +24,6 @@ private:
     QTemporaryDir m_dir;
 
     static Form3 *modalForm3() { return qobject_cast<Form3 *>(QApplication::activeModalWidget()); }
-
-    // Runs `action` on the About window once it is up modally; the call that opened it
-    // returns when `action` (or the safety net) has closed it.
-    static void whenOpen(std::function<void(Form3 *)> action)
-    {
-        auto *poll = new QTimer;
-        poll->setInterval(10);
-        QObject::connect(poll, &QTimer::timeout, [poll, action] {
-            if (Form3 *w = modalForm3()) {
-                poll->stop();
-                poll->deleteLater();
-                action(w);
-            }
-        });
-        poll->start();
-        // Never leave a test hanging on a window that the action failed to close.
-        QTimer::singleShot(10000, [] {
-            if (QWidget *w = QApplication::activeModalWidget())
-                w->close();
-        });
-    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -61,7 +38,7 @@ private Q_SLOTS:
         QStringList versions;
         QList<QPointer<Form3>> windows;
         for (int i = 0; i < 2; ++i) {
-            whenOpen([&](Form3 *w) {
+            const auto driver = onModal<Form3>([&](Form3 *w) {
                 windows << w;
                 versions << child<QLabel>(w, QStringLiteral("lblVersion"))->text();
                 child<QPushButton>(w, QStringLiteral("Command1"))->click();
@@ -82,10 +59,12 @@ private Q_SLOTS:
         bool secondWindowCameUp = false;
         bool secondCallReturned = false;
         bool firstStillOpen = false;
-        whenOpen([&](Form3 *w) {
+        bool probed = false;
+        const auto driver = onModal<Form3>([&](Form3 *w) {
             const QPointer<Form3> first(w);
             // Fires inside a second modal loop if the second call opened one.
             QTimer::singleShot(0, [&, first] {
+                probed = true;
                 QWidget *modal = QApplication::activeModalWidget();
                 if (modal && modal != first.data()) {
                     secondWindowCameUp = true;
@@ -98,14 +77,14 @@ private Q_SLOTS:
             child<QPushButton>(w, QStringLiteral("Command1"))->click();
         });
         Form3::abrir(rt);
-        QTest::qWait(20); // lets the probe above run while this test's locals live
+        QTRY_VERIFY(probed); // it uses this test's locals
         QVERIFY(secondCallReturned);
         QVERIFY(!secondWindowCameUp);
         QVERIFY(firstStillOpen);
 
         // Once closed, the window can be opened again.
         bool reopened = false;
-        whenOpen([&](Form3 *w) {
+        const auto again = onModal<Form3>([&](Form3 *w) {
             reopened = true;
             w->accept();
         });
@@ -133,7 +112,7 @@ private Q_SLOTS:
         FakeRuntime rt;
         bool visibleAfterKey = true;
         int result = -1;
-        whenOpen([&](Form3 *w) {
+        const auto driver = onModal<Form3>([&](Form3 *w) {
             QWidget *target = w->findChild<QWidget *>(focus);
             target->setFocus();
             QTest::keyClick(target, Qt::Key(key));

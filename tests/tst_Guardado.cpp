@@ -1,4 +1,4 @@
-#include "VentanaEnvioPrueba.h"
+#include "fakes/VentanaEnvioPrueba.h"
 
 #include "addressbook/Module.h"
 #include "dispatch/Despacho.h"

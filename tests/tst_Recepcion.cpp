@@ -148,6 +148,8 @@ std::unique_ptr<Recepcion> tst_Recepcion::recepcion(const QString &datos)
 
 void tst_Recepcion::buzonLeeSoloRegistrosLegitimos()
 {
+    if (::geteuid() != 0)
+        QSKIP("needs root: the forged record is given to another user");
     const QString bueno = entregar("hola");
     const QString copia = m_raiz.filePath(QStringLiteral("copia"));
     QVERIFY(QFile::copy(m_buzon + QLatin1Char('/') + bueno, copia));
@@ -578,6 +580,8 @@ void tst_Recepcion::buzonQueOtrosPuedenCambiarNoSeLee()
     r.reset();
 
     // Deleted and made again by another user, who plants a record of their own.
+    if (::geteuid() != 0)
+        QSKIP("needs root for the rest: the mailbox made again is given to another user");
     QVERIFY(setMode(abierta, 0755));
     r = recepcion(m_datos);
     QCOMPARE(r->abiertas().size(), 1);

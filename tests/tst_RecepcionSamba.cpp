@@ -58,6 +58,24 @@ QString copiar(const QString &w, bool todo = true)
     return QGuiApplication::clipboard()->text();
 }
 
+// The menu of the program `pid` open beside its tray icon `icono`, polled for up to ms.
+QString menuBandeja(qint64 pid, const QString &icono, int ms)
+{
+    const QByteArray deIcono = QByteArray::number(icono.toULongLong(nullptr, 16));
+    QElapsedTimer reloj;
+    reloj.start();
+    do {
+        for (const QByteArray &w :
+            xdotool({ "search", "--onlyvisible", "--pid", QString::number(pid), "--name", QStringLiteral("^Velrisa$") })
+                .split('\n')) {
+            if (!w.isEmpty() && w != deIcono)
+                return QString::fromLatin1(w);
+        }
+        QTest::qWait(20);
+    } while (reloj.elapsed() < ms);
+    return {};
+}
+
 // The program's icon embedded in the tray host's panel.
 QString iconoBandeja()
 {
@@ -226,14 +244,14 @@ void tst_RecepcionSamba::mensajeSaleSeRespondeYQuedaEnElHistorial()
     // A new run: nothing pops up again, and the history window lists it.
     parar();
     arrancar();
-    QTest::qWait(1500);
-    QVERIFY(ventana(QStringLiteral("Mensaje recibido"), 0).isEmpty());
     const QString icono = iconoBandeja();
     xdotool({ "mousemove", "--window", icono, "8", "8", "click", "3" });
-    QTest::qWait(500);
+    QVERIFY2(!menuBandeja(m_velrisa->processId(), icono, 3000).isEmpty(), "no tray menu within three seconds");
     xdotool({ "key", "r" }); // "Mostrar mensajes &recibidos"
     const QString lista = ventana(QStringLiteral("Mensajes recibidos"), 3000);
     QVERIFY(!lista.isEmpty());
+    // What waits pops up at start-up, before the tray icon that arrancar() waited for.
+    QVERIFY(ventana(QStringLiteral("Mensaje recibido"), 0).isEmpty());
     // The last row, copied as a person reads it: date, sender, called name, then the text.
     xdotool({ "windowfocus", "--sync", lista });
     xdotool({ "key", "--window", lista, "ctrl+End" });

@@ -31,7 +31,6 @@
 #include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -195,28 +194,15 @@ QStringList sinNombre(QWidget *ventana)
 }
 
 // Runs `revisar` on the next modal window once it is up, then closes it; `abrir` opens it
-// and returns when it has been closed.
-QWidget *conModal(const std::function<void()> &abrir, const std::function<void(QWidget *)> &revisar)
+// and returns when it has been closed. False when no modal window came up.
+bool conModal(const std::function<void()> &abrir, const std::function<void(QWidget *)> &revisar)
 {
-    QWidget *visto = nullptr;
-    QTimer sondeo;
-    sondeo.setInterval(10);
-    QObject::connect(&sondeo, &QTimer::timeout, [&] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal || !modal->isVisible())
-            return;
-        sondeo.stop();
-        visto = modal;
+    const auto driver = onModal([&](QWidget *modal) {
         revisar(modal);
         modal->close();
     });
-    sondeo.start();
-    QTimer::singleShot(10000, [] {
-        if (QWidget *w = QApplication::activeModalWidget())
-            w->close();
-    });
     abrir();
-    return visto;
+    return driver.handled();
 }
 
 } // namespace

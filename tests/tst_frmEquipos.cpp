@@ -433,13 +433,7 @@ void tst_frmEquipos::searchOffersWhatTheListLacksAndAddsTheMarked()
     QTest::mouseClick(option(tipo), Qt::LeftButton);
 
     QStringList ofrecidos;
-    QTimer dialogo;
-    dialogo.setInterval(20);
-    connect(&dialogo, &QTimer::timeout, this, [&] {
-        auto *eleccion = qobject_cast<frmBuscar *>(QApplication::activeModalWidget());
-        if (!eleccion)
-            return;
-        dialogo.stop();
+    const auto dialogo = onModal<frmBuscar>([&](frmBuscar *eleccion) {
         auto *lista = eleccion->findChild<QListWidget *>(QStringLiteral("lstEncontrados"));
         auto *anadir = eleccion->findChild<QPushButton *>(QStringLiteral("cmdAnadir"));
         ofrecidos = itemTexts(lista);
@@ -450,7 +444,6 @@ void tst_frmEquipos::searchOffersWhatTheListLacksAndAddsTheMarked()
         if (vacioDeshabilitado && anadir->isEnabled())
             QTest::mouseClick(anadir, Qt::LeftButton);
     });
-    dialogo.start();
     QTest::mouseClick(boton("cmdBuscar"), Qt::LeftButton);
 
     QCOMPARE(netCalls(m_ruta), QList<QStringList> { argumentos });
@@ -512,14 +505,10 @@ void tst_frmEquipos::searchOutcomesThatAddNothing()
     abrir();
     // Nothing is to be offered: a choice that shows up anyway is closed and noted.
     bool ofrecido = false;
-    QTimer vigia;
-    connect(&vigia, &QTimer::timeout, this, [&] {
-        if (auto *eleccion = qobject_cast<frmBuscar *>(QApplication::activeModalWidget())) {
-            ofrecido = true;
-            eleccion->reject();
-        }
+    const auto vigia = onModal<frmBuscar>([&](frmBuscar *eleccion) {
+        ofrecido = true;
+        eleccion->reject();
     });
-    vigia.start(20);
     QTest::mouseClick(boton("cmdBuscar"), Qt::LeftButton);
     QVERIFY(!ofrecido);
     QCOMPARE(m_rt->m_boxes.size(), 1);

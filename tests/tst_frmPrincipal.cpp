@@ -24,35 +24,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <memory>
-
-namespace {
-
-// Closes the modal window that the next call opens, and says which one it was.
-class CerrarModal : public QObject
-{
-public:
-    CerrarModal()
-    {
-        m_timer.setInterval(20);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            if (QWidget *modal = QApplication::activeModalWidget()) {
-                m_visto = modal->metaObject()->className();
-                modal->close();
-                m_timer.stop();
-            }
-        });
-        m_timer.start();
-    }
-    QString m_visto;
-
-private:
-    QTimer m_timer;
-};
-
-} // namespace
 
 using namespace TestSupport;
 
@@ -670,16 +643,17 @@ void tst_frmPrincipal::aboutOpensModallyFromButtonAndMenu()
 {
     crear();
     m_ventana->load();
+    const auto cerrar = [] { return onModal([](QWidget *modal) { modal->close(); }); };
     {
-        CerrarModal cerrar;
+        const auto driver = cerrar();
         control<QPushButton>("cmdAcercaDe")->click();
-        QCOMPARE(cerrar.m_visto, QStringLiteral("Form3"));
+        QCOMPARE(driver.className(), QStringLiteral("Form3"));
     }
     {
         m_ventana->hide();
-        CerrarModal cerrar;
+        const auto driver = cerrar();
         accion("mnuAcerca")->trigger();
-        QCOMPARE(cerrar.m_visto, QStringLiteral("Form3"));
+        QCOMPARE(driver.className(), QStringLiteral("Form3"));
         // The About window does not bring the main window back.
         QVERIFY(!m_ventana->isVisible());
     }

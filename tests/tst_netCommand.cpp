@@ -1,3 +1,4 @@
+#include "fakes/TestSupport.h"
 #include "net/BoundedProcess.h"
 #include "net/FakeMessenger.h"
 
@@ -74,9 +75,7 @@ private:
 void tst_netCommand::initTestCase()
 {
     QVERIFY(m_root.isValid());
-    qputenv("XDG_RUNTIME_DIR", m_root.filePath(QStringLiteral("run")).toUtf8());
-    qputenv("XDG_CONFIG_HOME", m_root.filePath(QStringLiteral("config")).toUtf8());
-    qputenv("XDG_CACHE_HOME", m_root.filePath(QStringLiteral("cache")).toUtf8());
+    QVERIFY(TestSupport::prepareEnvironment(m_root.path()));
     m_program = m_root.filePath(QStringLiteral("programa"));
     m_tools = m_root.filePath(QStringLiteral("herramientas"));
     m_log = m_root.filePath(QStringLiteral("registro"));

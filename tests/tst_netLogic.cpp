@@ -1,3 +1,4 @@
+#include "fakes/TestSupport.h"
 #include "net/MessageText.h"
 #include "net/NameLookup.h"
 #include "net/NetCommand.h"
@@ -92,8 +93,7 @@ QString tst_netLogic::writeOptions(const QString &name, const QByteArray &option
 void tst_netLogic::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    qputenv("XDG_RUNTIME_DIR", m_dir.filePath(QStringLiteral("run")).toUtf8());
-    qputenv("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")).toUtf8());
+    QVERIFY(TestSupport::prepareEnvironment(m_dir.path()));
 }
 
 void tst_netLogic::messageIsEncodedInTheDosCodePage_data()

@@ -1,4 +1,5 @@
 #include "fakes/FakeRuntime.h"
+#include "fakes/TestSupport.h"
 #include "mainwindow/frmPrincipal.h"
 #include "net/SambaHost.h"
 #include "sentlog/ModeloMensajes.h"
@@ -37,14 +38,8 @@ private:
 void tst_netPrograma::initTestCase()
 {
     QVERIFY(m_root.isValid());
-    qputenv("XDG_RUNTIME_DIR", m_root.filePath(QStringLiteral("run")).toUtf8());
-    qputenv("XDG_CONFIG_HOME", m_root.filePath(QStringLiteral("config")).toUtf8());
-    qputenv("XDG_CACHE_HOME", m_root.filePath(QStringLiteral("cache")).toUtf8());
     // Nothing received here: no mailbox, and no history of the user's touched.
-    qputenv("XDG_DATA_HOME", m_root.filePath(QStringLiteral("data")).toUtf8());
-    qputenv("VELRISA_BUZON", m_root.filePath(QStringLiteral("buzon")).toUtf8());
-    QDir().mkpath(m_root.filePath(QStringLiteral("run")));
-    QLocale::setDefault(QLocale::c());
+    QVERIFY(TestSupport::prepareEnvironment(m_root.path()));
     if (::geteuid() != 0)
         QSKIP("needs root: smbd serves messages on port 139");
     if (QStandardPaths::findExecutable(QStringLiteral("smbd"), { QStringLiteral("/usr/sbin") }).isEmpty()

@@ -1,3 +1,4 @@
+#include "fakes/TestSupport.h"
 #include "net/NetCommand.h"
 #include "net/PrivateNetwork.h"
 #include "net/SambaHost.h"
@@ -52,9 +53,7 @@ private:
 void tst_netSamba::initTestCase()
 {
     QVERIFY(m_root.isValid());
-    qputenv("XDG_RUNTIME_DIR", m_root.filePath(QStringLiteral("run")).toUtf8());
-    qputenv("XDG_CONFIG_HOME", m_root.filePath(QStringLiteral("config")).toUtf8());
-    qputenv("XDG_CACHE_HOME", m_root.filePath(QStringLiteral("cache")).toUtf8());
+    QVERIFY(TestSupport::prepareEnvironment(m_root.path()));
     if (::geteuid() != 0)
         QSKIP("needs root: smbd serves messages on port 139 and the group test creates network namespaces");
     if (QStandardPaths::findExecutable(QStringLiteral("smbd"), { QStringLiteral("/usr/sbin"), QStringLiteral("/sbin") })

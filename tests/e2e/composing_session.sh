@@ -15,7 +15,6 @@ e2e_begin compose xvfb-run xauth xdotool -- "$@"
 # The pointer goes through the window's corner first, so the window sees it come in.
 click_in() {
     xdotool mousemove --window "$1" 1 1 mousemove --window "$1" "$2" "$3" click 1
-    sleep 0.3
 }
 
 # Keys go to the window that has the focus, as typed on a keyboard.
@@ -23,8 +22,11 @@ type_in() {
     xdotool windowfocus --sync "$1" 2>/dev/null
     shift
     xdotool "$@"
-    sleep 0.2
 }
+
+# Profile files are written with CR LF.
+ini() { tr -d '\r' 2>/dev/null <"$prog/$1"; }
+book_holds() { ini enviara.ini | grep -qx "[0-9]*=$1"; }
 
 # The stand-in `net` beside the program.
 new_session compose
@@ -53,7 +55,8 @@ for name in pc-uno PC-DOS; do
     type_in "$box" type --delay 30 "$name"
     type_in "$box" key Return
     wait_for 30 window_gone '^Insertar elemento$' || fail "the input box for $name stayed open"
-    sleep 0.3
+    # The editor saves the book at each addition.
+    wait_for 30 book_holds "$name" || fail "enviara.ini does not hold $name: $(ini enviara.ini)"
 done
 shot editor
 # "&Cerrar" (Command3): 324,200 77x29.
@@ -66,7 +69,6 @@ click_in "$main" 104 63
 # cmbDestino: 96,75 476x82. The first row at its top; the second by arrow and space.
 click_in "$main" 200 80
 type_in "$main" key Down space
-sleep 0.3
 shot main_marked
 # txtMensaje: 96,212 473x21.
 click_in "$main" 300 222
@@ -82,9 +84,8 @@ expected_calls=$'send Pc-Dos hola equipos\nsend Pc-Uno hola equipos'
 [ "$(cat "$prog/net_calls.txt" 2>/dev/null)" = "$expected_calls" ] ||
     fail "net was called with: $(cat "$prog/net_calls.txt" 2>/dev/null)"
 
-# Profile files are written with CR LF. A key written for the first time goes to the end
-# of its section, so the second name follows the count of the first save.
-ini() { tr -d '\r' 2>/dev/null <"$prog/$1"; }
+# A key written for the first time goes to the end of its section, so the second name
+# follows the count of the first save.
 expected_book=$'[Equipos]\n1=pc-uno\nTotal=2\n2=PC-DOS\n[Redes]\nTotal=0'
 [ "$(ini enviara.ini | grep -v '^$')" = "$expected_book" ] || fail "enviara.ini holds: $(ini enviara.ini)"
 # The run records the line once the last net has ended and its answer is read, some time

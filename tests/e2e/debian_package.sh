@@ -84,7 +84,10 @@ if [ "$(id -u)" -eq 0 ]; then
 fi
 find "$root" -printf '%p %s %T@ %m\n' | sort >"$work/antes.txt"
 touch "$work/marca"
-sleep 1
+# What is written from here on must be newer than the mark: wait out the clock's tick.
+tick_passed() { touch "$work/tic" && [ "$work/tic" -nt "$work/marca" ]; }
+wait_for 5 tick_passed || fail "the clock does not move past $work/marca"
+rm -f "$work/tic"
 
 "${as_user[@]}" env -i HOME="$casa" USER=usuario PATH="$work/falso:/usr/bin:/bin" DISPLAY="$DISPLAY" \
     XDG_RUNTIME_DIR="$casa/run" QT_QPA_PLATFORM=xcb LANG=C.UTF-8 \
@@ -95,7 +98,6 @@ wait_for_main_window "$work/salida.txt"
 
 click_in() {
     xdotool mousemove --window "$main" 1 1 mousemove --window "$main" "$1" "$2" click 1
-    sleep 0.3
 }
 click_in 200 38                   # txtDestino
 xdotool type --delay 30 "PC-PRUEBA"
@@ -107,7 +109,6 @@ datos=$casa/.local/share/velrisa
 sent() { [ -s "$registro/smbclient.txt" ] && [ -s "$datos/mensaje.txt" ]; }
 wait_for 20 sent || fail "no send: $(cat "$work/salida.txt")"
 wait_for 30 window_shown '^Mensajes enviados$' || fail "the sent-messages window did not appear"
-sleep 0.5
 shot paquete_enviado
 
 echo "== what the first send did"

@@ -64,6 +64,8 @@ wait_for() {
 
 shot() {
     [ -n "${VELRISA_E2E_SHOTS:-}" ] || return 0
+    # Nothing on screen says when the last input has been drawn: give it a moment.
+    sleep 0.3
     mkdir -p "$VELRISA_E2E_SHOTS"
     import -window root "$VELRISA_E2E_SHOTS/$1.png"
 }
@@ -92,8 +94,9 @@ window_shown() { [ -n "$(window_of "$1")" ]; }
 window_gone() { ! window_shown "$1"; }
 
 # Waits for the main window of $pid and sets $main; $1 holds what the program printed.
+# The program has finished starting by the time its window maps, and X hands it input in the
+# order it was sent: what the scripts do next needs no pause, only awaiting what it produces.
 wait_for_main_window() {
     wait_for 30 window_shown '^elrisa$' || { echo "FAIL: the main window did not appear"; cat "$1"; exit 1; }
     main=$(window_of '^elrisa$')
-    sleep 0.5
 }

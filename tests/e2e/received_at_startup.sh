@@ -50,28 +50,32 @@ balloon_shown() {
     [ -n "$balloon" ] && xwininfo -id "$balloon" | grep -q 'IsViewable'
 }
 wait_for 30 balloon_shown || fail "no tray balloon at start-up"
-sleep 0.5
-shot startup
 
 echo "== the pop-up stands above the main window"
 # xwininfo lists the screen's windows from the top one down.
 line_of() { xwininfo -root -children | grep -n "^ *$(printf '0x%x' "$1") " | cut -d: -f1; }
-popup_line=$(line_of "$popup")
-main_line=$(line_of "$main")
-[ -n "$popup_line" ] && [ -n "$main_line" ] && [ "$popup_line" -lt "$main_line" ] ||
+popup_above_main() {
+    popup_line=$(line_of "$popup")
+    main_line=$(line_of "$main")
+    [ -n "$popup_line" ] && [ -n "$main_line" ] && [ "$popup_line" -lt "$main_line" ]
+}
+wait_for 5 popup_above_main ||
     fail "the pop-up is under the main window (stacking lines $popup_line and $main_line)"
 
 echo "== the balloon points at the tray icon"
-if [ -n "${balloon:-}" ]; then
+# Its arrow reaches the icon from the balloon's edge: the icon lies within a few pixels of it.
+balloon_at_icon() {
     eval "$(xdotool getwindowgeometry --shell "$panel" | sed 's/^/P_/')"
     eval "$(xdotool getwindowgeometry --shell "$balloon" | sed 's/^/B_/')"
     cx=$((P_X + P_WIDTH / 2))
     cy=$((P_Y + P_HEIGHT / 2))
-    # Its arrow reaches the icon from the balloon's edge: the icon lies within a few pixels of it.
-    if [ "$cx" -lt $((B_X - 30)) ] || [ "$cx" -gt $((B_X + B_WIDTH + 30)) ] ||
-        [ "$cy" -lt $((B_Y - 30)) ] || [ "$cy" -gt $((B_Y + B_HEIGHT + 30)) ]; then
+    [ "$cx" -ge $((B_X - 30)) ] && [ "$cx" -le $((B_X + B_WIDTH + 30)) ] &&
+        [ "$cy" -ge $((B_Y - 30)) ] && [ "$cy" -le $((B_Y + B_HEIGHT + 30)) ]
+}
+if [ -n "${balloon:-}" ]; then
+    wait_for 5 balloon_at_icon ||
         fail "the balloon (${B_WIDTH}x${B_HEIGHT}+${B_X}+${B_Y}) is far from the tray icon at $cx,$cy"
-    fi
 fi
+shot startup
 
 [ "$failures" -eq 0 ] && echo "PASS" || exit 1

@@ -79,6 +79,8 @@ wait_for 30 icon_count_is 1 || fail "expected one tray icon, found $(tray_icons 
 start_program
 second=$last_pid
 expect_end "$second" "second start"
+# With a tray the first one shows nothing when the second calls it: a crash or a second icon
+# is given time to show.
 sleep 0.5
 [ "$(instances)" -eq 1 ] || fail "expected one running instance, found $(instances)"
 has_ended "$first" && fail "the first instance ended"
@@ -92,7 +94,7 @@ new_session minimised
 start_program -min
 pid=$last_pid
 wait_for 30 icon_count_is 1 || fail "-min: expected one tray icon, found $(tray_icons | wc -l)"
-sleep 0.5
+# The icon comes once start-up is over, which has left the window shown or not.
 main_window_hidden "$pid" || fail "-min: the window is visible"
 has_ended "$pid" && fail "-min: the program ended"
 icon=$(tray_icons | head -n 1)
@@ -100,8 +102,8 @@ if [ -n "$icon" ]; then
     xdotool mousemove --window "$icon" 8 8 click 1
     wait_for 30 main_window_shown "$pid" || fail "a click on the tray icon did not show the window"
     xdotool mousemove --window "$icon" 8 8 click 3
+    wait_for 30 tray_menu_shown || fail "no tray menu"
     # The menu takes the keyboard: S is the access key of "&Salir".
-    sleep 0.5
     xdotool key s
     expect_end "$pid" "tray menu Salir"
     wait_for 5 icon_count_is 0 || fail "Salir left $(tray_icons | wc -l) tray icons"

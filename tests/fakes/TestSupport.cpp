@@ -126,4 +126,31 @@ bool clickItem(QListWidget *list, const QString &text)
     return true;
 }
 
+ModalDriver::ModalDriver(std::function<bool(QWidget *)> act)
+    : m_act(std::move(act))
+{
+    m_poll.setInterval(10);
+    QObject::connect(&m_poll, &QTimer::timeout, [this] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible())
+            return;
+        const QString name = QString::fromLatin1(modal->metaObject()->className());
+        // Stopped first: the action may open a modal window of its own, which runs a loop here.
+        m_poll.stop();
+        if (!m_act(modal)) {
+            m_poll.start();
+            return;
+        }
+        m_handled = true;
+        m_className = name;
+    });
+    m_poll.start();
+    m_safetyNet.setSingleShot(true);
+    QObject::connect(&m_safetyNet, &QTimer::timeout, [] {
+        if (QWidget *modal = QApplication::activeModalWidget())
+            modal->close();
+    });
+    m_safetyNet.start(10000);
+}
+
 } // namespace TestSupport

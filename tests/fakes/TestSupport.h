@@ -6,13 +6,17 @@
 #include <QString>
 #include <QStringList>
 #include <QTest>
+#include <QTimer>
+
+#include <functional>
 
 class Module;
 class QListWidget;
 class QWidget;
 
 // Helpers shared by the unit tests: the private environment every test runs in, whole-file
-// reads and writes, a program directory with the fake `net`, and reaching widgets by name.
+// reads and writes, a program directory with the fake `net`, reaching widgets by name and
+// driving modal windows.
 namespace TestSupport {
 
 inline constexpr QFileDevice::Permissions kExecutable
@@ -63,6 +67,42 @@ template <typename T = QWidget> T *child(const QObject *parent, const QString &n
     if (!found)
         QTest::qFail(qPrintable(QStringLiteral("no child named %1").arg(name)), __FILE__, __LINE__);
     return found;
+}
+
+// Drives the modal window that the next call opens; arm it before that call, which returns only
+// once the window is closed. A timer polls QApplication::activeModalWidget() and hands the first
+// visible one that `act` takes (returns true for) to it, once. Whatever modal window is still up
+// some seconds after arming is closed, so that an action that failed cannot hang the test.
+class ModalDriver
+{
+public:
+    explicit ModalDriver(std::function<bool(QWidget *)> act);
+    ModalDriver(const ModalDriver &) = delete;
+    ModalDriver &operator=(const ModalDriver &) = delete;
+
+    // Whether a modal window came up and was handed over.
+    bool handled() const { return m_handled; }
+    // The class name of that window.
+    QString className() const { return m_className; }
+
+private:
+    QTimer m_poll;
+    QTimer m_safetyNet;
+    std::function<bool(QWidget *)> m_act;
+    bool m_handled = false;
+    QString m_className;
+};
+
+// A driver for the next modal window of class T (any modal window for QWidget): `action` gets it.
+template <typename T = QWidget, typename F> ModalDriver onModal(F action)
+{
+    return ModalDriver([action = std::move(action)](QWidget *w) mutable {
+        T *window = qobject_cast<T *>(w);
+        if (!window)
+            return false;
+        action(window);
+        return true;
+    });
 }
 
 } // namespace TestSupport
