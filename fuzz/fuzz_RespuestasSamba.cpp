@@ -59,19 +59,14 @@ void smbclient(const BoundedProcess::Result &r)
 void nmblookup(std::string_view salida)
 {
     std::vector<std::string> direcciones;
-    std::string mensajero;
     for (const QStringList &p : palabras(salida)) {
         // An answering address goes on the tools' command lines: hex digits, dots and colons only.
         static const QRegularExpression direccion(QStringLiteral("^[0-9A-Fa-f.:]+$"));
         if (p.size() == 2 && direccion.match(p[0]).hasMatch() && p[1].size() > 4 && p[1].endsWith(QLatin1String("<00>"))
             && std::find(direcciones.begin(), direcciones.end(), p[0].toStdString()) == direcciones.end())
             direcciones.push_back(p[0].toStdString());
-        if (mensajero.empty() && p.size() >= 4 && p[1] == QLatin1String("<03>") && p[2] == QLatin1String("-")
-            && !p[3].startsWith(QLatin1String("<GROUP>")))
-            mensajero = p[0].toStdString();
     }
     COMPROBAR(NameLookup::parseGroupAnswer(salida) == direcciones);
-    COMPROBAR(NameLookup::parseMessengerName(salida) == mensajero);
 }
 
 } // namespace

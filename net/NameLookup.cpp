@@ -176,20 +176,6 @@ bool NameLookup::shownWhole(std::string_view name)
     return name.find("..") == std::string_view::npos;
 }
 
-std::string NameLookup::parseMessengerName(std::string_view output)
-{
-    // "NAME <03> - [<GROUP>] FLAGS...": the first such line not marked as a group name.
-    std::string name;
-    forEachLine(output, [&](const std::vector<std::string_view> &words) {
-        if (words.size() >= 4 && words[1] == "<03>" && words[2] == "-" && !words[3].starts_with("<GROUP>")) {
-            name = words[0];
-            return true;
-        }
-        return false;
-    });
-    return name;
-}
-
 NameLookup::Query NameLookup::findMembers(const std::string &group, const Options &options)
 {
     Query result;
@@ -209,10 +195,4 @@ BoundedProcess::Job NameLookup::queryJob(const std::string &name, bool master, c
 BoundedProcess::Job NameLookup::statusJob(const std::string &address, const Options &options)
 {
     return { "nmblookup", statusArguments(address, options), {}, options.timeoutSeconds * 1000 };
-}
-
-NameLookup::Member NameLookup::member(const std::string &address, const BoundedProcess::Result &status)
-{
-    const std::string name = status.timedOut ? std::string() : parseMessengerName(status.out);
-    return Member { address, name, shownWhole(name) };
 }

@@ -19,13 +19,6 @@ public:
         std::string codePage = "CP850"; // the DOS code page names travel in (iconv name)
     };
 
-    struct Member
-    {
-        std::string address;
-        std::string name; // its messenger (<03>) name as nmblookup shows it (UTF-8); empty when it has none
-        bool nameShownWhole = true; // false: nmblookup printed some of its characters as "."
-    };
-
     // The answer to the name query of a group.
     struct Query
     {
@@ -49,9 +42,6 @@ public:
     // Addresses that answered a master-browser query ("nmblookup -M"): "ADDRESS GROUP<1d>"
     // for one group, "ADDRESS __MSBROWSE__<01>" for every group's.
     static std::vector<std::string> parseMasterAnswer(std::string_view output);
-
-    // The messenger name from a node-status answer: the first unique name of type <03>.
-    static std::string parseMessengerName(std::string_view output);
 
     // Every name of a node-status answer, in its order.
     static std::vector<NodeName> parseNodeStatus(std::string_view output);
@@ -77,8 +67,6 @@ public:
     // Asks who the members of group are.
     static Query findMembers(const std::string &group, const Options &options);
 
-    // The node-status run that asks the computer at address for its names, and the member
-    // that its answer describes.
+    // The node-status run that asks the computer at address for its names.
     static BoundedProcess::Job statusJob(const std::string &address, const Options &options);
-    static Member member(const std::string &address, const BoundedProcess::Result &status);
 };

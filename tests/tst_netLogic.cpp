@@ -338,16 +338,6 @@ void tst_netLogic::nmblookupAnswersAreParsed()
                              "10.231.0.3 OFICINA<00>\n";
     QCOMPARE(q(NameLookup::parseGroupAnswer(group.toStdString())), (QStringList { "10.231.0.2", "10.231.0.3" }));
     QVERIFY(NameLookup::parseGroupAnswer("querying X on 10.0.0.255\nname_query failed to find name X\n").empty());
-
-    const QByteArray status = "Looking up status of 10.231.0.2\n"
-                              "\tOFICINA         <03> - <GROUP> B <ACTIVE> \n"
-                              "\tOFICINA1        <00> -         B <ACTIVE> \n"
-                              "\tOFICINA1        <03> -         B <ACTIVE> \n"
-                              "\tOFICINA1        <20> -         B <ACTIVE> \n"
-                              "\tANA             <03> -         B <ACTIVE> \n"
-                              "\n\tMAC Address = 00-00-00-00-00-00\n";
-    QCOMPARE(q(NameLookup::parseMessengerName(status.toStdString())), QStringLiteral("OFICINA1"));
-    QVERIFY(NameLookup::parseMessengerName("Looking up status of 10.0.0.9\nNo reply from 10.0.0.9\n").empty());
 }
 
 // What the Samba tools really print (tests/data/samba/README.md says how each was taken),
@@ -380,8 +370,6 @@ void tst_netLogic::capturedAnswersAreParsed_data()
                                       << "computer" << QStringList();
     QTest::newRow("status: cut short") << "nmblookup_estado_cortado.txt"
                                        << "computer" << QStringList { "MIEMBRO1" };
-    QTest::newRow("status: messenger name") << "nmblookup_estado_maestro.txt"
-                                            << "messenger" << QStringList { "MIEMBRO1" };
     QTest::newRow("status: the group a master serves") << "nmblookup_estado_maestro.txt"
                                                        << "mastered" << QStringList { "VENTAS" };
     QTest::newRow("status: a member serves none") << "nmblookup_estado.txt"
@@ -416,10 +404,8 @@ void tst_netLogic::capturedAnswersAreParsed()
         got = q(NameLookup::parseGroupAnswer(output));
     } else if (parser == QLatin1String("master")) {
         got = q(NameLookup::parseMasterAnswer(output));
-    } else if (parser == QLatin1String("computer") || parser == QLatin1String("messenger")) {
-        const std::string name = parser == QLatin1String("computer")
-            ? NameLookup::computerName(NameLookup::parseNodeStatus(output))
-            : NameLookup::parseMessengerName(output);
+    } else if (parser == QLatin1String("computer")) {
+        const std::string name = NameLookup::computerName(NameLookup::parseNodeStatus(output));
         if (!name.empty())
             got << q(name);
     } else if (parser == QLatin1String("mastered")) {
