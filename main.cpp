@@ -1,4 +1,4 @@
-#include "mainwindow/frmPrincipal.h"
+#include "app/Arranque.h"
 #include "runtime/posix/PosixRuntime.h"
 #include "runtime/posix/TerminationSignals.h"
 #include "widgets/Apariencia.h"
@@ -15,13 +15,13 @@ int main(int argc, char *argv[])
     // The window only ever hides; the program ends through the tray menu or the session.
     QApplication::setQuitOnLastWindowClosed(false);
     PosixRuntime runtime;
-    frmPrincipal window(runtime);
+    Arranque arranque(runtime);
     TerminationSignals terminationSignals;
-    QObject::connect(&terminationSignals, &TerminationSignals::received, &window, &frmPrincipal::terminar);
-    window.load();
+    QObject::connect(&terminationSignals, &TerminationSignals::received, [&arranque] { arranque.terminar(); });
+    arranque.iniciar();
     // A signal that came while a box of the start-up waited ended only that box's loop, and the
     // main loop, started afresh, would not know.
-    if (window.terminando())
+    if (arranque.terminando())
         return 0;
     return app.exec();
 }

@@ -12,7 +12,6 @@ class Runtime;
 class Module final : public ArchivosIni
 {
 public:
-    // Keeps a reference to the owner's RutaPrograma, which is read at each access.
     Module(Runtime &rt, const QString &rutaPrograma);
 
     // Replaces both lists from the address book; no file gives two empty lists.

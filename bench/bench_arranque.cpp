@@ -9,10 +9,11 @@
 //
 // Then hand-grown profile files: a 16 MB enviara.ini of one million sections, and a 1 MB mru.ini
 // of 32,767 lines whose modification time lies an hour in the future. The child times
-// frmPrincipal::load() and takes its peak resident memory above what the process held just
+// Arranque::iniciar() and takes its peak resident memory above what the process held just
 // before it (goals: under 2 s, under 4 times the file).
 
 #include "Medidas.h"
+#include "app/Arranque.h"
 #include "mainwindow/frmPrincipal.h"
 #include "runtime/posix/PosixRuntime.h"
 #include "widgets/Apariencia.h"
@@ -137,7 +138,7 @@ int arranque(int argc, char **argv, const QString &carpeta, qint64 inicio)
     QWidget *ventana = nullptr;
     QMainWindow desnuda;
     RuntimeBanco rt;
-    std::unique_ptr<frmPrincipal> principal;
+    std::unique_ptr<Arranque> programa;
     if (carpeta.isEmpty()) {
         desnuda.resize(584, 303);
         desnuda.show();
@@ -148,9 +149,9 @@ int arranque(int argc, char **argv, const QString &carpeta, qint64 inicio)
         QApplication::setQuitOnLastWindowClosed(false);
         rt.m_appPath = carpeta;
         rt.m_command.clear();
-        principal = std::make_unique<frmPrincipal>(rt);
-        principal->load();
-        ventana = principal.get();
+        programa = std::make_unique<Arranque>(rt);
+        programa->iniciar();
+        ventana = &programa->principal();
     }
     QElapsedTimer espera;
     espera.start();
@@ -175,7 +176,8 @@ int hijo(int argc, char **argv, const QString &carpeta)
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     RuntimeBanco rt;
     rt.m_appPath = carpeta;
-    frmPrincipal ventana(rt);
+    Arranque inicio(rt);
+    frmPrincipal &ventana = inicio.principal();
     // From here on the peak counts only what the start-up itself takes.
     QFile borrar(QStringLiteral("/proc/self/clear_refs"));
     if (!borrar.open(QIODevice::WriteOnly) || borrar.write("5") != 1)
@@ -184,7 +186,7 @@ int hijo(int argc, char **argv, const QString &carpeta)
     const long long base = estadoKb("VmRSS");
     QElapsedTimer t;
     t.start();
-    ventana.load();
+    inicio.iniciar();
     const double ms = double(t.nsecsElapsed()) / 1e6;
     const long long pico = estadoKb("VmHWM");
     const auto *destino = ventana.findChild<QComboBox *>(QStringLiteral("txtDestino"));
@@ -193,13 +195,13 @@ int hijo(int argc, char **argv, const QString &carpeta)
 }
 
 // One child of the start-up comparison; false when it failed.
-struct Arranque
+struct MedidaArranque
 {
     double pared = 0, cpu = 0, mb = 0;
     int elementos = 0;
 };
 
-bool arrancar(const QString &carpeta, const QString &runDir, Arranque &a)
+bool arrancar(const QString &carpeta, const QString &runDir, MedidaArranque &a)
 {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -236,10 +238,10 @@ bool arranques(const QString &base, int veces)
     } casos[] = { { "bare Qt window", QString() }, { "empty folder", vacia }, { "full book, 5 recent lines", llena },
         { "full book, 32,767 recent", enorme } };
     constexpr int kCasos = int(std::size(casos));
-    std::vector<Arranque> medidas[kCasos];
+    std::vector<MedidaArranque> medidas[kCasos];
     for (int vez = 0; vez < veces; ++vez) {
         for (int c = 0; c < kCasos; ++c) {
-            Arranque a;
+            MedidaArranque a;
             if (!arrancar(casos[c].carpeta, run, a)) {
                 std::fprintf(stderr, "%s: the child failed\n", casos[c].nombre);
                 return false;
@@ -252,7 +254,7 @@ bool arranques(const QString &base, int veces)
     std::printf("%-28s %16s %16s %16s %7s\n", "case", "wall ms", "cpu ms", "peak MB", "items");
     for (int c = 0; c < kCasos; ++c) {
         std::vector<double> pared, proc, memoria;
-        for (const Arranque &a : medidas[c]) {
+        for (const MedidaArranque &a : medidas[c]) {
             pared.push_back(a.pared);
             proc.push_back(a.cpu);
             memoria.push_back(a.mb);

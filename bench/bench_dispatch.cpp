@@ -132,7 +132,7 @@ int main(int argc, char *argv[])
         (cpuRecorrido.propio + cpuRecorrido.hijos) / (cpuDesnudo.propio + cpuDesnudo.hijos));
 
     // The log on its own, in a fresh window: rows 1-1000, then fill to 99,000, then 99,001-100,000.
-    frmMensajes lista(&ventana.m_ventana, ventana.m_esconder);
+    frmMensajes lista(&ventana.m_ventana, [&ventana] { return ventana.m_esconder; });
     lista.mostrar();
     const double primeras = porFila(lista, 1, 1000);
     for (int k = 1001; k <= 99000; ++k) {

@@ -137,7 +137,7 @@ void Despacho::guardarCerrar()
 
 qint16 Despacho::EnviarADestino(const QString &destino, const QString &mensaje)
 {
-    // 1. to 3.
+    // The log is on screen before anything else; the recipient is trimmed, the folder formed.
     RegistroEnvios &mensajes = m_principal.mensajes();
     mensajes.mostrar();
     const QString recortado = Texto::trimBlanks(destino);
@@ -146,13 +146,14 @@ qint16 Despacho::EnviarADestino(const QString &destino, const QString &mensaje)
     const QString rutaSalida = ruta + QStringLiteral("mensaje.txt");
     m_respuesta.clear();
 
-    // 4. and 5.; undone at step 11, or on the way out of any failure.
+    // Hourglass, main window locked, wait window up: until the process ends or a failure.
     EstadoOcupado ocupado(m_rt, m_principal);
-    // 6. and 7.
+    // The hidden box's state is stored before every recipient, then the batch line is built.
     guardarCerrar();
     const QString linea = LineaLote::armar(recortado, m_principal.grupoElegido(), mensaje, ruta);
 
-    // A failure of steps 8 to 12: the row all the same, the state restored, the reason told.
+    // A failure from writing the batch file to reading its output: the row all the same, the
+    // state restored, the reason told.
     bool filaAgregada = false;
     auto fallar = [&](const Fallo &fallo) -> qint16 {
         if (!filaAgregada)
@@ -164,7 +165,7 @@ qint16 Despacho::EnviarADestino(const QString &destino, const QString &mensaje)
         return 0;
     };
 
-    // 8. A write refused to the program ends it, after saying so.
+    // A write refused to the program ends it, after saying so.
     if (Archivos::writeRefused(rutaLote)) {
         ocupado.restaurar();
         m_rt.msgBox(QStringLiteral("No se pudo escribir en el directorio del programa. Asegurese de que tiene "
@@ -175,11 +176,11 @@ qint16 Despacho::EnviarADestino(const QString &destino, const QString &mensaje)
     if (const auto fallo = escribirLote(rutaLote, linea))
         return fallar(*fallo);
 
-    // 9.
+    // The recipient's row goes in before the process starts.
     mensajes.agregarFila(recortado);
     filaAgregada = true;
 
-    // 10.
+    // The batch file runs minimised without the focus, and the run waits for its end.
     if (const auto fallo = quitarSalidaAnterior(rutaSalida))
         return fallar(*fallo);
     const qint64 pid = m_rt.shell(rutaLote, Runtime::WindowStyle::MinimizedNoFocus);
@@ -194,10 +195,10 @@ qint16 Despacho::EnviarADestino(const QString &destino, const QString &mensaje)
     EsperarProceso(m_rt, qint32(pid), mensajes);
     m_rt.doEvents();
 
-    // 11.
+    // The main window takes input again and the wait window goes before the output is read.
     ocupado.restaurar();
 
-    // 12. to 14.
+    // Sent exactly when the output's first field says so.
     QByteArray contenido;
     if (const auto fallo = leerSalida(rutaSalida, contenido))
         return fallar(*fallo);

@@ -18,7 +18,7 @@ public:
     // served; both undone when the result is destroyed.
     virtual std::unique_ptr<EsperaEnvio> mostrarEspera() = 0;
 
-    // The program directory with exactly one trailing "/", formed anew at each call.
+    // The data files' folder with exactly one trailing "/", as the start-up set it.
     virtual QString rutaPrograma() const = 0;
 
     // Whether "Grupo de trabajo/dominio" (optGrupo(1)) is chosen.

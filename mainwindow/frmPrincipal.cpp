@@ -11,8 +11,6 @@
 #include "mainwindow/EntradaDestino.h"
 #include "mainwindow/EntradaMensaje.h"
 #include "mainwindow/ListaMRU.h"
-#include "receive/Buzon.h"
-#include "receive/Historial.h"
 #include "receive/Recepcion.h"
 #include "runtime/IconoBarra.h"
 #include "runtime/Runtime.h"
@@ -47,10 +45,10 @@ const QString kFondoAlternativo = QStringLiteral(":/pictures/fondo_alternativo.p
 
 } // namespace
 
-frmPrincipal::frmPrincipal(Runtime &runtime, QWidget *parent)
+frmPrincipal::frmPrincipal(Runtime &runtime, Module &module, QWidget *parent)
     : QMainWindow(parent)
     , m_rt(runtime)
-    , m_module(std::make_unique<Module>(runtime, RutaPrograma))
+    , m_module(module)
     , m_despacho(std::make_unique<Despacho>(runtime, *this))
     , m_ayuda(std::make_unique<Ayuda>(runtime))
 {
@@ -65,7 +63,7 @@ frmPrincipal::frmPrincipal(Runtime &runtime, QWidget *parent)
 
     crearControles();
     m_cajaDestino = std::make_unique<ComboDestinatarios>(m_txtDestino);
-    m_entradaDestino = new EntradaDestino(m_rt, *m_module, m_txtDestino, m_optGrupo[0], m_optGrupo[1], m_cmbDestino,
+    m_entradaDestino = new EntradaDestino(m_rt, m_module, m_txtDestino, m_optGrupo[0], m_optGrupo[1], m_cmbDestino,
         m_command1, m_txtMensaje, m_cmdEnviar, this);
     m_entradaMensaje = new EntradaMensaje(
         m_txtMensaje, m_txtDestino, m_cmdEnviar, [this] { setFondoAlternativo(); }, this);
@@ -276,63 +274,32 @@ void frmPrincipal::ordenTabulacion()
         setTabOrder(orden.at(i - 1), orden.at(i));
 }
 
-void frmPrincipal::load()
+void frmPrincipal::load(bool minimizado, int estadoCerrar)
 {
-    // 1. One instance per session.
-    if (m_rt.prevInstance()) {
-        // Without a tray the running window may be hidden, and starting the program
-        // again is then the only way to reach it: ask it to come forward.
-        if (!m_rt.trayAvailable())
-            m_rt.activatePrevInstance();
-        m_rt.end();
-    }
-    m_rt.setActivationHandler([this] {
-        if (!m_rt.trayAvailable())
-            traerAlFrente();
-    });
-
-    // 2. "-MIN" in any case and nothing else starts in the tray.
-    if (m_rt.command().toUpper() == QLatin1String("-MIN"))
+    // Minimised before the first showing: the minimise rule then leaves only the tray icon.
+    if (minimizado)
         setWindowState(Qt::WindowMinimized);
 
-    // 3. The data files' folder: the executable's where the user may write there.
-    RutaPrograma = Texto::withTrailingSeparator(m_rt.dataPath());
-
-    // 4. to 6.
-    m_module->CargarListas();
+    // The address book is loaded, but its list stays empty until a kind is chosen.
+    m_module.CargarListas();
     m_cmbDestino->clear();
     CargarMRU();
 
-    // 7. Only 0, 1 and 2 are ever stored. Anything else (a hand edit, a broken store)
-    // is taken as the default 1 rather than guessed at.
-    bool numero = false;
-    int cerrar = m_rt.getSetting(QStringLiteral("EnviarMensaje"), QStringLiteral("Opciones"), QStringLiteral("Cerrar"),
-                         QStringLiteral("1"))
-                     .toInt(&numero);
-    if (!numero || cerrar < 0 || cerrar > 2)
-        cerrar = 1;
+    // The only change of the hidden box while the program runs.
     static const Qt::CheckState estados[3] = { Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked };
-    m_chkCerrar->setCheckState(estados[cerrar]);
+    m_chkCerrar->setCheckState(estados[estadoCerrar]);
 
-    // 8.
+    // The tray icon exists from the end of the load until the program ends.
     m_taskIco->start();
+}
 
-    // Messages that arrive for this computer, and those that came while it was not running.
-    m_recepcion = std::make_unique<Recepcion>(
-        m_rt, *m_taskIco, Buzon::rutaPredeterminada(), m_rt.userDataPath());
-    connect(m_recepcion.get(), &Recepcion::responder, this, &frmPrincipal::responder);
-    connect(m_recepcion.get(), &Recepcion::buzonCambiado, this, &frmPrincipal::actualizarMenuRecibidos);
-
+void frmPrincipal::mostrarAlArrancar()
+{
     if (!isMinimized())
         show();
     else if (!m_rt.trayAvailable())
         show(); // minimised in the task bar
     // else the minimise rule would hide it at once: the program starts in the tray only
-
-    // Receiving starts once the window is up, so that a message that arrived while the
-    // program was not running pops up above it, not under it.
-    m_recepcion->iniciar();
-    actualizarMenuRecibidos();
 }
 
 void frmPrincipal::setFondoAlternativo()
@@ -355,7 +322,7 @@ void frmPrincipal::changeEvent(QEvent *event)
     QMainWindow::changeEvent(event);
     // The minimise rule. Without a tray a hidden window could not be reached from the
     // tray, so there it stays minimised in the task bar.
-    if (event->type() == QEvent::WindowStateChange && isMinimized() && !Restaurando && !m_terminando
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && !m_restaurando && !m_terminando
         && m_rt.trayAvailable())
         hide();
 }
@@ -413,7 +380,7 @@ bool frmPrincipal::eventFilter(QObject *watched, QEvent *event)
 
 void frmPrincipal::chkCerrar_Click()
 {
-    EsconderTrasEnviar = m_chkCerrar->checkState() != Qt::Unchecked;
+    m_esconderTrasEnviar = m_chkCerrar->checkState() != Qt::Unchecked;
 }
 
 void frmPrincipal::cmdCancelar_Click()
@@ -456,9 +423,9 @@ void frmPrincipal::mnuEnviar_Click()
     // minimised on X11, and where no window manager maps it normal the window system keeps
     // reporting it minimised after this returns, past the guard, so the minimise rule would
     // hide it again.
-    Restaurando = true;
+    m_restaurando = true;
     taskIco_Restaurar();
-    Restaurando = false;
+    m_restaurando = false;
 }
 
 void frmPrincipal::mnuEnviados_Click()
@@ -513,7 +480,7 @@ void frmPrincipal::traerAlFrente()
 
 QString frmPrincipal::rutaPrograma() const
 {
-    return Texto::withTrailingSeparator(m_rt.dataPath());
+    return m_module.rutaPrograma();
 }
 
 bool frmPrincipal::grupoElegido() const
@@ -552,16 +519,16 @@ std::unique_ptr<EsperaEnvio> frmPrincipal::mostrarEspera()
 frmMensajes &frmPrincipal::mensajes()
 {
     if (!m_mensajes)
-        m_mensajes = std::make_unique<frmMensajes>(this, EsconderTrasEnviar);
+        m_mensajes = std::make_unique<frmMensajes>(this, [this] { return m_esconderTrasEnviar; });
     return *m_mensajes;
 }
 
 void frmPrincipal::GuardarMRU()
 {
-    ListaMRU::GuardarMRU(*m_module, *m_cajaDestino);
+    ListaMRU::GuardarMRU(m_module, *m_cajaDestino);
 }
 
 void frmPrincipal::CargarMRU()
 {
-    ListaMRU::CargarMRU(*m_module, *m_cajaDestino);
+    ListaMRU::CargarMRU(m_module, *m_cajaDestino);
 }

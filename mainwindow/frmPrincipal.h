@@ -28,19 +28,32 @@ class QRadioButton;
 class Recepcion;
 class Runtime;
 
-// The composition window and the program's start-up window. It lives for the whole run
-// and is only hidden and shown again; the program lives on in the tray meanwhile.
+// The composition window. It lives for the whole run and is only hidden and shown again;
+// the program lives on in the tray meanwhile. Arranque makes it, hands it the address book
+// and the start-up values, and connects it to receiving.
 class frmPrincipal final : public QMainWindow, public VentanaEnvio
 {
     Q_OBJECT
 
 public:
-    explicit frmPrincipal(Runtime &runtime, QWidget *parent = nullptr);
+    frmPrincipal(Runtime &runtime, Module &module, QWidget *parent = nullptr);
     ~frmPrincipal() override;
 
-    // The start-up steps, then the first showing. Ends the program when another
-    // instance already runs.
-    void load();
+    // The window's load: minimised when asked to start in the tray, the address book and the
+    // recent list loaded, the hidden box set to estadoCerrar (0, 1 or 2), the tray icon up.
+    void load(bool minimizado, int estadoCerrar);
+
+    // The first showing, after the load: a window minimised at start-up stays in the tray
+    // where there is one.
+    void mostrarAlArrancar();
+
+    // Receiving, owned by the start-up: its received-messages item joins the tray menu.
+    void setRecepcion(Recepcion *recepcion) { m_recepcion = recepcion; }
+    // The received-messages item is in the menu exactly while the mailbox exists.
+    void actualizarMenuRecibidos();
+
+    // Back from the tray or the task bar, in its normal state and in front.
+    void traerAlFrente();
 
     // Swaps the left picture for the alternative one, for the rest of the run.
     void setFondoAlternativo();
@@ -55,20 +68,19 @@ public:
     void terminar();
     bool terminando() const { return m_terminando; }
 
-    // The program directory with exactly one trailing separator; set at start-up.
-    QString RutaPrograma;
     // Whether closing the sent-messages window also hides this one; kept from chkCerrar.
-    bool EsconderTrasEnviar = false;
+    bool esconderTrasEnviar() const { return m_esconderTrasEnviar; }
     // True only while the tray menu brings the window back, so minimising does not hide it.
-    bool Restaurando = false;
+    bool restaurando() const { return m_restaurando; }
+    void setRestaurando(bool restaurando) { m_restaurando = restaurando; }
 
-    // For tests: the parts the window owns.
+    // For tests: the parts the window owns or uses.
     bool fondoAlternativo() const { return m_fondoAlternativo; }
-    Module &module() { return *m_module; }
+    Module &module() { return m_module; }
     IconoBarra &taskIco() { return *m_taskIco; }
     QMenu &mnuApp() { return *m_mnuApp; }
     // Receiving, from start-up on; null before.
-    Recepcion *recepcion() { return m_recepcion.get(); }
+    Recepcion *recepcion() { return m_recepcion; }
 
     // VentanaEnvio
     std::unique_ptr<EsperaEnvio> mostrarEspera() override;
@@ -106,13 +118,11 @@ private:
     void mnuEnviar_Click();
     void mnuEnviados_Click();
     void mnuRecibidos_Click();
-    void actualizarMenuRecibidos();
     void mnuAcerca_Click();
     void mnuSalir_Click();
-    void traerAlFrente();
 
     Runtime &m_rt;
-    std::unique_ptr<Module> m_module;
+    Module &m_module;
     std::unique_ptr<Despacho> m_despacho;
     std::unique_ptr<Ayuda> m_ayuda;
     std::unique_ptr<ComboDestinatarios> m_cajaDestino;
@@ -141,7 +151,9 @@ private:
     QAction *m_munS1 = nullptr;
 
     std::unique_ptr<frmMensajes> m_mensajes;
-    std::unique_ptr<Recepcion> m_recepcion;
+    Recepcion *m_recepcion = nullptr;
+    bool m_esconderTrasEnviar = false;
+    bool m_restaurando = false;
     bool m_fondoAlternativo = false;
     bool m_terminando = false;
 };

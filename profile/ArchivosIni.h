@@ -12,7 +12,7 @@ class Runtime;
 class ArchivosIni
 {
 public:
-    // Keeps a reference to the owner's RutaPrograma, which is read at each access.
+    // rutaPrograma: the data files' folder with its trailing separator; it may be set later.
     ArchivosIni(Runtime &rt, const QString &rutaPrograma);
 
     // The value of key (at most its first 49 characters), or def when the file, the
@@ -29,6 +29,7 @@ public:
     bool ExisteArchivo(const QString &path);
 
     QString rutaPrograma() const { return m_rutaPrograma; }
+    void setRutaPrograma(const QString &ruta) { m_rutaPrograma = ruta; }
 
     // A run of EscribirIni calls on one file, saved once at endBatch() with the same end
     // result and the same number of "PUFF" boxes as the calls one by one. LeerIni on that
@@ -46,6 +47,6 @@ public:
 
 private:
     Runtime &m_rt;
-    const QString &m_rutaPrograma;
+    QString m_rutaPrograma;
     ProfileFiles m_profiles;
 };

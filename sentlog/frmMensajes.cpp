@@ -7,11 +7,11 @@
 #include <QEvent>
 #include <QTableView>
 
-frmMensajes::frmMensajes(QWidget *principal, const bool &esconderTrasEnviar)
+frmMensajes::frmMensajes(QWidget *principal, std::function<bool()> esconderTrasEnviar)
     : VentanaLista(QStringLiteral("frmMensajes"), QStringLiteral("Mensajes enviados"), new ModeloMensajes,
         ModeloMensajes::ColMensaje)
     , m_principal(principal)
-    , m_esconderTrasEnviar(esconderTrasEnviar)
+    , m_esconderTrasEnviar(std::move(esconderTrasEnviar))
     , m_modelo(static_cast<ModeloMensajes *>(lista()->model()))
 {
     m_modelo->setParent(this);
@@ -48,6 +48,6 @@ int frmMensajes::filas() const
 void frmMensajes::cerrar()
 {
     hide();
-    if (m_esconderTrasEnviar && m_principal)
+    if (m_esconderTrasEnviar() && m_principal)
         m_principal->hide();
 }

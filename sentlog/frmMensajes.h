@@ -3,6 +3,8 @@
 #include "dispatch/RegistroEnvios.h"
 #include "widgets/VentanaLista.h"
 
+#include <functional>
+
 class ModeloMensajes;
 
 // "Mensajes enviados": every send attempt since start-up, oldest first. Once created
@@ -13,8 +15,8 @@ class frmMensajes final : public VentanaLista, public RegistroEnvios
     Q_OBJECT
 
 public:
-    // principal is hidden too by "&Cerrar" when esconderTrasEnviar is true at that moment.
-    frmMensajes(QWidget *principal, const bool &esconderTrasEnviar);
+    // principal is hidden too by "&Cerrar" when esconderTrasEnviar answers true at that moment.
+    frmMensajes(QWidget *principal, std::function<bool()> esconderTrasEnviar);
 
     void mostrar() override { VentanaLista::mostrar(); }
     void agregarFila(const QString &para) override;
@@ -29,6 +31,6 @@ protected:
 
 private:
     QWidget *m_principal;
-    const bool &m_esconderTrasEnviar;
+    std::function<bool()> m_esconderTrasEnviar;
     ModeloMensajes *m_modelo;
 };

@@ -336,14 +336,14 @@ private Q_SLOTS:
         QVERIFY(QDir(base).isEmpty());
     }
 
-    void programDirectoryIsReadAtEachAccess()
+    void programDirectorySetLaterIsUsedAtEachAccess()
     {
         FakeRuntime rt;
-        QString ruta = newDir();
-        const QString first = ruta;
-        Module m(rt, ruta);
+        const QString first = newDir();
+        Module m(rt, first);
         m.GuardarListas();
-        ruta = newDir();
+        const QString ruta = newDir();
+        m.setRutaPrograma(ruta);
         QCOMPARE(m.rutaLibreta(), ruta + QStringLiteral("enviara.ini"));
         m.ListaRedes = QStringList { "w" };
         m.TotalRedes = 1;

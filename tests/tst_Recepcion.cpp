@@ -1,6 +1,7 @@
 #include "fakes/FakeRuntime.h"
 #include "fakes/TestSupport.h"
 
+#include "app/Arranque.h"
 #include "mainwindow/frmPrincipal.h"
 #include "receive/Buzon.h"
 #include "receive/Historial.h"
@@ -682,8 +683,9 @@ void tst_Recepcion::menuRecibidosYResponderEnLaVentanaPrincipal()
     QVERIFY(!QFileInfo::exists(m_buzon));
     FakeRuntime rt;
     rt.m_appPath = m_raiz.path();
-    frmPrincipal ventana(rt);
-    ventana.load();
+    Arranque arranque(rt);
+    arranque.iniciar();
+    frmPrincipal &ventana = arranque.principal();
     const auto items = [&ventana] {
         QStringList nombres;
         for (const QAction *a : ventana.mnuApp().actions())

@@ -5,6 +5,7 @@
 #include "addressbook/Module.h"
 #include "addressbook/frmBuscar.h"
 #include "addressbook/frmEquipos.h"
+#include "app/Arranque.h"
 #include "dispatch/frmWait.h"
 #include "mainwindow/frmPrincipal.h"
 #include "receive/ModeloRecibidos.h"
@@ -226,7 +227,8 @@ private:
     QTemporaryDir m_base;
     std::unique_ptr<QTemporaryDir> m_programa;
     std::unique_ptr<FakeRuntime> m_rt;
-    std::unique_ptr<frmPrincipal> m_principal;
+    std::unique_ptr<Arranque> m_arranque;
+    frmPrincipal *m_principal = nullptr;
 };
 
 void tst_Ventanas::initTestCase()
@@ -242,14 +244,16 @@ void tst_Ventanas::init()
     m_rt->m_appPath = m_programa->path();
     QVERIFY(writeFile(m_programa->filePath(QStringLiteral("enviara.ini")),
         "[Equipos]\r\n1=SERVIDOR1\r\n2=portatil ana\r\nTotal=2\r\n[Redes]\r\n1=OFICINA\r\nTotal=1\r\n"));
-    m_principal = std::make_unique<frmPrincipal>(*m_rt);
-    m_principal->load();
-    QVERIFY(QTest::qWaitForWindowExposed(m_principal.get()));
+    m_arranque = std::make_unique<Arranque>(*m_rt);
+    m_arranque->iniciar();
+    m_principal = &m_arranque->principal();
+    QVERIFY(QTest::qWaitForWindowExposed(m_principal));
 }
 
 void tst_Ventanas::cleanup()
 {
-    m_principal.reset();
+    m_principal = nullptr;
+    m_arranque.reset();
     m_rt.reset();
     m_programa.reset();
 }
@@ -271,7 +275,7 @@ void tst_Ventanas::cadaVentana()
     PosixRuntime real;
 
     if (ventana == QLatin1String("frmPrincipal")) {
-        revisar(m_principal.get());
+        revisar(m_principal);
     } else if (ventana == QLatin1String("mnuApp")) {
         m_principal->mnuApp().popup(m_principal->geometry().center());
         QVERIFY(QTest::qWaitForWindowExposed(&m_principal->mnuApp()));
@@ -285,12 +289,12 @@ void tst_Ventanas::cadaVentana()
         QVERIFY(QTest::qWaitForWindowExposed(&log));
         revisar(&log);
     } else if (ventana == QLatin1String("frmWait")) {
-        frmWait espera(m_principal.get());
+        frmWait espera(m_principal);
         espera.show();
         QVERIFY(QTest::qWaitForWindowExposed(&espera));
         revisar(&espera);
     } else if (ventana == QLatin1String("desplegable")) {
-        auto *destino = child<QComboBox>(m_principal.get(), QStringLiteral("txtDestino"));
+        auto *destino = child<QComboBox>(m_principal, QStringLiteral("txtDestino"));
         destino->addItems({ QStringLiteral("Servidor1 Portatil Ana"), QStringLiteral("Oficina") });
         destino->showPopup();
         QWidget *lista = destino->view()->window();
@@ -322,7 +326,7 @@ void tst_Ventanas::cadaVentana()
     } else if (ventana == QLatin1String("frmEquipos")) {
         QVERIFY(conModal(
             [&] {
-                frmEquipos editor(*m_rt, m_principal->module(), m_principal.get());
+                frmEquipos editor(*m_rt, m_principal->module(), m_principal);
                 editor.exec();
             },
             [&](QWidget *editor) {
@@ -334,7 +338,7 @@ void tst_Ventanas::cadaVentana()
     } else if (ventana == QLatin1String("frmBuscar")) {
         QVERIFY(conModal(
             [&] {
-                frmBuscar eleccion(1, { QStringLiteral("OFICINA"), QStringLiteral("DISEÑO") }, m_principal.get());
+                frmBuscar eleccion(1, { QStringLiteral("OFICINA"), QStringLiteral("DISEÑO") }, m_principal);
                 eleccion.exec();
             },
             revisar));

@@ -54,8 +54,7 @@ void tst_frmMensajes::initTestCase()
 void tst_frmMensajes::disposicion()
 {
     QWidget principal;
-    const bool esconder = false;
-    frmMensajes ventana(&principal, esconder);
+    frmMensajes ventana(&principal, [] { return false; });
     QCOMPARE(ventana.windowTitle(), QStringLiteral("Mensajes enviados"));
     QCOMPARE(ventana.minimumSize(), ventana.maximumSize());
     QVERIFY(!(ventana.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
@@ -94,8 +93,7 @@ void tst_frmMensajes::disposicion()
 void tst_frmMensajes::filasSoloSeAgreganAlFinal()
 {
     QWidget principal;
-    const bool esconder = false;
-    frmMensajes ventana(&principal, esconder);
+    frmMensajes ventana(&principal, [] { return false; });
     // Completing with no row is harmless.
     ventana.completarUltimaFila(2, QStringLiteral("m"), QStringLiteral("Enviado"), QStringLiteral("1"));
     QCOMPARE(ventana.filas(), 0);
@@ -138,8 +136,7 @@ void tst_frmMensajes::cierreSoloEsconde()
 {
     QWidget principal;
     principal.show();
-    const bool esconder = true;
-    auto *ventana = new frmMensajes(&principal, esconder);
+    auto *ventana = new frmMensajes(&principal, [] { return true; });
     QPointer<frmMensajes> vigia(ventana);
     ventana->setAttribute(Qt::WA_DeleteOnClose); // even so, a close request must not unload it
     ventana->agregarFila(QStringLiteral("ANA"));
@@ -172,7 +169,7 @@ void tst_frmMensajes::cerrarEscondeTambienLaPrincipal()
     QWidget principal;
     principal.show();
     bool bandera = !esconder;
-    frmMensajes ventana(&principal, bandera);
+    frmMensajes ventana(&principal, [&bandera] { return bandera; });
     ventana.mostrar();
     // The flag is read when the button is pressed, not when the window was built.
     bandera = esconder;
@@ -193,8 +190,7 @@ void tst_frmMensajes::introPulsaCerrar()
     QFETCH(int, tecla);
     QWidget principal;
     principal.show();
-    const bool esconder = false;
-    frmMensajes ventana(&principal, esconder);
+    frmMensajes ventana(&principal, [] { return false; });
     ventana.agregarFila(QStringLiteral("ANA"));
     ventana.mostrar();
     QVERIFY(QTest::qWaitForWindowActive(&ventana));
@@ -224,8 +220,7 @@ void tst_frmMensajes::activacionRedibujaLasFilasSiCambianDeAspecto()
     QFETCH(bool, coloresInactivos);
     QFETCH(bool, redibujadas);
     QWidget principal;
-    const bool esconder = false;
-    frmMensajes ventana(&principal, esconder);
+    frmMensajes ventana(&principal, [] { return false; });
     for (const char *para : { "ANA", "BEA", "CIRO" })
         ventana.agregarFila(QString::fromLatin1(para));
     auto *lista = ventana.findChild<QTableView *>(QStringLiteral("ListView1"));

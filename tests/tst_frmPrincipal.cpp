@@ -2,6 +2,7 @@
 #include "fakes/TestSupport.h"
 
 #include "addressbook/Module.h"
+#include "app/Arranque.h"
 #include "mainwindow/frmPrincipal.h"
 #include "runtime/IconoBarra.h"
 #include "sentlog/ModeloMensajes.h"
@@ -76,7 +77,7 @@ private Q_SLOTS:
 private:
     template <typename T = QWidget> T *control(const char *name) const
     {
-        return child<T>(m_ventana.get(), QString::fromLatin1(name));
+        return child<T>(m_ventana, QString::fromLatin1(name));
     }
     void crear();
     void activar();
@@ -85,7 +86,8 @@ private:
     QTemporaryDir m_base;
     std::unique_ptr<QTemporaryDir> m_programa;
     std::unique_ptr<FakeRuntime> m_rt;
-    std::unique_ptr<frmPrincipal> m_ventana;
+    std::unique_ptr<Arranque> m_arranque;
+    frmPrincipal *m_ventana = nullptr;
 };
 
 void tst_frmPrincipal::initTestCase()
@@ -104,14 +106,16 @@ void tst_frmPrincipal::init()
 
 void tst_frmPrincipal::cleanup()
 {
-    m_ventana.reset();
+    m_ventana = nullptr;
+    m_arranque.reset();
     m_rt.reset();
     m_programa.reset();
 }
 
 void tst_frmPrincipal::crear()
 {
-    m_ventana = std::make_unique<frmPrincipal>(*m_rt);
+    m_arranque = std::make_unique<Arranque>(*m_rt);
+    m_ventana = &m_arranque->principal();
 }
 
 QAction *tst_frmPrincipal::accion(const char *name) const
@@ -126,7 +130,7 @@ QAction *tst_frmPrincipal::accion(const char *name) const
 
 void tst_frmPrincipal::activar()
 {
-    QVERIFY(activate(m_ventana.get()));
+    QVERIFY(activate(m_ventana));
 }
 
 void tst_frmPrincipal::kindTextAndStateOfEveryControl_data()
@@ -178,11 +182,11 @@ void tst_frmPrincipal::kindTextAndStateOfEveryControl()
     QFETCH(bool, habilitado);
 
     crear();
-    m_ventana->load();
+    m_arranque->iniciar();
     QWidget *w = control(QTest::currentDataTag());
     QVERIFY(w);
     QVERIFY2(w->inherits(clase.toLatin1()), w->metaObject()->className());
-    QCOMPARE(w->isVisibleTo(m_ventana.get()), visible);
+    QCOMPARE(w->isVisibleTo(m_ventana), visible);
     QCOMPARE(w->isEnabled(), habilitado);
 
     QString actual;
@@ -200,7 +204,7 @@ void tst_frmPrincipal::kindTextAndStateOfEveryControl()
 void tst_frmPrincipal::windowFrameIconsAndPicture()
 {
     crear();
-    m_ventana->load();
+    m_arranque->iniciar();
     QCOMPARE(m_ventana->windowTitle(), QStringLiteral("elrisa"));
     QCOMPARE(m_ventana->minimumSize(), m_ventana->maximumSize());
     const Qt::WindowFlags flags = m_ventana->windowFlags();
@@ -246,7 +250,7 @@ void tst_frmPrincipal::trayMenuItemsInOrder()
 void tst_frmPrincipal::tabOrderFollowsTheTable()
 {
     crear();
-    m_ventana->load();
+    m_arranque->iniciar();
     const QStringList esperado = { "optGrupo(0)", "optGrupo(1)", "txtMensaje", "chkCerrar", "cmdEnviar", "cmdCancelar",
         "cmdAcercaDe", "cmdAyuda", "Command1", "cmbDestino", "txtDestino" };
     QStringList visto;
@@ -266,9 +270,9 @@ void tst_frmPrincipal::startUpLoadsBookRecentListAndTray()
         "[Info]\r\nMaximo=5\r\nActualMRU=2\r\nTotal=2\r\n1=ALFA BETA\r\n2=GAMMA\r\n"));
     crear();
     QVERIFY(!m_ventana->taskIco().isVisible());
-    m_ventana->load();
+    m_arranque->iniciar();
 
-    QCOMPARE(m_ventana->RutaPrograma, m_programa->path() + QLatin1Char('/'));
+    QCOMPARE(m_arranque->rutaPrograma(), m_programa->path() + QLatin1Char('/'));
     QCOMPARE(m_ventana->module().TotalEquipos, qint16(2));
     QCOMPARE(m_ventana->module().TotalRedes, qint16(1));
     // The list stays empty until an option is chosen.
@@ -281,8 +285,8 @@ void tst_frmPrincipal::startUpLoadsBookRecentListAndTray()
     QVERIFY(!control<QRadioButton>("optGrupo(1)")->isChecked());
     QVERIFY(m_ventana->taskIco().isVisible());
     QVERIFY(m_ventana->isVisible());
-    QVERIFY(!m_ventana->EsconderTrasEnviar);
-    QVERIFY(!m_ventana->Restaurando);
+    QVERIFY(!m_ventana->esconderTrasEnviar());
+    QVERIFY(!m_ventana->restaurando());
     QVERIFY(m_rt->m_boxes.isEmpty());
 }
 
@@ -298,8 +302,8 @@ void tst_frmPrincipal::programDirectoryGetsOneSeparator()
     QFETCH(QString, sufijo);
     m_rt->m_appPath = m_programa->path() + sufijo;
     crear();
-    m_ventana->load();
-    QCOMPARE(m_ventana->RutaPrograma, m_programa->path() + QLatin1Char('/'));
+    m_arranque->iniciar();
+    QCOMPARE(m_arranque->rutaPrograma(), m_programa->path() + QLatin1Char('/'));
     QCOMPARE(m_ventana->rutaPrograma(), m_programa->path() + QLatin1Char('/'));
 }
 
@@ -315,8 +319,8 @@ void tst_frmPrincipal::dataFilesLiveApartFromAProtectedProgram()
     const QStringList enPrograma = QDir(programa).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     m_rt->m_dataPath = datos;
     crear();
-    m_ventana->load();
-    QCOMPARE(m_ventana->RutaPrograma, datos);
+    m_arranque->iniciar();
+    QCOMPARE(m_arranque->rutaPrograma(), datos);
     QCOMPARE(control<QComboBox>("txtDestino")->itemText(0), QStringLiteral("ALFA"));
 
     control<QComboBox>("txtDestino")->setEditText(QStringLiteral("BETA"));
@@ -351,13 +355,13 @@ void tst_frmPrincipal::secondInstanceEndsBeforeAnything()
     m_rt->m_trayAvailable = bandeja;
     m_rt->m_command = QStringLiteral("-MIN");
     crear();
-    QVERIFY_THROWS_EXCEPTION(FakeRuntime::Ended, m_ventana->load());
+    QVERIFY_THROWS_EXCEPTION(FakeRuntime::Ended, m_arranque->iniciar());
     QCOMPARE(m_rt->m_endCalls, 1);
     QCOMPARE(m_rt->m_activationsSent, activaciones);
     QVERIFY(!m_ventana->isVisible());
     QVERIFY(!m_ventana->isMinimized());
     QVERIFY(!m_ventana->taskIco().isVisible());
-    QVERIFY(m_ventana->RutaPrograma.isEmpty());
+    QVERIFY(m_arranque->rutaPrograma().isEmpty());
     QCOMPARE(control<QComboBox>("txtDestino")->count(), 0);
     QVERIFY(m_rt->m_boxes.isEmpty());
     QVERIFY(!m_rt->m_activationHandler);
@@ -385,11 +389,11 @@ void tst_frmPrincipal::minArgumentStartsInTray()
     QFETCH(bool, enBandeja);
     m_rt->m_command = argumentos;
     crear();
-    m_ventana->load();
+    m_arranque->iniciar();
     QCOMPARE(m_ventana->isVisible(), !enBandeja);
     QVERIFY(m_ventana->taskIco().isVisible());
     // The rest of the start-up ran all the same.
-    QCOMPARE(m_ventana->RutaPrograma, m_programa->path() + QLatin1Char('/'));
+    QCOMPARE(m_arranque->rutaPrograma(), m_programa->path() + QLatin1Char('/'));
     if (enBandeja) {
         // From the tray it comes back in its normal state.
         accion("mnuEnviar")->trigger();
@@ -425,12 +429,12 @@ void tst_frmPrincipal::storedCerrarSetsBoxAndFlag()
     if (!guardado.isNull())
         m_rt->m_settings.insert(QStringLiteral("EnviarMensaje/Opciones/Cerrar"), guardado);
     crear();
-    m_ventana->load();
+    m_arranque->iniciar();
 
     static const Qt::CheckState estados[3] = { Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked };
     QCOMPARE(control<QCheckBox>("chkCerrar")->checkState(), estados[estado]);
     QCOMPARE(m_ventana->estadoCerrar(), estado);
-    QCOMPARE(m_ventana->EsconderTrasEnviar, esconder);
+    QCOMPARE(m_ventana->esconderTrasEnviar(), esconder);
     // Start-up only reads the setting.
     QCOMPARE(m_rt->m_settings.value(QStringLiteral("EnviarMensaje/Opciones/Cerrar")), guardado);
 }
@@ -449,7 +453,7 @@ void tst_frmPrincipal::hideAfterSendFlagReachesSentMessagesWindow()
     QFETCH(bool, principalSeEsconde);
     m_rt->m_settings.insert(QStringLiteral("EnviarMensaje/Opciones/Cerrar"), guardado);
     crear();
-    m_ventana->load();
+    m_arranque->iniciar();
     QAction *enviados = accion("mnuEnviados");
     QVERIFY(enviados);
     enviados->trigger();
@@ -469,7 +473,7 @@ void tst_frmPrincipal::hideAfterSendFlagReachesSentMessagesWindow()
 void tst_frmPrincipal::minimiseHidesUnlessRestoring()
 {
     crear();
-    m_ventana->load();
+    m_arranque->iniciar();
     QVERIFY(m_ventana->isVisible());
 
     m_ventana->setWindowState(Qt::WindowMinimized);
@@ -478,11 +482,11 @@ void tst_frmPrincipal::minimiseHidesUnlessRestoring()
 
     // While the tray menu brings it back, minimising does not hide it.
     m_ventana->show();
-    m_ventana->Restaurando = true;
+    m_ventana->setRestaurando(true);
     m_ventana->setWindowState(Qt::WindowNoState);
     m_ventana->setWindowState(Qt::WindowMinimized);
     QVERIFY(m_ventana->isVisible());
-    m_ventana->Restaurando = false;
+    m_ventana->setRestaurando(false);
 
     // "&Mostrar Enviar mensaje" on a minimised, hidden window: normal and shown, not hidden on the way.
     m_ventana->hide();
@@ -490,7 +494,7 @@ void tst_frmPrincipal::minimiseHidesUnlessRestoring()
     accion("mnuEnviar")->trigger();
     QVERIFY(m_ventana->isVisible());
     QVERIFY(!m_ventana->isMinimized());
-    QVERIFY(!m_ventana->Restaurando);
+    QVERIFY(!m_ventana->restaurando());
 }
 
 void tst_frmPrincipal::closeRequestOnlyHides_data()
@@ -505,7 +509,7 @@ void tst_frmPrincipal::closeRequestOnlyHides()
     QFETCH(bool, bandeja);
     m_rt->m_trayAvailable = bandeja;
     crear();
-    m_ventana->load();
+    m_arranque->iniciar();
     QVERIFY(!m_ventana->close());
     QVERIFY(!m_ventana->isVisible());
     QCOMPARE(m_rt->m_endCalls, 0);
@@ -527,7 +531,7 @@ void tst_frmPrincipal::escapeHidesFromAnyControl()
 {
     QFETCH(QString, foco);
     crear();
-    m_ventana->load();
+    m_arranque->iniciar();
     activar();
     QWidget *w = control(foco.toLatin1().constData());
     QVERIFY(w);
@@ -543,7 +547,7 @@ void tst_frmPrincipal::escapeInAnOpenDropDownOnlyClosesIt()
 {
     QVERIFY(writeFile(m_programa->filePath(QStringLiteral("mru.ini")), "[Info]\r\nTotal=2\r\n1=ALFA\r\n2=BETA\r\n"));
     crear();
-    m_ventana->load();
+    m_arranque->iniciar();
     activar();
     auto *destino = control<QComboBox>("txtDestino");
     QCOMPARE(destino->count(), 2);
@@ -563,7 +567,7 @@ void tst_frmPrincipal::enterSendsOnlyWhenEnabled()
     QVERIFY(writeFile(
         m_programa->filePath(QStringLiteral("net")), "#!/bin/sh\necho \"Mensaje enviado a $2.\"\n", kExecutable));
     crear();
-    m_ventana->load();
+    m_arranque->iniciar();
     activar();
     auto *destino = control<QComboBox>("txtDestino");
     auto *mensaje = control<QLineEdit>("txtMensaje");
@@ -600,7 +604,7 @@ void tst_frmPrincipal::enterSendsOnlyWhenEnabled()
 void tst_frmPrincipal::enterOnAFocusedButtonPressesThatButton()
 {
     crear();
-    m_ventana->load();
+    m_arranque->iniciar();
     activar();
     control<QComboBox>("txtDestino")->setEditText(QStringLiteral("ALFA"));
     QVERIFY(control<QPushButton>("cmdEnviar")->isEnabled());
@@ -617,7 +621,7 @@ void tst_frmPrincipal::trayRestoreAndMenuActions()
 {
     m_rt->m_command = QStringLiteral("-min");
     crear();
-    m_ventana->load();
+    m_arranque->iniciar();
     QVERIFY(!m_ventana->isVisible());
 
     // The restore request: normal state, shown.
@@ -642,7 +646,7 @@ void tst_frmPrincipal::trayRestoreAndMenuActions()
 void tst_frmPrincipal::aboutOpensModallyFromButtonAndMenu()
 {
     crear();
-    m_ventana->load();
+    m_arranque->iniciar();
     const auto cerrar = [] { return onModal([](QWidget *modal) { modal->close(); }); };
     {
         const auto driver = cerrar();
@@ -664,7 +668,7 @@ void tst_frmPrincipal::withoutTrayTheWindowStaysReachable()
     m_rt->m_trayAvailable = false;
     m_rt->m_command = QStringLiteral("-MIN");
     crear();
-    m_ventana->load();
+    m_arranque->iniciar();
     // Started minimised in the task bar rather than hidden.
     QVERIFY(m_ventana->isVisible());
     QVERIFY(m_ventana->isMinimized());
@@ -698,7 +702,7 @@ void tst_frmPrincipal::withoutTrayARightClickOffersTheTrayMenu()
     QFETCH(QString, donde);
     m_rt->m_trayAvailable = bandeja;
     crear();
-    m_ventana->load();
+    m_arranque->iniciar();
     QWidget *w = control(donde.toLatin1().constData());
     if (auto *lista = qobject_cast<QListWidget *>(w))
         w = lista->viewport();
@@ -716,7 +720,7 @@ void tst_frmPrincipal::withoutTrayARightClickOffersTheTrayMenu()
 void tst_frmPrincipal::keywordSwapsLeftPicture()
 {
     crear();
-    m_ventana->load();
+    m_arranque->iniciar();
     auto *fondo = control<QLabel>("Picture");
     const QImage original = fondo->pixmap().toImage();
     QVERIFY(!m_ventana->fondoAlternativo());
@@ -732,7 +736,7 @@ void tst_frmPrincipal::sendRunReadsTheWindow()
 {
     QVERIFY(writeFile(m_programa->filePath(QStringLiteral("enviara.ini")), "[Redes]\r\n1=OFICINA\r\nTotal=1\r\n"));
     crear();
-    m_ventana->load();
+    m_arranque->iniciar();
     QVERIFY(!m_ventana->grupoElegido());
     QTest::mouseClick(control("optGrupo(1)"), Qt::LeftButton);
     QVERIFY(m_ventana->grupoElegido());
@@ -747,7 +751,7 @@ void tst_frmPrincipal::sendRunReadsTheWindow()
 void tst_frmPrincipal::quitEndsCleanlyDespiteCloseRule()
 {
     crear();
-    m_ventana->load();
+    m_arranque->iniciar();
     QVERIFY(m_ventana->isVisible());
     QEvent quit(QEvent::Quit);
     QCoreApplication::sendEvent(qApp, &quit);

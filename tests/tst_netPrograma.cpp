@@ -1,3 +1,4 @@
+#include "app/Arranque.h"
 #include "fakes/FakeRuntime.h"
 #include "fakes/TestSupport.h"
 #include "mainwindow/frmPrincipal.h"
@@ -84,8 +85,9 @@ void tst_netPrograma::sendRunDeliversToEachRecipientAndLogsTheOutcome()
 
     FakeRuntime rt;
     rt.m_appPath = program;
-    frmPrincipal ventana(rt);
-    ventana.load();
+    Arranque arranque(rt);
+    arranque.iniciar();
+    frmPrincipal &ventana = arranque.principal();
     auto *destino = ventana.findChild<QComboBox *>(QStringLiteral("txtDestino"));
     auto *mensaje = ventana.findChild<QLineEdit *>(QStringLiteral("txtMensaje"));
     auto *equipo = ventana.findChild<QRadioButton *>(QStringLiteral("optGrupo(0)"));

@@ -26,7 +26,7 @@ public:
     frmMensajes &mensajes() override
     {
         if (!m_mensajes)
-            m_mensajes = std::make_unique<frmMensajes>(&m_ventana, m_esconder);
+            m_mensajes = std::make_unique<frmMensajes>(&m_ventana, [this] { return m_esconder; });
         return *m_mensajes;
     }
     void GuardarMRU() override { m_llamadasMRU << QStringLiteral("Guardar:") + m_destino; }

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+class Module;
+class Recepcion;
+class Runtime;
+class frmPrincipal;
+
+// The program's start-up and what its windows share for the whole run: the data files'
+// folder, the address book, the setting "Cerrar" as read at start-up, the main window and
+// receiving. main() makes one after the runtime and starts it; tests start one each.
+class Arranque final
+{
+public:
+    // Builds the main window, hidden; nothing is read yet.
+    explicit Arranque(Runtime &rt);
+    ~Arranque();
+
+    // One instance per session (a second one ends here, before anything shows), then the
+    // main window's load and first showing, then receiving.
+    void iniciar();
+
+    // The program is ending (session end, termination signal).
+    void terminar();
+    bool terminando() const;
+
+    // The data files' folder with exactly one trailing separator; empty before iniciar().
+    QString rutaPrograma() const;
+
+    frmPrincipal &principal() { return *m_principal; }
+    // Receiving, from start-up on; null before.
+    Recepcion *recepcion() { return m_recepcion.get(); }
+
+private:
+    Runtime &m_rt;
+    std::unique_ptr<Module> m_module;
+    std::unique_ptr<frmPrincipal> m_principal;
+    std::unique_ptr<Recepcion> m_recepcion;
+};
