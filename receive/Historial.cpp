@@ -141,6 +141,11 @@ bool Historial::cargar()
     m_lineas.clear();
     m_todo = false;
     m_bytesArchivo = m_bytesDiario = 0;
+    // Without a folder of its own the files would land wherever the process happens to be.
+    if (!QDir::isAbsolutePath(m_carpeta)) {
+        m_noEscribir = m_error = QStringLiteral("no hay carpeta de datos para el historial");
+        return false;
+    }
     QStringList problemas;
     // Either file that is not what this class writes is set aside whole; what of it was valid is kept.
     const auto apartarConMotivo = [this, &problemas](const QString &archivo, const QString &motivo) {

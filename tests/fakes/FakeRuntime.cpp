@@ -1,5 +1,7 @@
 #include "fakes/FakeRuntime.h"
 
+#include <QFile>
+
 #include <csignal>
 
 void FakeRuntime::msgBox(const QString &text, Icon icon, const QString &title)
@@ -53,4 +55,13 @@ void FakeRuntime::setHourglass(bool on)
     if (on != m_hourglass)
         ++m_hourglassChanges;
     m_hourglass = on;
+}
+
+QString FakeRuntime::userDataPath() const
+{
+    if (!m_userDataPath.isEmpty())
+        return m_userDataPath;
+    const QString base = QFile::decodeName(qgetenv("XDG_DATA_HOME"));
+    // Never the file system's root: a test without its own data folder gets none at all.
+    return base.startsWith(QLatin1Char('/')) ? base + QStringLiteral("/velrisa") : QString();
 }

@@ -32,7 +32,7 @@ public:
     [[noreturn]] void end() override;
     QString appPath() const override { return m_appPath; }
     QString dataPath() const override { return m_dataPath.isEmpty() ? m_appPath : m_dataPath; }
-    QString userDataPath() const override { return m_userDataPath; }
+    QString userDataPath() const override;
     QString command() const override { return m_command; }
     bool prevInstance() override { return m_prevInstance; }
     void activatePrevInstance() override { ++m_activationsSent; }
@@ -47,7 +47,7 @@ public:
     // What the test arranges.
     QString m_appPath = QStringLiteral("/");
     QString m_dataPath;                  // empty: the data files live in m_appPath
-    QString m_userDataPath;              // where the received messages are kept
+    QString m_userDataPath;              // empty: $XDG_DATA_HOME/velrisa, as prepareEnvironment sets it
     QString m_command;
     bool m_prevInstance = false;
     bool m_trayAvailable = true;
