@@ -1,9 +1,9 @@
 #include "receive/Historial.h"
 
 #include "receive/ModeloRecibidos.h"
-#include "receiver/ArchivoSeguro.h"
+#include "receiver/SharedFolderFile.h"
 #include "receiver/Registro.h"
-#include "runtime/Archivos.h"
+#include "runtime/DataFileQt.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -161,14 +161,14 @@ bool Historial::cargar()
         }
     };
     const auto leer = [](const QString &archivo, QByteArray &bytes, QString &motivo) {
-        const ArchivoSeguro::Lectura l
-            = ArchivoSeguro::leer(AT_FDCWD, QFile::encodeName(archivo).toStdString(), kMaxBytes);
-        motivo = l.falta       ? QString()
+        const SharedFolderFile::Contents l
+            = SharedFolderFile::read(AT_FDCWD, QFile::encodeName(archivo).toStdString(), kMaxBytes);
+        motivo = l.missing       ? QString()
             : !l.error.empty() ? QString::fromStdString(l.error)
-            : l.excede         ? QStringLiteral("es demasiado grande")
+            : l.exceeds         ? QStringLiteral("es demasiado grande")
                                : QString();
         bytes = QByteArray::fromStdString(l.bytes);
-        return !l.falta;
+        return !l.missing;
     };
 
     QList<Buzon::Mensaje> mensajes;
@@ -237,7 +237,7 @@ QString Historial::apartar(const QString &archivo, QString *porque)
         + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
     const int carpeta = ::open(QFile::encodeName(m_carpeta).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (carpeta < 0) {
-        *porque = QString::fromStdString(ArchivoSeguro::descripcion(errno));
+        *porque = QString::fromStdString(SharedFolderFile::describeError(errno));
         return {};
     }
     QString aparte;
@@ -245,7 +245,7 @@ QString Historial::apartar(const QString &archivo, QString *porque)
     for (int n = 1; n <= 1000 && aparte.isEmpty(); ++n) {
         const QString hacia = n == 1 ? nombre : nombre + QStringLiteral("-%1").arg(n);
         bool existe = false;
-        const std::string error = ArchivoSeguro::renombrarSinReemplazar(carpeta,
+        const std::string error = SharedFolderFile::renameNoReplace(carpeta,
             QFile::encodeName(QFileInfo(archivo).fileName()).toStdString(), QFile::encodeName(hacia).toStdString(),
             &existe);
         if (error.empty())
@@ -295,7 +295,7 @@ bool Historial::guardarTodo()
         { QStringLiteral("mostrados"), QJsonArray::fromStringList(mostrados) } };
     const QByteArray bytes = QJsonDocument(raiz).toJson(QJsonDocument::Compact);
     // What a user received is that user's alone, whatever the folder lets others see.
-    if (!Archivos::guardar(ruta(), bytes, ArchivoDatos::Sincronia::Sincronizar, &m_error, 0600))
+    if (!DataFileQt::replace(ruta(), bytes, DataFile::Sync::Flush, &m_error, 0600))
         return false;
     m_bytesArchivo = bytes.size();
     m_lineas.clear();
@@ -327,7 +327,7 @@ bool Historial::anadirAlDiario()
     if (fd >= 0 && ::close(fd) != 0 && error == 0)
         error = errno;
     if (error != 0) {
-        m_error = QStringLiteral("%1: %2").arg(rutaDiario(), QString::fromStdString(ArchivoSeguro::descripcion(error)));
+        m_error = QStringLiteral("%1: %2").arg(rutaDiario(), QString::fromStdString(SharedFolderFile::describeError(error)));
         // A line may be half there: the next write is the whole file, which leaves the journal behind.
         m_todo = true;
         return false;

@@ -12,50 +12,50 @@
 // messages and their history), read and written without Qt, so that the helper programs share
 // the same rules: only a regular file is ever read, never more than a bound, and never by
 // blocking on it; a file is replaced whole or not at all.
-namespace ArchivoDatos {
+namespace DataFile {
 
 // Far above the largest legitimate file (a full address book is about 2 MB).
-inline constexpr size_t kLimiteLectura = 64 * 1024 * 1024;
+inline constexpr size_t kReadLimit = 64 * 1024 * 1024;
 
-enum class Lectura {
-    Leido,
-    Cortado, // only when asked to cut: larger than the bound, and its first bytes were read
-    Ausente, // nothing there, or no regular file: a folder, a pipe, a device, a link to one (any link if refused)
-    Grande, // larger than the bound
-    Fallo, // it is there but could not be read
+enum class ReadResult {
+    Read,
+    Cut, // only when asked to cut: larger than the bound, and its first bytes were read
+    Missing, // nothing there, or no regular file: a folder, a pipe, a device, a link to one (any link if refused)
+    TooLarge, // larger than the bound
+    Failed, // it is there but could not be read
 };
 
-// What leer does with a symbolic link at the path it is given.
-enum class Enlaces {
-    Seguir, // followed to a regular file: the user may have put it there on purpose
-    Rechazar, // refused, where somebody else may plant one (a folder that others write to)
+// What read does with a symbolic link at the path it is given.
+enum class Links {
+    Follow, // followed to a regular file: the user may have put it there on purpose
+    Refuse, // refused, where somebody else may plant one (a folder that others write to)
 };
 
-struct Opciones
+struct ReadOptions
 {
-    size_t limite = kLimiteLectura;
-    // Past the bound: the first `limite` bytes and Cortado, instead of Grande and nothing.
-    bool cortar = false;
-    Enlaces enlaces = Enlaces::Seguir;
+    size_t limit = kReadLimit;
+    // Past the bound: the first `limit` bytes and Cut, instead of TooLarge and nothing.
+    bool cut = false;
+    Links links = Links::Follow;
     // The folder a relative path is taken from (an open folder, or AT_FDCWD).
-    int carpeta = AT_FDCWD;
+    int folder = AT_FDCWD;
 };
 
 // Reads the regular file at ruta whole; opening never waits on a pipe or a device. st gets the
-// file's status as it was read; when the result is Ausente its type says what is there (0:
-// nothing), and on Fallo errno says why. dimensionar(n) makes the caller's buffer n bytes long
-// and returns where it starts; on anything but Leido and Cortado its contents mean nothing.
-Lectura leer(const std::string &ruta, struct stat &st, const std::function<char *(size_t)> &dimensionar,
-    const Opciones &opciones = {});
+// file's status as it was read; when the result is Missing its type says what is there (0:
+// nothing), and on Failed errno says why. dimensionar(n) makes the caller's buffer n bytes long
+// and returns where it starts; on anything but Read and Cut its contents mean nothing.
+ReadResult read(const std::string &ruta, struct stat &st, const std::function<char *(size_t)> &dimensionar,
+    const ReadOptions &opciones = {});
 
 // The same into a std::string, QByteArray or any buffer with resize() and data().
 template <typename Bufer>
-Lectura leer(const std::string &ruta, Bufer &bytes, struct stat *st = nullptr, const Opciones &opciones = {})
+ReadResult read(const std::string &ruta, Bufer &bytes, struct stat *st = nullptr, const ReadOptions &opciones = {})
 {
     struct stat propio
     {
     };
-    return leer(
+    return read(
         ruta, st ? *st : propio,
         [&bytes](size_t n) {
             bytes.resize(decltype(bytes.size())(n));
@@ -66,7 +66,7 @@ Lectura leer(const std::string &ruta, Bufer &bytes, struct stat *st = nullptr, c
 
 // Whether the data must be on the disk before the file is replaced. Files that hold the user's
 // data need it; a file that lives only until a command has read it can skip the cost.
-enum class Sincronia { Sincronizar, SinSincronizar };
+enum class Sync { Flush, NoFlush };
 
 // Replaces the file at ruta with bytes, whole or not at all: they go to a new file beside it
 // (named ruta + ".XXXXXX.nuevo"), every step is checked, and only then is it renamed over
@@ -75,7 +75,7 @@ enum class Sincronia { Sincronizar, SinSincronizar };
 // replaces; where there was none it gets modoNuevo (less the umask). On failure the old file is
 // as it was, the new one is gone and error says why. Leftovers of earlier saves of the same
 // file that were cut short are removed first.
-bool guardar(
-    const std::string &ruta, std::string_view bytes, Sincronia sincronia, std::string &error, mode_t modoNuevo = 0666);
+bool replace(
+    const std::string &ruta, std::string_view bytes, Sync sincronia, std::string &error, mode_t modoNuevo = 0666);
 
-} // namespace ArchivoDatos
+} // namespace DataFile
