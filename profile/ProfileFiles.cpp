@@ -4,6 +4,8 @@
 
 #include <QFile>
 
+// A profile's stamp is the file's identity and times as stat gives them, next to the same
+// coarse clock the file system stamps them by.
 #include <sys/stat.h>
 #include <time.h>
 

@@ -1,9 +1,9 @@
 #include "receive/Buzon.h"
 
-#include "receiver/SharedFolderFile.h"
 #include "receiver/CarpetaSegura.h"
 #include "receiver/Entrega.h"
 #include "receiver/Registro.h"
+#include "receiver/SharedFolderFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cerrno>
+// The mailbox is read through one open folder, by the rules and with the pieces of the receiver
+// that writes it (SharedFolderFile, CarpetaSegura), which work on POSIX descriptors.
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>

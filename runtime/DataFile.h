@@ -78,4 +78,10 @@ enum class Sync { Flush, NoFlush };
 bool replace(
     const std::string &ruta, std::string_view bytes, Sync sincronia, std::string &error, mode_t modoNuevo = 0666);
 
+// Adds bytes at the end of the regular file at path, creating it with newMode (less the
+// umask) where there is none, and waits until they are on the disk. A link, a folder, a pipe
+// or a device at path is neither followed nor opened for good. Returns 0, or the errno of the
+// step that failed; on success *sizeAfter (when given) is the file's size after them.
+int append(const std::string &path, std::string_view bytes, mode_t newMode = 0666, off_t *sizeAfter = nullptr);
+
 } // namespace DataFile

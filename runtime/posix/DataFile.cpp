@@ -276,4 +276,26 @@ bool replace(const std::string &ruta, std::string_view bytes, Sync sincronia, st
     return true;
 }
 
+int append(const std::string &path, std::string_view bytes, mode_t newMode, off_t *sizeAfter)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, newMode);
+    struct stat st = {};
+    int error = fd < 0 ? errno : ::fstat(fd, &st) != 0 ? errno : !S_ISREG(st.st_mode) ? EINVAL : 0;
+    size_t written = 0;
+    while (error == 0 && written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n > 0)
+            written += size_t(n);
+        else if (n == 0 || errno != EINTR)
+            error = n == 0 ? EIO : errno;
+    }
+    if (error == 0 && ::fdatasync(fd) != 0)
+        error = errno;
+    if (fd >= 0 && ::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && sizeAfter)
+        *sizeAfter = st.st_size + off_t(written);
+    return error;
+}
+
 } // namespace DataFile
