@@ -5,7 +5,6 @@
 #include "widgets/Apariencia.h"
 #include "widgets/Twips.h"
 
-#include <QDesktopServices>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -71,7 +70,6 @@ void alinearDerecha(QLabel *label, int left, int top, int width)
 Form3::Form3(Runtime &rt, QWidget *parent)
     : QDialog(parent)
     , m_rt(rt)
-    , m_openUrl([](const QUrl &url) { return QDesktopServices::openUrl(url); })
 {
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QStringLiteral("Acerca de..."));
@@ -165,11 +163,6 @@ void Form3::abrir(Runtime &rt)
     ventana.exec();
 }
 
-void Form3::setUrlOpener(std::function<bool(const QUrl &)> opener)
-{
-    m_openUrl = std::move(opener);
-}
-
 QString Form3::lineaVersion()
 {
     return QStringLiteral("Versión: %1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision);
@@ -212,6 +205,5 @@ void Form3::Label1_Click()
 void Form3::lblURL_Click()
 {
     // A browser that cannot be started is not worth a message; the window stays as it is.
-    if (m_openUrl)
-        (void)m_openUrl(QUrl(m_lblURL->property("tag").toString()));
+    (void)m_rt.openUrl(QUrl(m_lblURL->property("tag").toString()));
 }

@@ -2,12 +2,9 @@
 
 #include <QDialog>
 
-#include <functional>
-
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
-class QUrl;
 class Runtime;
 
 // The About window: the program's name, author, version and licence, a contact hint and
@@ -23,9 +20,6 @@ public:
     // while one is already open returns at once and changes nothing.
     static void abrir(Runtime &rt);
 
-    // For tests: what opens the web page; QDesktopServices::openUrl unless a test puts its own.
-    void setUrlOpener(std::function<bool(const QUrl &)> opener);
-
     static QString lineaVersion();
 
 protected:
@@ -37,7 +31,6 @@ private:
     void lblURL_Click();
 
     Runtime &m_rt;
-    std::function<bool(const QUrl &)> m_openUrl;
     QLabel *m_lblURL = nullptr;
     QLabel *m_label1 = nullptr;
 };

@@ -2,28 +2,24 @@
 
 #include "net/NetCommand.h"
 #include "net/NetConfig.h"
+#include "runtime/ProgramOutput.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
-#include <QProcess>
-#include <QTimer>
 
 namespace {
 
 // net's first line when it says what went wrong, else how it ended.
-QString motivo(QProcess &net, const QByteArray &salida)
+QString motivo(const ProgramOutput::Result &net)
 {
-    QByteArray linea = salida.left(salida.indexOf('\n')).trimmed();
-    if (linea.isEmpty()) {
-        const QByteArray errores = net.readAllStandardError().left(BusquedaRed::kMaxSalida);
-        linea = errores.left(errores.indexOf('\n')).trimmed();
-    }
+    QByteArray linea = net.out.left(net.out.indexOf('\n')).trimmed();
+    if (linea.isEmpty())
+        linea = net.err.left(net.err.indexOf('\n')).trimmed();
     if (!linea.isEmpty())
         return QString::fromUtf8(linea);
-    if (net.exitStatus() == QProcess::CrashExit)
+    if (net.end == ProgramOutput::Result::End::Crashed)
         return QStringLiteral("El programa net terminó de forma anormal.");
-    return QStringLiteral("El programa net terminó con el código %1.").arg(net.exitCode());
+    return QStringLiteral("El programa net terminó con el código %1.").arg(net.exitCode);
 }
 
 QString demasiadaSalida()
@@ -62,54 +58,23 @@ BusquedaRed::Resultado BusquedaRed::buscar(const QString &carpetaPrograma, int t
             QStringLiteral("No se encuentra el programa net en %1.").arg(QDir::toNativeSeparators(carpetaPrograma)) };
 
     const int espera = esperaMs(carpetaPrograma);
-    QProcess net;
-    net.setProgram(programa);
-    net.setArguments(tipo == 0 ? QStringList { QStringLiteral("view") }
-                               : QStringList { QStringLiteral("view"), QStringLiteral("/domain") });
-    net.setWorkingDirectory(carpetaPrograma);
-    net.setStandardInputFile(QProcess::nullDevice());
-
-    QByteArray salida;
-    bool demasiado = false;
-    QEventLoop bucle;
-    QTimer plazo;
-    plazo.setSingleShot(true);
-    QObject::connect(&plazo, &QTimer::timeout, &bucle, &QEventLoop::quit);
-    QObject::connect(&net, &QProcess::finished, &bucle, &QEventLoop::quit);
-    QObject::connect(&net, &QProcess::errorOccurred, &bucle, [&](QProcess::ProcessError e) {
-        if (e == QProcess::FailedToStart)
-            bucle.quit();
-    });
-    QObject::connect(&net, &QProcess::readyReadStandardOutput, &bucle, [&] {
-        salida += net.readAllStandardOutput();
-        if (salida.size() > kMaxSalida) {
-            demasiado = true;
-            bucle.quit();
-        }
-    });
-    net.start();
-    plazo.start(espera);
-    // Windows repaint meanwhile; keys and clicks wait until the answer is in.
-    if (net.state() != QProcess::NotRunning || net.error() != QProcess::FailedToStart)
-        bucle.exec(QEventLoop::ExcludeUserInputEvents);
-
-    if (net.state() != QProcess::NotRunning) {
-        // net takes its own children down when asked to stop; it is killed only if it does not.
-        net.terminate();
-        if (!net.waitForFinished(1000)) {
-            net.kill();
-            net.waitForFinished(1000);
-        }
-        if (demasiado)
-            return { {}, demasiadaSalida() };
-        return { {}, QStringLiteral("La búsqueda en la red no ha terminado en %1 segundos.").arg(espera / 1000) };
-    }
-    if (net.error() == QProcess::FailedToStart)
-        return { {}, QStringLiteral("No se pudo ejecutar el programa %1.").arg(QDir::toNativeSeparators(programa)) };
-    salida += net.readAllStandardOutput();
-    if (salida.size() > kMaxSalida)
+    const ProgramOutput::Result net = ProgramOutput::run(programa,
+        tipo == 0 ? QStringList { QStringLiteral("view") }
+                  : QStringList { QStringLiteral("view"), QStringLiteral("/domain") },
+        carpetaPrograma, espera, kMaxSalida);
+    switch (net.end) {
+    case ProgramOutput::Result::End::TooMuchOutput:
         return { {}, demasiadaSalida() };
-    if (net.exitStatus() != QProcess::NormalExit || net.exitCode() != 0)
-        return { {}, motivo(net, salida) };
-    return { leerNombres(salida), {} };
+    case ProgramOutput::Result::End::TimedOut:
+        return { {}, QStringLiteral("La búsqueda en la red no ha terminado en %1 segundos.").arg(espera / 1000) };
+    case ProgramOutput::Result::End::FailedToStart:
+        return { {}, QStringLiteral("No se pudo ejecutar el programa %1.").arg(QDir::toNativeSeparators(programa)) };
+    case ProgramOutput::Result::End::Crashed:
+        return { {}, motivo(net) };
+    case ProgramOutput::Result::End::Finished:
+        break;
+    }
+    if (net.exitCode != 0)
+        return { {}, motivo(net) };
+    return { leerNombres(net.out), {} };
 }

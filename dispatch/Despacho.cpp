@@ -6,8 +6,8 @@
 #include "dispatch/RegistroEnvios.h"
 #include "dispatch/ResultadoEnvio.h"
 #include "dispatch/VentanaEnvio.h"
-#include "runtime/ArchivoDatos.h"
-#include "runtime/Archivos.h"
+#include "runtime/DataFile.h"
+#include "runtime/DataFileQt.h"
 #include "runtime/Runtime.h"
 #include "runtime/Texto.h"
 
@@ -67,7 +67,7 @@ std::optional<Fallo> escribirLote(const QString &rutaLote, const QString &linea)
     // forced to disk: it lives only until the command it holds has run, and a sync per recipient
     // would cost more than the rest of the dispatch.
     QString error;
-    if (Archivos::guardar(rutaLote, LineaLote::contenido(linea), ArchivoDatos::Sincronia::SinSincronizar, &error))
+    if (DataFileQt::replace(rutaLote, LineaLote::contenido(linea), DataFile::Sync::NoFlush, &error))
         return std::nullopt;
     return Fallo { kErrorEntradaSalida,
         QStringLiteral("No se pudo escribir %1, así que el mensaje no se ha enviado. Compruebe que queda espacio "
@@ -93,19 +93,19 @@ std::optional<Fallo> leerSalida(const QString &rutaSalida, QByteArray &contenido
     struct stat hallado
     {
     };
-    ArchivoDatos::Opciones opciones;
-    opciones.limite = kMaxSalida;
-    opciones.cortar = true;
-    const ArchivoDatos::Lectura lectura
-        = ArchivoDatos::leer(QFile::encodeName(rutaSalida).toStdString(), contenido, &hallado, opciones);
-    if (lectura == ArchivoDatos::Lectura::Ausente && hallado.st_mode == 0) {
+    DataFile::ReadOptions opciones;
+    opciones.limit = kMaxSalida;
+    opciones.cut = true;
+    const DataFile::ReadResult lectura
+        = DataFile::read(QFile::encodeName(rutaSalida).toStdString(), contenido, &hallado, opciones);
+    if (lectura == DataFile::ReadResult::Missing && hallado.st_mode == 0) {
         return Fallo { kArchivoNoEncontrado,
             QStringLiteral("No se pudo leer %1, donde la orden net deja su respuesta, así que no se sabe si el "
                            "mensaje ha llegado. Compruebe que el programa net está junto a Velrisa y puede "
                            "ejecutarse, y vuelva a enviarlo.")
                 .arg(rutaSalida) };
     }
-    if (lectura != ArchivoDatos::Lectura::Leido && lectura != ArchivoDatos::Lectura::Cortado) {
+    if (lectura != DataFile::ReadResult::Read && lectura != DataFile::ReadResult::Cut) {
         return Fallo { kArchivoNoEncontrado,
             QStringLiteral("%1, donde la orden net deja su respuesta, no es un archivo normal o no se puede leer, así "
                            "que no se sabe si el mensaje ha llegado. Bórrelo (o compruebe sus permisos) y vuelva a "
@@ -166,7 +166,7 @@ qint16 Despacho::EnviarADestino(const QString &destino, const QString &mensaje)
     };
 
     // A write refused to the program ends it, after saying so.
-    if (Archivos::writeRefused(rutaLote)) {
+    if (DataFileQt::writeRefused(rutaLote)) {
         ocupado.restaurar();
         m_rt.msgBox(QStringLiteral("No se pudo escribir en el directorio del programa. Asegurese de que tiene "
                                    "permisos y no este bloqueado contra escritura."),

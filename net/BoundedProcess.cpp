@@ -1,25 +1,21 @@
 #include "net/BoundedProcess.h"
 
 #include "net/Descriptor.h"
+#include "runtime/posix/Spawn.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
-#include <cstdlib>
 #include <ctime>
 #include <deque>
 #include <fcntl.h>
 #include <memory>
 #include <poll.h>
-#include <spawn.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char **environ;
 
 // `net` runs a few short-lived children and nothing else, so it waits for them with
 // posix_spawn, pipes, poll and waitpid: no event loop, no helper threads, no QCoreApplication.
@@ -97,30 +93,6 @@ bool reap(pid_t pid, int *status)
     }
 }
 
-// An absolute path without "//", "." and "..": the name the child is given as argv[0].
-std::string cleanPath(const std::string &path)
-{
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find('/', start);
-        if (end == std::string::npos)
-            end = path.size();
-        const std::string part = path.substr(start, end - start);
-        start = end + 1;
-        if (part == "..") {
-            if (!parts.empty())
-                parts.pop_back();
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(part);
-        }
-    }
-    std::string clean;
-    for (const std::string &part : parts)
-        clean += '/' + part;
-    return clean.empty() ? "/" : clean;
-}
-
 // A started child and our ends of its standard streams.
 struct Child
 {
@@ -172,34 +144,18 @@ bool spawn(const std::string &path, const std::vector<std::string> &arguments, C
     if (!makePipe(inRead, child.input) || !makePipe(child.output, outWrite) || !makePipe(child.error, errWrite))
         return false;
 
-    std::vector<std::string> argBytes;
-    argBytes.reserve(arguments.size() + 1);
-    argBytes.push_back(path);
-    argBytes.insert(argBytes.end(), arguments.begin(), arguments.end());
-    std::vector<char *> argv;
-    for (std::string &a : argBytes)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, inRead.get(), STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, outWrite.get(), STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, errWrite.get(), STDERR_FILENO);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    // Its own process group, so that a time-out takes down anything it started too;
-    // and the default SIGPIPE that net itself gave up.
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
-    const int spawned = ::posix_spawn(&child.pid, path.c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
+    std::vector<std::string> argv;
+    argv.reserve(arguments.size() + 1);
+    argv.push_back(path);
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    Spawn::Options options;
+    options.input = inRead.get();
+    options.output = outWrite.get();
+    options.error = errWrite.get();
+    // The default SIGPIPE that net itself gave up.
+    options.defaultSigpipe = true;
+    child.pid = Spawn::start(argv, options);
+    if (child.pid <= 0)
         return false;
 
     setNonBlocking(child.input.get());
@@ -444,45 +400,7 @@ int BoundedProcess::interruption()
 
 std::string BoundedProcess::findExecutable(const std::string &program)
 {
-    const char *variable = std::getenv("PATH");
-    std::string path;
-    if (variable) {
-        path = variable;
-    } else {
-        // What the C library itself falls back on.
-        const size_t n = ::confstr(_CS_PATH, nullptr, 0);
-        path.resize(n);
-        if (n > 0)
-            ::confstr(_CS_PATH, path.data(), n);
-        path.resize(n > 0 ? n - 1 : 0);
-    }
-    std::string current;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find(':', start);
-        if (end == std::string::npos)
-            end = path.size();
-        std::string dir = path.substr(start, end - start);
-        start = end + 1;
-        if (dir.empty())
-            continue;
-        if (dir.front() != '/') {
-            if (current.empty()) {
-                char buffer[PATH_MAX];
-                if (!::getcwd(buffer, sizeof buffer))
-                    continue;
-                current = buffer;
-            }
-            dir = current + '/' + dir;
-        }
-        const std::string candidate = dir + '/' + program;
-        struct stat st
-        {
-        };
-        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
-            return cleanPath(candidate);
-    }
-    return {};
+    return Spawn::findProgram(program, Spawn::pathDirectories(true));
 }
 
 BoundedProcess::Result BoundedProcess::run(

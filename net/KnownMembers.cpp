@@ -1,6 +1,6 @@
 #include "net/KnownMembers.h"
 
-#include "runtime/ArchivoDatos.h"
+#include "runtime/DataFile.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -90,10 +90,10 @@ KnownMembers KnownMembers::load(const std::string &path, long long now)
     struct stat st
     {
     };
-    ArchivoDatos::Opciones options;
-    options.limite = maxBytes;
-    options.enlaces = ArchivoDatos::Enlaces::Rechazar;
-    if (ArchivoDatos::leer(path, bytes, &st, options) != ArchivoDatos::Lectura::Leido || st.st_uid != ::geteuid())
+    DataFile::ReadOptions options;
+    options.limit = maxBytes;
+    options.links = DataFile::Links::Refuse;
+    if (DataFile::read(path, bytes, &st, options) != DataFile::ReadResult::Read || st.st_uid != ::geteuid())
         return known;
     std::istringstream lines(bytes);
     std::string line;
@@ -216,5 +216,5 @@ bool KnownMembers::save(std::string &error) const
         error = folder + ": la carpeta no es solo de este usuario";
         return false;
     }
-    return ArchivoDatos::guardar(m_path, text(), ArchivoDatos::Sincronia::SinSincronizar, error, 0600);
+    return DataFile::replace(m_path, text(), DataFile::Sync::NoFlush, error, 0600);
 }

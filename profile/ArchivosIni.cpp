@@ -1,6 +1,6 @@
 #include "profile/ArchivosIni.h"
 
-#include "runtime/Archivos.h"
+#include "runtime/DataFileQt.h"
 #include "runtime/Runtime.h"
 
 ArchivosIni::ArchivosIni(Runtime &rt, const QString &rutaPrograma)
@@ -34,7 +34,7 @@ void ArchivosIni::EscribirIni(const QString &file, const QString &section, const
 
 bool ArchivosIni::ExisteArchivo(const QString &path)
 {
-    return Archivos::fileExists(path);
+    return DataFileQt::fileExists(path);
 }
 
 void ArchivosIni::beginBatch(const QString &file)

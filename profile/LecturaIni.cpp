@@ -3,12 +3,12 @@
 #include "profile/SintaxisIni.h"
 #include "profile/TablaCp1252.h"
 
-#include "runtime/ArchivoDatos.h"
+#include "runtime/DataFile.h"
 
 LecturaIni::LecturaIni(const std::string &ruta)
 {
     std::string bytes;
-    if (ArchivoDatos::leer(ruta, bytes) == ArchivoDatos::Lectura::Leido)
+    if (DataFile::read(ruta, bytes) == DataFile::ReadResult::Read)
         m_bytes = std::move(bytes);
 }
 

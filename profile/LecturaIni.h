@@ -9,7 +9,7 @@
 class LecturaIni final
 {
 public:
-    // Reads the whole file as ArchivoDatos::leer does: a file that is missing, unreadable, not a
+    // Reads the whole file as DataFile::read does: a file that is missing, unreadable, not a
     // regular file (a folder, a pipe, a device) or larger than its bound reads as absent.
     explicit LecturaIni(const std::string &ruta);
 

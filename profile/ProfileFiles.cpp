@@ -1,9 +1,11 @@
 #include "profile/ProfileFiles.h"
 
-#include "runtime/Archivos.h"
+#include "runtime/DataFileQt.h"
 
 #include <QFile>
 
+// A profile's stamp is the file's identity and times as stat gives them, next to the same
+// coarse clock the file system stamps them by.
 #include <sys/stat.h>
 #include <time.h>
 
@@ -84,11 +86,11 @@ ProfileFiles::Load ProfileFiles::load(const QString &path, Cached *&out)
         struct stat opened
         {
         };
-        const ArchivoDatos::Lectura read = ArchivoDatos::leer(QFile::encodeName(path).toStdString(), bytes, &opened);
-        if (read != ArchivoDatos::Lectura::Leido) {
+        const DataFile::ReadResult read = DataFile::read(QFile::encodeName(path).toStdString(), bytes, &opened);
+        if (read != DataFile::ReadResult::Read) {
             if (cached != m_cache.end())
                 m_cache.erase(cached);
-            return read == ArchivoDatos::Lectura::Ausente ? Load::Missing : Load::Unreadable;
+            return read == DataFile::ReadResult::Missing ? Load::Missing : Load::Unreadable;
         }
         struct stat after
         {
@@ -155,7 +157,7 @@ QString ProfileFiles::cleanValue(const QString &value)
 
 bool ProfileFiles::save(const QString &path, const QByteArray &bytes)
 {
-    return !Archivos::writeRefused(path) && Archivos::guardar(path, bytes, ArchivoDatos::Sincronia::Sincronizar);
+    return !DataFileQt::writeRefused(path) && DataFileQt::replace(path, bytes, DataFile::Sync::Flush);
 }
 
 bool ProfileFiles::write(const QString &path, const QString &section, const QString &key, const QString &value)
@@ -170,7 +172,7 @@ bool ProfileFiles::write(const QString &path, const QString &section, const QStr
         ++m_batchAccepted;
         return true;
     }
-    if (Archivos::writeRefused(path))
+    if (DataFileQt::writeRefused(path))
         return false;
     Cached *c = nullptr;
     IniDocument doc;
@@ -201,7 +203,7 @@ void ProfileFiles::beginBatch(const QString &path)
     m_batchPath = path;
     m_batchDirty = false;
     m_batchAccepted = 0;
-    m_batchRefused = Archivos::writeRefused(path);
+    m_batchRefused = DataFileQt::writeRefused(path);
     Cached *c = nullptr;
     const Load state = load(path, c);
     m_batchDoc = state == Load::Ok ? c->doc : IniDocument();

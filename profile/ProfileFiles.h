@@ -19,9 +19,9 @@ struct stat;
 // edited by hand between two calls), yet a file is parsed again only when its identity,
 // size or time stamps changed, or after a batch that only read it (a load). Lines end at
 // LF, CR LF or a CR alone, as on Windows. Only a regular file is read (a link to one
-// included), and none beyond ArchivoDatos::kLimiteLectura: anything else reads as absent, a
+// included), and none beyond DataFile::kReadLimit: anything else reads as absent, a
 // file too large or unreadable cannot be written. A write replaces the file whole and on disk
-// (ArchivoDatos::guardar), so neither a crash nor a full disk ever leaves half a file.
+// (DataFile::replace), so neither a crash nor a full disk ever leaves half a file.
 class ProfileFiles
 {
 public:

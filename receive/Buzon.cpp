@@ -1,9 +1,9 @@
 #include "receive/Buzon.h"
 
-#include "receiver/ArchivoSeguro.h"
 #include "receiver/CarpetaSegura.h"
 #include "receiver/Entrega.h"
 #include "receiver/Registro.h"
+#include "receiver/SharedFolderFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cerrno>
+// The mailbox is read through one open folder, by the rules and with the pieces of the receiver
+// that writes it (SharedFolderFile, CarpetaSegura), which work on POSIX descriptors.
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
@@ -111,7 +113,7 @@ void Buzon::leer()
     const QByteArray duenoDe = m_duenoDe.isEmpty() ? ruta : QFile::encodeName(m_duenoDe);
     std::string rechazo
         = ::fstat(dirfd, &carpeta) != 0 || (!m_duenoDe.isEmpty() && ::stat(duenoDe.constData(), &carpeta) != 0)
-        ? ArchivoSeguro::descripcion(errno)
+        ? SharedFolderFile::describeError(errno)
         : CarpetaSegura::problema(duenoDe.toStdString(), ::geteuid());
     if (rechazo.empty() && m_dueno && carpeta.st_uid != *m_dueno)
         rechazo = "se ha hecho de nuevo y ahora es de otro usuario (" + std::to_string(carpeta.st_uid) + ", antes "
@@ -152,10 +154,10 @@ void Buzon::leer()
         if (m_vistos.contains(id) || (m_omitir && m_omitir(id)))
             continue;
         m_vistos.insert(id);
-        const ArchivoSeguro::Lectura l = ArchivoSeguro::leer(dirfd, nombre, Registro::kMaxBytesRegistro);
+        const SharedFolderFile::Contents l = SharedFolderFile::read(dirfd, nombre, Registro::kMaxBytesRegistro);
         std::string problema = l.error;
         std::optional<Registro::Mensaje> m;
-        if (problema.empty() && l.excede)
+        if (problema.empty() && l.exceeds)
             problema = "es demasiado grande para ser un mensaje";
         // Only the receiver (the mailbox's owner) writes records; anybody else's is a forgery.
         else if (problema.empty() && l.info.st_uid != carpeta.st_uid && l.info.st_uid != 0)

@@ -1,9 +1,9 @@
 #include "receive/Historial.h"
 
 #include "receive/ModeloRecibidos.h"
-#include "receiver/ArchivoSeguro.h"
 #include "receiver/Registro.h"
-#include "runtime/Archivos.h"
+#include "receiver/SharedFolderFile.h"
+#include "runtime/DataFileQt.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -16,6 +16,8 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+// The history's own folder is opened, or made for this user alone, and its journal removed once
+// the whole file holds it; the renames themselves go through the receiver's SharedFolderFile.
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
@@ -161,14 +163,14 @@ bool Historial::cargar()
         }
     };
     const auto leer = [](const QString &archivo, QByteArray &bytes, QString &motivo) {
-        const ArchivoSeguro::Lectura l
-            = ArchivoSeguro::leer(AT_FDCWD, QFile::encodeName(archivo).toStdString(), kMaxBytes);
-        motivo = l.falta       ? QString()
+        const SharedFolderFile::Contents l
+            = SharedFolderFile::read(AT_FDCWD, QFile::encodeName(archivo).toStdString(), kMaxBytes);
+        motivo = l.missing     ? QString()
             : !l.error.empty() ? QString::fromStdString(l.error)
-            : l.excede         ? QStringLiteral("es demasiado grande")
+            : l.exceeds        ? QStringLiteral("es demasiado grande")
                                : QString();
         bytes = QByteArray::fromStdString(l.bytes);
-        return !l.falta;
+        return !l.missing;
     };
 
     QList<Buzon::Mensaje> mensajes;
@@ -237,7 +239,7 @@ QString Historial::apartar(const QString &archivo, QString *porque)
         + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
     const int carpeta = ::open(QFile::encodeName(m_carpeta).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (carpeta < 0) {
-        *porque = QString::fromStdString(ArchivoSeguro::descripcion(errno));
+        *porque = QString::fromStdString(SharedFolderFile::describeError(errno));
         return {};
     }
     QString aparte;
@@ -245,9 +247,9 @@ QString Historial::apartar(const QString &archivo, QString *porque)
     for (int n = 1; n <= 1000 && aparte.isEmpty(); ++n) {
         const QString hacia = n == 1 ? nombre : nombre + QStringLiteral("-%1").arg(n);
         bool existe = false;
-        const std::string error = ArchivoSeguro::renombrarSinReemplazar(carpeta,
-            QFile::encodeName(QFileInfo(archivo).fileName()).toStdString(), QFile::encodeName(hacia).toStdString(),
-            &existe);
+        const std::string error
+            = SharedFolderFile::renameNoReplace(carpeta, QFile::encodeName(QFileInfo(archivo).fileName()).toStdString(),
+                QFile::encodeName(hacia).toStdString(), &existe);
         if (error.empty())
             aparte = m_carpeta + QLatin1Char('/') + hacia;
         else if (!existe || n == 1000)
@@ -295,7 +297,7 @@ bool Historial::guardarTodo()
         { QStringLiteral("mostrados"), QJsonArray::fromStringList(mostrados) } };
     const QByteArray bytes = QJsonDocument(raiz).toJson(QJsonDocument::Compact);
     // What a user received is that user's alone, whatever the folder lets others see.
-    if (!Archivos::guardar(ruta(), bytes, ArchivoDatos::Sincronia::Sincronizar, &m_error, 0600))
+    if (!DataFileQt::replace(ruta(), bytes, DataFile::Sync::Flush, &m_error, 0600))
         return false;
     m_bytesArchivo = bytes.size();
     m_lineas.clear();
@@ -310,29 +312,17 @@ bool Historial::guardarTodo()
 bool Historial::anadirAlDiario()
 {
     const QByteArray bytes = m_lineas.join();
-    const int fd = ::open(QFile::encodeName(rutaDiario()).constData(),
-        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-    struct stat st = {};
-    int error = fd < 0 ? errno : ::fstat(fd, &st) != 0 ? errno : !S_ISREG(st.st_mode) ? EINVAL : 0;
-    qsizetype escritos = 0;
-    while (error == 0 && escritos < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + escritos, size_t(bytes.size() - escritos));
-        if (n > 0)
-            escritos += n;
-        else if (n == 0 || errno != EINTR)
-            error = n == 0 ? EIO : errno;
-    }
-    if (error == 0 && ::fdatasync(fd) != 0)
-        error = errno;
-    if (fd >= 0 && ::close(fd) != 0 && error == 0)
-        error = errno;
+    off_t tamano = 0;
+    const int error = DataFile::append(QFile::encodeName(rutaDiario()).toStdString(),
+        std::string_view(bytes.constData(), size_t(bytes.size())), 0600, &tamano);
     if (error != 0) {
-        m_error = QStringLiteral("%1: %2").arg(rutaDiario(), QString::fromStdString(ArchivoSeguro::descripcion(error)));
+        m_error = QStringLiteral("%1: %2").arg(
+            rutaDiario(), QString::fromStdString(SharedFolderFile::describeError(error)));
         // A line may be half there: the next write is the whole file, which leaves the journal behind.
         m_todo = true;
         return false;
     }
-    m_bytesDiario = st.st_size + escritos;
+    m_bytesDiario = tamano;
     m_lineas.clear();
     return true;
 }

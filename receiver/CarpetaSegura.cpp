@@ -1,6 +1,6 @@
 #include "receiver/CarpetaSegura.h"
 
-#include "receiver/ArchivoSeguro.h"
+#include "receiver/SharedFolderFile.h"
 
 #include <cerrno>
 #include <climits>
@@ -25,7 +25,7 @@ std::string revisar(const std::string &ruta, bool seguirEnlace, bool esPadre, ui
 {
     struct stat st = {};
     if ((seguirEnlace ? ::stat(ruta.c_str(), &st) : ::lstat(ruta.c_str(), &st)) != 0)
-        return "no se puede examinar " + ruta + ": " + ArchivoSeguro::descripcion(errno);
+        return "no se puede examinar " + ruta + ": " + SharedFolderFile::describeError(errno);
     if (!S_ISDIR(st.st_mode))
         return ruta + " no es una carpeta";
     if (st.st_uid != 0 && st.st_uid != usuario)
@@ -73,7 +73,7 @@ std::string problema(const std::string &carpeta, uid_t usuario)
         return fallo;
     char real[PATH_MAX];
     if (!::realpath(padre.c_str(), real))
-        return "no se puede examinar " + padre + ": " + ArchivoSeguro::descripcion(errno);
+        return "no se puede examinar " + padre + ": " + SharedFolderFile::describeError(errno);
     return real == padre ? std::string() : revisarCamino(real, false, usuario);
 }
 

@@ -1,6 +1,6 @@
 #include "receiver/Destinatarios.h"
 
-#include "receiver/ArchivoSeguro.h"
+#include "receiver/SharedFolderFile.h"
 
 #include <fcntl.h>
 
@@ -77,12 +77,12 @@ std::optional<Mapa> analizar(std::string_view bytes, std::string &error)
 
 std::optional<Mapa> leer(const std::string &ruta, std::string &error, uid_t duenio)
 {
-    const ArchivoSeguro::Lectura l = ArchivoSeguro::leer(AT_FDCWD, ruta, kMaxBytes);
+    const SharedFolderFile::Contents l = SharedFolderFile::read(AT_FDCWD, ruta, kMaxBytes);
     if (!l.error.empty()) {
         error = "no se puede leer la lista de usuarios " + ruta + ": " + l.error;
         return std::nullopt;
     }
-    if (l.excede) {
+    if (l.exceeds) {
         error = "la lista de usuarios " + ruta + " es demasiado grande";
         return std::nullopt;
     }

@@ -1,6 +1,6 @@
 #include "receiver/Entrega.h"
 
-#include "receiver/ArchivoSeguro.h"
+#include "receiver/SharedFolderFile.h"
 #include "receiver/CarpetaSegura.h"
 #include "receiver/Destinatarios.h"
 #include "receiver/Registro.h"
@@ -54,7 +54,7 @@ bool esMio(int dirfd, const std::string &nombre, struct stat *info = nullptr)
 void borrar(int dirfd, const std::string &nombre, std::vector<std::string> &avisos)
 {
     if (::unlinkat(dirfd, nombre.c_str(), 0) != 0 && errno != ENOENT)
-        avisos.push_back("no se puede borrar " + nombre + " del buzón: " + ArchivoSeguro::descripcion(errno));
+        avisos.push_back("no se puede borrar " + nombre + " del buzón: " + SharedFolderFile::describeError(errno));
 }
 
 } // namespace
@@ -110,7 +110,7 @@ int carpetaPropia(int buzonfd, const std::string &buzon, const std::string &usua
     const std::string ruta = buzon + '/' + usuario;
     const int fd = ::openat(buzonfd, usuario.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
-        error = "no se puede abrir la carpeta " + ruta + ": " + ArchivoSeguro::descripcion(errno);
+        error = "no se puede abrir la carpeta " + ruta + ": " + SharedFolderFile::describeError(errno);
         return -1;
     }
     struct stat st = {};
@@ -144,7 +144,7 @@ Resultado entregar(const Peticion &peticion, int64_t segundos, int32_t nanosegun
     }
     const int buzonfd = ::open(peticion.buzon.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (buzonfd < 0) {
-        r.error = "no se puede abrir el buzón " + peticion.buzon + ": " + ArchivoSeguro::descripcion(errno)
+        r.error = "no se puede abrir el buzón " + peticion.buzon + ": " + SharedFolderFile::describeError(errno)
             + "; el mensaje de " + peticion.de + " estaba en " + peticion.archivo;
         return r;
     }
@@ -157,7 +157,7 @@ Resultado entregar(const Peticion &peticion, int64_t segundos, int32_t nanosegun
             return r;
         }
     }
-    const ArchivoSeguro::Lectura lectura = ArchivoSeguro::leer(AT_FDCWD, peticion.archivo, Registro::kMaxBytesTexto);
+    const SharedFolderFile::Contents lectura = SharedFolderFile::read(AT_FDCWD, peticion.archivo, Registro::kMaxBytesTexto);
     if (!lectura.error.empty()) {
         r.error = "no se puede leer el mensaje " + peticion.archivo + ": " + lectura.error;
         ::close(dirfd);
@@ -175,7 +175,7 @@ Resultado entregar(const Peticion &peticion, int64_t segundos, int32_t nanosegun
     m.equipo = Registro::limpiarNombre(peticion.equipo);
     m.direccion = Registro::limpiarNombre(peticion.direccion);
     m.texto = Registro::limpiarTexto(ReparaTexto::reparar(lectura.bytes), &cortado);
-    m.cortado = cortado || lectura.excede;
+    m.cortado = cortado || lectura.exceeds;
     if (m.cortado)
         r.avisos.push_back("el mensaje de " + m.de + " tenía más de 1600 caracteres: se guardan los primeros");
     m.segundos = segundos;
@@ -190,9 +190,9 @@ Resultado entregar(const Peticion &peticion, int64_t segundos, int32_t nanosegun
         nombre = Registro::nombreArchivo(segundos, (nanosegundos + intento) % 1000000000, pid);
         const std::string temporal = '.' + nombre;
         bool existe = false;
-        error = ArchivoSeguro::crear(dirfd, temporal, bytes, 0644, &existe);
+        error = SharedFolderFile::createNew(dirfd, temporal, bytes, 0644, &existe);
         if (error.empty()) {
-            error = ArchivoSeguro::renombrarSinReemplazar(dirfd, temporal, nombre, &existe);
+            error = SharedFolderFile::renameNoReplace(dirfd, temporal, nombre, &existe);
             if (!error.empty())
                 ::unlinkat(dirfd, temporal.c_str(), 0);
         }
@@ -207,7 +207,7 @@ Resultado entregar(const Peticion &peticion, int64_t segundos, int32_t nanosegun
     }
     r.entregado = true;
     r.registro = nombre;
-    const std::string queda = ArchivoSeguro::borrarPropio(peticion.archivo);
+    const std::string queda = SharedFolderFile::removeOwn(peticion.archivo);
     if (!queda.empty())
         r.avisos.push_back("no se puede borrar " + peticion.archivo + ": " + queda);
     podar(dirfd, segundos, limites, r.avisos, nombre);
@@ -218,7 +218,7 @@ Resultado entregar(const Peticion &peticion, int64_t segundos, int32_t nanosegun
 std::string descartar(const std::string &archivo)
 {
     bool falta = false;
-    const std::string queda = ArchivoSeguro::borrarPropio(archivo, &falta);
+    const std::string queda = SharedFolderFile::removeOwn(archivo, &falta);
     if (falta)
         return {};
     return queda.empty() ? "se borra " + archivo : "no se borra " + archivo + ": " + queda;
@@ -232,7 +232,7 @@ void podar(
     if (!dir) {
         if (copia >= 0)
             ::close(copia);
-        avisos.push_back("no se puede leer el buzón: " + ArchivoSeguro::descripcion(errno));
+        avisos.push_back("no se puede leer el buzón: " + SharedFolderFile::describeError(errno));
         return;
     }
     ::rewinddir(dir);

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QTime>
+#include <QUrl>
 
 #include <functional>
 
@@ -40,6 +41,9 @@ public:
     // Brings the main window of the process to the front; false when it has none.
     virtual bool appActivate(qint64 pid) = 0;
 
+    // Opens a web address in the user's browser; false when nothing could open it.
+    virtual bool openUrl(const QUrl &url) = 0;
+
     // Runs the waiting window events once.
     virtual void doEvents() = 0;
 
@@ -74,10 +78,10 @@ public:
     virtual bool trayAvailable() const = 0;
 
     // Per-user text values that persist across runs.
-    virtual QString getSetting(const QString &app, const QString &section, const QString &key,
-                               const QString &defaultValue) = 0;
-    virtual void saveSetting(const QString &app, const QString &section, const QString &key,
-                             const QString &value) = 0;
+    virtual QString getSetting(
+        const QString &app, const QString &section, const QString &key, const QString &defaultValue)
+        = 0;
+    virtual void saveSetting(const QString &app, const QString &section, const QString &key, const QString &value) = 0;
 
     // Current local time of day.
     virtual QTime currentTime() const = 0;

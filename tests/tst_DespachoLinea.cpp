@@ -1,6 +1,6 @@
 #include "dispatch/LineaLote.h"
 #include "dispatch/ResultadoEnvio.h"
-#include "runtime/Archivos.h"
+#include "runtime/DataFileQt.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -149,7 +149,7 @@ void tst_DespachoLinea::archivoLoteReemplazaEntero()
     };
     // As the dispatch writes it: whole, not forced to disk.
     auto guardarLote = [](const QString &ruta, const QByteArray &bytes, QString &error) {
-        return Archivos::guardar(ruta, bytes, ArchivoDatos::Sincronia::SinSincronizar, &error);
+        return DataFileQt::replace(ruta, bytes, DataFile::Sync::NoFlush, &error);
     };
     QString error;
 

@@ -161,17 +161,13 @@ private Q_SLOTS:
     {
         QFETCH(bool, openerSucceeds);
         FakeRuntime rt;
+        rt.m_browserOpens = openerSucceeds;
         Form3 w(rt);
-        QList<QUrl> opened;
-        w.setUrlOpener([&](const QUrl &url) {
-            opened << url;
-            return openerSucceeds;
-        });
         w.show();
         QLabel *lblURL = child<QLabel>(&w, QStringLiteral("lblURL"));
         QCOMPARE(lblURL->text(), QStringLiteral("velrisa.example.org/"));
         QTest::mouseClick(lblURL, Qt::LeftButton);
-        QCOMPARE(opened, QList<QUrl>({ QUrl(QStringLiteral("https://velrisa.example.org/")) }));
+        QCOMPARE(rt.m_openedUrls, QList<QUrl>({ QUrl(QStringLiteral("https://velrisa.example.org/")) }));
         QVERIFY(w.isVisible());
         QVERIFY(rt.m_boxes.isEmpty());
     }

@@ -1,5 +1,5 @@
 #include "fakes/TestSupport.h"
-#include "runtime/ArchivoDatos.h"
+#include "runtime/DataFile.h"
 #include "runtime/posix/DataFolder.h"
 #include "runtime/posix/PosixRuntime.h"
 
@@ -157,7 +157,7 @@ void tst_PosixRuntime::bookBesideTheProgramIsCopiedOnlyWhenSafe()
     } else {
         QFile grande(origen);
         QVERIFY(grande.open(QIODevice::WriteOnly) && grande.write(otra) == otra.size());
-        QVERIFY(grande.resize(qint64(ArchivoDatos::kLimiteLectura) + 1));
+        QVERIFY(grande.resize(qint64(DataFile::kReadLimit) + 1));
     }
     QVERIFY(setMode(exe, 0555));
     const QByteArray savedXdg = qgetenv("XDG_DATA_HOME");

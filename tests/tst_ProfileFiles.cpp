@@ -5,7 +5,7 @@
 #include "profile/ProfileFiles.h"
 #include "profile/SintaxisIni.h"
 #include "profile/TablaCp1252.h"
-#include "runtime/Archivos.h"
+#include "runtime/DataFileQt.h"
 
 #include <QDir>
 #include <QFile>
@@ -503,7 +503,7 @@ private Q_SLOTS:
             // Sparse: one byte over the bound in size, next to nothing on the disk.
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly) && f.write("[s]\r\nk=1\r\n") == 10);
-            QVERIFY(f.resize(qint64(ArchivoDatos::kLimiteLectura) + 1));
+            QVERIFY(f.resize(qint64(DataFile::kReadLimit) + 1));
         }
         struct stat before
         {
@@ -514,7 +514,7 @@ private Q_SLOTS:
         QVERIFY(pf.read(path, QStringLiteral("s"), QStringLiteral("k")).isNull());
         QVERIFY(!pf.write(path, QStringLiteral("s"), QStringLiteral("k"), QStringLiteral("2")));
         QVERIFY(!LecturaIni(path.toStdString()).leer("s", "k"));
-        QCOMPARE(Archivos::fileExists(path), kind == QLatin1String("huge"));
+        QCOMPARE(DataFileQt::fileExists(path), kind == QLatin1String("huge"));
 
         struct stat after
         {

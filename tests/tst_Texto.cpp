@@ -1,5 +1,5 @@
 #include "fakes/TestSupport.h"
-#include "runtime/Archivos.h"
+#include "runtime/DataFileQt.h"
 #include "runtime/Texto.h"
 
 #include <QDir>
@@ -139,7 +139,7 @@ private Q_SLOTS:
             QVERIFY(writeFile(d + QStringLiteral("plain"), {}));
             path = d + QStringLiteral("plain/f.ini");
         }
-        QCOMPARE(Archivos::writeRefused(path), refused);
+        QCOMPARE(DataFileQt::writeRefused(path), refused);
         QVERIFY(setMode(dir.path(), 0755));
     }
 
@@ -168,7 +168,7 @@ private Q_SLOTS:
         QVERIFY(QFile::link(d + QStringLiteral("empty"), d + QStringLiteral("link")));
         QVERIFY(QFile::link(d + QStringLiteral("gone"), d + QStringLiteral("dangling")));
         QVERIFY(QDir(d).mkdir(QStringLiteral("dir")));
-        QCOMPARE(Archivos::fileExists(name.isEmpty() ? QString() : d + name), exists);
+        QCOMPARE(DataFileQt::fileExists(name.isEmpty() ? QString() : d + name), exists);
     }
 };
 

@@ -1,6 +1,6 @@
 #include "runtime/posix/DataFolder.h"
 
-#include "runtime/Archivos.h"
+#include "runtime/DataFileQt.h"
 
 #include <QDir>
 #include <QFile>
@@ -75,10 +75,10 @@ void offerProgramFiles(const QString &programDir, const QString &dataDir)
         if (::lstat(target.c_str(), &there) == 0 || errno != ENOENT)
             continue; // whatever the user has there stays
         std::string bytes;
-        ArchivoDatos::Opciones opciones;
-        opciones.enlaces = ArchivoDatos::Enlaces::Rechazar;
+        DataFile::ReadOptions opciones;
+        opciones.links = DataFile::Links::Refuse;
         const std::string source = QFile::encodeName(programDir + QLatin1Char('/') + QLatin1String(name)).toStdString();
-        if (ArchivoDatos::leer(source, bytes, nullptr, opciones) == ArchivoDatos::Lectura::Leido)
+        if (DataFile::read(source, bytes, nullptr, opciones) == DataFile::ReadResult::Read)
             placeNewFile(target, bytes);
     }
 }
@@ -97,7 +97,7 @@ QString userFolder()
 QString choose(const QString &exeDir)
 {
     const QString exe = QDir::cleanPath(exeDir);
-    if (!QFileInfo::exists(exe + QLatin1Char('/') + QLatin1String(kInstalledMark)) && Archivos::folderWritable(exe))
+    if (!QFileInfo::exists(exe + QLatin1Char('/') + QLatin1String(kInstalledMark)) && DataFileQt::folderWritable(exe))
         return exe;
     const QString dir = userFolder();
     makePrivatePath(dir);

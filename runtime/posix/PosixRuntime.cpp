@@ -6,6 +6,7 @@
 #include "runtime/posix/ProcessStart.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QInputDialog>
 #include <QLocalServer>
@@ -86,6 +87,11 @@ qint64 PosixRuntime::shell(const QString &commandLine, WindowStyle)
 bool PosixRuntime::waitForProcess(qint64 pid)
 {
     return ProcessStart::wait(pid);
+}
+
+bool PosixRuntime::openUrl(const QUrl &url)
+{
+    return QDesktopServices::openUrl(url);
 }
 
 bool PosixRuntime::appActivate(qint64 pid)
@@ -182,8 +188,8 @@ bool PosixRuntime::trayAvailable() const
     return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
-QString PosixRuntime::getSetting(const QString &app, const QString &section, const QString &key,
-                                 const QString &defaultValue)
+QString PosixRuntime::getSetting(
+    const QString &app, const QString &section, const QString &key, const QString &defaultValue)
 {
     QSettings settings(kSettingsFolder, settingsFile(app));
     const QString name = section + QLatin1Char('/') + key;

@@ -19,6 +19,7 @@ public:
     qint64 shell(const QString &commandLine, WindowStyle style) override;
     bool waitForProcess(qint64 pid) override;
     bool appActivate(qint64 pid) override;
+    bool openUrl(const QUrl &url) override;
     void doEvents() override;
     [[noreturn]] void end() override;
     QString appPath() const override;
@@ -29,8 +30,8 @@ public:
     void activatePrevInstance() override;
     void setActivationHandler(std::function<void()> handler) override;
     bool trayAvailable() const override;
-    QString getSetting(const QString &app, const QString &section, const QString &key,
-                       const QString &defaultValue) override;
+    QString getSetting(
+        const QString &app, const QString &section, const QString &key, const QString &defaultValue) override;
     void saveSetting(const QString &app, const QString &section, const QString &key, const QString &value) override;
     QTime currentTime() const override;
     void setHourglass(bool on) override;

@@ -1,5 +1,7 @@
 #include "runtime/posix/ProcessStart.h"
 
+#include "runtime/posix/Spawn.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -8,10 +10,10 @@
 
 #include <cerrno>
 #include <csignal>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <string>
 #include <vector>
 
 extern char **environ;
@@ -41,16 +43,12 @@ QString lookUp(const QString &word, const QString &programDir)
         const QFileInfo info(word);
         return runnable(info) ? info.absoluteFilePath() : QString();
     }
-    QStringList dirs{programDir};
-    dirs += QString::fromLocal8Bit(qgetenv("PATH")).split(QLatin1Char(':'), Qt::SkipEmptyParts);
-    for (const QString &dir : std::as_const(dirs)) {
-        if (dir.isEmpty())
-            continue;
-        const QFileInfo info(QDir(dir).filePath(word));
-        if (runnable(info))
-            return info.absoluteFilePath();
-    }
-    return {};
+    std::vector<std::string> dirs { QFile::encodeName(programDir).toStdString() };
+    const std::vector<std::string> path = Spawn::pathDirectories(false);
+    dirs.insert(dirs.end(), path.begin(), path.end());
+    const std::string found = Spawn::findProgram(QFile::encodeName(word).toStdString(), dirs,
+        [](const std::string &file) { return isBatch(QFile::decodeName(file.c_str())) || Spawn::executable(file); });
+    return QFile::decodeName(found.c_str());
 }
 
 // Whether the process exists and has not ended (a zombie has ended).
@@ -98,54 +96,37 @@ qint64 start(const Resolved &what)
     if (what.program.isEmpty())
         return 0;
 
-    std::vector<QByteArray> args;
-    QByteArray workDir;
+    std::vector<std::string> args;
+    Spawn::Options options;
     QByteArray pathValue;
     if (what.batch) {
         const QString dir = QFileInfo(what.program).absolutePath();
         args.push_back("/bin/sh");
-        workDir = QFile::encodeName(dir);
+        options.workDir = QFile::encodeName(dir).toStdString();
         pathValue = "PATH=" + QFile::encodeName(what.programDir.isEmpty() ? dir : QDir::cleanPath(what.programDir));
         const QByteArray inherited = qgetenv("PATH");
         pathValue += inherited.isEmpty() ? QByteArray(":/usr/local/bin:/usr/bin:/bin") : ":" + inherited;
     }
-    args.push_back(QFile::encodeName(what.program));
+    args.push_back(QFile::encodeName(what.program).toStdString());
     for (const QString &a : what.arguments)
-        args.push_back(a.toLocal8Bit());
-
-    std::vector<char *> argv;
-    for (QByteArray &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+        args.push_back(a.toLocal8Bit().toStdString());
 
     std::vector<QByteArray> envStore;
     std::vector<char *> envp;
-    for (char **e = environ; e && *e; ++e) {
-        if (!pathValue.isEmpty() && qstrncmp(*e, "PATH=", 5) == 0)
-            continue;
-        envStore.emplace_back(*e);
-    }
-    if (!pathValue.isEmpty())
+    if (!pathValue.isEmpty()) {
+        for (char **e = environ; e && *e; ++e) {
+            if (qstrncmp(*e, "PATH=", 5) != 0)
+                envStore.emplace_back(*e);
+        }
         envStore.push_back(pathValue);
-    for (QByteArray &e : envStore)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+        for (QByteArray &e : envStore)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        options.environment = envp.data();
+    }
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (!workDir.isEmpty())
-        posix_spawn_file_actions_addchdir_np(&actions, workDir.constData());
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    // Own process group, so that a whole tree started by a batch file can be stopped together.
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attr, 0);
-
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, argv.front(), &actions, &attr, argv.data(), envp.data());
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
-    return rc == 0 ? qint64(pid) : 0;
+    const pid_t pid = Spawn::start(args, options);
+    return pid > 0 ? qint64(pid) : 0;
 }
 
 bool wait(qint64 pid)

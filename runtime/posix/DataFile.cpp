@@ -1,4 +1,4 @@
-#include "runtime/ArchivoDatos.h"
+#include "runtime/DataFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,7 +10,7 @@
 #include <sys/random.h>
 #include <unistd.h>
 
-namespace ArchivoDatos {
+namespace DataFile {
 
 namespace {
 
@@ -134,36 +134,36 @@ private:
 
 } // namespace
 
-Lectura leer(const std::string &ruta, struct stat &st, const std::function<char *(size_t)> &dimensionar,
-    const Opciones &opciones)
+ReadResult read(const std::string &ruta, struct stat &st, const std::function<char *(size_t)> &dimensionar,
+    const ReadOptions &opciones)
 {
-    const bool seguir = opciones.enlaces == Enlaces::Seguir;
+    const bool seguir = opciones.links == Links::Follow;
     // Looked at before it is opened, so that a device is never opened at all.
-    if (::fstatat(opciones.carpeta, ruta.c_str(), &st, seguir ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
+    if (::fstatat(opciones.folder, ruta.c_str(), &st, seguir ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
         const int motivo = errno;
         st = {};
         errno = motivo;
-        return motivo == ENOENT || motivo == ENOTDIR ? Lectura::Ausente : Lectura::Fallo;
+        return motivo == ENOENT || motivo == ENOTDIR ? ReadResult::Missing : ReadResult::Failed;
     }
     if (!S_ISREG(st.st_mode))
-        return Lectura::Ausente;
+        return ReadResult::Missing;
     // Non-blocking all the same, in case a pipe (or a link) took its place in the meantime.
     Descriptor fd(::openat(
-        opciones.carpeta, ruta.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (seguir ? 0 : O_NOFOLLOW)));
+        opciones.folder, ruta.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (seguir ? 0 : O_NOFOLLOW)));
     if (fd.get() < 0) {
         if (errno != ENOENT)
-            return Lectura::Fallo;
+            return ReadResult::Failed;
         st = {};
         errno = ENOENT;
-        return Lectura::Ausente;
+        return ReadResult::Missing;
     }
     if (::fstat(fd.get(), &st) != 0)
-        return Lectura::Fallo;
+        return ReadResult::Failed;
     if (!S_ISREG(st.st_mode))
-        return Lectura::Ausente;
-    const size_t limite = opciones.limite;
-    if (size_t(st.st_size) > limite && !opciones.cortar)
-        return Lectura::Grande;
+        return ReadResult::Missing;
+    const size_t limite = opciones.limit;
+    if (size_t(st.st_size) > limite && !opciones.cut)
+        return ReadResult::TooLarge;
 
     // One byte more than the file's size, so that its end is seen without growing the
     // buffer; files that report no size (as some in /proc do) grow it as they go.
@@ -179,22 +179,22 @@ Lectura leer(const std::string &ruta, struct stat &st, const std::function<char 
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return Lectura::Fallo;
+            return ReadResult::Failed;
         if (n == 0)
             break;
         usados += size_t(n);
     }
     if (usados > limite) {
-        if (!opciones.cortar)
-            return Lectura::Grande;
+        if (!opciones.cut)
+            return ReadResult::TooLarge;
         dimensionar(limite);
-        return Lectura::Cortado;
+        return ReadResult::Cut;
     }
     dimensionar(usados);
-    return Lectura::Leido;
+    return ReadResult::Read;
 }
 
-bool guardar(const std::string &ruta, std::string_view bytes, Sincronia sincronia, std::string &error, mode_t modoNuevo)
+bool replace(const std::string &ruta, std::string_view bytes, Sync sincronia, std::string &error, mode_t modoNuevo)
 {
     auto fallo = [&error](const char *que) {
         error = std::string(que) + ": " + std::strerror(errno);
@@ -264,16 +264,38 @@ bool guardar(const std::string &ruta, std::string_view bytes, Sincronia sincroni
     }
     if (!escribirTodo(nuevo.get(), bytes))
         return abandonar(ruta.c_str());
-    if (sincronia == Sincronia::Sincronizar && ::fsync(nuevo.get()) != 0)
+    if (sincronia == Sync::Flush && ::fsync(nuevo.get()) != 0)
         return abandonar(ruta.c_str());
     if (!nuevo.cerrar())
         return abandonar(ruta.c_str());
     if (::renameat(carpeta.get(), temporal.c_str(), carpeta.get(), base.c_str()) != 0)
         return abandonar(ruta.c_str());
     // The new name must reach the disk too; the file is in place whatever this answers.
-    if (sincronia == Sincronia::Sincronizar)
+    if (sincronia == Sync::Flush)
         (void)::fsync(carpeta.get());
     return true;
 }
 
-} // namespace ArchivoDatos
+int append(const std::string &path, std::string_view bytes, mode_t newMode, off_t *sizeAfter)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, newMode);
+    struct stat st = {};
+    int error = fd < 0 ? errno : ::fstat(fd, &st) != 0 ? errno : !S_ISREG(st.st_mode) ? EINVAL : 0;
+    size_t written = 0;
+    while (error == 0 && written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n > 0)
+            written += size_t(n);
+        else if (n == 0 || errno != EINTR)
+            error = n == 0 ? EIO : errno;
+    }
+    if (error == 0 && ::fdatasync(fd) != 0)
+        error = errno;
+    if (fd >= 0 && ::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && sizeAfter)
+        *sizeAfter = st.st_size + off_t(written);
+    return error;
+}
+
+} // namespace DataFile

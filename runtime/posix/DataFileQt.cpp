@@ -1,4 +1,4 @@
-#include "runtime/Archivos.h"
+#include "runtime/DataFileQt.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace Archivos {
+namespace DataFileQt {
 
 namespace {
 bool anyWriteBit(const struct stat &st)
@@ -48,11 +48,10 @@ bool fileExists(const QString &path)
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool guardar(
-    const QString &path, const QByteArray &bytes, ArchivoDatos::Sincronia sincronia, QString *error, mode_t modoNuevo)
+bool replace(const QString &path, const QByteArray &bytes, DataFile::Sync sincronia, QString *error, mode_t modoNuevo)
 {
     std::string porque;
-    if (ArchivoDatos::guardar(QFile::encodeName(path).toStdString(),
+    if (DataFile::replace(QFile::encodeName(path).toStdString(),
             std::string_view(bytes.constData(), size_t(bytes.size())), sincronia, porque, modoNuevo))
         return true;
     if (error)
@@ -60,4 +59,4 @@ bool guardar(
     return false;
 }
 
-} // namespace Archivos
+} // namespace DataFileQt

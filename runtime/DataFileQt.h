@@ -1,12 +1,14 @@
 #pragma once
 
-#include "runtime/ArchivoDatos.h"
+#include "runtime/DataFile.h"
 
 #include <QByteArray>
 #include <QString>
 
-// File questions asked the same way on every platform.
-namespace Archivos {
+// The data-file rules for Qt callers: DataFile::replace on QString and QByteArray, and the
+// questions asked before writing (whether a file may be written, whether a folder takes
+// new files, whether a regular file is there).
+namespace DataFileQt {
 
 // Whether writing the file at path (replacing it, or creating it) is refused: the file
 // is read-only, or its directory does not allow new files. Permission bits are honoured
@@ -21,9 +23,9 @@ bool folderWritable(const QString &dir);
 // device is no file).
 bool fileExists(const QString &path);
 
-// ArchivoDatos::guardar for Qt callers: the file replaced whole or not at all; error (when
+// DataFile::replace for Qt callers: the file replaced whole or not at all; error (when
 // given) says what failed.
-bool guardar(const QString &path, const QByteArray &bytes, ArchivoDatos::Sincronia sincronia, QString *error = nullptr,
+bool replace(const QString &path, const QByteArray &bytes, DataFile::Sync sincronia, QString *error = nullptr,
     mode_t modoNuevo = 0666);
 
-} // namespace Archivos
+} // namespace DataFileQt

@@ -1,6 +1,6 @@
-#include "receiver/ArchivoSeguro.h"
+#include "receiver/SharedFolderFile.h"
 
-#include "runtime/ArchivoDatos.h"
+#include "runtime/DataFile.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -8,36 +8,36 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace ArchivoSeguro {
+namespace SharedFolderFile {
 
-std::string descripcion(int numeroError)
+std::string describeError(int numeroError)
 {
     return std::string(std::strerror(numeroError)) + " (" + std::to_string(numeroError) + ')';
 }
 
-Lectura leer(int dirfd, const std::string &nombre, size_t maximo)
+Contents read(int dirfd, const std::string &nombre, size_t maximo)
 {
-    Lectura l;
-    ArchivoDatos::Opciones opciones;
-    opciones.limite = maximo;
-    opciones.cortar = true;
-    opciones.enlaces = ArchivoDatos::Enlaces::Rechazar;
-    opciones.carpeta = dirfd;
-    switch (ArchivoDatos::leer(nombre, l.bytes, &l.info, opciones)) {
-    case ArchivoDatos::Lectura::Leido:
+    Contents l;
+    DataFile::ReadOptions opciones;
+    opciones.limit = maximo;
+    opciones.cut = true;
+    opciones.links = DataFile::Links::Refuse;
+    opciones.folder = dirfd;
+    switch (DataFile::read(nombre, l.bytes, &l.info, opciones)) {
+    case DataFile::ReadResult::Read:
         break;
-    case ArchivoDatos::Lectura::Cortado:
-        l.excede = true;
+    case DataFile::ReadResult::Cut:
+        l.exceeds = true;
         break;
-    case ArchivoDatos::Lectura::Ausente:
-        l.falta = l.info.st_mode == 0;
-        l.error = l.falta             ? descripcion(ENOENT)
+    case DataFile::ReadResult::Missing:
+        l.missing = l.info.st_mode == 0;
+        l.error = l.missing           ? describeError(ENOENT)
             : S_ISLNK(l.info.st_mode) ? "es un enlace simbólico"
                                       : "no es un archivo normal";
         break;
-    case ArchivoDatos::Lectura::Grande: // never, as it cuts
-    case ArchivoDatos::Lectura::Fallo:
-        l.error = descripcion(errno);
+    case DataFile::ReadResult::TooLarge: // never, as it cuts
+    case DataFile::ReadResult::Failed:
+        l.error = describeError(errno);
         break;
     }
     if (!l.error.empty())
@@ -45,34 +45,34 @@ Lectura leer(int dirfd, const std::string &nombre, size_t maximo)
     return l;
 }
 
-std::string crear(int dirfd, const std::string &nombre, std::string_view bytes, mode_t modo, bool *existe)
+std::string createNew(int dirfd, const std::string &nombre, std::string_view bytes, mode_t modo, bool *existe)
 {
     // O_EXCL: never an existing file, nor through a link.
     const int fd = ::openat(dirfd, nombre.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, modo);
     *existe = fd < 0 && errno == EEXIST;
     if (fd < 0)
-        return descripcion(errno);
+        return describeError(errno);
     std::string error;
     // The creator's umask must not take the readers' rights away.
     if (::fchmod(fd, modo) != 0)
-        error = descripcion(errno);
+        error = describeError(errno);
     for (size_t escritos = 0; error.empty() && escritos < bytes.size();) {
         const ssize_t n = ::write(fd, bytes.data() + escritos, bytes.size() - escritos);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            error = descripcion(n < 0 ? errno : EIO);
+            error = describeError(n < 0 ? errno : EIO);
         else
             escritos += size_t(n);
     }
     if (::close(fd) != 0 && error.empty())
-        error = descripcion(errno);
+        error = describeError(errno);
     if (!error.empty())
         ::unlinkat(dirfd, nombre.c_str(), 0);
     return error;
 }
 
-std::string renombrarSinReemplazar(int dirfd, const std::string &desde, const std::string &hacia, bool *existe)
+std::string renameNoReplace(int dirfd, const std::string &desde, const std::string &hacia, bool *existe)
 {
     *existe = false;
     if (::renameat2(dirfd, desde.c_str(), dirfd, hacia.c_str(), RENAME_NOREPLACE) == 0)
@@ -87,10 +87,10 @@ std::string renombrarSinReemplazar(int dirfd, const std::string &desde, const st
         error = errno;
     }
     *existe = error == EEXIST;
-    return descripcion(error);
+    return describeError(error);
 }
 
-std::string borrarPropio(const std::string &ruta, bool *falta)
+std::string removeOwn(const std::string &ruta, bool *falta)
 {
     if (falta)
         *falta = false;
@@ -103,13 +103,13 @@ std::string borrarPropio(const std::string &ruta, bool *falta)
     // a file or link somebody else could remove anyway, never what a link points to.
     const int dirfd = ::open(carpeta.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (dirfd < 0)
-        return "no se puede abrir su carpeta: " + descripcion(errno);
+        return "no se puede abrir su carpeta: " + describeError(errno);
     std::string error;
     struct stat st = {};
     if (::fstatat(dirfd, nombre.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (falta)
             *falta = errno == ENOENT;
-        error = descripcion(errno);
+        error = describeError(errno);
     } else if (S_ISLNK(st.st_mode)) {
         error = "es un enlace simbólico";
     } else if (!S_ISREG(st.st_mode)) {
@@ -117,10 +117,10 @@ std::string borrarPropio(const std::string &ruta, bool *falta)
     } else if (st.st_uid != ::geteuid()) {
         error = "es del usuario " + std::to_string(st.st_uid);
     } else if (::unlinkat(dirfd, nombre.c_str(), 0) != 0) {
-        error = descripcion(errno);
+        error = describeError(errno);
     }
     ::close(dirfd);
     return error;
 }
 
-} // namespace ArchivoSeguro
+} // namespace SharedFolderFile
