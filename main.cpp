@@ -1,4 +1,4 @@
-#include "app/Arranque.h"
+#include "app/Startup.h"
 #include "runtime/posix/PosixRuntime.h"
 #include "runtime/posix/TerminationSignals.h"
 #include "widgets/Apariencia.h"
@@ -15,13 +15,13 @@ int main(int argc, char *argv[])
     // The window only ever hides; the program ends through the tray menu or the session.
     QApplication::setQuitOnLastWindowClosed(false);
     PosixRuntime runtime;
-    Arranque arranque(runtime);
+    Startup startup(runtime);
     TerminationSignals terminationSignals;
-    QObject::connect(&terminationSignals, &TerminationSignals::received, [&arranque] { arranque.terminar(); });
-    arranque.iniciar();
+    QObject::connect(&terminationSignals, &TerminationSignals::received, [&startup] { startup.terminar(); });
+    startup.start();
     // A signal that came while a box of the start-up waited ended only that box's loop, and the
     // main loop, started afresh, would not know.
-    if (arranque.terminando())
+    if (startup.terminando())
         return 0;
     return app.exec();
 }

@@ -9,11 +9,11 @@
 //
 // Then hand-grown profile files: a 16 MB enviara.ini of one million sections, and a 1 MB mru.ini
 // of 32,767 lines whose modification time lies an hour in the future. The child times
-// Arranque::iniciar() and takes its peak resident memory above what the process held just
+// Startup::start() and takes its peak resident memory above what the process held just
 // before it (goals: under 2 s, under 4 times the file).
 
 #include "Medidas.h"
-#include "app/Arranque.h"
+#include "app/Startup.h"
 #include "mainwindow/frmPrincipal.h"
 #include "runtime/posix/PosixRuntime.h"
 #include "widgets/Apariencia.h"
@@ -138,7 +138,7 @@ int arranque(int argc, char **argv, const QString &carpeta, qint64 inicio)
     QWidget *ventana = nullptr;
     QMainWindow desnuda;
     RuntimeBanco rt;
-    std::unique_ptr<Arranque> programa;
+    std::unique_ptr<Startup> programa;
     if (carpeta.isEmpty()) {
         desnuda.resize(584, 303);
         desnuda.show();
@@ -149,9 +149,9 @@ int arranque(int argc, char **argv, const QString &carpeta, qint64 inicio)
         QApplication::setQuitOnLastWindowClosed(false);
         rt.m_appPath = carpeta;
         rt.m_command.clear();
-        programa = std::make_unique<Arranque>(rt);
-        programa->iniciar();
-        ventana = &programa->principal();
+        programa = std::make_unique<Startup>(rt);
+        programa->start();
+        ventana = &programa->mainWindow();
     }
     QElapsedTimer espera;
     espera.start();
@@ -176,8 +176,8 @@ int hijo(int argc, char **argv, const QString &carpeta)
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     RuntimeBanco rt;
     rt.m_appPath = carpeta;
-    Arranque inicio(rt);
-    frmPrincipal &ventana = inicio.principal();
+    Startup inicio(rt);
+    frmPrincipal &ventana = inicio.mainWindow();
     // From here on the peak counts only what the start-up itself takes.
     QFile borrar(QStringLiteral("/proc/self/clear_refs"));
     if (!borrar.open(QIODevice::WriteOnly) || borrar.write("5") != 1)
@@ -186,7 +186,7 @@ int hijo(int argc, char **argv, const QString &carpeta)
     const long long base = estadoKb("VmRSS");
     QElapsedTimer t;
     t.start();
-    inicio.iniciar();
+    inicio.start();
     const double ms = double(t.nsecsElapsed()) / 1e6;
     const long long pico = estadoKb("VmHWM");
     const auto *destino = ventana.findChild<QComboBox *>(QStringLiteral("txtDestino"));

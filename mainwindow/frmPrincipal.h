@@ -29,7 +29,7 @@ class Recepcion;
 class Runtime;
 
 // The composition window. It lives for the whole run and is only hidden and shown again;
-// the program lives on in the tray meanwhile. Arranque makes it, hands it the address book
+// the program lives on in the tray meanwhile. Startup makes it, hands it the address book
 // and the start-up values, and connects it to receiving.
 class frmPrincipal final : public QMainWindow, public VentanaEnvio
 {

@@ -1,7 +1,7 @@
 #include "fakes/FakeRuntime.h"
 #include "fakes/TestSupport.h"
 
-#include "app/Arranque.h"
+#include "app/Startup.h"
 #include "mainwindow/frmPrincipal.h"
 #include "receive/Buzon.h"
 #include "receive/Historial.h"
@@ -683,9 +683,9 @@ void tst_Recepcion::menuRecibidosYResponderEnLaVentanaPrincipal()
     QVERIFY(!QFileInfo::exists(m_buzon));
     FakeRuntime rt;
     rt.m_appPath = m_raiz.path();
-    Arranque arranque(rt);
-    arranque.iniciar();
-    frmPrincipal &ventana = arranque.principal();
+    Startup arranque(rt);
+    arranque.start();
+    frmPrincipal &ventana = arranque.mainWindow();
     const auto items = [&ventana] {
         QStringList nombres;
         for (const QAction *a : ventana.mnuApp().actions())

@@ -5,7 +5,7 @@
 #include "addressbook/Module.h"
 #include "addressbook/frmBuscar.h"
 #include "addressbook/frmEquipos.h"
-#include "app/Arranque.h"
+#include "app/Startup.h"
 #include "dispatch/frmWait.h"
 #include "mainwindow/frmPrincipal.h"
 #include "receive/ModeloRecibidos.h"
@@ -227,7 +227,7 @@ private:
     QTemporaryDir m_base;
     std::unique_ptr<QTemporaryDir> m_programa;
     std::unique_ptr<FakeRuntime> m_rt;
-    std::unique_ptr<Arranque> m_arranque;
+    std::unique_ptr<Startup> m_arranque;
     frmPrincipal *m_principal = nullptr;
 };
 
@@ -244,9 +244,9 @@ void tst_Ventanas::init()
     m_rt->m_appPath = m_programa->path();
     QVERIFY(writeFile(m_programa->filePath(QStringLiteral("enviara.ini")),
         "[Equipos]\r\n1=SERVIDOR1\r\n2=portatil ana\r\nTotal=2\r\n[Redes]\r\n1=OFICINA\r\nTotal=1\r\n"));
-    m_arranque = std::make_unique<Arranque>(*m_rt);
-    m_arranque->iniciar();
-    m_principal = &m_arranque->principal();
+    m_arranque = std::make_unique<Startup>(*m_rt);
+    m_arranque->start();
+    m_principal = &m_arranque->mainWindow();
     QVERIFY(QTest::qWaitForWindowExposed(m_principal));
 }
 

@@ -2,7 +2,7 @@
 #include "fakes/TestSupport.h"
 
 #include "addressbook/Module.h"
-#include "app/Arranque.h"
+#include "app/Startup.h"
 #include "mainwindow/frmPrincipal.h"
 #include "runtime/IconoBarra.h"
 #include "sentlog/ModeloMensajes.h"
@@ -86,7 +86,7 @@ private:
     QTemporaryDir m_base;
     std::unique_ptr<QTemporaryDir> m_programa;
     std::unique_ptr<FakeRuntime> m_rt;
-    std::unique_ptr<Arranque> m_arranque;
+    std::unique_ptr<Startup> m_arranque;
     frmPrincipal *m_ventana = nullptr;
 };
 
@@ -114,8 +114,8 @@ void tst_frmPrincipal::cleanup()
 
 void tst_frmPrincipal::crear()
 {
-    m_arranque = std::make_unique<Arranque>(*m_rt);
-    m_ventana = &m_arranque->principal();
+    m_arranque = std::make_unique<Startup>(*m_rt);
+    m_ventana = &m_arranque->mainWindow();
 }
 
 QAction *tst_frmPrincipal::accion(const char *name) const
@@ -182,7 +182,7 @@ void tst_frmPrincipal::kindTextAndStateOfEveryControl()
     QFETCH(bool, habilitado);
 
     crear();
-    m_arranque->iniciar();
+    m_arranque->start();
     QWidget *w = control(QTest::currentDataTag());
     QVERIFY(w);
     QVERIFY2(w->inherits(clase.toLatin1()), w->metaObject()->className());
@@ -204,7 +204,7 @@ void tst_frmPrincipal::kindTextAndStateOfEveryControl()
 void tst_frmPrincipal::windowFrameIconsAndPicture()
 {
     crear();
-    m_arranque->iniciar();
+    m_arranque->start();
     QCOMPARE(m_ventana->windowTitle(), QStringLiteral("elrisa"));
     QCOMPARE(m_ventana->minimumSize(), m_ventana->maximumSize());
     const Qt::WindowFlags flags = m_ventana->windowFlags();
@@ -250,7 +250,7 @@ void tst_frmPrincipal::trayMenuItemsInOrder()
 void tst_frmPrincipal::tabOrderFollowsTheTable()
 {
     crear();
-    m_arranque->iniciar();
+    m_arranque->start();
     const QStringList esperado = { "optGrupo(0)", "optGrupo(1)", "txtMensaje", "chkCerrar", "cmdEnviar", "cmdCancelar",
         "cmdAcercaDe", "cmdAyuda", "Command1", "cmbDestino", "txtDestino" };
     QStringList visto;
@@ -270,7 +270,7 @@ void tst_frmPrincipal::startUpLoadsBookRecentListAndTray()
         "[Info]\r\nMaximo=5\r\nActualMRU=2\r\nTotal=2\r\n1=ALFA BETA\r\n2=GAMMA\r\n"));
     crear();
     QVERIFY(!m_ventana->taskIco().isVisible());
-    m_arranque->iniciar();
+    m_arranque->start();
 
     QCOMPARE(m_arranque->rutaPrograma(), m_programa->path() + QLatin1Char('/'));
     QCOMPARE(m_ventana->module().TotalEquipos, qint16(2));
@@ -302,7 +302,7 @@ void tst_frmPrincipal::programDirectoryGetsOneSeparator()
     QFETCH(QString, sufijo);
     m_rt->m_appPath = m_programa->path() + sufijo;
     crear();
-    m_arranque->iniciar();
+    m_arranque->start();
     QCOMPARE(m_arranque->rutaPrograma(), m_programa->path() + QLatin1Char('/'));
     QCOMPARE(m_ventana->rutaPrograma(), m_programa->path() + QLatin1Char('/'));
 }
@@ -319,7 +319,7 @@ void tst_frmPrincipal::dataFilesLiveApartFromAProtectedProgram()
     const QStringList enPrograma = QDir(programa).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     m_rt->m_dataPath = datos;
     crear();
-    m_arranque->iniciar();
+    m_arranque->start();
     QCOMPARE(m_arranque->rutaPrograma(), datos);
     QCOMPARE(control<QComboBox>("txtDestino")->itemText(0), QStringLiteral("ALFA"));
 
@@ -355,7 +355,7 @@ void tst_frmPrincipal::secondInstanceEndsBeforeAnything()
     m_rt->m_trayAvailable = bandeja;
     m_rt->m_command = QStringLiteral("-MIN");
     crear();
-    QVERIFY_THROWS_EXCEPTION(FakeRuntime::Ended, m_arranque->iniciar());
+    QVERIFY_THROWS_EXCEPTION(FakeRuntime::Ended, m_arranque->start());
     QCOMPARE(m_rt->m_endCalls, 1);
     QCOMPARE(m_rt->m_activationsSent, activaciones);
     QVERIFY(!m_ventana->isVisible());
@@ -389,7 +389,7 @@ void tst_frmPrincipal::minArgumentStartsInTray()
     QFETCH(bool, enBandeja);
     m_rt->m_command = argumentos;
     crear();
-    m_arranque->iniciar();
+    m_arranque->start();
     QCOMPARE(m_ventana->isVisible(), !enBandeja);
     QVERIFY(m_ventana->taskIco().isVisible());
     // The rest of the start-up ran all the same.
@@ -429,7 +429,7 @@ void tst_frmPrincipal::storedCerrarSetsBoxAndFlag()
     if (!guardado.isNull())
         m_rt->m_settings.insert(QStringLiteral("EnviarMensaje/Opciones/Cerrar"), guardado);
     crear();
-    m_arranque->iniciar();
+    m_arranque->start();
 
     static const Qt::CheckState estados[3] = { Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked };
     QCOMPARE(control<QCheckBox>("chkCerrar")->checkState(), estados[estado]);
@@ -453,7 +453,7 @@ void tst_frmPrincipal::hideAfterSendFlagReachesSentMessagesWindow()
     QFETCH(bool, principalSeEsconde);
     m_rt->m_settings.insert(QStringLiteral("EnviarMensaje/Opciones/Cerrar"), guardado);
     crear();
-    m_arranque->iniciar();
+    m_arranque->start();
     QAction *enviados = accion("mnuEnviados");
     QVERIFY(enviados);
     enviados->trigger();
@@ -473,7 +473,7 @@ void tst_frmPrincipal::hideAfterSendFlagReachesSentMessagesWindow()
 void tst_frmPrincipal::minimiseHidesUnlessRestoring()
 {
     crear();
-    m_arranque->iniciar();
+    m_arranque->start();
     QVERIFY(m_ventana->isVisible());
 
     m_ventana->setWindowState(Qt::WindowMinimized);
@@ -509,7 +509,7 @@ void tst_frmPrincipal::closeRequestOnlyHides()
     QFETCH(bool, bandeja);
     m_rt->m_trayAvailable = bandeja;
     crear();
-    m_arranque->iniciar();
+    m_arranque->start();
     QVERIFY(!m_ventana->close());
     QVERIFY(!m_ventana->isVisible());
     QCOMPARE(m_rt->m_endCalls, 0);
@@ -531,7 +531,7 @@ void tst_frmPrincipal::escapeHidesFromAnyControl()
 {
     QFETCH(QString, foco);
     crear();
-    m_arranque->iniciar();
+    m_arranque->start();
     activar();
     QWidget *w = control(foco.toLatin1().constData());
     QVERIFY(w);
@@ -547,7 +547,7 @@ void tst_frmPrincipal::escapeInAnOpenDropDownOnlyClosesIt()
 {
     QVERIFY(writeFile(m_programa->filePath(QStringLiteral("mru.ini")), "[Info]\r\nTotal=2\r\n1=ALFA\r\n2=BETA\r\n"));
     crear();
-    m_arranque->iniciar();
+    m_arranque->start();
     activar();
     auto *destino = control<QComboBox>("txtDestino");
     QCOMPARE(destino->count(), 2);
@@ -567,7 +567,7 @@ void tst_frmPrincipal::enterSendsOnlyWhenEnabled()
     QVERIFY(writeFile(
         m_programa->filePath(QStringLiteral("net")), "#!/bin/sh\necho \"Mensaje enviado a $2.\"\n", kExecutable));
     crear();
-    m_arranque->iniciar();
+    m_arranque->start();
     activar();
     auto *destino = control<QComboBox>("txtDestino");
     auto *mensaje = control<QLineEdit>("txtMensaje");
@@ -604,7 +604,7 @@ void tst_frmPrincipal::enterSendsOnlyWhenEnabled()
 void tst_frmPrincipal::enterOnAFocusedButtonPressesThatButton()
 {
     crear();
-    m_arranque->iniciar();
+    m_arranque->start();
     activar();
     control<QComboBox>("txtDestino")->setEditText(QStringLiteral("ALFA"));
     QVERIFY(control<QPushButton>("cmdEnviar")->isEnabled());
@@ -621,7 +621,7 @@ void tst_frmPrincipal::trayRestoreAndMenuActions()
 {
     m_rt->m_command = QStringLiteral("-min");
     crear();
-    m_arranque->iniciar();
+    m_arranque->start();
     QVERIFY(!m_ventana->isVisible());
 
     // The restore request: normal state, shown.
@@ -646,7 +646,7 @@ void tst_frmPrincipal::trayRestoreAndMenuActions()
 void tst_frmPrincipal::aboutOpensModallyFromButtonAndMenu()
 {
     crear();
-    m_arranque->iniciar();
+    m_arranque->start();
     const auto cerrar = [] { return onModal([](QWidget *modal) { modal->close(); }); };
     {
         const auto driver = cerrar();
@@ -668,7 +668,7 @@ void tst_frmPrincipal::withoutTrayTheWindowStaysReachable()
     m_rt->m_trayAvailable = false;
     m_rt->m_command = QStringLiteral("-MIN");
     crear();
-    m_arranque->iniciar();
+    m_arranque->start();
     // Started minimised in the task bar rather than hidden.
     QVERIFY(m_ventana->isVisible());
     QVERIFY(m_ventana->isMinimized());
@@ -702,7 +702,7 @@ void tst_frmPrincipal::withoutTrayARightClickOffersTheTrayMenu()
     QFETCH(QString, donde);
     m_rt->m_trayAvailable = bandeja;
     crear();
-    m_arranque->iniciar();
+    m_arranque->start();
     QWidget *w = control(donde.toLatin1().constData());
     if (auto *lista = qobject_cast<QListWidget *>(w))
         w = lista->viewport();
@@ -720,7 +720,7 @@ void tst_frmPrincipal::withoutTrayARightClickOffersTheTrayMenu()
 void tst_frmPrincipal::keywordSwapsLeftPicture()
 {
     crear();
-    m_arranque->iniciar();
+    m_arranque->start();
     auto *fondo = control<QLabel>("Picture");
     const QImage original = fondo->pixmap().toImage();
     QVERIFY(!m_ventana->fondoAlternativo());
@@ -736,7 +736,7 @@ void tst_frmPrincipal::sendRunReadsTheWindow()
 {
     QVERIFY(writeFile(m_programa->filePath(QStringLiteral("enviara.ini")), "[Redes]\r\n1=OFICINA\r\nTotal=1\r\n"));
     crear();
-    m_arranque->iniciar();
+    m_arranque->start();
     QVERIFY(!m_ventana->grupoElegido());
     QTest::mouseClick(control("optGrupo(1)"), Qt::LeftButton);
     QVERIFY(m_ventana->grupoElegido());
@@ -751,7 +751,7 @@ void tst_frmPrincipal::sendRunReadsTheWindow()
 void tst_frmPrincipal::quitEndsCleanlyDespiteCloseRule()
 {
     crear();
-    m_arranque->iniciar();
+    m_arranque->start();
     QVERIFY(m_ventana->isVisible());
     QEvent quit(QEvent::Quit);
     QCoreApplication::sendEvent(qApp, &quit);

@@ -1,4 +1,4 @@
-#include "app/Arranque.h"
+#include "app/Startup.h"
 #include "fakes/FakeRuntime.h"
 #include "fakes/TestSupport.h"
 #include "mainwindow/frmPrincipal.h"
@@ -85,9 +85,9 @@ void tst_netPrograma::sendRunDeliversToEachRecipientAndLogsTheOutcome()
 
     FakeRuntime rt;
     rt.m_appPath = program;
-    Arranque arranque(rt);
-    arranque.iniciar();
-    frmPrincipal &ventana = arranque.principal();
+    Startup arranque(rt);
+    arranque.start();
+    frmPrincipal &ventana = arranque.mainWindow();
     auto *destino = ventana.findChild<QComboBox *>(QStringLiteral("txtDestino"));
     auto *mensaje = ventana.findChild<QLineEdit *>(QStringLiteral("txtMensaje"));
     auto *equipo = ventana.findChild<QRadioButton *>(QStringLiteral("optGrupo(0)"));

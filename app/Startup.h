@@ -12,25 +12,25 @@ class frmPrincipal;
 // The program's start-up and what its windows share for the whole run: the data files'
 // folder, the address book, the setting "Cerrar" as read at start-up, the main window and
 // receiving. main() makes one after the runtime and starts it; tests start one each.
-class Arranque final
+class Startup final
 {
 public:
     // Builds the main window, hidden; nothing is read yet.
-    explicit Arranque(Runtime &rt);
-    ~Arranque();
+    explicit Startup(Runtime &rt);
+    ~Startup();
 
     // One instance per session (a second one ends here, before anything shows), then the
     // main window's load and first showing, then receiving.
-    void iniciar();
+    void start();
 
     // The program is ending (session end, termination signal).
     void terminar();
     bool terminando() const;
 
-    // The data files' folder with exactly one trailing separator; empty before iniciar().
+    // The data files' folder with exactly one trailing separator; empty before start().
     QString rutaPrograma() const;
 
-    frmPrincipal &principal() { return *m_principal; }
+    frmPrincipal &mainWindow() { return *m_principal; }
     // Receiving, from start-up on; null before.
     Recepcion *recepcion() { return m_recepcion.get(); }
 

@@ -1,4 +1,4 @@
-#include "app/Arranque.h"
+#include "app/Startup.h"
 
 #include "addressbook/Module.h"
 #include "mainwindow/frmPrincipal.h"
@@ -23,13 +23,13 @@ int estadoCerrar(const QString &guardado)
 
 } // namespace
 
-Arranque::Arranque(Runtime &rt)
+Startup::Startup(Runtime &rt)
     : m_rt(rt)
     , m_module(std::make_unique<Module>(rt, QString()))
     , m_principal(std::make_unique<frmPrincipal>(rt, *m_module))
 { }
 
-Arranque::~Arranque()
+Startup::~Startup()
 {
     // Receiving goes first, while the tray icon it shows through is still there.
     if (m_recepcion)
@@ -37,7 +37,7 @@ Arranque::~Arranque()
     m_recepcion.reset();
 }
 
-void Arranque::iniciar()
+void Startup::start()
 {
     if (m_rt.prevInstance()) {
         // Without a tray the running window may be hidden, and starting the program
@@ -77,17 +77,17 @@ void Arranque::iniciar()
     principal->actualizarMenuRecibidos();
 }
 
-void Arranque::terminar()
+void Startup::terminar()
 {
     m_principal->terminar();
 }
 
-bool Arranque::terminando() const
+bool Startup::terminando() const
 {
     return m_principal->terminando();
 }
 
-QString Arranque::rutaPrograma() const
+QString Startup::rutaPrograma() const
 {
     return m_module->rutaPrograma();
 }
