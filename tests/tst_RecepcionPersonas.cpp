@@ -185,6 +185,18 @@ void tst_RecepcionPersonas::initTestCase()
         QVERIFY(preparar(casa, p.uid, kNadie, 0700));
         for (const char *sub : { "run", "config", "data" })
             QVERIFY(preparar(casa + QLatin1Char('/') + QLatin1String(sub), p.uid, kNadie, 0700));
+        // The display must take a connection from where Velrisa will run (that computer's
+        // network, the person's account) before Velrisa starts on it; what refuses is said.
+        QByteArray sonda;
+        int codigo = -1;
+        for (int intento = 0; intento < 40 && codigo != 0; ++intento) {
+            if (intento > 0)
+                QTest::qWait(250);
+            sonda = SambaHost::run(m_red->member(0), QStringLiteral("runuser"),
+                { "-u", p.usuario, "--", "env", "DISPLAY=" + p.pantalla, "xdotool", "getdisplaygeometry" }, &codigo,
+                10000);
+        }
+        QVERIFY2(codigo == 0, sonda.constData());
         p.velrisa = std::make_unique<QProcess>();
         p.velrisa->setProcessChannelMode(QProcess::ForwardedChannels);
         p.velrisa->start(QStringLiteral("ip"),
