@@ -9,6 +9,26 @@
 
 extern char **environ;
 
+namespace {
+
+// The non-empty pieces of text between separators.
+std::vector<std::string> pieces(const std::string &text, char separator)
+{
+    std::vector<std::string> found;
+    size_t from = 0;
+    while (from <= text.size()) {
+        size_t end = text.find(separator, from);
+        if (end == std::string::npos)
+            end = text.size();
+        if (end > from)
+            found.push_back(text.substr(from, end - from));
+        from = end + 1;
+    }
+    return found;
+}
+
+} // namespace
+
 namespace Spawn {
 
 std::vector<std::string> pathDirectories(bool systemDefault)
@@ -25,17 +45,7 @@ std::vector<std::string> pathDirectories(bool systemDefault)
             ::confstr(_CS_PATH, path.data(), n);
         path.resize(n > 0 ? n - 1 : 0);
     }
-    std::vector<std::string> dirs;
-    size_t from = 0;
-    while (from <= path.size()) {
-        size_t end = path.find(':', from);
-        if (end == std::string::npos)
-            end = path.size();
-        if (end > from)
-            dirs.push_back(path.substr(from, end - from));
-        from = end + 1;
-    }
-    return dirs;
+    return pieces(path, ':');
 }
 
 bool executable(const std::string &path)
@@ -72,17 +82,11 @@ std::string findProgram(const std::string &name, const std::vector<std::string> 
 std::string cleanPath(const std::string &path)
 {
     std::vector<std::string> parts;
-    size_t from = 0;
-    while (from <= path.size()) {
-        size_t end = path.find('/', from);
-        if (end == std::string::npos)
-            end = path.size();
-        const std::string part = path.substr(from, end - from);
-        from = end + 1;
+    for (const std::string &part : pieces(path, '/')) {
         if (part == "..") {
             if (!parts.empty())
                 parts.pop_back();
-        } else if (!part.empty() && part != ".") {
+        } else if (part != ".") {
             parts.push_back(part);
         }
     }
