@@ -83,26 +83,26 @@ private Q_SLOTS:
         const QString dir = makeDir(QStringLiteral("vida"));
         QVERIFY(writeFile(dir + QStringLiteral("/hh"), kFakeViewer, kExecutable));
         rt.m_appPath = dir;
-        Ayuda ayuda(rt);
+        Ayuda help(rt);
 
         // First press: nothing to activate, one viewer starts with the help file.
-        ayuda.cmdAyuda_Click(dir + QLatin1Char('/'));
-        const qint64 first = ayuda.ProcesoAyuda;
+        help.cmdAyuda_Click(dir + QLatin1Char('/'));
+        const qint64 first = help.ProcesoAyuda;
         QVERIFY(first > 0);
         QCOMPARE(rt.m_activateCalls, QList<qint64>({ 0 }));
         QCOMPARE(rt.m_shellCalls, QStringList({ QStringLiteral("hh ") + dir + QStringLiteral("/ayuda.chm") }));
         QTRY_COMPARE(callOf(dir, first), QStringList({ QStringLiteral("1"), dir + QStringLiteral("/ayuda.chm") }));
 
         // Second press while it runs: it is brought forward, nothing new starts.
-        ayuda.cmdAyuda_Click(dir + QLatin1Char('/'));
-        QCOMPARE(ayuda.ProcesoAyuda, first);
+        help.cmdAyuda_Click(dir + QLatin1Char('/'));
+        QCOMPARE(help.ProcesoAyuda, first);
         QCOMPARE(rt.m_shellCalls.size(), 1);
         QCOMPARE(rt.m_activateCalls, QList<qint64>({ 0, first }));
 
         // The user closes the viewer: the next press starts a new one and keeps its id.
         stop(rt, first);
-        ayuda.cmdAyuda_Click(dir + QLatin1Char('/'));
-        const qint64 second = ayuda.ProcesoAyuda;
+        help.cmdAyuda_Click(dir + QLatin1Char('/'));
+        const qint64 second = help.ProcesoAyuda;
         QVERIFY(second > 0);
         QVERIFY(second != first);
         QCOMPARE(rt.m_shellCalls.size(), 2);
@@ -127,17 +127,17 @@ private Q_SLOTS:
         const QString dir = makeDir(QStringLiteral("unquoted/") + relative);
         QVERIFY(writeFile(dir + QStringLiteral("/hh"), kFakeViewer, kExecutable));
         rt.m_appPath = dir;
-        Ayuda ayuda(rt);
-        ayuda.cmdAyuda_Click(dir + QLatin1Char('/'));
+        Ayuda help(rt);
+        help.cmdAyuda_Click(dir + QLatin1Char('/'));
         const QString file = dir + QStringLiteral("/ayuda.chm");
         QCOMPARE(rt.m_shellCalls, QStringList({ QStringLiteral("hh ") + file }));
-        QVERIFY(ayuda.ProcesoAyuda > 0);
-        QTRY_VERIFY(!callOf(dir, ayuda.ProcesoAyuda).isEmpty());
+        QVERIFY(help.ProcesoAyuda > 0);
+        QTRY_VERIFY(!callOf(dir, help.ProcesoAyuda).isEmpty());
         // hh gets the path cut at its blanks; joining the words with blanks gives it back.
-        const QStringList call = callOf(dir, ayuda.ProcesoAyuda);
+        const QStringList call = callOf(dir, help.ProcesoAyuda);
         QCOMPARE(call.first().toInt(), int(file.count(QLatin1Char(' '))) + 1);
         QCOMPARE(call.mid(1).join(QLatin1Char(' ')), file);
-        stop(rt, ayuda.ProcesoAyuda);
+        stop(rt, help.ProcesoAyuda);
     }
 
     void noViewerCommandGivesTheErrorBox()
@@ -145,10 +145,10 @@ private Q_SLOTS:
         FakeRuntime rt;
         rt.m_appPath = makeDir(QStringLiteral("sin hh"));
         qputenv("PATH", QFile::encodeName(makeDir(QStringLiteral("path vacio"))));
-        Ayuda ayuda(rt);
+        Ayuda help(rt);
         for (int press = 1; press <= 2; ++press) {
-            ayuda.cmdAyuda_Click(rt.m_appPath + QLatin1Char('/'));
-            QCOMPARE(ayuda.ProcesoAyuda, 0);
+            help.cmdAyuda_Click(rt.m_appPath + QLatin1Char('/'));
+            QCOMPARE(help.ProcesoAyuda, 0);
             QCOMPARE(rt.m_boxes.size(), press);
             QCOMPARE(rt.m_boxes.last().text, QStringLiteral("No se encontro el archivo de ayuda"));
             QCOMPARE(rt.m_boxes.last().title, QStringLiteral("Error"));
@@ -208,9 +208,9 @@ private Q_SLOTS:
         qputenv("PATH", QFile::encodeName(bin));
         FakeRuntime rt;
         rt.m_appPath = dir;
-        Ayuda ayuda(rt);
-        ayuda.cmdAyuda_Click(dir + QLatin1Char('/'));
-        const qint64 pid = ayuda.ProcesoAyuda;
+        Ayuda help(rt);
+        help.cmdAyuda_Click(dir + QLatin1Char('/'));
+        const qint64 pid = help.ProcesoAyuda;
         QVERIFY(pid > 0);
         // Same process id: hh became the viewer, so the viewer can be found by it.
         QFile seen(bin + QStringLiteral("/visto-%1").arg(pid));

@@ -23,11 +23,11 @@
 
 namespace {
 
-const QString kTextoEscritura = QStringLiteral(
+const QString kWriteErrorText = QStringLiteral(
     "No se pudo escribir en el directorio del programa. Asegurese de que tiene permisos y no este bloqueado contra "
     "escritura.");
 
-QList<QWidget *> ventanasEspera()
+QList<QWidget *> waitWindows()
 {
     QList<QWidget *> result;
     for (QWidget *w : QApplication::topLevelWidgets()) {
@@ -38,22 +38,22 @@ QList<QWidget *> ventanasEspera()
 }
 
 // Counts the paint events a widget receives.
-class ContadorPintado : public QObject
+class PaintCounter : public QObject
 {
 public:
-    int m_pintados = 0;
+    int m_paints = 0;
 
 protected:
     bool eventFilter(QObject *, QEvent *event) override
     {
         if (event->type() == QEvent::Paint)
-            ++m_pintados;
+            ++m_paints;
         return false;
     }
 };
 
 // The id of a process that has ended and been reaped: nobody has it any more.
-qint64 pidTerminado()
+qint64 reapedPid()
 {
     const pid_t pid = ::fork();
     if (pid == 0)
@@ -77,32 +77,32 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
-    void unDestinoSegunLaSalida_data();
-    void unDestinoSegunLaSalida();
-    void lineaEscritaRecortadaYConGrupo_data();
-    void lineaEscritaRecortadaYConGrupo();
-    void escrituraRechazadaTerminaElPrograma_data();
-    void escrituraRechazadaTerminaElPrograma();
-    void procesoNoIniciadoNoEsEnvio();
-    void procesoYaTerminadoLeeLaSalidaEnSeguida();
-    void salidaAnteriorNoPasaPorEnvio();
-    void salidaQueNoEsArchivoNoSeEspera();
-    void duranteLaEsperaLaVentanaEstaBloqueada();
-    void cadaEnvioMuestraDeNuevoLaLista();
-    void esperaRepintaSoloTrasUnaEsperaReal();
+    void oneRecipientFollowsTheOutput_data();
+    void oneRecipientFollowsTheOutput();
+    void writtenLineIsTrimmedAndCarriesTheGroup_data();
+    void writtenLineIsTrimmedAndCarriesTheGroup();
+    void refusedWriteEndsTheProgram_data();
+    void refusedWriteEndsTheProgram();
+    void processThatNeverStartedIsNoSend();
+    void processAlreadyEndedReadsTheOutputAtOnce();
+    void earlierOutputDoesNotPassForASend();
+    void outputThatIsNotAFileIsNotWaitedFor();
+    void windowIsLockedDuringTheWait();
+    void eachSendShowsTheListAgain();
+    void waitRepaintsOnlyAfterARealWait();
 
-    void recorridoCortaEnCadaBlanco_data();
-    void recorridoCortaEnCadaBlanco();
-    void recorridoCompletaFilasYGuardaOpcion();
-    void recorridoLeeMensajeYLineaDeNuevo();
-    void cadaFilaGuardaLaRespuesta();
-    void recorridoSeDetieneAlTerminarElPrograma();
-    void ventanaEsperaNuevaEnCadaDestino();
+    void runSplitsAtEachBlank_data();
+    void runSplitsAtEachBlank();
+    void runCompletesRowsAndStoresTheOption();
+    void runReadsMessageAndLineAfresh();
+    void eachRowKeepsItsAnswer();
+    void runStopsWhenTheProgramEnds();
+    void freshWaitWindowForEachRecipient();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<RuntimePrueba> m_rt;
-    std::unique_ptr<VentanaEnvioPrueba> m_ventana;
+    std::unique_ptr<VentanaEnvioPrueba> m_window;
     QString m_prog;
 };
 
@@ -118,184 +118,184 @@ void tst_Despacho::init()
     QVERIFY(prepareProgram(m_prog));
     m_rt = std::make_unique<RuntimePrueba>();
     m_rt->m_appPath = m_prog.chopped(1);
-    m_ventana = std::make_unique<VentanaEnvioPrueba>();
-    m_ventana->m_ruta = m_prog;
-    m_ventana->m_ventana.setGeometry(100, 100, 584, 303);
-    m_ventana->m_ventana.show();
+    m_window = std::make_unique<VentanaEnvioPrueba>();
+    m_window->m_ruta = m_prog;
+    m_window->m_ventana.setGeometry(100, 100, 584, 303);
+    m_window->m_ventana.show();
 }
 
 void tst_Despacho::cleanup()
 {
     setMode(m_prog, 0755);
-    m_ventana.reset();
+    m_window.reset();
     m_rt.reset();
     m_dir.reset();
 }
 
-void tst_Despacho::unDestinoSegunLaSalida_data()
+void tst_Despacho::oneRecipientFollowsTheOutput_data()
 {
-    QTest::addColumn<QString>("destino");
-    QTest::addColumn<int>("resultado");
-    QTest::addColumn<QString>("cajaTitulo"); // empty: no message box
+    QTest::addColumn<QString>("recipient");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QString>("boxTitle"); // empty: no message box
 
-    QTest::newRow("enviado") << "PEPE" << 1 << "";
-    QTest::newRow("respuesta en minusculas") << "minus" << 1 << "";
-    QTest::newRow("lento: solo tras acabar") << "lento" << 1 << "";
-    QTest::newRow("no entregado") << "falla" << 0 << "";
-    QTest::newRow("primera linea corta") << "corto" << 0 << "";
-    QTest::newRow("salida vacia") << "vacio" << 0 << "Error: 62";
+    QTest::newRow("sent") << "PEPE" << 1 << "";
+    QTest::newRow("answer in lower case") << "minus" << 1 << "";
+    QTest::newRow("slow: only once done") << "lento" << 1 << "";
+    QTest::newRow("not delivered") << "falla" << 0 << "";
+    QTest::newRow("short first line") << "corto" << 0 << "";
+    QTest::newRow("empty output") << "vacio" << 0 << "Error: 62";
 }
 
-void tst_Despacho::unDestinoSegunLaSalida()
+void tst_Despacho::oneRecipientFollowsTheOutput()
 {
-    QFETCH(QString, destino);
-    QFETCH(int, resultado);
-    QFETCH(QString, cajaTitulo);
+    QFETCH(QString, recipient);
+    QFETCH(int, result);
+    QFETCH(QString, boxTitle);
 
-    Despacho despacho(*m_rt, *m_ventana);
-    QCOMPARE(int(despacho.EnviarADestino(destino, QStringLiteral("hola"))), resultado);
+    Despacho dispatch(*m_rt, *m_window);
+    QCOMPARE(int(dispatch.EnviarADestino(recipient, QStringLiteral("hola"))), result);
 
-    QCOMPARE(netCalls(m_prog), QList<QStringList> { (QStringList { "send", destino, "hola" }) });
-    QCOMPARE(m_ventana->mensajes().filas(), 1);
-    QCOMPARE(m_ventana->mensajes().modelo().fila(0).Para, destino);
-    QVERIFY(m_ventana->mensajes().modelo().fila(0).Resultado.isEmpty());
-    if (cajaTitulo.isEmpty()) {
+    QCOMPARE(netCalls(m_prog), QList<QStringList> { (QStringList { "send", recipient, "hola" }) });
+    QCOMPARE(m_window->mensajes().filas(), 1);
+    QCOMPARE(m_window->mensajes().modelo().fila(0).Para, recipient);
+    QVERIFY(m_window->mensajes().modelo().fila(0).Resultado.isEmpty());
+    if (boxTitle.isEmpty()) {
         QCOMPARE(m_rt->m_boxes.size(), 0);
     } else {
         QCOMPARE(m_rt->m_boxes.size(), 1);
-        QCOMPARE(m_rt->m_boxes.at(0).title, cajaTitulo);
+        QCOMPARE(m_rt->m_boxes.at(0).title, boxTitle);
         QCOMPARE(m_rt->m_boxes.at(0).icon, Runtime::Icon::Critical);
         QVERIFY2(m_rt->m_boxes.at(0).text.contains(m_prog + QStringLiteral("mensaje.txt")),
             qPrintable(m_rt->m_boxes.at(0).text));
     }
-    QVERIFY(m_ventana->m_ventana.isEnabled());
+    QVERIFY(m_window->m_ventana.isEnabled());
     QVERIFY(!m_rt->m_hourglass);
-    QVERIFY(ventanasEspera().isEmpty());
+    QVERIFY(waitWindows().isEmpty());
 }
 
-void tst_Despacho::lineaEscritaRecortadaYConGrupo_data()
+void tst_Despacho::writtenLineIsTrimmedAndCarriesTheGroup_data()
 {
-    QTest::addColumn<QString>("destino");
-    QTest::addColumn<bool>("grupo");
-    QTest::addColumn<QString>("linea");
-    QTest::addColumn<QStringList>("argumentos");
+    QTest::addColumn<QString>("recipient");
+    QTest::addColumn<bool>("group");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QStringList>("arguments");
 
-    QTest::newRow("blancos alrededor") << "  PEPE   " << false << "net send PEPE Hola a todos > \"%1mensaje.txt\"\n"
-                                       << QStringList { "send", "PEPE", "Hola", "a", "todos" };
-    QTest::newRow("grupo") << "OFICINA" << true << "net send /domain:OFICINA Hola a todos > \"%1mensaje.txt\"\n"
+    QTest::newRow("blanks around") << "  PEPE   " << false << "net send PEPE Hola a todos > \"%1mensaje.txt\"\n"
+                                   << QStringList { "send", "PEPE", "Hola", "a", "todos" };
+    QTest::newRow("group") << "OFICINA" << true << "net send /domain:OFICINA Hola a todos > \"%1mensaje.txt\"\n"
                            << QStringList { "send", "/domain:OFICINA", "Hola", "a", "todos" };
 }
 
-void tst_Despacho::lineaEscritaRecortadaYConGrupo()
+void tst_Despacho::writtenLineIsTrimmedAndCarriesTheGroup()
 {
-    QFETCH(QString, destino);
-    QFETCH(bool, grupo);
-    QFETCH(QString, linea);
-    QFETCH(QStringList, argumentos);
+    QFETCH(QString, recipient);
+    QFETCH(bool, group);
+    QFETCH(QString, line);
+    QFETCH(QStringList, arguments);
 
-    m_ventana->m_grupo = grupo;
-    Despacho despacho(*m_rt, *m_ventana);
-    QCOMPARE(int(despacho.EnviarADestino(destino, QStringLiteral("Hola a todos"))), 1);
-    QCOMPARE(QString::fromUtf8(readFile(m_prog + QStringLiteral("ejecuta.bat"))), linea.arg(m_prog));
-    QCOMPARE(netCalls(m_prog), QList<QStringList> { argumentos });
-    QCOMPARE(m_ventana->mensajes().modelo().fila(0).Para, Texto::trimBlanks(destino));
+    m_window->m_grupo = group;
+    Despacho dispatch(*m_rt, *m_window);
+    QCOMPARE(int(dispatch.EnviarADestino(recipient, QStringLiteral("Hola a todos"))), 1);
+    QCOMPARE(QString::fromUtf8(readFile(m_prog + QStringLiteral("ejecuta.bat"))), line.arg(m_prog));
+    QCOMPARE(netCalls(m_prog), QList<QStringList> { arguments });
+    QCOMPARE(m_window->mensajes().modelo().fila(0).Para, Texto::trimBlanks(recipient));
     QCOMPARE(m_rt->m_shellCalls, QStringList { m_prog + QStringLiteral("ejecuta.bat") });
 }
 
-void tst_Despacho::escrituraRechazadaTerminaElPrograma_data()
+void tst_Despacho::refusedWriteEndsTheProgram_data()
 {
-    QTest::addColumn<bool>("soloArchivo");
-    QTest::newRow("ejecuta.bat de solo lectura") << true;
-    QTest::newRow("directorio protegido") << false;
+    QTest::addColumn<bool>("fileOnly");
+    QTest::newRow("read-only ejecuta.bat") << true;
+    QTest::newRow("protected folder") << false;
 }
 
-void tst_Despacho::escrituraRechazadaTerminaElPrograma()
+void tst_Despacho::refusedWriteEndsTheProgram()
 {
-    QFETCH(bool, soloArchivo);
-    const QString lote = m_prog + QStringLiteral("ejecuta.bat");
-    QVERIFY(writeFile(lote, "anterior\n"));
-    QVERIFY(soloArchivo ? setMode(lote, 0400) : setMode(m_prog, 0555));
+    QFETCH(bool, fileOnly);
+    const QString batchFile = m_prog + QStringLiteral("ejecuta.bat");
+    QVERIFY(writeFile(batchFile, "anterior\n"));
+    QVERIFY(fileOnly ? setMode(batchFile, 0400) : setMode(m_prog, 0555));
 
-    m_ventana->m_cerrar = 2;
-    Despacho despacho(*m_rt, *m_ventana);
-    QVERIFY_THROWS_EXCEPTION(FakeRuntime::Ended, despacho.EnviarADestino(QStringLiteral("PEPE"), QStringLiteral("x")));
+    m_window->m_cerrar = 2;
+    Despacho dispatch(*m_rt, *m_window);
+    QVERIFY_THROWS_EXCEPTION(FakeRuntime::Ended, dispatch.EnviarADestino(QStringLiteral("PEPE"), QStringLiteral("x")));
 
     QCOMPARE(m_rt->m_endCalls, 1);
     QCOMPARE(m_rt->m_boxes.size(), 1);
-    QCOMPARE(m_rt->m_boxes.at(0).text, kTextoEscritura);
+    QCOMPARE(m_rt->m_boxes.at(0).text, kWriteErrorText);
     QCOMPARE(m_rt->m_boxes.at(0).title, QStringLiteral("Error de escritura"));
     QCOMPARE(m_rt->m_boxes.at(0).icon, Runtime::Icon::Critical);
     QCOMPARE(m_rt->m_shellCalls.size(), 0);
-    QCOMPARE(m_ventana->mensajes().filas(), 0);
-    QCOMPARE(readFile(lote), QByteArray("anterior\n"));
+    QCOMPARE(m_window->mensajes().filas(), 0);
+    QCOMPARE(readFile(batchFile), QByteArray("anterior\n"));
     // The setting was stored before the write was tried.
     QCOMPARE(m_rt->m_settings.value(QStringLiteral("EnviarMensaje/Opciones/Cerrar")), QStringLiteral("2"));
-    QVERIFY(m_ventana->m_ventana.isEnabled());
+    QVERIFY(m_window->m_ventana.isEnabled());
     QVERIFY(!m_rt->m_hourglass);
-    QVERIFY(ventanasEspera().isEmpty());
+    QVERIFY(waitWindows().isEmpty());
 }
 
-void tst_Despacho::procesoNoIniciadoNoEsEnvio()
+void tst_Despacho::processThatNeverStartedIsNoSend()
 {
     // A stale success from an earlier recipient must not count for one whose command never ran.
     QVERIFY(writeFile(m_prog + QStringLiteral("mensaje.txt"), "Mensaje enviado a OTRO.\n"));
     m_rt->m_realShell = false;
     m_rt->m_shellPid = 0;
 
-    Despacho despacho(*m_rt, *m_ventana);
-    QCOMPARE(int(despacho.EnviarADestino(QStringLiteral("PEPE"), QStringLiteral("x"))), 0);
+    Despacho dispatch(*m_rt, *m_window);
+    QCOMPARE(int(dispatch.EnviarADestino(QStringLiteral("PEPE"), QStringLiteral("x"))), 0);
     QCOMPARE(m_rt->m_cesiones, 0);
     QCOMPARE(m_rt->m_boxes.size(), 1);
     QCOMPARE(m_rt->m_boxes.at(0).title, QStringLiteral("Error: 53"));
     QVERIFY(m_rt->m_boxes.at(0).text.contains(QStringLiteral("ejecuta.bat")));
-    QCOMPARE(m_ventana->mensajes().filas(), 1);
-    QVERIFY(m_ventana->m_ventana.isEnabled());
+    QCOMPARE(m_window->mensajes().filas(), 1);
+    QVERIFY(m_window->m_ventana.isEnabled());
 }
 
-void tst_Despacho::procesoYaTerminadoLeeLaSalidaEnSeguida()
+void tst_Despacho::processAlreadyEndedReadsTheOutputAtOnce()
 {
     m_rt->m_realShell = false;
-    m_rt->m_shellPid = pidTerminado();
+    m_rt->m_shellPid = reapedPid();
 
-    Despacho despacho(*m_rt, *m_ventana);
-    QCOMPARE(int(despacho.EnviarADestino(QStringLiteral("PEPE"), QStringLiteral("x"))), 0);
+    Despacho dispatch(*m_rt, *m_window);
+    QCOMPARE(int(dispatch.EnviarADestino(QStringLiteral("PEPE"), QStringLiteral("x"))), 0);
     // Only the dispatch's own yield: the wait found no process, so it did not yield.
     QCOMPARE(m_rt->m_cesiones, 1);
     QCOMPARE(m_rt->m_boxes.size(), 1);
     QCOMPARE(m_rt->m_boxes.at(0).title, QStringLiteral("Error: 53"));
     QVERIFY(m_rt->m_boxes.at(0).text.contains(QStringLiteral("mensaje.txt")));
-    QCOMPARE(m_ventana->mensajes().filas(), 1);
+    QCOMPARE(m_window->mensajes().filas(), 1);
 }
 
-void tst_Despacho::salidaAnteriorNoPasaPorEnvio()
+void tst_Despacho::earlierOutputDoesNotPassForASend()
 {
     // The shell starts but is killed before it runs the line: the success an earlier
     // recipient left in mensaje.txt must not count for this one.
     QVERIFY(writeFile(m_prog + QStringLiteral("mensaje.txt"), "Mensaje enviado a OTRO.\n"));
-    const QString muere = m_prog + QStringLiteral("muere.sh");
-    QVERIFY(writeFile(muere, "#!/bin/sh\nkill -9 $$\n", kExecutable));
+    const QString dyingScript = m_prog + QStringLiteral("muere.sh");
+    QVERIFY(writeFile(dyingScript, "#!/bin/sh\nkill -9 $$\n", kExecutable));
     m_rt->m_realShell = false;
-    m_rt->m_shellPid = ProcessStart::start(ProcessStart::resolve(muere, m_prog));
+    m_rt->m_shellPid = ProcessStart::start(ProcessStart::resolve(dyingScript, m_prog));
     QVERIFY(m_rt->m_shellPid > 0);
 
-    Despacho despacho(*m_rt, *m_ventana);
-    QCOMPARE(int(despacho.EnviarADestino(QStringLiteral("PEPE"), QStringLiteral("x"))), 0);
+    Despacho dispatch(*m_rt, *m_window);
+    QCOMPARE(int(dispatch.EnviarADestino(QStringLiteral("PEPE"), QStringLiteral("x"))), 0);
     QCOMPARE(m_rt->m_boxes.size(), 1);
     QCOMPARE(m_rt->m_boxes.at(0).title, QStringLiteral("Error: 53"));
     QVERIFY(m_rt->m_boxes.at(0).text.contains(QStringLiteral("mensaje.txt")));
-    QCOMPARE(m_ventana->mensajes().filas(), 1);
+    QCOMPARE(m_window->mensajes().filas(), 1);
 }
 
-void tst_Despacho::salidaQueNoEsArchivoNoSeEspera()
+void tst_Despacho::outputThatIsNotAFileIsNotWaitedFor()
 {
     // Whoever opens the pipe to read it is answered "sent"; nobody must.
-    std::atomic<bool> terminado = false;
-    std::thread escritor([&] {
-        const QByteArray tuberia = QFile::encodeName(m_prog + QStringLiteral("mensaje.txt"));
-        while (!terminado) {
+    std::atomic<bool> finished = false;
+    std::thread writer([&] {
+        const QByteArray pipe = QFile::encodeName(m_prog + QStringLiteral("mensaje.txt"));
+        while (!finished) {
             struct stat st = {};
-            const int fd = ::stat(tuberia.constData(), &st) == 0 && S_ISFIFO(st.st_mode)
-                ? ::open(tuberia.constData(), O_WRONLY | O_NONBLOCK)
+            const int fd = ::stat(pipe.constData(), &st) == 0 && S_ISFIFO(st.st_mode)
+                ? ::open(pipe.constData(), O_WRONLY | O_NONBLOCK)
                 : -1;
             if (fd >= 0) {
                 (void)!::write(fd, "Mensaje enviado a tuberia.\n", 27);
@@ -305,260 +305,261 @@ void tst_Despacho::salidaQueNoEsArchivoNoSeEspera()
             ::usleep(10000);
         }
     });
-    Despacho despacho(*m_rt, *m_ventana);
-    const qint16 resultado = despacho.EnviarADestino(QStringLiteral("tuberia"), QStringLiteral("hola"));
-    terminado = true;
-    escritor.join();
+    Despacho dispatch(*m_rt, *m_window);
+    const qint16 result = dispatch.EnviarADestino(QStringLiteral("tuberia"), QStringLiteral("hola"));
+    finished = true;
+    writer.join();
 
-    QCOMPARE(int(resultado), 0);
+    QCOMPARE(int(result), 0);
     QCOMPARE(m_rt->m_boxes.size(), 1);
     QCOMPARE(m_rt->m_boxes.at(0).title, QStringLiteral("Error: 53"));
     QVERIFY2(m_rt->m_boxes.at(0).text.contains(QStringLiteral("no es un archivo normal")),
         qPrintable(m_rt->m_boxes.at(0).text));
-    QCOMPARE(m_ventana->mensajes().filas(), 1);
+    QCOMPARE(m_window->mensajes().filas(), 1);
 }
 
-void tst_Despacho::duranteLaEsperaLaVentanaEstaBloqueada()
+void tst_Despacho::windowIsLockedDuringTheWait()
 {
-    struct Estado
+    struct State
     {
-        bool habilitada;
-        bool reloj;
-        int esperas;
-        bool esperaVisible;
+        bool enabled;
+        bool hourglass;
+        int waitCount;
+        bool waitShown;
     };
-    QList<Estado> vistos;
+    QList<State> seen;
     m_rt->m_alCeder = [&](int) {
-        const auto esperas = ventanasEspera();
-        vistos << Estado { m_ventana->m_ventana.isEnabled(), m_rt->m_hourglass, int(esperas.size()),
-            !esperas.isEmpty() && esperas.at(0)->isVisible() };
+        const auto windows = waitWindows();
+        seen << State { m_window->m_ventana.isEnabled(), m_rt->m_hourglass, int(windows.size()),
+            !windows.isEmpty() && windows.at(0)->isVisible() };
     };
-    Despacho despacho(*m_rt, *m_ventana);
-    QCOMPARE(int(despacho.EnviarADestino(QStringLiteral("lento"), QStringLiteral("x"))), 1);
+    Despacho dispatch(*m_rt, *m_window);
+    QCOMPARE(int(dispatch.EnviarADestino(QStringLiteral("lento"), QStringLiteral("x"))), 1);
 
     // Two yields, after the wait and after it in the dispatch: both with the main window locked.
-    QCOMPARE(vistos.size(), 2);
-    for (const Estado &e : std::as_const(vistos)) {
-        QVERIFY(!e.habilitada);
-        QVERIFY(e.reloj);
-        QCOMPARE(e.esperas, 1);
-        QVERIFY(e.esperaVisible);
+    QCOMPARE(seen.size(), 2);
+    for (const State &e : std::as_const(seen)) {
+        QVERIFY(!e.enabled);
+        QVERIFY(e.hourglass);
+        QCOMPARE(e.waitCount, 1);
+        QVERIFY(e.waitShown);
     }
-    QVERIFY(m_ventana->m_ventana.isEnabled());
+    QVERIFY(m_window->m_ventana.isEnabled());
     QVERIFY(!m_rt->m_hourglass);
     QCOMPARE(m_rt->m_hourglassChanges, 2);
-    QVERIFY(ventanasEspera().isEmpty());
+    QVERIFY(waitWindows().isEmpty());
 }
 
-void tst_Despacho::cadaEnvioMuestraDeNuevoLaLista()
+void tst_Despacho::eachSendShowsTheListAgain()
 {
-    Despacho despacho(*m_rt, *m_ventana);
-    despacho.EnviarADestino(QStringLiteral("A"), QStringLiteral("x"));
-    frmMensajes &lista = m_ventana->mensajes();
-    QVERIFY(lista.isVisible());
-    lista.close();
-    QVERIFY(!lista.isVisible());
-    despacho.EnviarADestino(QStringLiteral("B"), QStringLiteral("x"));
-    QVERIFY(lista.isVisible());
-    QCOMPARE(&m_ventana->mensajes(), &lista);
-    QCOMPARE(lista.filas(), 2);
+    Despacho dispatch(*m_rt, *m_window);
+    dispatch.EnviarADestino(QStringLiteral("A"), QStringLiteral("x"));
+    frmMensajes &list = m_window->mensajes();
+    QVERIFY(list.isVisible());
+    list.close();
+    QVERIFY(!list.isVisible());
+    dispatch.EnviarADestino(QStringLiteral("B"), QStringLiteral("x"));
+    QVERIFY(list.isVisible());
+    QCOMPARE(&m_window->mensajes(), &list);
+    QCOMPARE(list.filas(), 2);
 }
 
-void tst_Despacho::esperaRepintaSoloTrasUnaEsperaReal()
+void tst_Despacho::waitRepaintsOnlyAfterARealWait()
 {
-    frmMensajes &lista = m_ventana->mensajes();
-    lista.mostrar();
+    frmMensajes &list = m_window->mensajes();
+    list.mostrar();
     QCoreApplication::processEvents();
     // The rows are what a repaint has to bring up to date: a row appended before the wait, as
     // the dispatch appends it, is drawn after a real wait and not before.
-    auto *filas = lista.findChild<QAbstractItemView *>(QStringLiteral("ListView1"));
-    QVERIFY(filas);
-    ContadorPintado contador;
-    filas->viewport()->installEventFilter(&contador);
-    lista.agregarFila(QStringLiteral("EQUIPO1"));
+    auto *rows = list.findChild<QAbstractItemView *>(QStringLiteral("ListView1"));
+    QVERIFY(rows);
+    PaintCounter counter;
+    rows->viewport()->installEventFilter(&counter);
+    list.agregarFila(QStringLiteral("EQUIPO1"));
 
     // A process that is gone: back at once, no repaint, no yield, no message.
-    EsperarProceso(*m_rt, qint32(pidTerminado()), lista);
-    QCOMPARE(contador.m_pintados, 0);
+    EsperarProceso(*m_rt, qint32(reapedPid()), list);
+    QCOMPARE(counter.m_paints, 0);
     QCOMPARE(m_rt->m_cesiones, 0);
 
     // A real child that takes its time: back only once it has ended, then repainted.
     const qint64 pid = ProcessStart::start(ProcessStart::resolve(QStringLiteral("/bin/sleep 0.4"), m_prog));
     QVERIFY(pid > 0);
-    EsperarProceso(*m_rt, qint32(pid), lista);
+    EsperarProceso(*m_rt, qint32(pid), list);
     QCOMPARE(::kill(pid_t(pid), 0), -1);
-    QVERIFY(contador.m_pintados >= 1);
+    QVERIFY(counter.m_paints >= 1);
     QCOMPARE(m_rt->m_cesiones, 1);
     QCOMPARE(m_rt->m_boxes.size(), 0);
 }
 
-void tst_Despacho::recorridoCortaEnCadaBlanco_data()
+void tst_Despacho::runSplitsAtEachBlank_data()
 {
-    QTest::addColumn<QString>("linea");
-    QTest::addColumn<QStringList>("destinos");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QStringList>("recipients");
 
-    QTest::newRow("tres nombres") << "ANA BEA CIRO" << QStringList { "ANA", "BEA", "CIRO" };
-    QTest::newRow("un nombre") << "SOLO" << QStringList { "SOLO" };
-    QTest::newRow("un caracter") << "X" << QStringList { "X" };
-    QTest::newRow("blanco final") << "UNO " << QStringList { "UNO" };
-    QTest::newRow("dos blancos seguidos") << "ANA  BEA" << QStringList { "ANA", "BEA" };
-    QTest::newRow("blanco inicial") << " ANA" << QStringList { "ANA" };
-    QTest::newRow("solo blancos") << "   " << QStringList {};
-    QTest::newRow("tabulador es parte del nombre") << "A\tB C" << QStringList { "A\tB", "C" };
+    QTest::newRow("three names") << "ANA BEA CIRO" << QStringList { "ANA", "BEA", "CIRO" };
+    QTest::newRow("one name") << "SOLO" << QStringList { "SOLO" };
+    QTest::newRow("one character") << "X" << QStringList { "X" };
+    QTest::newRow("trailing blank") << "UNO " << QStringList { "UNO" };
+    QTest::newRow("two blanks in a row") << "ANA  BEA" << QStringList { "ANA", "BEA" };
+    QTest::newRow("leading blank") << " ANA" << QStringList { "ANA" };
+    QTest::newRow("blanks only") << "   " << QStringList {};
+    QTest::newRow("tab is part of the name") << "A\tB C" << QStringList { "A\tB", "C" };
 }
 
-void tst_Despacho::recorridoCortaEnCadaBlanco()
+void tst_Despacho::runSplitsAtEachBlank()
 {
-    QFETCH(QString, linea);
-    QFETCH(QStringList, destinos);
+    QFETCH(QString, line);
+    QFETCH(QStringList, recipients);
 
-    m_ventana->m_destino = linea;
-    m_ventana->m_mensaje = QStringLiteral("hola");
-    Despacho(*m_rt, *m_ventana).EnviarMensajes();
+    m_window->m_destino = line;
+    m_window->m_mensaje = QStringLiteral("hola");
+    Despacho(*m_rt, *m_window).EnviarMensajes();
 
-    QStringList enviados;
+    QStringList sent;
     for (const QStringList &args : netCalls(m_prog))
-        enviados << args.value(1);
-    QCOMPARE(enviados, destinos);
-    QStringList filas;
-    for (int k = 0; k < m_ventana->mensajes().filas(); ++k)
-        filas << m_ventana->mensajes().modelo().fila(k).Para;
-    QCOMPARE(filas, destinos);
-    QCOMPARE(m_ventana->m_llamadasMRU, (QStringList { "Guardar:" + linea, "Cargar" }));
-    QVERIFY(m_ventana->mensajes().isVisible());
+        sent << args.value(1);
+    QCOMPARE(sent, recipients);
+    QStringList rows;
+    for (int k = 0; k < m_window->mensajes().filas(); ++k)
+        rows << m_window->mensajes().modelo().fila(k).Para;
+    QCOMPARE(rows, recipients);
+    QCOMPARE(m_window->m_llamadasMRU, (QStringList { "Guardar:" + line, "Cargar" }));
+    QVERIFY(m_window->mensajes().isVisible());
 }
 
-void tst_Despacho::recorridoCompletaFilasYGuardaOpcion()
+void tst_Despacho::runCompletesRowsAndStoresTheOption()
 {
     // Rows from an earlier run stay above.
-    m_ventana->mensajes().agregarFila(QStringLiteral("ANTERIOR"));
-    m_ventana->m_grupo = true;
-    m_ventana->m_cerrar = 0;
-    m_ventana->m_destino = QStringLiteral("falla1 BIEN falla2");
-    m_ventana->m_mensaje = QStringLiteral("Hola a todos");
-    int recorrido = 0;
-    m_rt->m_alCeder = [&](int cesion) {
+    m_window->mensajes().agregarFila(QStringLiteral("ANTERIOR"));
+    m_window->m_grupo = true;
+    m_window->m_cerrar = 0;
+    m_window->m_destino = QStringLiteral("falla1 BIEN falla2");
+    m_window->m_mensaje = QStringLiteral("Hola a todos");
+    int second = 0;
+    m_rt->m_alCeder = [&](int yieldNo) {
         // Every third yield is the run's, after a row was completed: the clock moves on.
-        if (cesion % 3 == 0)
-            m_rt->m_time = QTime(10, 0, ++recorrido);
+        if (yieldNo % 3 == 0)
+            m_rt->m_time = QTime(10, 0, ++second);
     };
     m_rt->m_time = QTime(10, 0, 0);
-    Despacho(*m_rt, *m_ventana).EnviarMensajes();
+    Despacho(*m_rt, *m_window).EnviarMensajes();
 
     QCOMPARE(m_rt->m_settings.value(QStringLiteral("EnviarMensaje/Opciones/Cerrar")), QStringLiteral("0"));
-    const ModeloMensajes &modelo = m_ventana->mensajes().modelo();
-    QCOMPARE(modelo.rowCount(), 4);
-    const QStringList para { "falla1", "BIEN", "falla2" };
-    const QStringList resultado { "Error", "Enviado", "Error" };
-    const QList<int> estado { 3, 2, 3 };
+    const ModeloMensajes &model = m_window->mensajes().modelo();
+    QCOMPARE(model.rowCount(), 4);
+    const QStringList expectedTo { "falla1", "BIEN", "falla2" };
+    const QStringList results { "Error", "Enviado", "Error" };
+    const QList<int> expectedStates { 3, 2, 3 };
     for (int k = 0; k < 3; ++k) {
-        const auto &fila = modelo.fila(k + 1);
-        QCOMPARE(fila.Para, para.at(k));
-        QCOMPARE(fila.Mensaje, QStringLiteral("Hola a todos"));
-        QCOMPARE(fila.Resultado, resultado.at(k));
-        QCOMPARE(int(fila.Estado), estado.at(k));
-        QCOMPARE(fila.Hora, QStringLiteral("10:00:0%1").arg(k));
-        QCOMPARE(modelo.data(modelo.index(k + 1, 0), Qt::UserRole).toInt(), estado.at(k));
-        QVERIFY(!modelo.data(modelo.index(k + 1, 0), Qt::DecorationRole).isValid());
+        const auto &row = model.fila(k + 1);
+        QCOMPARE(row.Para, expectedTo.at(k));
+        QCOMPARE(row.Mensaje, QStringLiteral("Hola a todos"));
+        QCOMPARE(row.Resultado, results.at(k));
+        QCOMPARE(int(row.Estado), expectedStates.at(k));
+        QCOMPARE(row.Hora, QStringLiteral("10:00:0%1").arg(k));
+        QCOMPARE(model.data(model.index(k + 1, 0), Qt::UserRole).toInt(), expectedStates.at(k));
+        QVERIFY(!model.data(model.index(k + 1, 0), Qt::DecorationRole).isValid());
     }
     QCOMPARE(netCalls(m_prog).value(1).value(1), QStringLiteral("/domain:BIEN"));
     QCOMPARE(m_rt->m_boxes.size(), 0);
 }
 
-void tst_Despacho::recorridoLeeMensajeYLineaDeNuevo()
+void tst_Despacho::runReadsMessageAndLineAfresh()
 {
-    m_ventana->m_destino = QStringLiteral("AA BB CC");
-    m_ventana->m_mensaje = QStringLiteral("primero");
-    m_rt->m_alCeder = [&](int cesion) {
-        if (cesion == 3) {
+    m_window->m_destino = QStringLiteral("AA BB CC");
+    m_window->m_mensaje = QStringLiteral("primero");
+    m_rt->m_alCeder = [&](int yieldNo) {
+        if (yieldNo == 3) {
             // At the run's yield after the first recipient, the user edits both fields.
-            m_ventana->m_mensaje = QStringLiteral("editado");
-            m_ventana->m_destino = QStringLiteral("AA ZZZZZ");
+            m_window->m_mensaje = QStringLiteral("editado");
+            m_window->m_destino = QStringLiteral("AA ZZZZZ");
         }
     };
-    Despacho(*m_rt, *m_ventana).EnviarMensajes();
+    Despacho(*m_rt, *m_window).EnviarMensajes();
 
-    QList<QStringList> esperadas { { "send", "AA", "primero" }, { "send", "ZZZZZ", "editado" } };
-    QCOMPARE(netCalls(m_prog), esperadas);
-    const ModeloMensajes &modelo = m_ventana->mensajes().modelo();
-    QCOMPARE(modelo.rowCount(), 2);
-    QCOMPARE(modelo.fila(0).Mensaje, QStringLiteral("primero"));
-    QCOMPARE(modelo.fila(1).Mensaje, QStringLiteral("editado"));
-    QCOMPARE(m_ventana->m_llamadasMRU.value(0), QStringLiteral("Guardar:AA ZZZZZ"));
+    QList<QStringList> expected { { "send", "AA", "primero" }, { "send", "ZZZZZ", "editado" } };
+    QCOMPARE(netCalls(m_prog), expected);
+    const ModeloMensajes &model = m_window->mensajes().modelo();
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.fila(0).Mensaje, QStringLiteral("primero"));
+    QCOMPARE(model.fila(1).Mensaje, QStringLiteral("editado"));
+    QCOMPARE(m_window->m_llamadasMRU.value(0), QStringLiteral("Guardar:AA ZZZZZ"));
 }
 
-void tst_Despacho::cadaFilaGuardaLaRespuesta()
+void tst_Despacho::eachRowKeepsItsAnswer()
 {
-    m_ventana->m_destino = QStringLiteral("BIEN falla marcas vacio");
-    m_ventana->m_mensaje = QStringLiteral("hola");
-    Despacho(*m_rt, *m_ventana).EnviarMensajes();
+    m_window->m_destino = QStringLiteral("BIEN falla marcas vacio");
+    m_window->m_mensaje = QStringLiteral("hola");
+    Despacho(*m_rt, *m_window).EnviarMensajes();
 
     // The tooltip of each row's result, read as the tooltip shows it.
-    const ModeloMensajes &modelo = m_ventana->mensajes().modelo();
-    QCOMPARE(modelo.rowCount(), 4);
-    QCOMPARE(modelo.columnCount(), 4);
-    QStringList vistas;
-    for (int fila = 0; fila < 4; ++fila) {
-        const QString ayuda = modelo.data(modelo.index(fila, ModeloMensajes::ColResultado), Qt::ToolTipRole).toString();
-        QTextDocument documento;
-        if (Qt::mightBeRichText(ayuda))
-            documento.setHtml(ayuda);
+    const ModeloMensajes &model = m_window->mensajes().modelo();
+    QCOMPARE(model.rowCount(), 4);
+    QCOMPARE(model.columnCount(), 4);
+    QStringList shown;
+    for (int row = 0; row < 4; ++row) {
+        const QString tip = model.data(model.index(row, ModeloMensajes::ColResultado), Qt::ToolTipRole).toString();
+        QTextDocument document;
+        if (Qt::mightBeRichText(tip))
+            document.setHtml(tip);
         else
-            documento.setPlainText(ayuda);
-        vistas << documento.toPlainText();
+            document.setPlainText(tip);
+        shown << document.toPlainText();
     }
     QCOMPARE(m_rt->m_boxes.size(), 1);
-    const QString caja = m_rt->m_boxes.at(0).text;
-    QCOMPARE(vistas,
+    const QString boxText = m_rt->m_boxes.at(0).text;
+    QCOMPARE(shown,
         (QStringList { QStringLiteral("Mensaje enviado a BIEN."),
             QStringLiteral("Error al enviar un mensaje a falla. No se encontró el nombre."),
-            QStringLiteral("<b>No</b> responde [1m"), caja }));
+            QStringLiteral("<b>No</b> responde [1m"), boxText }));
     // Nothing was read, so the box says what wrote nothing and what the user can try.
-    QVERIFY2(caja.contains(QStringLiteral("net")) && caja.contains(QStringLiteral("no se sabe")), qPrintable(caja));
+    QVERIFY2(
+        boxText.contains(QStringLiteral("net")) && boxText.contains(QStringLiteral("no se sabe")), qPrintable(boxText));
 }
 
-void tst_Despacho::recorridoSeDetieneAlTerminarElPrograma()
+void tst_Despacho::runStopsWhenTheProgramEnds()
 {
-    m_ventana->m_destino = QStringLiteral("A B C");
-    m_ventana->m_mensaje = QStringLiteral("x");
-    m_rt->m_alCeder = [&](int cesion) {
-        if (cesion == 3)
+    m_window->m_destino = QStringLiteral("A B C");
+    m_window->m_mensaje = QStringLiteral("x");
+    m_rt->m_alCeder = [&](int yieldNo) {
+        if (yieldNo == 3)
             setMode(m_prog + QStringLiteral("ejecuta.bat"), 0400);
     };
-    QVERIFY_THROWS_EXCEPTION(FakeRuntime::Ended, Despacho(*m_rt, *m_ventana).EnviarMensajes());
+    QVERIFY_THROWS_EXCEPTION(FakeRuntime::Ended, Despacho(*m_rt, *m_window).EnviarMensajes());
     QCOMPARE(netCalls(m_prog).size(), 1);
-    QCOMPARE(m_ventana->mensajes().filas(), 1);
-    QCOMPARE(m_ventana->mensajes().modelo().fila(0).Resultado, QStringLiteral("Enviado"));
-    QVERIFY(m_ventana->m_llamadasMRU.isEmpty());
+    QCOMPARE(m_window->mensajes().filas(), 1);
+    QCOMPARE(m_window->mensajes().modelo().fila(0).Resultado, QStringLiteral("Enviado"));
+    QVERIFY(m_window->m_llamadasMRU.isEmpty());
     QCOMPARE(m_rt->m_boxes.size(), 1);
     QCOMPARE(m_rt->m_boxes.at(0).title, QStringLiteral("Error de escritura"));
 }
 
-void tst_Despacho::ventanaEsperaNuevaEnCadaDestino()
+void tst_Despacho::freshWaitWindowForEachRecipient()
 {
-    QList<QWidget *> vistas;
-    QList<QRect> marcos;
-    m_rt->m_alCeder = [&](int cesion) {
-        if (cesion % 3 == 1) {
-            const auto esperas = ventanasEspera();
-            QCOMPARE(esperas.size(), 1);
-            vistas << esperas.at(0);
-            marcos << esperas.at(0)->frameGeometry();
-        } else if (cesion % 3 == 0) {
-            QVERIFY(ventanasEspera().isEmpty());
+    QList<QWidget *> shown;
+    QList<QRect> frames;
+    m_rt->m_alCeder = [&](int yieldNo) {
+        if (yieldNo % 3 == 1) {
+            const auto windows = waitWindows();
+            QCOMPARE(windows.size(), 1);
+            shown << windows.at(0);
+            frames << windows.at(0)->frameGeometry();
+        } else if (yieldNo % 3 == 0) {
+            QVERIFY(waitWindows().isEmpty());
             // The main window moves between the two recipients.
-            m_ventana->m_ventana.move(300, 200);
+            m_window->m_ventana.move(300, 200);
         }
     };
-    m_ventana->m_destino = QStringLiteral("A B");
-    m_ventana->m_mensaje = QStringLiteral("x");
-    Despacho(*m_rt, *m_ventana).EnviarMensajes();
+    m_window->m_destino = QStringLiteral("A B");
+    m_window->m_mensaje = QStringLiteral("x");
+    Despacho(*m_rt, *m_window).EnviarMensajes();
 
-    QCOMPARE(vistas.size(), 2);
-    const QPoint centroPrincipal = m_ventana->m_ventana.frameGeometry().center();
-    QVERIFY2(qAbs(marcos.at(1).center().x() - centroPrincipal.x()) <= 1, "centred horizontally, placed afresh");
-    QVERIFY(qAbs(marcos.at(1).center().y() - centroPrincipal.y()) <= 1);
-    QVERIFY(marcos.at(0).center() != marcos.at(1).center());
+    QCOMPARE(shown.size(), 2);
+    const QPoint mainCentre = m_window->m_ventana.frameGeometry().center();
+    QVERIFY2(qAbs(frames.at(1).center().x() - mainCentre.x()) <= 1, "centred horizontally, placed afresh");
+    QVERIFY(qAbs(frames.at(1).center().y() - mainCentre.y()) <= 1);
+    QVERIFY(frames.at(0).center() != frames.at(1).center());
 }
 
 QTEST_MAIN(tst_Despacho)

@@ -16,13 +16,13 @@ class tst_DespachoInyeccion : public QObject
 
 private Q_SLOTS:
     void initTestCase();
-    void netRecibeExactamenteLasPalabras_data();
-    void netRecibeExactamenteLasPalabras();
+    void netGetsExactlyTheWords_data();
+    void netGetsExactlyTheWords();
 };
 
 namespace {
 
-QString alfabeto()
+QString alphabet()
 {
     QString a;
     for (char c = 33; c < 127; ++c)
@@ -33,12 +33,12 @@ QString alfabeto()
     return a;
 }
 
-QString palabra(QRandomGenerator &rng, const QString &alfabeto, int maximo)
+QString word(QRandomGenerator &rng, const QString &alphabet, int maxLength)
 {
     QString w;
-    const int n = 1 + int(rng.bounded(maximo));
+    const int n = 1 + int(rng.bounded(maxLength));
     for (int k = 0; k < n; ++k)
-        w += alfabeto.at(int(rng.bounded(int(alfabeto.size()))));
+        w += alphabet.at(int(rng.bounded(int(alphabet.size()))));
     return w;
 }
 
@@ -49,67 +49,66 @@ void tst_DespachoInyeccion::initTestCase()
     QVERIFY(TestSupport::prepareEnvironment());
 }
 
-void tst_DespachoInyeccion::netRecibeExactamenteLasPalabras_data()
+void tst_DespachoInyeccion::netGetsExactlyTheWords_data()
 {
-    QTest::addColumn<QString>("carpeta");
-    QTest::addColumn<quint32>("semilla");
-    QTest::addColumn<int>("envios");
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<quint32>("seed");
+    QTest::addColumn<int>("sends");
 
-    QTest::newRow("carpeta corriente") << "programa" << 20240501u << 500;
-    QTest::newRow("carpeta con signos") << "p $x `y` \"q\" 'z' ;&|<>()*?[#~ \\n a$b" << 77u << 500;
+    QTest::newRow("plain folder") << "programa" << 20240501u << 500;
+    QTest::newRow("folder with shell symbols") << "p $x `y` \"q\" 'z' ;&|<>()*?[#~ \\n a$b" << 77u << 500;
 }
 
-void tst_DespachoInyeccion::netRecibeExactamenteLasPalabras()
+void tst_DespachoInyeccion::netGetsExactlyTheWords()
 {
-    QFETCH(QString, carpeta);
-    QFETCH(quint32, semilla);
-    QFETCH(int, envios);
+    QFETCH(QString, folder);
+    QFETCH(quint32, seed);
+    QFETCH(int, sends);
 
     QTemporaryDir dir;
-    const QString prog = dir.path() + QLatin1Char('/') + carpeta + QLatin1Char('/');
+    const QString prog = dir.path() + QLatin1Char('/') + folder + QLatin1Char('/');
     QVERIFY(TestSupport::prepareProgram(prog));
     // A file that a glob in the line would match, to catch globbing.
     QVERIFY(TestSupport::writeFile(prog + QStringLiteral("a.txt"), {}));
 
     RuntimePrueba rt;
     rt.m_appPath = prog.chopped(1);
-    VentanaEnvioPrueba ventana;
-    ventana.m_ruta = prog;
-    ventana.m_ventana.show();
-    Despacho despacho(rt, ventana);
+    VentanaEnvioPrueba window;
+    window.m_ruta = prog;
+    window.m_ventana.show();
+    Despacho dispatch(rt, window);
 
-    QRandomGenerator rng(semilla);
-    const QString letras = alfabeto();
-    QList<QStringList> esperadas;
-    for (int k = 0; k < envios; ++k) {
-        const QString destino = palabra(rng, letras, 12);
-        QStringList palabras;
+    QRandomGenerator rng(seed);
+    const QString letters = alphabet();
+    QList<QStringList> expected;
+    for (int k = 0; k < sends; ++k) {
+        const QString recipient = word(rng, letters, 12);
+        QStringList words;
         const int n = int(rng.bounded(5));
         for (int j = 0; j < n; ++j)
-            palabras << palabra(rng, letras, 10);
+            words << word(rng, letters, 10);
         // Blanks separate the message's words for net, however many there are.
-        QString mensaje = palabras.join(rng.bounded(2) ? QStringLiteral(" ") : QStringLiteral("  "));
+        QString message = words.join(rng.bounded(2) ? QStringLiteral(" ") : QStringLiteral("  "));
         if (rng.bounded(4) == 0)
-            mensaje.prepend(QLatin1Char(' '));
-        ventana.m_grupo = rng.bounded(3) == 0;
+            message.prepend(QLatin1Char(' '));
+        window.m_grupo = rng.bounded(3) == 0;
 
-        QCOMPARE(int(despacho.EnviarADestino(destino, mensaje)), 1);
-        esperadas << (QStringList { "send", (ventana.m_grupo ? QStringLiteral("/domain:") : QString()) + destino }
-            + palabras);
+        QCOMPARE(int(dispatch.EnviarADestino(recipient, message)), 1);
+        expected << (QStringList { "send", (window.m_grupo ? QStringLiteral("/domain:") : QString()) + recipient }
+            + words);
     }
 
-    const QList<QStringList> llamadas = TestSupport::netCalls(prog);
-    QCOMPARE(llamadas.size(), esperadas.size());
-    for (int k = 0; k < esperadas.size(); ++k)
-        QCOMPARE(llamadas.at(k), esperadas.at(k));
+    const QList<QStringList> calls = TestSupport::netCalls(prog);
+    QCOMPARE(calls.size(), expected.size());
+    for (int k = 0; k < expected.size(); ++k)
+        QCOMPARE(calls.at(k), expected.at(k));
     QCOMPARE(rt.m_boxes.size(), 0);
-    QCOMPARE(ventana.mensajes().filas(), envios);
+    QCOMPARE(window.mensajes().filas(), sends);
 
-    const QStringList archivos
-        = QDir(prog).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-    QCOMPARE(archivos, (QStringList { "a.txt", "ejecuta.bat", "mensaje.txt", "net", "net.registro" }));
-    const QStringList fuera = QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-    QCOMPARE(fuera, QStringList { carpeta });
+    const QStringList files = QDir(prog).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    QCOMPARE(files, (QStringList { "a.txt", "ejecuta.bat", "mensaje.txt", "net", "net.registro" }));
+    const QStringList outside = QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    QCOMPARE(outside, QStringList { folder });
 }
 
 QTEST_MAIN(tst_DespachoInyeccion)

@@ -48,26 +48,26 @@ private Q_SLOTS:
     void editorClosingReloadsAndRefills();
 
 private:
-    void escribirLibreta(const QStringList &equipos, const QStringList &redes)
+    void writeAddressBook(const QStringList &computers, const QStringList &workgroups)
     {
-        QVERIFY(writeBook(*m_module, equipos, redes));
+        QVERIFY(writeBook(*m_module, computers, workgroups));
     }
-    QStringList filas() const { return itemTexts(m_cmbDestino); }
-    void marcar(const QString &texto) { QVERIFY2(clickItem(m_cmbDestino, texto), qPrintable(texto)); }
-    void activar() { QVERIFY(activate(m_ventana.get())); }
+    QStringList rows() const { return itemTexts(m_cmbDestino); }
+    void mark(const QString &text) { QVERIFY2(clickItem(m_cmbDestino, text), qPrintable(text)); }
+    void showAndActivate() { QVERIFY(activate(m_window.get())); }
 
     QTemporaryDir m_dir;
-    QString m_ruta;
+    QString m_path;
     std::unique_ptr<FakeRuntime> m_rt;
     std::unique_ptr<Module> m_module;
-    std::unique_ptr<QWidget> m_ventana;
+    std::unique_ptr<QWidget> m_window;
     QComboBox *m_txtDestino = nullptr;
     QRadioButton *m_opt[2] = {};
     QListWidget *m_cmbDestino = nullptr;
     QPushButton *m_command1 = nullptr;
     QLineEdit *m_txtMensaje = nullptr;
     QPushButton *m_cmdEnviar = nullptr;
-    EntradaDestino *m_entrada = nullptr;
+    EntradaDestino *m_entry = nullptr;
 };
 
 void tst_EntradaDestino::initTestCase()
@@ -78,24 +78,24 @@ void tst_EntradaDestino::initTestCase()
 
 void tst_EntradaDestino::init()
 {
-    const QString programa = m_dir.filePath(QString::fromLatin1(QTest::currentTestFunction()));
-    QDir().mkpath(programa);
-    m_ruta = programa + QLatin1Char('/');
+    const QString programDir = m_dir.filePath(QString::fromLatin1(QTest::currentTestFunction()));
+    QDir().mkpath(programDir);
+    m_path = programDir + QLatin1Char('/');
     m_rt = std::make_unique<FakeRuntime>();
-    m_module = std::make_unique<Module>(*m_rt, m_ruta);
+    m_module = std::make_unique<Module>(*m_rt, m_path);
 
-    m_ventana = std::make_unique<QWidget>();
-    m_txtDestino = new QComboBox(m_ventana.get());
+    m_window = std::make_unique<QWidget>();
+    m_txtDestino = new QComboBox(m_window.get());
     m_txtDestino->setEditable(true);
     m_txtDestino->setObjectName(QStringLiteral("txtDestino"));
-    m_opt[0] = new QRadioButton(QStringLiteral("Equipo"), m_ventana.get());
-    m_opt[1] = new QRadioButton(QStringLiteral("Grupo de trabajo/dominio"), m_ventana.get());
-    m_cmbDestino = new QListWidget(m_ventana.get());
+    m_opt[0] = new QRadioButton(QStringLiteral("Equipo"), m_window.get());
+    m_opt[1] = new QRadioButton(QStringLiteral("Grupo de trabajo/dominio"), m_window.get());
+    m_cmbDestino = new QListWidget(m_window.get());
     m_cmbDestino->setSortingEnabled(true);
     m_cmbDestino->setSelectionMode(QAbstractItemView::MultiSelection);
-    m_command1 = new QPushButton(QStringLiteral("&Añadir / Eliminar elementos"), m_ventana.get());
-    m_txtMensaje = new QLineEdit(m_ventana.get());
-    m_cmdEnviar = new QPushButton(QStringLiteral("&Enviar"), m_ventana.get());
+    m_command1 = new QPushButton(QStringLiteral("&Añadir / Eliminar elementos"), m_window.get());
+    m_txtMensaje = new QLineEdit(m_window.get());
+    m_cmdEnviar = new QPushButton(QStringLiteral("&Enviar"), m_window.get());
     m_cmdEnviar->setEnabled(false);
     m_txtDestino->setGeometry(96, 28, 477, 21);
     m_opt[0]->setGeometry(96, 55, 81, 17);
@@ -111,23 +111,23 @@ void tst_EntradaDestino::init()
     QWidget::setTabOrder(m_cmdEnviar, m_command1);
     QWidget::setTabOrder(m_command1, m_cmbDestino);
     QWidget::setTabOrder(m_cmbDestino, m_txtDestino);
-    m_ventana->resize(584, 303);
-    m_entrada = new EntradaDestino(*m_rt, *m_module, m_txtDestino, m_opt[0], m_opt[1], m_cmbDestino, m_command1,
-        m_txtMensaje, m_cmdEnviar, m_ventana.get());
+    m_window->resize(584, 303);
+    m_entry = new EntradaDestino(*m_rt, *m_module, m_txtDestino, m_opt[0], m_opt[1], m_cmbDestino, m_command1,
+        m_txtMensaje, m_cmdEnviar, m_window.get());
 }
 
 void tst_EntradaDestino::cleanup()
 {
-    m_ventana.reset();
+    m_window.reset();
     m_module.reset();
     m_rt.reset();
 }
 
 void tst_EntradaDestino::sendButtonFollowsBothTexts_data()
 {
-    QTest::addColumn<QString>("destino");
-    QTest::addColumn<QString>("mensaje");
-    QTest::addColumn<bool>("habilitado");
+    QTest::addColumn<QString>("recipients");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("enabled");
     QTest::newRow("both empty") << QString() << QString() << false;
     QTest::newRow("recipients only") << QStringLiteral("pc1") << QString() << false;
     QTest::newRow("message only") << QString() << QStringLiteral("hola") << false;
@@ -138,15 +138,15 @@ void tst_EntradaDestino::sendButtonFollowsBothTexts_data()
 
 void tst_EntradaDestino::sendButtonFollowsBothTexts()
 {
-    QFETCH(QString, destino);
-    QFETCH(QString, mensaje);
-    QFETCH(bool, habilitado);
-    activar();
-    m_txtMensaje->setText(mensaje);
+    QFETCH(QString, recipients);
+    QFETCH(QString, message);
+    QFETCH(bool, enabled);
+    showAndActivate();
+    m_txtMensaje->setText(message);
     m_txtDestino->setFocus();
-    QTest::keyClicks(m_txtDestino, destino);
-    QCOMPARE(m_txtDestino->currentText(), destino);
-    QCOMPARE(m_cmdEnviar->isEnabled(), habilitado);
+    QTest::keyClicks(m_txtDestino, recipients);
+    QCOMPARE(m_txtDestino->currentText(), recipients);
+    QCOMPARE(m_cmdEnviar->isEnabled(), enabled);
 
     // Taking the recipients away again disables it whatever the message.
     m_txtDestino->setEditText(QString());
@@ -155,7 +155,7 @@ void tst_EntradaDestino::sendButtonFollowsBothTexts()
 
 void tst_EntradaDestino::choosingRecentLineEnablesSend()
 {
-    activar();
+    showAndActivate();
     m_txtMensaje->setText(QStringLiteral("hola"));
     m_txtDestino->addItems({ QStringLiteral("pc1 pc2"), QStringLiteral("pc3") });
     m_txtDestino->setEditText(QString());
@@ -169,7 +169,7 @@ void tst_EntradaDestino::choosingRecentLineEnablesSend()
 void tst_EntradaDestino::typingKeepsExactlyWhatWasTyped()
 {
     // A prefix of a recent line must not grow into that line: Enter would send to more people.
-    activar();
+    showAndActivate();
     m_txtDestino->addItems({ QStringLiteral("Alfa Servidor1"), QStringLiteral("Beta") });
     m_txtDestino->setCurrentIndex(-1);
     m_txtDestino->setEditText(QString());
@@ -182,8 +182,8 @@ void tst_EntradaDestino::typingKeepsExactlyWhatWasTyped()
 
 void tst_EntradaDestino::leavingBoxTrimsBlanksOnly_data()
 {
-    QTest::addColumn<QString>("tecleado");
-    QTest::addColumn<QString>("esperado");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("expected");
     QTest::newRow("around") << QStringLiteral("  pc1 pc2  ") << QStringLiteral("pc1 pc2");
     QTest::newRow("two blanks inside stay") << QStringLiteral(" pc1  pc2 ") << QStringLiteral("pc1  pc2");
     QTest::newRow("tab is no blank") << QStringLiteral("\tpc1 ") << QStringLiteral("\tpc1");
@@ -193,35 +193,35 @@ void tst_EntradaDestino::leavingBoxTrimsBlanksOnly_data()
 
 void tst_EntradaDestino::leavingBoxTrimsBlanksOnly()
 {
-    QFETCH(QString, tecleado);
-    QFETCH(QString, esperado);
-    activar();
+    QFETCH(QString, typed);
+    QFETCH(QString, expected);
+    showAndActivate();
     m_txtMensaje->setText(QStringLiteral("hola"));
     m_txtDestino->setFocus();
-    m_txtDestino->setEditText(tecleado);
+    m_txtDestino->setEditText(typed);
     QVERIFY(m_cmdEnviar->isEnabled());
 
     // Moving on with the keyboard or with the mouse is leaving the box.
     m_txtMensaje->setFocus(Qt::TabFocusReason);
-    QCOMPARE(m_txtDestino->currentText(), esperado);
-    QCOMPARE(m_cmdEnviar->isEnabled(), !esperado.isEmpty());
+    QCOMPARE(m_txtDestino->currentText(), expected);
+    QCOMPARE(m_cmdEnviar->isEnabled(), !expected.isEmpty());
 
     m_txtDestino->setFocus();
-    m_txtDestino->setEditText(tecleado);
+    m_txtDestino->setEditText(typed);
     QTest::mouseClick(m_cmbDestino->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
     QVERIFY(!m_txtDestino->hasFocus());
-    QCOMPARE(m_txtDestino->currentText(), esperado);
+    QCOMPARE(m_txtDestino->currentText(), expected);
 }
 
 void tst_EntradaDestino::focusLossWithoutLeavingKeepsBlanks()
 {
-    activar();
+    showAndActivate();
     m_txtDestino->setFocus();
     QTest::keyClicks(m_txtDestino, QStringLiteral(" pc1 "));
 
     // Another program taking the focus is not leaving the box.
-    QFocusEvent otraAplicacion(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
-    QApplication::sendEvent(m_txtDestino, &otraAplicacion);
+    QFocusEvent otherApplication(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QApplication::sendEvent(m_txtDestino, &otherApplication);
     QCOMPARE(m_txtDestino->currentText(), QStringLiteral(" pc1 "));
 
     // Nor is opening its drop-down, or a context menu over it.
@@ -241,9 +241,9 @@ void tst_EntradaDestino::focusLossWithoutLeavingKeepsBlanks()
     QTRY_VERIFY(m_txtDestino->hasFocus());
 
     // Nor is the window being disabled around it while a send runs.
-    m_ventana->setEnabled(false);
+    m_window->setEnabled(false);
     QCOMPARE(m_txtDestino->currentText(), QStringLiteral(" pc1 "));
-    m_ventana->setEnabled(true);
+    m_window->setEnabled(true);
 
     // Leaving it afterwards still tidies it.
     m_txtDestino->setFocus();
@@ -253,54 +253,54 @@ void tst_EntradaDestino::focusLossWithoutLeavingKeepsBlanks()
 
 void tst_EntradaDestino::listFollowsOptionInProperCaseAndSpanishOrder_data()
 {
-    QTest::addColumn<int>("opcion");
-    QTest::addColumn<QStringList>("esperado");
-    QTest::newRow("Equipo") << 0
-                            << QStringList { QStringLiteral("Alfa"), QStringLiteral("Álvaro Núñez"),
-                                   QStringLiteral("Pepe Garcia"), QStringLiteral("Servidor1"),
-                                   QStringLiteral("Über-Pc") };
-    QTest::newRow("Grupo") << 1
-                           << QStringList { QStringLiteral("Dominio"), QStringLiteral("Nube"), QStringLiteral("Ñandú"),
-                                  QStringLiteral("Trabajo") };
+    QTest::addColumn<int>("option");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("computers") << 0
+                               << QStringList { QStringLiteral("Alfa"), QStringLiteral("Álvaro Núñez"),
+                                      QStringLiteral("Pepe Garcia"), QStringLiteral("Servidor1"),
+                                      QStringLiteral("Über-Pc") };
+    QTest::newRow("workgroups") << 1
+                                << QStringList { QStringLiteral("Dominio"), QStringLiteral("Nube"),
+                                       QStringLiteral("Ñandú"), QStringLiteral("Trabajo") };
 }
 
 void tst_EntradaDestino::listFollowsOptionInProperCaseAndSpanishOrder()
 {
-    QFETCH(int, opcion);
-    QFETCH(QStringList, esperado);
-    escribirLibreta({ QStringLiteral("SERVIDOR1"), QStringLiteral("pepe garcia"), QStringLiteral("ÁLVARO NÚÑEZ"),
-                        QStringLiteral("alfa"), QStringLiteral("über-pc") },
+    QFETCH(int, option);
+    QFETCH(QStringList, expected);
+    writeAddressBook({ QStringLiteral("SERVIDOR1"), QStringLiteral("pepe garcia"), QStringLiteral("ÁLVARO NÚÑEZ"),
+                         QStringLiteral("alfa"), QStringLiteral("über-pc") },
         { QStringLiteral("TRABAJO"), QStringLiteral("ñandú"), QStringLiteral("dominio"), QStringLiteral("NUBE") });
-    activar();
-    QTest::mouseClick(m_opt[opcion], Qt::LeftButton);
-    QVERIFY(m_opt[opcion]->isChecked());
-    QCOMPARE(filas(), esperado);
+    showAndActivate();
+    QTest::mouseClick(m_opt[option], Qt::LeftButton);
+    QVERIFY(m_opt[option]->isChecked());
+    QCOMPARE(rows(), expected);
     // Choosing an option does not touch the recipients line.
     QCOMPARE(m_txtDestino->currentText(), QString());
 }
 
 void tst_EntradaDestino::lineFollowsListOrderNotMarkingOrder()
 {
-    escribirLibreta({ QStringLiteral("SERVIDOR1"), QStringLiteral("ana"), QStringLiteral("pepe garcia") }, {});
+    writeAddressBook({ QStringLiteral("SERVIDOR1"), QStringLiteral("ana"), QStringLiteral("pepe garcia") }, {});
     m_txtMensaje->setText(QStringLiteral("hola"));
-    activar();
+    showAndActivate();
     QTest::mouseClick(m_opt[0], Qt::LeftButton);
     QCOMPARE(
-        filas(), (QStringList { QStringLiteral("Ana"), QStringLiteral("Pepe Garcia"), QStringLiteral("Servidor1") }));
+        rows(), (QStringList { QStringLiteral("Ana"), QStringLiteral("Pepe Garcia"), QStringLiteral("Servidor1") }));
 
-    marcar(QStringLiteral("Servidor1"));
+    mark(QStringLiteral("Servidor1"));
     QCOMPARE(m_txtDestino->currentText(), QStringLiteral("Servidor1 "));
     QVERIFY(m_cmdEnviar->isEnabled());
-    marcar(QStringLiteral("Ana"));
+    mark(QStringLiteral("Ana"));
     QCOMPARE(m_txtDestino->currentText(), QStringLiteral("Ana Servidor1 "));
-    marcar(QStringLiteral("Pepe Garcia"));
+    mark(QStringLiteral("Pepe Garcia"));
     QCOMPARE(m_txtDestino->currentText(), QStringLiteral("Ana Pepe Garcia Servidor1 "));
 
     // A second click unmarks; with nothing marked the line is empty and sending is off.
-    marcar(QStringLiteral("Pepe Garcia"));
+    mark(QStringLiteral("Pepe Garcia"));
     QCOMPARE(m_txtDestino->currentText(), QStringLiteral("Ana Servidor1 "));
-    marcar(QStringLiteral("Servidor1"));
-    marcar(QStringLiteral("Ana"));
+    mark(QStringLiteral("Servidor1"));
+    mark(QStringLiteral("Ana"));
     QCOMPARE(m_txtDestino->currentText(), QString());
     QVERIFY(!m_cmdEnviar->isEnabled());
 
@@ -313,9 +313,9 @@ void tst_EntradaDestino::lineFollowsListOrderNotMarkingOrder()
 
 void tst_EntradaDestino::lettersMoveTheFocusOnlySpaceMarks()
 {
-    escribirLibreta(
+    writeAddressBook(
         { QStringLiteral("alfa"), QStringLiteral("beta"), QStringLiteral("bruno"), QStringLiteral("gamma") }, {});
-    activar();
+    showAndActivate();
     QTest::mouseClick(m_opt[0], Qt::LeftButton);
     m_txtDestino->setEditText(QStringLiteral("tecleado"));
     m_cmbDestino->setFocus();
@@ -342,37 +342,37 @@ void tst_EntradaDestino::lettersMoveTheFocusOnlySpaceMarks()
 
 void tst_EntradaDestino::clickReplacesTypedRecipients()
 {
-    escribirLibreta({ QStringLiteral("pc1"), QStringLiteral("pc2") }, {});
-    activar();
+    writeAddressBook({ QStringLiteral("pc1"), QStringLiteral("pc2") }, {});
+    showAndActivate();
     m_txtDestino->setFocus();
     QTest::keyClicks(m_txtDestino, QStringLiteral("tecleado otro"));
     QTest::mouseClick(m_opt[0], Qt::LeftButton);
     QCOMPARE(m_txtDestino->currentText(), QStringLiteral("tecleado otro"));
-    marcar(QStringLiteral("Pc2"));
+    mark(QStringLiteral("Pc2"));
     QCOMPARE(m_txtDestino->currentText(), QStringLiteral("Pc2 "));
 }
 
 void tst_EntradaDestino::switchingOptionKeepsLineAndDropsMarks()
 {
-    escribirLibreta({ QStringLiteral("pc1"), QStringLiteral("pc2") }, { QStringLiteral("grupo") });
+    writeAddressBook({ QStringLiteral("pc1"), QStringLiteral("pc2") }, { QStringLiteral("grupo") });
     m_txtMensaje->setText(QStringLiteral("hola"));
-    activar();
+    showAndActivate();
     QTest::mouseClick(m_opt[0], Qt::LeftButton);
-    marcar(QStringLiteral("Pc1"));
-    marcar(QStringLiteral("Pc2"));
+    mark(QStringLiteral("Pc1"));
+    mark(QStringLiteral("Pc2"));
     QCOMPARE(m_txtDestino->currentText(), QStringLiteral("Pc1 Pc2 "));
 
     QTest::mouseClick(m_opt[1], Qt::LeftButton);
     QVERIFY(m_opt[1]->isChecked());
     QVERIFY(!m_opt[0]->isChecked());
-    QCOMPARE(filas(), QStringList { QStringLiteral("Grupo") });
+    QCOMPARE(rows(), QStringList { QStringLiteral("Grupo") });
     QVERIFY(m_cmbDestino->selectedItems().isEmpty());
     QCOMPARE(m_txtDestino->currentText(), QStringLiteral("Pc1 Pc2 "));
     QVERIFY(m_cmdEnviar->isEnabled());
 
     // And back: the computers come back unmarked, the line still stands.
     QTest::mouseClick(m_opt[0], Qt::LeftButton);
-    QCOMPARE(filas(), (QStringList { QStringLiteral("Pc1"), QStringLiteral("Pc2") }));
+    QCOMPARE(rows(), (QStringList { QStringLiteral("Pc1"), QStringLiteral("Pc2") }));
     QVERIFY(m_cmbDestino->selectedItems().isEmpty());
     QCOMPARE(m_txtDestino->currentText(), QStringLiteral("Pc1 Pc2 "));
 }
@@ -382,25 +382,25 @@ void tst_EntradaDestino::noAddressBookLeavesListAsItWas()
     // The in-memory book has names, yet without the file no option fills the list.
     m_module->ListaEquipos = { QStringLiteral("pc1") };
     m_module->TotalEquipos = 1;
-    activar();
+    showAndActivate();
     QTest::mouseClick(m_opt[0], Qt::LeftButton);
     QTest::mouseClick(m_opt[1], Qt::LeftButton);
     QCOMPARE(m_cmbDestino->count(), 0);
     QVERIFY(!QFile::exists(m_module->rutaLibreta()));
 
     // A list filled while the file existed stays as it is once it is gone.
-    escribirLibreta({ QStringLiteral("pc1") }, { QStringLiteral("grupo") });
+    writeAddressBook({ QStringLiteral("pc1") }, { QStringLiteral("grupo") });
     QTest::mouseClick(m_opt[0], Qt::LeftButton);
-    QCOMPARE(filas(), QStringList { QStringLiteral("Pc1") });
+    QCOMPARE(rows(), QStringList { QStringLiteral("Pc1") });
     QVERIFY(QFile::remove(m_module->rutaLibreta()));
     QTest::mouseClick(m_opt[1], Qt::LeftButton);
-    QCOMPARE(filas(), QStringList { QStringLiteral("Pc1") });
+    QCOMPARE(rows(), QStringList { QStringLiteral("Pc1") });
 }
 
 void tst_EntradaDestino::showingWindowChoosesNoOption()
 {
-    escribirLibreta({ QStringLiteral("pc1") }, { QStringLiteral("grupo") });
-    activar();
+    writeAddressBook({ QStringLiteral("pc1") }, { QStringLiteral("grupo") });
+    showAndActivate();
     m_opt[0]->setFocus(Qt::TabFocusReason);
     QVERIFY(m_opt[0]->hasFocus());
     // Tabbing through the options by keyboard does not choose one either.
@@ -413,37 +413,37 @@ void tst_EntradaDestino::showingWindowChoosesNoOption()
 
 void tst_EntradaDestino::editorClosingReloadsAndRefills_data()
 {
-    QTest::addColumn<int>("opcion"); // -1: none chosen
-    QTest::addColumn<QStringList>("esperado");
-    QTest::newRow("Equipo chosen") << 0 << QStringList { QStringLiteral("Nuevo Pc"), QStringLiteral("Pc1") };
-    QTest::newRow("Grupo chosen") << 1 << QStringList { QStringLiteral("Grupo") };
+    QTest::addColumn<int>("option"); // -1: none chosen
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("computers chosen") << 0 << QStringList { QStringLiteral("Nuevo Pc"), QStringLiteral("Pc1") };
+    QTest::newRow("workgroups chosen") << 1 << QStringList { QStringLiteral("Grupo") };
     QTest::newRow("none chosen") << -1 << QStringList { QStringLiteral("Grupo") };
 }
 
 void tst_EntradaDestino::editorClosingReloadsAndRefills()
 {
-    QFETCH(int, opcion);
-    QFETCH(QStringList, esperado);
-    escribirLibreta({ QStringLiteral("pc1") }, { QStringLiteral("grupo") });
-    activar();
-    if (opcion >= 0)
-        QTest::mouseClick(m_opt[opcion], Qt::LeftButton);
+    QFETCH(int, option);
+    QFETCH(QStringList, expected);
+    writeAddressBook({ QStringLiteral("pc1") }, { QStringLiteral("grupo") });
+    showAndActivate();
+    if (option >= 0)
+        QTest::mouseClick(m_opt[option], Qt::LeftButton);
 
     // In the editor, add a computer and close it; the list then shows the reloaded book.
     m_rt->m_inputAnswers = { QStringLiteral("nuevo pc") };
-    bool visto = false;
+    bool seen = false;
     const auto driver = onModal<frmEquipos>([&](frmEquipos *editor) {
-        visto = editor->isModal() && editor->parentWidget() == m_ventana.get();
+        seen = editor->isModal() && editor->parentWidget() == m_window.get();
         QTest::mouseClick(child<QPushButton>(editor, QStringLiteral("Command1")), Qt::LeftButton);
         QTest::keyClick(editor, Qt::Key_Escape);
     });
     QTest::mouseClick(m_command1, Qt::LeftButton);
-    QVERIFY(visto);
+    QVERIFY(seen);
     QCOMPARE(m_module->TotalEquipos, qint16(2));
-    QCOMPARE(filas(), esperado);
+    QCOMPARE(rows(), expected);
     // The options are as they were.
-    QCOMPARE(m_opt[0]->isChecked(), opcion == 0);
-    QCOMPARE(m_opt[1]->isChecked(), opcion == 1);
+    QCOMPARE(m_opt[0]->isChecked(), option == 0);
+    QCOMPARE(m_opt[1]->isChecked(), option == 1);
 }
 
 QTEST_MAIN(tst_EntradaDestino)

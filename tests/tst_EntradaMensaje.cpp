@@ -35,17 +35,17 @@ private Q_SLOTS:
     void disabledWindowKeepsBlanks();
 
 private:
-    void activar();
-    void salir();
+    void showAndActivate();
+    void leaveTheBox();
 
     QTemporaryDir m_dir;
-    std::unique_ptr<QWidget> m_ventana;
+    std::unique_ptr<QWidget> m_window;
     QComboBox *m_txtDestino = nullptr;
     QLineEdit *m_txtMensaje = nullptr;
-    QLineEdit *m_otro = nullptr;
+    QLineEdit *m_other = nullptr;
     QPushButton *m_cmdEnviar = nullptr;
-    EntradaMensaje *m_entrada = nullptr;
-    int m_cambiosDeFondo = 0;
+    EntradaMensaje *m_entry = nullptr;
+    int m_pictureChanges = 0;
 };
 
 void tst_EntradaMensaje::initTestCase()
@@ -56,45 +56,45 @@ void tst_EntradaMensaje::initTestCase()
 
 void tst_EntradaMensaje::init()
 {
-    m_cambiosDeFondo = 0;
-    m_ventana = std::make_unique<QWidget>();
-    m_txtDestino = new QComboBox(m_ventana.get());
+    m_pictureChanges = 0;
+    m_window = std::make_unique<QWidget>();
+    m_txtDestino = new QComboBox(m_window.get());
     m_txtDestino->setEditable(true);
     m_txtDestino->setGeometry(96, 28, 477, 21);
-    m_txtMensaje = new QLineEdit(m_ventana.get());
+    m_txtMensaje = new QLineEdit(m_window.get());
     m_txtMensaje->setGeometry(96, 212, 473, 21);
-    m_otro = new QLineEdit(m_ventana.get());
-    m_otro->setGeometry(96, 100, 100, 21);
-    m_cmdEnviar = new QPushButton(QStringLiteral("&Enviar"), m_ventana.get());
+    m_other = new QLineEdit(m_window.get());
+    m_other->setGeometry(96, 100, 100, 21);
+    m_cmdEnviar = new QPushButton(QStringLiteral("&Enviar"), m_window.get());
     m_cmdEnviar->setGeometry(496, 256, 81, 41);
     m_cmdEnviar->setEnabled(false);
-    m_entrada = new EntradaMensaje(
-        m_txtMensaje, m_txtDestino, m_cmdEnviar, [this] { ++m_cambiosDeFondo; }, m_ventana.get());
-    m_ventana->resize(584, 303);
+    m_entry = new EntradaMensaje(
+        m_txtMensaje, m_txtDestino, m_cmdEnviar, [this] { ++m_pictureChanges; }, m_window.get());
+    m_window->resize(584, 303);
 }
 
 void tst_EntradaMensaje::cleanup()
 {
-    m_ventana.reset();
+    m_window.reset();
 }
 
-void tst_EntradaMensaje::activar()
+void tst_EntradaMensaje::showAndActivate()
 {
-    m_ventana->show();
-    QApplication::setActiveWindow(m_ventana.get());
-    QVERIFY(QTest::qWaitForWindowActive(m_ventana.get()));
+    m_window->show();
+    QApplication::setActiveWindow(m_window.get());
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
     m_txtMensaje->setFocus();
 }
 
-void tst_EntradaMensaje::salir()
+void tst_EntradaMensaje::leaveTheBox()
 {
-    m_otro->setFocus(Qt::TabFocusReason);
+    m_other->setFocus(Qt::TabFocusReason);
     QVERIFY(!m_txtMensaje->hasFocus());
 }
 
 void tst_EntradaMensaje::startsWithOrdinaryText()
 {
-    activar();
+    showAndActivate();
     QCOMPARE(m_txtMensaje->text(), QStringLiteral("Escriba su mensaje"));
     QVERIFY(m_txtMensaje->placeholderText().isEmpty());
     // Focus leaves the text in place; so any recipient enables sending at once.
@@ -109,10 +109,10 @@ void tst_EntradaMensaje::startsWithOrdinaryText()
 
 void tst_EntradaMensaje::lengthLimitRefusesTypingAndPasting_data()
 {
-    QTest::addColumn<int>("antes");
-    QTest::addColumn<QString>("tecleado");
-    QTest::addColumn<bool>("pegar");
-    QTest::addColumn<int>("despues");
+    QTest::addColumn<int>("before");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("paste");
+    QTest::addColumn<int>("after");
     QTest::newRow("255th typed") << 254 << QStringLiteral("x") << false << 255;
     QTest::newRow("256th typed") << 255 << QStringLiteral("x") << false << 255;
     QTest::newRow("typing past the end") << 250 << QStringLiteral("abcdefghij") << false << 255;
@@ -124,25 +124,25 @@ void tst_EntradaMensaje::lengthLimitRefusesTypingAndPasting_data()
 
 void tst_EntradaMensaje::lengthLimitRefusesTypingAndPasting()
 {
-    QFETCH(int, antes);
-    QFETCH(QString, tecleado);
-    QFETCH(bool, pegar);
-    QFETCH(int, despues);
-    activar();
-    const QString inicial(antes, QLatin1Char('m'));
-    m_txtMensaje->setText(inicial);
+    QFETCH(int, before);
+    QFETCH(QString, typed);
+    QFETCH(bool, paste);
+    QFETCH(int, after);
+    showAndActivate();
+    const QString initial(before, QLatin1Char('m'));
+    m_txtMensaje->setText(initial);
     m_txtMensaje->end(false);
-    if (pegar) {
-        QApplication::clipboard()->setText(tecleado);
+    if (paste) {
+        QApplication::clipboard()->setText(typed);
         QTest::keyClick(m_txtMensaje, Qt::Key_V, Qt::ControlModifier);
     } else {
         // Letter by letter, accented ones included (keyClicks knows only ASCII).
-        for (const QChar letra : tecleado)
-            QTest::sendKeyEvent(QTest::Click, m_txtMensaje, Qt::Key_A, QString(letra), Qt::NoModifier);
+        for (const QChar letter : typed)
+            QTest::sendKeyEvent(QTest::Click, m_txtMensaje, Qt::Key_A, QString(letter), Qt::NoModifier);
     }
-    QCOMPARE(m_txtMensaje->text().size(), despues);
-    QVERIFY(m_txtMensaje->text().startsWith(inicial));
-    QCOMPARE(m_txtMensaje->text().mid(antes), tecleado.left(despues - antes));
+    QCOMPARE(m_txtMensaje->text().size(), after);
+    QVERIFY(m_txtMensaje->text().startsWith(initial));
+    QCOMPARE(m_txtMensaje->text().mid(before), typed.left(after - before));
 
     // Text assigned by the program is held to the same limit.
     m_txtMensaje->setText(QString(300, QLatin1Char('z')));
@@ -151,7 +151,7 @@ void tst_EntradaMensaje::lengthLimitRefusesTypingAndPasting()
 
 void tst_EntradaMensaje::sendButtonFollowsMessage()
 {
-    activar();
+    showAndActivate();
     m_txtDestino->setEditText(QStringLiteral("pc1"));
     m_txtMensaje->selectAll();
     QTest::keyClick(m_txtMensaje, Qt::Key_Delete);
@@ -165,28 +165,28 @@ void tst_EntradaMensaje::sendButtonFollowsMessage()
 
 void tst_EntradaMensaje::blankMessageDisablesSendOnLeaving()
 {
-    activar();
+    showAndActivate();
     m_txtDestino->setEditText(QStringLiteral("pc1"));
     m_txtMensaje->clear();
     QTest::keyClicks(m_txtMensaje, QStringLiteral(" "));
     QVERIFY(m_cmdEnviar->isEnabled());
-    salir();
+    leaveTheBox();
     QCOMPARE(m_txtMensaje->text(), QString());
     QVERIFY(!m_cmdEnviar->isEnabled());
 
     // Blanks inside stay, tabs are no blanks.
     m_txtMensaje->setFocus();
     m_txtMensaje->setText(QStringLiteral("  hola  a\ttodos\t "));
-    salir();
+    leaveTheBox();
     QCOMPARE(m_txtMensaje->text(), QStringLiteral("hola  a\ttodos\t"));
     QVERIFY(m_cmdEnviar->isEnabled());
 }
 
 void tst_EntradaMensaje::keywordSwapsPictureForGood_data()
 {
-    QTest::addColumn<QString>("tecleado");
-    QTest::addColumn<int>("alTeclear"); // picture changes once typing is over
-    QTest::addColumn<int>("alSalir"); // picture changes once the box is left
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("onTyping"); // picture changes once typing is over
+    QTest::addColumn<int>("onLeaving"); // picture changes once the box is left
     QTest::newRow("lower case") << QStringLiteral("colorofvelrisa") << 1 << 1;
     QTest::newRow("upper case") << QStringLiteral("COLOROFVELRISA") << 1 << 1;
     QTest::newRow("mixed case") << QStringLiteral("ColorOfVelrisa") << 1 << 1;
@@ -198,51 +198,51 @@ void tst_EntradaMensaje::keywordSwapsPictureForGood_data()
 
 void tst_EntradaMensaje::keywordSwapsPictureForGood()
 {
-    QFETCH(QString, tecleado);
-    QFETCH(int, alTeclear);
-    QFETCH(int, alSalir);
-    activar();
+    QFETCH(QString, typed);
+    QFETCH(int, onTyping);
+    QFETCH(int, onLeaving);
+    showAndActivate();
     m_txtMensaje->clear();
-    QTest::keyClicks(m_txtMensaje, tecleado);
-    QCOMPARE(m_cambiosDeFondo, alTeclear);
-    QCOMPARE(m_entrada->fondoAlternativo(), alTeclear == 1);
-    salir();
-    QCOMPARE(m_cambiosDeFondo, alSalir);
+    QTest::keyClicks(m_txtMensaje, typed);
+    QCOMPARE(m_pictureChanges, onTyping);
+    QCOMPARE(m_entry->fondoAlternativo(), onTyping == 1);
+    leaveTheBox();
+    QCOMPARE(m_pictureChanges, onLeaving);
 
     // The keyword stays in the box as an ordinary message.
-    QCOMPARE(m_txtMensaje->text(), Texto::trimBlanks(tecleado));
+    QCOMPARE(m_txtMensaje->text(), Texto::trimBlanks(typed));
 
     // Changing the text afterwards never puts the first picture back nor swaps again.
     m_txtMensaje->setFocus();
     QTest::keyClick(m_txtMensaje, Qt::Key_Backspace);
-    QCOMPARE(m_cambiosDeFondo, alSalir);
-    QCOMPARE(m_entrada->fondoAlternativo(), alSalir == 1);
-    if (alSalir == 1) {
+    QCOMPARE(m_pictureChanges, onLeaving);
+    QCOMPARE(m_entry->fondoAlternativo(), onLeaving == 1);
+    if (onLeaving == 1) {
         m_txtMensaje->setText(QStringLiteral("colorOFvelrisa"));
-        QCOMPARE(m_cambiosDeFondo, 1);
+        QCOMPARE(m_pictureChanges, 1);
     }
 }
 
 void tst_EntradaMensaje::enterStillReachesTheWindow()
 {
-    activar();
+    showAndActivate();
     m_txtDestino->setEditText(QStringLiteral("pc1"));
-    QSignalSpy intro(m_txtMensaje, &QLineEdit::returnPressed);
+    QSignalSpy enterSpy(m_txtMensaje, &QLineEdit::returnPressed);
     QTest::keyClick(m_txtMensaje, Qt::Key_Return);
-    QCOMPARE(intro.count(), 1);
+    QCOMPARE(enterSpy.count(), 1);
     QCOMPARE(m_txtMensaje->text(), QStringLiteral("Escriba su mensaje"));
 }
 
 void tst_EntradaMensaje::disabledWindowKeepsBlanks()
 {
-    activar();
+    showAndActivate();
     m_txtMensaje->setText(QStringLiteral(" hola "));
     // A send run disables the window around the box: the message it reads must not change.
-    m_ventana->setEnabled(false);
+    m_window->setEnabled(false);
     QCOMPARE(m_txtMensaje->text(), QStringLiteral(" hola "));
-    m_ventana->setEnabled(true);
+    m_window->setEnabled(true);
     m_txtMensaje->setFocus();
-    salir();
+    leaveTheBox();
     QCOMPARE(m_txtMensaje->text(), QStringLiteral("hola"));
 }
 

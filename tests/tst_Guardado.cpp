@@ -26,31 +26,31 @@ using namespace TestSupport;
 namespace {
 
 // Why this process has no private mount namespace of its own; empty when it has one.
-QString g_sinEspacioPropio;
+QString g_noOwnNamespace;
 
-bool escribirEn(const char *ruta, const QByteArray &texto)
+bool writeTo(const char *path, const QByteArray &text)
 {
-    QFile f(QString::fromLatin1(ruta));
-    return f.open(QIODevice::WriteOnly) && f.write(texto) == texto.size() && f.flush();
+    QFile f(QString::fromLatin1(path));
+    return f.open(QIODevice::WriteOnly) && f.write(text) == text.size() && f.flush();
 }
 
 // Must run while the process has a single thread: a private mount namespace, where a small
 // file system can be filled up without touching anybody else's. Without the right to make
 // one, a user namespace of our own (where the kernel allows it) gives it, the user unchanged.
-void entrarEnEspacioPropio()
+void enterOwnMountNamespace()
 {
-    auto error = [](const char *que) {
-        g_sinEspacioPropio
-            = QStringLiteral("%1: %2").arg(QLatin1String(que), QString::fromLocal8Bit(std::strerror(errno)));
+    auto error = [](const char *what) {
+        g_noOwnNamespace
+            = QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno)));
     };
     if (::unshare(CLONE_NEWNS) != 0) {
         const uid_t uid = ::geteuid();
         const gid_t gid = ::getegid();
         if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
             return error("unshare");
-        if (!escribirEn("/proc/self/setgroups", "deny")
-            || !escribirEn("/proc/self/uid_map", QByteArray::number(uid) + ' ' + QByteArray::number(uid) + " 1")
-            || !escribirEn("/proc/self/gid_map", QByteArray::number(gid) + ' ' + QByteArray::number(gid) + " 1"))
+        if (!writeTo("/proc/self/setgroups", "deny")
+            || !writeTo("/proc/self/uid_map", QByteArray::number(uid) + ' ' + QByteArray::number(uid) + " 1")
+            || !writeTo("/proc/self/gid_map", QByteArray::number(gid) + ' ' + QByteArray::number(gid) + " 1"))
             return error("user namespace");
     }
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
@@ -66,32 +66,32 @@ int puffs(const FakeRuntime &rt)
 }
 
 // The process may not write a file beyond this size while it lives.
-class LimiteTamano
+class FileSizeLimit
 {
 public:
-    explicit LimiteTamano(rlim_t bytes)
+    explicit FileSizeLimit(rlim_t bytes)
     {
-        ::getrlimit(RLIMIT_FSIZE, &m_antes);
-        m_senal = ::signal(SIGXFSZ, SIG_IGN); // a failed write, not a killed process
-        const struct rlimit nuevo
+        ::getrlimit(RLIMIT_FSIZE, &m_before);
+        m_oldHandler = ::signal(SIGXFSZ, SIG_IGN); // a failed write, not a killed process
+        const struct rlimit lowered
         {
-            bytes, m_antes.rlim_max
+            bytes, m_before.rlim_max
         };
-        m_puesto = ::setrlimit(RLIMIT_FSIZE, &nuevo) == 0;
+        m_set = ::setrlimit(RLIMIT_FSIZE, &lowered) == 0;
     }
-    ~LimiteTamano()
+    ~FileSizeLimit()
     {
-        ::setrlimit(RLIMIT_FSIZE, &m_antes);
-        ::signal(SIGXFSZ, m_senal);
+        ::setrlimit(RLIMIT_FSIZE, &m_before);
+        ::signal(SIGXFSZ, m_oldHandler);
     }
-    bool puesto() const { return m_puesto; }
+    bool isSet() const { return m_set; }
 
 private:
-    struct rlimit m_antes
+    struct rlimit m_before
     {
     };
-    sighandler_t m_senal;
-    bool m_puesto = false;
+    sighandler_t m_oldHandler;
+    bool m_set = false;
 };
 
 } // namespace
@@ -111,148 +111,148 @@ private Q_SLOTS:
 
 private:
     // Writes filler until the small file system has no room left.
-    bool llenar(const QString &carpeta);
+    bool fillUp(const QString &folder);
 
     QTemporaryDir m_tmp;
-    QString m_pequeno; // the mount point of the small file system, empty without one
-    QString m_sinPequeno; // why there is none
+    QString m_small; // the mount point of the small file system, empty without one
+    QString m_whyNoSmall; // why there is none
 };
 
 void tst_Guardado::initTestCase()
 {
     QVERIFY(m_tmp.isValid());
     QVERIFY(prepareEnvironment(m_tmp.path()));
-    m_sinPequeno = g_sinEspacioPropio;
-    if (!m_sinPequeno.isEmpty())
+    m_whyNoSmall = g_noOwnNamespace;
+    if (!m_whyNoSmall.isEmpty())
         return;
-    const QString punto = m_tmp.filePath(QStringLiteral("pequeno"));
-    QVERIFY(QDir().mkpath(punto));
-    if (::mount("velrisa-prueba", QFile::encodeName(punto).constData(), "tmpfs", MS_NOSUID | MS_NODEV,
+    const QString mountPoint = m_tmp.filePath(QStringLiteral("pequeno"));
+    QVERIFY(QDir().mkpath(mountPoint));
+    if (::mount("velrisa-prueba", QFile::encodeName(mountPoint).constData(), "tmpfs", MS_NOSUID | MS_NODEV,
             "size=256k,mode=0755")
         != 0) {
-        m_sinPequeno = QStringLiteral("mount tmpfs: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        m_whyNoSmall = QStringLiteral("mount tmpfs: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
         return;
     }
-    m_pequeno = punto;
+    m_small = mountPoint;
 }
 
 void tst_Guardado::cleanupTestCase()
 {
-    if (!m_pequeno.isEmpty())
-        ::umount2(QFile::encodeName(m_pequeno).constData(), MNT_DETACH);
+    if (!m_small.isEmpty())
+        ::umount2(QFile::encodeName(m_small).constData(), MNT_DETACH);
 }
 
 void tst_Guardado::cleanup()
 {
     // Room again for the next case, whatever this one left.
-    if (!m_pequeno.isEmpty()) {
-        for (const QString &carpeta : QDir(m_pequeno).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-            QDir(m_pequeno + QLatin1Char('/') + carpeta).removeRecursively();
+    if (!m_small.isEmpty()) {
+        for (const QString &folder : QDir(m_small).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            QDir(m_small + QLatin1Char('/') + folder).removeRecursively();
     }
 }
 
-bool tst_Guardado::llenar(const QString &carpeta)
+bool tst_Guardado::fillUp(const QString &folder)
 {
-    const int fd = ::open(QFile::encodeName(carpeta + QStringLiteral("relleno")).constData(),
+    const int fd = ::open(QFile::encodeName(folder + QStringLiteral("relleno")).constData(),
         O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
-    const QByteArray bloque(4096, 'x');
+    const QByteArray block(4096, 'x');
     ssize_t n = 0;
-    while ((n = ::write(fd, bloque.constData(), size_t(bloque.size()))) > 0) { }
-    const bool lleno = n < 0 && errno == ENOSPC;
+    while ((n = ::write(fd, block.constData(), size_t(block.size()))) > 0) { }
+    const bool full = n < 0 && errno == ENOSPC;
     ::close(fd);
-    return lleno;
+    return full;
 }
 
 void tst_Guardado::saveThatDoesNotFitChangesNothing_data()
 {
-    QTest::addColumn<QString>("archivo");
-    QTest::addColumn<bool>("discoLleno"); // else a file-size limit
-    for (const char *archivo : { "enviara.ini", "mru.ini", "ejecuta.bat" }) {
-        QTest::addRow("%s, full disk", archivo) << QString::fromLatin1(archivo) << true;
-        QTest::addRow("%s, size limit", archivo) << QString::fromLatin1(archivo) << false;
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("diskFull"); // else a file-size limit
+    for (const char *file : { "enviara.ini", "mru.ini", "ejecuta.bat" }) {
+        QTest::addRow("%s, full disk", file) << QString::fromLatin1(file) << true;
+        QTest::addRow("%s, size limit", file) << QString::fromLatin1(file) << false;
     }
 }
 
 void tst_Guardado::saveThatDoesNotFitChangesNothing()
 {
-    QFETCH(QString, archivo);
-    QFETCH(bool, discoLleno);
-    if (discoLleno && m_pequeno.isEmpty())
+    QFETCH(QString, file);
+    QFETCH(bool, diskFull);
+    if (diskFull && m_small.isEmpty())
         QSKIP(qPrintable(QStringLiteral("no small file system of our own to fill (%1): the full-disk case is not run")
-                             .arg(m_sinPequeno)));
-    const QString prog = newFolder(discoLleno ? m_pequeno : m_tmp.path());
+                             .arg(m_whyNoSmall)));
+    const QString prog = newFolder(diskFull ? m_small : m_tmp.path());
     QVERIFY(!prog.isEmpty());
     QVERIFY(prepareProgram(prog));
-    const QString ruta = prog + archivo;
+    const QString path = prog + file;
 
     RuntimePrueba rt;
     rt.m_appPath = prog.chopped(1);
     Module module(rt, prog);
     QComboBox combo;
     combo.setEditable(true);
-    ComboDestinatarios caja(&combo);
-    VentanaEnvioPrueba ventana;
-    ventana.m_ruta = prog;
+    ComboDestinatarios recipientBox(&combo);
+    VentanaEnvioPrueba window;
+    window.m_ruta = prog;
 
     // What is there before, written while there is room.
-    if (archivo == QLatin1String("enviara.ini")) {
+    if (file == QLatin1String("enviara.ini")) {
         QVERIFY(writeBook(module, { QStringLiteral("ana"), QStringLiteral("luis") }, { QStringLiteral("casa") }));
-    } else if (archivo == QLatin1String("mru.ini")) {
-        caja.setText(QStringLiteral("ana luis"));
-        ListaMRU::GuardarMRU(module, caja);
+    } else if (file == QLatin1String("mru.ini")) {
+        recipientBox.setText(QStringLiteral("ana luis"));
+        ListaMRU::GuardarMRU(module, recipientBox);
     } else {
-        QVERIFY(writeFile(ruta, "net send ANTES hola > \"mensaje.txt\"\n"));
+        QVERIFY(writeFile(path, "net send ANTES hola > \"mensaje.txt\"\n"));
     }
-    const QByteArray antes = readFile(ruta);
-    QVERIFY(antes.size() > 10);
+    const QByteArray before = readFile(path);
+    QVERIFY(before.size() > 10);
     QVERIFY(rt.m_boxes.isEmpty());
-    const QStringList archivosAntes = QDir(prog).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    const QStringList filesBefore = QDir(prog).entryList(QDir::Files | QDir::Hidden | QDir::System);
 
     {
-        std::unique_ptr<LimiteTamano> limite;
-        if (discoLleno)
-            QVERIFY(llenar(prog));
+        std::unique_ptr<FileSizeLimit> limit;
+        if (diskFull)
+            QVERIFY(fillUp(prog));
         else
-            QVERIFY((limite = std::make_unique<LimiteTamano>(8))->puesto());
-        if (archivo == QLatin1String("enviara.ini")) {
+            QVERIFY((limit = std::make_unique<FileSizeLimit>(8))->isSet());
+        if (file == QLatin1String("enviara.ini")) {
             module.ListaEquipos << QStringLiteral("eva");
             module.TotalEquipos = 3;
             module.GuardarListas();
-        } else if (archivo == QLatin1String("mru.ini")) {
-            caja.setText(QStringLiteral("eva"));
-            ListaMRU::GuardarMRU(module, caja);
+        } else if (file == QLatin1String("mru.ini")) {
+            recipientBox.setText(QStringLiteral("eva"));
+            ListaMRU::GuardarMRU(module, recipientBox);
         } else {
-            QCOMPARE(int(Despacho(rt, ventana).EnviarADestino(QStringLiteral("PEPE"), QStringLiteral("hola"))), 0);
+            QCOMPARE(int(Despacho(rt, window).EnviarADestino(QStringLiteral("PEPE"), QStringLiteral("hola"))), 0);
         }
     }
 
-    if (archivo == QLatin1String("enviara.ini")) {
+    if (file == QLatin1String("enviara.ini")) {
         QCOMPARE(puffs(rt), 3 + 1 + 2); // one per entry and one per "Total"
-    } else if (archivo == QLatin1String("mru.ini")) {
+    } else if (file == QLatin1String("mru.ini")) {
         QCOMPARE(puffs(rt), 2); // "ActualMRU" and the new line
     } else {
         QCOMPARE(rt.m_boxes.size(), 1);
         QCOMPARE(rt.m_boxes.at(0).title, QStringLiteral("Error: 57"));
         QCOMPARE(rt.m_boxes.at(0).icon, Runtime::Icon::Critical);
-        QVERIFY2(rt.m_boxes.at(0).text.contains(ruta), qPrintable(rt.m_boxes.at(0).text));
+        QVERIFY2(rt.m_boxes.at(0).text.contains(path), qPrintable(rt.m_boxes.at(0).text));
         QVERIFY(rt.m_shellCalls.isEmpty());
-        QCOMPARE(ventana.mensajes().filas(), 1);
+        QCOMPARE(window.mensajes().filas(), 1);
     }
-    QCOMPARE(rt.m_boxes.size(), archivo == QLatin1String("ejecuta.bat") ? 1 : puffs(rt));
-    QCOMPARE(readFile(ruta), antes);
+    QCOMPARE(rt.m_boxes.size(), file == QLatin1String("ejecuta.bat") ? 1 : puffs(rt));
+    QCOMPARE(readFile(path), before);
     QFile::remove(prog + QStringLiteral("relleno"));
-    QCOMPARE(QDir(prog).entryList(QDir::Files | QDir::Hidden | QDir::System), archivosAntes);
+    QCOMPARE(QDir(prog).entryList(QDir::Files | QDir::Hidden | QDir::System), filesBefore);
 }
 
 int main(int argc, char *argv[])
 {
-    entrarEnEspacioPropio();
+    enterOwnMountNamespace();
     QApplication app(argc, argv);
-    tst_Guardado prueba;
+    tst_Guardado test;
     QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&prueba, argc, argv);
+    return QTest::qExec(&test, argc, argv);
 }
 
 #include "tst_Guardado.moc"

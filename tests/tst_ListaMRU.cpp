@@ -12,7 +12,7 @@
 
 namespace {
 // A recipients box without a window; clearing it empties the text, as the real one does.
-class CajaPrueba final : public CajaDestinatarios
+class TestRecipientBox final : public CajaDestinatarios
 {
 public:
     QString m_text;
@@ -36,11 +36,11 @@ class tst_ListaMRU : public QObject
 private:
     QTemporaryDir m_tmp;
     QString newDir() { return newFolder(m_tmp.path()); }
-    static void send(Module &m, CajaPrueba &caja, const QString &line)
+    static void send(Module &m, TestRecipientBox &box, const QString &line)
     {
-        caja.m_text = line;
-        ListaMRU::GuardarMRU(m, caja);
-        ListaMRU::CargarMRU(m, caja);
+        box.m_text = line;
+        ListaMRU::GuardarMRU(m, box);
+        ListaMRU::CargarMRU(m, box);
     }
 
 private Q_SLOTS:
@@ -55,11 +55,11 @@ private Q_SLOTS:
         FakeRuntime rt;
         const QString dir = newDir();
         Module m(rt, dir);
-        CajaPrueba caja;
-        send(m, caja, QStringLiteral("pc1 pc2 "));
+        TestRecipientBox box;
+        send(m, box, QStringLiteral("pc1 pc2 "));
         QCOMPARE(readFile(dir + QStringLiteral("mru.ini")), QByteArray("[Info]\r\nActualMRU=1\r\n1=\"pc1 pc2 \"\r\n"));
-        QCOMPARE(caja.m_items, QStringList { "pc1 pc2" });
-        QCOMPARE(caja.m_text, QStringLiteral("pc1 pc2 "));
+        QCOMPARE(box.m_items, QStringList { "pc1 pc2" });
+        QCOMPARE(box.m_text, QStringLiteral("pc1 pc2 "));
     }
 
     void fullListDropsOldestLine()
@@ -67,18 +67,18 @@ private Q_SLOTS:
         FakeRuntime rt;
         const QString dir = newDir();
         Module m(rt, dir);
-        CajaPrueba caja;
+        TestRecipientBox box;
         const QString f = dir + QStringLiteral("mru.ini");
         for (const char *line : { "A", "B", "C", "D", "E" })
-            send(m, caja, QLatin1String(line));
+            send(m, box, QLatin1String(line));
         for (int i = 1; i <= 5; ++i)
             QCOMPARE(m.LeerIni(f, "Info", QString::number(i), ""), QString(QChar('A' + i - 1)));
         QCOMPARE(m.LeerIni(f, "Info", "ActualMRU", ""), QStringLiteral("5"));
-        send(m, caja, QStringLiteral("F"));
+        send(m, box, QStringLiteral("F"));
         for (int i = 1; i <= 5; ++i)
             QCOMPARE(m.LeerIni(f, "Info", QString::number(i), ""), QString(QChar('A' + i)));
         QCOMPARE(m.LeerIni(f, "Info", "ActualMRU", ""), QStringLiteral("5"));
-        QCOMPARE(caja.m_items, (QStringList { "B", "C", "D", "E", "F" }));
+        QCOMPARE(box.m_items, (QStringList { "B", "C", "D", "E", "F" }));
         QVERIFY(rt.m_boxes.isEmpty());
     }
 
@@ -123,11 +123,11 @@ private Q_SLOTS:
         if (!before.isNull())
             QVERIFY(writeFile(dir + QStringLiteral("mru.ini"), before));
         Module m(rt, dir);
-        CajaPrueba caja;
+        TestRecipientBox box;
         for (const QString &line : sent)
-            send(m, caja, line);
-        ListaMRU::CargarMRU(m, caja);
-        QCOMPARE(caja.m_items, shown);
+            send(m, box, line);
+        ListaMRU::CargarMRU(m, box);
+        QCOMPARE(box.m_items, shown);
         QVERIFY(rt.m_boxes.isEmpty());
     }
 
@@ -137,8 +137,8 @@ private Q_SLOTS:
         const QString dir = newDir();
         QVERIFY(writeFile(dir + QStringLiteral("mru.ini"), "[Info]\r\nMaximo=0\r\nActualMRU=0\r\n"));
         Module m(rt, dir);
-        CajaPrueba caja;
-        send(m, caja, QStringLiteral("a"));
+        TestRecipientBox box;
+        send(m, box, QStringLiteral("a"));
         QCOMPARE(readFile(dir + QStringLiteral("mru.ini")), QByteArray("[Info]\r\nMaximo=0\r\nActualMRU=0\r\n0=a\r\n"));
     }
 
@@ -162,9 +162,9 @@ private Q_SLOTS:
         QVERIFY(writeFile(f, content));
         QVERIFY(setMode(f, 0444));
         Module m(rt, dir);
-        CajaPrueba caja;
-        caja.m_text = QStringLiteral("nuevo");
-        ListaMRU::GuardarMRU(m, caja);
+        TestRecipientBox box;
+        box.m_text = QStringLiteral("nuevo");
+        ListaMRU::GuardarMRU(m, box);
         QCOMPARE(rt.m_boxes.size(), boxes);
         for (const FakeRuntime::Box &b : rt.m_boxes)
             QCOMPARE(b.text, QStringLiteral("PUFF"));
@@ -181,8 +181,8 @@ private Q_SLOTS:
         combo.setEditable(true);
         combo.addItem(QStringLiteral("viejo"));
         combo.setEditText(QStringLiteral("lo que escribo "));
-        ComboDestinatarios caja(&combo);
-        ListaMRU::CargarMRU(m, caja);
+        ComboDestinatarios box(&combo);
+        ListaMRU::CargarMRU(m, box);
         QCOMPARE(combo.currentText(), QStringLiteral("lo que escribo "));
         QCOMPARE(combo.count(), 2);
         QCOMPARE(combo.itemText(0), QStringLiteral("uno"));
@@ -191,13 +191,13 @@ private Q_SLOTS:
         // A sorted box refusing duplicates would still show every stored line in file order.
         combo.setInsertPolicy(QComboBox::InsertAlphabetically);
         combo.setDuplicatesEnabled(false);
-        caja.setText(QStringLiteral("zeta"));
-        ListaMRU::GuardarMRU(m, caja);
-        caja.setText(QStringLiteral("alfa"));
-        ListaMRU::GuardarMRU(m, caja);
-        caja.setText(QStringLiteral("alfa"));
-        ListaMRU::GuardarMRU(m, caja);
-        ListaMRU::CargarMRU(m, caja);
+        box.setText(QStringLiteral("zeta"));
+        ListaMRU::GuardarMRU(m, box);
+        box.setText(QStringLiteral("alfa"));
+        ListaMRU::GuardarMRU(m, box);
+        box.setText(QStringLiteral("alfa"));
+        ListaMRU::GuardarMRU(m, box);
+        ListaMRU::CargarMRU(m, box);
         QStringList items;
         for (int i = 0; i < combo.count(); ++i)
             items << combo.itemText(i);

@@ -109,7 +109,7 @@ private Q_SLOTS:
         setMode(dir, 0755);
     }
 
-    void existeArchivo_data()
+    void existeArchivoIsTrueForFilesOnly_data()
     {
         QTest::addColumn<QString>("what");
         QTest::addColumn<bool>("exists");
@@ -119,7 +119,7 @@ private Q_SLOTS:
         QTest::newRow("missing directory") << "nodir" << false;
         QTest::newRow("a directory") << "dir" << false;
     }
-    void existeArchivo()
+    void existeArchivoIsTrueForFilesOnly()
     {
         QFETCH(QString, what);
         QFETCH(bool, exists);
@@ -133,11 +133,11 @@ private Q_SLOTS:
         QCOMPARE(m.ExisteArchivo(path), exists);
     }
 
-    void cargarListas_data()
+    void cargarListasReadsAsManyAsTotalSays_data()
     {
         QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QStringList>("equipos");
-        QTest::addColumn<QStringList>("redes");
+        QTest::addColumn<QStringList>("computers");
+        QTest::addColumn<QStringList>("workgroups");
         QTest::newRow("Total 2 with only key 1")
             << QByteArray("[Equipos]\r\nTotal=2\r\n1=ana\r\n") << QStringList { "ana", "" } << QStringList {};
         QTest::newRow("only Redes") << QByteArray("[Redes]\r\n1=casa\r\nTotal=1\r\n") << QStringList {}
@@ -156,11 +156,11 @@ private Q_SLOTS:
             << QByteArray("[Equipos]\r\nTotal=1\r\n1=" + QByteArray(55, 'n') + "\r\n")
             << QStringList { QString(49, QLatin1Char('n')) } << QStringList {};
     }
-    void cargarListas()
+    void cargarListasReadsAsManyAsTotalSays()
     {
         QFETCH(QByteArray, file);
-        QFETCH(QStringList, equipos);
-        QFETCH(QStringList, redes);
+        QFETCH(QStringList, computers);
+        QFETCH(QStringList, workgroups);
         FakeRuntime rt;
         const QString dir = newDir();
         Module m(rt, dir);
@@ -168,10 +168,10 @@ private Q_SLOTS:
         m.ListaRedes = QStringList(9, QStringLiteral("old"));
         QVERIFY(writeFile(m.rutaLibreta(), file));
         m.CargarListas();
-        QCOMPARE(m.TotalEquipos, qint16(equipos.size()));
-        QCOMPARE(m.ListaEquipos.mid(0, m.TotalEquipos), equipos);
-        QCOMPARE(m.TotalRedes, qint16(redes.size()));
-        QCOMPARE(m.ListaRedes.mid(0, m.TotalRedes), redes);
+        QCOMPARE(m.TotalEquipos, qint16(computers.size()));
+        QCOMPARE(m.ListaEquipos.mid(0, m.TotalEquipos), computers);
+        QCOMPARE(m.TotalRedes, qint16(workgroups.size()));
+        QCOMPARE(m.ListaRedes.mid(0, m.TotalRedes), workgroups);
         QVERIFY(rt.m_boxes.isEmpty());
     }
 
@@ -208,7 +208,7 @@ private Q_SLOTS:
         QCOMPARE(m.TotalRedes, Module::kMaxEntradas);
     }
 
-    void leerCuenta_data()
+    void leerCuentaReadsLeadingDigitsWithinBounds_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("count");
@@ -224,7 +224,7 @@ private Q_SLOTS:
         QTest::newRow("beyond 32 bits") << "2000000000" << 32767;
         QTest::newRow("beyond 64 bits") << "123456789012345678901234567890" << 32767;
     }
-    void leerCuenta()
+    void leerCuentaReadsLeadingDigitsWithinBounds()
     {
         QFETCH(QString, text);
         QFETCH(int, count);
@@ -342,14 +342,14 @@ private Q_SLOTS:
         const QString first = newDir();
         Module m(rt, first);
         m.GuardarListas();
-        const QString ruta = newDir();
-        m.setRutaPrograma(ruta);
-        QCOMPARE(m.rutaLibreta(), ruta + QStringLiteral("enviara.ini"));
+        const QString path = newDir();
+        m.setRutaPrograma(path);
+        QCOMPARE(m.rutaLibreta(), path + QStringLiteral("enviara.ini"));
         m.ListaRedes = QStringList { "w" };
         m.TotalRedes = 1;
         m.GuardarListas();
         QVERIFY(readFile(first + QStringLiteral("enviara.ini")).contains("[Redes]\r\nTotal=0\r\n"));
-        QVERIFY(readFile(ruta + QStringLiteral("enviara.ini")).contains("[Redes]\r\n1=w\r\nTotal=1\r\n"));
+        QVERIFY(readFile(path + QStringLiteral("enviara.ini")).contains("[Redes]\r\n1=w\r\nTotal=1\r\n"));
     }
 
     void handEditBetweenLoadsIsSeen()

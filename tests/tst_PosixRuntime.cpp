@@ -50,39 +50,39 @@ void tst_PosixRuntime::initTestCase()
 
 void tst_PosixRuntime::dataFilesGoWhereTheUserMayWrite_data()
 {
-    QTest::addColumn<QString>("programa"); // "escribible", "solo lectura" or "instalado"
-    QTest::addColumn<QString>("xdg"); // XDG_DATA_HOME: "absoluta", "ninguna" or "relativa"
-    QTest::addColumn<bool>("enPrograma");
-    QTest::newRow("build folder") << "escribible"
-                                  << "absoluta" << true;
-    QTest::newRow("read-only program folder") << "solo lectura"
-                                              << "absoluta" << false;
-    QTest::newRow("installed copy, even for root") << "instalado"
-                                                   << "absoluta" << false;
-    QTest::newRow("no XDG_DATA_HOME") << "solo lectura"
-                                      << "ninguna" << false;
-    QTest::newRow("relative XDG_DATA_HOME is ignored") << "solo lectura"
-                                                       << "relativa" << false;
+    QTest::addColumn<QString>("programFolder"); // "writable", "read-only" or "installed"
+    QTest::addColumn<QString>("xdg"); // XDG_DATA_HOME: "absolute", "none" or "relative"
+    QTest::addColumn<bool>("inProgramFolder");
+    QTest::newRow("build folder") << "writable"
+                                  << "absolute" << true;
+    QTest::newRow("read-only program folder") << "read-only"
+                                              << "absolute" << false;
+    QTest::newRow("installed copy, even for root") << "installed"
+                                                   << "absolute" << false;
+    QTest::newRow("no XDG_DATA_HOME") << "read-only"
+                                      << "none" << false;
+    QTest::newRow("relative XDG_DATA_HOME is ignored") << "read-only"
+                                                       << "relative" << false;
 }
 
 void tst_PosixRuntime::dataFilesGoWhereTheUserMayWrite()
 {
-    QFETCH(QString, programa);
+    QFETCH(QString, programFolder);
     QFETCH(QString, xdg);
-    QFETCH(bool, enPrograma);
+    QFETCH(bool, inProgramFolder);
 
     const QString base = newFolder(m_dir.path());
     const QString exe = base + QStringLiteral("lib/velrisa");
     QVERIFY(QDir().mkpath(exe));
-    if (programa == QLatin1String("instalado"))
+    if (programFolder == QLatin1String("installed"))
         QVERIFY(writeFile(exe + QStringLiteral("/instalado.txt"), "x\n"));
     // The book and recent list the user had beside the program; the user's folder has none yet.
-    const QByteArray libreta = "[Equipos]\r\n1=Ana\r\nTotal=1\r\n";
-    const QByteArray recientes = "[Info]\r\n1=ana luis\r\nActualMRU=1\r\n";
-    QVERIFY(writeFile(exe + QStringLiteral("/enviara.ini"), libreta));
-    QVERIFY(writeFile(exe + QStringLiteral("/mru.ini"), recientes));
-    const QStringList antes = QDir(exe).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
-    if (programa == QLatin1String("solo lectura"))
+    const QByteArray book = "[Equipos]\r\n1=Ana\r\nTotal=1\r\n";
+    const QByteArray recent = "[Info]\r\n1=ana luis\r\nActualMRU=1\r\n";
+    QVERIFY(writeFile(exe + QStringLiteral("/enviara.ini"), book));
+    QVERIFY(writeFile(exe + QStringLiteral("/mru.ini"), recent));
+    const QStringList before = QDir(exe).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    if (programFolder == QLatin1String("read-only"))
         QVERIFY(setMode(exe, 0555));
 
     const QString home = base + QStringLiteral("casa");
@@ -90,94 +90,94 @@ void tst_PosixRuntime::dataFilesGoWhereTheUserMayWrite()
     const QByteArray savedHome = qgetenv("HOME");
     const QByteArray savedXdg = qgetenv("XDG_DATA_HOME");
     qputenv("HOME", QFile::encodeName(home));
-    QString esperada = home + QStringLiteral("/.local/share/velrisa");
-    if (xdg == QLatin1String("absoluta")) {
+    QString expected = home + QStringLiteral("/.local/share/velrisa");
+    if (xdg == QLatin1String("absolute")) {
         qputenv("XDG_DATA_HOME", QFile::encodeName(base + QStringLiteral("xdg/datos")));
-        esperada = base + QStringLiteral("xdg/datos/velrisa");
-    } else if (xdg == QLatin1String("relativa")) {
+        expected = base + QStringLiteral("xdg/datos/velrisa");
+    } else if (xdg == QLatin1String("relative")) {
         qputenv("XDG_DATA_HOME", "xdg/datos");
     } else {
         qunsetenv("XDG_DATA_HOME");
     }
-    const QString elegida = DataFolder::choose(exe + QLatin1Char('/'));
+    const QString chosen = DataFolder::choose(exe + QLatin1Char('/'));
     // The received messages go to the user's folder by the same rule, wherever the book is.
-    const QString propia = DataFolder::userFolder();
+    const QString userFolder = DataFolder::userFolder();
     qputenv("HOME", savedHome);
     qputenv("XDG_DATA_HOME", savedXdg);
     setMode(exe, 0755);
 
-    QCOMPARE(propia, esperada);
-    if (enPrograma) {
-        QCOMPARE(elegida, exe);
-        QVERIFY(!QFileInfo::exists(esperada));
+    QCOMPARE(userFolder, expected);
+    if (inProgramFolder) {
+        QCOMPARE(chosen, exe);
+        QVERIFY(!QFileInfo::exists(expected));
         return;
     }
-    QCOMPARE(elegida, esperada);
-    QCOMPARE(readFile(esperada + QStringLiteral("/enviara.ini")), libreta);
-    QCOMPARE(readFile(esperada + QStringLiteral("/mru.ini")), recientes);
+    QCOMPARE(chosen, expected);
+    QCOMPARE(readFile(expected + QStringLiteral("/enviara.ini")), book);
+    QCOMPARE(readFile(expected + QStringLiteral("/mru.ini")), recent);
     // The folder and every parent made for it are the user's alone; the rest stays as it was.
-    QString made = esperada;
+    QString made = expected;
     while (made != base + QStringLiteral("xdg") && made != home) {
         QCOMPARE(modeOf(made), 0700u);
         made = QFileInfo(made).absolutePath();
     }
-    QCOMPARE(QDir(exe).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), antes);
+    QCOMPARE(QDir(exe).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), before);
     QVERIFY(!QFileInfo::exists(exe + QStringLiteral("/xdg")));
 }
 
 void tst_PosixRuntime::bookBesideTheProgramIsCopiedOnlyWhenSafe_data()
 {
-    QTest::addColumn<QString>("caso");
-    QTest::newRow("the user's own book stays") << "propia";
-    QTest::newRow("even a dangling link of the user's") << "enlace propio";
-    QTest::newRow("a link beside the program is not followed") << "enlace";
-    QTest::newRow("a file beyond the bound is not read") << "grande";
+    QTest::addColumn<QString>("scenario");
+    QTest::newRow("the user's own book stays") << "own";
+    QTest::newRow("even a dangling link of the user's") << "own link";
+    QTest::newRow("a link beside the program is not followed") << "link";
+    QTest::newRow("a file beyond the bound is not read") << "large";
 }
 
 void tst_PosixRuntime::bookBesideTheProgramIsCopiedOnlyWhenSafe()
 {
-    QFETCH(QString, caso);
+    QFETCH(QString, scenario);
     const QString base = newFolder(m_dir.path());
     const QString exe = base + QStringLiteral("programa");
-    const QString datos = base + QStringLiteral("xdg/velrisa");
+    const QString dataDir = base + QStringLiteral("xdg/velrisa");
     QVERIFY(QDir().mkpath(exe));
-    QVERIFY(QDir().mkpath(datos));
-    const QString origen = exe + QStringLiteral("/enviara.ini");
-    const QString destino = datos + QStringLiteral("/enviara.ini");
-    const QByteArray otra = "[Equipos]\r\n1=Otra\r\nTotal=1\r\n";
-    if (caso == QLatin1String("propia") || caso == QLatin1String("enlace propio")) {
-        QVERIFY(writeFile(origen, "[Equipos]\r\n1=Ana\r\nTotal=1\r\n"));
-        if (caso == QLatin1String("propia"))
-            QVERIFY(writeFile(destino, "[Equipos]\r\nTotal=0\r\n"));
+    QVERIFY(QDir().mkpath(dataDir));
+    const QString source = exe + QStringLiteral("/enviara.ini");
+    const QString target = dataDir + QStringLiteral("/enviara.ini");
+    const QByteArray other = "[Equipos]\r\n1=Otra\r\nTotal=1\r\n";
+    if (scenario == QLatin1String("own") || scenario == QLatin1String("own link")) {
+        QVERIFY(writeFile(source, "[Equipos]\r\n1=Ana\r\nTotal=1\r\n"));
+        if (scenario == QLatin1String("own"))
+            QVERIFY(writeFile(target, "[Equipos]\r\nTotal=0\r\n"));
         else
-            QVERIFY(QFile::link(base + QStringLiteral("falta.ini"), destino));
-    } else if (caso == QLatin1String("enlace")) {
-        QVERIFY(writeFile(base + QStringLiteral("otra.ini"), otra));
-        QVERIFY(QFile::link(base + QStringLiteral("otra.ini"), origen));
+            QVERIFY(QFile::link(base + QStringLiteral("falta.ini"), target));
+    } else if (scenario == QLatin1String("link")) {
+        QVERIFY(writeFile(base + QStringLiteral("otra.ini"), other));
+        QVERIFY(QFile::link(base + QStringLiteral("otra.ini"), source));
     } else {
-        QFile grande(origen);
-        QVERIFY(grande.open(QIODevice::WriteOnly) && grande.write(otra) == otra.size());
-        QVERIFY(grande.resize(qint64(DataFile::kReadLimit) + 1));
+        QFile large(source);
+        QVERIFY(large.open(QIODevice::WriteOnly) && large.write(other) == other.size());
+        QVERIFY(large.resize(qint64(DataFile::kReadLimit) + 1));
     }
     QVERIFY(setMode(exe, 0555));
     const QByteArray savedXdg = qgetenv("XDG_DATA_HOME");
     qputenv("XDG_DATA_HOME", QFile::encodeName(base + QStringLiteral("xdg")));
-    const QString elegida = DataFolder::choose(exe);
+    const QString chosen = DataFolder::choose(exe);
     qputenv("XDG_DATA_HOME", savedXdg);
     setMode(exe, 0755);
 
-    QCOMPARE(elegida, datos);
-    if (caso == QLatin1String("propia"))
-        QCOMPARE(readFile(destino), QByteArray("[Equipos]\r\nTotal=0\r\n"));
-    else if (caso == QLatin1String("enlace propio"))
-        QCOMPARE(QFileInfo(destino).symLinkTarget(), base + QStringLiteral("falta.ini"));
+    QCOMPARE(chosen, dataDir);
+    if (scenario == QLatin1String("own"))
+        QCOMPARE(readFile(target), QByteArray("[Equipos]\r\nTotal=0\r\n"));
+    else if (scenario == QLatin1String("own link"))
+        QCOMPARE(QFileInfo(target).symLinkTarget(), base + QStringLiteral("falta.ini"));
     else
-        QVERIFY(!QFileInfo::exists(destino) && !QFileInfo(destino).isSymLink());
+        QVERIFY(!QFileInfo::exists(target) && !QFileInfo(target).isSymLink());
     // Nothing else appears in the user's folder, no temporary file either.
-    const QStringList quedan
-        = QDir(datos).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
-    QCOMPARE(quedan,
-        caso.startsWith(QLatin1String("enlace propio")) || caso == QLatin1String("propia")
+    const QStringList remaining
+        = QDir(dataDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    QCOMPARE(remaining,
+        scenario.startsWith(QLatin1String("own link")) || scenario == QLatin1String("own")
             ? QStringList { "enviara.ini" }
             : QStringList {});
 }
@@ -185,35 +185,35 @@ void tst_PosixRuntime::bookBesideTheProgramIsCopiedOnlyWhenSafe()
 void tst_PosixRuntime::settingMovesOnceFromWhereEarlierVersionsKeptIt()
 {
     const QString config = QFile::decodeName(qgetenv("XDG_CONFIG_HOME"));
-    const QString antiguo = config + QStringLiteral("/VB and VBA Program Settings/EnviarMensaje.conf");
-    const QString nuevo = config + QStringLiteral("/velrisa/velrisa.conf");
-    QVERIFY(writeFile(antiguo, "[Opciones]\nCerrar=0\n"));
+    const QString oldFile = config + QStringLiteral("/VB and VBA Program Settings/EnviarMensaje.conf");
+    const QString newFile = config + QStringLiteral("/velrisa/velrisa.conf");
+    QVERIFY(writeFile(oldFile, "[Opciones]\nCerrar=0\n"));
 
     PosixRuntime rt;
-    const auto cerrar = [&] {
+    const auto storedCerrar = [&] {
         return rt.getSetting(
             QStringLiteral("EnviarMensaje"), QStringLiteral("Opciones"), QStringLiteral("Cerrar"), QStringLiteral("1"));
     };
-    QCOMPARE(cerrar(), QStringLiteral("0"));
-    QSettings guardado(nuevo, QSettings::IniFormat);
-    QCOMPARE(guardado.value(QStringLiteral("Opciones/Cerrar")).toString(), QStringLiteral("0"));
+    QCOMPARE(storedCerrar(), QStringLiteral("0"));
+    QSettings stored(newFile, QSettings::IniFormat);
+    QCOMPARE(stored.value(QStringLiteral("Opciones/Cerrar")).toString(), QStringLiteral("0"));
 
     // Carried over once: the old file no longer counts, and is left as it was.
-    QVERIFY(writeFile(antiguo, "[Opciones]\nCerrar=2\n"));
-    QCOMPARE(cerrar(), QStringLiteral("0"));
+    QVERIFY(writeFile(oldFile, "[Opciones]\nCerrar=2\n"));
+    QCOMPARE(storedCerrar(), QStringLiteral("0"));
     rt.saveSetting(
         QStringLiteral("EnviarMensaje"), QStringLiteral("Opciones"), QStringLiteral("Cerrar"), QStringLiteral("1"));
-    QCOMPARE(cerrar(), QStringLiteral("1"));
-    guardado.sync();
-    QCOMPARE(guardado.value(QStringLiteral("Opciones/Cerrar")).toString(), QStringLiteral("1"));
-    QCOMPARE(readFile(antiguo), QByteArray("[Opciones]\nCerrar=2\n"));
+    QCOMPARE(storedCerrar(), QStringLiteral("1"));
+    stored.sync();
+    QCOMPARE(stored.value(QStringLiteral("Opciones/Cerrar")).toString(), QStringLiteral("1"));
+    QCOMPARE(readFile(oldFile), QByteArray("[Opciones]\nCerrar=2\n"));
 
     // Nothing stored anywhere: the caller's default, and nothing is written.
     QCOMPARE(rt.getSetting(QStringLiteral("EnviarMensaje"), QStringLiteral("Opciones"), QStringLiteral("Otra"),
                  QStringLiteral("x")),
         QStringLiteral("x"));
-    guardado.sync();
-    QVERIFY(!guardado.contains(QStringLiteral("Opciones/Otra")));
+    stored.sync();
+    QVERIFY(!stored.contains(QStringLiteral("Opciones/Otra")));
 }
 
 QTEST_GUILESS_MAIN(tst_PosixRuntime)
