@@ -164,8 +164,9 @@ int startUpChild(int argc, char **argv, const QString &folder, qint64 startNs)
     };
     ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
     const auto *recipientBox = window->findChild<QComboBox *>(QStringLiteral("txtDestino"));
-    std::printf("%.2f %.2f %lld %d\n", double(endNs - startNs) / 1e6, double(cpu.tv_sec) * 1e3 + double(cpu.tv_nsec) / 1e6,
-        statusKb("VmHWM"), recipientBox ? recipientBox->count() : 0);
+    std::printf("%.2f %.2f %lld %d\n", double(endNs - startNs) / 1e6,
+        double(cpu.tv_sec) * 1e3 + double(cpu.tv_nsec) / 1e6, statusKb("VmHWM"),
+        recipientBox ? recipientBox->count() : 0);
     return window->isVisible() ? 0 : 3;
 }
 
@@ -235,8 +236,8 @@ bool compareStartUps(const QString &base, int runs)
     {
         const char *name;
         QString folder;
-    } cases[] = { { "bare Qt window", QString() }, { "empty folder", emptyDir }, { "full book, 5 recent lines", fullDir },
-        { "full book, 32,767 recent", hugeDir } };
+    } cases[] = { { "bare Qt window", QString() }, { "empty folder", emptyDir },
+        { "full book, 5 recent lines", fullDir }, { "full book, 32,767 recent", hugeDir } };
     constexpr int kCases = int(std::size(cases));
     std::vector<StartUpFigures> figures[kCases];
     for (int turn = 0; turn < runs; ++turn) {

@@ -100,13 +100,14 @@ int main(int argc, char *argv[])
     Cpu before = cpuNow();
     t.start();
     for (int k = 0; k < recipients; ++k) {
-        TestSupport::writeFile(
-            batchFile, LineaLote::contenido(LineaLote::armar(names.at(k), false, QStringLiteral("Hola a todos"), prog)));
+        TestSupport::writeFile(batchFile,
+            LineaLote::contenido(LineaLote::armar(names.at(k), false, QStringLiteral("Hola a todos"), prog)));
         ProcessStart::wait(ProcessStart::start(ProcessStart::resolve(batchFile, prog)));
     }
     const double bareUs = double(t.nsecsElapsed()) / 1e3 / recipients;
     Cpu after = cpuNow();
-    const Cpu cpuBare { (after.ownUs - before.ownUs) / recipients, (after.childrenUs - before.childrenUs) / recipients };
+    const Cpu cpuBare { (after.ownUs - before.ownUs) / recipients,
+        (after.childrenUs - before.childrenUs) / recipients };
 
     before = cpuNow();
     t.restart();
@@ -124,10 +125,10 @@ int main(int argc, char *argv[])
     std::printf("bare sh loop:          %9.1f us per recipient\n", bareUs);
     std::printf("send run (EnviarMensajes): %9.1f us per recipient\n", runUs);
     std::printf("ratio run / bare:      %9.2f (wall clock: a loaded machine moves it)\n", runUs / bareUs);
-    std::printf("cpu bare:              %9.1f us self + %9.1f us children per recipient\n", cpuBare.ownUs,
-        cpuBare.childrenUs);
-    std::printf("cpu send run:          %9.1f us self + %9.1f us children per recipient\n", cpuRun.ownUs,
-        cpuRun.childrenUs);
+    std::printf(
+        "cpu bare:              %9.1f us self + %9.1f us children per recipient\n", cpuBare.ownUs, cpuBare.childrenUs);
+    std::printf(
+        "cpu send run:          %9.1f us self + %9.1f us children per recipient\n", cpuRun.ownUs, cpuRun.childrenUs);
     std::printf("cpu ratio run / bare:  %9.2f (goal <= 1.5)\n",
         (cpuRun.ownUs + cpuRun.childrenUs) / (cpuBare.ownUs + cpuBare.childrenUs));
 

@@ -182,8 +182,9 @@ void historyWrites(const QString &root)
     {
         Historial fullHistory(dataDir);
         for (int i = 0; i < Historial::kMaxMensajes; ++i)
-            fullHistory.agregar({ QString::fromStdString(Registro::nombreArchivo(kJanuary + i, 0, 1)), QStringLiteral("ana"),
-                QStringLiteral("oficina1"), QDateTime::fromSecsSinceEpoch(kJanuary + i, Qt::UTC), false, longText });
+            fullHistory.agregar({ QString::fromStdString(Registro::nombreArchivo(kJanuary + i, 0, 1)),
+                QStringLiteral("ana"), QStringLiteral("oficina1"), QDateTime::fromSecsSinceEpoch(kJanuary + i, Qt::UTC),
+                false, longText });
         fullHistory.guardar();
     }
     PosixRuntime rt;
@@ -396,8 +397,8 @@ void repairTime()
         timesUs.push_back(double(clock.nsecsElapsed()) / 1e3);
     }
     std::printf("bench_recepcion: ReparaTexto::reparar, %zu bytes to %zu, 1000 runs\n", received.size(), repairedSize);
-    std::printf("  median %6.1f us, 90th percentile %6.1f us (a small part of one run below)\n", Medidas::median(timesUs),
-        Medidas::percentil90(timesUs));
+    std::printf("  median %6.1f us, 90th percentile %6.1f us (a small part of one run below)\n",
+        Medidas::median(timesUs), Medidas::percentil90(timesUs));
 }
 
 } // namespace

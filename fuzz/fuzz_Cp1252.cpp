@@ -62,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // byte says which way.
     QString otherCase = text;
     for (qsizetype i = 0; i < otherCase.size(); ++i)
-        otherCase[i] = (static_cast<unsigned char>(bytes[size_t(i)]) & 1) ? otherCase[i].toUpper() : otherCase[i].toLower();
+        otherCase[i]
+            = (static_cast<unsigned char>(bytes[size_t(i)]) & 1) ? otherCase[i].toUpper() : otherCase[i].toLower();
     const QByteArray otherCaseBytes = Cp1252::encode(otherCase);
     const std::string_view b(otherCaseBytes.constData(), size_t(otherCaseBytes.size()));
     const bool sameName = SintaxisIni::mismoNombre(bytes, b);

@@ -78,8 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const size_t kept = all.size() - size_t(p.droppedChars);
     COMPROBAR(Utf8Text::characters(*convertedBack) == kept);
     for (const std::string_view c : unmappable)
-        COMPROBAR(std::find(all.begin(), all.begin() + std::ptrdiff_t(kept), c)
-            != all.begin() + std::ptrdiff_t(kept));
+        COMPROBAR(std::find(all.begin(), all.begin() + std::ptrdiff_t(kept), c) != all.begin() + std::ptrdiff_t(kept));
 
     // The start of the message, "?" for what the page lacks.
     std::string expected;

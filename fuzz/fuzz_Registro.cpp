@@ -35,8 +35,7 @@ bool clean(const std::string &s, bool isText)
 
 std::string cleanAndCheck(std::string_view bytes, bool isText, bool &cut)
 {
-    const std::string firstPass
-        = isText ? Registro::limpiarTexto(bytes, &cut) : Registro::limpiarNombre(bytes, &cut);
+    const std::string firstPass = isText ? Registro::limpiarTexto(bytes, &cut) : Registro::limpiarNombre(bytes, &cut);
     COMPROBAR(clean(firstPass, isText));
     if (isText && !cut) {
         // Every line end kept: CR LF, a lone CR and LF each become one LF.
@@ -46,7 +45,8 @@ std::string cleanAndCheck(std::string_view bytes, bool isText, bool &cut)
         COMPROBAR(std::count(firstPass.begin(), firstPass.end(), '\n') == lineEnds);
     }
     bool cutAgain = true;
-    COMPROBAR((isText ? Registro::limpiarTexto(firstPass, &cutAgain) : Registro::limpiarNombre(firstPass, &cutAgain)) == firstPass);
+    COMPROBAR((isText ? Registro::limpiarTexto(firstPass, &cutAgain) : Registro::limpiarNombre(firstPass, &cutAgain))
+        == firstPass);
     COMPROBAR(!cutAgain);
     return firstPass;
 }

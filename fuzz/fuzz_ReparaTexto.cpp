@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::erase(withoutNuls, '\0');
     const std::string repaired = ReparaTexto::reparar(bytes);
     COMPROBAR(repaired.find('\0') == std::string::npos);
-    COMPROBAR(repaired == withoutNuls || (Utf8Text::valid(repaired) == repaired && repaired.size() < withoutNuls.size()));
+    COMPROBAR(
+        repaired == withoutNuls || (Utf8Text::valid(repaired) == repaired && repaired.size() < withoutNuls.size()));
 
     // smbclient: every LF as CR LF, at most 1,598 bytes (1,599 when the last is that LF).
     const std::string text = Utf8Text::valid(withoutNuls);

@@ -62,7 +62,8 @@ void nmblookup(std::string_view output)
     for (const QStringList &p : wordsOfLines(output)) {
         // An answering address goes on the tools' command lines: hex digits, dots and colons only.
         static const QRegularExpression addressPattern(QStringLiteral("^[0-9A-Fa-f.:]+$"));
-        if (p.size() == 2 && addressPattern.match(p[0]).hasMatch() && p[1].size() > 4 && p[1].endsWith(QLatin1String("<00>"))
+        if (p.size() == 2 && addressPattern.match(p[0]).hasMatch() && p[1].size() > 4
+            && p[1].endsWith(QLatin1String("<00>"))
             && std::find(addresses.begin(), addresses.end(), p[0].toStdString()) == addresses.end())
             addresses.push_back(p[0].toStdString());
     }

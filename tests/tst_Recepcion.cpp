@@ -281,25 +281,25 @@ void tst_Recepcion::headerAndReplyDependOnTheComputer_data()
     QTest::addColumn<QString>("header");
     QTest::addColumn<QString>("replyTo");
     QTest::newRow("old record") << "ana"
-                                      << ""
-                                      << "Mensaje de ana a of"
-                                      << "ana";
+                                << ""
+                                << "Mensaje de ana a of"
+                                << "ana";
     QTest::newRow("same name") << "PC1"
-                                  << "pc1"
-                                  << "Mensaje de PC1 a of"
-                                  << "PC1";
+                               << "pc1"
+                               << "Mensaje de PC1 a of"
+                               << "PC1";
     QTest::newRow("user of a computer") << "ana"
-                                          << "pc1"
-                                          << "Mensaje de ana (pc1) a of"
-                                          << "ana";
+                                        << "pc1"
+                                        << "Mensaje de ana (pc1) a of"
+                                        << "ana";
     QTest::newRow("name that is not NetBIOS") << "Ana María"
                                               << "pc1"
                                               << "Mensaje de Ana María (pc1) a of"
                                               << "pc1";
     QTest::newRow("name of 16") << "abcdefghijklmnop"
-                                  << "pc1"
-                                  << "Mensaje de abcdefghijklmnop (pc1) a of"
-                                  << "pc1";
+                                << "pc1"
+                                << "Mensaje de abcdefghijklmnop (pc1) a of"
+                                << "pc1";
 }
 
 void tst_Recepcion::headerAndReplyDependOnTheComputer()
@@ -404,12 +404,12 @@ void tst_Recepcion::invalidHistoryIsSetAsideLosingNothing_data()
     QTest::addColumn<int>("validKept"); // messages kept
     QTest::newRow("not JSON") << QStringLiteral("recibidos.json") << historyFile(good).left(40) << 0;
     QTest::newRow("another shape") << "recibidos.json"
-                                << QByteArray(R"({"formato":"uno","mensajes":{"a":1},"mostrados":"x"})") << 0;
+                                   << QByteArray(R"({"formato":"uno","mensajes":{"a":1},"mostrados":"x"})") << 0;
     QTest::newRow("arrival as text") << QStringLiteral("recibidos.json")
-                                      << historyFile(historyLine(a, "\"1767225600000\"") + ',' + good) << 1;
-    QTest::newRow("numeric id") << QStringLiteral("recibidos.json")
-                                 << historyFile(good + ',' + historyLine(QString(), "1").replace(R"("id":"")", R"("id":5)"))
-                                 << 1;
+                                     << historyFile(historyLine(a, "\"1767225600000\"") + ',' + good) << 1;
+    QTest::newRow("numeric id") << QStringLiteral(
+        "recibidos.json") << historyFile(good + ',' + historyLine(QString(), "1").replace(R"("id":"")", R"("id":5)"))
+                                << 1;
     QTest::newRow("arrival out of range")
         << QStringLiteral("recibidos.json") << historyFile(historyLine(a, "1e300") + ',' + good) << 1;
     QTest::newRow("shown entry not valid") << QStringLiteral("recibidos.json") << historyFile(good, "[7]") << 1;
@@ -654,7 +654,7 @@ void tst_Recepcion::markupIsShownAsWritten_data()
     QTest::newRow("sender column") << int(ModeloRecibidos::ColDe) << QStringList { name, "oficina1", "hola" } << 0;
     QTest::newRow("called name column") << int(ModeloRecibidos::ColPara) << QStringList { "ana", name, "hola" } << 1;
     QTest::newRow("text column") << int(ModeloRecibidos::ColMensaje)
-                             << QStringList { "ana", "oficina1", "<b>urgente</b> & <img src=\"x\">\nfin" } << 2;
+                                 << QStringList { "ana", "oficina1", "<b>urgente</b> & <img src=\"x\">\nfin" } << 2;
 }
 
 void tst_Recepcion::markupIsShownAsWritten()
@@ -753,9 +753,7 @@ void tst_Recepcion::rowsArrivingWhileTheListIsOpenAreDrawnWhole()
     QWidget *viewport = list->viewport();
     const auto onScreen = [window, viewport] {
         const QRect area(viewport->mapTo(window, QPoint()), viewport->size());
-        return window->screen()
-            ->grabWindow(window->winId(), area.x(), area.y(), area.width(), area.height())
-            .toImage();
+        return window->screen()->grabWindow(window->winId(), area.x(), area.y(), area.width(), area.height()).toImage();
     };
     const auto drawn = [viewport] { return viewport->grab().toImage().convertToFormat(QImage::Format_RGB32); };
     // More than the list has room for, so that the newest ones are scrolled into view.
@@ -772,7 +770,7 @@ void tst_Recepcion::rowsArrivingWhileTheListIsOpenAreDrawnWhole()
 void tst_Recepcion::historyMessageOpensWholeAndIsCopiedWhole()
 {
     const QString longText = QStringLiteral("Primera línea de un mensaje largo, más de lo que cabe en la lista,\n"
-                                         "segunda línea\n\ny la última tras una en blanco");
+                                            "segunda línea\n\ny la última tras una en blanco");
     deliver(longText.toUtf8(), kJanuary, "ana", "oficina1");
     deliver("¿comemos?", kJanuary + 3661, "pepe", "oficina2");
     auto r = startReceiving(m_dataDir);
@@ -812,7 +810,8 @@ void tst_Recepcion::historyMessageOpensWholeAndIsCopiedWhole()
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, secondRow);
     QTRY_COMPARE(openPopUps().size(), 2);
     frmRecibido *secondPopUp = openPopUps().at(0) == firstPopUp ? openPopUps().at(1) : openPopUps().at(0);
-    QCOMPARE(child<QPlainTextEdit>(secondPopUp, QStringLiteral("txtMensaje"))->toPlainText(), QStringLiteral("¿comemos?"));
+    QCOMPARE(
+        child<QPlainTextEdit>(secondPopUp, QStringLiteral("txtMensaje"))->toPlainText(), QStringLiteral("¿comemos?"));
     child<QPushButton>(secondPopUp, QStringLiteral("cmdResponder"))->click();
     QCOMPARE(replies.size(), 1);
     QCOMPARE(replies.at(0).at(0).toString(), QStringLiteral("pepe"));

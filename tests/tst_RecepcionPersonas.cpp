@@ -130,12 +130,13 @@ void tst_RecepcionPersonas::initTestCase()
 
     const QString receivingDir = m_root.filePath(QStringLiteral("recibe"));
     QVERIFY(prepareDir(receivingDir, 0, 0, 0755));
-    SambaHost::Settings receivingSettings = SambaHost::receiving(
-        QStringLiteral("RECIBE"), QStringLiteral("OFICINA"), m_network->address(0), QStringLiteral(RECIBE_BINARY), m_mailbox);
+    SambaHost::Settings receivingSettings = SambaHost::receiving(QStringLiteral("RECIBE"), QStringLiteral("OFICINA"),
+        m_network->address(0), QStringLiteral(RECIBE_BINARY), m_mailbox);
     receivingSettings.interfaces = m_network->address(0) + QStringLiteral("/24");
     receivingSettings.netns = m_network->member(0);
-    receivingSettings.messageCommand = QStringLiteral("%1 --buzon=%2 --usuarios=%3 '--equipo=%m' '--direccion=%I' '%f' '%L' '%s'")
-                                .arg(QStringLiteral(RECIBE_BINARY), m_mailbox, usersFile);
+    receivingSettings.messageCommand
+        = QStringLiteral("%1 --buzon=%2 --usuarios=%3 '--equipo=%m' '--direccion=%I' '%f' '%L' '%s'")
+              .arg(QStringLiteral(RECIBE_BINARY), m_mailbox, usersFile);
     m_receiving = std::make_unique<SambaHost>(receivingDir, receivingSettings);
     QVERIFY2(m_receiving->start(), qPrintable(m_receiving->error()));
 
@@ -149,7 +150,7 @@ void tst_RecepcionPersonas::initTestCase()
     senderSettings.interfaces = m_network->address(1) + QStringLiteral("/24");
     senderSettings.netns = m_network->member(1);
     senderSettings.messageCommand = QStringLiteral("%1 --buzon=%2 '--equipo=%m' '--direccion=%I' '%f' '%L' '%s'")
-                                .arg(QStringLiteral(RECIBE_BINARY), senderMailbox);
+                                        .arg(QStringLiteral(RECIBE_BINARY), senderMailbox);
     m_sender = std::make_unique<SambaHost>(senderDir, senderSettings);
     QVERIFY2(m_sender->start(), qPrintable(m_sender->error()));
     m_senderClientConf = SambaHost::writeClientConfig(
@@ -161,8 +162,8 @@ void tst_RecepcionPersonas::initTestCase()
     QVERIFY(QFile::copy(QStringLiteral(NET_BINARY), programDir + QStringLiteral("/net")));
     QVERIFY(QFile::copy(QStringLiteral(VELRISA_BINARY), programDir + QStringLiteral("/velrisa")));
     const QString clientDir = m_root.filePath(QStringLiteral("cliente-recibe"));
-    const QString clientConf
-        = SambaHost::writeClientConfig(clientDir, m_network->address(0) + QStringLiteral("/24"), QStringLiteral("OFICINA"));
+    const QString clientConf = SambaHost::writeClientConfig(
+        clientDir, m_network->address(0) + QStringLiteral("/24"), QStringLiteral("OFICINA"));
     // Each person's smbclient keeps its state there.
     QCOMPARE(::chmod(QFile::encodeName(clientDir).constData(), 0755), 0);
     QCOMPARE(::chmod(QFile::encodeName(clientDir + QStringLiteral("/client")).constData(), 01777), 0);
@@ -298,8 +299,8 @@ bool tst_RecepcionPersonas::sendFromTheOtherComputer(const QString &target, cons
     QProcess smbclient;
     smbclient.setProcessChannelMode(QProcess::MergedChannels);
     smbclient.start(QStringLiteral("ip"),
-        { "netns", "exec", m_network->member(1), "smbclient", "-s", m_senderClientConf, "-M", target, "-I", m_network->address(0),
-            "-p", "139", "-N", "-U", "jefa" });
+        { "netns", "exec", m_network->member(1), "smbclient", "-s", m_senderClientConf, "-M", target, "-I",
+            m_network->address(0), "-p", "139", "-N", "-U", "jefa" });
     if (!smbclient.waitForStarted())
         return false;
     smbclient.write(text.toUtf8());
@@ -351,8 +352,8 @@ void tst_RecepcionPersonas::eachPersonSeesTheirOwnAndTheReplyReachesTheSender()
         // The person reads it; the other one can neither list the folder nor open the record.
         QCOMPARE(runAsUser(p.user, { "ls", m_mailbox + QLatin1Char('/') + p.user }), 0);
         QVERIFY(runAsUser(other.user, { "ls", m_mailbox + QLatin1Char('/') + p.user }) != 0);
-        QVERIFY(runAsUser(other.user,
-                    { "cat", m_mailbox + QLatin1Char('/') + p.user + QLatin1Char('/') + records.first() })
+        QVERIFY(
+            runAsUser(other.user, { "cat", m_mailbox + QLatin1Char('/') + p.user + QLatin1Char('/') + records.first() })
             != 0);
     }
     QTest::qWait(1000);

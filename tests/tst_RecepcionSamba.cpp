@@ -258,7 +258,7 @@ void tst_RecepcionSamba::messagePopsUpIsAnsweredAndStaysInTheHistory()
     const QString copied = copyText(listWindow, false);
     QVERIFY2(copied.startsWith(QStringLiteral("Fecha: ")), qPrintable(copied));
     QVERIFY2(copied.endsWith(QStringLiteral("\nDe: %1\nPara: recibe\n%2\n")
-                                  .arg(QString::fromLocal8Bit(::getpwuid(::getuid())->pw_name), text)),
+                                 .arg(QString::fromLocal8Bit(::getpwuid(::getuid())->pw_name), text)),
         qPrintable(copied));
     QCOMPARE(historyOnDisk().size(), 1);
     stopVelrisa();

@@ -366,7 +366,8 @@ void tst_Ventanas::qtButtonsAreInSpanish()
             buttons << withoutAmpersand(b->text());
     };
     QVERIFY(withModal([&] { real.msgBox(QStringLiteral("Hola"), Runtime::Icon::None, QString()); }, readButtons));
-    QVERIFY(withModal([&] { real.inputBox(QStringLiteral("Nombre:"), QStringLiteral("Insertar elemento")); }, readButtons));
+    QVERIFY(
+        withModal([&] { real.inputBox(QStringLiteral("Nombre:"), QStringLiteral("Insertar elemento")); }, readButtons));
     buttons.sort();
     QCOMPARE(
         buttons, (QStringList { QStringLiteral("Aceptar"), QStringLiteral("Aceptar"), QStringLiteral("Cancelar") }));

@@ -363,8 +363,8 @@ void tst_frmEquipos::deleteWithoutSelectionWritesNothing()
 void tst_frmEquipos::fullListRefusesAnotherEntry()
 {
     // Missing entry keys load as empty entries: a full list without a 32,767-line file.
-    QVERIFY(writeFile(
-        m_programPath + QStringLiteral("enviara.ini"), "[Equipos]\r\nTotal=32767\r\n[Redes]\r\nTotal=1\r\n1=grupo\r\n"));
+    QVERIFY(writeFile(m_programPath + QStringLiteral("enviara.ini"),
+        "[Equipos]\r\nTotal=32767\r\n[Redes]\r\nTotal=1\r\n1=grupo\r\n"));
     openEditor();
     QCOMPARE(m_lst->count(), 32767);
     m_rt->m_inputAnswers = { QStringLiteral("uno mas") };

@@ -67,8 +67,8 @@ void tst_frmMensajes::fixedWindowWithFourColumnsAndACloseButton()
     QCOMPARE(list->model()->columnCount(), 4);
     for (int c = 0; c < 4; ++c) {
         QCOMPARE(list->model()->headerData(c, Qt::Horizontal).toString(), titles.at(c));
-        QVERIFY(list->model()->headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>()
-            & Qt::AlignLeft);
+        QVERIFY(
+            list->model()->headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignLeft);
     }
     // The message takes all the room the header has, with and without a scroll bar.
     window.show();

@@ -99,7 +99,8 @@ void tst_netView::viewFindsTheMembersAndTheWorkgroups()
         list = ask(QStringLiteral("smbclient"),
             { QStringLiteral("--option=client min protocol=NT1"), QStringLiteral("--option=client use spnego=no"),
                 "--list=" + network.address(3), QStringLiteral("--grepable"), QStringLiteral("--no-pass") });
-        accentedGroup = ask(QStringLiteral("nmblookup"), { "--broadcast=" + network.broadcast(), "-M", "--", "DISEÑO" });
+        accentedGroup
+            = ask(QStringLiteral("nmblookup"), { "--broadcast=" + network.broadcast(), "-M", "--", "DISEÑO" });
         if (masters.count(QStringLiteral("<01>")) == 3 && salesMembers.count(QStringLiteral("VENTAS<00>")) == 2
             && list.contains(QStringLiteral("Server|DISEÑO1|")) && accentedGroup.contains(QStringLiteral("DISEÑO<1d>")))
             break;
