@@ -42,9 +42,9 @@ double cpuMs()
 Figures run(qint16 entries)
 {
     QTemporaryDir dir;
-    const QString ruta = dir.path() + QLatin1Char('/');
+    const QString folder = dir.path() + QLatin1Char('/');
     BenchRuntime rt;
-    Module m(rt, ruta);
+    Module m(rt, folder);
     for (int i = 1; i <= entries; ++i) {
         m.ListaEquipos.append(QStringLiteral("EQUIPO-%1 Sección €").arg(i));
         m.ListaRedes.append(QStringLiteral("GRUPO%1").arg(i));

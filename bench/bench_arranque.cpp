@@ -39,57 +39,57 @@
 namespace {
 
 // The production runtime with the program folder of the case and no box ever shown.
-class RuntimeBanco final : public PosixRuntime
+class BenchRuntime final : public PosixRuntime
 {
 public:
-    void msgBox(const QString &, Icon, const QString &) override { ++m_cajas; }
+    void msgBox(const QString &, Icon, const QString &) override { ++m_boxes; }
     QString appPath() const override { return m_appPath; }
     QString command() const override { return m_command; }
 
     QString m_appPath;
     QString m_command = QStringLiteral("-MIN");
-    int m_cajas = 0;
+    int m_boxes = 0;
 };
 
 // A field of /proc/self/status in kB ("VmRSS", "VmHWM"), -1 when it cannot be read.
-long long estadoKb(const char *campo)
+long long statusKb(const char *field)
 {
     QFile f(QStringLiteral("/proc/self/status"));
     if (!f.open(QIODevice::ReadOnly))
         return -1;
-    const QByteArray prefijo = QByteArray(campo) + ':';
-    for (const QByteArray &linea : f.readAll().split('\n')) {
-        if (linea.startsWith(prefijo))
-            return linea.mid(prefijo.size()).trimmed().split(' ').value(0).toLongLong();
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
     }
     return -1;
 }
 
-bool escribir(const QString &ruta, const QByteArray &bytes)
+bool writeBytes(const QString &path, const QByteArray &bytes)
 {
-    QFile f(ruta);
+    QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
-QByteArray libretaGrande()
+QByteArray hugeBook()
 {
     QByteArray b;
     b.reserve(16'100'000);
-    for (const char *seccion : { "Equipos", "Redes" }) {
-        b += QByteArray("[") + seccion + "]\r\n";
+    for (const char *section : { "Equipos", "Redes" }) {
+        b += QByteArray("[") + section + "]\r\n";
         for (int i = 1; i <= 100; ++i)
             b += QByteArray::number(i) + "=EQUIPO" + QByteArray::number(i) + "\r\n";
         b += "Total=100\r\n";
     }
-    char seccion[32];
+    char section[32];
     for (int i = 0; i < 1'000'000; ++i) {
-        std::snprintf(seccion, sizeof seccion, "[%07d]\r\nk=v\r\n", i);
-        b += seccion;
+        std::snprintf(section, sizeof section, "[%07d]\r\nk=v\r\n", i);
+        b += section;
     }
     return b;
 }
 
-QByteArray recientesGrande()
+QByteArray hugeRecentList()
 {
     QByteArray b = "[Info]\r\nMaximo=32767\r\nActualMRU=32767\r\nTotal=32767\r\n";
     for (int i = 1; i <= 32767; ++i)
@@ -98,13 +98,13 @@ QByteArray recientesGrande()
 }
 
 // Both lists full, of names as long as NetBIOS names get (15 characters).
-QByteArray libretaLlena()
+QByteArray fullBook()
 {
     QByteArray b;
-    for (const char *seccion : { "Equipos", "Redes" }) {
-        b += QByteArray("[") + seccion + "]\r\n";
+    for (const char *section : { "Equipos", "Redes" }) {
+        b += QByteArray("[") + section + "]\r\n";
         for (int i = 1; i <= 32767; ++i)
-            b += QByteArray::number(i) + '=' + QByteArray(seccion).left(3) + "-OFICINA-" + QByteArray::number(i)
+            b += QByteArray::number(i) + '=' + QByteArray(section).left(3) + "-OFICINA-" + QByteArray::number(i)
                 + "\r\n";
         b += "Total=32767\r\n";
     }
@@ -112,7 +112,7 @@ QByteArray libretaLlena()
 }
 
 // A recent list that is full at its usual capacity.
-QByteArray recientesLlenos()
+QByteArray fullRecentList()
 {
     QByteArray b = "[Info]\r\nActualMRU=5\r\n";
     for (int i = 1; i <= 5; ++i)
@@ -120,7 +120,7 @@ QByteArray recientesLlenos()
     return b;
 }
 
-qint64 monotonoNs()
+qint64 monotonicNs()
 {
     struct timespec t
     {
@@ -131,84 +131,85 @@ qint64 monotonoNs()
 
 // In the child: start as main.cpp does (or a bare window), wait until the window is shown and
 // exposed, and print "wall-ms cpu-ms peak-kB items".
-int arranque(int argc, char **argv, const QString &carpeta, qint64 inicio)
+int startUpChild(int argc, char **argv, const QString &folder, qint64 startNs)
 {
     QApplication app(argc, argv);
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
-    QWidget *ventana = nullptr;
-    QMainWindow desnuda;
-    RuntimeBanco rt;
-    std::unique_ptr<Startup> programa;
-    if (carpeta.isEmpty()) {
-        desnuda.resize(584, 303);
-        desnuda.show();
-        ventana = &desnuda;
+    QWidget *window = nullptr;
+    QMainWindow bare;
+    BenchRuntime rt;
+    std::unique_ptr<Startup> program;
+    if (folder.isEmpty()) {
+        bare.resize(584, 303);
+        bare.show();
+        window = &bare;
     } else {
         QApplication::setApplicationName(QStringLiteral("Velrisa"));
         Apariencia::aplicar();
         QApplication::setQuitOnLastWindowClosed(false);
-        rt.m_appPath = carpeta;
+        rt.m_appPath = folder;
         rt.m_command.clear();
-        programa = std::make_unique<Startup>(rt);
-        programa->start();
-        ventana = &programa->mainWindow();
+        program = std::make_unique<Startup>(rt);
+        program->start();
+        window = &program->mainWindow();
     }
-    QElapsedTimer espera;
-    espera.start();
-    while (!(ventana->windowHandle() && ventana->windowHandle()->isExposed()) && espera.elapsed() < 5000)
+    QElapsedTimer waited;
+    waited.start();
+    while (!(window->windowHandle() && window->windowHandle()->isExposed()) && waited.elapsed() < 5000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     QCoreApplication::processEvents();
-    const qint64 fin = monotonoNs();
+    const qint64 endNs = monotonicNs();
     struct timespec cpu
     {
     };
     ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
-    const auto *destino = ventana->findChild<QComboBox *>(QStringLiteral("txtDestino"));
-    std::printf("%.2f %.2f %lld %d\n", double(fin - inicio) / 1e6, double(cpu.tv_sec) * 1e3 + double(cpu.tv_nsec) / 1e6,
-        estadoKb("VmHWM"), destino ? destino->count() : 0);
-    return ventana->isVisible() ? 0 : 3;
+    const auto *recipientBox = window->findChild<QComboBox *>(QStringLiteral("txtDestino"));
+    std::printf("%.2f %.2f %lld %d\n", double(endNs - startNs) / 1e6,
+        double(cpu.tv_sec) * 1e3 + double(cpu.tv_nsec) / 1e6, statusKb("VmHWM"),
+        recipientBox ? recipientBox->count() : 0);
+    return window->isVisible() ? 0 : 3;
 }
 
 // In the child: start the main window on the folder and print "ms kB boxes items".
-int hijo(int argc, char **argv, const QString &carpeta)
+int bigFileChild(int argc, char **argv, const QString &folder)
 {
     QApplication app(argc, argv);
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
-    RuntimeBanco rt;
-    rt.m_appPath = carpeta;
-    Startup inicio(rt);
-    frmPrincipal &ventana = inicio.mainWindow();
+    BenchRuntime rt;
+    rt.m_appPath = folder;
+    Startup startup(rt);
+    frmPrincipal &window = startup.mainWindow();
     // From here on the peak counts only what the start-up itself takes.
-    QFile borrar(QStringLiteral("/proc/self/clear_refs"));
-    if (!borrar.open(QIODevice::WriteOnly) || borrar.write("5") != 1)
+    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
+    if (!clearRefs.open(QIODevice::WriteOnly) || clearRefs.write("5") != 1)
         return 2;
-    borrar.close();
-    const long long base = estadoKb("VmRSS");
+    clearRefs.close();
+    const long long base = statusKb("VmRSS");
     QElapsedTimer t;
     t.start();
-    inicio.start();
+    startup.start();
     const double ms = double(t.nsecsElapsed()) / 1e6;
-    const long long pico = estadoKb("VmHWM");
-    const auto *destino = ventana.findChild<QComboBox *>(QStringLiteral("txtDestino"));
-    std::printf("%.1f %lld %d %d\n", ms, pico - base, rt.m_cajas, destino ? destino->count() : -1);
+    const long long peak = statusKb("VmHWM");
+    const auto *recipientBox = window.findChild<QComboBox *>(QStringLiteral("txtDestino"));
+    std::printf("%.1f %lld %d %d\n", ms, peak - base, rt.m_boxes, recipientBox ? recipientBox->count() : -1);
     return 0;
 }
 
 // One child of the start-up comparison; false when it failed.
-struct MedidaArranque
+struct StartUpFigures
 {
-    double pared = 0, cpu = 0, mb = 0;
-    int elementos = 0;
+    double wall = 0, cpu = 0, mb = 0;
+    int items = 0;
 };
 
-bool arrancar(const QString &carpeta, const QString &runDir, MedidaArranque &a)
+bool runStartUpChild(const QString &folder, const QString &runDir, StartUpFigures &a)
 {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runDir);
     p.setProcessEnvironment(env);
     p.start(QFile::symLinkTarget(QStringLiteral("/proc/self/exe")),
-        { QStringLiteral("--arranque"), carpeta, QString::number(monotonoNs()) });
+        { QStringLiteral("--arranque"), folder, QString::number(monotonicNs()) });
     if (!p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
         return false;
     const QList<QByteArray> f = p.readAllStandardOutput().trimmed().split(' ');
@@ -216,54 +217,54 @@ bool arrancar(const QString &carpeta, const QString &runDir, MedidaArranque &a)
     return f.size() == 4;
 }
 
-// The bare window, the empty folder and the full one, in turns, `veces` runs each.
-bool arranques(const QString &base, int veces)
+// The bare window, the empty folder and the full one, in turns, `runs` runs each.
+bool compareStartUps(const QString &base, int runs)
 {
-    const QString vacia = base + QStringLiteral("/vacia");
-    const QString llena = base + QStringLiteral("/llena");
-    const QString enorme = base + QStringLiteral("/enorme");
+    const QString emptyDir = base + QStringLiteral("/vacia");
+    const QString fullDir = base + QStringLiteral("/llena");
+    const QString hugeDir = base + QStringLiteral("/enorme");
     const QString run = base + QStringLiteral("/run-arranque");
-    for (const QString &d : { vacia, llena, enorme, run })
+    for (const QString &d : { emptyDir, fullDir, hugeDir, run })
         QDir().mkpath(d);
     QFile::setPermissions(run, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    if (!escribir(llena + QStringLiteral("/enviara.ini"), libretaLlena())
-        || !escribir(llena + QStringLiteral("/mru.ini"), recientesLlenos())
-        || !escribir(enorme + QStringLiteral("/enviara.ini"), libretaLlena())
-        || !escribir(enorme + QStringLiteral("/mru.ini"), recientesGrande()))
+    if (!writeBytes(fullDir + QStringLiteral("/enviara.ini"), fullBook())
+        || !writeBytes(fullDir + QStringLiteral("/mru.ini"), fullRecentList())
+        || !writeBytes(hugeDir + QStringLiteral("/enviara.ini"), fullBook())
+        || !writeBytes(hugeDir + QStringLiteral("/mru.ini"), hugeRecentList()))
         return false;
     const struct
     {
-        const char *nombre;
-        QString carpeta;
-    } casos[] = { { "bare Qt window", QString() }, { "empty folder", vacia }, { "full book, 5 recent lines", llena },
-        { "full book, 32,767 recent", enorme } };
-    constexpr int kCasos = int(std::size(casos));
-    std::vector<MedidaArranque> medidas[kCasos];
-    for (int vez = 0; vez < veces; ++vez) {
-        for (int c = 0; c < kCasos; ++c) {
-            MedidaArranque a;
-            if (!arrancar(casos[c].carpeta, run, a)) {
-                std::fprintf(stderr, "%s: the child failed\n", casos[c].nombre);
+        const char *name;
+        QString folder;
+    } cases[] = { { "bare Qt window", QString() }, { "empty folder", emptyDir },
+        { "full book, 5 recent lines", fullDir }, { "full book, 32,767 recent", hugeDir } };
+    constexpr int kCases = int(std::size(cases));
+    std::vector<StartUpFigures> figures[kCases];
+    for (int turn = 0; turn < runs; ++turn) {
+        for (int c = 0; c < kCases; ++c) {
+            StartUpFigures a;
+            if (!runStartUpChild(cases[c].folder, run, a)) {
+                std::fprintf(stderr, "%s: the child failed\n", cases[c].name);
                 return false;
             }
-            medidas[c].push_back(a);
+            figures[c].push_back(a);
         }
     }
-    double cpu[kCasos], mb[kCasos];
-    std::printf("start-up, exec to the main window shown: median (90th percentile) of %d runs each\n", veces);
+    double cpu[kCases], mb[kCases];
+    std::printf("start-up, exec to the main window shown: median (90th percentile) of %d runs each\n", runs);
     std::printf("%-28s %16s %16s %16s %7s\n", "case", "wall ms", "cpu ms", "peak MB", "items");
-    for (int c = 0; c < kCasos; ++c) {
-        std::vector<double> pared, proc, memoria;
-        for (const MedidaArranque &a : medidas[c]) {
-            pared.push_back(a.pared);
+    for (int c = 0; c < kCases; ++c) {
+        std::vector<double> wall, proc, memory;
+        for (const StartUpFigures &a : figures[c]) {
+            wall.push_back(a.wall);
             proc.push_back(a.cpu);
-            memoria.push_back(a.mb);
+            memory.push_back(a.mb);
         }
         cpu[c] = Medidas::median(proc);
-        mb[c] = Medidas::median(memoria);
-        std::printf("%-28s %7.1f (%6.1f) %7.1f (%6.1f) %7.1f (%6.1f) %7d\n", casos[c].nombre, Medidas::median(pared),
-            Medidas::percentil90(pared), cpu[c], Medidas::percentil90(proc), mb[c], Medidas::percentil90(memoria),
-            medidas[c].back().elementos);
+        mb[c] = Medidas::median(memory);
+        std::printf("%-28s %7.1f (%6.1f) %7.1f (%6.1f) %7.1f (%6.1f) %7d\n", cases[c].name, Medidas::median(wall),
+            Medidas::percentil90(wall), cpu[c], Medidas::percentil90(proc), mb[c], Medidas::percentil90(memory),
+            figures[c].back().items);
     }
     std::printf(
         "full book adds to empty: %.1f ms cpu (goal < 40), %.1f MB (goal < 8)\n", cpu[2] - cpu[1], mb[2] - mb[1]);
@@ -272,12 +273,12 @@ bool arranques(const QString &base, int veces)
     return true;
 }
 
-struct Caso
+struct BigFileCase
 {
-    const char *nombre;
-    const char *archivo;
+    const char *name;
+    const char *file;
     QByteArray bytes;
-    bool futuro;
+    bool future;
 };
 
 } // namespace
@@ -287,9 +288,9 @@ int main(int argc, char **argv)
     qputenv(
         "QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
     if (argc == 3 && qstrcmp(argv[1], "--hijo") == 0)
-        return hijo(argc, argv, QString::fromLocal8Bit(argv[2]));
+        return bigFileChild(argc, argv, QString::fromLocal8Bit(argv[2]));
     if (argc == 4 && qstrcmp(argv[1], "--arranque") == 0)
-        return arranque(argc, argv, QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toLongLong());
+        return startUpChild(argc, argv, QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toLongLong());
 
     // Settings, data and the session directory go to folders of this run, never to the user's own.
     QTemporaryDir dir;
@@ -297,46 +298,46 @@ int main(int argc, char **argv)
     qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path() + QStringLiteral("/datos")));
     qputenv("VELRISA_BUZON", QFile::encodeName(dir.path() + QStringLiteral("/sin-buzon")));
 
-    if (!arranques(dir.path(), argc > 1 ? QByteArray(argv[1]).toInt() : 7))
+    if (!compareStartUps(dir.path(), argc > 1 ? QByteArray(argv[1]).toInt() : 7))
         return 1;
-    const Caso casos[] = {
-        { "enviara.ini, 1,000,000 sections", "enviara.ini", libretaGrande(), false },
-        { "mru.ini, 32,767 lines, time in the future", "mru.ini", recientesGrande(), true },
+    const BigFileCase cases[] = {
+        { "enviara.ini, 1,000,000 sections", "enviara.ini", hugeBook(), false },
+        { "mru.ini, 32,767 lines, time in the future", "mru.ini", hugeRecentList(), true },
     };
     std::printf(
         "%-45s %10s %10s %12s %8s %6s %6s\n", "case", "file MB", "load ms", "peak MB", "x file", "items", "boxes");
     int n = 0;
-    for (const Caso &caso : casos) {
-        const QString carpeta = dir.path() + QStringLiteral("/caso%1").arg(++n);
-        QDir().mkpath(carpeta + QStringLiteral("/run"));
+    for (const BigFileCase &bigCase : cases) {
+        const QString folder = dir.path() + QStringLiteral("/caso%1").arg(++n);
+        QDir().mkpath(folder + QStringLiteral("/run"));
         QFile::setPermissions(
-            carpeta + QStringLiteral("/run"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        const QString ruta = carpeta + QLatin1Char('/') + QLatin1String(caso.archivo);
-        if (!escribir(ruta, caso.bytes)) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(ruta));
+            folder + QStringLiteral("/run"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        const QString path = folder + QLatin1Char('/') + QLatin1String(bigCase.file);
+        if (!writeBytes(path, bigCase.bytes)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
             return 1;
         }
-        if (caso.futuro) {
+        if (bigCase.future) {
             struct timespec t[2] {};
             ::clock_gettime(CLOCK_REALTIME, &t[0]);
             t[0].tv_sec += 3600;
             t[1] = t[0];
-            ::utimensat(AT_FDCWD, QFile::encodeName(ruta).constData(), t, 0);
+            ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), t, 0);
         }
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), carpeta + QStringLiteral("/run"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder + QStringLiteral("/run"));
         p.setProcessEnvironment(env);
-        p.start(QFile::symLinkTarget(QStringLiteral("/proc/self/exe")), { QStringLiteral("--hijo"), carpeta });
+        p.start(QFile::symLinkTarget(QStringLiteral("/proc/self/exe")), { QStringLiteral("--hijo"), folder });
         if (!p.waitForFinished(-1) || p.exitCode() != 0) {
-            std::fprintf(stderr, "%s: the child failed (%d)\n", caso.nombre, p.exitCode());
+            std::fprintf(stderr, "%s: the child failed (%d)\n", bigCase.name, p.exitCode());
             return 1;
         }
         const QList<QByteArray> f = p.readAllStandardOutput().trimmed().split(' ');
-        const double mb = double(caso.bytes.size()) / 1e6;
-        const double picoMb = f.value(1).toDouble() * 1024 / 1e6;
-        std::printf("%-45s %10.1f %10.1f %12.1f %8.2f %6d %6d\n", caso.nombre, mb, f.value(0).toDouble(), picoMb,
-            picoMb / mb, f.value(3).toInt(), f.value(2).toInt());
+        const double mb = double(bigCase.bytes.size()) / 1e6;
+        const double peakMb = f.value(1).toDouble() * 1024 / 1e6;
+        std::printf("%-45s %10.1f %10.1f %12.1f %8.2f %6d %6d\n", bigCase.name, mb, f.value(0).toDouble(), peakMb,
+            peakMb / mb, f.value(3).toInt(), f.value(2).toInt());
     }
     std::printf("goals: load under 2000 ms, peak under 4 x file; no boxes\n");
     return 0;

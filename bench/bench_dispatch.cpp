@@ -28,11 +28,11 @@ namespace {
 // the wall clock on a machine that other work shares.
 struct Cpu
 {
-    double propio = 0;
-    double hijos = 0;
+    double ownUs = 0;
+    double childrenUs = 0;
 };
 
-Cpu cpuAhora()
+Cpu cpuNow()
 {
     auto us = [](const timeval &t) { return double(t.tv_sec) * 1e6 + double(t.tv_usec); };
     rusage self {};
@@ -42,18 +42,18 @@ Cpu cpuAhora()
     return { us(self.ru_utime) + us(self.ru_stime), us(children.ru_utime) + us(children.ru_stime) };
 }
 
-double porFila(frmMensajes &lista, int desde, int hasta)
+double usPerRow(frmMensajes &logWindow, int from, int to)
 {
     QElapsedTimer t;
     t.start();
-    for (int k = desde; k <= hasta; ++k) {
-        lista.agregarFila(QStringLiteral("EQUIPO%1").arg(k));
-        lista.completarUltimaFila(
+    for (int k = from; k <= to; ++k) {
+        logWindow.agregarFila(QStringLiteral("EQUIPO%1").arg(k));
+        logWindow.completarUltimaFila(
             2, QStringLiteral("Hola a todos"), QStringLiteral("Enviado"), QStringLiteral("14:05:33"));
-        lista.repintar();
+        logWindow.repintar();
         QCoreApplication::processEvents();
     }
-    return double(t.nsecsElapsed()) / 1e3 / (hasta - desde + 1);
+    return double(t.nsecsElapsed()) / 1e3 / (to - from + 1);
 }
 
 } // namespace
@@ -84,66 +84,67 @@ int main(int argc, char *argv[])
     // Processes are real; boxes are only counted and settings stay in memory.
     FakeRuntime rt;
     rt.m_appPath = prog.chopped(1);
-    VentanaEnvioPrueba ventana;
-    ventana.m_ruta = prog;
-    ventana.m_ventana.resize(584, 303);
-    ventana.m_ventana.show();
-    QStringList nombres;
+    VentanaEnvioPrueba window;
+    window.m_ruta = prog;
+    window.m_ventana.resize(584, 303);
+    window.m_ventana.show();
+    QStringList names;
     for (int k = 0; k < recipients; ++k)
-        nombres << QStringLiteral("EQUIPO%1").arg(k);
-    ventana.m_destino = nombres.join(QLatin1Char(' '));
-    ventana.m_mensaje = QStringLiteral("Hola a todos");
+        names << QStringLiteral("EQUIPO%1").arg(k);
+    window.m_destino = names.join(QLatin1Char(' '));
+    window.m_mensaje = QStringLiteral("Hola a todos");
 
     // The bare loop: the same one-line batch file, /bin/sh started and waited for.
-    const QString lote = prog + QStringLiteral("ejecuta.bat");
+    const QString batchFile = prog + QStringLiteral("ejecuta.bat");
     QElapsedTimer t;
-    Cpu antes = cpuAhora();
+    Cpu before = cpuNow();
     t.start();
     for (int k = 0; k < recipients; ++k) {
-        TestSupport::writeFile(
-            lote, LineaLote::contenido(LineaLote::armar(nombres.at(k), false, QStringLiteral("Hola a todos"), prog)));
-        ProcessStart::wait(ProcessStart::start(ProcessStart::resolve(lote, prog)));
+        TestSupport::writeFile(batchFile,
+            LineaLote::contenido(LineaLote::armar(names.at(k), false, QStringLiteral("Hola a todos"), prog)));
+        ProcessStart::wait(ProcessStart::start(ProcessStart::resolve(batchFile, prog)));
     }
-    const double desnudo = double(t.nsecsElapsed()) / 1e3 / recipients;
-    Cpu despues = cpuAhora();
-    const Cpu cpuDesnudo { (despues.propio - antes.propio) / recipients, (despues.hijos - antes.hijos) / recipients };
+    const double bareUs = double(t.nsecsElapsed()) / 1e3 / recipients;
+    Cpu after = cpuNow();
+    const Cpu cpuBare { (after.ownUs - before.ownUs) / recipients,
+        (after.childrenUs - before.childrenUs) / recipients };
 
-    antes = cpuAhora();
+    before = cpuNow();
     t.restart();
-    Despacho(rt, ventana).EnviarMensajes();
-    const double recorrido = double(t.nsecsElapsed()) / 1e3 / recipients;
-    despues = cpuAhora();
-    const Cpu cpuRecorrido { (despues.propio - antes.propio) / recipients, (despues.hijos - antes.hijos) / recipients };
-    const int enviados = ventana.mensajes().filas();
+    Despacho(rt, window).EnviarMensajes();
+    const double runUs = double(t.nsecsElapsed()) / 1e3 / recipients;
+    after = cpuNow();
+    const Cpu cpuRun { (after.ownUs - before.ownUs) / recipients, (after.childrenUs - before.childrenUs) / recipients };
+    const int rows = window.mensajes().filas();
     int ok = 0;
-    for (int k = 0; k < enviados; ++k)
-        ok += ventana.mensajes().modelo().fila(k).Resultado == QLatin1String("Enviado");
+    for (int k = 0; k < rows; ++k)
+        ok += window.mensajes().modelo().fila(k).Resultado == QLatin1String("Enviado");
 
-    std::printf("send run: %d recipients, %d rows, %d sent, %lld boxes\n", recipients, enviados, ok,
+    std::printf("send run: %d recipients, %d rows, %d sent, %lld boxes\n", recipients, rows, ok,
         static_cast<long long>(rt.m_boxes.size()));
-    std::printf("bare sh loop:          %9.1f us per recipient\n", desnudo);
-    std::printf("send run (EnviarMensajes): %9.1f us per recipient\n", recorrido);
-    std::printf("ratio run / bare:      %9.2f (wall clock: a loaded machine moves it)\n", recorrido / desnudo);
-    std::printf("cpu bare:              %9.1f us self + %9.1f us children per recipient\n", cpuDesnudo.propio,
-        cpuDesnudo.hijos);
-    std::printf("cpu send run:          %9.1f us self + %9.1f us children per recipient\n", cpuRecorrido.propio,
-        cpuRecorrido.hijos);
+    std::printf("bare sh loop:          %9.1f us per recipient\n", bareUs);
+    std::printf("send run (EnviarMensajes): %9.1f us per recipient\n", runUs);
+    std::printf("ratio run / bare:      %9.2f (wall clock: a loaded machine moves it)\n", runUs / bareUs);
+    std::printf(
+        "cpu bare:              %9.1f us self + %9.1f us children per recipient\n", cpuBare.ownUs, cpuBare.childrenUs);
+    std::printf(
+        "cpu send run:          %9.1f us self + %9.1f us children per recipient\n", cpuRun.ownUs, cpuRun.childrenUs);
     std::printf("cpu ratio run / bare:  %9.2f (goal <= 1.5)\n",
-        (cpuRecorrido.propio + cpuRecorrido.hijos) / (cpuDesnudo.propio + cpuDesnudo.hijos));
+        (cpuRun.ownUs + cpuRun.childrenUs) / (cpuBare.ownUs + cpuBare.childrenUs));
 
     // The log on its own, in a fresh window: rows 1-1000, then fill to 99,000, then 99,001-100,000.
-    frmMensajes lista(&ventana.m_ventana, [&ventana] { return ventana.m_esconder; });
-    lista.mostrar();
-    const double primeras = porFila(lista, 1, 1000);
+    frmMensajes logWindow(&window.m_ventana, [&window] { return window.m_esconder; });
+    logWindow.mostrar();
+    const double earlyUs = usPerRow(logWindow, 1, 1000);
     for (int k = 1001; k <= 99000; ++k) {
-        lista.agregarFila(QStringLiteral("EQUIPO%1").arg(k));
-        lista.completarUltimaFila(
+        logWindow.agregarFila(QStringLiteral("EQUIPO%1").arg(k));
+        logWindow.completarUltimaFila(
             2, QStringLiteral("Hola a todos"), QStringLiteral("Enviado"), QStringLiteral("14:05:33"));
     }
     QCoreApplication::processEvents();
-    const double ultimas = porFila(lista, 99001, 100000);
-    std::printf("log rows 1-1000:       %9.1f us per row (append, complete, repaint)\n", primeras);
-    std::printf("log rows 99001-100000: %9.1f us per row\n", ultimas);
-    std::printf("ratio late / early:    %9.2f (goal < 2), %d rows\n", ultimas / primeras, lista.filas());
+    const double lateUs = usPerRow(logWindow, 99001, 100000);
+    std::printf("log rows 1-1000:       %9.1f us per row (append, complete, repaint)\n", earlyUs);
+    std::printf("log rows 99001-100000: %9.1f us per row\n", lateUs);
+    std::printf("ratio late / early:    %9.2f (goal < 2), %d rows\n", lateUs / earlyUs, logWindow.filas());
     return 0;
 }

@@ -20,7 +20,7 @@ QByteArray qb(std::string_view s)
 }
 
 // The fold of every character of the code page is QChar's.
-bool plegadoComoQt()
+bool foldsAsQt()
 {
     for (int b = 0; b < 256; ++b) {
         const QChar c(TablaCp1252::decodificar(static_cast<unsigned char>(b)));
@@ -31,45 +31,46 @@ bool plegadoComoQt()
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t largo)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const bool tabla = plegadoComoQt();
-    (void)tabla;
-    const std::string_view bytes = fuzz::texto(datos, largo);
+    static const bool tableChecked = foldsAsQt();
+    (void)tableChecked;
+    const std::string_view bytes = fuzz::texto(data, size);
 
     // As Windows-1252.
-    const QString texto = Cp1252::decode(bytes);
-    COMPROBAR(Cp1252::encode(texto) == qb(bytes));
+    const QString text = Cp1252::decode(bytes);
+    COMPROBAR(Cp1252::encode(text) == qb(bytes));
     const std::string utf8 = TablaCp1252::aUtf8(bytes);
-    COMPROBAR(qb(utf8) == texto.toUtf8());
+    COMPROBAR(qb(utf8) == text.toUtf8());
     COMPROBAR(TablaCp1252::desdeUtf8(utf8) == bytes);
 
     // As UTF-8, broken or not.
-    const QString desdeUtf8 = QString::fromUtf8(qb(bytes));
-    COMPROBAR(qb(TablaCp1252::desdeUtf8(bytes)) == Cp1252::encode(desdeUtf8));
+    const QString fromUtf8Text = QString::fromUtf8(qb(bytes));
+    COMPROBAR(qb(TablaCp1252::desdeUtf8(bytes)) == Cp1252::encode(fromUtf8Text));
     for (size_t pos = 0; pos < bytes.size();) {
         char32_t c = 0;
         const int n = Unicode::leerUtf8(bytes, pos, c);
         if (n > 0) {
-            std::string otraVez;
-            Unicode::anadirUtf8(otraVez, c);
-            COMPROBAR(otraVez == bytes.substr(pos, size_t(n)));
+            std::string again;
+            Unicode::anadirUtf8(again, c);
+            COMPROBAR(again == bytes.substr(pos, size_t(n)));
         }
         pos += n > 0 ? size_t(n) : 1;
     }
 
     // The same name with some letters in another case, as Qt changes them; one bit of each
     // byte says which way.
-    QString otra = texto;
-    for (qsizetype i = 0; i < otra.size(); ++i)
-        otra[i] = (static_cast<unsigned char>(bytes[size_t(i)]) & 1) ? otra[i].toUpper() : otra[i].toLower();
-    const QByteArray otraBytes = Cp1252::encode(otra);
-    const std::string_view b(otraBytes.constData(), size_t(otraBytes.size()));
-    const bool iguales = SintaxisIni::mismoNombre(bytes, b);
-    COMPROBAR(iguales == (texto.compare(Cp1252::decode(b), Qt::CaseInsensitive) == 0));
-    if (iguales) {
+    QString otherCase = text;
+    for (qsizetype i = 0; i < otherCase.size(); ++i)
+        otherCase[i]
+            = (static_cast<unsigned char>(bytes[size_t(i)]) & 1) ? otherCase[i].toUpper() : otherCase[i].toLower();
+    const QByteArray otherCaseBytes = Cp1252::encode(otherCase);
+    const std::string_view b(otherCaseBytes.constData(), size_t(otherCaseBytes.size()));
+    const bool sameName = SintaxisIni::mismoNombre(bytes, b);
+    COMPROBAR(sameName == (text.compare(Cp1252::decode(b), Qt::CaseInsensitive) == 0));
+    if (sameName) {
         COMPROBAR(SintaxisIni::huella(bytes) == SintaxisIni::huella(b));
-        COMPROBAR(SintaxisIni::huella(bytes, largo) == SintaxisIni::huella(b, largo));
+        COMPROBAR(SintaxisIni::huella(bytes, size) == SintaxisIni::huella(b, size));
     }
     return 0;
 }

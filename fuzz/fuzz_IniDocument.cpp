@@ -21,129 +21,129 @@ using namespace SintaxisIni;
 
 namespace {
 
-struct Nombres
+struct Names
 {
-    QString seccion;
-    QString clave;
+    QString section;
+    QString key;
 };
 
 // Section and key names as the file matches them: trimmed, in the code page, case-folded.
-using Clave = std::pair<QString, QString>;
+using Key = std::pair<QString, QString>;
 
-Clave clave(const QString &seccion, const QString &clave)
+Key foldedKey(const QString &section, const QString &key)
 {
-    auto plegado = [](const QString &nombre) {
-        const QByteArray bytes = Cp1252::encode(nombre);
+    auto fold = [](const QString &name) {
+        const QByteArray bytes = Cp1252::encode(name);
         return Cp1252::decode(recortar(std::string_view(bytes.constData(), size_t(bytes.size())))).toCaseFolded();
     };
-    return { plegado(seccion), plegado(clave) };
+    return { fold(section), fold(key) };
 }
 
-// One line ("renglón") of a file without its line end and, for a key line under a section, its names.
-struct Renglon
+// One line of a file without its line end and, for a key line under a section, its names.
+struct FileLine
 {
-    std::string_view texto;
-    std::optional<Nombres> nombres;
+    std::string_view text;
+    std::optional<Names> names;
 };
 
-std::vector<Renglon> lineas(std::string_view archivo)
+std::vector<FileLine> fileLines(std::string_view file)
 {
-    std::vector<Renglon> todas;
-    std::optional<QString> seccion;
-    for (size_t pos = 0; pos < archivo.size();) {
-        const std::string_view bruta = archivo.substr(pos, largoLinea(archivo.substr(pos)));
-        pos += bruta.size();
-        const std::string_view texto = sinFinDeLinea(bruta);
-        const SintaxisIni::Linea l = analizar(texto);
+    std::vector<FileLine> all;
+    std::optional<QString> section;
+    for (size_t pos = 0; pos < file.size();) {
+        const std::string_view raw = file.substr(pos, largoLinea(file.substr(pos)));
+        pos += raw.size();
+        const std::string_view text = sinFinDeLinea(raw);
+        const SintaxisIni::Linea l = analizar(text);
         if (l.tipo == SintaxisIni::Linea::Tipo::Seccion)
-            seccion = Cp1252::decode(l.nombre);
-        if (l.tipo == SintaxisIni::Linea::Tipo::Clave && seccion)
-            todas.push_back({ texto, Nombres { *seccion, Cp1252::decode(l.nombre) } });
+            section = Cp1252::decode(l.nombre);
+        if (l.tipo == SintaxisIni::Linea::Tipo::Clave && section)
+            all.push_back({ text, Names { *section, Cp1252::decode(l.nombre) } });
         else
-            todas.push_back({ texto, std::nullopt });
+            all.push_back({ text, std::nullopt });
     }
-    return todas;
+    return all;
 }
 
-struct Edicion
+struct Edit
 {
-    Nombres nombres;
-    QString valor;
+    Names names;
+    QString value;
 };
 
-std::vector<Edicion> ediciones(std::string_view lista)
+std::vector<Edit> parseEdits(std::string_view edits)
 {
     auto qt = [](std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); };
-    std::vector<Edicion> todas;
-    for (const std::string_view edicion : fuzz::partir(lista, '\n')) {
-        const std::vector<std::string_view> campos = fuzz::partir(edicion, '\x1f');
-        if (campos.size() == 3 && todas.size() < 16)
-            todas.push_back({ { qt(campos[0]), qt(campos[1]) }, qt(campos[2]) });
+    std::vector<Edit> all;
+    for (const std::string_view edit : fuzz::partir(edits, '\n')) {
+        const std::vector<std::string_view> fields = fuzz::partir(edit, '\x1f');
+        if (fields.size() == 3 && all.size() < 16)
+            all.push_back({ { qt(fields[0]), qt(fields[1]) }, qt(fields[2]) });
     }
-    return todas;
+    return all;
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t largo)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const std::string_view entrada = fuzz::texto(datos, largo);
-    const size_t nul = entrada.find('\0');
-    const std::string_view archivo = entrada.substr(0, nul);
-    const QByteArray bytes(archivo.data(), qsizetype(archivo.size()));
+    const std::string_view input = fuzz::texto(data, size);
+    const size_t nul = input.find('\0');
+    const std::string_view file = input.substr(0, nul);
+    const QByteArray bytes(file.data(), qsizetype(file.size()));
 
     const IniDocument original = IniDocument::parse(bytes);
     COMPROBAR(original.toBytes() == bytes);
-    const std::vector<Renglon> antes = lineas(archivo);
-    std::map<Clave, std::pair<Nombres, QString>> valoresAntes;
-    for (const Renglon &l : antes) {
-        if (l.nombres && valoresAntes.size() < 64) {
-            const Nombres &n = *l.nombres;
-            valoresAntes.try_emplace(clave(n.seccion, n.clave), n, original.value(n.seccion, n.clave));
+    const std::vector<FileLine> before = fileLines(file);
+    std::map<Key, std::pair<Names, QString>> valuesBefore;
+    for (const FileLine &l : before) {
+        if (l.names && valuesBefore.size() < 64) {
+            const Names &n = *l.names;
+            valuesBefore.try_emplace(foldedKey(n.section, n.key), n, original.value(n.section, n.key));
         }
     }
 
     IniDocument doc = original;
-    std::map<Clave, QString> escritos; // what each edited key must read back
-    const std::vector<Edicion> lista = ediciones(nul == entrada.npos ? std::string_view() : entrada.substr(nul + 1));
-    for (const Edicion &e : lista) {
-        if (!IniDocument::isValidName(e.nombres.seccion, true) || !IniDocument::isValidName(e.nombres.clave, false))
+    std::map<Key, QString> written; // what each edited key must read back
+    const std::vector<Edit> edits = parseEdits(nul == input.npos ? std::string_view() : input.substr(nul + 1));
+    for (const Edit &e : edits) {
+        if (!IniDocument::isValidName(e.names.section, true) || !IniDocument::isValidName(e.names.key, false))
             continue;
-        doc.setValue(e.nombres.seccion, e.nombres.clave, e.valor);
+        doc.setValue(e.names.section, e.names.key, e.value);
         // What the code page keeps of the value, line breaks as blanks, is what reads back.
-        QString esperado = Cp1252::decode(Cp1252::encode(e.valor));
-        esperado.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
-        COMPROBAR(doc.value(e.nombres.seccion, e.nombres.clave) == esperado);
-        escritos[clave(e.nombres.seccion, e.nombres.clave)] = esperado;
+        QString expected = Cp1252::decode(Cp1252::encode(e.value));
+        expected.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        COMPROBAR(doc.value(e.names.section, e.names.key) == expected);
+        written[foldedKey(e.names.section, e.names.key)] = expected;
     }
 
-    const QByteArray despues = doc.toBytes();
-    const IniDocument releido = IniDocument::parse(despues);
-    for (const Edicion &e : lista) {
-        const auto escrito = escritos.find(clave(e.nombres.seccion, e.nombres.clave));
-        if (escrito == escritos.end())
+    const QByteArray after = doc.toBytes();
+    const IniDocument reparsed = IniDocument::parse(after);
+    for (const Edit &e : edits) {
+        const auto found = written.find(foldedKey(e.names.section, e.names.key));
+        if (found == written.end())
             continue;
-        COMPROBAR(doc.value(e.nombres.seccion, e.nombres.clave) == escrito->second);
-        COMPROBAR(releido.value(e.nombres.seccion, e.nombres.clave) == escrito->second);
+        COMPROBAR(doc.value(e.names.section, e.names.key) == found->second);
+        COMPROBAR(reparsed.value(e.names.section, e.names.key) == found->second);
     }
     // Keys the edits left alone keep their values, and the copy taken before sees none of it.
-    for (const auto &[k, antesDe] : valoresAntes) {
-        const auto &[n, valor] = antesDe;
-        COMPROBAR(original.value(n.seccion, n.clave) == valor);
-        if (escritos.count(k))
+    for (const auto &[k, beforeEntry] : valuesBefore) {
+        const auto &[n, valueBefore] = beforeEntry;
+        COMPROBAR(original.value(n.section, n.key) == valueBefore);
+        if (written.count(k))
             continue;
-        COMPROBAR(doc.value(n.seccion, n.clave) == valor);
-        COMPROBAR(releido.value(n.seccion, n.clave) == valor);
+        COMPROBAR(doc.value(n.section, n.key) == valueBefore);
+        COMPROBAR(reparsed.value(n.section, n.key) == valueBefore);
     }
     // Every line but the key lines of edited keys is still there, in its order.
-    const std::vector<Renglon> ahora = lineas(std::string_view(despues.constData(), size_t(despues.size())));
+    const std::vector<FileLine> afterLines = fileLines(std::string_view(after.constData(), size_t(after.size())));
     size_t j = 0;
-    for (const Renglon &l : antes) {
-        if (l.nombres && escritos.count(clave(l.nombres->seccion, l.nombres->clave)))
+    for (const FileLine &l : before) {
+        if (l.names && written.count(foldedKey(l.names->section, l.names->key)))
             continue;
-        while (j < ahora.size() && ahora[j].texto != l.texto)
+        while (j < afterLines.size() && afterLines[j].text != l.text)
             ++j;
-        COMPROBAR(j < ahora.size());
+        COMPROBAR(j < afterLines.size());
         ++j;
     }
     return 0;

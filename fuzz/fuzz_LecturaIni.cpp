@@ -17,82 +17,82 @@ using namespace SintaxisIni;
 namespace {
 
 // Both readers asked for one name, in the code page.
-void mismaRespuesta(const LecturaIni &lectura, const IniDocument &doc, std::string_view seccion, std::string_view clave)
+void sameAnswer(const LecturaIni &reader, const IniDocument &doc, std::string_view section, std::string_view key)
 {
-    const std::optional<std::string> deNet = lectura.leer(TablaCp1252::aUtf8(seccion), TablaCp1252::aUtf8(clave));
-    const QString delPrograma = doc.value(Cp1252::decode(seccion), Cp1252::decode(clave));
-    COMPROBAR(deNet.has_value() == !delPrograma.isNull());
-    if (deNet)
-        COMPROBAR(*deNet == delPrograma.toStdString());
+    const std::optional<std::string> fromNet = reader.leer(TablaCp1252::aUtf8(section), TablaCp1252::aUtf8(key));
+    const QString fromProgram = doc.value(Cp1252::decode(section), Cp1252::decode(key));
+    COMPROBAR(fromNet.has_value() == !fromProgram.isNull());
+    if (fromNet)
+        COMPROBAR(*fromNet == fromProgram.toStdString());
 }
 
 // The name with the case of its letters changed as Qt changes it, in the code page again.
-std::string otraCaja(std::string_view nombre, bool mayusculas)
+std::string otherCase(std::string_view name, bool upper)
 {
-    const QString texto = Cp1252::decode(nombre);
-    const QByteArray otra = Cp1252::encode(mayusculas ? texto.toUpper() : texto.toLower());
-    return otra.toStdString();
+    const QString text = Cp1252::decode(name);
+    const QByteArray changed = Cp1252::encode(upper ? text.toUpper() : text.toLower());
+    return changed.toStdString();
 }
 
 // What the syntax writes, read back: a key line, a section header, a value (quoted where needed).
-void escritoSeLee(std::string_view candidato)
+void writtenReadsBack(std::string_view candidate)
 {
-    const std::string_view recortado = recortar(candidato);
-    if (nombreValido(candidato, false)) {
-        const std::string linea = std::string(candidato) + "=x\r\n";
-        const Linea l = analizar(sinFinDeLinea(linea));
-        COMPROBAR(l.tipo == Linea::Tipo::Clave && l.nombre == recortado);
+    const std::string_view trimmed = recortar(candidate);
+    if (nombreValido(candidate, false)) {
+        const std::string line = std::string(candidate) + "=x\r\n";
+        const Linea l = analizar(sinFinDeLinea(line));
+        COMPROBAR(l.tipo == Linea::Tipo::Clave && l.nombre == trimmed);
     }
-    if (nombreValido(candidato, true)) {
-        const std::string linea = "[" + std::string(candidato) + "]\r\n";
-        const Linea l = analizar(sinFinDeLinea(linea));
-        COMPROBAR(l.tipo == Linea::Tipo::Seccion && l.nombre == recortado);
+    if (nombreValido(candidate, true)) {
+        const std::string line = "[" + std::string(candidate) + "]\r\n";
+        const Linea l = analizar(sinFinDeLinea(line));
+        COMPROBAR(l.tipo == Linea::Tipo::Seccion && l.nombre == trimmed);
     }
-    if (candidato.find('\n') == candidato.npos) {
-        const std::string escrito
-            = necesitaComillas(candidato) ? '"' + std::string(candidato) + '"' : std::string(candidato);
-        const std::string linea = "Clave=" + escrito + "\r\n";
-        COMPROBAR(analizar(sinFinDeLinea(linea)).nombre == "Clave");
-        COMPROBAR(valor(sinFinDeLinea(linea)) == candidato);
+    if (candidate.find('\n') == candidate.npos) {
+        const std::string written
+            = necesitaComillas(candidate) ? '"' + std::string(candidate) + '"' : std::string(candidate);
+        const std::string line = "Clave=" + written + "\r\n";
+        COMPROBAR(analizar(sinFinDeLinea(line)).nombre == "Clave");
+        COMPROBAR(valor(sinFinDeLinea(line)) == candidate);
     }
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t largo)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static fuzz::ArchivoEnMemoria archivo;
-    const std::string_view bytes = fuzz::texto(datos, largo);
-    const LecturaIni lectura(archivo.escribir(bytes));
+    static fuzz::ArchivoEnMemoria memoryFile;
+    const std::string_view bytes = fuzz::texto(data, size);
+    const LecturaIni reader(memoryFile.escribir(bytes));
     const IniDocument doc = IniDocument::parse(QByteArray(bytes.data(), qsizetype(bytes.size())));
 
     // Every key line under a section, asked as it is written, in other cases, and in a section
     // it is not in; a bounded number of them, as every question reads the whole file.
-    constexpr int kMaxPreguntas = 48;
-    int preguntas = 0;
-    std::string_view seccion;
-    std::string_view anterior;
-    bool enSeccion = false;
+    constexpr int kMaxQuestions = 48;
+    int questions = 0;
+    std::string_view section;
+    std::string_view previousSection;
+    bool inSection = false;
     for (size_t pos = 0; pos < bytes.size();) {
-        const size_t largo = largoLinea(bytes.substr(pos));
-        const std::string_view linea = sinFinDeLinea(bytes.substr(pos, largo));
-        pos += largo;
-        escritoSeLee(linea);
-        const Linea l = analizar(linea);
+        const size_t lineSize = largoLinea(bytes.substr(pos));
+        const std::string_view line = sinFinDeLinea(bytes.substr(pos, lineSize));
+        pos += lineSize;
+        writtenReadsBack(line);
+        const Linea l = analizar(line);
         if (l.tipo == Linea::Tipo::Seccion) {
-            anterior = seccion;
-            seccion = l.nombre;
-            enSeccion = true;
+            previousSection = section;
+            section = l.nombre;
+            inSection = true;
         } else if (l.tipo == Linea::Tipo::Clave) {
             COMPROBAR(!l.nombre.empty() && l.nombre.find('=') == l.nombre.npos);
-            if (!enSeccion || ++preguntas > kMaxPreguntas)
+            if (!inSection || ++questions > kMaxQuestions)
                 continue;
-            mismaRespuesta(lectura, doc, seccion, l.nombre);
-            mismaRespuesta(lectura, doc, otraCaja(seccion, true), otraCaja(l.nombre, false));
-            mismaRespuesta(lectura, doc, otraCaja(seccion, false), otraCaja(l.nombre, true));
-            mismaRespuesta(lectura, doc, anterior, l.nombre);
+            sameAnswer(reader, doc, section, l.nombre);
+            sameAnswer(reader, doc, otherCase(section, true), otherCase(l.nombre, false));
+            sameAnswer(reader, doc, otherCase(section, false), otherCase(l.nombre, true));
+            sameAnswer(reader, doc, previousSection, l.nombre);
         }
     }
-    mismaRespuesta(lectura, doc, "Equipos", "Total");
+    sameAnswer(reader, doc, "Equipos", "Total");
     return 0;
 }

@@ -13,13 +13,13 @@
 
 namespace {
 
-struct Pagina
+struct CodePage
 {
-    const char *nombre;
-    bool unByte; // one byte for every character, and back to the same character
+    const char *name;
+    bool singleByte; // one byte for every character, and back to the same character
 };
 
-constexpr Pagina kPaginas[] = {
+constexpr CodePage kCodePages[] = {
     { "CP850", true },
     { "CP437", true },
     { "CP1252", true },
@@ -29,73 +29,72 @@ constexpr Pagina kPaginas[] = {
     { "NO-EXISTE", false },
 };
 
-std::vector<std::string_view> caracteres(std::string_view texto)
+std::vector<std::string_view> splitCharacters(std::string_view text)
 {
-    std::vector<std::string_view> todos;
-    for (size_t pos = 0; pos < texto.size();) {
-        const size_t inicio = pos;
-        Utf8Text::next(texto, pos);
-        todos.push_back(texto.substr(inicio, pos - inicio));
+    std::vector<std::string_view> all;
+    for (size_t pos = 0; pos < text.size();) {
+        const size_t start = pos;
+        Utf8Text::next(text, pos);
+        all.push_back(text.substr(start, pos - start));
     }
-    return todos;
+    return all;
 }
 
-size_t enLinea(std::string_view bytes)
+size_t wireBytes(std::string_view bytes)
 {
     return bytes.size() + size_t(std::count(bytes.begin(), bytes.end(), '\n'));
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t largo)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (largo == 0)
+    if (size == 0)
         return 0;
-    const Pagina &pagina = kPaginas[datos[0] % std::size(kPaginas)];
-    const std::string texto = Utf8Text::valid(fuzz::texto(datos + 1, largo - 1));
-    const MessageText::Prepared p = MessageText::prepare(texto, pagina.nombre);
+    const CodePage &page = kCodePages[data[0] % std::size(kCodePages)];
+    const std::string text = Utf8Text::valid(fuzz::texto(data + 1, size - 1));
+    const MessageText::Prepared p = MessageText::prepare(text, page.name);
 
-    const bool conocida = fuzz::convertir(pagina.nombre, "UTF-8", "").has_value();
-    COMPROBAR(p.codePageKnown == conocida);
-    if (!conocida) {
+    const bool known = fuzz::convertir(page.name, "UTF-8", "").has_value();
+    COMPROBAR(p.codePageKnown == known);
+    if (!known) {
         COMPROBAR(p.bytes.empty());
         return 0;
     }
-    COMPROBAR(enLinea(p.bytes) <= size_t(MessageText::maxWireBytes));
+    COMPROBAR(wireBytes(p.bytes) <= size_t(MessageText::maxWireBytes));
 
     // The characters the page lacks, each once, each one that does not convert and was sent.
-    const std::vector<std::string_view> sinPagina = caracteres(p.unmappable);
-    for (size_t i = 0; i < sinPagina.size(); ++i) {
-        COMPROBAR(std::count(sinPagina.begin(), sinPagina.end(), sinPagina[i]) == 1);
-        COMPROBAR(sinPagina[i] != "\n" && !fuzz::convertir(pagina.nombre, "UTF-8", sinPagina[i]));
+    const std::vector<std::string_view> unmappable = splitCharacters(p.unmappable);
+    for (size_t i = 0; i < unmappable.size(); ++i) {
+        COMPROBAR(std::count(unmappable.begin(), unmappable.end(), unmappable[i]) == 1);
+        COMPROBAR(unmappable[i] != "\n" && !fuzz::convertir(page.name, "UTF-8", unmappable[i]));
     }
 
     // Whole characters: the bytes convert back, and as many characters as were kept.
-    const std::optional<std::string> devuelto = fuzz::convertir("UTF-8", pagina.nombre, p.bytes);
-    COMPROBAR(devuelto.has_value());
-    const std::vector<std::string_view> todos = caracteres(texto);
-    COMPROBAR(p.droppedChars >= 0 && size_t(p.droppedChars) <= todos.size());
-    const size_t guardados = todos.size() - size_t(p.droppedChars);
-    COMPROBAR(Utf8Text::characters(*devuelto) == guardados);
-    for (const std::string_view c : sinPagina)
-        COMPROBAR(std::find(todos.begin(), todos.begin() + std::ptrdiff_t(guardados), c)
-            != todos.begin() + std::ptrdiff_t(guardados));
+    const std::optional<std::string> convertedBack = fuzz::convertir("UTF-8", page.name, p.bytes);
+    COMPROBAR(convertedBack.has_value());
+    const std::vector<std::string_view> all = splitCharacters(text);
+    COMPROBAR(p.droppedChars >= 0 && size_t(p.droppedChars) <= all.size());
+    const size_t kept = all.size() - size_t(p.droppedChars);
+    COMPROBAR(Utf8Text::characters(*convertedBack) == kept);
+    for (const std::string_view c : unmappable)
+        COMPROBAR(std::find(all.begin(), all.begin() + std::ptrdiff_t(kept), c) != all.begin() + std::ptrdiff_t(kept));
 
     // The start of the message, "?" for what the page lacks.
-    std::string esperado;
-    for (size_t i = 0; i < guardados; ++i) {
-        const bool falta = std::find(sinPagina.begin(), sinPagina.end(), todos[i]) != sinPagina.end();
-        esperado += falta ? std::string_view("?") : todos[i];
+    std::string expected;
+    for (size_t i = 0; i < kept; ++i) {
+        const bool lacking = std::find(unmappable.begin(), unmappable.end(), all[i]) != unmappable.end();
+        expected += lacking ? std::string_view("?") : all[i];
     }
-    if (pagina.unByte || std::string_view(pagina.nombre) == "UTF-8")
-        COMPROBAR(*devuelto == esperado);
+    if (page.singleByte || std::string_view(page.name) == "UTF-8")
+        COMPROBAR(*convertedBack == expected);
 
     // Cut only where the next character would not fit.
-    if (p.droppedChars > 0 && (pagina.unByte || std::string_view(pagina.nombre) == "UTF-8")) {
-        const std::string_view siguiente = todos[guardados];
-        const bool falta = std::find(sinPagina.begin(), sinPagina.end(), siguiente) != sinPagina.end();
-        const size_t coste = pagina.unByte || falta ? enLinea(siguiente.substr(0, 1)) : enLinea(siguiente);
-        COMPROBAR(enLinea(p.bytes) + coste > size_t(MessageText::maxWireBytes));
+    if (p.droppedChars > 0 && (page.singleByte || std::string_view(page.name) == "UTF-8")) {
+        const std::string_view next = all[kept];
+        const bool lacking = std::find(unmappable.begin(), unmappable.end(), next) != unmappable.end();
+        const size_t cost = page.singleByte || lacking ? wireBytes(next.substr(0, 1)) : wireBytes(next);
+        COMPROBAR(wireBytes(p.bytes) + cost > size_t(MessageText::maxWireBytes));
     }
     return 0;
 }

@@ -19,11 +19,11 @@ QString qt(std::string_view s)
 }
 
 // A name that may be passed on, by QString's rules.
-bool nombreValidoQt(const QString &nombre)
+bool validNameByQt(const QString &name)
 {
-    if (nombre.isEmpty() || nombre.size() > 15 || nombre.startsWith(QLatin1Char('-')))
+    if (name.isEmpty() || name.size() > 15 || name.startsWith(QLatin1Char('-')))
         return false;
-    for (const char32_t c : nombre.toUcs4()) {
+    for (const char32_t c : name.toUcs4()) {
         if (QChar::isSpace(c) || QChar::category(c) == QChar::Other_Control
             || (c < 0x80 && QStringView(u"\\/:*?\"<>|+=;,").contains(QChar(c))))
             return false;
@@ -33,18 +33,18 @@ bool nombreValidoQt(const QString &nombre)
 
 // Printed as it is: one line, nothing that a terminal or a reader of the output would take for
 // a line end or a command.
-bool unaLinea(std::string_view linea)
+bool oneLine(std::string_view line)
 {
-    if (Utf8Text::valid(linea) != linea)
+    if (Utf8Text::valid(line) != line)
         return false;
-    for (const char32_t c : qt(linea).toUcs4()) {
+    for (const char32_t c : qt(line).toUcs4()) {
         if (QChar::category(c) == QChar::Other_Control || c == 0x2028 || c == 0x2029)
             return false;
     }
     return true;
 }
 
-void reglasDeTexto(const std::string &t)
+void textRules(const std::string &t)
 {
     const QString q = qt(t);
     COMPROBAR(Utf8Text::trimmed(t) == q.trimmed().toStdString());
@@ -54,12 +54,12 @@ void reglasDeTexto(const std::string &t)
     for (const char *ascii : { "send", "/domain" })
         COMPROBAR(
             Utf8Text::equalsIgnoringCase(t, ascii) == (q.compare(QLatin1String(ascii), Qt::CaseInsensitive) == 0));
-    COMPROBAR(NetCommand::validName(t) == nombreValidoQt(q));
+    COMPROBAR(NetCommand::validName(t) == validNameByQt(q));
 
-    const std::string impreso = Utf8Text::printable(t);
-    COMPROBAR(unaLinea(impreso));
-    if (unaLinea(t))
-        COMPROBAR(impreso == t);
+    const std::string printed = Utf8Text::printable(t);
+    COMPROBAR(oneLine(printed));
+    if (oneLine(t))
+        COMPROBAR(printed == t);
 
     if (const std::optional<int> n = Utf8Text::toInt(t)) {
         bool ok = false;
@@ -69,37 +69,37 @@ void reglasDeTexto(const std::string &t)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t largo)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    std::vector<std::string> argumentos;
-    for (const std::string_view bruto : fuzz::partir(fuzz::texto(datos, largo), '\0')) {
+    std::vector<std::string> arguments;
+    for (const std::string_view raw : fuzz::partir(fuzz::texto(data, size), '\0')) {
         // As main() takes them.
-        const std::string arg = Utf8Text::valid(bruto);
-        COMPROBAR(QByteArray::fromStdString(arg) == qt(bruto).toUtf8());
-        reglasDeTexto(arg);
-        argumentos.push_back(arg);
+        const std::string arg = Utf8Text::valid(raw);
+        COMPROBAR(QByteArray::fromStdString(arg) == qt(raw).toUtf8());
+        textRules(arg);
+        arguments.push_back(arg);
     }
 
     // The request, as QString's rules read the arguments.
     QStringList q;
-    for (const std::string &a : argumentos)
+    for (const std::string &a : arguments)
         q << qt(a);
-    const QString mensaje = q.mid(2).join(QLatin1Char(' '));
-    const bool esEnvio = q.size() >= 3 && q[0].compare(QLatin1String("send"), Qt::CaseInsensitive) == 0
-        && !mensaje.trimmed().isEmpty();
-    const std::optional<NetCommand::Request> pedido = NetCommand::parse(argumentos);
-    COMPROBAR(pedido.has_value() == esEnvio);
-    if (!pedido)
+    const QString message = q.mid(2).join(QLatin1Char(' '));
+    const bool isSend = q.size() >= 3 && q[0].compare(QLatin1String("send"), Qt::CaseInsensitive) == 0
+        && !message.trimmed().isEmpty();
+    const std::optional<NetCommand::Request> request = NetCommand::parse(arguments);
+    COMPROBAR(request.has_value() == isSend);
+    if (!request)
         return 0;
-    COMPROBAR(pedido->message == mensaje.toStdString());
+    COMPROBAR(request->message == message.toStdString());
     using Kind = NetCommand::Request::Kind;
-    const QString &destino = q[1];
-    if (destino == QLatin1String("*") || destino.compare(QLatin1String("/domain"), Qt::CaseInsensitive) == 0) {
-        COMPROBAR(pedido->kind == Kind::OwnGroup && pedido->target.empty());
-    } else if (destino.startsWith(QLatin1String("/domain:"), Qt::CaseInsensitive)) {
-        COMPROBAR(pedido->kind == Kind::Group && pedido->target == destino.mid(8).toStdString());
+    const QString &target = q[1];
+    if (target == QLatin1String("*") || target.compare(QLatin1String("/domain"), Qt::CaseInsensitive) == 0) {
+        COMPROBAR(request->kind == Kind::OwnGroup && request->target.empty());
+    } else if (target.startsWith(QLatin1String("/domain:"), Qt::CaseInsensitive)) {
+        COMPROBAR(request->kind == Kind::Group && request->target == target.mid(8).toStdString());
     } else {
-        COMPROBAR(pedido->kind == Kind::Name && pedido->target == argumentos[1]);
+        COMPROBAR(request->kind == Kind::Name && request->target == arguments[1]);
     }
     return 0;
 }

@@ -20,25 +20,25 @@ namespace {
 using Endpoint = NetConfig::Endpoint;
 
 // Cannot be taken for an option, and holds no blank or control character (by QString's rules).
-bool simple(const std::string &valor)
+bool simple(const std::string &value)
 {
-    if (valor.empty() || valor.front() == '-' || Utf8Text::valid(valor) != valor)
+    if (value.empty() || value.front() == '-' || Utf8Text::valid(value) != value)
         return false;
-    for (const char32_t c : QString::fromStdString(valor).toUcs4()) {
+    for (const char32_t c : QString::fromStdString(value).toUcs4()) {
         if (QChar::isSpace(c) || QChar::category(c) == QChar::Other_Control)
             return false;
     }
     return true;
 }
 
-bool iguales(const std::optional<Endpoint> &a, const std::optional<Endpoint> &b)
+bool sameEndpoint(const std::optional<Endpoint> &a, const std::optional<Endpoint> &b)
 {
     return a.has_value() == b.has_value() && (!a || (a->address == b->address && a->port == b->port));
 }
 
-void direccion(std::string_view texto)
+void checkAddress(std::string_view text)
 {
-    const std::optional<Endpoint> e = NetConfig::parseEndpoint(texto);
+    const std::optional<Endpoint> e = NetConfig::parseEndpoint(text);
     if (!e)
         return;
     COMPROBAR(simple(e->address));
@@ -46,26 +46,26 @@ void direccion(std::string_view texto)
     if (e->address.find_first_of("[]") != std::string::npos)
         return;
     const bool v6 = e->address.find(':') != std::string::npos;
-    std::string escrita = v6 ? '[' + e->address + ']' : e->address;
+    std::string written = v6 ? '[' + e->address + ']' : e->address;
     if (e->port)
-        escrita += ':' + std::to_string(e->port);
-    COMPROBAR(iguales(NetConfig::parseEndpoint(escrita), e));
+        written += ':' + std::to_string(e->port);
+    COMPROBAR(sameEndpoint(NetConfig::parseEndpoint(written), e));
 }
 
-std::string recortado(const std::optional<std::string> &valor)
+std::string trimmed(const std::optional<std::string> &value)
 {
-    return valor ? std::string(Utf8Text::trimmed(*valor)) : std::string();
+    return value ? std::string(Utf8Text::trimmed(*value)) : std::string();
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t largo)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static fuzz::ArchivoEnMemoria archivo;
-    const std::string_view bytes = fuzz::texto(datos, largo);
-    const std::string &ruta = archivo.escribir(bytes);
-    NetConfig config(ruta);
-    const LecturaIni ini(ruta);
+    static fuzz::ArchivoEnMemoria memoryFile;
+    const std::string_view bytes = fuzz::texto(data, size);
+    const std::string &path = memoryFile.escribir(bytes);
+    NetConfig config(path);
+    const LecturaIni ini(path);
 
     COMPROBAR(config.timeoutSeconds() >= 1 && config.timeoutSeconds() <= 3600);
     COMPROBAR(simple(config.codePage()));
@@ -74,27 +74,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t largo)
     COMPROBAR(Utf8Text::valid(config.error()) == config.error());
     if (config.error().empty()) {
         // Nothing set in the file was passed over.
-        const std::string espera = recortado(ini.leer("Opciones", "Espera"));
-        COMPROBAR(espera.empty() || Utf8Text::toInt(espera) == config.timeoutSeconds());
-        const std::string pagina = recortado(ini.leer("Opciones", "PaginaCodigos"));
-        COMPROBAR(pagina.empty() || pagina == config.codePage());
-        COMPROBAR(recortado(ini.leer("Opciones", "Difusion")) == config.broadcast());
+        const std::string timeout = trimmed(ini.leer("Opciones", "Espera"));
+        COMPROBAR(timeout.empty() || Utf8Text::toInt(timeout) == config.timeoutSeconds());
+        const std::string codePage = trimmed(ini.leer("Opciones", "PaginaCodigos"));
+        COMPROBAR(codePage.empty() || codePage == config.codePage());
+        COMPROBAR(trimmed(ini.leer("Opciones", "Difusion")) == config.broadcast());
     }
 
-    int nombres = 0;
-    for (const std::string_view linea : fuzz::partir(bytes, '\n')) {
-        const std::string texto = TablaCp1252::aUtf8(SintaxisIni::sinFinDeLinea(linea));
-        direccion(texto);
-        const SintaxisIni::Linea l = SintaxisIni::analizar(SintaxisIni::sinFinDeLinea(linea));
-        if (l.tipo != SintaxisIni::Linea::Tipo::Clave || ++nombres > 32)
+    int keyLines = 0;
+    for (const std::string_view line : fuzz::partir(bytes, '\n')) {
+        const std::string text = TablaCp1252::aUtf8(SintaxisIni::sinFinDeLinea(line));
+        checkAddress(text);
+        const SintaxisIni::Linea l = SintaxisIni::analizar(SintaxisIni::sinFinDeLinea(line));
+        if (l.tipo != SintaxisIni::Linea::Tipo::Clave || ++keyLines > 32)
             continue;
-        const std::string nombre = TablaCp1252::aUtf8(l.nombre);
-        const std::string valor = recortado(ini.leer("Equipos", nombre));
-        const bool sinError = config.error().empty();
-        const std::optional<Endpoint> e = config.endpoint(nombre);
-        COMPROBAR(iguales(e, valor.empty() ? std::nullopt : NetConfig::parseEndpoint(valor)));
+        const std::string name = TablaCp1252::aUtf8(l.nombre);
+        const std::string value = trimmed(ini.leer("Equipos", name));
+        const bool noErrorYet = config.error().empty();
+        const std::optional<Endpoint> e = config.endpoint(name);
+        COMPROBAR(sameEndpoint(e, value.empty() ? std::nullopt : NetConfig::parseEndpoint(value)));
         // A malformed address is reported, unless something else was reported first.
-        if (!valor.empty() && !e && sinError)
+        if (!value.empty() && !e && noErrorYet)
             COMPROBAR(!config.error().empty());
     }
     return 0;

@@ -84,12 +84,12 @@ void pieces(std::string_view text)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t largo)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (largo < 1)
+    if (size < 1)
         return 0;
-    const std::string_view bytes = fuzz::texto(datos + 1, largo - 1);
-    switch (datos[0] % 4) {
+    const std::string_view bytes = fuzz::texto(data + 1, size - 1);
+    switch (data[0] % 4) {
     case 0:
         frame(bytes);
         break;

@@ -15,7 +15,7 @@
 
 namespace {
 
-std::string sinCrLf(std::string_view s)
+std::string withoutCrLf(std::string_view s)
 {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
@@ -27,41 +27,42 @@ std::string sinCrLf(std::string_view s)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t largo)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const std::string_view bytes = fuzz::texto(datos, largo);
-    std::string sinCeros(bytes);
-    std::erase(sinCeros, '\0');
-    const std::string reparado = ReparaTexto::reparar(bytes);
-    COMPROBAR(reparado.find('\0') == std::string::npos);
-    COMPROBAR(reparado == sinCeros || (Utf8Text::valid(reparado) == reparado && reparado.size() < sinCeros.size()));
+    const std::string_view bytes = fuzz::texto(data, size);
+    std::string withoutNuls(bytes);
+    std::erase(withoutNuls, '\0');
+    const std::string repaired = ReparaTexto::reparar(bytes);
+    COMPROBAR(repaired.find('\0') == std::string::npos);
+    COMPROBAR(
+        repaired == withoutNuls || (Utf8Text::valid(repaired) == repaired && repaired.size() < withoutNuls.size()));
 
     // smbclient: every LF as CR LF, at most 1,598 bytes (1,599 when the last is that LF).
-    const std::string texto = Utf8Text::valid(sinCeros);
-    std::string entrada;
-    for (const char c : texto) {
-        if (entrada.size() >= 1598)
+    const std::string text = Utf8Text::valid(withoutNuls);
+    std::string input;
+    for (const char c : text) {
+        if (input.size() >= 1598)
             break;
         if (c == '\n')
-            entrada += '\r';
-        entrada += c;
+            input += '\r';
+        input += c;
     }
-    std::string cable;
-    bool todoCrudo = true;
-    for (size_t i = 0; i < entrada.size(); i += 127) {
-        const std::string_view pieza = std::string_view(entrada).substr(i, 127);
-        const std::optional<std::string> convertida = fuzz::convertir("CP850", "UTF-8", pieza);
-        todoCrudo = todoCrudo && !convertida;
-        cable += convertida ? *convertida : std::string(pieza);
+    std::string wire;
+    bool allRaw = true;
+    for (size_t i = 0; i < input.size(); i += 127) {
+        const std::string_view piece = std::string_view(input).substr(i, 127);
+        const std::optional<std::string> converted = fuzz::convertir("CP850", "UTF-8", piece);
+        allRaw = allRaw && !converted;
+        wire += converted ? *converted : std::string(piece);
     }
-    const std::optional<std::string> decodificado = fuzz::convertir("UTF-8", "CP850", cable);
-    COMPROBAR(decodificado);
-    if (!todoCrudo || entrada.empty())
+    const std::optional<std::string> decoded = fuzz::convertir("UTF-8", "CP850", wire);
+    COMPROBAR(decoded);
+    if (!allRaw || input.empty())
         return 0;
     // What smbclient read, short of a character its limit cut.
-    std::string leido = sinCrLf(entrada);
-    while (Utf8Text::valid(leido) != leido)
-        leido.pop_back();
-    COMPROBAR(ReparaTexto::reparar(sinCrLf(*decodificado)) == leido);
+    std::string read = withoutCrLf(input);
+    while (Utf8Text::valid(read) != read)
+        read.pop_back();
+    COMPROBAR(ReparaTexto::reparar(withoutCrLf(*decoded)) == read);
     return 0;
 }

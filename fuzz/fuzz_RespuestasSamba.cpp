@@ -21,14 +21,14 @@
 namespace {
 
 // The words of each line, as QString reads them: the line trimmed, then cut at ASCII blanks.
-std::vector<QStringList> palabras(std::string_view salida)
+std::vector<QStringList> wordsOfLines(std::string_view output)
 {
-    static const QRegularExpression blancos(QStringLiteral("[ \\t\\n\\x0b\\f\\r]+"));
-    std::vector<QStringList> lineas;
-    const QString texto = QString::fromUtf8(salida.data(), qsizetype(salida.size()));
-    for (const QString &linea : texto.split(QLatin1Char('\n')))
-        lineas.push_back(linea.trimmed().split(blancos, Qt::SkipEmptyParts));
-    return lineas;
+    static const QRegularExpression blanks(QStringLiteral("[ \\t\\n\\x0b\\f\\r]+"));
+    std::vector<QStringList> lines;
+    const QString text = QString::fromUtf8(output.data(), qsizetype(output.size()));
+    for (const QString &line : text.split(QLatin1Char('\n')))
+        lines.push_back(line.trimmed().split(blanks, Qt::SkipEmptyParts));
+    return lines;
 }
 
 void smbclient(const BoundedProcess::Result &r)
@@ -45,45 +45,46 @@ void smbclient(const BoundedProcess::Result &r)
     }
     if (r.exitCode != 0)
         COMPROBAR(d.outcome != O::Delivered);
-    const std::string todo = r.err + '\n' + r.out;
-    static const QRegularExpression rechazo(QStringLiteral("cli_message\\S* returned \\S"));
-    if (QString::fromUtf8(todo.data(), qsizetype(todo.size())).contains(rechazo))
+    const std::string all = r.err + '\n' + r.out;
+    static const QRegularExpression refusal(QStringLiteral("cli_message\\S* returned \\S"));
+    if (QString::fromUtf8(all.data(), qsizetype(all.size())).contains(refusal))
         COMPROBAR(d.outcome == O::Refused);
     COMPROBAR(Utf8Text::valid(d.detail) == d.detail && d.detail.find('\n') == std::string::npos);
     if (d.outcome == O::Refused)
         COMPROBAR(!d.detail.empty());
     if (d.outcome == O::NotFound || d.outcome == O::NoAnswer || (d.outcome == O::TimedOut && !d.detail.empty()))
-        COMPROBAR(d.detail.starts_with("NT_STATUS_") && Utf8Text::valid(todo).find(d.detail) != std::string::npos);
+        COMPROBAR(d.detail.starts_with("NT_STATUS_") && Utf8Text::valid(all).find(d.detail) != std::string::npos);
 }
 
-void nmblookup(std::string_view salida)
+void nmblookup(std::string_view output)
 {
-    std::vector<std::string> direcciones;
-    for (const QStringList &p : palabras(salida)) {
+    std::vector<std::string> addresses;
+    for (const QStringList &p : wordsOfLines(output)) {
         // An answering address goes on the tools' command lines: hex digits, dots and colons only.
-        static const QRegularExpression direccion(QStringLiteral("^[0-9A-Fa-f.:]+$"));
-        if (p.size() == 2 && direccion.match(p[0]).hasMatch() && p[1].size() > 4 && p[1].endsWith(QLatin1String("<00>"))
-            && std::find(direcciones.begin(), direcciones.end(), p[0].toStdString()) == direcciones.end())
-            direcciones.push_back(p[0].toStdString());
+        static const QRegularExpression addressPattern(QStringLiteral("^[0-9A-Fa-f.:]+$"));
+        if (p.size() == 2 && addressPattern.match(p[0]).hasMatch() && p[1].size() > 4
+            && p[1].endsWith(QLatin1String("<00>"))
+            && std::find(addresses.begin(), addresses.end(), p[0].toStdString()) == addresses.end())
+            addresses.push_back(p[0].toStdString());
     }
-    COMPROBAR(NameLookup::parseGroupAnswer(salida) == direcciones);
+    COMPROBAR(NameLookup::parseGroupAnswer(output) == addresses);
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t largo)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (largo < 2)
+    if (size < 2)
         return 0;
     BoundedProcess::Result r;
-    r.found = datos[0] & 1;
-    r.started = datos[0] & 2;
-    r.timedOut = datos[0] & 4;
-    r.exitCode = static_cast<int8_t>(datos[1]);
-    const std::string_view resto = fuzz::texto(datos + 2, largo - 2);
-    const size_t nul = resto.find('\0');
-    r.out = std::string(resto.substr(0, nul));
-    r.err = nul == resto.npos ? std::string() : std::string(resto.substr(nul + 1));
+    r.found = data[0] & 1;
+    r.started = data[0] & 2;
+    r.timedOut = data[0] & 4;
+    r.exitCode = static_cast<int8_t>(data[1]);
+    const std::string_view rest = fuzz::texto(data + 2, size - 2);
+    const size_t nul = rest.find('\0');
+    r.out = std::string(rest.substr(0, nul));
+    r.err = nul == rest.npos ? std::string() : std::string(rest.substr(nul + 1));
     smbclient(r);
     nmblookup(r.out);
     return 0;

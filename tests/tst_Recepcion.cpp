@@ -43,7 +43,7 @@
 using namespace TestSupport;
 
 namespace {
-constexpr int64_t kEnero = 1767225600; // 2026-01-01 00:00:00 UTC
+constexpr int64_t kJanuary = 1767225600; // 2026-01-01 00:00:00 UTC
 } // namespace
 
 // The desktop side of receiving: the mailbox read as hostile input, each message popping
@@ -57,57 +57,57 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
-    void buzonLeeSoloRegistrosLegitimos();
-    void cadaMensajeSaleUnaVezPorUsuario();
-    void primerInicioSoloMuestraLoPropio();
-    void encabezadoYRespuestaSegunElEquipo_data();
-    void encabezadoYRespuestaSegunElEquipo();
-    void buzonBorradoYCreadoDeNuevo();
-    void ventanasLimitadasYEnCascada();
-    void historialAcotado();
-    void historialNoValidoSeApartaSinPerderNada_data();
-    void historialNoValidoSeApartaSinPerderNada();
-    void historialEscribeSoloLoNuevoYAguantaUnCorte();
-    void rafagaSeReuneEnUnaVentanaYCerrarTodos();
-    void buzonQueOtrosPuedenCambiarNoSeLee();
-    void senalDeTerminarCierraElAvisoDeArranque();
-    void historialQueNoSeGuardaSeDice();
-    void textoConMarcasSeMuestraTalCual_data();
-    void textoConMarcasSeMuestraTalCual();
-    void menuRecibidosYResponderEnLaVentanaPrincipal();
-    void filasQueLleganConLaListaAbiertaSeVenEnteras();
-    void mensajeDelHistorialSeAbreEnteroYSeCopia();
+    void mailboxReadsOnlyLegitimateRecords();
+    void eachMessagePopsUpOncePerUser();
+    void firstStartShowsOnlyWhatWasSentToThePerson();
+    void headerAndReplyDependOnTheComputer_data();
+    void headerAndReplyDependOnTheComputer();
+    void mailboxDeletedAndMadeAgain();
+    void popUpsAreBoundedAndCascaded();
+    void historyIsBounded();
+    void invalidHistoryIsSetAsideLosingNothing_data();
+    void invalidHistoryIsSetAsideLosingNothing();
+    void historyWritesOnlyWhatIsNewAndSurvivesACut();
+    void floodGathersInOneWindowAndCloseAllClosesEveryPopUp();
+    void mailboxOthersCouldReplaceIsNotRead();
+    void terminationSignalEndsTheProgramDuringAStartUpBox();
+    void historyThatCannotBeSavedIsReportedOnce();
+    void markupIsShownAsWritten_data();
+    void markupIsShownAsWritten();
+    void receivedMenuAndReplyInTheMainWindow();
+    void rowsArrivingWhileTheListIsOpenAreDrawnWhole();
+    void historyMessageOpensWholeAndIsCopiedWhole();
 
 private:
     // Delivers through the receiver's own logic, as smbd's command would.
-    QString entregar(
-        const QByteArray &texto, int64_t segundos = kEnero, const char *de = "ana", const char *para = "oficina1");
-    std::unique_ptr<Recepcion> recepcion(const QString &datos);
+    QString deliver(
+        const QByteArray &text, int64_t seconds = kJanuary, const char *from = "ana", const char *to = "oficina1");
+    std::unique_ptr<Recepcion> startReceiving(const QString &dataDir);
     // A history file line for one message, as the history writes it.
-    static QByteArray entrada(const QString &id, const QByteArray &llegada = "1767225600000");
+    static QByteArray historyLine(const QString &id, const QByteArray &arrival = "1767225600000");
 
-    QTemporaryDir m_raiz;
-    QString m_buzon;
-    QString m_datos;
+    QTemporaryDir m_root;
+    QString m_mailbox;
+    QString m_dataDir;
     FakeRuntime m_rt;
-    IconoBarra m_icono;
-    int m_serie = 0;
+    IconoBarra m_tray;
+    int m_run = 0;
 };
 
 void tst_Recepcion::initTestCase()
 {
-    QVERIFY(m_raiz.isValid());
-    QVERIFY(prepareEnvironment(m_raiz.path()));
+    QVERIFY(m_root.isValid());
+    QVERIFY(prepareEnvironment(m_root.path()));
     qputenv("TZ", "UTC");
     ::tzset();
 }
 
 void tst_Recepcion::init()
 {
-    ++m_serie;
-    m_buzon = m_raiz.filePath(QStringLiteral("buzon%1").arg(m_serie));
-    m_datos = m_raiz.filePath(QStringLiteral("datos%1/velrisa").arg(m_serie));
-    QVERIFY(QDir().mkpath(m_buzon));
+    ++m_run;
+    m_mailbox = m_root.filePath(QStringLiteral("buzon%1").arg(m_run));
+    m_dataDir = m_root.filePath(QStringLiteral("datos%1/velrisa").arg(m_run));
+    QVERIFY(QDir().mkpath(m_mailbox));
     m_rt.m_boxes.clear();
 }
 
@@ -119,135 +119,135 @@ void tst_Recepcion::cleanup()
     }
 }
 
-QString tst_Recepcion::entregar(const QByteArray &texto, int64_t segundos, const char *de, const char *para)
+QString tst_Recepcion::deliver(const QByteArray &text, int64_t seconds, const char *from, const char *to)
 {
     Entrega::Peticion p;
-    p.buzon = m_buzon.toStdString();
-    p.de = de;
-    p.para = para;
-    p.archivo = m_raiz.filePath(QStringLiteral("msg")).toStdString();
-    if (!writeFile(QString::fromStdString(p.archivo), texto))
+    p.buzon = m_mailbox.toStdString();
+    p.de = from;
+    p.para = to;
+    p.archivo = m_root.filePath(QStringLiteral("msg")).toStdString();
+    if (!writeFile(QString::fromStdString(p.archivo), text))
         return {};
     static int32_t ns = 0;
-    const Entrega::Resultado r = Entrega::entregar(p, segundos, ++ns, 42);
+    const Entrega::Resultado r = Entrega::entregar(p, seconds, ++ns, 42);
     return QString::fromStdString(r.registro);
 }
 
-std::unique_ptr<Recepcion> tst_Recepcion::recepcion(const QString &datos)
+std::unique_ptr<Recepcion> tst_Recepcion::startReceiving(const QString &dataDir)
 {
     // A user who has started Velrisa before: what the computer received since pops up.
-    if (!QFile::exists(datos + QStringLiteral("/recibidos.json"))
-        && !QFile::exists(datos + QStringLiteral("/recibidos.diario"))) {
-        QDir().mkpath(QFileInfo(datos).absolutePath());
-        ::mkdir(QFile::encodeName(datos).constData(), 0700);
-        writeFile(datos + QStringLiteral("/recibidos.json"), R"({"formato":1,"mensajes":[],"mostrados":[]})");
+    if (!QFile::exists(dataDir + QStringLiteral("/recibidos.json"))
+        && !QFile::exists(dataDir + QStringLiteral("/recibidos.diario"))) {
+        QDir().mkpath(QFileInfo(dataDir).absolutePath());
+        ::mkdir(QFile::encodeName(dataDir).constData(), 0700);
+        writeFile(dataDir + QStringLiteral("/recibidos.json"), R"({"formato":1,"mensajes":[],"mostrados":[]})");
     }
-    auto r = std::make_unique<Recepcion>(m_rt, m_icono, m_buzon, datos);
+    auto r = std::make_unique<Recepcion>(m_rt, m_tray, m_mailbox, dataDir);
     r->iniciar();
     return r;
 }
 
-void tst_Recepcion::buzonLeeSoloRegistrosLegitimos()
+void tst_Recepcion::mailboxReadsOnlyLegitimateRecords()
 {
     if (::geteuid() != 0)
         QSKIP("needs root: the forged record is given to another user");
-    const QString bueno = entregar("hola");
-    const QString copia = m_raiz.filePath(QStringLiteral("copia"));
-    QVERIFY(QFile::copy(m_buzon + QLatin1Char('/') + bueno, copia));
-    const auto nombre = [this](int n) {
-        return m_buzon + QLatin1Char('/') + QString::fromStdString(Registro::nombreArchivo(kEnero, n, 7));
+    const QString good = deliver("hola");
+    const QString goodCopy = m_root.filePath(QStringLiteral("copia"));
+    QVERIFY(QFile::copy(m_mailbox + QLatin1Char('/') + good, goodCopy));
+    const auto name = [this](int n) {
+        return m_mailbox + QLatin1Char('/') + QString::fromStdString(Registro::nombreArchivo(kJanuary, n, 7));
     };
     // Named like records: a link to a good one, a fifo, a huge file, somebody else's good
     // record (a forgery), a broken one; and a good record under a temporary's name.
-    QVERIFY(QFile::link(copia, nombre(1)));
-    QCOMPARE(::mkfifo(QFile::encodeName(nombre(2)).constData(), 0644), 0);
-    QVERIFY(writeFile(nombre(3), QByteArray(Registro::kMaxBytesRegistro + 1, 'x')));
-    QVERIFY(QFile::copy(copia, nombre(4)));
-    QCOMPARE(::chown(QFile::encodeName(nombre(4)).constData(), 65534, 65534), 0);
-    QVERIFY(writeFile(nombre(5), readFile(copia).replace("Longitud: 4", "Longitud: 9")));
-    QVERIFY(QFile::copy(copia, m_buzon + QStringLiteral("/.") + bueno));
+    QVERIFY(QFile::link(goodCopy, name(1)));
+    QCOMPARE(::mkfifo(QFile::encodeName(name(2)).constData(), 0644), 0);
+    QVERIFY(writeFile(name(3), QByteArray(Registro::kMaxBytesRegistro + 1, 'x')));
+    QVERIFY(QFile::copy(goodCopy, name(4)));
+    QCOMPARE(::chown(QFile::encodeName(name(4)).constData(), 65534, 65534), 0);
+    QVERIFY(writeFile(name(5), readFile(goodCopy).replace("Longitud: 4", "Longitud: 9")));
+    QVERIFY(QFile::copy(goodCopy, m_mailbox + QStringLiteral("/.") + good));
 
-    Buzon buzon(m_buzon);
-    QSignalSpy nuevos(&buzon, &Buzon::nuevos);
-    buzon.vigilar();
-    QCOMPARE(nuevos.size(), 1);
-    const auto leidos = nuevos.at(0).at(0).value<QList<Buzon::Mensaje>>();
-    QCOMPARE(leidos.size(), 1);
-    QCOMPARE(leidos.at(0).id, bueno);
-    QCOMPARE(leidos.at(0).de, QStringLiteral("ana"));
-    QCOMPARE(leidos.at(0).texto, QStringLiteral("hola"));
-    QCOMPARE(leidos.at(0).llegada.toSecsSinceEpoch(), kEnero);
-    QVERIFY(buzon.lecturaCompleta());
-    QCOMPARE(buzon.presentes().size(), 6);
+    Buzon mailbox(m_mailbox);
+    QSignalSpy arrivals(&mailbox, &Buzon::nuevos);
+    mailbox.vigilar();
+    QCOMPARE(arrivals.size(), 1);
+    const auto readMessages = arrivals.at(0).at(0).value<QList<Buzon::Mensaje>>();
+    QCOMPARE(readMessages.size(), 1);
+    QCOMPARE(readMessages.at(0).id, good);
+    QCOMPARE(readMessages.at(0).de, QStringLiteral("ana"));
+    QCOMPARE(readMessages.at(0).texto, QStringLiteral("hola"));
+    QCOMPARE(readMessages.at(0).llegada.toSecsSinceEpoch(), kJanuary);
+    QVERIFY(mailbox.lecturaCompleta());
+    QCOMPARE(mailbox.presentes().size(), 6);
     // Nothing is read twice in a run.
-    buzon.leer();
-    QCOMPARE(nuevos.size(), 1);
+    mailbox.leer();
+    QCOMPARE(arrivals.size(), 1);
 }
 
-void tst_Recepcion::cadaMensajeSaleUnaVezPorUsuario()
+void tst_Recepcion::eachMessagePopsUpOncePerUser()
 {
     // Arrived while no Velrisa ran: shown at the start.
-    entregar("antes");
-    auto r = recepcion(m_datos);
+    deliver("antes");
+    auto r = startReceiving(m_dataDir);
     QCOMPARE(r->abiertas().size(), 1);
     // Arrives now: the mailbox's notification brings it up.
-    entregar("Hola, ¿qué tal?\nAño 2026", kEnero + 3661);
+    deliver("Hola, ¿qué tal?\nAño 2026", kJanuary + 3661);
     QTRY_COMPARE_WITH_TIMEOUT(r->abiertas().size(), 2, 1000);
     frmRecibido *w = r->abiertas().at(1);
     QCOMPARE(w->windowTitle(), QStringLiteral("Mensaje recibido"));
     QCOMPARE(child<QLabel>(w, QStringLiteral("lblEncabezado"))->text(),
         QStringLiteral("Mensaje de ana a oficina1 el 01/01/2026 a las 01:01:01"));
-    auto *texto = child<QPlainTextEdit>(w, QStringLiteral("txtMensaje"));
-    QCOMPARE(texto->toPlainText(), QStringLiteral("Hola, ¿qué tal?\nAño 2026"));
-    QVERIFY(texto->isReadOnly());
+    auto *text = child<QPlainTextEdit>(w, QStringLiteral("txtMensaje"));
+    QCOMPARE(text->toPlainText(), QStringLiteral("Hola, ¿qué tal?\nAño 2026"));
+    QVERIFY(text->isReadOnly());
     QVERIFY(child<QPushButton>(w, QStringLiteral("cmdAceptar"))->isDefault());
     QVERIFY(w->testAttribute(Qt::WA_ShowWithoutActivating));
     child<QPushButton>(w, QStringLiteral("cmdAceptar"))->click();
     QTRY_COMPARE(r->abiertas().size(), 1);
 
     // The user's folder is private; the history holds both.
-    QFileInfo carpeta(m_datos);
-    QCOMPARE(carpeta.permissions() & 0x0077, QFileDevice::Permissions());
+    QFileInfo folder(m_dataDir);
+    QCOMPARE(folder.permissions() & 0x0077, QFileDevice::Permissions());
     QCOMPARE(r->historial().modelo().rowCount(), 2);
     r.reset();
 
     // The next run of the same user: nothing pops up again; the history is back.
-    r = recepcion(m_datos);
+    r = startReceiving(m_dataDir);
     QCOMPARE(r->abiertas().size(), 0);
     QCOMPARE(r->historial().modelo().rowCount(), 2);
     QCOMPARE(r->historial().modelo().filas().at(1).texto, QStringLiteral("Hola, ¿qué tal?\nAño 2026"));
     r.reset();
     // Another user of the computer who had started before sees both once.
-    r = recepcion(m_raiz.filePath(QStringLiteral("otro/velrisa")));
+    r = startReceiving(m_root.filePath(QStringLiteral("otro/velrisa")));
     QCOMPARE(r->abiertas().size(), 2);
 }
 
 // A person's first start shows what was sent to that person, never what the computer got
 // for others before; from then on the computer's messages pop up for this person too, and
 // the record tells who sent it from where.
-void tst_Recepcion::primerInicioSoloMuestraLoPropio()
+void tst_Recepcion::firstStartShowsOnlyWhatWasSentToThePerson()
 {
-    entregar("para el equipo, de antes");
-    const QString yo = QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name);
-    const QString lista = m_raiz.filePath(QStringLiteral("usuarios%1").arg(m_serie));
-    QVERIFY(writeFile(lista, "mi-alias " + yo.toLocal8Bit() + '\n'));
-    QVERIFY(QDir().mkpath(m_buzon + QLatin1Char('/') + yo));
-    QCOMPARE(::chmod(QFile::encodeName(m_buzon + QLatin1Char('/') + yo).constData(), 02770), 0);
+    deliver("para el equipo, de antes");
+    const QString myName = QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name);
+    const QString list = m_root.filePath(QStringLiteral("usuarios%1").arg(m_run));
+    QVERIFY(writeFile(list, "mi-alias " + myName.toLocal8Bit() + '\n'));
+    QVERIFY(QDir().mkpath(m_mailbox + QLatin1Char('/') + myName));
+    QCOMPARE(::chmod(QFile::encodeName(m_mailbox + QLatin1Char('/') + myName).constData(), 02770), 0);
     Entrega::Peticion p;
-    p.buzon = m_buzon.toStdString();
+    p.buzon = m_mailbox.toStdString();
     p.de = "ana";
     p.para = "mi-alias";
     p.equipo = "pc-ana";
     p.direccion = "10.0.0.9";
-    p.usuarios = lista.toStdString();
-    p.archivo = m_raiz.filePath(QStringLiteral("msg")).toStdString();
+    p.usuarios = list.toStdString();
+    p.archivo = m_root.filePath(QStringLiteral("msg")).toStdString();
     QVERIFY(writeFile(QString::fromStdString(p.archivo), "solo para mí"));
-    Entrega::Limites limites;
-    limites.duenioUsuarios = ::geteuid();
-    const Entrega::Resultado privado = Entrega::entregar(p, kEnero + 1, 1, 42, limites);
-    QVERIFY2(privado.entregado, privado.error.c_str());
+    Entrega::Limites limits;
+    limits.duenioUsuarios = ::geteuid();
+    const Entrega::Resultado privateDelivery = Entrega::entregar(p, kJanuary + 1, 1, 42, limits);
+    QVERIFY2(privateDelivery.entregado, privateDelivery.error.c_str());
 
-    auto r = std::make_unique<Recepcion>(m_rt, m_icono, m_buzon, m_datos);
+    auto r = std::make_unique<Recepcion>(m_rt, m_tray, m_mailbox, m_dataDir);
     r->iniciar();
     QCOMPARE(r->abiertas().size(), 1);
     frmRecibido *w = r->abiertas().at(0);
@@ -255,118 +255,118 @@ void tst_Recepcion::primerInicioSoloMuestraLoPropio()
     QCOMPARE(child<QLabel>(w, QStringLiteral("lblEncabezado"))->text(),
         QStringLiteral("Mensaje de ana (pc-ana) a mi-alias el 01/01/2026 a las 00:00:01"));
     QCOMPARE(r->historial().modelo().rowCount(), 1);
-    const QModelIndex equipo = r->historial().modelo().index(0, ModeloRecibidos::ColEquipo);
-    QCOMPARE(equipo.data().toString(), QStringLiteral("pc-ana"));
-    QCOMPARE(equipo.data(Qt::ToolTipRole).toString(), QStringLiteral("10.0.0.9"));
-    QSignalSpy responder(r.get(), &Recepcion::responder);
+    const QModelIndex computer = r->historial().modelo().index(0, ModeloRecibidos::ColEquipo);
+    QCOMPARE(computer.data().toString(), QStringLiteral("pc-ana"));
+    QCOMPARE(computer.data(Qt::ToolTipRole).toString(), QStringLiteral("10.0.0.9"));
+    QSignalSpy replies(r.get(), &Recepcion::responder);
     child<QPushButton>(w, QStringLiteral("cmdResponder"))->click();
-    QCOMPARE(responder.size(), 1);
-    QCOMPARE(responder.at(0).at(0).toString(), QStringLiteral("ana"));
+    QCOMPARE(replies.size(), 1);
+    QCOMPARE(replies.at(0).at(0).toString(), QStringLiteral("ana"));
 
-    entregar("para el equipo, de después", kEnero + 2);
+    deliver("para el equipo, de después", kJanuary + 2);
     QTRY_COMPARE_WITH_TIMEOUT(r->historial().modelo().rowCount(), 2, 1000);
     r.reset();
     // The next start is not a first one: nothing comes back, nothing old shows up.
-    r = std::make_unique<Recepcion>(m_rt, m_icono, m_buzon, m_datos);
+    r = std::make_unique<Recepcion>(m_rt, m_tray, m_mailbox, m_dataDir);
     r->iniciar();
     QCOMPARE(r->abiertas().size(), 0);
     QCOMPARE(r->historial().modelo().rowCount(), 2);
     QCOMPARE(r->historial().modelo().filas().at(0).texto, QStringLiteral("solo para mí"));
 }
 
-void tst_Recepcion::encabezadoYRespuestaSegunElEquipo_data()
+void tst_Recepcion::headerAndReplyDependOnTheComputer_data()
 {
-    QTest::addColumn<QString>("de");
-    QTest::addColumn<QString>("equipo");
-    QTest::addColumn<QString>("encabezado");
-    QTest::addColumn<QString>("respuesta");
-    QTest::newRow("registro antiguo") << "ana"
-                                      << ""
-                                      << "Mensaje de ana a of"
-                                      << "ana";
-    QTest::newRow("mismo nombre") << "PC1"
-                                  << "pc1"
-                                  << "Mensaje de PC1 a of"
-                                  << "PC1";
-    QTest::newRow("usuario de un equipo") << "ana"
-                                          << "pc1"
-                                          << "Mensaje de ana (pc1) a of"
-                                          << "ana";
-    QTest::newRow("nombre que no es NetBIOS") << "Ana María"
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("computer");
+    QTest::addColumn<QString>("header");
+    QTest::addColumn<QString>("replyTo");
+    QTest::newRow("old record") << "ana"
+                                << ""
+                                << "Mensaje de ana a of"
+                                << "ana";
+    QTest::newRow("same name") << "PC1"
+                               << "pc1"
+                               << "Mensaje de PC1 a of"
+                               << "PC1";
+    QTest::newRow("user of a computer") << "ana"
+                                        << "pc1"
+                                        << "Mensaje de ana (pc1) a of"
+                                        << "ana";
+    QTest::newRow("name that is not NetBIOS") << "Ana María"
                                               << "pc1"
                                               << "Mensaje de Ana María (pc1) a of"
                                               << "pc1";
-    QTest::newRow("nombre de 16") << "abcdefghijklmnop"
-                                  << "pc1"
-                                  << "Mensaje de abcdefghijklmnop (pc1) a of"
-                                  << "pc1";
+    QTest::newRow("name of 16") << "abcdefghijklmnop"
+                                << "pc1"
+                                << "Mensaje de abcdefghijklmnop (pc1) a of"
+                                << "pc1";
 }
 
-void tst_Recepcion::encabezadoYRespuestaSegunElEquipo()
+void tst_Recepcion::headerAndReplyDependOnTheComputer()
 {
-    QFETCH(QString, de);
-    QFETCH(QString, equipo);
-    QFETCH(QString, encabezado);
-    QFETCH(QString, respuesta);
+    QFETCH(QString, from);
+    QFETCH(QString, computer);
+    QFETCH(QString, header);
+    QFETCH(QString, replyTo);
     Buzon::Mensaje m;
-    m.de = de;
+    m.de = from;
     m.para = QStringLiteral("of");
-    m.equipo = equipo;
-    m.llegada = QDateTime::fromSecsSinceEpoch(kEnero, Qt::UTC);
-    QCOMPARE(frmRecibido::encabezado(m), encabezado + QStringLiteral(" el 01/01/2026 a las 00:00:00"));
-    QCOMPARE(frmRecibido::destinoRespuesta(m), respuesta);
+    m.equipo = computer;
+    m.llegada = QDateTime::fromSecsSinceEpoch(kJanuary, Qt::UTC);
+    QCOMPARE(frmRecibido::encabezado(m), header + QStringLiteral(" el 01/01/2026 a las 00:00:00"));
+    QCOMPARE(frmRecibido::destinoRespuesta(m), replyTo);
 }
 
-void tst_Recepcion::buzonBorradoYCreadoDeNuevo()
+void tst_Recepcion::mailboxDeletedAndMadeAgain()
 {
-    auto r = recepcion(m_datos);
-    QSignalSpy cambios(r.get(), &Recepcion::buzonCambiado);
-    QVERIFY(QDir(m_buzon).removeRecursively());
-    QTRY_COMPARE(cambios.size(), 1);
+    auto r = startReceiving(m_dataDir);
+    QSignalSpy changes(r.get(), &Recepcion::buzonCambiado);
+    QVERIFY(QDir(m_mailbox).removeRecursively());
+    QTRY_COMPARE(changes.size(), 1);
     QVERIFY(!r->buzonExiste());
-    QVERIFY(QDir().mkpath(m_buzon));
-    QTRY_COMPARE(cambios.size(), 2);
+    QVERIFY(QDir().mkpath(m_mailbox));
+    QTRY_COMPARE(changes.size(), 2);
     QVERIFY(r->buzonExiste());
-    entregar("de nuevo");
+    deliver("de nuevo");
     QTRY_COMPARE_WITH_TIMEOUT(r->abiertas().size(), 1, 1000);
 }
 
-void tst_Recepcion::ventanasLimitadasYEnCascada()
+void tst_Recepcion::popUpsAreBoundedAndCascaded()
 {
     for (int i = 0; i < Recepcion::kMaxAbiertas + 2; ++i)
-        entregar(QByteArray::number(i), kEnero + i);
-    auto r = recepcion(m_datos);
+        deliver(QByteArray::number(i), kJanuary + i);
+    auto r = startReceiving(m_dataDir);
     QCOMPARE(r->abiertas().size(), Recepcion::kMaxAbiertas);
     QCOMPARE(r->historial().modelo().rowCount(), Recepcion::kMaxAbiertas + 2);
-    QSet<QPoint> lugares;
+    QSet<QPoint> places;
     for (const frmRecibido *w : r->abiertas())
-        lugares.insert(w->pos());
-    QCOMPARE(lugares.size(), Recepcion::kMaxAbiertas);
+        places.insert(w->pos());
+    QCOMPARE(places.size(), Recepcion::kMaxAbiertas);
     // Closing one lets the next waiting one up, in its place.
-    QPointer<frmRecibido> cerrada = r->abiertas().at(3);
-    const QPoint libre = cerrada->pos();
-    cerrada->close();
-    QTRY_VERIFY(cerrada.isNull());
+    QPointer<frmRecibido> closed = r->abiertas().at(3);
+    const QPoint freePlace = closed->pos();
+    closed->close();
+    QTRY_VERIFY(closed.isNull());
     QCOMPARE(r->abiertas().size(), Recepcion::kMaxAbiertas);
-    QCOMPARE(r->abiertas().last()->pos(), libre);
+    QCOMPARE(r->abiertas().last()->pos(), freePlace);
     QCOMPARE(
         child<QPlainTextEdit>(r->abiertas().last(), QStringLiteral("txtMensaje"))->toPlainText(), QStringLiteral("10"));
     r.reset();
     // The last one never popped up: it does at the next start, alone.
-    r = recepcion(m_datos);
+    r = startReceiving(m_dataDir);
     QCOMPARE(r->abiertas().size(), 1);
 }
 
-void tst_Recepcion::historialAcotado()
+void tst_Recepcion::historyIsBounded()
 {
     // A data folder that others may look into.
-    QVERIFY(QDir().mkpath(m_datos));
-    QVERIFY(QFile::setPermissions(m_datos, QFileDevice::Permissions(0x7755)));
-    Historial h(m_datos);
+    QVERIFY(QDir().mkpath(m_dataDir));
+    QVERIFY(QFile::setPermissions(m_dataDir, QFileDevice::Permissions(0x7755)));
+    Historial h(m_dataDir);
     for (int i = 0; i < Historial::kMaxMensajes + 5; ++i) {
-        const QString id = QString::fromStdString(Registro::nombreArchivo(kEnero + i, 0, 1));
+        const QString id = QString::fromStdString(Registro::nombreArchivo(kJanuary + i, 0, 1));
         QVERIFY(h.agregar({ id, QStringLiteral("ana"), QStringLiteral("of"),
-            QDateTime::fromSecsSinceEpoch(kEnero + i, Qt::UTC), false, QStringLiteral("texto %1").arg(i) }));
+            QDateTime::fromSecsSinceEpoch(kJanuary + i, Qt::UTC), false, QStringLiteral("texto %1").arg(i) }));
     }
     QCOMPARE(h.modelo().rowCount(), Historial::kMaxMensajes);
     QCOMPARE(h.modelo().filas().first().texto, QStringLiteral("texto 5"));
@@ -374,208 +374,208 @@ void tst_Recepcion::historialAcotado()
     QVERIFY2(h.guardar(), qPrintable(h.error()));
     QCOMPARE(QFileInfo(h.ruta()).permissions() & 0x0077, QFileDevice::Permissions());
 
-    Historial leido(m_datos);
-    QVERIFY(leido.cargar());
-    QCOMPARE(leido.modelo().rowCount(), Historial::kMaxMensajes);
-    QCOMPARE(leido.modelo().filas().last().texto, QStringLiteral("texto 1004"));
-    QCOMPARE(leido.modelo().filas().last().llegada, h.modelo().filas().last().llegada);
-    QVERIFY(leido.mostrado(h.modelo().filas().last().id));
+    Historial reloaded(m_dataDir);
+    QVERIFY(reloaded.cargar());
+    QCOMPARE(reloaded.modelo().rowCount(), Historial::kMaxMensajes);
+    QCOMPARE(reloaded.modelo().filas().last().texto, QStringLiteral("texto 1004"));
+    QCOMPARE(reloaded.modelo().filas().last().llegada, h.modelo().filas().last().llegada);
+    QVERIFY(reloaded.mostrado(h.modelo().filas().last().id));
 }
 
-QByteArray tst_Recepcion::entrada(const QString &id, const QByteArray &llegada)
+QByteArray tst_Recepcion::historyLine(const QString &id, const QByteArray &arrival)
 {
-    return R"({"id":")" + id.toLatin1() + R"(","de":"ana","para":"of","llegada":)" + llegada
+    return R"({"id":")" + id.toLatin1() + R"(","de":"ana","para":"of","llegada":)" + arrival
         + R"(,"cortado":false,"texto":"hola"})";
 }
 
 // A history that is not what the program writes (does not parse, another shape, entries of the
 // wrong kind or out of range, a broken journal line) is set aside whole under a name no earlier
 // copy has, said, and what of it was valid is kept and written back.
-void tst_Recepcion::historialNoValidoSeApartaSinPerderNada_data()
+void tst_Recepcion::invalidHistoryIsSetAsideLosingNothing_data()
 {
     const QString a = QStringLiteral("m1767225600.000000001.1");
     const QString b = QStringLiteral("m1767225601.000000001.1");
-    const QByteArray buena = entrada(b, "1767225601000");
-    const auto archivo = [&](const QByteArray &mensajes, const QByteArray &mostrados = "[]") {
-        return R"({"formato":1,"mensajes":[)" + mensajes + R"(],"mostrados":)" + mostrados + "}";
+    const QByteArray good = historyLine(b, "1767225601000");
+    const auto historyFile = [&](const QByteArray &messages, const QByteArray &shown = "[]") {
+        return R"({"formato":1,"mensajes":[)" + messages + R"(],"mostrados":)" + shown + "}";
     };
-    QTest::addColumn<QString>("nombre");
+    QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<int>("validos"); // messages kept
-    QTest::newRow("no es JSON") << QStringLiteral("recibidos.json") << archivo(buena).left(40) << 0;
-    QTest::newRow("otra forma") << "recibidos.json"
-                                << QByteArray(R"({"formato":"uno","mensajes":{"a":1},"mostrados":"x"})") << 0;
-    QTest::newRow("llegada de texto") << QStringLiteral("recibidos.json")
-                                      << archivo(entrada(a, "\"1767225600000\"") + ',' + buena) << 1;
-    QTest::newRow("id numérico") << QStringLiteral("recibidos.json")
-                                 << archivo(buena + ',' + entrada(QString(), "1").replace(R"("id":"")", R"("id":5)"))
-                                 << 1;
-    QTest::newRow("llegada fuera de rango")
-        << QStringLiteral("recibidos.json") << archivo(entrada(a, "1e300") + ',' + buena) << 1;
-    QTest::newRow("mostrado no válido") << QStringLiteral("recibidos.json") << archivo(buena, "[7]") << 1;
-    QTest::newRow("línea del diario") << QStringLiteral("recibidos.diario") << buena + "\n{\"mostrado\":3}\n" << 1;
+    QTest::addColumn<int>("validKept"); // messages kept
+    QTest::newRow("not JSON") << QStringLiteral("recibidos.json") << historyFile(good).left(40) << 0;
+    QTest::newRow("another shape") << "recibidos.json"
+                                   << QByteArray(R"({"formato":"uno","mensajes":{"a":1},"mostrados":"x"})") << 0;
+    QTest::newRow("arrival as text") << QStringLiteral("recibidos.json")
+                                     << historyFile(historyLine(a, "\"1767225600000\"") + ',' + good) << 1;
+    QTest::newRow("numeric id") << QStringLiteral(
+        "recibidos.json") << historyFile(good + ',' + historyLine(QString(), "1").replace(R"("id":"")", R"("id":5)"))
+                                << 1;
+    QTest::newRow("arrival out of range")
+        << QStringLiteral("recibidos.json") << historyFile(historyLine(a, "1e300") + ',' + good) << 1;
+    QTest::newRow("shown entry not valid") << QStringLiteral("recibidos.json") << historyFile(good, "[7]") << 1;
+    QTest::newRow("journal line") << QStringLiteral("recibidos.diario") << good + "\n{\"mostrado\":3}\n" << 1;
 }
 
-void tst_Recepcion::historialNoValidoSeApartaSinPerderNada()
+void tst_Recepcion::invalidHistoryIsSetAsideLosingNothing()
 {
-    QFETCH(QString, nombre);
+    QFETCH(QString, name);
     QFETCH(QByteArray, bytes);
-    QFETCH(int, validos);
-    const QString ruta = m_datos + QLatin1Char('/') + nombre;
-    QVERIFY(writeFile(ruta, bytes));
+    QFETCH(int, validKept);
+    const QString path = m_dataDir + QLatin1Char('/') + name;
+    QVERIFY(writeFile(path, bytes));
     // Copies set aside earlier in this second and the next keep their contents.
-    const QDateTime ahora = QDateTime::currentDateTime();
-    QStringList anteriores;
+    const QDateTime now = QDateTime::currentDateTime();
+    QStringList earlier;
     for (int s = 0; s < 2; ++s) {
-        anteriores << ruta + QStringLiteral(".ilegible-") + ahora.addSecs(s).toString(QStringLiteral("yyyyMMddHHmmss"));
-        QVERIFY(writeFile(anteriores.last(), "anterior"));
+        earlier << path + QStringLiteral(".ilegible-") + now.addSecs(s).toString(QStringLiteral("yyyyMMddHHmmss"));
+        QVERIFY(writeFile(earlier.last(), "anterior"));
     }
 
-    auto r = recepcion(m_datos);
+    auto r = startReceiving(m_dataDir);
     QCOMPARE(m_rt.m_boxes.size(), 1);
     QVERIFY2(
-        m_rt.m_boxes.at(0).text.startsWith(QStringLiteral("No se puede leer la lista de mensajes recibidos: ") + ruta),
+        m_rt.m_boxes.at(0).text.startsWith(QStringLiteral("No se puede leer la lista de mensajes recibidos: ") + path),
         qPrintable(m_rt.m_boxes.at(0).text));
     QVERIFY(m_rt.m_boxes.at(0).text.contains(QStringLiteral("se ha guardado aparte como")));
-    for (const QString &anterior : std::as_const(anteriores))
-        QCOMPARE(readFile(anterior), QByteArray("anterior"));
-    const QStringList aparte
-        = QDir(m_datos).entryList({ nombre + QStringLiteral(".ilegible-*") }, QDir::Files, QDir::Name);
-    QCOMPARE(aparte.size(), 3);
-    QStringList copias;
-    for (const QString &f : aparte) {
-        if (readFile(m_datos + QLatin1Char('/') + f) == bytes)
-            copias << f;
+    for (const QString &earlierCopy : std::as_const(earlier))
+        QCOMPARE(readFile(earlierCopy), QByteArray("anterior"));
+    const QStringList setAside
+        = QDir(m_dataDir).entryList({ name + QStringLiteral(".ilegible-*") }, QDir::Files, QDir::Name);
+    QCOMPARE(setAside.size(), 3);
+    QStringList copies;
+    for (const QString &f : setAside) {
+        if (readFile(m_dataDir + QLatin1Char('/') + f) == bytes)
+            copies << f;
     }
-    QCOMPARE(copias.size(), 1);
-    QVERIFY(m_rt.m_boxes.at(0).text.endsWith(m_datos + QLatin1Char('/') + copias.first()));
-    QCOMPARE(r->historial().modelo().rowCount(), validos);
+    QCOMPARE(copies.size(), 1);
+    QVERIFY(m_rt.m_boxes.at(0).text.endsWith(m_dataDir + QLatin1Char('/') + copies.first()));
+    QCOMPARE(r->historial().modelo().rowCount(), validKept);
 
     // What was valid is written back, and read back as it was.
     QTRY_VERIFY(!r->historial().pendiente());
     r.reset();
     m_rt.m_boxes.clear();
-    Historial leido(m_datos);
-    QVERIFY2(leido.cargar(), qPrintable(leido.error()));
-    QCOMPARE(leido.modelo().rowCount(), validos);
-    if (validos)
-        QCOMPARE(leido.modelo().filas().first().llegada.toSecsSinceEpoch(), kEnero + 1);
+    Historial reloaded(m_dataDir);
+    QVERIFY2(reloaded.cargar(), qPrintable(reloaded.error()));
+    QCOMPARE(reloaded.modelo().rowCount(), validKept);
+    if (validKept)
+        QCOMPARE(reloaded.modelo().filas().first().llegada.toSecsSinceEpoch(), kJanuary + 1);
 }
 
 // A new message or pop-up costs its own line on the disk, not the whole history; a program
 // stopped halfway through a line loses nothing of what was written before it, and a pop-up
 // whose message the disk does not hold is not taken for shown.
-void tst_Recepcion::historialEscribeSoloLoNuevoYAguantaUnCorte()
+void tst_Recepcion::historyWritesOnlyWhatIsNewAndSurvivesACut()
 {
-    const QString largo(1600, QLatin1Char('x'));
-    const auto mensaje = [&](int i) {
-        return Buzon::Mensaje { QString::fromStdString(Registro::nombreArchivo(kEnero + i, 0, 1)),
-            QStringLiteral("ana"), QStringLiteral("of"), QDateTime::fromSecsSinceEpoch(kEnero + i, Qt::UTC), false,
-            largo };
+    const QString longText(1600, QLatin1Char('x'));
+    const auto message = [&](int i) {
+        return Buzon::Mensaje { QString::fromStdString(Registro::nombreArchivo(kJanuary + i, 0, 1)),
+            QStringLiteral("ana"), QStringLiteral("of"), QDateTime::fromSecsSinceEpoch(kJanuary + i, Qt::UTC), false,
+            longText };
     };
-    Historial h(m_datos);
+    Historial h(m_dataDir);
     QVERIFY(h.cargar());
     for (int i = 0; i < Historial::kMaxMensajes; ++i)
-        h.agregar(mensaje(i));
+        h.agregar(message(i));
     QVERIFY2(h.guardar(), qPrintable(h.error()));
-    const QByteArray lleno = readFile(h.ruta());
-    QVERIFY(lleno.size() > Historial::kMaxMensajes * 1600);
+    const QByteArray fullFile = readFile(h.ruta());
+    QVERIFY(fullFile.size() > Historial::kMaxMensajes * 1600);
 
-    Historial siguiente(m_datos);
-    QVERIFY(siguiente.cargar());
+    Historial next(m_dataDir);
+    QVERIFY(next.cargar());
     for (int i = Historial::kMaxMensajes; i < Historial::kMaxMensajes + 20; ++i) {
-        QVERIFY(siguiente.agregar(mensaje(i)));
-        siguiente.marcarMostrado(mensaje(i).id);
-        QVERIFY2(siguiente.guardar(), qPrintable(siguiente.error()));
+        QVERIFY(next.agregar(message(i)));
+        next.marcarMostrado(message(i).id);
+        QVERIFY2(next.guardar(), qPrintable(next.error()));
     }
-    QCOMPARE(readFile(h.ruta()), lleno);
-    const qint64 diario = QFileInfo(h.rutaDiario()).size();
-    QVERIFY2(diario > 20 * 1600 && diario < 20 * 2000, qPrintable(QString::number(diario)));
+    QCOMPARE(readFile(h.ruta()), fullFile);
+    const qint64 journalSize = QFileInfo(h.rutaDiario()).size();
+    QVERIFY2(journalSize > 20 * 1600 && journalSize < 20 * 2000, qPrintable(QString::number(journalSize)));
     QCOMPARE(QFileInfo(h.rutaDiario()).permissions() & 0x0077, QFileDevice::Permissions());
 
     // Stopped while writing: a pop-up whose message did not reach the disk, then half a line.
-    const QString perdido = mensaje(5000).id;
+    const QString lost = message(5000).id;
     QFile f(h.rutaDiario());
     QVERIFY(f.open(QIODevice::Append));
-    f.write("{\"mostrado\":\"" + perdido.toLatin1() + "\"}\n" + entrada(mensaje(5001).id).left(30));
+    f.write("{\"mostrado\":\"" + lost.toLatin1() + "\"}\n" + historyLine(message(5001).id).left(30));
     f.close();
-    Historial tras(m_datos);
-    QVERIFY2(tras.cargar(), qPrintable(tras.error()));
-    QCOMPARE(tras.modelo().rowCount(), Historial::kMaxMensajes);
-    QCOMPARE(tras.modelo().filas().last().id, mensaje(Historial::kMaxMensajes + 19).id);
-    QVERIFY(tras.mostrado(mensaje(Historial::kMaxMensajes + 19).id));
-    QVERIFY(!tras.mostrado(perdido));
+    Historial afterCut(m_dataDir);
+    QVERIFY2(afterCut.cargar(), qPrintable(afterCut.error()));
+    QCOMPARE(afterCut.modelo().rowCount(), Historial::kMaxMensajes);
+    QCOMPARE(afterCut.modelo().filas().last().id, message(Historial::kMaxMensajes + 19).id);
+    QVERIFY(afterCut.mostrado(message(Historial::kMaxMensajes + 19).id));
+    QVERIFY(!afterCut.mostrado(lost));
     // The next write folds the journal, half line and all, into the file.
-    QVERIFY(tras.pendiente());
-    QVERIFY(tras.guardar());
+    QVERIFY(afterCut.pendiente());
+    QVERIFY(afterCut.guardar());
     QVERIFY(!QFileInfo::exists(h.rutaDiario()));
-    Historial ultimo(m_datos);
-    QVERIFY(ultimo.cargar());
-    QCOMPARE(ultimo.modelo().rowCount(), Historial::kMaxMensajes);
-    QCOMPARE(ultimo.modelo().filas().last().id, tras.modelo().filas().last().id);
-    QVERIFY(ultimo.mostrado(tras.modelo().filas().last().id));
+    Historial folded(m_dataDir);
+    QVERIFY(folded.cargar());
+    QCOMPARE(folded.modelo().rowCount(), Historial::kMaxMensajes);
+    QCOMPARE(folded.modelo().filas().last().id, afterCut.modelo().filas().last().id);
+    QVERIFY(folded.mostrado(afterCut.modelo().filas().last().id));
 }
 
 // A flood: a bounded number of pop-ups and of messages waiting for one; the rest only counted in
 // one window that opens the list, where every one of them is. "Cerrar todos" closes every pop-up.
-void tst_Recepcion::rafagaSeReuneEnUnaVentanaYCerrarTodos()
+void tst_Recepcion::floodGathersInOneWindowAndCloseAllClosesEveryPopUp()
 {
     constexpr int kTotal = 200;
     for (int i = 0; i < kTotal; ++i)
-        entregar(QByteArray::number(i), kEnero + i);
-    auto r = recepcion(m_datos);
+        deliver(QByteArray::number(i), kJanuary + i);
+    auto r = startReceiving(m_dataDir);
     QCOMPARE(r->abiertas().size(), Recepcion::kMaxAbiertas);
     QCOMPARE(r->esperando(), Recepcion::kMaxEsperando);
-    frmMasRecibidos *mas = r->masRecibidos();
-    QVERIFY(mas && mas->isVisible());
-    const int reunidos = kTotal - Recepcion::kMaxAbiertas - Recepcion::kMaxEsperando;
-    QCOMPARE(mas->cuenta(), reunidos);
-    QCOMPARE(mas->windowTitle(), QStringLiteral("Más mensajes recibidos"));
-    QVERIFY(child<QLabel>(mas, QStringLiteral("lblCuenta"))
+    frmMasRecibidos *more = r->masRecibidos();
+    QVERIFY(more && more->isVisible());
+    const int gathered = kTotal - Recepcion::kMaxAbiertas - Recepcion::kMaxEsperando;
+    QCOMPARE(more->cuenta(), gathered);
+    QCOMPARE(more->windowTitle(), QStringLiteral("Más mensajes recibidos"));
+    QVERIFY(child<QLabel>(more, QStringLiteral("lblCuenta"))
                 ->text()
                 .startsWith(QStringLiteral("Han llegado 140 mensajes más")));
     QCOMPARE(r->historial().modelo().rowCount(), kTotal);
     // While it is open, what arrives joins it.
-    entregar("otro", kEnero + kTotal);
-    QTRY_COMPARE(mas->cuenta(), reunidos + 1);
+    deliver("otro", kJanuary + kTotal);
+    QTRY_COMPARE(more->cuenta(), gathered + 1);
     QCOMPARE(r->historial().modelo().rowCount(), kTotal + 1);
 
-    auto *cerrar = child<QPushButton>(r->abiertas().first(), QStringLiteral("cmdCerrarTodos"));
-    QVERIFY(cerrar->isVisible());
-    QCOMPARE(cerrar->text(), QStringLiteral("Cerrar &todos"));
-    cerrar->click();
+    auto *closeAll = child<QPushButton>(r->abiertas().first(), QStringLiteral("cmdCerrarTodos"));
+    QVERIFY(closeAll->isVisible());
+    QCOMPARE(closeAll->text(), QStringLiteral("Cerrar &todos"));
+    closeAll->click();
     QTRY_COMPARE(r->abiertas().size(), 0);
     QCOMPARE(r->esperando(), 0);
-    QCOMPARE(r->masRecibidos(), mas);
-    QCOMPARE(mas->cuenta(), reunidos + 1 + Recepcion::kMaxEsperando);
+    QCOMPARE(r->masRecibidos(), more);
+    QCOMPARE(more->cuenta(), gathered + 1 + Recepcion::kMaxEsperando);
 
-    child<QPushButton>(mas, QStringLiteral("cmdVerRecibidos"))->click();
+    child<QPushButton>(more, QStringLiteral("cmdVerRecibidos"))->click();
     QTRY_VERIFY(!r->masRecibidos());
     QVERIFY(r->ventanaRecibidos() && r->ventanaRecibidos()->isVisible());
     QTRY_VERIFY(!r->historial().pendiente());
     r.reset();
 
     // All were told: nothing pops up again, and the history holds each one once.
-    r = recepcion(m_datos);
+    r = startReceiving(m_dataDir);
     QCOMPARE(r->abiertas().size(), 0);
     QVERIFY(!r->masRecibidos());
     QCOMPARE(r->historial().modelo().rowCount(), kTotal + 1);
     // One pop-up alone offers no "Cerrar todos".
-    entregar("solo", kEnero + kTotal + 1);
+    deliver("solo", kJanuary + kTotal + 1);
     QTRY_COMPARE(r->abiertas().size(), 1);
     QVERIFY(!child<QPushButton>(r->abiertas().first(), QStringLiteral("cmdCerrarTodos"))->isVisible());
 }
 
 // Records are trusted for their owner: a mailbox that another user could put in place is not read.
-void tst_Recepcion::buzonQueOtrosPuedenCambiarNoSeLee()
+void tst_Recepcion::mailboxOthersCouldReplaceIsNotRead()
 {
     // Its folder open to everybody, who could delete it and make their own.
-    const QString abierta = m_raiz.filePath(QStringLiteral("abierta%1").arg(m_serie));
-    m_buzon = abierta + QStringLiteral("/buzon");
-    QVERIFY(QDir().mkpath(m_buzon));
-    QVERIFY(!entregar("en carpeta abierta").isEmpty());
-    QVERIFY(setMode(abierta, 0777));
-    auto r = recepcion(m_datos);
+    const QString openFolder = m_root.filePath(QStringLiteral("abierta%1").arg(m_run));
+    m_mailbox = openFolder + QStringLiteral("/buzon");
+    QVERIFY(QDir().mkpath(m_mailbox));
+    QVERIFY(!deliver("en carpeta abierta").isEmpty());
+    QVERIFY(setMode(openFolder, 0777));
+    auto r = startReceiving(m_dataDir);
     QCOMPARE(r->abiertas().size(), 0);
     QCOMPARE(r->historial().modelo().rowCount(), 0);
     r.reset();
@@ -583,258 +583,257 @@ void tst_Recepcion::buzonQueOtrosPuedenCambiarNoSeLee()
     // Deleted and made again by another user, who plants a record of their own.
     if (::geteuid() != 0)
         QSKIP("needs root for the rest: the mailbox made again is given to another user");
-    QVERIFY(setMode(abierta, 0755));
-    r = recepcion(m_datos);
+    QVERIFY(setMode(openFolder, 0755));
+    r = startReceiving(m_dataDir);
     QCOMPARE(r->abiertas().size(), 1);
-    QVERIFY(QDir(m_buzon).removeRecursively());
-    QVERIFY(QDir().mkpath(m_buzon));
-    QCOMPARE(::chown(QFile::encodeName(m_buzon).constData(), 65534, 65534), 0);
-    const QString plantado = entregar("Mensaje de administrador: cambie su clave en ...", kEnero + 5, "admin");
-    QCOMPARE(::chown(QFile::encodeName(m_buzon + QLatin1Char('/') + plantado).constData(), 65534, 65534), 0);
+    QVERIFY(QDir(m_mailbox).removeRecursively());
+    QVERIFY(QDir().mkpath(m_mailbox));
+    QCOMPARE(::chown(QFile::encodeName(m_mailbox).constData(), 65534, 65534), 0);
+    const QString planted = deliver("Mensaje de administrador: cambie su clave en ...", kJanuary + 5, "admin");
+    QCOMPARE(::chown(QFile::encodeName(m_mailbox + QLatin1Char('/') + planted).constData(), 65534, 65534), 0);
     QTest::qWait(300);
     QCOMPARE(r->abiertas().size(), 1);
     QCOMPARE(r->historial().modelo().rowCount(), 1);
 }
 
 // A termination signal ends the program even while a start-up box waits for an answer.
-void tst_Recepcion::senalDeTerminarCierraElAvisoDeArranque()
+void tst_Recepcion::terminationSignalEndsTheProgramDuringAStartUpBox()
 {
-    const QString datos = m_raiz.filePath(QStringLiteral("senal"));
-    QVERIFY(writeFile(datos + QStringLiteral("/velrisa/recibidos.json"), "{roto"));
+    const QString dataDir = m_root.filePath(QStringLiteral("senal"));
+    QVERIFY(writeFile(dataDir + QStringLiteral("/velrisa/recibidos.json"), "{roto"));
     QProcess velrisa;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_DATA_HOME"), datos);
-    env.insert(QStringLiteral("VELRISA_BUZON"), m_buzon);
+    env.insert(QStringLiteral("XDG_DATA_HOME"), dataDir);
+    env.insert(QStringLiteral("VELRISA_BUZON"), m_mailbox);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     velrisa.setProcessEnvironment(env);
     velrisa.start(QStringLiteral(VELRISA_BINARY), { QStringLiteral("-min") });
     QVERIFY(velrisa.waitForStarted());
     // Set aside just before the box says so.
     QTRY_COMPARE_WITH_TIMEOUT(
-        QDir(datos + QStringLiteral("/velrisa")).entryList({ QStringLiteral("recibidos.json.ilegible-*") }).size(), 1,
+        QDir(dataDir + QStringLiteral("/velrisa")).entryList({ QStringLiteral("recibidos.json.ilegible-*") }).size(), 1,
         10000);
     QTest::qWait(300);
     QCOMPARE(velrisa.state(), QProcess::Running);
     velrisa.terminate();
-    const bool termino = velrisa.waitForFinished(5000);
-    if (!termino)
+    const bool finished = velrisa.waitForFinished(5000);
+    if (!finished)
         velrisa.kill();
-    QVERIFY(termino);
+    QVERIFY(finished);
     QCOMPARE(velrisa.exitStatus(), QProcess::NormalExit);
     QCOMPARE(velrisa.exitCode(), 0);
 }
 
-void tst_Recepcion::historialQueNoSeGuardaSeDice()
+void tst_Recepcion::historyThatCannotBeSavedIsReportedOnce()
 {
     // Folders put in the places of the file and its journal once they were read: said once,
     // not repeated.
-    auto r = recepcion(m_datos);
-    QFile::remove(m_datos + QStringLiteral("/recibidos.json"));
-    QVERIFY(QDir().mkpath(m_datos + QStringLiteral("/recibidos.json")));
-    QVERIFY(QDir().mkpath(m_datos + QStringLiteral("/recibidos.diario")));
-    entregar("uno");
+    auto r = startReceiving(m_dataDir);
+    QFile::remove(m_dataDir + QStringLiteral("/recibidos.json"));
+    QVERIFY(QDir().mkpath(m_dataDir + QStringLiteral("/recibidos.json")));
+    QVERIFY(QDir().mkpath(m_dataDir + QStringLiteral("/recibidos.diario")));
+    deliver("uno");
     QTRY_COMPARE(r->abiertas().size(), 1);
     QTRY_COMPARE(m_rt.m_boxes.size(), 1);
-    entregar("dos", kEnero + 1);
+    deliver("dos", kJanuary + 1);
     QTRY_COMPARE(r->abiertas().size(), 2);
     QTest::qWait(3 * Recepcion::kDemoraGuardadoMs);
     QCOMPARE(m_rt.m_boxes.size(), 1);
-    QVERIFY(m_rt.m_boxes.at(0).text.contains(m_datos + QStringLiteral("/recibidos.")));
+    QVERIFY(m_rt.m_boxes.at(0).text.contains(m_dataDir + QStringLiteral("/recibidos.")));
     QCOMPARE(m_rt.m_boxes.at(0).icon, Runtime::Icon::Critical);
 }
 
 // What comes from the network (the sender's name, the called name, the text) is shown as
 // written, in the pop-up and in every tooltip of the history, never taken for markup.
-void tst_Recepcion::textoConMarcasSeMuestraTalCual_data()
+void tst_Recepcion::markupIsShownAsWritten_data()
 {
-    QTest::addColumn<int>("columna");
-    QTest::addColumn<QStringList>("mensaje"); // sender, called name, text
-    QTest::addColumn<int>("campo"); // which of them the column shows
-    const QString nombre = QStringLiteral("<i>ana</i> &amp; co");
-    QTest::newRow("De") << int(ModeloRecibidos::ColDe) << QStringList { nombre, "oficina1", "hola" } << 0;
-    QTest::newRow("Para") << int(ModeloRecibidos::ColPara) << QStringList { "ana", nombre, "hola" } << 1;
-    QTest::newRow("Mensaje") << int(ModeloRecibidos::ColMensaje)
-                             << QStringList { "ana", "oficina1", "<b>urgente</b> & <img src=\"x\">\nfin" } << 2;
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QStringList>("message"); // sender, called name, text
+    QTest::addColumn<int>("field"); // which of them the column shows
+    const QString name = QStringLiteral("<i>ana</i> &amp; co");
+    QTest::newRow("sender column") << int(ModeloRecibidos::ColDe) << QStringList { name, "oficina1", "hola" } << 0;
+    QTest::newRow("called name column") << int(ModeloRecibidos::ColPara) << QStringList { "ana", name, "hola" } << 1;
+    QTest::newRow("text column") << int(ModeloRecibidos::ColMensaje)
+                                 << QStringList { "ana", "oficina1", "<b>urgente</b> & <img src=\"x\">\nfin" } << 2;
 }
 
-void tst_Recepcion::textoConMarcasSeMuestraTalCual()
+void tst_Recepcion::markupIsShownAsWritten()
 {
-    QFETCH(int, columna);
-    QFETCH(QStringList, mensaje);
-    QFETCH(int, campo);
-    entregar(mensaje.at(2).toUtf8(), kEnero, mensaje.at(0).toUtf8().constData(), mensaje.at(1).toUtf8().constData());
-    auto r = recepcion(m_datos);
+    QFETCH(int, column);
+    QFETCH(QStringList, message);
+    QFETCH(int, field);
+    deliver(message.at(2).toUtf8(), kJanuary, message.at(0).toUtf8().constData(), message.at(1).toUtf8().constData());
+    auto r = startReceiving(m_dataDir);
     QCOMPARE(r->abiertas().size(), 1);
-    QCOMPARE(child<QPlainTextEdit>(r->abiertas().at(0), QStringLiteral("txtMensaje"))->toPlainText(), mensaje.at(2));
-    const QString ayuda = r->historial().modelo().index(0, columna).data(Qt::ToolTipRole).toString();
-    QString mostrado = ayuda;
-    if (Qt::mightBeRichText(ayuda)) {
-        QTextDocument documento;
-        documento.setHtml(ayuda);
-        mostrado = documento.toPlainText();
+    QCOMPARE(child<QPlainTextEdit>(r->abiertas().at(0), QStringLiteral("txtMensaje"))->toPlainText(), message.at(2));
+    const QString tooltip = r->historial().modelo().index(0, column).data(Qt::ToolTipRole).toString();
+    QString shownText = tooltip;
+    if (Qt::mightBeRichText(tooltip)) {
+        QTextDocument document;
+        document.setHtml(tooltip);
+        shownText = document.toPlainText();
     }
-    QCOMPARE(mostrado, mensaje.at(campo));
+    QCOMPARE(shownText, message.at(field));
 }
 
-void tst_Recepcion::menuRecibidosYResponderEnLaVentanaPrincipal()
+void tst_Recepcion::receivedMenuAndReplyInTheMainWindow()
 {
     // prepareEnvironment's mailbox, not there yet.
-    m_buzon = Buzon::rutaPredeterminada();
-    QVERIFY(!QFileInfo::exists(m_buzon));
+    m_mailbox = Buzon::rutaPredeterminada();
+    QVERIFY(!QFileInfo::exists(m_mailbox));
     FakeRuntime rt;
-    rt.m_appPath = m_raiz.path();
-    Startup arranque(rt);
-    arranque.start();
-    frmPrincipal &ventana = arranque.mainWindow();
-    const auto items = [&ventana] {
-        QStringList nombres;
-        for (const QAction *a : ventana.mnuApp().actions())
-            nombres << a->objectName();
-        return nombres;
+    rt.m_appPath = m_root.path();
+    Startup startup(rt);
+    startup.start();
+    frmPrincipal &window = startup.mainWindow();
+    const auto items = [&window] {
+        QStringList names;
+        for (const QAction *a : window.mnuApp().actions())
+            names << a->objectName();
+        return names;
     };
-    const QStringList especificado { "mnuEnviar", "mnuEnviados", "munS1", "mnuAcerca", "mnuSP2", "mnuSalir" };
-    QCOMPARE(items(), especificado);
+    const QStringList designed { "mnuEnviar", "mnuEnviados", "munS1", "mnuAcerca", "mnuSP2", "mnuSalir" };
+    QCOMPARE(items(), designed);
 
-    QVERIFY(QDir().mkpath(m_buzon));
-    QStringList conRecibidos = especificado;
-    conRecibidos.insert(2, QStringLiteral("mnuRecibidos"));
-    QTRY_COMPARE(items(), conRecibidos);
-    QAction *recibidos = ventana.mnuApp().actions().at(2);
-    QCOMPARE(recibidos->text(), QStringLiteral("Mostrar mensajes &recibidos"));
+    QVERIFY(QDir().mkpath(m_mailbox));
+    QStringList withReceived = designed;
+    withReceived.insert(2, QStringLiteral("mnuRecibidos"));
+    QTRY_COMPARE(items(), withReceived);
+    QAction *receivedItem = window.mnuApp().actions().at(2);
+    QCOMPARE(receivedItem->text(), QStringLiteral("Mostrar mensajes &recibidos"));
 
-    ventana.hide();
-    entregar("¿comemos?", kEnero, "pepe");
-    QTRY_COMPARE_WITH_TIMEOUT(ventana.recepcion()->abiertas().size(), 1, 1000);
-    child<QPushButton>(ventana.recepcion()->abiertas().first(), QStringLiteral("cmdResponder"))->click();
-    QTRY_COMPARE(ventana.recepcion()->abiertas().size(), 0);
-    QVERIFY(ventana.isVisible());
-    QCOMPARE(child<QComboBox>(&ventana, QStringLiteral("txtDestino"))->currentText(), QStringLiteral("pepe"));
-    QVERIFY(child<QRadioButton>(&ventana, QStringLiteral("optGrupo(0)"))->isChecked());
-    auto *mensaje = child<QLineEdit>(&ventana, QStringLiteral("txtMensaje"));
-    QVERIFY(mensaje->text().isEmpty());
-    QTRY_COMPARE(QApplication::focusWidget(), mensaje);
+    window.hide();
+    deliver("¿comemos?", kJanuary, "pepe");
+    QTRY_COMPARE_WITH_TIMEOUT(window.recepcion()->abiertas().size(), 1, 1000);
+    child<QPushButton>(window.recepcion()->abiertas().first(), QStringLiteral("cmdResponder"))->click();
+    QTRY_COMPARE(window.recepcion()->abiertas().size(), 0);
+    QVERIFY(window.isVisible());
+    QCOMPARE(child<QComboBox>(&window, QStringLiteral("txtDestino"))->currentText(), QStringLiteral("pepe"));
+    QVERIFY(child<QRadioButton>(&window, QStringLiteral("optGrupo(0)"))->isChecked());
+    auto *message = child<QLineEdit>(&window, QStringLiteral("txtMensaje"));
+    QVERIFY(message->text().isEmpty());
+    QTRY_COMPARE(QApplication::focusWidget(), message);
     // What the user wrote stays through the next "&Responder"; only the recipients change.
-    QTest::keyClicks(mensaje, QStringLiteral("Vale, a las dos"));
-    ventana.hide();
-    entregar("¿y mañana?", kEnero + 1, "rosa");
-    QTRY_COMPARE_WITH_TIMEOUT(ventana.recepcion()->abiertas().size(), 1, 1000);
-    child<QPushButton>(ventana.recepcion()->abiertas().first(), QStringLiteral("cmdResponder"))->click();
-    QTRY_COMPARE(ventana.recepcion()->abiertas().size(), 0);
-    QVERIFY(ventana.isVisible());
-    QCOMPARE(child<QComboBox>(&ventana, QStringLiteral("txtDestino"))->currentText(), QStringLiteral("rosa"));
-    QCOMPARE(mensaje->text(), QStringLiteral("Vale, a las dos"));
-    QTRY_COMPARE(QApplication::focusWidget(), mensaje);
+    QTest::keyClicks(message, QStringLiteral("Vale, a las dos"));
+    window.hide();
+    deliver("¿y mañana?", kJanuary + 1, "rosa");
+    QTRY_COMPARE_WITH_TIMEOUT(window.recepcion()->abiertas().size(), 1, 1000);
+    child<QPushButton>(window.recepcion()->abiertas().first(), QStringLiteral("cmdResponder"))->click();
+    QTRY_COMPARE(window.recepcion()->abiertas().size(), 0);
+    QVERIFY(window.isVisible());
+    QCOMPARE(child<QComboBox>(&window, QStringLiteral("txtDestino"))->currentText(), QStringLiteral("rosa"));
+    QCOMPARE(message->text(), QStringLiteral("Vale, a las dos"));
+    QTRY_COMPARE(QApplication::focusWidget(), message);
 
-    recibidos->trigger();
-    frmRecibidos *lista = ventana.recepcion()->ventanaRecibidos();
-    QVERIFY(lista && lista->isVisible());
-    QCOMPARE(lista->windowTitle(), QStringLiteral("Mensajes recibidos"));
-    const QAbstractItemModel *modelo = child<QTableView>(lista, QStringLiteral("ListView1"))->model();
-    QStringList fila;
-    for (int c = 0; c < modelo->columnCount(); ++c)
-        fila << modelo->headerData(c, Qt::Horizontal).toString() + QLatin1Char('=')
-                + modelo->index(0, c).data().toString();
+    receivedItem->trigger();
+    frmRecibidos *list = window.recepcion()->ventanaRecibidos();
+    QVERIFY(list && list->isVisible());
+    QCOMPARE(list->windowTitle(), QStringLiteral("Mensajes recibidos"));
+    const QAbstractItemModel *model = child<QTableView>(list, QStringLiteral("ListView1"))->model();
+    QStringList row;
+    for (int c = 0; c < model->columnCount(); ++c)
+        row << model->headerData(c, Qt::Horizontal).toString() + QLatin1Char('=')
+                + model->index(0, c).data().toString();
     QCOMPARE(
-        fila, QStringList({ "De=pepe", "Equipo=", "Para=oficina1", "Mensaje=¿comemos?", "Fecha=01/01/2026 00:00:00" }));
+        row, QStringList({ "De=pepe", "Equipo=", "Para=oficina1", "Mensaje=¿comemos?", "Fecha=01/01/2026 00:00:00" }));
 
-    QVERIFY(QDir(m_buzon).removeRecursively());
-    QTRY_COMPARE(items(), especificado);
+    QVERIFY(QDir(m_mailbox).removeRecursively());
+    QTRY_COMPARE(items(), designed);
 }
 
 // What the list shows on the screen after messages arrive while it is open is what it would
 // draw afresh: no row half drawn, however the list scrolled to show the newest.
-void tst_Recepcion::filasQueLleganConLaListaAbiertaSeVenEnteras()
+void tst_Recepcion::rowsArrivingWhileTheListIsOpenAreDrawnWhole()
 {
-    auto r = recepcion(m_datos);
+    auto r = startReceiving(m_dataDir);
     r->mostrarRecibidos();
-    frmRecibidos *ventana = r->ventanaRecibidos();
-    QVERIFY(QTest::qWaitForWindowExposed(ventana));
-    auto *lista = child<QTableView>(ventana, QStringLiteral("ListView1"));
-    QWidget *hoja = lista->viewport();
-    const auto enPantalla = [ventana, hoja] {
-        const QRect zona(hoja->mapTo(ventana, QPoint()), hoja->size());
-        return ventana->screen()
-            ->grabWindow(ventana->winId(), zona.x(), zona.y(), zona.width(), zona.height())
-            .toImage();
+    frmRecibidos *window = r->ventanaRecibidos();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    auto *list = child<QTableView>(window, QStringLiteral("ListView1"));
+    QWidget *viewport = list->viewport();
+    const auto onScreen = [window, viewport] {
+        const QRect area(viewport->mapTo(window, QPoint()), viewport->size());
+        return window->screen()->grabWindow(window->winId(), area.x(), area.y(), area.width(), area.height()).toImage();
     };
-    const auto dibujada = [hoja] { return hoja->grab().toImage().convertToFormat(QImage::Format_RGB32); };
+    const auto drawn = [viewport] { return viewport->grab().toImage().convertToFormat(QImage::Format_RGB32); };
     // More than the list has room for, so that the newest ones are scrolled into view.
     for (int i = 0; i < 16; ++i) {
-        entregar(QByteArray("mensaje ") + QByteArray::number(i), kEnero + i);
+        deliver(QByteArray("mensaje ") + QByteArray::number(i), kJanuary + i);
         QTRY_COMPARE_WITH_TIMEOUT(r->historial().modelo().rowCount(), i + 1, 1000);
-        QTRY_COMPARE(enPantalla().convertToFormat(QImage::Format_RGB32), dibujada());
+        QTRY_COMPARE(onScreen().convertToFormat(QImage::Format_RGB32), drawn());
     }
-    QVERIFY(lista->verticalScrollBar()->value() > 0);
+    QVERIFY(list->verticalScrollBar()->value() > 0);
 }
 
 // The history is a place to read: Enter or a double click opens a message whole, with
 // "&Responder"; Ctrl+C copies the chosen messages whole, as a person reads them.
-void tst_Recepcion::mensajeDelHistorialSeAbreEnteroYSeCopia()
+void tst_Recepcion::historyMessageOpensWholeAndIsCopiedWhole()
 {
-    const QString largo = QStringLiteral("Primera línea de un mensaje largo, más de lo que cabe en la lista,\n"
-                                         "segunda línea\n\ny la última tras una en blanco");
-    entregar(largo.toUtf8(), kEnero, "ana", "oficina1");
-    entregar("¿comemos?", kEnero + 3661, "pepe", "oficina2");
-    auto r = recepcion(m_datos);
-    QSignalSpy respuestas(r.get(), &Recepcion::responder);
+    const QString longText = QStringLiteral("Primera línea de un mensaje largo, más de lo que cabe en la lista,\n"
+                                            "segunda línea\n\ny la última tras una en blanco");
+    deliver(longText.toUtf8(), kJanuary, "ana", "oficina1");
+    deliver("¿comemos?", kJanuary + 3661, "pepe", "oficina2");
+    auto r = startReceiving(m_dataDir);
+    QSignalSpy replies(r.get(), &Recepcion::responder);
     // Only the history's own windows from here on.
     cleanup();
     r->mostrarRecibidos();
-    frmRecibidos *ventana = r->ventanaRecibidos();
-    QVERIFY(activate(ventana));
-    auto *lista = child<QTableView>(ventana, QStringLiteral("ListView1"));
-    const auto abiertas = [ventana] { return ventana->findChildren<frmRecibido *>(); };
+    frmRecibidos *window = r->ventanaRecibidos();
+    QVERIFY(activate(window));
+    auto *list = child<QTableView>(window, QStringLiteral("ListView1"));
+    const auto openPopUps = [window] { return window->findChildren<frmRecibido *>(); };
 
     // Enter on the first row opens it, in front and with the keyboard; again, the same one comes forward.
-    lista->setFocus();
-    lista->setCurrentIndex(lista->model()->index(0, 0));
-    QTest::keyClick(lista, Qt::Key_Return);
-    QCOMPARE(abiertas().size(), 1);
-    frmRecibido *primero = abiertas().at(0);
-    QVERIFY(ventana->isVisible());
-    QCOMPARE(child<QPlainTextEdit>(primero, QStringLiteral("txtMensaje"))->toPlainText(), largo);
-    QCOMPARE(child<QLabel>(primero, QStringLiteral("lblEncabezado"))->text(),
+    list->setFocus();
+    list->setCurrentIndex(list->model()->index(0, 0));
+    QTest::keyClick(list, Qt::Key_Return);
+    QCOMPARE(openPopUps().size(), 1);
+    frmRecibido *firstPopUp = openPopUps().at(0);
+    QVERIFY(window->isVisible());
+    QCOMPARE(child<QPlainTextEdit>(firstPopUp, QStringLiteral("txtMensaje"))->toPlainText(), longText);
+    QCOMPARE(child<QLabel>(firstPopUp, QStringLiteral("lblEncabezado"))->text(),
         QStringLiteral("Mensaje de ana a oficina1 el 01/01/2026 a las 00:00:00"));
-    QTRY_VERIFY(primero->isActiveWindow());
-    ventana->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(ventana));
-    lista->setFocus();
-    QTest::keyClick(lista, Qt::Key_Enter, Qt::KeypadModifier);
-    QCOMPARE(abiertas().size(), 1);
-    QTRY_VERIFY(primero->isActiveWindow());
+    QTRY_VERIFY(firstPopUp->isActiveWindow());
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(openPopUps().size(), 1);
+    QTRY_VERIFY(firstPopUp->isActiveWindow());
 
     // A double click on the second; its "&Responder" answers its sender.
-    ventana->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(ventana));
-    const QPoint segunda = lista->visualRect(lista->model()->index(1, ModeloRecibidos::ColMensaje)).center();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    const QPoint secondRow = list->visualRect(list->model()->index(1, ModeloRecibidos::ColMensaje)).center();
     // As the window system gives it: a click, then the second press as a double click.
-    QTest::mouseClick(lista->viewport(), Qt::LeftButton, {}, segunda);
-    QTest::mouseDClick(lista->viewport(), Qt::LeftButton, {}, segunda);
-    QTRY_COMPARE(abiertas().size(), 2);
-    frmRecibido *segundo = abiertas().at(0) == primero ? abiertas().at(1) : abiertas().at(0);
-    QCOMPARE(child<QPlainTextEdit>(segundo, QStringLiteral("txtMensaje"))->toPlainText(), QStringLiteral("¿comemos?"));
-    child<QPushButton>(segundo, QStringLiteral("cmdResponder"))->click();
-    QCOMPARE(respuestas.size(), 1);
-    QCOMPARE(respuestas.at(0).at(0).toString(), QStringLiteral("pepe"));
-    QTRY_COMPARE(abiertas().size(), 1);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, secondRow);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, secondRow);
+    QTRY_COMPARE(openPopUps().size(), 2);
+    frmRecibido *secondPopUp = openPopUps().at(0) == firstPopUp ? openPopUps().at(1) : openPopUps().at(0);
+    QCOMPARE(
+        child<QPlainTextEdit>(secondPopUp, QStringLiteral("txtMensaje"))->toPlainText(), QStringLiteral("¿comemos?"));
+    child<QPushButton>(secondPopUp, QStringLiteral("cmdResponder"))->click();
+    QCOMPARE(replies.size(), 1);
+    QCOMPARE(replies.at(0).at(0).toString(), QStringLiteral("pepe"));
+    QTRY_COMPARE(openPopUps().size(), 1);
 
     // Both chosen, Ctrl+C: each whole, in the list's order.
-    ventana->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(ventana));
-    lista->setFocus();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    list->setFocus();
     QGuiApplication::clipboard()->clear();
-    lista->setCurrentIndex(lista->model()->index(1, 0));
-    QTest::keyClick(lista, Qt::Key_Up, Qt::ShiftModifier);
-    QCOMPARE(lista->selectionModel()->selectedRows().size(), 2);
-    QTest::keyClick(lista, Qt::Key_C, Qt::ControlModifier);
+    list->setCurrentIndex(list->model()->index(1, 0));
+    QTest::keyClick(list, Qt::Key_Up, Qt::ShiftModifier);
+    QCOMPARE(list->selectionModel()->selectedRows().size(), 2);
+    QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QGuiApplication::clipboard()->text(),
-        QStringLiteral("Fecha: 01/01/2026 00:00:00\nDe: ana\nPara: oficina1\n") + largo
+        QStringLiteral("Fecha: 01/01/2026 00:00:00\nDe: ana\nPara: oficina1\n") + longText
             + QStringLiteral("\n\nFecha: 01/01/2026 01:01:01\nDe: pepe\nPara: oficina2\n¿comemos?\n"));
     // Enter on the list still closes it where there is no row to open.
     r->historial().modelo().reemplazar({});
-    QVERIFY(!lista->currentIndex().isValid());
-    QTest::keyClick(lista, Qt::Key_Return);
-    QVERIFY(!ventana->isVisible());
+    QVERIFY(!list->currentIndex().isValid());
+    QTest::keyClick(list, Qt::Key_Return);
+    QVERIFY(!window->isVisible());
 }
 
 QTEST_MAIN(tst_Recepcion)

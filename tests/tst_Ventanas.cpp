@@ -40,72 +40,72 @@ using namespace TestSupport;
 
 namespace {
 
-QString sinAmpersand(QString texto)
+QString withoutAmpersand(QString text)
 {
-    return texto.remove(QLatin1Char('&'));
+    return text.remove(QLatin1Char('&'));
 }
 
 // The widgets of a window that a user sees: the window itself and every child shown in it.
-QList<QWidget *> vistos(QWidget *ventana)
+QList<QWidget *> shownWidgets(QWidget *window)
 {
-    QList<QWidget *> result { ventana };
-    for (QWidget *w : ventana->findChildren<QWidget *>()) {
-        if (w->isVisibleTo(ventana) && w->window() == ventana)
+    QList<QWidget *> result { window };
+    for (QWidget *w : window->findChildren<QWidget *>()) {
+        if (w->isVisibleTo(window) && w->window() == window)
             result << w;
     }
     return result;
 }
 
-QString nombre(QWidget *w)
+QString describe(QWidget *w)
 {
     return QStringLiteral("%1 %2").arg(QString::fromLatin1(w->metaObject()->className()), w->objectName());
 }
 
 // Captions wider or taller than the room their control gives them, at the font they are drawn in.
-QStringList recortes(QWidget *ventana)
+QStringList cutCaptions(QWidget *window)
 {
     QStringList result;
-    const auto medir = [&](QWidget *w, const QString &texto, const QRect &lugar) {
+    const auto measure = [&](QWidget *w, const QString &text, const QRect &room) {
         const QFontMetrics fm = w->fontMetrics();
-        const int ancho = fm.horizontalAdvance(sinAmpersand(texto));
-        if (ancho > lugar.width() || fm.height() > lugar.height())
+        const int advance = fm.horizontalAdvance(withoutAmpersand(text));
+        if (advance > room.width() || fm.height() > room.height())
             result << QStringLiteral("%1 \"%2\": %3x%4 in %5x%6")
-                          .arg(nombre(w), texto)
-                          .arg(ancho)
+                          .arg(describe(w), text)
+                          .arg(advance)
                           .arg(fm.height())
-                          .arg(lugar.width())
-                          .arg(lugar.height());
+                          .arg(room.width())
+                          .arg(room.height());
     };
-    for (QWidget *w : vistos(ventana)) {
+    for (QWidget *w : shownWidgets(window)) {
         if (auto *label = qobject_cast<QLabel *>(w)) {
             if (!label->text().isEmpty() && !label->wordWrap() && label->textFormat() != Qt::RichText)
-                medir(w, label->text(), label->contentsRect());
-        } else if (auto *boton = qobject_cast<QAbstractButton *>(w)) {
-            if (boton->text().isEmpty())
+                measure(w, label->text(), label->contentsRect());
+        } else if (auto *button = qobject_cast<QAbstractButton *>(w)) {
+            if (button->text().isEmpty())
                 continue;
-            QStyleOptionButton opcion;
-            opcion.initFrom(boton);
-            opcion.text = boton->text();
-            QStyle::SubElement contenido = QStyle::SE_PushButtonContents;
-            if (qobject_cast<QRadioButton *>(boton))
-                contenido = QStyle::SE_RadioButtonContents;
-            else if (qobject_cast<QCheckBox *>(boton))
-                contenido = QStyle::SE_CheckBoxContents;
-            medir(w, boton->text(), boton->style()->subElementRect(contenido, &opcion, boton));
-        } else if (auto *edicion = qobject_cast<QLineEdit *>(w)) {
-            medir(w, QStringLiteral("Ág"), edicion->contentsRect());
-        } else if (auto *cabecera = qobject_cast<QHeaderView *>(w)) {
-            const int margen = 2 * cabecera->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, cabecera);
-            for (int i = 0; i < cabecera->count(); ++i) {
-                const QString texto = cabecera->model()->headerData(i, cabecera->orientation()).toString();
-                medir(w, texto, QRect(0, 0, cabecera->sectionSize(i) - margen, cabecera->height()));
+            QStyleOptionButton option;
+            option.initFrom(button);
+            option.text = button->text();
+            QStyle::SubElement contents = QStyle::SE_PushButtonContents;
+            if (qobject_cast<QRadioButton *>(button))
+                contents = QStyle::SE_RadioButtonContents;
+            else if (qobject_cast<QCheckBox *>(button))
+                contents = QStyle::SE_CheckBoxContents;
+            measure(w, button->text(), button->style()->subElementRect(contents, &option, button));
+        } else if (auto *edit = qobject_cast<QLineEdit *>(w)) {
+            measure(w, QStringLiteral("Ág"), edit->contentsRect());
+        } else if (auto *header = qobject_cast<QHeaderView *>(w)) {
+            const int margins = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+            for (int i = 0; i < header->count(); ++i) {
+                const QString text = header->model()->headerData(i, header->orientation()).toString();
+                measure(w, text, QRect(0, 0, header->sectionSize(i) - margins, header->height()));
             }
             // A list's columns take all its width: none is cut while room is left over.
-            if (cabecera->orientation() == Qt::Horizontal && cabecera->length() != cabecera->width())
+            if (header->orientation() == Qt::Horizontal && header->length() != header->width())
                 result << QStringLiteral("%1: columns %2 wide in a list %3 wide")
-                              .arg(nombre(w))
-                              .arg(cabecera->length())
-                              .arg(cabecera->width());
+                              .arg(describe(w))
+                              .arg(header->length())
+                              .arg(header->width());
         }
     }
     return result;
@@ -113,43 +113,43 @@ QStringList recortes(QWidget *ventana)
 
 // Framed lists, tables and text areas with an edge missing from the window as drawn, at the
 // screen's scale: each edge must show a line of the frame's colour along most of its length.
-QStringList bordesPerdidos(QWidget *ventana)
+QStringList lostFrameEdges(QWidget *window)
 {
     QStringList result;
-    const QImage imagen = ventana->grab().toImage();
-    const qreal escala = imagen.devicePixelRatio();
-    for (QWidget *w : vistos(ventana)) {
+    const QImage image = window->grab().toImage();
+    const qreal scale = image.devicePixelRatio();
+    for (QWidget *w : shownWidgets(window)) {
         auto *area = qobject_cast<QAbstractScrollArea *>(w);
         if (!area || area->frameWidth() == 0)
             continue;
-        const QRgb marco = area->palette().color(QPalette::Mid).rgb();
-        const QRect r(area->mapTo(ventana, QPoint(0, 0)), area->size());
+        const QRgb frameColour = area->palette().color(QPalette::Mid).rgb();
+        const QRect r(area->mapTo(window, QPoint(0, 0)), area->size());
         // Device pixels from a to b (exclusive) across, at position p along: enough of the frame's colour?
-        const auto linea = [&](bool horizontal, int p, int a, int b) {
-            int iguales = 0;
+        const auto isFrameLine = [&](bool horizontal, int p, int a, int b) {
+            int matching = 0;
             for (int k = a; k < b; ++k)
-                iguales += imagen.pixel(horizontal ? k : p, horizontal ? p : k) == marco;
-            return iguales * 10 >= (b - a) * 9;
+                matching += image.pixel(horizontal ? k : p, horizontal ? p : k) == frameColour;
+            return matching * 10 >= (b - a) * 9;
         };
-        const auto borde = [&](bool horizontal, qreal logico, qreal desde, qreal hasta) {
-            const int centro = int(logico * escala);
-            for (int p = centro - 2; p <= centro + 2; ++p) {
-                if (p >= 0 && p < (horizontal ? imagen.height() : imagen.width())
-                    && linea(horizontal, p, int((desde + 4) * escala), int((hasta - 4) * escala)))
+        const auto edgeShown = [&](bool horizontal, qreal logical, qreal from, qreal to) {
+            const int centre = int(logical * scale);
+            for (int p = centre - 2; p <= centre + 2; ++p) {
+                if (p >= 0 && p < (horizontal ? image.height() : image.width())
+                    && isFrameLine(horizontal, p, int((from + 4) * scale), int((to - 4) * scale)))
                     return true;
             }
             return false;
         };
-        const QList<std::pair<const char *, bool>> bordes {
-            { "top", borde(true, r.top(), r.left(), r.right()) },
-            { "bottom", borde(true, r.bottom(), r.left(), r.right()) },
-            { "left", borde(false, r.left(), r.top(), r.bottom()) },
-            { "right", borde(false, r.right(), r.top(), r.bottom()) },
+        const QList<std::pair<const char *, bool>> edges {
+            { "top", edgeShown(true, r.top(), r.left(), r.right()) },
+            { "bottom", edgeShown(true, r.bottom(), r.left(), r.right()) },
+            { "left", edgeShown(false, r.left(), r.top(), r.bottom()) },
+            { "right", edgeShown(false, r.right(), r.top(), r.bottom()) },
         };
-        for (const auto &[lado, visto] : bordes) {
-            if (!visto)
+        for (const auto &[side, shown] : edges) {
+            if (!shown)
                 result
-                    << QStringLiteral("%1: no %2 border at scale %3").arg(nombre(w), QLatin1String(lado)).arg(escala);
+                    << QStringLiteral("%1: no %2 border at scale %3").arg(describe(w), QLatin1String(side)).arg(scale);
         }
     }
     return result;
@@ -157,52 +157,52 @@ QStringList bordesPerdidos(QWidget *ventana)
 
 // Text drawn in another face, or at another size, than the program's; only bold headings
 // may be larger.
-QStringList otrasLetras(QWidget *ventana)
+QStringList otherFonts(QWidget *window)
 {
-    const QString familia = QFontInfo(Apariencia::letra()).family();
+    const QString family = QFontInfo(Apariencia::letra()).family();
     QStringList result;
-    for (QWidget *w : vistos(ventana)) {
-        const QFontInfo letra(w->font());
-        if (letra.family() != familia || (letra.pixelSize() != Apariencia::kPixeles && !letra.bold()))
-            result << QStringLiteral("%1: %2 %3 px").arg(nombre(w), letra.family()).arg(letra.pixelSize());
+    for (QWidget *w : shownWidgets(window)) {
+        const QFontInfo font(w->font());
+        if (font.family() != family || (font.pixelSize() != Apariencia::kPixeles && !font.bold()))
+            result << QStringLiteral("%1: %2 %3 px").arg(describe(w), font.family()).arg(font.pixelSize());
     }
     return result;
 }
 
 // Controls, and menu items, that a screen reader could not name.
-QStringList sinNombre(QWidget *ventana)
+QStringList unnamedControls(QWidget *window)
 {
     QStringList result;
-    for (QWidget *w : vistos(ventana)) {
+    for (QWidget *w : shownWidgets(window)) {
         QAccessibleInterface *ia = QAccessible::queryAccessibleInterface(w);
         if (auto *menu = qobject_cast<QMenu *>(w)) {
             for (int i = 0; ia && i < ia->childCount(); ++i) {
                 QAccessibleInterface *item = ia->child(i);
                 if (item->role() != QAccessible::Separator && item->text(QAccessible::Name).isEmpty())
-                    result << QStringLiteral("%1, item %2").arg(nombre(menu)).arg(i);
+                    result << QStringLiteral("%1, item %2").arg(describe(menu)).arg(i);
             }
             continue;
         }
         if (w->focusPolicy() == Qt::NoFocus)
             continue;
         if (!ia || ia->text(QAccessible::Name).isEmpty())
-            result << nombre(w);
-        else if (auto *boton = qobject_cast<QAbstractButton *>(w); boton && !boton->text().isEmpty())
-            if (ia->text(QAccessible::Name) != sinAmpersand(boton->text()))
-                result << QStringLiteral("%1 named \"%2\"").arg(nombre(w), ia->text(QAccessible::Name));
+            result << describe(w);
+        else if (auto *button = qobject_cast<QAbstractButton *>(w); button && !button->text().isEmpty())
+            if (ia->text(QAccessible::Name) != withoutAmpersand(button->text()))
+                result << QStringLiteral("%1 named \"%2\"").arg(describe(w), ia->text(QAccessible::Name));
     }
     return result;
 }
 
-// Runs `revisar` on the next modal window once it is up, then closes it; `abrir` opens it
+// Runs `check` on the next modal window once it is up, then closes it; `openWindow` opens it
 // and returns when it has been closed. False when no modal window came up.
-bool conModal(const std::function<void()> &abrir, const std::function<void(QWidget *)> &revisar)
+bool withModal(const std::function<void()> &openWindow, const std::function<void(QWidget *)> &check)
 {
     const auto driver = onModal([&](QWidget *modal) {
-        revisar(modal);
+        check(modal);
         modal->close();
     });
-    abrir();
+    openWindow();
     return driver.handled();
 }
 
@@ -219,16 +219,16 @@ private Q_SLOTS:
     void initTestCase();
     void init();
     void cleanup();
-    void cadaVentana_data();
-    void cadaVentana();
-    void botonesDeQtEnEspanol();
+    void everyWindowShowsWholeCaptionsFramesAndNamesInOneFont_data();
+    void everyWindowShowsWholeCaptionsFramesAndNamesInOneFont();
+    void qtButtonsAreInSpanish();
 
 private:
     QTemporaryDir m_base;
-    std::unique_ptr<QTemporaryDir> m_programa;
+    std::unique_ptr<QTemporaryDir> m_programDir;
     std::unique_ptr<FakeRuntime> m_rt;
-    std::unique_ptr<Startup> m_arranque;
-    frmPrincipal *m_principal = nullptr;
+    std::unique_ptr<Startup> m_startup;
+    frmPrincipal *m_mainWindow = nullptr;
 };
 
 void tst_Ventanas::initTestCase()
@@ -239,137 +239,138 @@ void tst_Ventanas::initTestCase()
 
 void tst_Ventanas::init()
 {
-    m_programa = std::make_unique<QTemporaryDir>(m_base.filePath(QStringLiteral("prog-XXXXXX")));
+    m_programDir = std::make_unique<QTemporaryDir>(m_base.filePath(QStringLiteral("prog-XXXXXX")));
     m_rt = std::make_unique<FakeRuntime>();
-    m_rt->m_appPath = m_programa->path();
-    QVERIFY(writeFile(m_programa->filePath(QStringLiteral("enviara.ini")),
+    m_rt->m_appPath = m_programDir->path();
+    QVERIFY(writeFile(m_programDir->filePath(QStringLiteral("enviara.ini")),
         "[Equipos]\r\n1=SERVIDOR1\r\n2=portatil ana\r\nTotal=2\r\n[Redes]\r\n1=OFICINA\r\nTotal=1\r\n"));
-    m_arranque = std::make_unique<Startup>(*m_rt);
-    m_arranque->start();
-    m_principal = &m_arranque->mainWindow();
-    QVERIFY(QTest::qWaitForWindowExposed(m_principal));
+    m_startup = std::make_unique<Startup>(*m_rt);
+    m_startup->start();
+    m_mainWindow = &m_startup->mainWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(m_mainWindow));
 }
 
 void tst_Ventanas::cleanup()
 {
-    m_principal = nullptr;
-    m_arranque.reset();
+    m_mainWindow = nullptr;
+    m_startup.reset();
     m_rt.reset();
-    m_programa.reset();
+    m_programDir.reset();
 }
 
-void tst_Ventanas::cadaVentana_data()
+void tst_Ventanas::everyWindowShowsWholeCaptionsFramesAndNamesInOneFont_data()
 {
-    QTest::addColumn<QString>("ventana");
+    QTest::addColumn<QString>("window");
     for (const char *v : { "frmPrincipal", "mnuApp", "frmMensajes", "frmWait", "frmEquipos", "frmBuscar", "Form3",
-             "caja de mensaje", "caja de entrada", "frmRecibido", "frmRecibidos", "frmMasRecibidos", "desplegable" })
+             "message box", "input box", "frmRecibido", "frmRecibidos", "frmMasRecibidos", "drop-down" })
         QTest::newRow(v) << QString::fromLatin1(v);
 }
 
-void tst_Ventanas::cadaVentana()
+void tst_Ventanas::everyWindowShowsWholeCaptionsFramesAndNamesInOneFont()
 {
-    QFETCH(QString, ventana);
-    QStringList problemas;
-    const auto revisar
-        = [&](QWidget *w) { problemas << recortes(w) << bordesPerdidos(w) << otrasLetras(w) << sinNombre(w); };
+    QFETCH(QString, window);
+    QStringList problems;
+    const auto check
+        = [&](QWidget *w) { problems << cutCaptions(w) << lostFrameEdges(w) << otherFonts(w) << unnamedControls(w); };
     PosixRuntime real;
 
-    if (ventana == QLatin1String("frmPrincipal")) {
-        revisar(m_principal);
-    } else if (ventana == QLatin1String("mnuApp")) {
-        m_principal->mnuApp().popup(m_principal->geometry().center());
-        QVERIFY(QTest::qWaitForWindowExposed(&m_principal->mnuApp()));
-        revisar(&m_principal->mnuApp());
-        m_principal->mnuApp().hide();
-    } else if (ventana == QLatin1String("frmMensajes")) {
-        frmMensajes &log = m_principal->mensajes();
+    if (window == QLatin1String("frmPrincipal")) {
+        check(m_mainWindow);
+    } else if (window == QLatin1String("mnuApp")) {
+        m_mainWindow->mnuApp().popup(m_mainWindow->geometry().center());
+        QVERIFY(QTest::qWaitForWindowExposed(&m_mainWindow->mnuApp()));
+        check(&m_mainWindow->mnuApp());
+        m_mainWindow->mnuApp().hide();
+    } else if (window == QLatin1String("frmMensajes")) {
+        frmMensajes &log = m_mainWindow->mensajes();
         log.agregarFila(QStringLiteral("SERVIDOR1"));
         log.completarUltimaFila(2, QStringLiteral("hola"), QStringLiteral("Enviado"), QStringLiteral("14:05:33"));
         log.mostrar();
         QVERIFY(QTest::qWaitForWindowExposed(&log));
-        revisar(&log);
-    } else if (ventana == QLatin1String("frmWait")) {
-        frmWait espera(m_principal);
-        espera.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&espera));
-        revisar(&espera);
-    } else if (ventana == QLatin1String("desplegable")) {
-        auto *destino = child<QComboBox>(m_principal, QStringLiteral("txtDestino"));
-        destino->addItems({ QStringLiteral("Servidor1 Portatil Ana"), QStringLiteral("Oficina") });
-        destino->showPopup();
-        QWidget *lista = destino->view()->window();
-        QVERIFY(QTest::qWaitForWindowExposed(lista));
-        revisar(lista);
-        destino->hidePopup();
-    } else if (ventana == QLatin1String("frmRecibido") || ventana == QLatin1String("frmRecibidos")) {
-        const Buzon::Mensaje mensaje { QStringLiteral("m1767225600.000000000.1"), QStringLiteral("ana"),
+        check(&log);
+    } else if (window == QLatin1String("frmWait")) {
+        frmWait waitWindow(m_mainWindow);
+        waitWindow.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&waitWindow));
+        check(&waitWindow);
+    } else if (window == QLatin1String("drop-down")) {
+        auto *recipientBox = child<QComboBox>(m_mainWindow, QStringLiteral("txtDestino"));
+        recipientBox->addItems({ QStringLiteral("Servidor1 Portatil Ana"), QStringLiteral("Oficina") });
+        recipientBox->showPopup();
+        QWidget *popupList = recipientBox->view()->window();
+        QVERIFY(QTest::qWaitForWindowExposed(popupList));
+        check(popupList);
+        recipientBox->hidePopup();
+    } else if (window == QLatin1String("frmRecibido") || window == QLatin1String("frmRecibidos")) {
+        const Buzon::Mensaje message { QStringLiteral("m1767225600.000000000.1"), QStringLiteral("ana"),
             QStringLiteral("oficina1"), QDateTime::fromSecsSinceEpoch(1767225600, Qt::UTC), false,
             QStringLiteral("Hola, ¿qué tal?\nAño 2026") };
-        ModeloRecibidos modelo;
-        modelo.insertar(mensaje);
+        ModeloRecibidos model;
+        model.insertar(message);
         std::unique_ptr<QWidget> w;
-        if (ventana == QLatin1String("frmRecibido")) {
-            auto popup = std::make_unique<frmRecibido>(mensaje);
+        if (window == QLatin1String("frmRecibido")) {
+            auto popup = std::make_unique<frmRecibido>(message);
             popup->setCerrarTodos(true); // all three buttons, as where several are open
             w = std::move(popup);
         } else
-            w = std::make_unique<frmRecibidos>(modelo);
+            w = std::make_unique<frmRecibidos>(model);
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-        revisar(w.get());
-    } else if (ventana == QLatin1String("frmMasRecibidos")) {
-        frmMasRecibidos mas;
-        mas.anadir(1940);
-        mas.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&mas));
-        revisar(&mas);
-    } else if (ventana == QLatin1String("frmEquipos")) {
-        QVERIFY(conModal(
+        check(w.get());
+    } else if (window == QLatin1String("frmMasRecibidos")) {
+        frmMasRecibidos more;
+        more.anadir(1940);
+        more.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&more));
+        check(&more);
+    } else if (window == QLatin1String("frmEquipos")) {
+        QVERIFY(withModal(
             [&] {
-                frmEquipos editor(*m_rt, m_principal->module(), m_principal);
+                frmEquipos editor(*m_rt, m_mainWindow->module(), m_mainWindow);
                 editor.exec();
             },
             [&](QWidget *editor) {
-                revisar(editor);
+                check(editor);
                 // The other kind's list, too.
                 child<QRadioButton>(editor, QStringLiteral("optElemento(1)"))->click();
-                revisar(editor);
+                check(editor);
             }));
-    } else if (ventana == QLatin1String("frmBuscar")) {
-        QVERIFY(conModal(
+    } else if (window == QLatin1String("frmBuscar")) {
+        QVERIFY(withModal(
             [&] {
-                frmBuscar eleccion(1, { QStringLiteral("OFICINA"), QStringLiteral("DISEÑO") }, m_principal);
-                eleccion.exec();
+                frmBuscar picker(1, { QStringLiteral("OFICINA"), QStringLiteral("DISEÑO") }, m_mainWindow);
+                picker.exec();
             },
-            revisar));
-    } else if (ventana == QLatin1String("Form3")) {
-        QVERIFY(conModal([&] { Form3::abrir(*m_rt); }, revisar));
-    } else if (ventana == QLatin1String("caja de mensaje")) {
-        QVERIFY(conModal(
+            check));
+    } else if (window == QLatin1String("Form3")) {
+        QVERIFY(withModal([&] { Form3::abrir(*m_rt); }, check));
+    } else if (window == QLatin1String("message box")) {
+        QVERIFY(withModal(
             [&] {
                 real.msgBox(QStringLiteral("No se pudo escribir en el directorio del programa."),
                     Runtime::Icon::Critical, QStringLiteral("Error de escritura"));
             },
-            revisar));
+            check));
     } else {
-        QVERIFY(conModal([&] { real.inputBox(frmEquipos::textoPregunta(0), frmEquipos::kTituloPregunta); }, revisar));
+        QVERIFY(withModal([&] { real.inputBox(frmEquipos::textoPregunta(0), frmEquipos::kTituloPregunta); }, check));
     }
-    QVERIFY2(problemas.isEmpty(), qPrintable(problemas.join(QStringLiteral("\n"))));
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QStringLiteral("\n"))));
 }
 
-void tst_Ventanas::botonesDeQtEnEspanol()
+void tst_Ventanas::qtButtonsAreInSpanish()
 {
     PosixRuntime real;
-    QStringList botones;
-    const auto leer = [&](QWidget *caja) {
-        for (const QAbstractButton *b : caja->findChildren<QDialogButtonBox *>().value(0)->buttons())
-            botones << sinAmpersand(b->text());
+    QStringList buttons;
+    const auto readButtons = [&](QWidget *box) {
+        for (const QAbstractButton *b : box->findChildren<QDialogButtonBox *>().value(0)->buttons())
+            buttons << withoutAmpersand(b->text());
     };
-    QVERIFY(conModal([&] { real.msgBox(QStringLiteral("Hola"), Runtime::Icon::None, QString()); }, leer));
-    QVERIFY(conModal([&] { real.inputBox(QStringLiteral("Nombre:"), QStringLiteral("Insertar elemento")); }, leer));
-    botones.sort();
+    QVERIFY(withModal([&] { real.msgBox(QStringLiteral("Hola"), Runtime::Icon::None, QString()); }, readButtons));
+    QVERIFY(
+        withModal([&] { real.inputBox(QStringLiteral("Nombre:"), QStringLiteral("Insertar elemento")); }, readButtons));
+    buttons.sort();
     QCOMPARE(
-        botones, (QStringList { QStringLiteral("Aceptar"), QStringLiteral("Aceptar"), QStringLiteral("Cancelar") }));
+        buttons, (QStringList { QStringLiteral("Aceptar"), QStringLiteral("Aceptar"), QStringLiteral("Cancelar") }));
 }
 
 QTEST_MAIN(tst_Ventanas)

@@ -54,26 +54,26 @@ private Q_SLOTS:
 
 private:
     // Written by a Module of its own, so that the editor's Module must read the file.
-    void escribirLibreta(const QStringList &equipos, const QStringList &redes)
+    void storeBook(const QStringList &computers, const QStringList &workgroups)
     {
-        Module escritor(*m_rt, m_ruta);
-        QVERIFY(writeBook(escritor, equipos, redes));
+        Module writer(*m_rt, m_programPath);
+        QVERIFY(writeBook(writer, computers, workgroups));
     }
-    QString leer(const QString &seccion, const QString &clave)
+    QString readEntry(const QString &section, const QString &key)
     {
-        return ProfileFiles().read(m_ruta + QStringLiteral("enviara.ini"), seccion, clave);
+        return ProfileFiles().read(m_programPath + QStringLiteral("enviara.ini"), section, key);
     }
-    QStringList filas() const { return itemTexts(m_lst); }
+    QStringList rows() const { return itemTexts(m_lst); }
     QRadioButton *option(int k) const
     {
         return child<QRadioButton>(m_editor.get(), QStringLiteral("optElemento(%1)").arg(k));
     }
-    void elegirFila(const QString &texto);
-    void abrir();
-    QPushButton *boton(const char *nombre) const { return child<QPushButton>(m_editor.get(), QLatin1String(nombre)); }
+    void selectRow(const QString &text);
+    void openEditor();
+    QPushButton *button(const char *name) const { return child<QPushButton>(m_editor.get(), QLatin1String(name)); }
 
     QTemporaryDir m_dir;
-    QString m_ruta;
+    QString m_programPath;
     std::unique_ptr<FakeRuntime> m_rt;
     std::unique_ptr<Module> m_module;
     std::unique_ptr<frmEquipos> m_editor;
@@ -88,12 +88,12 @@ void tst_frmEquipos::initTestCase()
 
 void tst_frmEquipos::init()
 {
-    const QString programa = m_dir.filePath(QString::fromLatin1(QTest::currentTestFunction()) + QLatin1Char('_')
+    const QString programDir = m_dir.filePath(QString::fromLatin1(QTest::currentTestFunction()) + QLatin1Char('_')
         + QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_')));
-    QVERIFY(QDir().mkpath(programa));
-    m_ruta = programa + QLatin1Char('/');
+    QVERIFY(QDir().mkpath(programDir));
+    m_programPath = programDir + QLatin1Char('/');
     m_rt = std::make_unique<FakeRuntime>();
-    m_module = std::make_unique<Module>(*m_rt, m_ruta);
+    m_module = std::make_unique<Module>(*m_rt, m_programPath);
 }
 
 void tst_frmEquipos::cleanup()
@@ -103,14 +103,14 @@ void tst_frmEquipos::cleanup()
     m_rt.reset();
 }
 
-void tst_frmEquipos::elegirFila(const QString &texto)
+void tst_frmEquipos::selectRow(const QString &text)
 {
-    QVERIFY2(clickItem(m_lst, texto), qPrintable(texto));
+    QVERIFY2(clickItem(m_lst, text), qPrintable(text));
     QCOMPARE(m_lst->selectedItems().size(), 1);
-    QCOMPARE(m_lst->selectedItems().first()->text(), texto);
+    QCOMPARE(m_lst->selectedItems().first()->text(), text);
 }
 
-void tst_frmEquipos::abrir()
+void tst_frmEquipos::openEditor()
 {
     m_editor = std::make_unique<frmEquipos>(*m_rt, *m_module);
     m_lst = child<QListWidget>(m_editor.get(), QStringLiteral("lstElementos"));
@@ -120,8 +120,8 @@ void tst_frmEquipos::abrir()
 
 void tst_frmEquipos::captionsAsDesigned_data()
 {
-    QTest::addColumn<QString>("nombre");
-    QTest::addColumn<QString>("texto");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
     QTest::newRow("optElemento(0)") << "optElemento(0)"
                                     << "Equipos y usuarios";
     QTest::newRow("optElemento(1)") << "optElemento(1)"
@@ -135,29 +135,29 @@ void tst_frmEquipos::captionsAsDesigned_data()
 
 void tst_frmEquipos::captionsAsDesigned()
 {
-    QFETCH(QString, nombre);
-    QFETCH(QString, texto);
-    abrir();
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    openEditor();
     QCOMPARE(m_editor->windowTitle(), QStringLiteral("Lista de equipos y subredes"));
     QCOMPARE(m_editor->minimumSize(), m_editor->maximumSize());
     QVERIFY(!(m_editor->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
-    QCOMPARE(child<QAbstractButton>(m_editor.get(), nombre)->text(), texto);
+    QCOMPARE(child<QAbstractButton>(m_editor.get(), name)->text(), text);
     QVERIFY(!child<QLabel>(m_editor.get(), QStringLiteral("Image1"))->pixmap().isNull());
 }
 
 void tst_frmEquipos::tabOrderAndKeys()
 {
-    escribirLibreta({ QStringLiteral("pc1") }, {});
-    abrir();
-    const QStringList orden { QStringLiteral("optElemento(0)"), QStringLiteral("optElemento(1)"),
+    storeBook({ QStringLiteral("pc1") }, {});
+    openEditor();
+    const QStringList order { QStringLiteral("optElemento(0)"), QStringLiteral("optElemento(1)"),
         QStringLiteral("lstElementos"), QStringLiteral("Command1"), QStringLiteral("Command2"),
         QStringLiteral("Command3") };
-    QWidget *w = m_editor->findChild<QWidget *>(orden.first());
-    for (qsizetype i = 1; i < orden.size(); ++i) {
+    QWidget *w = m_editor->findChild<QWidget *>(order.first());
+    for (qsizetype i = 1; i < order.size(); ++i) {
         w = w->nextInFocusChain();
         while (w->objectName().isEmpty() || w->focusPolicy() == Qt::NoFocus)
             w = w->nextInFocusChain();
-        QCOMPARE(w->objectName(), orden.at(i));
+        QCOMPARE(w->objectName(), order.at(i));
     }
 
     // Esc closes the window like "&Cerrar".
@@ -165,14 +165,14 @@ void tst_frmEquipos::tabOrderAndKeys()
     QVERIFY(!m_editor->isVisible());
     QCOMPARE(m_editor->result(), int(QDialog::Rejected));
 
-    abrir();
-    QTest::mouseClick(boton("Command3"), Qt::LeftButton);
+    openEditor();
+    QTest::mouseClick(button("Command3"), Qt::LeftButton);
     QVERIFY(!m_editor->isVisible());
 }
 
 void tst_frmEquipos::opensOnComputersWithoutCreatingFile()
 {
-    abrir();
+    openEditor();
     QVERIFY(option(0)->isChecked());
     QCOMPARE(m_editor->TipoElegido(), 0);
     QCOMPARE(m_lst->count(), 0);
@@ -185,24 +185,24 @@ void tst_frmEquipos::opensOnComputersWithoutCreatingFile()
 
 void tst_frmEquipos::rowsInProperCaseSortedKindsApart()
 {
-    escribirLibreta(
+    storeBook(
         { QStringLiteral("zeta"), QStringLiteral("alfa"), QStringLiteral("SERVIDOR1"), QStringLiteral("álvaro núñez") },
         { QStringLiteral("WORKGROUP"), QStringLiteral("dominio casa") });
-    abrir();
-    QCOMPARE(filas(),
+    openEditor();
+    QCOMPARE(rows(),
         (QStringList { QStringLiteral("Alfa"), QStringLiteral("Álvaro Núñez"), QStringLiteral("Servidor1"),
             QStringLiteral("Zeta") }));
     QTest::mouseClick(option(1), Qt::LeftButton);
-    QCOMPARE(filas(), (QStringList { QStringLiteral("Dominio Casa"), QStringLiteral("Workgroup") }));
+    QCOMPARE(rows(), (QStringList { QStringLiteral("Dominio Casa"), QStringLiteral("Workgroup") }));
     // Nothing of this changes the book.
-    QCOMPARE(leer(QStringLiteral("Equipos"), QStringLiteral("3")), QStringLiteral("SERVIDOR1"));
+    QCOMPARE(readEntry(QStringLiteral("Equipos"), QStringLiteral("3")), QStringLiteral("SERVIDOR1"));
 }
 
 void tst_frmEquipos::addKeepsNameAsTyped_data()
 {
-    QTest::addColumn<int>("tipo");
-    QTest::addColumn<QString>("seccion");
-    QTest::addColumn<QString>("pregunta");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QString>("prompt");
     QTest::newRow("computers") << 0 << "Equipos"
                                << "Escriba el nombre del usuario o nombre de equipo:";
     QTest::newRow("workgroups") << 1 << "Redes"
@@ -211,76 +211,76 @@ void tst_frmEquipos::addKeepsNameAsTyped_data()
 
 void tst_frmEquipos::addKeepsNameAsTyped()
 {
-    QFETCH(int, tipo);
-    QFETCH(QString, seccion);
-    QFETCH(QString, pregunta);
-    escribirLibreta({ QStringLiteral("pc1") }, { QStringLiteral("grupo") });
-    abrir();
-    auto *elegida = option(tipo);
-    auto *otra = option(1 - tipo);
-    QTest::mouseClick(elegida, Qt::LeftButton);
+    QFETCH(int, kind);
+    QFETCH(QString, section);
+    QFETCH(QString, prompt);
+    storeBook({ QStringLiteral("pc1") }, { QStringLiteral("grupo") });
+    openEditor();
+    auto *chosen = option(kind);
+    auto *other = option(1 - kind);
+    QTest::mouseClick(chosen, Qt::LeftButton);
 
     m_rt->m_inputAnswers = { QStringLiteral("pepe garcia"), QStringLiteral("pepe garcia"), QStringLiteral("  ") };
     for (int i = 0; i < 3; ++i)
-        QTest::mouseClick(boton("Command1"), Qt::LeftButton);
-    QCOMPARE(m_rt->m_inputPrompts, QStringList(3, QStringLiteral("Insertar elemento|") + pregunta));
+        QTest::mouseClick(button("Command1"), Qt::LeftButton);
+    QCOMPARE(m_rt->m_inputPrompts, QStringList(3, QStringLiteral("Insertar elemento|") + prompt));
 
     // As typed, twice, blanks-only included; stored after the existing entry.
-    QCOMPARE(leer(seccion, QStringLiteral("Total")), QStringLiteral("4"));
-    QCOMPARE(leer(seccion, QStringLiteral("2")), QStringLiteral("pepe garcia"));
-    QCOMPARE(leer(seccion, QStringLiteral("3")), QStringLiteral("pepe garcia"));
-    QCOMPARE(leer(seccion, QStringLiteral("4")), QStringLiteral("  "));
+    QCOMPARE(readEntry(section, QStringLiteral("Total")), QStringLiteral("4"));
+    QCOMPARE(readEntry(section, QStringLiteral("2")), QStringLiteral("pepe garcia"));
+    QCOMPARE(readEntry(section, QStringLiteral("3")), QStringLiteral("pepe garcia"));
+    QCOMPARE(readEntry(section, QStringLiteral("4")), QStringLiteral("  "));
     QCOMPARE(m_lst->findItems(QStringLiteral("pepe garcia"), Qt::MatchExactly).size(), 2);
     QCOMPARE(m_lst->findItems(QStringLiteral("  "), Qt::MatchExactly).size(), 1);
     QCOMPARE(m_lst->count(), 4);
     // The other kind is untouched.
-    QCOMPARE(leer(tipo == 0 ? QStringLiteral("Redes") : QStringLiteral("Equipos"), QStringLiteral("Total")),
+    QCOMPARE(readEntry(kind == 0 ? QStringLiteral("Redes") : QStringLiteral("Equipos"), QStringLiteral("Total")),
         QStringLiteral("1"));
 
     // Filled again from the book, the rows show proper case; the file keeps the name.
-    QTest::mouseClick(otra, Qt::LeftButton);
-    QTest::mouseClick(elegida, Qt::LeftButton);
+    QTest::mouseClick(other, Qt::LeftButton);
+    QTest::mouseClick(chosen, Qt::LeftButton);
     QCOMPARE(m_lst->findItems(QStringLiteral("Pepe Garcia"), Qt::MatchExactly).size(), 2);
-    QCOMPARE(leer(seccion, QStringLiteral("2")), QStringLiteral("pepe garcia"));
+    QCOMPARE(readEntry(section, QStringLiteral("2")), QStringLiteral("pepe garcia"));
     QVERIFY(m_rt->m_boxes.isEmpty());
 }
 
 void tst_frmEquipos::cancelRewritesBookUnchanged()
 {
-    escribirLibreta({ QStringLiteral("pc1"), QStringLiteral("pc2") }, { QStringLiteral("grupo") });
-    const QString archivo = m_ruta + QStringLiteral("enviara.ini");
-    const QByteArray antes = readFile(archivo);
+    storeBook({ QStringLiteral("pc1"), QStringLiteral("pc2") }, { QStringLiteral("grupo") });
+    const QString bookPath = m_programPath + QStringLiteral("enviara.ini");
+    const QByteArray before = readFile(bookPath);
 
-    abrir();
+    openEditor();
     // Dated back by a day, so that a rewrite shows in its time whatever the clock's resolution.
-    const QDateTime tocado = QFileInfo(archivo).lastModified().addDays(-1);
-    QFile libreta(archivo);
-    QVERIFY(libreta.open(QIODevice::ReadWrite) && libreta.setFileTime(tocado, QFileDevice::FileModificationTime));
-    libreta.close();
-    QTest::mouseClick(boton("Command1"), Qt::LeftButton); // no answer: Cancel
+    const QDateTime touched = QFileInfo(bookPath).lastModified().addDays(-1);
+    QFile bookFile(bookPath);
+    QVERIFY(bookFile.open(QIODevice::ReadWrite) && bookFile.setFileTime(touched, QFileDevice::FileModificationTime));
+    bookFile.close();
+    QTest::mouseClick(button("Command1"), Qt::LeftButton); // no answer: Cancel
     QCOMPARE(m_rt->m_inputPrompts.size(), 1);
-    QCOMPARE(readFile(archivo), antes);
-    QVERIFY(QFileInfo(archivo).lastModified() > tocado); // it was written again
-    QCOMPARE(filas(), (QStringList { QStringLiteral("Pc1"), QStringLiteral("Pc2") }));
+    QCOMPARE(readFile(bookPath), before);
+    QVERIFY(QFileInfo(bookPath).lastModified() > touched); // it was written again
+    QCOMPARE(rows(), (QStringList { QStringLiteral("Pc1"), QStringLiteral("Pc2") }));
     QCOMPARE(m_module->TotalEquipos, qint16(2));
 }
 
 void tst_frmEquipos::cancelWithoutBookCreatesEmptyOne()
 {
-    abrir();
-    QTest::mouseClick(boton("Command1"), Qt::LeftButton);
+    openEditor();
+    QTest::mouseClick(button("Command1"), Qt::LeftButton);
     QVERIFY(QFile::exists(m_module->rutaLibreta()));
-    QCOMPARE(leer(QStringLiteral("Equipos"), QStringLiteral("Total")), QStringLiteral("0"));
-    QCOMPARE(leer(QStringLiteral("Redes"), QStringLiteral("Total")), QStringLiteral("0"));
+    QCOMPARE(readEntry(QStringLiteral("Equipos"), QStringLiteral("Total")), QStringLiteral("0"));
+    QCOMPARE(readEntry(QStringLiteral("Redes"), QStringLiteral("Total")), QStringLiteral("0"));
     QCOMPARE(m_lst->count(), 0);
 }
 
 void tst_frmEquipos::deleteRemovesTheEntryOfTheRow_data()
 {
-    QTest::addColumn<QStringList>("entradas");
-    QTest::addColumn<QStringList>("borrar"); // row texts, deleted in turn (the first match)
-    QTest::addColumn<QStringList>("quedan");
-    QTest::addColumn<QStringList>("filasFinales");
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QStringList>("toDelete"); // row texts, deleted in turn (the first match)
+    QTest::addColumn<QStringList>("remaining");
+    QTest::addColumn<QStringList>("finalRows");
     QTest::newRow("alfa from zeta alfa beta") << QStringList { "zeta", "alfa", "beta" } << QStringList { "Alfa" }
                                               << QStringList { "zeta", "beta" } << QStringList { "Beta", "Zeta" };
     QTest::newRow("rows after a deletion move up")
@@ -297,113 +297,113 @@ void tst_frmEquipos::deleteRemovesTheEntryOfTheRow_data()
 
 void tst_frmEquipos::deleteRemovesTheEntryOfTheRow()
 {
-    QFETCH(QStringList, entradas);
-    QFETCH(QStringList, borrar);
-    QFETCH(QStringList, quedan);
-    QFETCH(QStringList, filasFinales);
-    escribirLibreta(entradas, { QStringLiteral("grupo") });
-    abrir();
-    for (const QString &texto : borrar) {
-        elegirFila(texto);
-        QTest::mouseClick(boton("Command2"), Qt::LeftButton);
+    QFETCH(QStringList, entries);
+    QFETCH(QStringList, toDelete);
+    QFETCH(QStringList, remaining);
+    QFETCH(QStringList, finalRows);
+    storeBook(entries, { QStringLiteral("grupo") });
+    openEditor();
+    for (const QString &text : toDelete) {
+        selectRow(text);
+        QTest::mouseClick(button("Command2"), Qt::LeftButton);
     }
-    QCOMPARE(filas(), filasFinales);
-    QCOMPARE(leer(QStringLiteral("Equipos"), QStringLiteral("Total")), QString::number(quedan.size()));
-    QStringList enArchivo;
-    for (qsizetype p = 1; p <= quedan.size(); ++p)
-        enArchivo << leer(QStringLiteral("Equipos"), QString::number(p));
+    QCOMPARE(rows(), finalRows);
+    QCOMPARE(readEntry(QStringLiteral("Equipos"), QStringLiteral("Total")), QString::number(remaining.size()));
+    QStringList inFile;
+    for (qsizetype p = 1; p <= remaining.size(); ++p)
+        inFile << readEntry(QStringLiteral("Equipos"), QString::number(p));
     // With equal names the row chosen may stand for either entry; what stays must still be
     // exactly the other entries, in their stored order.
     if (QTest::currentDataTag() == QByteArray("same name twice")) {
-        QCOMPARE(enArchivo.size(), 2);
-        QVERIFY(enArchivo == (QStringList { "bob", "ana" }) || enArchivo == (QStringList { "ana", "bob" }));
+        QCOMPARE(inFile.size(), 2);
+        QVERIFY(inFile == (QStringList { "bob", "ana" }) || inFile == (QStringList { "ana", "bob" }));
     } else {
-        QCOMPARE(enArchivo, quedan);
+        QCOMPARE(inFile, remaining);
     }
-    QCOMPARE(m_module->TotalEquipos, qint16(quedan.size()));
-    QCOMPARE(leer(QStringLiteral("Redes"), QStringLiteral("1")), QStringLiteral("grupo"));
+    QCOMPARE(m_module->TotalEquipos, qint16(remaining.size()));
+    QCOMPARE(readEntry(QStringLiteral("Redes"), QStringLiteral("1")), QStringLiteral("grupo"));
     QVERIFY(m_rt->m_boxes.isEmpty());
 }
 
 void tst_frmEquipos::deleteTellsApartRowsDifferingInCase()
 {
     // "PEPE" from the book shows "Pepe"; "pepe" added shows as typed: two rows, two entries.
-    escribirLibreta({ QStringLiteral("PEPE"), QStringLiteral("zeta") }, {});
-    abrir();
+    storeBook({ QStringLiteral("PEPE"), QStringLiteral("zeta") }, {});
+    openEditor();
     m_rt->m_inputAnswers = { QStringLiteral("pepe") };
-    QTest::mouseClick(boton("Command1"), Qt::LeftButton);
-    QCOMPARE(filas(), (QStringList { QStringLiteral("Pepe"), QStringLiteral("pepe"), QStringLiteral("Zeta") }));
+    QTest::mouseClick(button("Command1"), Qt::LeftButton);
+    QCOMPARE(rows(), (QStringList { QStringLiteral("Pepe"), QStringLiteral("pepe"), QStringLiteral("Zeta") }));
 
-    elegirFila(QStringLiteral("Pepe"));
-    QTest::mouseClick(boton("Command2"), Qt::LeftButton);
-    QCOMPARE(filas(), (QStringList { QStringLiteral("pepe"), QStringLiteral("Zeta") }));
+    selectRow(QStringLiteral("Pepe"));
+    QTest::mouseClick(button("Command2"), Qt::LeftButton);
+    QCOMPARE(rows(), (QStringList { QStringLiteral("pepe"), QStringLiteral("Zeta") }));
     QCOMPARE(m_module->ListaEquipos.mid(0, m_module->TotalEquipos),
         (QStringList { QStringLiteral("zeta"), QStringLiteral("pepe") }));
 
-    elegirFila(QStringLiteral("pepe"));
-    QTest::mouseClick(boton("Command2"), Qt::LeftButton);
+    selectRow(QStringLiteral("pepe"));
+    QTest::mouseClick(button("Command2"), Qt::LeftButton);
     QCOMPARE(m_module->ListaEquipos.mid(0, m_module->TotalEquipos), QStringList { QStringLiteral("zeta") });
-    QCOMPARE(leer(QStringLiteral("Equipos"), QStringLiteral("Total")), QStringLiteral("1"));
+    QCOMPARE(readEntry(QStringLiteral("Equipos"), QStringLiteral("Total")), QStringLiteral("1"));
 }
 
 void tst_frmEquipos::deleteWithoutSelectionWritesNothing()
 {
-    escribirLibreta({ QStringLiteral("pc1") }, {});
-    abrir();
-    const QString ruta = m_module->rutaLibreta();
-    QVERIFY(QFile::remove(ruta));
+    storeBook({ QStringLiteral("pc1") }, {});
+    openEditor();
+    const QString path = m_module->rutaLibreta();
+    QVERIFY(QFile::remove(path));
     // Even with a current row, nothing is deleted until a row is selected.
     m_lst->setCurrentRow(0, QItemSelectionModel::NoUpdate);
-    QTest::mouseClick(boton("Command2"), Qt::LeftButton);
-    QVERIFY(!QFile::exists(ruta));
-    QCOMPARE(filas(), QStringList { QStringLiteral("Pc1") });
+    QTest::mouseClick(button("Command2"), Qt::LeftButton);
+    QVERIFY(!QFile::exists(path));
+    QCOMPARE(rows(), QStringList { QStringLiteral("Pc1") });
     QCOMPARE(m_module->TotalEquipos, qint16(1));
 }
 
 void tst_frmEquipos::fullListRefusesAnotherEntry()
 {
     // Missing entry keys load as empty entries: a full list without a 32,767-line file.
-    QVERIFY(writeFile(
-        m_ruta + QStringLiteral("enviara.ini"), "[Equipos]\r\nTotal=32767\r\n[Redes]\r\nTotal=1\r\n1=grupo\r\n"));
-    abrir();
+    QVERIFY(writeFile(m_programPath + QStringLiteral("enviara.ini"),
+        "[Equipos]\r\nTotal=32767\r\n[Redes]\r\nTotal=1\r\n1=grupo\r\n"));
+    openEditor();
     QCOMPARE(m_lst->count(), 32767);
     m_rt->m_inputAnswers = { QStringLiteral("uno mas") };
-    QTest::mouseClick(boton("Command1"), Qt::LeftButton);
+    QTest::mouseClick(button("Command1"), Qt::LeftButton);
     QCOMPARE(m_rt->m_boxes.size(), 1);
     QVERIFY(m_rt->m_boxes.first().text.contains(QStringLiteral("32767")));
     QVERIFY(m_rt->m_inputPrompts.isEmpty());
     QCOMPARE(m_module->TotalEquipos, qint16(32767));
-    QCOMPARE(leer(QStringLiteral("Equipos"), QStringLiteral("Total")), QStringLiteral("32767"));
+    QCOMPARE(readEntry(QStringLiteral("Equipos"), QStringLiteral("Total")), QStringLiteral("32767"));
 
     // The other kind still takes new names.
     QTest::mouseClick(option(1), Qt::LeftButton);
-    QTest::mouseClick(boton("Command1"), Qt::LeftButton);
-    QCOMPARE(leer(QStringLiteral("Redes"), QStringLiteral("2")), QStringLiteral("uno mas"));
+    QTest::mouseClick(button("Command1"), Qt::LeftButton);
+    QCOMPARE(readEntry(QStringLiteral("Redes"), QStringLiteral("2")), QStringLiteral("uno mas"));
 }
 
 void tst_frmEquipos::failedSaveKeepsRowsTrueToTheBook()
 {
-    escribirLibreta({ QStringLiteral("ana"), QStringLiteral("bob") }, {});
-    const QString ruta = m_ruta + QStringLiteral("enviara.ini");
-    QVERIFY(QFile::setPermissions(ruta, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
-    abrir();
+    storeBook({ QStringLiteral("ana"), QStringLiteral("bob") }, {});
+    const QString path = m_programPath + QStringLiteral("enviara.ini");
+    QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+    openEditor();
 
     // The deletion cannot be saved: the rows show the book as it still is.
-    elegirFila(QStringLiteral("Ana"));
-    QTest::mouseClick(boton("Command2"), Qt::LeftButton);
+    selectRow(QStringLiteral("Ana"));
+    QTest::mouseClick(button("Command2"), Qt::LeftButton);
     QVERIFY(!m_rt->m_boxes.isEmpty());
     QCOMPARE(m_rt->m_boxes.first().text, QStringLiteral("PUFF"));
-    QCOMPARE(filas(), (QStringList { QStringLiteral("Ana"), QStringLiteral("Bob") }));
+    QCOMPARE(rows(), (QStringList { QStringLiteral("Ana"), QStringLiteral("Bob") }));
 
     // Nor can an addition; once the file can be written, deleting "Bob" removes bob.
     m_rt->m_inputAnswers = { QStringLiteral("carl") };
-    QTest::mouseClick(boton("Command1"), Qt::LeftButton);
-    QCOMPARE(filas(), (QStringList { QStringLiteral("Ana"), QStringLiteral("Bob") }));
-    QVERIFY(QFile::setPermissions(ruta, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
-    elegirFila(QStringLiteral("Bob"));
-    QTest::mouseClick(boton("Command2"), Qt::LeftButton);
-    QCOMPARE(leer(QStringLiteral("Equipos"), QStringLiteral("Total")), QStringLiteral("1"));
-    QCOMPARE(leer(QStringLiteral("Equipos"), QStringLiteral("1")), QStringLiteral("ana"));
+    QTest::mouseClick(button("Command1"), Qt::LeftButton);
+    QCOMPARE(rows(), (QStringList { QStringLiteral("Ana"), QStringLiteral("Bob") }));
+    QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    selectRow(QStringLiteral("Bob"));
+    QTest::mouseClick(button("Command2"), Qt::LeftButton);
+    QCOMPARE(readEntry(QStringLiteral("Equipos"), QStringLiteral("Total")), QStringLiteral("1"));
+    QCOMPARE(readEntry(QStringLiteral("Equipos"), QStringLiteral("1")), QStringLiteral("ana"));
 }
 
 // "Buscar en la red...": `net view` beside the program (a fake answering from net.vista)
@@ -411,47 +411,47 @@ void tst_frmEquipos::failedSaveKeepsRowsTrueToTheBook()
 // are added as "&Añadir" adds a typed name.
 void tst_frmEquipos::searchOffersWhatTheListLacksAndAddsTheMarked_data()
 {
-    QTest::addColumn<int>("tipo");
-    QTest::addColumn<QString>("seccion");
-    QTest::addColumn<QStringList>("argumentos");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QStringList>("arguments");
     QTest::newRow("computers") << 0 << "Equipos" << QStringList { "view" };
     QTest::newRow("workgroups") << 1 << "Redes" << QStringList { "view", "/domain" };
 }
 
 void tst_frmEquipos::searchOffersWhatTheListLacksAndAddsTheMarked()
 {
-    QFETCH(int, tipo);
-    QFETCH(QString, seccion);
-    QFETCH(QStringList, argumentos);
-    const QStringList libro { QStringLiteral("oficina1"), QStringLiteral(" Oficina2 ") };
-    escribirLibreta(tipo == 0 ? libro : QStringList(), tipo == 1 ? libro : QStringList());
-    QVERIFY(prepareProgram(m_ruta, QStringLiteral("net_vista.sh")));
-    QVERIFY(writeFile(m_ruta + QStringLiteral("net.vista"),
+    QFETCH(int, kind);
+    QFETCH(QString, section);
+    QFETCH(QStringList, arguments);
+    const QStringList book { QStringLiteral("oficina1"), QStringLiteral(" Oficina2 ") };
+    storeBook(kind == 0 ? book : QStringList(), kind == 1 ? book : QStringList());
+    QVERIFY(prepareProgram(m_programPath, QStringLiteral("net_vista.sh")));
+    QVERIFY(writeFile(m_programPath + QStringLiteral("net.vista"),
         "0\nEncabezado:\nNUEVO2\nOFICINA1\nnuevo1\nOFICINA2\nMAL NOMBRE\nNUEVO3\nNuevo1\n"));
-    m_rt->m_appPath = m_ruta;
-    abrir();
-    QTest::mouseClick(option(tipo), Qt::LeftButton);
+    m_rt->m_appPath = m_programPath;
+    openEditor();
+    QTest::mouseClick(option(kind), Qt::LeftButton);
 
-    QStringList ofrecidos;
-    const auto dialogo = onModal<frmBuscar>([&](frmBuscar *eleccion) {
-        auto *lista = eleccion->findChild<QListWidget *>(QStringLiteral("lstEncontrados"));
-        auto *anadir = eleccion->findChild<QPushButton *>(QStringLiteral("cmdAnadir"));
-        ofrecidos = itemTexts(lista);
+    QStringList offered;
+    const auto dialog = onModal<frmBuscar>([&](frmBuscar *picker) {
+        auto *list = picker->findChild<QListWidget *>(QStringLiteral("lstEncontrados"));
+        auto *addButton = picker->findChild<QPushButton *>(QStringLiteral("cmdAnadir"));
+        offered = itemTexts(list);
         // Nothing marked, nothing to add.
-        const bool vacioDeshabilitado = !anadir->isEnabled();
-        for (const QString &nombre : { QStringLiteral("NUEVO3"), QStringLiteral("NUEVO2") })
-            lista->findItems(nombre, Qt::MatchExactly).first()->setCheckState(Qt::Checked);
-        if (vacioDeshabilitado && anadir->isEnabled())
-            QTest::mouseClick(anadir, Qt::LeftButton);
+        const bool disabledWhenEmpty = !addButton->isEnabled();
+        for (const QString &name : { QStringLiteral("NUEVO3"), QStringLiteral("NUEVO2") })
+            list->findItems(name, Qt::MatchExactly).first()->setCheckState(Qt::Checked);
+        if (disabledWhenEmpty && addButton->isEnabled())
+            QTest::mouseClick(addButton, Qt::LeftButton);
     });
-    QTest::mouseClick(boton("cmdBuscar"), Qt::LeftButton);
+    QTest::mouseClick(button("cmdBuscar"), Qt::LeftButton);
 
-    QCOMPARE(netCalls(m_ruta), QList<QStringList> { argumentos });
-    QCOMPARE(ofrecidos, (QStringList { QStringLiteral("NUEVO2"), QStringLiteral("nuevo1"), QStringLiteral("NUEVO3") }));
-    QCOMPARE(leer(seccion, QStringLiteral("Total")), QStringLiteral("4"));
-    QCOMPARE(leer(seccion, QStringLiteral("3")), QStringLiteral("NUEVO2"));
-    QCOMPARE(leer(seccion, QStringLiteral("4")), QStringLiteral("NUEVO3"));
-    QCOMPARE(filas(),
+    QCOMPARE(netCalls(m_programPath), QList<QStringList> { arguments });
+    QCOMPARE(offered, (QStringList { QStringLiteral("NUEVO2"), QStringLiteral("nuevo1"), QStringLiteral("NUEVO3") }));
+    QCOMPARE(readEntry(section, QStringLiteral("Total")), QStringLiteral("4"));
+    QCOMPARE(readEntry(section, QStringLiteral("3")), QStringLiteral("NUEVO2"));
+    QCOMPARE(readEntry(section, QStringLiteral("4")), QStringLiteral("NUEVO3"));
+    QCOMPARE(rows(),
         (QStringList { QStringLiteral(" Oficina2 "), QStringLiteral("NUEVO2"), QStringLiteral("NUEVO3"),
             QStringLiteral("Oficina1") }));
     QVERIFY(!m_rt->m_hourglass);
@@ -461,9 +461,9 @@ void tst_frmEquipos::searchOffersWhatTheListLacksAndAddsTheMarked()
 
 void tst_frmEquipos::searchOutcomesThatAddNothing_data()
 {
-    QTest::addColumn<QByteArray>("respuesta"); // net.vista; empty: no net beside the program
-    QTest::addColumn<QString>("texto");
-    QTest::addColumn<int>("icono");
+    QTest::addColumn<QByteArray>("answer"); // net.vista; empty: no net beside the program
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("icon");
     QTest::newRow("net says why") << QByteArray("1\nError: no se encuentra el programa nmblookup en el PATH.\n")
                                   << "Error: no se encuentra el programa nmblookup en el PATH."
                                   << int(Runtime::Icon::Critical);
@@ -480,42 +480,42 @@ void tst_frmEquipos::searchOutcomesThatAddNothing_data()
 
 void tst_frmEquipos::searchOutcomesThatAddNothing()
 {
-    QFETCH(QByteArray, respuesta);
-    QFETCH(QString, texto);
-    QFETCH(int, icono);
-    escribirLibreta({ QStringLiteral("pc1") }, {});
-    std::function<void()> restaurar = [] {};
-    auto alFinal = qScopeGuard([&] { restaurar(); });
-    if (respuesta.isEmpty()) {
+    QFETCH(QByteArray, answer);
+    QFETCH(QString, text);
+    QFETCH(int, icon);
+    storeBook({ QStringLiteral("pc1") }, {});
+    std::function<void()> restore = [] {};
+    auto atEnd = qScopeGuard([&] { restore(); });
+    if (answer.isEmpty()) {
         // One on the search path and one in the data folder, neither to be taken instead.
-        const QString enRuta = m_dir.filePath(QStringLiteral("enRuta"));
-        QVERIFY(prepareProgram(enRuta, QStringLiteral("net_vista.sh")));
+        const QString onPath = m_dir.filePath(QStringLiteral("enRuta"));
+        QVERIFY(prepareProgram(onPath, QStringLiteral("net_vista.sh")));
         m_rt->m_dataPath = m_dir.filePath(QStringLiteral("enDatos"));
         QVERIFY(prepareProgram(m_rt->m_dataPath, QStringLiteral("net_vista.sh")));
-        const QByteArray ruta = qgetenv("PATH");
-        qputenv("PATH", enRuta.toLocal8Bit() + ':' + ruta);
-        restaurar = [ruta] { qputenv("PATH", ruta); };
-        texto = texto.arg(m_ruta.chopped(1));
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", onPath.toLocal8Bit() + ':' + path);
+        restore = [path] { qputenv("PATH", path); };
+        text = text.arg(m_programPath.chopped(1));
     } else {
-        QVERIFY(prepareProgram(m_ruta, QStringLiteral("net_vista.sh")));
-        QVERIFY(writeFile(m_ruta + QStringLiteral("net.vista"), respuesta));
+        QVERIFY(prepareProgram(m_programPath, QStringLiteral("net_vista.sh")));
+        QVERIFY(writeFile(m_programPath + QStringLiteral("net.vista"), answer));
     }
-    const QByteArray antes = readFile(m_module->rutaLibreta());
-    m_rt->m_appPath = m_ruta.chopped(1);
-    abrir();
+    const QByteArray before = readFile(m_module->rutaLibreta());
+    m_rt->m_appPath = m_programPath.chopped(1);
+    openEditor();
     // Nothing is to be offered: a choice that shows up anyway is closed and noted.
-    bool ofrecido = false;
-    const auto vigia = onModal<frmBuscar>([&](frmBuscar *eleccion) {
-        ofrecido = true;
-        eleccion->reject();
+    bool offeredAnyway = false;
+    const auto guard = onModal<frmBuscar>([&](frmBuscar *picker) {
+        offeredAnyway = true;
+        picker->reject();
     });
-    QTest::mouseClick(boton("cmdBuscar"), Qt::LeftButton);
-    QVERIFY(!ofrecido);
+    QTest::mouseClick(button("cmdBuscar"), Qt::LeftButton);
+    QVERIFY(!offeredAnyway);
     QCOMPARE(m_rt->m_boxes.size(), 1);
-    QCOMPARE(m_rt->m_boxes.first().text, texto);
-    QCOMPARE(int(m_rt->m_boxes.first().icon), icono);
+    QCOMPARE(m_rt->m_boxes.first().text, text);
+    QCOMPARE(int(m_rt->m_boxes.first().icon), icon);
     QCOMPARE(m_rt->m_boxes.first().title, frmBuscar::kTitulo);
-    QCOMPARE(readFile(m_module->rutaLibreta()), antes);
+    QCOMPARE(readFile(m_module->rutaLibreta()), before);
     QCOMPARE(netCalls(m_dir.filePath(QStringLiteral("enRuta"))).size(), 0);
     QCOMPARE(netCalls(m_dir.filePath(QStringLiteral("enDatos"))).size(), 0);
     QVERIFY(!m_rt->m_hourglass);
@@ -525,23 +525,23 @@ void tst_frmEquipos::searchOutcomesThatAddNothing()
 // stopped; meanwhile the event loop runs, so the windows keep painting.
 void tst_frmEquipos::searchThatHangsEndsAtItsBoundWithoutFreezing()
 {
-    QVERIFY(prepareProgram(m_ruta, QStringLiteral("net_vista.sh")));
-    QVERIFY(writeFile(m_ruta + QStringLiteral("net.ini"), "[Opciones]\r\nEspera=1\r\n"));
-    m_rt->m_appPath = m_ruta;
-    abrir();
-    int latidos = 0;
-    QTimer latido;
-    connect(&latido, &QTimer::timeout, this, [&] { ++latidos; });
-    latido.start(100);
-    QElapsedTimer reloj;
-    reloj.start();
-    QTest::mouseClick(boton("cmdBuscar"), Qt::LeftButton);
-    qInfo("gave up after %lld ms, %d ticks of a 100 ms timer meanwhile", reloj.elapsed(), latidos);
+    QVERIFY(prepareProgram(m_programPath, QStringLiteral("net_vista.sh")));
+    QVERIFY(writeFile(m_programPath + QStringLiteral("net.ini"), "[Opciones]\r\nEspera=1\r\n"));
+    m_rt->m_appPath = m_programPath;
+    openEditor();
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&] { ++ticks; });
+    ticker.start(100);
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(button("cmdBuscar"), Qt::LeftButton);
+    qInfo("gave up after %lld ms, %d ticks of a 100 ms timer meanwhile", clock.elapsed(), ticks);
 
     QCOMPARE(m_rt->m_boxes.size(), 1);
     QCOMPARE(m_rt->m_boxes.first().text, QStringLiteral("La búsqueda en la red no ha terminado en 4 segundos."));
-    QVERIFY(latidos >= 20);
-    const QByteArray pid = readFile(m_ruta + QStringLiteral("net.pid")).trimmed();
+    QVERIFY(ticks >= 20);
+    const QByteArray pid = readFile(m_programPath + QStringLiteral("net.pid")).trimmed();
     QVERIFY(!pid.isEmpty() && pid != "<missing>");
     QVERIFY(!QFile::exists(QStringLiteral("/proc/") + QString::fromLatin1(pid)));
     QVERIFY(!m_rt->m_hourglass);

@@ -18,20 +18,20 @@ class tst_frmMensajes : public QObject
 
 private Q_SLOTS:
     void initTestCase();
-    void disposicion();
-    void filasSoloSeAgreganAlFinal();
-    void cierreSoloEsconde();
-    void cerrarEscondeTambienLaPrincipal_data();
-    void cerrarEscondeTambienLaPrincipal();
-    void introPulsaCerrar_data();
-    void introPulsaCerrar();
-    void activacionRedibujaLasFilasSiCambianDeAspecto_data();
-    void activacionRedibujaLasFilasSiCambianDeAspecto();
+    void fixedWindowWithFourColumnsAndACloseButton();
+    void rowsAreOnlyAddedAtTheEnd();
+    void closeRequestOnlyHides();
+    void closeButtonAlsoHidesTheMainWindow_data();
+    void closeButtonAlsoHidesTheMainWindow();
+    void enterPressesClose_data();
+    void enterPressesClose();
+    void activationRepaintsRowsOnlyWhenTheirLookChanges_data();
+    void activationRepaintsRowsOnlyWhenTheirLookChanges();
 };
 
 namespace {
 // Everything a widget is asked to paint.
-class RegionPintada : public QObject
+class PaintedRegion : public QObject
 {
 public:
     QRegion m_region;
@@ -51,201 +51,201 @@ void tst_frmMensajes::initTestCase()
     QVERIFY(TestSupport::prepareEnvironment());
 }
 
-void tst_frmMensajes::disposicion()
+void tst_frmMensajes::fixedWindowWithFourColumnsAndACloseButton()
 {
-    QWidget principal;
-    frmMensajes ventana(&principal, [] { return false; });
-    QCOMPARE(ventana.windowTitle(), QStringLiteral("Mensajes enviados"));
-    QCOMPARE(ventana.minimumSize(), ventana.maximumSize());
-    QVERIFY(!(ventana.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
-    QVERIFY(ventana.windowFlags() & Qt::WindowCloseButtonHint);
-    QCOMPARE(ventana.windowIcon().availableSizes().value(0), QSize(16, 16));
+    QWidget mainWindow;
+    frmMensajes window(&mainWindow, [] { return false; });
+    QCOMPARE(window.windowTitle(), QStringLiteral("Mensajes enviados"));
+    QCOMPARE(window.minimumSize(), window.maximumSize());
+    QVERIFY(!(window.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+    QVERIFY(window.windowFlags() & Qt::WindowCloseButtonHint);
+    QCOMPARE(window.windowIcon().availableSizes().value(0), QSize(16, 16));
 
-    auto *lista = ventana.findChild<QTableView *>(QStringLiteral("ListView1"));
-    QVERIFY(lista);
-    const QStringList titulos { "Para", "Mensaje", "Resultado", "Hora" };
-    QCOMPARE(lista->model()->columnCount(), 4);
+    auto *list = window.findChild<QTableView *>(QStringLiteral("ListView1"));
+    QVERIFY(list);
+    const QStringList titles { "Para", "Mensaje", "Resultado", "Hora" };
+    QCOMPARE(list->model()->columnCount(), 4);
     for (int c = 0; c < 4; ++c) {
-        QCOMPARE(lista->model()->headerData(c, Qt::Horizontal).toString(), titulos.at(c));
-        QVERIFY(lista->model()->headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>()
-            & Qt::AlignLeft);
+        QCOMPARE(list->model()->headerData(c, Qt::Horizontal).toString(), titles.at(c));
+        QVERIFY(
+            list->model()->headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignLeft);
     }
     // The message takes all the room the header has, with and without a scroll bar.
-    ventana.show();
-    for (int filas : { 1, 40 }) {
-        while (ventana.filas() < filas)
-            ventana.agregarFila(QStringLiteral("ANA"));
-        QTRY_COMPARE(lista->verticalScrollBar()->isVisible(), filas > 1);
-        QTRY_COMPARE(lista->horizontalHeader()->length(), lista->viewport()->width());
+    window.show();
+    for (int rows : { 1, 40 }) {
+        while (window.filas() < rows)
+            window.agregarFila(QStringLiteral("ANA"));
+        QTRY_COMPARE(list->verticalScrollBar()->isVisible(), rows > 1);
+        QTRY_COMPARE(list->horizontalHeader()->length(), list->viewport()->width());
     }
-    QVERIFY(!lista->isSortingEnabled());
-    QCOMPARE(lista->editTriggers(), QAbstractItemView::NoEditTriggers);
+    QVERIFY(!list->isSortingEnabled());
+    QCOMPARE(list->editTriggers(), QAbstractItemView::NoEditTriggers);
 
-    auto *cerrar = ventana.findChild<QPushButton *>(QStringLiteral("Command1"));
-    QVERIFY(cerrar);
-    QCOMPARE(cerrar->text(), QStringLiteral("&Cerrar"));
-    QWidget *siguiente = lista->nextInFocusChain();
-    while (siguiente != lista && !(siguiente->focusPolicy() & Qt::TabFocus))
-        siguiente = siguiente->nextInFocusChain();
-    QCOMPARE(siguiente, cerrar);
+    auto *closeButton = window.findChild<QPushButton *>(QStringLiteral("Command1"));
+    QVERIFY(closeButton);
+    QCOMPARE(closeButton->text(), QStringLiteral("&Cerrar"));
+    QWidget *next = list->nextInFocusChain();
+    while (next != list && !(next->focusPolicy() & Qt::TabFocus))
+        next = next->nextInFocusChain();
+    QCOMPARE(next, closeButton);
 }
 
-void tst_frmMensajes::filasSoloSeAgreganAlFinal()
+void tst_frmMensajes::rowsAreOnlyAddedAtTheEnd()
 {
-    QWidget principal;
-    frmMensajes ventana(&principal, [] { return false; });
+    QWidget mainWindow;
+    frmMensajes window(&mainWindow, [] { return false; });
     // Completing with no row is harmless.
-    ventana.completarUltimaFila(2, QStringLiteral("m"), QStringLiteral("Enviado"), QStringLiteral("1"));
-    QCOMPARE(ventana.filas(), 0);
+    window.completarUltimaFila(2, QStringLiteral("m"), QStringLiteral("Enviado"), QStringLiteral("1"));
+    QCOMPARE(window.filas(), 0);
 
-    ventana.agregarFila(QStringLiteral("ANA"));
-    ventana.completarUltimaFila(2, QStringLiteral("hola"), QStringLiteral("Enviado"), QStringLiteral("10:00:00"));
-    ventana.agregarFila(QStringLiteral("BEA"));
-    const ModeloMensajes &m = ventana.modelo();
+    window.agregarFila(QStringLiteral("ANA"));
+    window.completarUltimaFila(2, QStringLiteral("hola"), QStringLiteral("Enviado"), QStringLiteral("10:00:00"));
+    window.agregarFila(QStringLiteral("BEA"));
+    const ModeloMensajes &m = window.modelo();
     QCOMPARE(m.rowCount(), 2);
     // Until it is completed, a new row shows only its recipient.
     for (int c = 1; c < 4; ++c)
         QVERIFY(m.data(m.index(1, c)).toString().isEmpty());
     // Views repaint what the model reports as changed: that must be every completed cell.
-    QSignalSpy cambios(&m, &QAbstractItemModel::dataChanged);
-    ventana.completarUltimaFila(3, QStringLiteral("adios"), QStringLiteral("Error"), QStringLiteral("10:00:05"));
-    QSet<int> cubiertas;
-    for (const QList<QVariant> &cambio : std::as_const(cambios)) {
-        const QModelIndex desde = cambio.at(0).toModelIndex();
-        const QModelIndex hasta = cambio.at(1).toModelIndex();
-        const QList<int> roles = cambio.at(2).value<QList<int>>();
-        if (desde.row() <= 1 && hasta.row() >= 1 && (roles.isEmpty() || roles.contains(Qt::DisplayRole))) {
-            for (int c = desde.column(); c <= hasta.column(); ++c)
-                cubiertas << c;
+    QSignalSpy changes(&m, &QAbstractItemModel::dataChanged);
+    window.completarUltimaFila(3, QStringLiteral("adios"), QStringLiteral("Error"), QStringLiteral("10:00:05"));
+    QSet<int> covered;
+    for (const QList<QVariant> &change : std::as_const(changes)) {
+        const QModelIndex from = change.at(0).toModelIndex();
+        const QModelIndex to = change.at(1).toModelIndex();
+        const QList<int> roles = change.at(2).value<QList<int>>();
+        if (from.row() <= 1 && to.row() >= 1 && (roles.isEmpty() || roles.contains(Qt::DisplayRole))) {
+            for (int c = from.column(); c <= to.column(); ++c)
+                covered << c;
         }
     }
-    QCOMPARE(cubiertas.contains(1) + cubiertas.contains(2) + cubiertas.contains(3), 3);
+    QCOMPARE(covered.contains(1) + covered.contains(2) + covered.contains(3), 3);
 
-    const QList<QStringList> esperado { { "ANA", "hola", "Enviado", "10:00:00" },
+    const QList<QStringList> expected { { "ANA", "hola", "Enviado", "10:00:00" },
         { "BEA", "adios", "Error", "10:00:05" } };
     for (int r = 0; r < 2; ++r) {
         for (int c = 0; c < 4; ++c)
-            QCOMPARE(m.data(m.index(r, c)).toString(), esperado.at(r).at(c));
+            QCOMPARE(m.data(m.index(r, c)).toString(), expected.at(r).at(c));
         QVERIFY(!m.data(m.index(r, 0), Qt::DecorationRole).isValid());
     }
     QCOMPARE(m.data(m.index(0, 0), Qt::UserRole).toInt(), 2);
     QCOMPARE(m.data(m.index(1, 0), Qt::UserRole).toInt(), 3);
 }
 
-void tst_frmMensajes::cierreSoloEsconde()
+void tst_frmMensajes::closeRequestOnlyHides()
 {
-    QWidget principal;
-    principal.show();
-    auto *ventana = new frmMensajes(&principal, [] { return true; });
-    QPointer<frmMensajes> vigia(ventana);
-    ventana->setAttribute(Qt::WA_DeleteOnClose); // even so, a close request must not unload it
-    ventana->agregarFila(QStringLiteral("ANA"));
-    ventana->mostrar();
-    QVERIFY(QTest::qWaitForWindowExposed(ventana));
+    QWidget mainWindow;
+    mainWindow.show();
+    auto *window = new frmMensajes(&mainWindow, [] { return true; });
+    QPointer<frmMensajes> guard(window);
+    window->setAttribute(Qt::WA_DeleteOnClose); // even so, a close request must not unload it
+    window->agregarFila(QStringLiteral("ANA"));
+    window->mostrar();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
 
-    QVERIFY(!ventana->close());
+    QVERIFY(!window->close());
     QCoreApplication::processEvents();
-    QVERIFY(vigia);
-    QVERIFY(!ventana->isVisible());
+    QVERIFY(guard);
+    QVERIFY(!window->isVisible());
     // A close request is not "&Cerrar": the main window stays.
-    QVERIFY(principal.isVisible());
+    QVERIFY(mainWindow.isVisible());
 
-    ventana->mostrar();
-    QVERIFY(ventana->isVisible());
-    QCOMPARE(ventana->filas(), 1);
-    delete ventana;
+    window->mostrar();
+    QVERIFY(window->isVisible());
+    QCOMPARE(window->filas(), 1);
+    delete window;
 }
 
-void tst_frmMensajes::cerrarEscondeTambienLaPrincipal_data()
+void tst_frmMensajes::closeButtonAlsoHidesTheMainWindow_data()
 {
-    QTest::addColumn<bool>("esconder");
-    QTest::newRow("sin esconder") << false;
-    QTest::newRow("esconder tras enviar") << true;
+    QTest::addColumn<bool>("hideAfterSend");
+    QTest::newRow("stays shown") << false;
+    QTest::newRow("hide after sending") << true;
 }
 
-void tst_frmMensajes::cerrarEscondeTambienLaPrincipal()
+void tst_frmMensajes::closeButtonAlsoHidesTheMainWindow()
 {
-    QFETCH(bool, esconder);
-    QWidget principal;
-    principal.show();
-    bool bandera = !esconder;
-    frmMensajes ventana(&principal, [&bandera] { return bandera; });
-    ventana.mostrar();
+    QFETCH(bool, hideAfterSend);
+    QWidget mainWindow;
+    mainWindow.show();
+    bool flag = !hideAfterSend;
+    frmMensajes window(&mainWindow, [&flag] { return flag; });
+    window.mostrar();
     // The flag is read when the button is pressed, not when the window was built.
-    bandera = esconder;
-    ventana.findChild<QPushButton *>(QStringLiteral("Command1"))->click();
-    QVERIFY(!ventana.isVisible());
-    QCOMPARE(principal.isVisible(), !esconder);
+    flag = hideAfterSend;
+    window.findChild<QPushButton *>(QStringLiteral("Command1"))->click();
+    QVERIFY(!window.isVisible());
+    QCOMPARE(mainWindow.isVisible(), !hideAfterSend);
 }
 
-void tst_frmMensajes::introPulsaCerrar_data()
+void tst_frmMensajes::enterPressesClose_data()
 {
-    QTest::addColumn<int>("tecla");
+    QTest::addColumn<int>("key");
     QTest::newRow("Return") << int(Qt::Key_Return);
     QTest::newRow("Enter") << int(Qt::Key_Enter);
 }
 
-void tst_frmMensajes::introPulsaCerrar()
+void tst_frmMensajes::enterPressesClose()
 {
-    QFETCH(int, tecla);
-    QWidget principal;
-    principal.show();
-    frmMensajes ventana(&principal, [] { return false; });
-    ventana.agregarFila(QStringLiteral("ANA"));
-    ventana.mostrar();
-    QVERIFY(QTest::qWaitForWindowActive(&ventana));
-    auto *lista = ventana.findChild<QTableView *>(QStringLiteral("ListView1"));
-    lista->setFocus();
-    lista->setCurrentIndex(lista->model()->index(0, 0));
-    QTest::keyClick(lista, Qt::Key(tecla));
-    QVERIFY(!ventana.isVisible());
-    QVERIFY(principal.isVisible());
+    QFETCH(int, key);
+    QWidget mainWindow;
+    mainWindow.show();
+    frmMensajes window(&mainWindow, [] { return false; });
+    window.agregarFila(QStringLiteral("ANA"));
+    window.mostrar();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    auto *list = window.findChild<QTableView *>(QStringLiteral("ListView1"));
+    list->setFocus();
+    list->setCurrentIndex(list->model()->index(0, 0));
+    QTest::keyClick(list, Qt::Key(key));
+    QVERIFY(!window.isVisible());
+    QVERIFY(mainWindow.isVisible());
 }
 
-void tst_frmMensajes::activacionRedibujaLasFilasSiCambianDeAspecto_data()
+void tst_frmMensajes::activationRepaintsRowsOnlyWhenTheirLookChanges_data()
 {
-    QTest::addColumn<bool>("seleccion");
-    QTest::addColumn<bool>("coloresInactivos");
-    QTest::addColumn<bool>("redibujadas");
-    QTest::newRow("mismo aspecto") << false << false << false;
-    QTest::newRow("fila elegida") << true << false << true;
-    QTest::newRow("colores propios de ventana inactiva") << false << true << true;
+    QTest::addColumn<bool>("selected");
+    QTest::addColumn<bool>("inactiveColours");
+    QTest::addColumn<bool>("repainted");
+    QTest::newRow("same look") << false << false << false;
+    QTest::newRow("row selected") << true << false << true;
+    QTest::newRow("own inactive colours") << false << true << true;
 }
 
 // The wait window takes the focus from the list at every recipient: rows are drawn again
 // only when an inactive window shows them differently.
-void tst_frmMensajes::activacionRedibujaLasFilasSiCambianDeAspecto()
+void tst_frmMensajes::activationRepaintsRowsOnlyWhenTheirLookChanges()
 {
-    QFETCH(bool, seleccion);
-    QFETCH(bool, coloresInactivos);
-    QFETCH(bool, redibujadas);
-    QWidget principal;
-    frmMensajes ventana(&principal, [] { return false; });
-    for (const char *para : { "ANA", "BEA", "CIRO" })
-        ventana.agregarFila(QString::fromLatin1(para));
-    auto *lista = ventana.findChild<QTableView *>(QStringLiteral("ListView1"));
-    QVERIFY(lista);
-    if (coloresInactivos) {
-        QPalette colores = lista->palette();
-        colores.setColor(QPalette::Inactive, QPalette::Text, Qt::darkGray);
-        lista->setPalette(colores);
+    QFETCH(bool, selected);
+    QFETCH(bool, inactiveColours);
+    QFETCH(bool, repainted);
+    QWidget mainWindow;
+    frmMensajes window(&mainWindow, [] { return false; });
+    for (const char *recipient : { "ANA", "BEA", "CIRO" })
+        window.agregarFila(QString::fromLatin1(recipient));
+    auto *list = window.findChild<QTableView *>(QStringLiteral("ListView1"));
+    QVERIFY(list);
+    if (inactiveColours) {
+        QPalette colours = list->palette();
+        colours.setColor(QPalette::Inactive, QPalette::Text, Qt::darkGray);
+        list->setPalette(colours);
     }
-    ventana.mostrar();
-    QVERIFY(QTest::qWaitForWindowActive(&ventana));
-    lista->setFocus();
-    if (seleccion)
-        lista->selectRow(0);
+    window.mostrar();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    list->setFocus();
+    if (selected)
+        list->selectRow(0);
     QCoreApplication::processEvents();
 
-    RegionPintada pintada;
-    lista->viewport()->installEventFilter(&pintada);
-    QWidget otra;
-    otra.show();
-    QVERIFY(QTest::qWaitForWindowActive(&otra));
+    PaintedRegion painted;
+    list->viewport()->installEventFilter(&painted);
+    QWidget other;
+    other.show();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
     QCoreApplication::processEvents();
-    const QRect ultima = lista->visualRect(lista->model()->index(2, 0));
-    QVERIFY(!ultima.isEmpty());
-    QCOMPARE(pintada.m_region.intersects(ultima), redibujadas);
+    const QRect lastRow = list->visualRect(list->model()->index(2, 0));
+    QVERIFY(!lastRow.isEmpty());
+    QCOMPARE(painted.m_region.intersects(lastRow), repainted);
 }
 
 QTEST_MAIN(tst_frmMensajes)

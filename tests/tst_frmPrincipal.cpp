@@ -77,17 +77,17 @@ private Q_SLOTS:
 private:
     template <typename T = QWidget> T *control(const char *name) const
     {
-        return child<T>(m_ventana, QString::fromLatin1(name));
+        return child<T>(m_window, QString::fromLatin1(name));
     }
-    void crear();
-    void activar();
-    QAction *accion(const char *name) const;
+    void create();
+    void activateMain();
+    QAction *menuAction(const char *name) const;
 
     QTemporaryDir m_base;
-    std::unique_ptr<QTemporaryDir> m_programa;
+    std::unique_ptr<QTemporaryDir> m_programDir;
     std::unique_ptr<FakeRuntime> m_rt;
-    std::unique_ptr<Startup> m_arranque;
-    frmPrincipal *m_ventana = nullptr;
+    std::unique_ptr<Startup> m_startup;
+    frmPrincipal *m_window = nullptr;
 };
 
 void tst_frmPrincipal::initTestCase()
@@ -98,29 +98,29 @@ void tst_frmPrincipal::initTestCase()
 
 void tst_frmPrincipal::init()
 {
-    m_programa = std::make_unique<QTemporaryDir>(m_base.filePath(QStringLiteral("prog-XXXXXX")));
-    QVERIFY(m_programa->isValid());
+    m_programDir = std::make_unique<QTemporaryDir>(m_base.filePath(QStringLiteral("prog-XXXXXX")));
+    QVERIFY(m_programDir->isValid());
     m_rt = std::make_unique<FakeRuntime>();
-    m_rt->m_appPath = m_programa->path();
+    m_rt->m_appPath = m_programDir->path();
 }
 
 void tst_frmPrincipal::cleanup()
 {
-    m_ventana = nullptr;
-    m_arranque.reset();
+    m_window = nullptr;
+    m_startup.reset();
     m_rt.reset();
-    m_programa.reset();
+    m_programDir.reset();
 }
 
-void tst_frmPrincipal::crear()
+void tst_frmPrincipal::create()
 {
-    m_arranque = std::make_unique<Startup>(*m_rt);
-    m_ventana = &m_arranque->mainWindow();
+    m_startup = std::make_unique<Startup>(*m_rt);
+    m_window = &m_startup->mainWindow();
 }
 
-QAction *tst_frmPrincipal::accion(const char *name) const
+QAction *tst_frmPrincipal::menuAction(const char *name) const
 {
-    for (QAction *a : m_ventana->mnuApp().actions()) {
+    for (QAction *a : m_window->mnuApp().actions()) {
         if (a->objectName() == QLatin1String(name))
             return a;
     }
@@ -128,17 +128,17 @@ QAction *tst_frmPrincipal::accion(const char *name) const
     return nullptr;
 }
 
-void tst_frmPrincipal::activar()
+void tst_frmPrincipal::activateMain()
 {
-    QVERIFY(activate(m_ventana));
+    QVERIFY(activate(m_window));
 }
 
 void tst_frmPrincipal::kindTextAndStateOfEveryControl_data()
 {
-    QTest::addColumn<QString>("clase");
-    QTest::addColumn<QString>("texto");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("visible");
-    QTest::addColumn<bool>("habilitado");
+    QTest::addColumn<bool>("enabled");
 
     QTest::newRow("lbl1") << "QLabel"
                           << "Destinatarios (separar con espacios):" << true << true;
@@ -176,18 +176,18 @@ void tst_frmPrincipal::kindTextAndStateOfEveryControl_data()
 
 void tst_frmPrincipal::kindTextAndStateOfEveryControl()
 {
-    QFETCH(QString, clase);
-    QFETCH(QString, texto);
+    QFETCH(QString, kind);
+    QFETCH(QString, text);
     QFETCH(bool, visible);
-    QFETCH(bool, habilitado);
+    QFETCH(bool, enabled);
 
-    crear();
-    m_arranque->start();
+    create();
+    m_startup->start();
     QWidget *w = control(QTest::currentDataTag());
     QVERIFY(w);
-    QVERIFY2(w->inherits(clase.toLatin1()), w->metaObject()->className());
-    QCOMPARE(w->isVisibleTo(m_ventana), visible);
-    QCOMPARE(w->isEnabled(), habilitado);
+    QVERIFY2(w->inherits(kind.toLatin1()), w->metaObject()->className());
+    QCOMPARE(w->isVisibleTo(m_window), visible);
+    QCOMPARE(w->isEnabled(), enabled);
 
     QString actual;
     if (auto *b = qobject_cast<QAbstractButton *>(w))
@@ -198,170 +198,170 @@ void tst_frmPrincipal::kindTextAndStateOfEveryControl()
         actual = e->text();
     else if (auto *c = qobject_cast<QComboBox *>(w))
         actual = c->currentText();
-    QCOMPARE(actual, texto);
+    QCOMPARE(actual, text);
 }
 
 void tst_frmPrincipal::windowFrameIconsAndPicture()
 {
-    crear();
-    m_arranque->start();
-    QCOMPARE(m_ventana->windowTitle(), QStringLiteral("elrisa"));
-    QCOMPARE(m_ventana->minimumSize(), m_ventana->maximumSize());
-    const Qt::WindowFlags flags = m_ventana->windowFlags();
+    create();
+    m_startup->start();
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("elrisa"));
+    QCOMPARE(m_window->minimumSize(), m_window->maximumSize());
+    const Qt::WindowFlags flags = m_window->windowFlags();
     QVERIFY(flags.testFlag(Qt::WindowMinimizeButtonHint));
     QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
     QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
 
-    const QList<QSize> tamanos = m_ventana->windowIcon().availableSizes();
-    QVERIFY(tamanos.contains(QSize(16, 16)));
-    QVERIFY(tamanos.contains(QSize(32, 32)));
+    const QList<QSize> sizes = m_window->windowIcon().availableSizes();
+    QVERIFY(sizes.contains(QSize(16, 16)));
+    QVERIFY(sizes.contains(QSize(32, 32)));
 
-    auto *fondo = control<QLabel>("Picture");
-    QVERIFY(fondo);
-    QCOMPARE(fondo->pixmap().size(), fondo->size());
+    auto *picture = control<QLabel>("Picture");
+    QVERIFY(picture);
+    QCOMPARE(picture->pixmap().size(), picture->size());
     // Every control stands to the right of the picture.
-    for (QWidget *w : m_ventana->centralWidget()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
-        if (w != fondo)
+    for (QWidget *w : m_window->centralWidget()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        if (w != picture)
             QVERIFY2(w->x() >= 84, qPrintable(w->objectName()));
     }
     QCOMPARE(QImage(QStringLiteral(":/icons/tray.png")).size(), QSize(16, 16));
 
     // Centred on the screen.
-    const QRect pantalla = m_ventana->screen()->availableGeometry();
-    QVERIFY(qAbs(m_ventana->geometry().center().x() - pantalla.center().x()) <= 1);
-    QVERIFY(qAbs(m_ventana->geometry().center().y() - pantalla.center().y()) <= 1);
+    const QRect screenArea = m_window->screen()->availableGeometry();
+    QVERIFY(qAbs(m_window->geometry().center().x() - screenArea.center().x()) <= 1);
+    QVERIFY(qAbs(m_window->geometry().center().y() - screenArea.center().y()) <= 1);
 }
 
 void tst_frmPrincipal::trayMenuItemsInOrder()
 {
-    crear();
-    const QList<QAction *> items = m_ventana->mnuApp().actions();
-    QStringList vistos;
+    create();
+    const QList<QAction *> items = m_window->mnuApp().actions();
+    QStringList entries;
     for (const QAction *a : items)
-        vistos << a->objectName() + QLatin1Char('=') + (a->isSeparator() ? QStringLiteral("-") : a->text());
-    QCOMPARE(vistos,
+        entries << a->objectName() + QLatin1Char('=') + (a->isSeparator() ? QStringLiteral("-") : a->text());
+    QCOMPARE(entries,
         QStringList({ "mnuEnviar=&Mostrar Enviar mensaje", "mnuEnviados=&Mostrar mensajes enviados", "munS1=-",
             "mnuAcerca=&Acerca de...", "mnuSP2=-", "mnuSalir=&Salir" }));
-    QCOMPARE(m_ventana->mnuApp().objectName(), QStringLiteral("mnuApp"));
+    QCOMPARE(m_window->mnuApp().objectName(), QStringLiteral("mnuApp"));
     // A tray menu, never a menu bar.
-    QVERIFY(!m_ventana->findChild<QMenuBar *>());
+    QVERIFY(!m_window->findChild<QMenuBar *>());
 }
 
 void tst_frmPrincipal::tabOrderFollowsTheTable()
 {
-    crear();
-    m_arranque->start();
-    const QStringList esperado = { "optGrupo(0)", "optGrupo(1)", "txtMensaje", "chkCerrar", "cmdEnviar", "cmdCancelar",
+    create();
+    m_startup->start();
+    const QStringList expected = { "optGrupo(0)", "optGrupo(1)", "txtMensaje", "chkCerrar", "cmdEnviar", "cmdCancelar",
         "cmdAcercaDe", "cmdAyuda", "Command1", "cmbDestino", "txtDestino" };
-    QStringList visto;
+    QStringList seen;
     QWidget *w = control("optGrupo(0)");
-    for (int guard = 0; w && guard < 100 && visto.size() < esperado.size(); ++guard, w = w->nextInFocusChain()) {
-        if (esperado.contains(w->objectName()) && !visto.contains(w->objectName()))
-            visto << w->objectName();
+    for (int guard = 0; w && guard < 100 && seen.size() < expected.size(); ++guard, w = w->nextInFocusChain()) {
+        if (expected.contains(w->objectName()) && !seen.contains(w->objectName()))
+            seen << w->objectName();
     }
-    QCOMPARE(visto, esperado);
+    QCOMPARE(seen, expected);
 }
 
 void tst_frmPrincipal::startUpLoadsBookRecentListAndTray()
 {
-    QVERIFY(writeFile(m_programa->filePath(QStringLiteral("enviara.ini")),
+    QVERIFY(writeFile(m_programDir->filePath(QStringLiteral("enviara.ini")),
         "[Equipos]\r\n1=SERVIDOR1\r\n2=portatil ana\r\nTotal=2\r\n[Redes]\r\n1=OFICINA\r\nTotal=1\r\n"));
-    QVERIFY(writeFile(m_programa->filePath(QStringLiteral("mru.ini")),
+    QVERIFY(writeFile(m_programDir->filePath(QStringLiteral("mru.ini")),
         "[Info]\r\nMaximo=5\r\nActualMRU=2\r\nTotal=2\r\n1=ALFA BETA\r\n2=GAMMA\r\n"));
-    crear();
-    QVERIFY(!m_ventana->taskIco().isVisible());
-    m_arranque->start();
+    create();
+    QVERIFY(!m_window->taskIco().isVisible());
+    m_startup->start();
 
-    QCOMPARE(m_arranque->rutaPrograma(), m_programa->path() + QLatin1Char('/'));
-    QCOMPARE(m_ventana->module().TotalEquipos, qint16(2));
-    QCOMPARE(m_ventana->module().TotalRedes, qint16(1));
+    QCOMPARE(m_startup->rutaPrograma(), m_programDir->path() + QLatin1Char('/'));
+    QCOMPARE(m_window->module().TotalEquipos, qint16(2));
+    QCOMPARE(m_window->module().TotalRedes, qint16(1));
     // The list stays empty until an option is chosen.
     QCOMPARE(control<QListWidget>("cmbDestino")->count(), 0);
-    auto *destino = control<QComboBox>("txtDestino");
-    QCOMPARE(destino->count(), 2);
-    QCOMPARE(destino->itemText(0), QStringLiteral("ALFA BETA"));
-    QCOMPARE(destino->currentText(), QString());
+    auto *recipientBox = control<QComboBox>("txtDestino");
+    QCOMPARE(recipientBox->count(), 2);
+    QCOMPARE(recipientBox->itemText(0), QStringLiteral("ALFA BETA"));
+    QCOMPARE(recipientBox->currentText(), QString());
     QVERIFY(!control<QRadioButton>("optGrupo(0)")->isChecked());
     QVERIFY(!control<QRadioButton>("optGrupo(1)")->isChecked());
-    QVERIFY(m_ventana->taskIco().isVisible());
-    QVERIFY(m_ventana->isVisible());
-    QVERIFY(!m_ventana->esconderTrasEnviar());
-    QVERIFY(!m_ventana->restaurando());
+    QVERIFY(m_window->taskIco().isVisible());
+    QVERIFY(m_window->isVisible());
+    QVERIFY(!m_window->esconderTrasEnviar());
+    QVERIFY(!m_window->restaurando());
     QVERIFY(m_rt->m_boxes.isEmpty());
 }
 
 void tst_frmPrincipal::programDirectoryGetsOneSeparator_data()
 {
-    QTest::addColumn<QString>("sufijo");
+    QTest::addColumn<QString>("suffix");
     QTest::newRow("no separator") << "";
     QTest::newRow("separator") << "/";
 }
 
 void tst_frmPrincipal::programDirectoryGetsOneSeparator()
 {
-    QFETCH(QString, sufijo);
-    m_rt->m_appPath = m_programa->path() + sufijo;
-    crear();
-    m_arranque->start();
-    QCOMPARE(m_arranque->rutaPrograma(), m_programa->path() + QLatin1Char('/'));
-    QCOMPARE(m_ventana->rutaPrograma(), m_programa->path() + QLatin1Char('/'));
+    QFETCH(QString, suffix);
+    m_rt->m_appPath = m_programDir->path() + suffix;
+    create();
+    m_startup->start();
+    QCOMPARE(m_startup->rutaPrograma(), m_programDir->path() + QLatin1Char('/'));
+    QCOMPARE(m_window->rutaPrograma(), m_programDir->path() + QLatin1Char('/'));
 }
 
 void tst_frmPrincipal::dataFilesLiveApartFromAProtectedProgram()
 {
     // The program folder holds net and the help; the user's own folder holds the data files
     // and, to catch a wrong look-up, a `net` that never delivers.
-    const QString programa = m_programa->path();
-    const QString datos = newFolder(m_base.path());
-    QVERIFY(prepareProgram(programa));
-    QVERIFY(writeFile(datos + QStringLiteral("net"), "#!/bin/sh\necho no es el nuestro\n", kExecutable));
-    QVERIFY(writeFile(datos + QStringLiteral("mru.ini"), "[Info]\r\nTotal=1\r\n1=ALFA\r\n"));
-    const QStringList enPrograma = QDir(programa).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-    m_rt->m_dataPath = datos;
-    crear();
-    m_arranque->start();
-    QCOMPARE(m_arranque->rutaPrograma(), datos);
+    const QString programPath = m_programDir->path();
+    const QString dataPath = newFolder(m_base.path());
+    QVERIFY(prepareProgram(programPath));
+    QVERIFY(writeFile(dataPath + QStringLiteral("net"), "#!/bin/sh\necho no es el nuestro\n", kExecutable));
+    QVERIFY(writeFile(dataPath + QStringLiteral("mru.ini"), "[Info]\r\nTotal=1\r\n1=ALFA\r\n"));
+    const QStringList programFiles = QDir(programPath).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    m_rt->m_dataPath = dataPath;
+    create();
+    m_startup->start();
+    QCOMPARE(m_startup->rutaPrograma(), dataPath);
     QCOMPARE(control<QComboBox>("txtDestino")->itemText(0), QStringLiteral("ALFA"));
 
     control<QComboBox>("txtDestino")->setEditText(QStringLiteral("BETA"));
     control<QLineEdit>("txtMensaje")->setText(QStringLiteral("hola"));
     control<QPushButton>("cmdEnviar")->click();
-    QCOMPARE(m_ventana->mensajes().modelo().fila(0).Resultado, QStringLiteral("Enviado"));
-    QVERIFY(readFile(datos + QStringLiteral("ejecuta.bat"))
-                .endsWith("> \"" + QFile::encodeName(datos) + "mensaje.txt\"\n"));
-    QVERIFY(readFile(datos + QStringLiteral("mru.ini")).contains("BETA"));
-    QCOMPARE(QDir(programa).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), enPrograma);
+    QCOMPARE(m_window->mensajes().modelo().fila(0).Resultado, QStringLiteral("Enviado"));
+    QVERIFY(readFile(dataPath + QStringLiteral("ejecuta.bat"))
+                .endsWith("> \"" + QFile::encodeName(dataPath) + "mensaje.txt\"\n"));
+    QVERIFY(readFile(dataPath + QStringLiteral("mru.ini")).contains("BETA"));
+    QCOMPARE(QDir(programPath).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), programFiles);
 
     // The help file is the program's, not the user's.
     m_rt->m_realShell = false;
     control<QPushButton>("cmdAyuda")->click();
-    QCOMPARE(m_rt->m_shellCalls.last(), QStringLiteral("hh ") + programa + QStringLiteral("/ayuda.chm"));
+    QCOMPARE(m_rt->m_shellCalls.last(), QStringLiteral("hh ") + programPath + QStringLiteral("/ayuda.chm"));
 }
 
 void tst_frmPrincipal::secondInstanceEndsBeforeAnything_data()
 {
-    QTest::addColumn<bool>("bandeja");
-    QTest::addColumn<int>("activaciones");
+    QTest::addColumn<bool>("tray");
+    QTest::addColumn<int>("activations");
     QTest::newRow("tray: silent") << true << 0;
     QTest::newRow("no tray: the running one comes forward") << false << 1;
 }
 
 void tst_frmPrincipal::secondInstanceEndsBeforeAnything()
 {
-    QFETCH(bool, bandeja);
-    QFETCH(int, activaciones);
-    QVERIFY(writeFile(m_programa->filePath(QStringLiteral("mru.ini")), "[Info]\r\nTotal=1\r\n1=ALFA\r\n"));
+    QFETCH(bool, tray);
+    QFETCH(int, activations);
+    QVERIFY(writeFile(m_programDir->filePath(QStringLiteral("mru.ini")), "[Info]\r\nTotal=1\r\n1=ALFA\r\n"));
     m_rt->m_prevInstance = true;
-    m_rt->m_trayAvailable = bandeja;
+    m_rt->m_trayAvailable = tray;
     m_rt->m_command = QStringLiteral("-MIN");
-    crear();
-    QVERIFY_THROWS_EXCEPTION(FakeRuntime::Ended, m_arranque->start());
+    create();
+    QVERIFY_THROWS_EXCEPTION(FakeRuntime::Ended, m_startup->start());
     QCOMPARE(m_rt->m_endCalls, 1);
-    QCOMPARE(m_rt->m_activationsSent, activaciones);
-    QVERIFY(!m_ventana->isVisible());
-    QVERIFY(!m_ventana->isMinimized());
-    QVERIFY(!m_ventana->taskIco().isVisible());
-    QVERIFY(m_arranque->rutaPrograma().isEmpty());
+    QCOMPARE(m_rt->m_activationsSent, activations);
+    QVERIFY(!m_window->isVisible());
+    QVERIFY(!m_window->isMinimized());
+    QVERIFY(!m_window->taskIco().isVisible());
+    QVERIFY(m_startup->rutaPrograma().isEmpty());
     QCOMPARE(control<QComboBox>("txtDestino")->count(), 0);
     QVERIFY(m_rt->m_boxes.isEmpty());
     QVERIFY(!m_rt->m_activationHandler);
@@ -369,8 +369,8 @@ void tst_frmPrincipal::secondInstanceEndsBeforeAnything()
 
 void tst_frmPrincipal::minArgumentStartsInTray_data()
 {
-    QTest::addColumn<QString>("argumentos");
-    QTest::addColumn<bool>("enBandeja");
+    QTest::addColumn<QString>("commandLine");
+    QTest::addColumn<bool>("inTray");
     QTest::newRow("-MIN") << "-MIN" << true;
     QTest::newRow("-min") << "-min" << true;
     QTest::newRow("-Min") << "-Min" << true;
@@ -385,28 +385,28 @@ void tst_frmPrincipal::minArgumentStartsInTray_data()
 
 void tst_frmPrincipal::minArgumentStartsInTray()
 {
-    QFETCH(QString, argumentos);
-    QFETCH(bool, enBandeja);
-    m_rt->m_command = argumentos;
-    crear();
-    m_arranque->start();
-    QCOMPARE(m_ventana->isVisible(), !enBandeja);
-    QVERIFY(m_ventana->taskIco().isVisible());
+    QFETCH(QString, commandLine);
+    QFETCH(bool, inTray);
+    m_rt->m_command = commandLine;
+    create();
+    m_startup->start();
+    QCOMPARE(m_window->isVisible(), !inTray);
+    QVERIFY(m_window->taskIco().isVisible());
     // The rest of the start-up ran all the same.
-    QCOMPARE(m_arranque->rutaPrograma(), m_programa->path() + QLatin1Char('/'));
-    if (enBandeja) {
+    QCOMPARE(m_startup->rutaPrograma(), m_programDir->path() + QLatin1Char('/'));
+    if (inTray) {
         // From the tray it comes back in its normal state.
-        accion("mnuEnviar")->trigger();
-        QVERIFY(m_ventana->isVisible());
-        QVERIFY(!m_ventana->isMinimized());
+        menuAction("mnuEnviar")->trigger();
+        QVERIFY(m_window->isVisible());
+        QVERIFY(!m_window->isMinimized());
     }
 }
 
 void tst_frmPrincipal::storedCerrarSetsBoxAndFlag_data()
 {
-    QTest::addColumn<QString>("guardado"); // null: nothing stored
-    QTest::addColumn<int>("estado");
-    QTest::addColumn<bool>("esconder");
+    QTest::addColumn<QString>("stored"); // null: nothing stored
+    QTest::addColumn<int>("state");
+    QTest::addColumn<bool>("hides");
 
     QTest::newRow("absent") << QString() << 1 << false;
     QTest::newRow("0") << "0" << 0 << false;
@@ -423,243 +423,243 @@ void tst_frmPrincipal::storedCerrarSetsBoxAndFlag_data()
 
 void tst_frmPrincipal::storedCerrarSetsBoxAndFlag()
 {
-    QFETCH(QString, guardado);
-    QFETCH(int, estado);
-    QFETCH(bool, esconder);
-    if (!guardado.isNull())
-        m_rt->m_settings.insert(QStringLiteral("EnviarMensaje/Opciones/Cerrar"), guardado);
-    crear();
-    m_arranque->start();
+    QFETCH(QString, stored);
+    QFETCH(int, state);
+    QFETCH(bool, hides);
+    if (!stored.isNull())
+        m_rt->m_settings.insert(QStringLiteral("EnviarMensaje/Opciones/Cerrar"), stored);
+    create();
+    m_startup->start();
 
-    static const Qt::CheckState estados[3] = { Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked };
-    QCOMPARE(control<QCheckBox>("chkCerrar")->checkState(), estados[estado]);
-    QCOMPARE(m_ventana->estadoCerrar(), estado);
-    QCOMPARE(m_ventana->esconderTrasEnviar(), esconder);
+    static const Qt::CheckState states[3] = { Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked };
+    QCOMPARE(control<QCheckBox>("chkCerrar")->checkState(), states[state]);
+    QCOMPARE(m_window->estadoCerrar(), state);
+    QCOMPARE(m_window->esconderTrasEnviar(), hides);
     // Start-up only reads the setting.
-    QCOMPARE(m_rt->m_settings.value(QStringLiteral("EnviarMensaje/Opciones/Cerrar")), guardado);
+    QCOMPARE(m_rt->m_settings.value(QStringLiteral("EnviarMensaje/Opciones/Cerrar")), stored);
 }
 
 void tst_frmPrincipal::hideAfterSendFlagReachesSentMessagesWindow_data()
 {
-    QTest::addColumn<QString>("guardado");
-    QTest::addColumn<bool>("principalSeEsconde");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<bool>("mainWindowHides");
     QTest::newRow("1") << "1" << false;
     QTest::newRow("2") << "2" << true;
 }
 
 void tst_frmPrincipal::hideAfterSendFlagReachesSentMessagesWindow()
 {
-    QFETCH(QString, guardado);
-    QFETCH(bool, principalSeEsconde);
-    m_rt->m_settings.insert(QStringLiteral("EnviarMensaje/Opciones/Cerrar"), guardado);
-    crear();
-    m_arranque->start();
-    QAction *enviados = accion("mnuEnviados");
-    QVERIFY(enviados);
-    enviados->trigger();
-    frmMensajes *log = &m_ventana->mensajes();
+    QFETCH(QString, stored);
+    QFETCH(bool, mainWindowHides);
+    m_rt->m_settings.insert(QStringLiteral("EnviarMensaje/Opciones/Cerrar"), stored);
+    create();
+    m_startup->start();
+    QAction *sentItem = menuAction("mnuEnviados");
+    QVERIFY(sentItem);
+    sentItem->trigger();
+    frmMensajes *log = &m_window->mensajes();
     QVERIFY(log->isVisible());
     // Created once: asking again gives the same window.
-    enviados->trigger();
-    QCOMPARE(&m_ventana->mensajes(), log);
+    sentItem->trigger();
+    QCOMPARE(&m_window->mensajes(), log);
 
-    auto *cerrar = log->findChild<QPushButton *>(QStringLiteral("Command1"));
-    QVERIFY(cerrar);
-    cerrar->click();
+    auto *closeButton = log->findChild<QPushButton *>(QStringLiteral("Command1"));
+    QVERIFY(closeButton);
+    closeButton->click();
     QVERIFY(!log->isVisible());
-    QCOMPARE(m_ventana->isVisible(), !principalSeEsconde);
+    QCOMPARE(m_window->isVisible(), !mainWindowHides);
 }
 
 void tst_frmPrincipal::minimiseHidesUnlessRestoring()
 {
-    crear();
-    m_arranque->start();
-    QVERIFY(m_ventana->isVisible());
+    create();
+    m_startup->start();
+    QVERIFY(m_window->isVisible());
 
-    m_ventana->setWindowState(Qt::WindowMinimized);
-    QVERIFY(!m_ventana->isVisible());
-    QVERIFY(m_ventana->taskIco().isVisible());
+    m_window->setWindowState(Qt::WindowMinimized);
+    QVERIFY(!m_window->isVisible());
+    QVERIFY(m_window->taskIco().isVisible());
 
     // While the tray menu brings it back, minimising does not hide it.
-    m_ventana->show();
-    m_ventana->setRestaurando(true);
-    m_ventana->setWindowState(Qt::WindowNoState);
-    m_ventana->setWindowState(Qt::WindowMinimized);
-    QVERIFY(m_ventana->isVisible());
-    m_ventana->setRestaurando(false);
+    m_window->show();
+    m_window->setRestaurando(true);
+    m_window->setWindowState(Qt::WindowNoState);
+    m_window->setWindowState(Qt::WindowMinimized);
+    QVERIFY(m_window->isVisible());
+    m_window->setRestaurando(false);
 
     // "&Mostrar Enviar mensaje" on a minimised, hidden window: normal and shown, not hidden on the way.
-    m_ventana->hide();
-    QVERIFY(m_ventana->isMinimized());
-    accion("mnuEnviar")->trigger();
-    QVERIFY(m_ventana->isVisible());
-    QVERIFY(!m_ventana->isMinimized());
-    QVERIFY(!m_ventana->restaurando());
+    m_window->hide();
+    QVERIFY(m_window->isMinimized());
+    menuAction("mnuEnviar")->trigger();
+    QVERIFY(m_window->isVisible());
+    QVERIFY(!m_window->isMinimized());
+    QVERIFY(!m_window->restaurando());
 }
 
 void tst_frmPrincipal::closeRequestOnlyHides_data()
 {
-    QTest::addColumn<bool>("bandeja");
+    QTest::addColumn<bool>("tray");
     QTest::newRow("tray") << true;
     QTest::newRow("no tray") << false;
 }
 
 void tst_frmPrincipal::closeRequestOnlyHides()
 {
-    QFETCH(bool, bandeja);
-    m_rt->m_trayAvailable = bandeja;
-    crear();
-    m_arranque->start();
-    QVERIFY(!m_ventana->close());
-    QVERIFY(!m_ventana->isVisible());
+    QFETCH(bool, tray);
+    m_rt->m_trayAvailable = tray;
+    create();
+    m_startup->start();
+    QVERIFY(!m_window->close());
+    QVERIFY(!m_window->isVisible());
     QCOMPARE(m_rt->m_endCalls, 0);
-    QVERIFY(m_ventana->taskIco().isVisible());
+    QVERIFY(m_window->taskIco().isVisible());
     // Still alive and whole: it comes back with its controls.
-    Q_EMIT m_ventana->taskIco().restoreRequested();
-    QVERIFY(m_ventana->isVisible());
+    Q_EMIT m_window->taskIco().restoreRequested();
+    QVERIFY(m_window->isVisible());
     QCOMPARE(control<QLineEdit>("txtMensaje")->text(), QStringLiteral("Escriba su mensaje"));
 }
 
 void tst_frmPrincipal::escapeHidesFromAnyControl_data()
 {
-    QTest::addColumn<QString>("foco");
+    QTest::addColumn<QString>("focusName");
     for (const char *name : { "txtDestino", "optGrupo(0)", "cmbDestino", "txtMensaje", "cmdAcercaDe", "Command1" })
         QTest::newRow(name) << QString::fromLatin1(name);
 }
 
 void tst_frmPrincipal::escapeHidesFromAnyControl()
 {
-    QFETCH(QString, foco);
-    crear();
-    m_arranque->start();
-    activar();
-    QWidget *w = control(foco.toLatin1().constData());
+    QFETCH(QString, focusName);
+    create();
+    m_startup->start();
+    activateMain();
+    QWidget *w = control(focusName.toLatin1().constData());
     QVERIFY(w);
     w->setFocus();
     QTRY_VERIFY(w->hasFocus() || w->isAncestorOf(QApplication::focusWidget()));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
-    QVERIFY(!m_ventana->isVisible());
-    QVERIFY(m_ventana->taskIco().isVisible());
+    QVERIFY(!m_window->isVisible());
+    QVERIFY(m_window->taskIco().isVisible());
     QCOMPARE(m_rt->m_endCalls, 0);
 }
 
 void tst_frmPrincipal::escapeInAnOpenDropDownOnlyClosesIt()
 {
-    QVERIFY(writeFile(m_programa->filePath(QStringLiteral("mru.ini")), "[Info]\r\nTotal=2\r\n1=ALFA\r\n2=BETA\r\n"));
-    crear();
-    m_arranque->start();
-    activar();
-    auto *destino = control<QComboBox>("txtDestino");
-    QCOMPARE(destino->count(), 2);
-    destino->setFocus();
-    QTRY_VERIFY(destino->lineEdit()->hasFocus());
-    QTest::keyClick(destino->lineEdit(), Qt::Key_F4);
-    QTRY_VERIFY(destino->view()->isVisible());
+    QVERIFY(writeFile(m_programDir->filePath(QStringLiteral("mru.ini")), "[Info]\r\nTotal=2\r\n1=ALFA\r\n2=BETA\r\n"));
+    create();
+    m_startup->start();
+    activateMain();
+    auto *recipientBox = control<QComboBox>("txtDestino");
+    QCOMPARE(recipientBox->count(), 2);
+    recipientBox->setFocus();
+    QTRY_VERIFY(recipientBox->lineEdit()->hasFocus());
+    QTest::keyClick(recipientBox->lineEdit(), Qt::Key_F4);
+    QTRY_VERIFY(recipientBox->view()->isVisible());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
-    QTRY_VERIFY(!destino->view()->isVisible());
-    QVERIFY(m_ventana->isVisible());
-    QCOMPARE(destino->currentText(), QString());
+    QTRY_VERIFY(!recipientBox->view()->isVisible());
+    QVERIFY(m_window->isVisible());
+    QCOMPARE(recipientBox->currentText(), QString());
 }
 
 void tst_frmPrincipal::enterSendsOnlyWhenEnabled()
 {
     // A `net` beside the program that delivers at once.
     QVERIFY(writeFile(
-        m_programa->filePath(QStringLiteral("net")), "#!/bin/sh\necho \"Mensaje enviado a $2.\"\n", kExecutable));
-    crear();
-    m_arranque->start();
-    activar();
-    auto *destino = control<QComboBox>("txtDestino");
-    auto *mensaje = control<QLineEdit>("txtMensaje");
-    auto *enviar = control<QPushButton>("cmdEnviar");
-    QSignalSpy pulsado(enviar, &QPushButton::clicked);
+        m_programDir->filePath(QStringLiteral("net")), "#!/bin/sh\necho \"Mensaje enviado a $2.\"\n", kExecutable));
+    create();
+    m_startup->start();
+    activateMain();
+    auto *recipientBox = control<QComboBox>("txtDestino");
+    auto *messageEdit = control<QLineEdit>("txtMensaje");
+    auto *sendButton = control<QPushButton>("cmdEnviar");
+    QSignalSpy clicks(sendButton, &QPushButton::clicked);
 
-    destino->setFocus();
-    QTRY_VERIFY(destino->lineEdit()->hasFocus());
-    mensaje->clear();
-    QTest::keyClicks(destino->lineEdit(), QStringLiteral("ALFA"));
-    QVERIFY(!enviar->isEnabled());
-    QTest::keyClick(destino->lineEdit(), Qt::Key_Return);
-    QCOMPARE(pulsado.count(), 0);
+    recipientBox->setFocus();
+    QTRY_VERIFY(recipientBox->lineEdit()->hasFocus());
+    messageEdit->clear();
+    QTest::keyClicks(recipientBox->lineEdit(), QStringLiteral("ALFA"));
+    QVERIFY(!sendButton->isEnabled());
+    QTest::keyClick(recipientBox->lineEdit(), Qt::Key_Return);
+    QCOMPARE(clicks.count(), 0);
     // Enter never adds the line to the drop-down; only a finished send does.
-    QCOMPARE(destino->count(), 0);
-    QCOMPARE(destino->currentText(), QStringLiteral("ALFA"));
+    QCOMPARE(recipientBox->count(), 0);
+    QCOMPARE(recipientBox->currentText(), QStringLiteral("ALFA"));
 
-    mensaje->setText(QStringLiteral("Hola"));
-    QVERIFY(enviar->isEnabled());
-    QTest::keyClick(destino->lineEdit(), Qt::Key_Return);
-    QCOMPARE(pulsado.count(), 1);
-    QCOMPARE(m_ventana->mensajes().filas(), 1);
-    QCOMPARE(destino->count(), 1); // from mru.ini, written by the send run
+    messageEdit->setText(QStringLiteral("Hola"));
+    QVERIFY(sendButton->isEnabled());
+    QTest::keyClick(recipientBox->lineEdit(), Qt::Key_Return);
+    QCOMPARE(clicks.count(), 1);
+    QCOMPARE(m_window->mensajes().filas(), 1);
+    QCOMPARE(recipientBox->count(), 1); // from mru.ini, written by the send run
 
     // The keypad's Enter does the same, from the message box too (the log window took the focus).
-    activar();
-    mensaje->setFocus();
-    QTRY_VERIFY(mensaje->hasFocus());
-    QTest::keyClick(mensaje, Qt::Key_Enter, Qt::KeypadModifier);
-    QCOMPARE(pulsado.count(), 2);
-    QCOMPARE(m_ventana->mensajes().filas(), 2);
+    activateMain();
+    messageEdit->setFocus();
+    QTRY_VERIFY(messageEdit->hasFocus());
+    QTest::keyClick(messageEdit, Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(clicks.count(), 2);
+    QCOMPARE(m_window->mensajes().filas(), 2);
 }
 
 void tst_frmPrincipal::enterOnAFocusedButtonPressesThatButton()
 {
-    crear();
-    m_arranque->start();
-    activar();
+    create();
+    m_startup->start();
+    activateMain();
     control<QComboBox>("txtDestino")->setEditText(QStringLiteral("ALFA"));
     QVERIFY(control<QPushButton>("cmdEnviar")->isEnabled());
-    QSignalSpy enviado(control<QPushButton>("cmdEnviar"), &QPushButton::clicked);
-    auto *cancelar = control<QPushButton>("cmdCancelar");
-    cancelar->setFocus();
-    QTRY_VERIFY(cancelar->hasFocus());
-    QTest::keyClick(cancelar, Qt::Key_Return);
-    QCOMPARE(enviado.count(), 0);
-    QVERIFY(!m_ventana->isVisible());
+    QSignalSpy sendClicks(control<QPushButton>("cmdEnviar"), &QPushButton::clicked);
+    auto *cancelButton = control<QPushButton>("cmdCancelar");
+    cancelButton->setFocus();
+    QTRY_VERIFY(cancelButton->hasFocus());
+    QTest::keyClick(cancelButton, Qt::Key_Return);
+    QCOMPARE(sendClicks.count(), 0);
+    QVERIFY(!m_window->isVisible());
 }
 
 void tst_frmPrincipal::trayRestoreAndMenuActions()
 {
     m_rt->m_command = QStringLiteral("-min");
-    crear();
-    m_arranque->start();
-    QVERIFY(!m_ventana->isVisible());
+    create();
+    m_startup->start();
+    QVERIFY(!m_window->isVisible());
 
     // The restore request: normal state, shown.
-    Q_EMIT m_ventana->taskIco().restoreRequested();
-    QVERIFY(m_ventana->isVisible());
-    QVERIFY(!m_ventana->isMinimized());
+    Q_EMIT m_window->taskIco().restoreRequested();
+    QVERIFY(m_window->isVisible());
+    QVERIFY(!m_window->isMinimized());
 
     // The menu request pops up mnuApp.
-    Q_EMIT m_ventana->taskIco().menuRequested();
-    QTRY_VERIFY(m_ventana->mnuApp().isVisible());
-    m_ventana->mnuApp().hide();
+    Q_EMIT m_window->taskIco().menuRequested();
+    QTRY_VERIFY(m_window->mnuApp().isVisible());
+    m_window->mnuApp().hide();
 
-    QAction *salir = accion("mnuSalir");
-    QVERIFY(salir);
-    QVERIFY_THROWS_EXCEPTION(FakeRuntime::Ended, salir->trigger());
+    QAction *quitItem = menuAction("mnuSalir");
+    QVERIFY(quitItem);
+    QVERIFY_THROWS_EXCEPTION(FakeRuntime::Ended, quitItem->trigger());
     QCOMPARE(m_rt->m_endCalls, 1);
     // Nothing is saved on the way out.
     QVERIFY(m_rt->m_settings.isEmpty());
-    QVERIFY(!QFile::exists(m_programa->filePath(QStringLiteral("mru.ini"))));
+    QVERIFY(!QFile::exists(m_programDir->filePath(QStringLiteral("mru.ini"))));
 }
 
 void tst_frmPrincipal::aboutOpensModallyFromButtonAndMenu()
 {
-    crear();
-    m_arranque->start();
-    const auto cerrar = [] { return onModal([](QWidget *modal) { modal->close(); }); };
+    create();
+    m_startup->start();
+    const auto closeModal = [] { return onModal([](QWidget *modal) { modal->close(); }); };
     {
-        const auto driver = cerrar();
+        const auto driver = closeModal();
         control<QPushButton>("cmdAcercaDe")->click();
         QCOMPARE(driver.className(), QStringLiteral("Form3"));
     }
     {
-        m_ventana->hide();
-        const auto driver = cerrar();
-        accion("mnuAcerca")->trigger();
+        m_window->hide();
+        const auto driver = closeModal();
+        menuAction("mnuAcerca")->trigger();
         QCOMPARE(driver.className(), QStringLiteral("Form3"));
         // The About window does not bring the main window back.
-        QVERIFY(!m_ventana->isVisible());
+        QVERIFY(!m_window->isVisible());
     }
 }
 
@@ -667,98 +667,98 @@ void tst_frmPrincipal::withoutTrayTheWindowStaysReachable()
 {
     m_rt->m_trayAvailable = false;
     m_rt->m_command = QStringLiteral("-MIN");
-    crear();
-    m_arranque->start();
+    create();
+    m_startup->start();
     // Started minimised in the task bar rather than hidden.
-    QVERIFY(m_ventana->isVisible());
-    QVERIFY(m_ventana->isMinimized());
+    QVERIFY(m_window->isVisible());
+    QVERIFY(m_window->isMinimized());
 
-    m_ventana->setWindowState(Qt::WindowNoState);
-    m_ventana->setWindowState(Qt::WindowMinimized);
-    QVERIFY(m_ventana->isVisible());
+    m_window->setWindowState(Qt::WindowNoState);
+    m_window->setWindowState(Qt::WindowMinimized);
+    QVERIFY(m_window->isVisible());
 
     // "&Cancelar" still hides; a second start brings it forward in its normal state.
     control<QPushButton>("cmdCancelar")->click();
-    QVERIFY(!m_ventana->isVisible());
+    QVERIFY(!m_window->isVisible());
     QVERIFY(m_rt->m_activationHandler);
     m_rt->m_activationHandler();
-    QVERIFY(m_ventana->isVisible());
-    QVERIFY(!m_ventana->isMinimized());
+    QVERIFY(m_window->isVisible());
+    QVERIFY(!m_window->isMinimized());
 }
 
 void tst_frmPrincipal::withoutTrayARightClickOffersTheTrayMenu_data()
 {
-    QTest::addColumn<bool>("bandeja");
-    QTest::addColumn<QString>("donde");
-    for (const char *donde : { "Picture", "lbl1", "cmdCancelar", "cmbDestino" }) {
-        QTest::addRow("tray, %s", donde) << true << QString::fromLatin1(donde);
-        QTest::addRow("no tray, %s", donde) << false << QString::fromLatin1(donde);
+    QTest::addColumn<bool>("tray");
+    QTest::addColumn<QString>("target");
+    for (const char *target : { "Picture", "lbl1", "cmdCancelar", "cmbDestino" }) {
+        QTest::addRow("tray, %s", target) << true << QString::fromLatin1(target);
+        QTest::addRow("no tray, %s", target) << false << QString::fromLatin1(target);
     }
 }
 
 void tst_frmPrincipal::withoutTrayARightClickOffersTheTrayMenu()
 {
-    QFETCH(bool, bandeja);
-    QFETCH(QString, donde);
-    m_rt->m_trayAvailable = bandeja;
-    crear();
-    m_arranque->start();
-    QWidget *w = control(donde.toLatin1().constData());
-    if (auto *lista = qobject_cast<QListWidget *>(w))
-        w = lista->viewport();
-    QContextMenuEvent clic(QContextMenuEvent::Mouse, QPoint(3, 3), w->mapToGlobal(QPoint(3, 3)));
-    QApplication::sendEvent(w, &clic);
-    QCOMPARE(m_ventana->mnuApp().isVisible(), !bandeja);
-    if (bandeja)
+    QFETCH(bool, tray);
+    QFETCH(QString, target);
+    m_rt->m_trayAvailable = tray;
+    create();
+    m_startup->start();
+    QWidget *w = control(target.toLatin1().constData());
+    if (auto *list = qobject_cast<QListWidget *>(w))
+        w = list->viewport();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(3, 3), w->mapToGlobal(QPoint(3, 3)));
+    QApplication::sendEvent(w, &event);
+    QCOMPARE(m_window->mnuApp().isVisible(), !tray);
+    if (tray)
         return;
     // The tray menu itself, with "&Salir", which ends the program.
-    QAction *salir = accion("mnuSalir");
-    QVERIFY(m_ventana->mnuApp().actions().contains(salir));
-    QVERIFY_THROWS_EXCEPTION(FakeRuntime::Ended, salir->trigger());
+    QAction *quitItem = menuAction("mnuSalir");
+    QVERIFY(m_window->mnuApp().actions().contains(quitItem));
+    QVERIFY_THROWS_EXCEPTION(FakeRuntime::Ended, quitItem->trigger());
 }
 
 void tst_frmPrincipal::keywordSwapsLeftPicture()
 {
-    crear();
-    m_arranque->start();
-    auto *fondo = control<QLabel>("Picture");
-    const QImage original = fondo->pixmap().toImage();
-    QVERIFY(!m_ventana->fondoAlternativo());
+    create();
+    m_startup->start();
+    auto *picture = control<QLabel>("Picture");
+    const QImage original = picture->pixmap().toImage();
+    QVERIFY(!m_window->fondoAlternativo());
     control<QLineEdit>("txtMensaje")->setText(QStringLiteral("colorOFvelrisa"));
-    QVERIFY(m_ventana->fondoAlternativo());
-    const QImage cambiado = fondo->pixmap().toImage();
-    QCOMPARE(cambiado.size(), QSize(84, 303));
-    QVERIFY(cambiado != original);
-    QCOMPARE(cambiado, QPixmap(QStringLiteral(":/pictures/fondo_alternativo.png")).toImage());
+    QVERIFY(m_window->fondoAlternativo());
+    const QImage swapped = picture->pixmap().toImage();
+    QCOMPARE(swapped.size(), QSize(84, 303));
+    QVERIFY(swapped != original);
+    QCOMPARE(swapped, QPixmap(QStringLiteral(":/pictures/fondo_alternativo.png")).toImage());
 }
 
 void tst_frmPrincipal::sendRunReadsTheWindow()
 {
-    QVERIFY(writeFile(m_programa->filePath(QStringLiteral("enviara.ini")), "[Redes]\r\n1=OFICINA\r\nTotal=1\r\n"));
-    crear();
-    m_arranque->start();
-    QVERIFY(!m_ventana->grupoElegido());
+    QVERIFY(writeFile(m_programDir->filePath(QStringLiteral("enviara.ini")), "[Redes]\r\n1=OFICINA\r\nTotal=1\r\n"));
+    create();
+    m_startup->start();
+    QVERIFY(!m_window->grupoElegido());
     QTest::mouseClick(control("optGrupo(1)"), Qt::LeftButton);
-    QVERIFY(m_ventana->grupoElegido());
-    auto *lista = control<QListWidget>("cmbDestino");
-    QCOMPARE(lista->count(), 1);
-    QTest::mouseClick(lista->viewport(), Qt::LeftButton, {}, lista->visualItemRect(lista->item(0)).center());
-    QCOMPARE(m_ventana->textoDestino(), QStringLiteral("Oficina "));
-    QCOMPARE(m_ventana->textoMensaje(), QStringLiteral("Escriba su mensaje"));
+    QVERIFY(m_window->grupoElegido());
+    auto *list = control<QListWidget>("cmbDestino");
+    QCOMPARE(list->count(), 1);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
+    QCOMPARE(m_window->textoDestino(), QStringLiteral("Oficina "));
+    QCOMPARE(m_window->textoMensaje(), QStringLiteral("Escriba su mensaje"));
     QVERIFY(control<QPushButton>("cmdEnviar")->isEnabled());
 }
 
 void tst_frmPrincipal::quitEndsCleanlyDespiteCloseRule()
 {
-    crear();
-    m_arranque->start();
-    QVERIFY(m_ventana->isVisible());
+    create();
+    m_startup->start();
+    QVERIFY(m_window->isVisible());
     QEvent quit(QEvent::Quit);
     QCoreApplication::sendEvent(qApp, &quit);
-    QVERIFY(!m_ventana->taskIco().isVisible());
+    QVERIFY(!m_window->taskIco().isVisible());
     // From now on a close request is granted.
-    QVERIFY(m_ventana->close());
-    QVERIFY(!m_ventana->isVisible());
+    QVERIFY(m_window->close());
+    QVERIFY(!m_window->isVisible());
     QCOMPARE(m_rt->m_endCalls, 0);
 }
 

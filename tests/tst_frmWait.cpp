@@ -12,11 +12,11 @@ class tst_frmWait : public QObject
 
 private Q_SLOTS:
     void initTestCase();
-    void disposicion();
-    void posicionCentrada_data();
-    void posicionCentrada();
-    void centradaSobreLaVentanaReal_data();
-    void centradaSobreLaVentanaReal();
+    void fixedToolWindowWithImageTextAndTimer();
+    void centredPositionRoundsAndMayStickOut_data();
+    void centredPositionRoundsAndMayStickOut();
+    void centredOverTheRealWindow_data();
+    void centredOverTheRealWindow();
 };
 
 void tst_frmWait::initTestCase()
@@ -24,77 +24,77 @@ void tst_frmWait::initTestCase()
     QVERIFY(TestSupport::prepareEnvironment());
 }
 
-void tst_frmWait::disposicion()
+void tst_frmWait::fixedToolWindowWithImageTextAndTimer()
 {
-    QWidget principal;
-    principal.show();
-    frmWait espera(&principal);
-    QCOMPARE(espera.windowTitle(), QStringLiteral("Espere un momento..."));
-    QCOMPARE(espera.minimumSize(), espera.maximumSize());
-    const Qt::WindowFlags flags = espera.windowFlags();
+    QWidget mainWindow;
+    mainWindow.show();
+    frmWait waitWindow(&mainWindow);
+    QCOMPARE(waitWindow.windowTitle(), QStringLiteral("Espere un momento..."));
+    QCOMPARE(waitWindow.minimumSize(), waitWindow.maximumSize());
+    const Qt::WindowFlags flags = waitWindow.windowFlags();
     QCOMPARE(flags & Qt::WindowType_Mask, Qt::Tool);
     QVERIFY(!(flags
         & (Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint
             | Qt::WindowSystemMenuHint)));
     QVERIFY(flags & Qt::CustomizeWindowHint);
 
-    auto *imagen = espera.findChild<QLabel *>(QStringLiteral("Image1"));
-    QVERIFY(imagen);
-    QCOMPARE(imagen->pixmap().size(), QSize(13, 22));
-    auto *texto = espera.findChild<QLabel *>(QStringLiteral("Label1"));
-    QVERIFY(texto);
-    QCOMPARE(texto->text(), QStringLiteral("Por favor, espere mientras se envia el/los mensaje/s..."));
-    QVERIFY(texto->alignment() & Qt::AlignHCenter);
-    auto *timer = espera.findChild<QTimer *>(QStringLiteral("Timer1"));
+    auto *image = waitWindow.findChild<QLabel *>(QStringLiteral("Image1"));
+    QVERIFY(image);
+    QCOMPARE(image->pixmap().size(), QSize(13, 22));
+    auto *textLabel = waitWindow.findChild<QLabel *>(QStringLiteral("Label1"));
+    QVERIFY(textLabel);
+    QCOMPARE(textLabel->text(), QStringLiteral("Por favor, espere mientras se envia el/los mensaje/s..."));
+    QVERIFY(textLabel->alignment() & Qt::AlignHCenter);
+    auto *timer = waitWindow.findChild<QTimer *>(QStringLiteral("Timer1"));
     QVERIFY(timer);
     QCOMPARE(timer->interval(), 100);
     QVERIFY(timer->isActive());
     // Not a child of the main window: a disabled main window must not grey it out.
-    QCOMPARE(espera.parentWidget(), nullptr);
+    QCOMPARE(waitWindow.parentWidget(), nullptr);
 }
 
-void tst_frmWait::posicionCentrada_data()
+void tst_frmWait::centredPositionRoundsAndMayStickOut_data()
 {
-    QTest::addColumn<QRect>("principal");
-    QTest::addColumn<QSize>("propio");
-    QTest::addColumn<QPoint>("posicion");
+    QTest::addColumn<QRect>("mainRect");
+    QTest::addColumn<QSize>("ownSize");
+    QTest::addColumn<QPoint>("position");
 
-    QTest::newRow("mas grande, diferencias pares") << QRect(100, 50, 600, 400) << QSize(300, 60) << QPoint(250, 220);
-    QTest::newRow("media pixel hacia abajo") << QRect(0, 0, 600, 401) << QSize(313, 65) << QPoint(143, 168);
-    QTest::newRow("mas estrecha: sobresale") << QRect(50, 60, 200, 30) << QSize(313, 65) << QPoint(-7, 42);
-    QTest::newRow("misma medida") << QRect(10, 20, 313, 65) << QSize(313, 65) << QPoint(10, 20);
+    QTest::newRow("larger, even differences") << QRect(100, 50, 600, 400) << QSize(300, 60) << QPoint(250, 220);
+    QTest::newRow("half pixel rounds down") << QRect(0, 0, 600, 401) << QSize(313, 65) << QPoint(143, 168);
+    QTest::newRow("narrower: sticks out") << QRect(50, 60, 200, 30) << QSize(313, 65) << QPoint(-7, 42);
+    QTest::newRow("same size") << QRect(10, 20, 313, 65) << QSize(313, 65) << QPoint(10, 20);
 }
 
-void tst_frmWait::posicionCentrada()
+void tst_frmWait::centredPositionRoundsAndMayStickOut()
 {
-    QFETCH(QRect, principal);
-    QFETCH(QSize, propio);
-    QFETCH(QPoint, posicion);
-    QCOMPARE(frmWait::posicionCentrada(principal, propio), posicion);
+    QFETCH(QRect, mainRect);
+    QFETCH(QSize, ownSize);
+    QFETCH(QPoint, position);
+    QCOMPARE(frmWait::posicionCentrada(mainRect, ownSize), position);
 }
 
-void tst_frmWait::centradaSobreLaVentanaReal_data()
+void tst_frmWait::centredOverTheRealWindow_data()
 {
-    QTest::addColumn<QRect>("geometria");
+    QTest::addColumn<QRect>("geometry");
     QTest::newRow("normal") << QRect(120, 140, 584, 303);
-    QTest::newRow("mas pequena que la espera") << QRect(400, 300, 120, 40);
+    QTest::newRow("smaller than the wait window") << QRect(400, 300, 120, 40);
 }
 
-void tst_frmWait::centradaSobreLaVentanaReal()
+void tst_frmWait::centredOverTheRealWindow()
 {
-    QFETCH(QRect, geometria);
-    QWidget principal;
-    principal.setGeometry(geometria);
-    principal.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&principal));
-    frmWait espera(&principal);
-    espera.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&espera));
-    const QRect marco = espera.frameGeometry();
-    const QPoint centro = principal.frameGeometry().center();
-    QVERIFY2(qAbs(marco.center().x() - centro.x()) <= 1,
-        qPrintable(QStringLiteral("%1 vs %2").arg(marco.center().x()).arg(centro.x())));
-    QVERIFY(qAbs(marco.center().y() - centro.y()) <= 1);
+    QFETCH(QRect, geometry);
+    QWidget mainWindow;
+    mainWindow.setGeometry(geometry);
+    mainWindow.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
+    frmWait waitWindow(&mainWindow);
+    waitWindow.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&waitWindow));
+    const QRect frame = waitWindow.frameGeometry();
+    const QPoint centre = mainWindow.frameGeometry().center();
+    QVERIFY2(qAbs(frame.center().x() - centre.x()) <= 1,
+        qPrintable(QStringLiteral("%1 vs %2").arg(frame.center().x()).arg(centre.x())));
+    QVERIFY(qAbs(frame.center().y() - centre.y()) <= 1);
 }
 
 QTEST_MAIN(tst_frmWait)

@@ -32,8 +32,8 @@ private Q_SLOTS:
 
 private:
     QTemporaryDir m_root;
-    std::unique_ptr<SambaHost> m_oficina1;
-    std::unique_ptr<SambaHost> m_oficina2;
+    std::unique_ptr<SambaHost> m_office1;
+    std::unique_ptr<SambaHost> m_office2;
 };
 
 void tst_netPrograma::initTestCase()
@@ -60,16 +60,16 @@ void tst_netPrograma::initTestCase()
         QDir().mkpath(dir);
         return std::make_unique<SambaHost>(dir, s);
     };
-    m_oficina1 = host("OFICINA1", "127.0.0.7");
-    m_oficina2 = host("OFICINA2", "127.0.0.8");
-    QVERIFY2(m_oficina1->start(), qPrintable(m_oficina1->error()));
-    QVERIFY2(m_oficina2->start(), qPrintable(m_oficina2->error()));
+    m_office1 = host("OFICINA1", "127.0.0.7");
+    m_office2 = host("OFICINA2", "127.0.0.8");
+    QVERIFY2(m_office1->start(), qPrintable(m_office1->error()));
+    QVERIFY2(m_office2->start(), qPrintable(m_office2->error()));
 }
 
 void tst_netPrograma::cleanupTestCase()
 {
-    m_oficina1.reset();
-    m_oficina2.reset();
+    m_office1.reset();
+    m_office2.reset();
 }
 
 void tst_netPrograma::sendRunDeliversToEachRecipientAndLogsTheOutcome()
@@ -85,41 +85,41 @@ void tst_netPrograma::sendRunDeliversToEachRecipientAndLogsTheOutcome()
 
     FakeRuntime rt;
     rt.m_appPath = program;
-    Startup arranque(rt);
-    arranque.start();
-    frmPrincipal &ventana = arranque.mainWindow();
-    auto *destino = ventana.findChild<QComboBox *>(QStringLiteral("txtDestino"));
-    auto *mensaje = ventana.findChild<QLineEdit *>(QStringLiteral("txtMensaje"));
-    auto *equipo = ventana.findChild<QRadioButton *>(QStringLiteral("optGrupo(0)"));
-    auto *enviar = ventana.findChild<QPushButton *>(QStringLiteral("cmdEnviar"));
-    QVERIFY(destino && mensaje && equipo && enviar);
+    Startup startup(rt);
+    startup.start();
+    frmPrincipal &window = startup.mainWindow();
+    auto *recipientBox = window.findChild<QComboBox *>(QStringLiteral("txtDestino"));
+    auto *messageEdit = window.findChild<QLineEdit *>(QStringLiteral("txtMensaje"));
+    auto *computerOption = window.findChild<QRadioButton *>(QStringLiteral("optGrupo(0)"));
+    auto *sendButton = window.findChild<QPushButton *>(QStringLiteral("cmdEnviar"));
+    QVERIFY(recipientBox && messageEdit && computerOption && sendButton);
 
-    const QString texto = QStringLiteral("Hola, ¿qué tal? Año 2026");
-    equipo->setChecked(true);
-    destino->setEditText(QStringLiteral("OFICINA1 OFICINA2 NOEXISTE"));
-    mensaje->setText(texto);
-    QVERIFY(enviar->isEnabled());
-    enviar->click();
+    const QString text = QStringLiteral("Hola, ¿qué tal? Año 2026");
+    computerOption->setChecked(true);
+    recipientBox->setEditText(QStringLiteral("OFICINA1 OFICINA2 NOEXISTE"));
+    messageEdit->setText(text);
+    QVERIFY(sendButton->isEnabled());
+    sendButton->click();
 
-    const ModeloMensajes &log = ventana.mensajes().modelo();
+    const ModeloMensajes &log = window.mensajes().modelo();
     QCOMPARE(log.rowCount(), 3);
-    const QStringList para { "OFICINA1", "OFICINA2", "NOEXISTE" };
-    const QStringList resultado { "Enviado", "Enviado", "Error" };
+    const QStringList recipients { "OFICINA1", "OFICINA2", "NOEXISTE" };
+    const QStringList results { "Enviado", "Enviado", "Error" };
     for (int i = 0; i < 3; ++i) {
-        QCOMPARE(log.fila(i).Para, para.at(i));
-        QCOMPARE(log.fila(i).Resultado, resultado.at(i));
-        QCOMPARE(log.fila(i).Mensaje, texto);
+        QCOMPARE(log.fila(i).Para, recipients.at(i));
+        QCOMPARE(log.fila(i).Resultado, results.at(i));
+        QCOMPARE(log.fila(i).Mensaje, text);
     }
     QVERIFY2(rt.m_boxes.isEmpty(), qPrintable(rt.m_boxes.value(0).text));
 
-    const auto got1 = m_oficina1->messages();
-    const auto got2 = m_oficina2->messages();
+    const auto got1 = m_office1->messages();
+    const auto got2 = m_office2->messages();
     QCOMPARE(got1.size(), 1);
     QCOMPARE(got2.size(), 1);
     QCOMPARE(got1.first().calledName, QStringLiteral("oficina1"));
     QCOMPARE(got2.first().calledName, QStringLiteral("oficina2"));
-    QCOMPARE(QString::fromUtf8(got1.first().text), texto);
-    QCOMPARE(QString::fromUtf8(got2.first().text), texto);
+    QCOMPARE(QString::fromUtf8(got1.first().text), text);
+    QCOMPARE(QString::fromUtf8(got2.first().text), text);
 }
 
 QTEST_MAIN(tst_netPrograma)

@@ -45,9 +45,9 @@ private:
     QTemporaryDir m_root;
     QString m_program;
     QString m_clientConf;
-    std::unique_ptr<SambaHost> m_oficina1;
-    std::unique_ptr<SambaHost> m_oficina2;
-    std::unique_ptr<SambaHost> m_rechaza;
+    std::unique_ptr<SambaHost> m_office1;
+    std::unique_ptr<SambaHost> m_office2;
+    std::unique_ptr<SambaHost> m_refuses;
 };
 
 void tst_netSamba::initTestCase()
@@ -81,18 +81,18 @@ void tst_netSamba::initTestCase()
         QDir().mkpath(dir);
         return std::make_unique<SambaHost>(dir, s);
     };
-    m_oficina1 = host("OFICINA1", "127.0.0.2", true);
-    m_oficina2 = host("OFICINA2", "127.0.0.3", true);
-    m_rechaza = host("RECHAZA", "127.0.0.4", false);
-    for (SambaHost *h : { m_oficina1.get(), m_oficina2.get(), m_rechaza.get() })
+    m_office1 = host("OFICINA1", "127.0.0.2", true);
+    m_office2 = host("OFICINA2", "127.0.0.3", true);
+    m_refuses = host("RECHAZA", "127.0.0.4", false);
+    for (SambaHost *h : { m_office1.get(), m_office2.get(), m_refuses.get() })
         QVERIFY2(h->start(), qPrintable(h->error()));
 }
 
 void tst_netSamba::cleanupTestCase()
 {
-    m_oficina1.reset();
-    m_oficina2.reset();
-    m_rechaza.reset();
+    m_office1.reset();
+    m_office2.reset();
+    m_refuses.reset();
 }
 
 void tst_netSamba::init()
@@ -100,8 +100,8 @@ void tst_netSamba::init()
     writeIni("[Equipos]\nOFICINA1=127.0.0.2\nOFICINA2=127.0.0.3\nRECHAZA=127.0.0.4\nAPAGADO=127.0.0.9\n"
              "[Opciones]\nConfiguracion="
         + m_clientConf.toUtf8() + "\nEspera=5\n");
-    m_oficina1->clearSpool();
-    m_oficina2->clearSpool();
+    m_office1->clearSpool();
+    m_office2->clearSpool();
 }
 
 void tst_netSamba::writeIni(const QByteArray &text)
@@ -152,7 +152,7 @@ void tst_netSamba::deliversTheExactText()
     QCOMPARE(run.out.size(), lines);
     QCOMPARE(run.out.first(), QStringLiteral("Mensaje enviado a %1.").arg(target));
 
-    const auto got = m_oficina1->messages() + m_oficina2->messages();
+    const auto got = m_office1->messages() + m_office2->messages();
     QCOMPARE(got.size(), 1);
     QCOMPARE(got.first().calledName, called);
     QCOMPARE(QString::fromUtf8(got.first().text), received);
@@ -179,8 +179,8 @@ void tst_netSamba::failuresAreReportedNotDelivered()
     const Run run = runNet({ QStringLiteral("send"), target, QStringLiteral("hola") });
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.out.value(0).startsWith(firstLine), qPrintable(run.out.value(0)));
-    QVERIFY(m_oficina1->messages().isEmpty());
-    QVERIFY(m_oficina2->messages().isEmpty());
+    QVERIFY(m_office1->messages().isEmpty());
+    QVERIFY(m_office2->messages().isEmpty());
 }
 
 // The called name and the sender travel in the code page as the text does, and net.ini
@@ -195,16 +195,16 @@ void tst_netSamba::namesArriveInTheCodePage()
     settings.logLevel = 3;
     const QString dir = m_root.filePath(QStringLiteral("receptor"));
     QVERIFY(QDir().mkpath(dir));
-    SambaHost receptor(dir, settings);
-    QVERIFY2(receptor.start(), qPrintable(receptor.error()));
+    SambaHost receiver(dir, settings);
+    QVERIFY2(receiver.start(), qPrintable(receiver.error()));
     writeIni("[Equipos]\nDISE\xd1O=127.0.0.30\n[Opciones]\nConfiguracion=" + m_clientConf.toUtf8() + "\n");
 
     const NetCommand::Result result
         = NetCommand((m_program + QStringLiteral("/net.ini")).toStdString(), "Muñoz").run({ "send", "diseño", "hola" });
     QCOMPARE(QString::fromStdString(result.out.at(0)), QStringLiteral("Mensaje enviado a diseño."));
-    QCOMPARE(receptor.messages().size(), 1);
+    QCOMPARE(receiver.messages().size(), 1);
     const QList<QPair<QString, QString>> expected { { QStringLiteral("Muñoz"), QStringLiteral("diseño") } };
-    QCOMPARE(receptor.loggedSends(), expected);
+    QCOMPARE(receiver.loggedSends(), expected);
 }
 
 void tst_netSamba::groupReachesEveryMember()

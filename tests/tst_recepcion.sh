@@ -3,10 +3,10 @@
 # adds and where, what it refuses before changing anything, that a second run changes and
 # restarts nothing, and that --desinstalar gives back exactly what was there and removes only
 # what it made.
-# Usage: tst_recepcion.sh SCRIPT RECEPTOR   (exit 77: skipped)
+# Usage: tst_recepcion.sh SCRIPT RECEIVER   (exit 77: skipped)
 set -u
-script=${1:?usage: $0 SCRIPT RECEPTOR}
-receptor=$(readlink -f -- "${2:?usage: $0 SCRIPT RECEPTOR}")
+script=${1:?usage: $0 SCRIPT RECEIVER}
+receiver=$(readlink -f -- "${2:?usage: $0 SCRIPT RECEIVER}")
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root (the mailbox goes to Samba's guest account)"; exit 77; }
 command -v testparm >/dev/null || { echo "SKIP: testparm is not installed (package samba)"; exit 77; }
 # The mailbox must sit where only root can change its parents: not under /tmp.
@@ -16,7 +16,7 @@ work=$(mktemp -d /run/velrisa-recepcion.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 chmod 755 "$work" # the guest account reaches the mailbox
 conf=$work/samba/smb.conf
-estado=$work/estado
+state_dir=$work/estado
 mkdir -p "$work/samba" "$work/bin"
 # A [global] that would undo ours if our include came before its own lines, the banner
 # comments of the shares after it, and a second [global] further down.
@@ -50,8 +50,8 @@ fail() {
     failures=$((failures + 1))
 }
 run() {
-    PATH="$work/bin:$PATH" "$script" --configuracion="$conf" --buzon="$work/buzon" --receptor="$receptor" \
-        --estado="$estado" "$@" >"$work/salida" 2>&1
+    PATH="$work/bin:$PATH" "$script" --configuracion="$conf" --buzon="$work/buzon" --receptor="$receiver" \
+        --estado="$state_dir" "$@" >"$work/salida" 2>&1
 }
 param() { testparm -s --parameter-name="$1" "$conf" 2>/dev/null; }
 snapshot() {
@@ -69,7 +69,7 @@ cmp -s "$conf" "$work/original.conf" && [ ! -e "$work/buzon" ] || fail "an unkno
 
 echo "== set-up"
 run --alias=JUAN --alias=MARIA || fail "set-up failed: $(cat "$work/salida")"
-[ "$(param "message command")" = "$receptor --buzon=$work/buzon --usuarios=$work/samba/velrisa-usuarios '--equipo=%m' '--direccion=%I' '%f' '%L' '%s'" ] ||
+[ "$(param "message command")" = "$receiver --buzon=$work/buzon --usuarios=$work/samba/velrisa-usuarios '--equipo=%m' '--direccion=%I' '%f' '%L' '%s'" ] ||
     fail "message command: $(param "message command")"
 [ "$(param "server min protocol")" = NT1 ] || fail "server min protocol: $(param "server min protocol")"
 [ "$(param "netbios aliases")" = "JUAN MARIA" ] || fail "netbios aliases: $(param "netbios aliases")"
@@ -82,26 +82,26 @@ grep -q SMB1 "$work/salida" || fail "no word about SMB1 in: $(cat "$work/salida"
     fail "Samba was not restarted once: $(cat "$work/reinicios" 2>/dev/null)"
 
 echo "== a second run changes and restarts nothing"
-antes=$(snapshot)
+before=$(snapshot)
 rm -f "$work/reinicios"
 run --alias=JUAN --alias=MARIA || fail "second run failed: $(cat "$work/salida")"
-[ "$(snapshot)" = "$antes" ] || fail "the second run changed the files"
+[ "$(snapshot)" = "$before" ] || fail "the second run changed the files"
 [ ! -e "$work/reinicios" ] || fail "a run that changed nothing restarted: $(cat "$work/reinicios")"
 run --sin-reiniciar --alias=JUAN || fail "changing the aliases failed: $(cat "$work/salida")"
 grep -q "cuando se reinicie" "$work/salida" && ! grep -q "ya recibe" "$work/salida" ||
     fail "--sin-reiniciar does not say that Samba must restart: $(cat "$work/salida")"
 [ ! -e "$work/reinicios" ] || fail "--sin-reiniciar restarted: $(cat "$work/reinicios")"
 run --sin-reiniciar --alias=JUAN --alias=MARIA || fail "third run failed: $(cat "$work/salida")"
-antes=$(snapshot)
+before=$(snapshot)
 
 echo "== what is refused changes nothing"
 mkdir -m 700 "$work/ajena"
 mkdir -p "$work/abierta/dentro"
 chmod 1777 "$work/abierta"
-for opcion in "--alias=JUAN PEREZ" "--alias=-x" "--alias=DEMASIADO_LARGO_16" "--buzon=$work/a b" "--buzon=relativo" \
+for option in "--alias=JUAN PEREZ" "--alias=-x" "--alias=DEMASIADO_LARGO_16" "--buzon=$work/a b" "--buzon=relativo" \
     "--buzon=$work/ajena" "--buzon=$work/abierta/dentro/buzon" "--buzon=/tmp/velrisa-buzon-$$"; do
-    run --sin-reiniciar "$opcion" && fail "accepted: $opcion"
-    [ "$(snapshot)" = "$antes" ] || fail "$opcion changed the files"
+    run --sin-reiniciar "$option" && fail "accepted: $option"
+    [ "$(snapshot)" = "$before" ] || fail "$option changed the files"
 done
 [ "$(stat -c '%U %a' "$work/ajena")" = "root 700" ] || fail "a folder it did not make was taken over"
 [ ! -e "/tmp/velrisa-buzon-$$" ] || fail "a mailbox was made under /tmp"
@@ -118,29 +118,29 @@ run --sin-reiniciar --alias=JUAN --alias=MARIA --alias=Pepe:daemon || fail "alia
 run --sin-reiniciar --alias=Pepe:nadie-velrisa && fail "accepted a user that does not exist"
 run --sin-reiniciar --alias=Pepe:daemon --alias=PEPE:root && fail "accepted one alias for two users"
 # --usuarios: a person of the computer (uid 1000 and up, a home folder) gets their login name.
-persona=vru$$
-if useradd -M -N -d "$work/casa" -s /usr/sbin/nologin "$persona" 2>/dev/null; then
-    trap 'userdel "$persona" 2>/dev/null; rm -rf "$work"' EXIT
+person=vru$$
+if useradd -M -N -d "$work/casa" -s /usr/sbin/nologin "$person" 2>/dev/null; then
+    trap 'userdel "$person" 2>/dev/null; rm -rf "$work"' EXIT
     mkdir -p "$work/casa"
     run --sin-reiniciar --alias=JUAN --alias=MARIA --usuarios || fail "--usuarios failed: $(cat "$work/salida")"
-    grep -q -x "$persona $persona" "$work/samba/velrisa-usuarios" ||
-        fail "--usuarios did not list $persona: $(cat "$work/samba/velrisa-usuarios")"
-    [[ " $(param "netbios aliases") " == *" $persona "* ]] || fail "netbios aliases: $(param "netbios aliases")"
-    [ "$(stat -c '%U %G %a' "$work/buzon/$persona")" = "$persona nogroup 2770" ] ||
-        fail "$persona's folder: $(stat -c '%U %G %a' "$work/buzon/$persona" 2>&1)"
+    grep -q -x "$person $person" "$work/samba/velrisa-usuarios" ||
+        fail "--usuarios did not list $person: $(cat "$work/samba/velrisa-usuarios")"
+    [[ " $(param "netbios aliases") " == *" $person "* ]] || fail "netbios aliases: $(param "netbios aliases")"
+    [ "$(stat -c '%U %G %a' "$work/buzon/$person")" = "$person nogroup 2770" ] ||
+        fail "$person's folder: $(stat -c '%U %G %a' "$work/buzon/$person" 2>&1)"
     run --sin-reiniciar --alias=JUAN --alias=MARIA || fail "back to no --usuarios failed: $(cat "$work/salida")"
-    userdel "$persona"
+    userdel "$person"
 fi
 
 # An include in a share that brings its own [global]: ours would not be what Samba uses.
-otra=$work/otra.conf
-printf '[global]\n   workgroup = OFICINA\n\n[compartida]\n   include = %s/extra.conf\n' "$work" >"$otra"
+other_conf=$work/otra.conf
+printf '[global]\n   workgroup = OFICINA\n\n[compartida]\n   include = %s/extra.conf\n' "$work" >"$other_conf"
 printf '[global]\n   message command = /bin/true\n' >"$work/extra.conf"
-cp "$otra" "$work/otra.original"
-PATH="$work/bin:$PATH" "$script" --configuracion="$otra" --buzon="$work/buzon2" --receptor="$receptor" \
+cp "$other_conf" "$work/otra.original"
+PATH="$work/bin:$PATH" "$script" --configuracion="$other_conf" --buzon="$work/buzon2" --receptor="$receiver" \
     --estado="$work/estado2" --sin-reiniciar >"$work/salida" 2>&1 && fail "an overridden message command was accepted"
 grep -q "message command" "$work/salida" || fail "no reason given: $(cat "$work/salida")"
-cmp -s "$otra" "$work/otra.original" || fail "the refused configuration was not restored: $(cat "$otra")"
+cmp -s "$other_conf" "$work/otra.original" || fail "the refused configuration was not restored: $(cat "$other_conf")"
 [ ! -e "$work/velrisa.conf" ] && [ ! -e "$work/buzon2" ] || fail "the refused set-up left its files"
 
 echo "== --desinstalar gives everything back and removes only what it wrote"
@@ -155,7 +155,7 @@ grep -q "ajeno.txt" "$work/salida" || fail "the kept folder is not reported: $(c
 rm "$work/buzon/ajeno.txt"
 run --desinstalar --sin-reiniciar || fail "the second --desinstalar failed: $(cat "$work/salida")"
 [ ! -e "$work/buzon" ] || fail "the mailbox is still there"
-[ ! -e "$estado" ] || fail "the state folder is still there: $(ls -A "$estado")"
+[ ! -e "$state_dir" ] || fail "the state folder is still there: $(ls -A "$state_dir")"
 
 echo "== changes made after the set-up survive --desinstalar"
 run --sin-reiniciar || fail "set-up failed: $(cat "$work/salida")"

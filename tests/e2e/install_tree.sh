@@ -88,16 +88,16 @@ XDG_CONFIG_HOME=$work/config "$root/usr/bin/velrisa-autoarranque" desactivar >/d
 if [ -x "$root/usr/lib/velrisa/recepcion.sh" ] && [ "$(id -u)" -eq 0 ] && command -v testparm >/dev/null &&
     [ "$(stat -c '%u %a' /run 2>/dev/null)" = "0 755" ]; then
     chmod 755 "$work"
-    seguro=$(mktemp -d /run/velrisa-install.XXXXXX)
-    trap 'rm -rf "$work" "$seguro"' EXIT
-    chmod 755 "$seguro"
-    mkdir -p "$seguro/samba"
-    printf '[global]\n   workgroup = OFICINA\n' >"$seguro/samba/smb.conf"
-    "$root/usr/lib/velrisa/recepcion.sh" --configuracion="$seguro/samba/smb.conf" --buzon="$seguro/buzon" \
-        --estado="$seguro/estado" --sin-reiniciar >"$work/recepcion.log" 2>&1 ||
+    safe_dir=$(mktemp -d /run/velrisa-install.XXXXXX)
+    trap 'rm -rf "$work" "$safe_dir"' EXIT
+    chmod 755 "$safe_dir"
+    mkdir -p "$safe_dir/samba"
+    printf '[global]\n   workgroup = OFICINA\n' >"$safe_dir/samba/smb.conf"
+    "$root/usr/lib/velrisa/recepcion.sh" --configuracion="$safe_dir/samba/smb.conf" --buzon="$safe_dir/buzon" \
+        --estado="$safe_dir/estado" --sin-reiniciar >"$work/recepcion.log" 2>&1 ||
         fail "the installed recepcion.sh failed: $(cat "$work/recepcion.log")"
-    mandato=$(testparm -s --parameter-name="message command" "$seguro/samba/smb.conf" 2>/dev/null)
-    [ "${mandato%% *}" = "$root/usr/lib/velrisa/velrisa-recibe" ] || fail "message command: $mandato"
+    command=$(testparm -s --parameter-name="message command" "$safe_dir/samba/smb.conf" 2>/dev/null)
+    [ "${command%% *}" = "$root/usr/lib/velrisa/velrisa-recibe" ] || fail "message command: $command"
 else
     echo "SKIP (part): the installed recepcion.sh is run only as root with testparm and /run"
 fi

@@ -7,7 +7,7 @@
 set -u
 
 velrisa=${1:?usage: $0 /path/to/velrisa /path/to/velrisa-recibe}
-recibe=${2:?usage: $0 /path/to/velrisa /path/to/velrisa-recibe}
+receiver=${2:?usage: $0 /path/to/velrisa /path/to/velrisa-recibe}
 . "$(dirname "$0")/lib.sh"
 e2e_begin startup xvfb-run xauth trayer xdotool xwininfo -- "$@"
 
@@ -35,7 +35,7 @@ kill -TERM "$pid"
 wait "$pid" 2>/dev/null
 # ... gets a message, delivered as Samba's message command delivers it, while it is closed.
 printf 'Llegó con Velrisa cerrado: léalo al empezar.' >"$session/mensaje"
-"$recibe" --buzon="$VELRISA_BUZON" ana oficina1 "$session/mensaje" || fail "velrisa-recibe did not deliver"
+"$receiver" --buzon="$VELRISA_BUZON" ana oficina1 "$session/mensaje" || fail "velrisa-recibe did not deliver"
 
 start_program
 pid=$last_pid

@@ -7,7 +7,7 @@
 set -u
 
 velrisa=${1:?usage: $0 /path/to/velrisa}
-reloj=$(cd "$(dirname "$0")/../../resources/pictures" && pwd)/reloj.png
+clock_picture=$(cd "$(dirname "$0")/../../resources/pictures" && pwd)/reloj.png
 . "$(dirname "$0")/lib.sh"
 e2e_begin wait xvfb-run xauth xdotool import convert -- "$@"
 
@@ -39,15 +39,15 @@ drawn() {
     import -window root "$shot"
     eval "$(xdotool getwindowgeometry --shell "$wait")"
     convert "$shot" -crop "313x65+$X+$Y" +repage "$work/wait-window.png"
-    fondo=$(convert "$work/wait-window.png" -format '%[pixel:p{2,2}]' info:)
+    background=$(convert "$work/wait-window.png" -format '%[pixel:p{2,2}]' info:)
     convert "$work/wait-window.png" -crop 13x22+150+9 +repage "$work/hourglass.png"
-    convert "$reloj" -background "$fondo" -flatten "$work/expected.png"
+    convert "$clock_picture" -background "$background" -flatten "$work/expected.png"
     differ=$(compare -metric AE -fuzz 10% "$work/hourglass.png" "$work/expected.png" null: 2>&1)
     if [ "$differ" != 0 ]; then
         why="the hourglass is not drawn: $differ pixels differ"
         return 1
     fi
-    box=$(convert "$work/wait-window.png" -crop 312x13+0+44 +repage -bordercolor "$fondo" -border 1 \
+    box=$(convert "$work/wait-window.png" -crop 312x13+0+44 +repage -bordercolor "$background" -border 1 \
         -fuzz 20% -trim -format '%w %h %X %Y' info:)
     read -r w h x _ <<<"$box"
     middle=$((x - 1 + w / 2))
