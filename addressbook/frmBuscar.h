@@ -8,26 +8,26 @@ class QListWidget;
 class QPushButton;
 
 // The names found on the network that are not yet in the address book: the user marks
-// the ones to add. Modal; marcados() gives the marked names once accepted.
-class frmBuscar final : public QDialog
+// the ones to add. Modal; marked() gives the marked names once accepted.
+class frmSearch final : public QDialog
 {
     Q_OBJECT
 
 public:
-    // tipo: the kind of the names (0 computers and users, 1 workgroups and domains).
-    frmBuscar(int tipo, const QStringList &nombres, QWidget *parent = nullptr);
+    // kind: the kind of the names (0 computers and users, 1 workgroups and domains).
+    frmSearch(int kind, const QStringList &names, QWidget *parent = nullptr);
 
     // The marked names, in the list's order.
-    QStringList marcados() const;
+    QStringList marked() const;
 
-    static inline const QString kTitulo = QStringLiteral("Buscar en la red");
+    static inline const QString kTitle = QStringLiteral("Buscar en la red");
 
 private:
-    void actualizar();
+    void refresh();
 
-    QLabel *m_lblEncontrados;
-    QListWidget *m_lstEncontrados;
-    QPushButton *m_cmdTodos;
-    QPushButton *m_cmdAnadir;
+    QLabel *m_lblFound;
+    QListWidget *m_lstFound;
+    QPushButton *m_cmdAll;
+    QPushButton *m_cmdAdd;
     QPushButton *m_cmdCancelar;
 };

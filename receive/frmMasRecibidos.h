@@ -9,24 +9,24 @@ class QPushButton;
 // waiting to pop up, saying how many they are and opening "Mensajes recibidos", where they all
 // are. Like a pop-up it comes to the front without taking the keyboard, and is destroyed when
 // closed.
-class frmMasRecibidos final : public QDialog
+class frmMoreReceived final : public QDialog
 {
     Q_OBJECT
 
 public:
-    explicit frmMasRecibidos(QWidget *parent = nullptr);
+    explicit frmMoreReceived(QWidget *parent = nullptr);
 
-    void anadir(int mensajes);
+    void add(int messages);
     // For tests: the messages counted.
-    int cuenta() const { return m_cuenta; }
+    int count() const { return m_count; }
 
 Q_SIGNALS:
     // "&Ver mensajes recibidos": the window closes and the list is to be shown.
-    void verRecibidos();
+    void showReceived();
 
 private:
-    int m_cuenta = 0;
-    QLabel *m_texto;
-    QPushButton *m_ver;
-    QPushButton *m_aceptar;
+    int m_count = 0;
+    QLabel *m_text;
+    QPushButton *m_show;
+    QPushButton *m_ok;
 };

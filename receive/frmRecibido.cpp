@@ -1,6 +1,6 @@
 #include "receive/frmRecibido.h"
 
-#include "receive/ModeloRecibidos.h"
+#include "receive/ReceivedModel.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -9,16 +9,16 @@
 #include <QRegularExpression>
 #include <QVBoxLayout>
 
-frmRecibido::frmRecibido(const Buzon::Mensaje &mensaje, QWidget *parent)
+frmReceived::frmReceived(const Mailbox::Message &message, QWidget *parent)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
-    , m_remitente(destinoRespuesta(mensaje))
-    , m_encabezado(new QLabel(this))
-    , m_texto(new QPlainTextEdit(this))
-    , m_responder(new QPushButton(QStringLiteral("&Responder"), this))
-    , m_cerrarTodos(new QPushButton(QStringLiteral("Cerrar &todos"), this))
-    , m_aceptar(new QPushButton(QStringLiteral("&Aceptar"), this))
+    , m_sender(replyRecipient(message))
+    , m_heading(new QLabel(this))
+    , m_text(new QPlainTextEdit(this))
+    , m_reply(new QPushButton(QStringLiteral("&Responder"), this))
+    , m_closeAll(new QPushButton(QStringLiteral("Cerrar &todos"), this))
+    , m_ok(new QPushButton(QStringLiteral("&Aceptar"), this))
 {
-    setObjectName(QStringLiteral("frmRecibido"));
+    setObjectName(QStringLiteral("frmReceived"));
     setWindowTitle(QStringLiteral("Mensaje recibido"));
     setWindowIcon(QIcon(QStringLiteral(":/pictures/mensajes16.png")));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -26,72 +26,72 @@ frmRecibido::frmRecibido(const Buzon::Mensaje &mensaje, QWidget *parent)
     setAttribute(Qt::WA_ShowWithoutActivating);
 
     // Names and text come from the network: never read as markup.
-    m_encabezado->setObjectName(QStringLiteral("lblEncabezado"));
-    m_encabezado->setTextFormat(Qt::PlainText);
-    m_encabezado->setWordWrap(true);
-    m_encabezado->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    QString linea = encabezado(mensaje);
-    if (mensaje.cortado)
-        linea += QStringLiteral("\n(El mensaje llegó cortado: solo se guardan sus primeros 1600 caracteres.)");
-    m_encabezado->setText(linea);
-    m_encabezado->setAccessibleName(linea);
+    m_heading->setObjectName(QStringLiteral("lblHeading"));
+    m_heading->setTextFormat(Qt::PlainText);
+    m_heading->setWordWrap(true);
+    m_heading->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QString line = heading(message);
+    if (message.cut)
+        line += QStringLiteral("\n(El mensaje llegó cortado: solo se guardan sus primeros 1600 caracteres.)");
+    m_heading->setText(line);
+    m_heading->setAccessibleName(line);
 
-    m_texto->setObjectName(QStringLiteral("txtMensaje"));
-    m_texto->setAccessibleName(QStringLiteral("Mensaje"));
-    m_texto->setReadOnly(true);
-    m_texto->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    m_texto->setPlainText(mensaje.texto);
+    m_text->setObjectName(QStringLiteral("txtMensaje"));
+    m_text->setAccessibleName(QStringLiteral("Mensaje"));
+    m_text->setReadOnly(true);
+    m_text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    m_text->setPlainText(message.text);
     // Where the keyboard goes once the user turns to the window.
-    m_texto->setFocus(Qt::OtherFocusReason);
+    m_text->setFocus(Qt::OtherFocusReason);
 
-    m_responder->setObjectName(QStringLiteral("cmdResponder"));
-    m_responder->setAccessibleName(QStringLiteral("Responder"));
-    m_responder->setAutoDefault(false);
-    m_cerrarTodos->setObjectName(QStringLiteral("cmdCerrarTodos"));
-    m_cerrarTodos->setAccessibleName(QStringLiteral("Cerrar todos"));
-    m_cerrarTodos->setAutoDefault(false);
-    m_cerrarTodos->hide();
-    m_aceptar->setObjectName(QStringLiteral("cmdAceptar"));
-    m_aceptar->setAccessibleName(QStringLiteral("Aceptar"));
-    m_aceptar->setDefault(true);
+    m_reply->setObjectName(QStringLiteral("cmdReply"));
+    m_reply->setAccessibleName(QStringLiteral("Responder"));
+    m_reply->setAutoDefault(false);
+    m_closeAll->setObjectName(QStringLiteral("cmdCloseAll"));
+    m_closeAll->setAccessibleName(QStringLiteral("Cerrar todos"));
+    m_closeAll->setAutoDefault(false);
+    m_closeAll->hide();
+    m_ok->setObjectName(QStringLiteral("cmdOk"));
+    m_ok->setAccessibleName(QStringLiteral("Aceptar"));
+    m_ok->setDefault(true);
 
-    auto *botones = new QHBoxLayout;
-    botones->addStretch(1);
-    botones->addWidget(m_cerrarTodos);
-    botones->addWidget(m_responder);
-    botones->addWidget(m_aceptar);
-    connect(m_aceptar, &QPushButton::clicked, this, &QDialog::accept);
-    connect(m_cerrarTodos, &QPushButton::clicked, this, &frmRecibido::cerrarTodos);
-    connect(m_responder, &QPushButton::clicked, this, [this] {
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(m_closeAll);
+    buttons->addWidget(m_reply);
+    buttons->addWidget(m_ok);
+    connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_closeAll, &QPushButton::clicked, this, &frmReceived::closeAll);
+    connect(m_reply, &QPushButton::clicked, this, [this] {
         accept();
-        Q_EMIT responder(m_remitente);
+        Q_EMIT responder(m_sender);
     });
 
-    auto *capas = new QVBoxLayout(this);
-    capas->addWidget(m_encabezado);
-    capas->addWidget(m_texto, 1);
-    capas->addLayout(botones);
-    setTabOrder(m_texto, m_cerrarTodos);
-    setTabOrder(m_cerrarTodos, m_responder);
-    setTabOrder(m_responder, m_aceptar);
+    auto *layers = new QVBoxLayout(this);
+    layers->addWidget(m_heading);
+    layers->addWidget(m_text, 1);
+    layers->addLayout(buttons);
+    setTabOrder(m_text, m_closeAll);
+    setTabOrder(m_closeAll, m_reply);
+    setTabOrder(m_reply, m_ok);
     resize(420, 240);
 }
 
-QString frmRecibido::encabezado(const Buzon::Mensaje &mensaje)
+QString frmReceived::heading(const Mailbox::Message &message)
 {
     return QStringLiteral("Mensaje de %1 a %2 el %3 a las %4")
-        .arg(mensaje.remitente(), mensaje.para, ModeloRecibidos::fecha(mensaje.llegada), ModeloRecibidos::hora(mensaje.llegada));
+        .arg(message.sender(), message.to, ReceivedModel::date(message.arrival), ReceivedModel::time(message.arrival));
 }
 
-QString frmRecibido::destinoRespuesta(const Buzon::Mensaje &mensaje)
+QString frmReceived::replyRecipient(const Mailbox::Message &message)
 {
     static const QRegularExpression netbios(QStringLiteral("^[A-Za-z0-9_][A-Za-z0-9_.-]{0,14}$"));
-    if (mensaje.equipo.isEmpty() || netbios.match(mensaje.de).hasMatch())
-        return mensaje.de;
-    return mensaje.equipo;
+    if (message.computer.isEmpty() || netbios.match(message.from).hasMatch())
+        return message.from;
+    return message.computer;
 }
 
-void frmRecibido::setCerrarTodos(bool visible)
+void frmReceived::setCloseAll(bool visible)
 {
-    m_cerrarTodos->setVisible(visible);
+    m_closeAll->setVisible(visible);
 }

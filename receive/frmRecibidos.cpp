@@ -1,6 +1,6 @@
 #include "receive/frmRecibidos.h"
 
-#include "receive/ModeloRecibidos.h"
+#include "receive/ReceivedModel.h"
 #include "receive/frmRecibido.h"
 
 #include <QAction>
@@ -15,100 +15,100 @@ namespace {
 const char *const kId = "idMensaje";
 } // namespace
 
-frmRecibidos::frmRecibidos(ModeloRecibidos &modelo)
-    : VentanaLista(
-        QStringLiteral("frmRecibidos"), QStringLiteral("Mensajes recibidos"), &modelo, ModeloRecibidos::ColMensaje)
-    , m_modelo(modelo)
+frmReceivedList::frmReceivedList(ReceivedModel &model)
+    : ListWindow(
+        QStringLiteral("frmReceivedList"), QStringLiteral("Mensajes recibidos"), &model, ReceivedModel::ColMessage)
+    , m_model(model)
 {
     // The date and time whole: wider than the other columns, within the list's width.
-    lista()->setColumnWidth(ModeloRecibidos::ColFecha,
-        lista()->fontMetrics().horizontalAdvance(QStringLiteral("00/00/0000 00:00:00")) + 16);
+    list()->setColumnWidth(ReceivedModel::ColDate,
+        list()->fontMetrics().horizontalAdvance(QStringLiteral("00/00/0000 00:00:00")) + 16);
     // Several messages can be chosen to copy them together.
-    lista()->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list()->setSelectionMode(QAbstractItemView::ExtendedSelection);
     // A message that arrives while the list is open shows at once, at the end.
-    connect(&modelo, &QAbstractItemModel::rowsInserted, lista(), &QTableView::scrollToBottom);
+    connect(&model, &QAbstractItemModel::rowsInserted, list(), &QTableView::scrollToBottom);
     connect(
-        lista(), &QAbstractItemView::doubleClicked, this, [this](const QModelIndex &indice) { abrir(indice.row()); });
-    lista()->installEventFilter(this);
+        list(), &QAbstractItemView::doubleClicked, this, [this](const QModelIndex &index) { open(index.row()); });
+    list()->installEventFilter(this);
 
     // The same, for the mouse alone.
-    auto *abrirActual = new QAction(QStringLiteral("&Abrir"), lista());
-    abrirActual->setObjectName(QStringLiteral("mnuAbrir"));
-    connect(abrirActual, &QAction::triggered, this, [this] { abrir(lista()->currentIndex().row()); });
-    auto *copiarSeleccion = new QAction(QStringLiteral("&Copiar"), lista());
-    copiarSeleccion->setObjectName(QStringLiteral("mnuCopiar"));
-    connect(copiarSeleccion, &QAction::triggered, this, &frmRecibidos::copiar);
-    lista()->addActions({ abrirActual, copiarSeleccion });
-    lista()->setContextMenuPolicy(Qt::ActionsContextMenu);
+    auto *openCurrent = new QAction(QStringLiteral("&Abrir"), list());
+    openCurrent->setObjectName(QStringLiteral("mnuOpen"));
+    connect(openCurrent, &QAction::triggered, this, [this] { open(list()->currentIndex().row()); });
+    auto *copySelection = new QAction(QStringLiteral("&Copiar"), list());
+    copySelection->setObjectName(QStringLiteral("mnuCopy"));
+    connect(copySelection, &QAction::triggered, this, &frmReceivedList::copy);
+    list()->addActions({ openCurrent, copySelection });
+    list()->setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
-void frmRecibidos::abrir(int fila)
+void frmReceivedList::open(int row)
 {
-    if (fila < 0 || fila >= m_modelo.rowCount())
+    if (row < 0 || row >= m_model.rowCount())
         return;
-    const Buzon::Mensaje &mensaje = m_modelo.filas().at(fila);
+    const Mailbox::Message &message = m_model.rows().at(row);
     // Its windows are its children, and go with it.
-    frmRecibido *ventana = nullptr;
-    for (frmRecibido *abierta : findChildren<frmRecibido *>(Qt::FindDirectChildrenOnly)) {
-        if (abierta->isVisible() && abierta->property(kId).toString() == mensaje.id)
-            ventana = abierta;
+    frmReceived *window = nullptr;
+    for (frmReceived *open_ : findChildren<frmReceived *>(Qt::FindDirectChildrenOnly)) {
+        if (open_->isVisible() && open_->property(kId).toString() == message.id)
+            window = open_;
     }
-    if (!ventana) {
-        ventana = new frmRecibido(mensaje, this);
-        ventana->setProperty(kId, mensaje.id);
+    if (!window) {
+        window = new frmReceived(message, this);
+        window->setProperty(kId, message.id);
         // Asked for by the user: it takes the keyboard, unlike a message that just arrived.
-        ventana->setAttribute(Qt::WA_ShowWithoutActivating, false);
-        connect(ventana, &frmRecibido::responder, this, &frmRecibidos::responder);
+        window->setAttribute(Qt::WA_ShowWithoutActivating, false);
+        connect(window, &frmReceived::responder, this, &frmReceivedList::responder);
     }
-    ventana->show();
-    ventana->raise();
-    ventana->activateWindow();
+    window->show();
+    window->raise();
+    window->activateWindow();
 }
 
-void frmRecibidos::copiar()
+void frmReceivedList::copy()
 {
-    QList<int> filas;
-    for (const QModelIndex &indice : lista()->selectionModel()->selectedRows())
-        filas << indice.row();
+    QList<int> rows;
+    for (const QModelIndex &index : list()->selectionModel()->selectedRows())
+        rows << index.row();
     // Nothing chosen (the keyboard moved with Ctrl): the row the keyboard is on.
-    if (filas.isEmpty() && lista()->currentIndex().isValid())
-        filas << lista()->currentIndex().row();
-    if (filas.isEmpty())
+    if (rows.isEmpty() && list()->currentIndex().isValid())
+        rows << list()->currentIndex().row();
+    if (rows.isEmpty())
         return;
-    std::sort(filas.begin(), filas.end());
-    QList<Buzon::Mensaje> mensajes;
-    for (const int fila : std::as_const(filas))
-        mensajes << m_modelo.filas().at(fila);
-    QGuiApplication::clipboard()->setText(ModeloRecibidos::comoTexto(mensajes));
+    std::sort(rows.begin(), rows.end());
+    QList<Mailbox::Message> messages;
+    for (const int row : std::as_const(rows))
+        messages << m_model.rows().at(row);
+    QGuiApplication::clipboard()->setText(ReceivedModel::asText(messages));
 }
 
-void frmRecibidos::showEvent(QShowEvent *event)
+void frmReceivedList::showEvent(QShowEvent *event)
 {
-    VentanaLista::showEvent(event);
-    lista()->scrollToBottom();
+    ListWindow::showEvent(event);
+    list()->scrollToBottom();
 }
 
-bool frmRecibidos::eventFilter(QObject *watched, QEvent *event)
+bool frmReceivedList::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched != lista() || (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress))
-        return VentanaLista::eventFilter(watched, event);
-    const auto *tecla = static_cast<QKeyEvent *>(event);
-    const bool intro = (tecla->key() == Qt::Key_Return || tecla->key() == Qt::Key_Enter)
-        && (tecla->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (watched != list() || (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress))
+        return ListWindow::eventFilter(watched, event);
+    const auto *key = static_cast<QKeyEvent *>(event);
+    const bool intro = (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+        && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
     // Enter on a row opens it rather than pressing the window's "&Cerrar"; on an empty list
     // it is still "&Cerrar".
-    if (intro && lista()->currentIndex().isValid()) {
+    if (intro && list()->currentIndex().isValid()) {
         event->accept();
         if (event->type() == QEvent::KeyPress)
-            abrir(lista()->currentIndex().row());
+            open(list()->currentIndex().row());
         return true;
     }
     // The list's own copy takes only the text of the current cell.
-    if (tecla->matches(QKeySequence::Copy)) {
+    if (key->matches(QKeySequence::Copy)) {
         event->accept();
         if (event->type() == QEvent::KeyPress)
-            copiar();
+            copy();
         return true;
     }
-    return VentanaLista::eventFilter(watched, event);
+    return ListWindow::eventFilter(watched, event);
 }

@@ -1,34 +1,34 @@
 #pragma once
 
-#include "widgets/VentanaLista.h"
+#include "widgets/ListWindow.h"
 
-class ModeloRecibidos;
+class ReceivedModel;
 
 // "Mensajes recibidos": the user's received messages, oldest first, as the sent-messages
 // window shows the sent ones. A close request only hides it. Enter or a double click on a
 // row opens that message whole in its own "Mensaje recibido" window; Ctrl+C copies the
 // selected messages as text.
-class frmRecibidos final : public VentanaLista
+class frmReceivedList final : public ListWindow
 {
     Q_OBJECT
 
 public:
-    explicit frmRecibidos(ModeloRecibidos &modelo);
+    explicit frmReceivedList(ReceivedModel &model);
 
     // Opens the message of that row, or brings its window forward when it is open already.
-    void abrir(int fila);
-    // The selected messages (else the current one), as ModeloRecibidos::comoTexto writes them,
+    void open(int row);
+    // The selected messages (else the current one), as ReceivedModel::asText writes them,
     // to the clipboard.
-    void copiar();
+    void copy();
 
 Q_SIGNALS:
     // "&Responder" in a message opened from the list.
-    void responder(const QString &remitente);
+    void responder(const QString &sender);
 
 protected:
     void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    ModeloRecibidos &m_modelo;
+    ReceivedModel &m_model;
 };
