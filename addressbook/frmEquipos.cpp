@@ -3,7 +3,7 @@
 #include "addressbook/NetworkSearch.h"
 #include "addressbook/AddressBookRow.h"
 #include "addressbook/Module.h"
-#include "addressbook/frmBuscar.h"
+#include "addressbook/frmSearch.h"
 #include "runtime/Runtime.h"
 #include "runtime/Text.h"
 #include "widgets/Twips.h"

@@ -25,7 +25,7 @@ public:
     // 0 while "Equipos y usuarios" is chosen, otherwise 1.
     int TipoElegido() const;
 
-    // The input-box prompt for names of kind kind.
+    // The input-box prompt for names of the given kind.
     static QString promptText(int kind);
     static inline const QString kPromptTitle = QStringLiteral("Insertar elemento");
 
@@ -42,7 +42,7 @@ private:
     // Appends the names to the chosen kind's list, saves and reads back, and shows a row
     // for each when the save held; saves (unchanged) even when there are none.
     void add(const QStringList &names);
-    // Whether the list of kind kind can take no more entries; says so when it cannot.
+    // Whether the list of the given kind can take no more entries; says so when it cannot.
     bool full(int kind);
     QStringList &list(int kind);
     qint16 &total(int kind);

@@ -17,8 +17,8 @@ namespace {
 int closeState(const QString &saved)
 {
     bool number = false;
-    const int close = saved.toInt(&number);
-    return number && close >= 0 && close <= 2 ? close : 1;
+    const int value = saved.toInt(&number);
+    return number && value >= 0 && value <= 2 ? value : 1;
 }
 
 } // namespace
@@ -57,15 +57,15 @@ void Startup::start()
     // The data files' folder: the executable's where the user may write there.
     m_module->setRutaPrograma(Text::withTrailingSeparator(m_rt.dataPath()));
 
-    const int close = closeState(m_rt.getSetting(
+    const int closeSetting = closeState(m_rt.getSetting(
         QStringLiteral("EnviarMensaje"), QStringLiteral("Opciones"), QStringLiteral("Cerrar"), QStringLiteral("1")));
-    m_principal->load(minimized, close);
+    m_principal->load(minimized, closeSetting);
 
     // Messages that arrive for this computer, and those that came while it was not running.
     m_receiving
         = std::make_unique<Receiving>(m_rt, m_principal->taskIco(), Mailbox::defaultPath(), m_rt.userDataPath());
     frmPrincipal *principal = m_principal.get();
-    QObject::connect(m_receiving.get(), &Receiving::responder, principal, &frmPrincipal::responder);
+    QObject::connect(m_receiving.get(), &Receiving::reply, principal, &frmPrincipal::reply);
     QObject::connect(m_receiving.get(), &Receiving::mailboxChanged, principal, &frmPrincipal::updateReceivedMenu);
     principal->setReceiving(m_receiving.get());
 

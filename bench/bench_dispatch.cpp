@@ -50,7 +50,7 @@ double usPerRow(frmMensajes &logWindow, int from, int to)
         logWindow.addRow(QStringLiteral("EQUIPO%1").arg(k));
         logWindow.completeLastRow(
             2, QStringLiteral("Hola a todos"), QStringLiteral("Enviado"), QStringLiteral("14:05:33"));
-        logWindow.repaint();
+        logWindow.repaintRows();
         QCoreApplication::processEvents();
     }
     return double(t.nsecsElapsed()) / 1e3 / (to - from + 1);
@@ -134,7 +134,7 @@ int main(int argc, char *argv[])
 
     // The log on its own, in a fresh window: rows 1-1000, then fill to 99,000, then 99,001-100,000.
     frmMensajes logWindow(&window.m_window, [&window] { return window.m_hide; });
-    logWindow.show();
+    logWindow.showWindow();
     const double earlyUs = usPerRow(logWindow, 1, 1000);
     for (int k = 1001; k <= 99000; ++k) {
         logWindow.addRow(QStringLiteral("EQUIPO%1").arg(k));

@@ -12,7 +12,7 @@
 #include "receive/History.h"
 #include "receive/ReceivedModel.h"
 #include "receive/Receiving.h"
-#include "receive/frmRecibido.h"
+#include "receive/frmReceived.h"
 #include "receiver/Delivery.h"
 #include "receiver/Record.h"
 #include "receiver/TextRepair.h"

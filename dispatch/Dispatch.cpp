@@ -60,7 +60,7 @@ private:
     bool m_restored = false;
 };
 
-// Step 8: ejecuta.bat written whole, or why not.
+// ejecuta.bat is written whole before the command starts, or the send stops and says why.
 std::optional<Failure> writeBatch(const QString &batchPath, const QString &line)
 {
     // Replaced whole, so that a link in its place is replaced rather than written through; not
@@ -75,7 +75,7 @@ std::optional<Failure> writeBatch(const QString &batchPath, const QString &line)
             .arg(batchPath, error) };
 }
 
-// Before step 10: output left by an earlier recipient must never pass for this one's.
+// Before the command starts: output left by an earlier recipient must never pass for this one's.
 std::optional<Failure> removePreviousOutput(const QString &outputPath)
 {
     if (!QFile::exists(outputPath) || QFile::remove(outputPath))
@@ -86,8 +86,8 @@ std::optional<Failure> removePreviousOutput(const QString &outputPath)
             .arg(outputPath) };
 }
 
-// Step 12: the beginning of mensaje.txt, which is all that counts; whatever may have taken its
-// place is read without waiting on it.
+// Once the command has ended: the beginning of mensaje.txt, which is all that counts; whatever
+// may have taken its place is read without waiting on it.
 std::optional<Failure> readOutput(const QString &outputPath, QByteArray &contents)
 {
     struct stat found
@@ -139,7 +139,7 @@ qint16 Dispatch::EnviarADestino(const QString &recipient, const QString &message
 {
     // The log is on screen before anything else; the recipient is trimmed, the folder formed.
     SendLog &messages = m_principal.messages();
-    messages.show();
+    messages.showWindow();
     const QString trimmed = Text::trimBlanks(recipient);
     const QString path = Text::withTrailingSeparator(m_principal.rutaPrograma());
     const QString batchPath = path + QStringLiteral("ejecuta.bat");
@@ -209,7 +209,7 @@ qint16 Dispatch::EnviarADestino(const QString &recipient, const QString &message
 void Dispatch::EnviarMensajes()
 {
     saveClose();
-    m_principal.messages().show();
+    m_principal.messages().showWindow();
 
     // The length is fixed at the start; the line itself is read afresh at every step,
     // since the user may edit it at the yield after each recipient.
@@ -233,7 +233,7 @@ void Dispatch::EnviarMensajes()
         messages.completeLastRow(sent ? 2 : 3, m_principal.messageText(),
             sent ? QStringLiteral("Enviado") : QStringLiteral("Error"), Text::timeOfDay(m_rt.currentTime()),
             m_answer);
-        messages.repaint();
+        messages.repaintRows();
         m_rt.doEvents();
     }
 

@@ -11,7 +11,7 @@ void EsperarProceso(Runtime &rt, qint32 pid, SendLog &messages)
     try {
         if (!rt.waitForProcess(pid))
             return;
-        messages.repaint();
+        messages.repaintRows();
         rt.doEvents();
     } catch (const std::bad_alloc &) {
         rt.msgBox(QStringLiteral("7: Memoria insuficiente"));

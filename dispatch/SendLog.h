@@ -10,7 +10,7 @@ public:
     virtual ~SendLog() = default;
 
     // Visible, in front and active.
-    virtual void show() = 0;
+    virtual void showWindow() = 0;
     // A new last row holding only the recipient.
     virtual void addRow(const QString &to) = 0;
     // answer, what the send was answered, is shown when the pointer rests on the result.
@@ -18,5 +18,5 @@ public:
         const QString &time, const QString &answer = QString())
         = 0;
     // Draws at once what has changed, so a completed row shows while a run goes on.
-    virtual void repaint() = 0;
+    virtual void repaintRows() = 0;
 };

@@ -66,11 +66,11 @@ private:
     std::string m_path;
 };
 
-// in converted whole from the code page from to a; nothing when iconv knows neither or a byte
-// does not convert.
-inline std::optional<std::string> convert(const char *a, const char *from, std::string_view in)
+// in converted whole from the code page `from` to the code page `to`; nothing when iconv knows
+// neither or a byte does not convert.
+inline std::optional<std::string> convert(const char *to, const char *from, std::string_view in)
 {
-    const iconv_t cd = iconv_open(a, from);
+    const iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))
         return std::nullopt;
     std::string input(in);
@@ -78,13 +78,13 @@ inline std::optional<std::string> convert(const char *a, const char *from, std::
     char *pin = input.data();
     size_t left = input.size();
     char *pout = output.data();
-    size_t site = output.size();
-    const bool ok = iconv(cd, &pin, &left, &pout, &site) != size_t(-1) && left == 0
-        && iconv(cd, nullptr, nullptr, &pout, &site) != size_t(-1);
+    size_t room = output.size();
+    const bool ok = iconv(cd, &pin, &left, &pout, &room) != size_t(-1) && left == 0
+        && iconv(cd, nullptr, nullptr, &pout, &room) != size_t(-1);
     iconv_close(cd);
     if (!ok)
         return std::nullopt;
-    output.resize(output.size() - site);
+    output.resize(output.size() - room);
     return output;
 }
 

@@ -33,7 +33,7 @@ public:
     static void ActualizarEnviar(const QComboBox *txtDestino, const QLineEdit *txtMensaje, QPushButton *cmdEnviar);
     void ActualizarEnviar();
 
-    // Fills cmbDestino with the entries of kind kind (0 computers and users, 1 workgroups
+    // Fills cmbDestino with the entries of the given kind (0 computers and users, 1 workgroups
     // and domains) in proper case; leaves it as it is when the address book file is missing.
     void FillList(int kind);
 

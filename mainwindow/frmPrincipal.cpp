@@ -430,7 +430,7 @@ void frmPrincipal::mnuEnviar_Click()
 
 void frmPrincipal::mnuEnviados_Click()
 {
-    messages().show();
+    messages().showWindow();
 }
 
 void frmPrincipal::mnuReceived_Click()
@@ -448,7 +448,7 @@ void frmPrincipal::updateReceivedMenu()
         m_mnuApp->removeAction(m_mnuReceived);
 }
 
-void frmPrincipal::responder(const QString &sender)
+void frmPrincipal::reply(const QString &sender)
 {
     m_optGrupo[0]->click();
     m_txtDestino->setEditText(sender);

@@ -61,7 +61,7 @@ public:
     // Answering a received message: the recipients line becomes the sender, "Equipo" is
     // chosen as a click chooses it, and the window comes forward with the message box
     // focused: emptied where it held only the initial text, kept where the user wrote in it.
-    void responder(const QString &sender);
+    void reply(const QString &sender);
 
     // The program is ending (session end, termination signal): close requests are no
     // longer refused, the tray icon goes, and the event loop is left.

@@ -9,8 +9,8 @@
 
 namespace {
 
-constexpr std::string_view sectionEquipos("Equipos");
-constexpr std::string_view sectionOpciones("Opciones");
+constexpr std::string_view computersSection("Equipos");
+constexpr std::string_view optionsSection("Opciones");
 
 // Values that reach smbclient's command line must not look like options or carry
 // separators; they travel as "--name=value", but a blank or control character is
@@ -93,12 +93,12 @@ NetConfig::NetConfig(const std::string &iniPath)
 
 std::string NetConfig::option(std::string_view key) const
 {
-    return trimmedValue(m_ini.read(sectionOpciones, key));
+    return trimmedValue(m_ini.read(optionsSection, key));
 }
 
 std::optional<NetConfig::Endpoint> NetConfig::endpoint(std::string_view name)
 {
-    const std::string value = trimmedValue(m_ini.read(sectionEquipos, name));
+    const std::string value = trimmedValue(m_ini.read(computersSection, name));
     if (value.empty())
         return std::nullopt;
     const auto parsed = parseEndpoint(value);

@@ -245,13 +245,13 @@ QString History::setAside(const QString &file, QString *because)
     QString apart;
     // Another file set aside in the same second keeps its name: this one takes the next number.
     for (int n = 1; n <= 1000 && apart.isEmpty(); ++n) {
-        const QString towards = n == 1 ? name : name + QStringLiteral("-%1").arg(n);
+        const QString target = n == 1 ? name : name + QStringLiteral("-%1").arg(n);
         bool exists = false;
         const std::string error
             = SharedFolderFile::renameNoReplace(folder, QFile::encodeName(QFileInfo(file).fileName()).toStdString(),
-                QFile::encodeName(towards).toStdString(), &exists);
+                QFile::encodeName(target).toStdString(), &exists);
         if (error.empty())
-            apart = m_folder + QLatin1Char('/') + towards;
+            apart = m_folder + QLatin1Char('/') + target;
         else if (!exists || n == 1000)
             *because = QString::fromStdString(error);
         if (!error.empty() && !exists)
@@ -344,9 +344,9 @@ void History::markShown(const QString &id)
     m_lines << line(QJsonObject { { QStringLiteral("mostrado"), id } });
 }
 
-bool History::forgetShownExcept(const QSet<QString> &presentes)
+bool History::forgetShownExcept(const QSet<QString> &present)
 {
     const qsizetype before = m_shown.size();
-    m_shown.intersect(presentes);
+    m_shown.intersect(present);
     return m_shown.size() != before;
 }

@@ -50,7 +50,7 @@ public:
     void markShown(const QString &id);
     // Forgets the pop-ups of records that left the mailbox (in memory: the next whole write
     // leaves them out); true when some were forgotten.
-    bool forgetShownExcept(const QSet<QString> &presentes);
+    bool forgetShownExcept(const QSet<QString> &present);
 
     ReceivedModel &model() { return *m_model; }
     QString path() const;

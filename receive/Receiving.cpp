@@ -1,8 +1,8 @@
 #include "receive/Receiving.h"
 
-#include "receive/frmMasRecibidos.h"
-#include "receive/frmRecibido.h"
-#include "receive/frmRecibidos.h"
+#include "receive/frmMoreReceived.h"
+#include "receive/frmReceived.h"
+#include "receive/frmReceivedList.h"
 #include "runtime/IconoBarra.h"
 #include "runtime/Runtime.h"
 
@@ -69,9 +69,9 @@ void Receiving::showReceived()
 {
     if (!m_received) {
         m_received = std::make_unique<frmReceivedList>(m_history.model());
-        connect(m_received.get(), &frmReceivedList::responder, this, &Receiving::responder);
+        connect(m_received.get(), &frmReceivedList::reply, this, &Receiving::reply);
     }
-    m_received->show();
+    m_received->showWindow();
 }
 
 void Receiving::receive(const QList<Mailbox::Message> &messages, bool own)
@@ -185,7 +185,7 @@ void Receiving::open(const Mailbox::Message &message)
         marco.moveTop(std::max(marco.top(), zone.top()));
         window->move(marco.topLeft());
     }
-    connect(window, &frmReceived::responder, this, &Receiving::responder);
+    connect(window, &frmReceived::reply, this, &Receiving::reply);
     connect(window, &frmReceived::closeAll, this, &Receiving::closeAll);
     connect(window, &QObject::destroyed, this, [this, window] {
         m_open.removeOne(window);

@@ -60,7 +60,7 @@ public:
 
 Q_SIGNALS:
     // "&Responder" in a pop-up, or in a message opened from the history.
-    void responder(const QString &sender);
+    void reply(const QString &sender);
     void mailboxChanged(bool exists);
 
 private:

@@ -72,15 +72,15 @@ std::string createNew(int dirfd, const std::string &name, std::string_view bytes
     return error;
 }
 
-std::string renameNoReplace(int dirfd, const std::string &from, const std::string &towards, bool *exists)
+std::string renameNoReplace(int dirfd, const std::string &from, const std::string &to, bool *exists)
 {
     *exists = false;
-    if (::renameat2(dirfd, from.c_str(), dirfd, towards.c_str(), RENAME_NOREPLACE) == 0)
+    if (::renameat2(dirfd, from.c_str(), dirfd, to.c_str(), RENAME_NOREPLACE) == 0)
         return {};
     int error = errno;
     // A file system without RENAME_NOREPLACE: a hard link fails on an existing name too.
     if (error == EINVAL || error == ENOSYS) {
-        if (::linkat(dirfd, from.c_str(), dirfd, towards.c_str(), 0) == 0) {
+        if (::linkat(dirfd, from.c_str(), dirfd, to.c_str(), 0) == 0) {
             ::unlinkat(dirfd, from.c_str(), 0);
             return {};
         }

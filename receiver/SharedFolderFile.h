@@ -27,9 +27,9 @@ Contents read(int dirfd, const std::string &name, size_t maximum);
 // says whether the name was taken.
 std::string createNew(int dirfd, const std::string &name, std::string_view bytes, mode_t mode, bool *exists);
 
-// Renames from to towards within dirfd unless towards exists. *exists says whether that was
+// Renames from to the name to within dirfd unless that exists. *exists says whether that was
 // the reason it did not happen.
-std::string renameNoReplace(int dirfd, const std::string &from, const std::string &towards, bool *exists);
+std::string renameNoReplace(int dirfd, const std::string &from, const std::string &to, bool *exists);
 
 // Removes the regular file at path if it belongs to this user; a link there is not followed
 // and not removed, nor is anything else. Returns why it stays, empty once removed; *missing says

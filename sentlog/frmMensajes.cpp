@@ -28,7 +28,7 @@ void frmMensajes::completeLastRow(
     m_model->completeLastRow(estado, message, result, time, answer);
 }
 
-void frmMensajes::repaint()
+void frmMensajes::repaintRows()
 {
     // What the last changes marked is drawn now, the rest of the window is already on screen:
     // a whole repaint would lay out and draw every visible cell again, at every recipient.
@@ -45,7 +45,7 @@ int frmMensajes::rows() const
     return m_model->rowCount();
 }
 
-void frmMensajes::close()
+void frmMensajes::closeWindow()
 {
     hide();
     if (m_esconderTrasEnviar() && m_principal)

@@ -18,16 +18,16 @@ public:
     // principal is hidden too by "&Cerrar" when esconderTrasEnviar answers true at that moment.
     frmMensajes(QWidget *principal, std::function<bool()> esconderTrasEnviar);
 
-    void show() override { ListWindow::show(); }
+    void showWindow() override { ListWindow::showWindow(); }
     void addRow(const QString &to) override;
     void completeLastRow(qint16 estado, const QString &message, const QString &result, const QString &time,
         const QString &answer = QString()) override;
-    void repaint() override;
+    void repaintRows() override;
     int rows() const;
     const MessagesModel &model() const { return *m_model; }
 
 protected:
-    void close() override;
+    void closeWindow() override;
 
 private:
     QWidget *m_principal;

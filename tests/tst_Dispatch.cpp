@@ -367,7 +367,7 @@ void tst_Dispatch::eachSendShowsTheListAgain()
 void tst_Dispatch::waitRepaintsOnlyAfterARealWait()
 {
     frmMensajes &list = m_window->messages();
-    list.show();
+    list.showWindow();
     QCoreApplication::processEvents();
     // The rows are what a repaint has to bring up to date: a row appended before the wait, as
     // the dispatch appends it, is drawn after a real wait and not before.

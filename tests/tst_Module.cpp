@@ -208,7 +208,7 @@ private Q_SLOTS:
         QCOMPARE(m.TotalRedes, Module::kMaxEntries);
     }
 
-    void leerCuentaReadsLeadingDigitsWithinBounds_data()
+    void readCountReadsLeadingDigitsWithinBounds_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("count");
@@ -224,7 +224,7 @@ private Q_SLOTS:
         QTest::newRow("beyond 32 bits") << "2000000000" << 32767;
         QTest::newRow("beyond 64 bits") << "123456789012345678901234567890" << 32767;
     }
-    void leerCuentaReadsLeadingDigitsWithinBounds()
+    void readCountReadsLeadingDigitsWithinBounds()
     {
         QFETCH(QString, text);
         QFETCH(int, count);

@@ -7,9 +7,9 @@
 #include "receive/History.h"
 #include "receive/ReceivedModel.h"
 #include "receive/Receiving.h"
-#include "receive/frmMasRecibidos.h"
-#include "receive/frmRecibido.h"
-#include "receive/frmRecibidos.h"
+#include "receive/frmMoreReceived.h"
+#include "receive/frmReceived.h"
+#include "receive/frmReceivedList.h"
 #include "receiver/Delivery.h"
 #include "receiver/Record.h"
 #include "runtime/IconoBarra.h"
@@ -258,7 +258,7 @@ void tst_Receiving::firstStartShowsOnlyWhatWasSentToThePerson()
     const QModelIndex computer = r->history().model().index(0, ReceivedModel::ColComputer);
     QCOMPARE(computer.data().toString(), QStringLiteral("pc-ana"));
     QCOMPARE(computer.data(Qt::ToolTipRole).toString(), QStringLiteral("10.0.0.9"));
-    QSignalSpy replies(r.get(), &Receiving::responder);
+    QSignalSpy replies(r.get(), &Receiving::reply);
     child<QPushButton>(w, QStringLiteral("cmdReply"))->click();
     QCOMPARE(replies.size(), 1);
     QCOMPARE(replies.at(0).at(0).toString(), QStringLiteral("ana"));
@@ -774,7 +774,7 @@ void tst_Receiving::historyMessageOpensWholeAndIsCopiedWhole()
     deliver(longText.toUtf8(), kJanuary, "ana", "oficina1");
     deliver("¿comemos?", kJanuary + 3661, "pepe", "oficina2");
     auto r = startReceiving(m_dataDir);
-    QSignalSpy replies(r.get(), &Receiving::responder);
+    QSignalSpy replies(r.get(), &Receiving::reply);
     // Only the history's own windows from here on.
     cleanup();
     r->showReceived();

@@ -3,15 +3,15 @@
 
 #include "about/Form3.h"
 #include "addressbook/Module.h"
-#include "addressbook/frmBuscar.h"
+#include "addressbook/frmSearch.h"
 #include "addressbook/frmEquipos.h"
 #include "app/Startup.h"
 #include "dispatch/frmWait.h"
 #include "mainwindow/frmPrincipal.h"
 #include "receive/ReceivedModel.h"
-#include "receive/frmMasRecibidos.h"
-#include "receive/frmRecibido.h"
-#include "receive/frmRecibidos.h"
+#include "receive/frmMoreReceived.h"
+#include "receive/frmReceived.h"
+#include "receive/frmReceivedList.h"
 #include "sentlog/frmMensajes.h"
 #include "widgets/Appearance.h"
 
@@ -285,7 +285,7 @@ void tst_Windows::everyWindowShowsWholeCaptionsFramesAndNamesInOneFont()
         frmMensajes &log = m_mainWindow->messages();
         log.addRow(QStringLiteral("SERVIDOR1"));
         log.completeLastRow(2, QStringLiteral("hola"), QStringLiteral("Enviado"), QStringLiteral("14:05:33"));
-        log.show();
+        log.showWindow();
         QVERIFY(QTest::qWaitForWindowExposed(&log));
         check(&log);
     } else if (window == QLatin1String("frmWait")) {

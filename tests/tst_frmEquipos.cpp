@@ -1,5 +1,5 @@
 #include "addressbook/Module.h"
-#include "addressbook/frmBuscar.h"
+#include "addressbook/frmSearch.h"
 #include "addressbook/frmEquipos.h"
 #include "fakes/FakeRuntime.h"
 #include "fakes/TestSupport.h"

@@ -140,7 +140,7 @@ void tst_frmMensajes::closeRequestOnlyHides()
     QPointer<frmMensajes> guard(window);
     window->setAttribute(Qt::WA_DeleteOnClose); // even so, a close request must not unload it
     window->addRow(QStringLiteral("ANA"));
-    window->show();
+    window->showWindow();
     QVERIFY(QTest::qWaitForWindowExposed(window));
 
     QVERIFY(!window->close());
@@ -150,7 +150,7 @@ void tst_frmMensajes::closeRequestOnlyHides()
     // A close request is not "&Cerrar": the main window stays.
     QVERIFY(mainWindow.isVisible());
 
-    window->show();
+    window->showWindow();
     QVERIFY(window->isVisible());
     QCOMPARE(window->rows(), 1);
     delete window;
@@ -170,7 +170,7 @@ void tst_frmMensajes::closeButtonAlsoHidesTheMainWindow()
     mainWindow.show();
     bool flag = !hideAfterSend;
     frmMensajes window(&mainWindow, [&flag] { return flag; });
-    window.show();
+    window.showWindow();
     // The flag is read when the button is pressed, not when the window was built.
     flag = hideAfterSend;
     window.findChild<QPushButton *>(QStringLiteral("Command1"))->click();
@@ -192,7 +192,7 @@ void tst_frmMensajes::enterPressesClose()
     mainWindow.show();
     frmMensajes window(&mainWindow, [] { return false; });
     window.addRow(QStringLiteral("ANA"));
-    window.show();
+    window.showWindow();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     auto *list = window.findChild<QTableView *>(QStringLiteral("ListView1"));
     list->setFocus();
@@ -230,7 +230,7 @@ void tst_frmMensajes::activationRepaintsRowsOnlyWhenTheirLookChanges()
         colours.setColor(QPalette::Inactive, QPalette::Text, Qt::darkGray);
         list->setPalette(colours);
     }
-    window.show();
+    window.showWindow();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     list->setFocus();
     if (selected)

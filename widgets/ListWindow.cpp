@@ -47,7 +47,7 @@ ListWindow::ListWindow(const QString &name, const QString &title, QAbstractItemM
     m_close->setAccessibleName(QStringLiteral("Cerrar"));
     m_close->setGeometry(Twips::px(5760), Twips::px(2700), Twips::px(1455), Twips::px(435));
     m_close->setDefault(true);
-    connect(m_close, &QPushButton::clicked, this, &ListWindow::close);
+    connect(m_close, &QPushButton::clicked, this, &ListWindow::closeWindow);
     setTabOrder(m_list, m_close);
 
     // A plain window has no default button: Enter is wired to "&Cerrar" by hand.
@@ -57,14 +57,14 @@ ListWindow::ListWindow(const QString &name, const QString &title, QAbstractItemM
     }
 }
 
-void ListWindow::show()
+void ListWindow::showWindow()
 {
     if (!m_alreadyShown) {
         m_alreadyShown = true;
         if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-            QRect marco = frameGeometry();
-            marco.moveCenter(screen->availableGeometry().center());
-            move(marco.topLeft());
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
         }
     }
     show();
@@ -78,7 +78,7 @@ void ListWindow::closeEvent(QCloseEvent *event)
     hide();
 }
 
-void ListWindow::close()
+void ListWindow::closeWindow()
 {
     hide();
 }

@@ -19,12 +19,12 @@ public:
     ListWindow(const QString &name, const QString &title, QAbstractItemModel *model, int messageColumn);
 
     // Visible, in front and active; centred on the screen the first time.
-    void show();
+    void showWindow();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
     // "&Cerrar": hides the window.
-    virtual void close();
+    virtual void closeWindow();
 
     QTableView *list() const { return m_list; }
 

@@ -196,8 +196,8 @@ ReadResult read(const std::string &path, struct stat &st, const std::function<ch
 
 bool replace(const std::string &path, std::string_view bytes, Sync sync, std::string &error, mode_t newMode)
 {
-    auto failure = [&error](const char *que) {
-        error = std::string(que) + ": " + std::strerror(errno);
+    auto failure = [&error](const char *what) {
+        error = std::string(what) + ": " + std::strerror(errno);
         return false;
     };
     const size_t bar = path.rfind('/');
@@ -246,11 +246,11 @@ bool replace(const std::string &path, std::string_view bytes, Sync sync, std::st
     if (created < 0)
         return failure((folderPath + temporal).c_str());
     Descriptor fresh(created);
-    auto giveUp = [&](const char *que) {
+    auto giveUp = [&](const char *what) {
         const int saved = errno;
         ::unlinkat(folder.get(), temporal.c_str(), 0);
         errno = saved;
-        return failure(que);
+        return failure(what);
     };
 
     if (hayAnterior) {

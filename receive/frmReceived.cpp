@@ -1,4 +1,4 @@
-#include "receive/frmRecibido.h"
+#include "receive/frmReceived.h"
 
 #include "receive/ReceivedModel.h"
 
@@ -64,7 +64,7 @@ frmReceived::frmReceived(const Mailbox::Message &message, QWidget *parent)
     connect(m_closeAll, &QPushButton::clicked, this, &frmReceived::closeAll);
     connect(m_reply, &QPushButton::clicked, this, [this] {
         accept();
-        Q_EMIT responder(m_sender);
+        Q_EMIT reply(m_sender);
     });
 
     auto *layers = new QVBoxLayout(this);

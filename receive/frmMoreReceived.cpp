@@ -1,4 +1,4 @@
-#include "receive/frmMasRecibidos.h"
+#include "receive/frmMoreReceived.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

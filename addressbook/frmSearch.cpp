@@ -1,4 +1,4 @@
-#include "addressbook/frmBuscar.h"
+#include "addressbook/frmSearch.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

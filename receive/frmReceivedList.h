@@ -23,7 +23,7 @@ public:
 
 Q_SIGNALS:
     // "&Responder" in a message opened from the list.
-    void responder(const QString &sender);
+    void reply(const QString &sender);
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -1,7 +1,7 @@
-#include "receive/frmRecibidos.h"
+#include "receive/frmReceivedList.h"
 
 #include "receive/ReceivedModel.h"
-#include "receive/frmRecibido.h"
+#include "receive/frmReceived.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -58,7 +58,7 @@ void frmReceivedList::open(int row)
         window->setProperty(kId, message.id);
         // Asked for by the user: it takes the keyboard, unlike a message that just arrived.
         window->setAttribute(Qt::WA_ShowWithoutActivating, false);
-        connect(window, &frmReceived::responder, this, &frmReceivedList::responder);
+        connect(window, &frmReceived::reply, this, &frmReceivedList::reply);
     }
     window->show();
     window->raise();

@@ -32,7 +32,7 @@ public:
 
 Q_SIGNALS:
     // "&Responder": the window closes and recipient is to be answered.
-    void responder(const QString &recipient);
+    void reply(const QString &recipient);
     // "Cerrar &todos": every pop-up is to close.
     void closeAll();
 
