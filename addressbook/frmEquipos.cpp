@@ -183,18 +183,18 @@ bool frmEquipos::full(int kind)
 void frmEquipos::add(const QStringList &names)
 {
     const int kind = TipoElegido();
-    QList<QPair<QString, int>> newOnes;
+    QList<QPair<QString, int>> added;
     for (const QString &name : names) {
         if (full(kind))
             break;
         list(kind).resize(total(kind));
         list(kind).append(name);
-        newOnes.append({ name, ++total(kind) });
+        added.append({ name, ++total(kind) });
     }
     m_module.GuardarListas();
     if (!reload())
         return;
-    for (const auto &[name, position] : newOnes)
+    for (const auto &[name, position] : added)
         m_lstElementos->addItem(new AddressBookRow(name, position));
 }
 
@@ -214,12 +214,12 @@ void frmEquipos::cmdSearch_Click()
     // NetBIOS names know no case; an entry typed with blanks around it is still that name.
     QStringList missing;
     const QStringList inList = list(kind).mid(0, total(kind));
-    const auto this_ = [](const QStringList &names, const QString &name) {
+    const auto contains = [](const QStringList &names, const QString &name) {
         return std::any_of(names.begin(), names.end(),
             [&](const QString &other) { return other.trimmed().compare(name, Qt::CaseInsensitive) == 0; });
     };
     for (const QString &name : found.names) {
-        if (!this_(inList, name) && !this_(missing, name))
+        if (!contains(inList, name) && !contains(missing, name))
             missing << name;
     }
     if (missing.isEmpty()) {
@@ -283,8 +283,8 @@ bool frmEquipos::reload()
     bool equal = total(kind) == saved.size() && list(kind).size() >= saved.size();
     for (qsizetype i = 0; equal && i < saved.size(); ++i) {
         // Reading keeps only the first characters of a long name; that is no failure.
-        const QString &read_ = list(kind).at(i);
-        equal = saved.at(i).startsWith(read_) && read_.size() == qMin(saved.at(i).size(), Module::kValueLength);
+        const QString &stored = list(kind).at(i);
+        equal = saved.at(i).startsWith(stored) && stored.size() == qMin(saved.at(i).size(), Module::kValueLength);
     }
     if (!equal)
         refill(kind, qMin<qsizetype>(total(kind), list(kind).size()));

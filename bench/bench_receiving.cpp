@@ -201,10 +201,10 @@ void historyWrites(const QString &root)
         good = deliverDetached(mailbox, root, 5000 + i, longText);
         QElapsedTimer deadline;
         deadline.start();
-        while (receiving.openOnes().isEmpty() && deadline.elapsed() < 5000)
+        while (receiving.openWindows().isEmpty() && deadline.elapsed() < 5000)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-        ok = ok && good && !receiving.openOnes().isEmpty();
-        for (frmReceived *w : receiving.openOnes())
+        ok = ok && good && !receiving.openWindows().isEmpty();
+        for (frmReceived *w : receiving.openWindows())
             w->close();
         QTest::qWait(250);
     }
@@ -232,8 +232,8 @@ void historyWrites(const QString &root)
     }
     // Until the last deliveries are in.
     const auto lastId = [&receiving] { return receiving.history().model().rows().last().id; };
-    for (QString before; before != lastId();) {
-        before = lastId();
+    for (QString lastSeen; lastSeen != lastId();) {
+        lastSeen = lastId();
         QTest::qWait(1000);
     }
     std::printf("  flood of %d, in %.1f s : %8.0f bytes to the file system per message\n", kFlood,
@@ -321,7 +321,7 @@ bool latencyToTheWindow(const QString &root)
             sinceReturn.push_back(double(paints.m_last - returnedAt) / 1e6);
             sinceStart.push_back(double(paints.m_last - startedAt) / 1e6);
         }
-        for (frmReceived *w : receiving.openOnes())
+        for (frmReceived *w : receiving.openWindows())
             w->close();
         QTest::qWait(20);
     }

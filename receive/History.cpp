@@ -278,10 +278,10 @@ bool History::save()
             return false;
         }
     }
-    qint64 newOnes = 0;
+    qint64 pendingBytes = 0;
     for (const QByteArray &l : std::as_const(m_lines))
-        newOnes += l.size();
-    if (m_all || m_journalBytes + newOnes > std::max(m_fileBytes, kMinJournal))
+        pendingBytes += l.size();
+    if (m_all || m_journalBytes + pendingBytes > std::max(m_fileBytes, kMinJournal))
         return saveAll();
     return appendToJournal();
 }

@@ -135,7 +135,7 @@ void Mailbox::read()
         ::close(dirfd);
         return;
     }
-    QList<Message> readOnes;
+    QList<Message> found;
     QSet<QString> presentes;
     int entries = 0;
     bool complete = true;
@@ -169,7 +169,7 @@ void Mailbox::read()
             continue;
         }
         const qint64 ms = m->seconds * 1000 + m->nanoseconds / 1000000;
-        readOnes << Message { id, QString::fromStdString(m->from), QString::fromStdString(m->to),
+        found << Message { id, QString::fromStdString(m->from), QString::fromStdString(m->to),
             QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC), m->cut, QString::fromStdString(m->text),
             QString::fromStdString(m->computer), QString::fromStdString(m->address) };
     }
@@ -179,7 +179,7 @@ void Mailbox::read()
     m_seen.intersect(presentes);
     m_present = std::move(presentes);
     m_complete = complete;
-    std::sort(readOnes.begin(), readOnes.end(), [](const Message &a, const Message &b) { return a.id < b.id; });
-    if (!readOnes.isEmpty())
-        Q_EMIT newOnes(readOnes);
+    std::sort(found.begin(), found.end(), [](const Message &a, const Message &b) { return a.id < b.id; });
+    if (!found.isEmpty())
+        Q_EMIT arrived(found);
 }

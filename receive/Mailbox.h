@@ -54,7 +54,7 @@ public:
 
     // Starts watching and reads what is there now.
     void watch();
-    // Reads the records not read yet; emits newOnes when there are some.
+    // Reads the records not read yet; emits arrived when there are some.
     void read();
 
     const QString &path() const { return m_path; }
@@ -66,7 +66,7 @@ public:
 
 Q_SIGNALS:
     // Oldest first.
-    void newOnes(const QList<Mailbox::Message> &messages);
+    void arrived(const QList<Mailbox::Message> &messages);
     void existenceChanged(bool exists);
 
 private:

@@ -31,8 +31,8 @@ Receiving::Receiving(
     m_own.setSkip([this](const QString &id) { return m_history.shown(id); });
     // The user owns that folder; the records in it are the receiver's, as in the mailbox.
     m_own.setOwnerOf(m_mailbox.path());
-    connect(&m_mailbox, &Mailbox::newOnes, this, [this](const QList<Mailbox::Message> &m) { receive(m, false); });
-    connect(&m_own, &Mailbox::newOnes, this, [this](const QList<Mailbox::Message> &m) { receive(m, true); });
+    connect(&m_mailbox, &Mailbox::arrived, this, [this](const QList<Mailbox::Message> &m) { receive(m, false); });
+    connect(&m_own, &Mailbox::arrived, this, [this](const QList<Mailbox::Message> &m) { receive(m, true); });
     connect(&m_mailbox, &Mailbox::existenceChanged, this, &Receiving::mailboxChanged);
     m_saved.setSingleShot(true);
     m_saved.setInterval(kSaveDelayMs);
@@ -107,14 +107,14 @@ void Receiving::receive(const QList<Mailbox::Message> &messages, bool own)
 
 bool Receiving::openWaiting()
 {
-    bool open_ = false;
+    bool opened = false;
     while (m_open.size() < kMaxOpen && !m_waiting.isEmpty()) {
         open(m_waiting.takeFirst());
-        open_ = true;
+        opened = true;
     }
-    if (open_)
+    if (opened)
         updateCloseAll();
-    return open_;
+    return opened;
 }
 
 void Receiving::gather(int messages)

@@ -52,7 +52,7 @@ public:
 
     // For tests: the history, the pop-ups open and waiting, and the other windows.
     History &history() { return m_history; }
-    const QList<frmReceived *> &openOnes() const { return m_open; }
+    const QList<frmReceived *> &openWindows() const { return m_open; }
     qsizetype waiting() const { return m_waiting.size(); }
     // The window counting the messages not popped up one by one; null when none is open.
     frmMoreReceived *moreReceived() const;

@@ -49,9 +49,9 @@ void frmReceivedList::open(int row)
     const Mailbox::Message &message = m_model.rows().at(row);
     // Its windows are its children, and go with it.
     frmReceived *window = nullptr;
-    for (frmReceived *open_ : findChildren<frmReceived *>(Qt::FindDirectChildrenOnly)) {
-        if (open_->isVisible() && open_->property(kId).toString() == message.id)
-            window = open_;
+    for (frmReceived *child : findChildren<frmReceived *>(Qt::FindDirectChildrenOnly)) {
+        if (child->isVisible() && child->property(kId).toString() == message.id)
+            window = child;
     }
     if (!window) {
         window = new frmReceived(message, this);

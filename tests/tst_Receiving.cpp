@@ -168,7 +168,7 @@ void tst_Receiving::mailboxReadsOnlyLegitimateRecords()
     QVERIFY(QFile::copy(goodCopy, m_mailbox + QStringLiteral("/.") + good));
 
     Mailbox mailbox(m_mailbox);
-    QSignalSpy arrivals(&mailbox, &Mailbox::newOnes);
+    QSignalSpy arrivals(&mailbox, &Mailbox::arrived);
     mailbox.watch();
     QCOMPARE(arrivals.size(), 1);
     const auto readMessages = arrivals.at(0).at(0).value<QList<Mailbox::Message>>();
@@ -189,11 +189,11 @@ void tst_Receiving::eachMessagePopsUpOncePerUser()
     // Arrived while no Velrisa ran: shown at the start.
     deliver("antes");
     auto r = startReceiving(m_dataDir);
-    QCOMPARE(r->openOnes().size(), 1);
+    QCOMPARE(r->openWindows().size(), 1);
     // Arrives now: the mailbox's notification brings it up.
     deliver("Hola, ¿qué tal?\nAño 2026", kJanuary + 3661);
-    QTRY_COMPARE_WITH_TIMEOUT(r->openOnes().size(), 2, 1000);
-    frmReceived *w = r->openOnes().at(1);
+    QTRY_COMPARE_WITH_TIMEOUT(r->openWindows().size(), 2, 1000);
+    frmReceived *w = r->openWindows().at(1);
     QCOMPARE(w->windowTitle(), QStringLiteral("Mensaje recibido"));
     QCOMPARE(child<QLabel>(w, QStringLiteral("lblHeading"))->text(),
         QStringLiteral("Mensaje de ana a oficina1 el 01/01/2026 a las 01:01:01"));
@@ -203,7 +203,7 @@ void tst_Receiving::eachMessagePopsUpOncePerUser()
     QVERIFY(child<QPushButton>(w, QStringLiteral("cmdOk"))->isDefault());
     QVERIFY(w->testAttribute(Qt::WA_ShowWithoutActivating));
     child<QPushButton>(w, QStringLiteral("cmdOk"))->click();
-    QTRY_COMPARE(r->openOnes().size(), 1);
+    QTRY_COMPARE(r->openWindows().size(), 1);
 
     // The user's folder is private; the history holds both.
     QFileInfo folder(m_dataDir);
@@ -213,13 +213,13 @@ void tst_Receiving::eachMessagePopsUpOncePerUser()
 
     // The next run of the same user: nothing pops up again; the history is back.
     r = startReceiving(m_dataDir);
-    QCOMPARE(r->openOnes().size(), 0);
+    QCOMPARE(r->openWindows().size(), 0);
     QCOMPARE(r->history().model().rowCount(), 2);
     QCOMPARE(r->history().model().rows().at(1).text, QStringLiteral("Hola, ¿qué tal?\nAño 2026"));
     r.reset();
     // Another user of the computer who had started before sees both once.
     r = startReceiving(m_root.filePath(QStringLiteral("otro/velrisa")));
-    QCOMPARE(r->openOnes().size(), 2);
+    QCOMPARE(r->openWindows().size(), 2);
 }
 
 // A person's first start shows what was sent to that person, never what the computer got
@@ -249,8 +249,8 @@ void tst_Receiving::firstStartShowsOnlyWhatWasSentToThePerson()
 
     auto r = std::make_unique<Receiving>(m_rt, m_tray, m_mailbox, m_dataDir);
     r->start();
-    QCOMPARE(r->openOnes().size(), 1);
-    frmReceived *w = r->openOnes().at(0);
+    QCOMPARE(r->openWindows().size(), 1);
+    frmReceived *w = r->openWindows().at(0);
     QCOMPARE(child<QPlainTextEdit>(w, QStringLiteral("txtMensaje"))->toPlainText(), QStringLiteral("solo para mí"));
     QCOMPARE(child<QLabel>(w, QStringLiteral("lblHeading"))->text(),
         QStringLiteral("Mensaje de ana (pc-ana) a mi-alias el 01/01/2026 a las 00:00:01"));
@@ -269,7 +269,7 @@ void tst_Receiving::firstStartShowsOnlyWhatWasSentToThePerson()
     // The next start is not a first one: nothing comes back, nothing old shows up.
     r = std::make_unique<Receiving>(m_rt, m_tray, m_mailbox, m_dataDir);
     r->start();
-    QCOMPARE(r->openOnes().size(), 0);
+    QCOMPARE(r->openWindows().size(), 0);
     QCOMPARE(r->history().model().rowCount(), 2);
     QCOMPARE(r->history().model().rows().at(0).text, QStringLiteral("solo para mí"));
 }
@@ -328,7 +328,7 @@ void tst_Receiving::mailboxDeletedAndMadeAgain()
     QTRY_COMPARE(changes.size(), 2);
     QVERIFY(r->mailboxExists());
     deliver("de nuevo");
-    QTRY_COMPARE_WITH_TIMEOUT(r->openOnes().size(), 1, 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(r->openWindows().size(), 1, 1000);
 }
 
 void tst_Receiving::popUpsAreBoundedAndCascaded()
@@ -336,25 +336,25 @@ void tst_Receiving::popUpsAreBoundedAndCascaded()
     for (int i = 0; i < Receiving::kMaxOpen + 2; ++i)
         deliver(QByteArray::number(i), kJanuary + i);
     auto r = startReceiving(m_dataDir);
-    QCOMPARE(r->openOnes().size(), Receiving::kMaxOpen);
+    QCOMPARE(r->openWindows().size(), Receiving::kMaxOpen);
     QCOMPARE(r->history().model().rowCount(), Receiving::kMaxOpen + 2);
     QSet<QPoint> places;
-    for (const frmReceived *w : r->openOnes())
+    for (const frmReceived *w : r->openWindows())
         places.insert(w->pos());
     QCOMPARE(places.size(), Receiving::kMaxOpen);
     // Closing one lets the next waiting one up, in its place.
-    QPointer<frmReceived> closed = r->openOnes().at(3);
+    QPointer<frmReceived> closed = r->openWindows().at(3);
     const QPoint freePlace = closed->pos();
     closed->close();
     QTRY_VERIFY(closed.isNull());
-    QCOMPARE(r->openOnes().size(), Receiving::kMaxOpen);
-    QCOMPARE(r->openOnes().last()->pos(), freePlace);
+    QCOMPARE(r->openWindows().size(), Receiving::kMaxOpen);
+    QCOMPARE(r->openWindows().last()->pos(), freePlace);
     QCOMPARE(
-        child<QPlainTextEdit>(r->openOnes().last(), QStringLiteral("txtMensaje"))->toPlainText(), QStringLiteral("10"));
+        child<QPlainTextEdit>(r->openWindows().last(), QStringLiteral("txtMensaje"))->toPlainText(), QStringLiteral("10"));
     r.reset();
     // The last one never popped up: it does at the next start, alone.
     r = startReceiving(m_dataDir);
-    QCOMPARE(r->openOnes().size(), 1);
+    QCOMPARE(r->openWindows().size(), 1);
 }
 
 void tst_Receiving::historyIsBounded()
@@ -524,7 +524,7 @@ void tst_Receiving::floodGathersInOneWindowAndCloseAllClosesEveryPopUp()
     for (int i = 0; i < kTotal; ++i)
         deliver(QByteArray::number(i), kJanuary + i);
     auto r = startReceiving(m_dataDir);
-    QCOMPARE(r->openOnes().size(), Receiving::kMaxOpen);
+    QCOMPARE(r->openWindows().size(), Receiving::kMaxOpen);
     QCOMPARE(r->waiting(), Receiving::kMaxWaiting);
     frmMoreReceived *more = r->moreReceived();
     QVERIFY(more && more->isVisible());
@@ -540,11 +540,11 @@ void tst_Receiving::floodGathersInOneWindowAndCloseAllClosesEveryPopUp()
     QTRY_COMPARE(more->count(), gathered + 1);
     QCOMPARE(r->history().model().rowCount(), kTotal + 1);
 
-    auto *closeAll = child<QPushButton>(r->openOnes().first(), QStringLiteral("cmdCloseAll"));
+    auto *closeAll = child<QPushButton>(r->openWindows().first(), QStringLiteral("cmdCloseAll"));
     QVERIFY(closeAll->isVisible());
     QCOMPARE(closeAll->text(), QStringLiteral("Cerrar &todos"));
     closeAll->click();
-    QTRY_COMPARE(r->openOnes().size(), 0);
+    QTRY_COMPARE(r->openWindows().size(), 0);
     QCOMPARE(r->waiting(), 0);
     QCOMPARE(r->moreReceived(), more);
     QCOMPARE(more->count(), gathered + 1 + Receiving::kMaxWaiting);
@@ -557,13 +557,13 @@ void tst_Receiving::floodGathersInOneWindowAndCloseAllClosesEveryPopUp()
 
     // All were told: nothing pops up again, and the history holds each one once.
     r = startReceiving(m_dataDir);
-    QCOMPARE(r->openOnes().size(), 0);
+    QCOMPARE(r->openWindows().size(), 0);
     QVERIFY(!r->moreReceived());
     QCOMPARE(r->history().model().rowCount(), kTotal + 1);
     // One pop-up alone offers no "Cerrar todos".
     deliver("solo", kJanuary + kTotal + 1);
-    QTRY_COMPARE(r->openOnes().size(), 1);
-    QVERIFY(!child<QPushButton>(r->openOnes().first(), QStringLiteral("cmdCloseAll"))->isVisible());
+    QTRY_COMPARE(r->openWindows().size(), 1);
+    QVERIFY(!child<QPushButton>(r->openWindows().first(), QStringLiteral("cmdCloseAll"))->isVisible());
 }
 
 // Records are trusted for their owner: a mailbox that another user could put in place is not read.
@@ -576,7 +576,7 @@ void tst_Receiving::mailboxOthersCouldReplaceIsNotRead()
     QVERIFY(!deliver("en carpeta abierta").isEmpty());
     QVERIFY(setMode(openFolder, 0777));
     auto r = startReceiving(m_dataDir);
-    QCOMPARE(r->openOnes().size(), 0);
+    QCOMPARE(r->openWindows().size(), 0);
     QCOMPARE(r->history().model().rowCount(), 0);
     r.reset();
 
@@ -585,14 +585,14 @@ void tst_Receiving::mailboxOthersCouldReplaceIsNotRead()
         QSKIP("needs root for the rest: the mailbox made again is given to another user");
     QVERIFY(setMode(openFolder, 0755));
     r = startReceiving(m_dataDir);
-    QCOMPARE(r->openOnes().size(), 1);
+    QCOMPARE(r->openWindows().size(), 1);
     QVERIFY(QDir(m_mailbox).removeRecursively());
     QVERIFY(QDir().mkpath(m_mailbox));
     QCOMPARE(::chown(QFile::encodeName(m_mailbox).constData(), 65534, 65534), 0);
     const QString planted = deliver("Mensaje de administrador: cambie su clave en ...", kJanuary + 5, "admin");
     QCOMPARE(::chown(QFile::encodeName(m_mailbox + QLatin1Char('/') + planted).constData(), 65534, 65534), 0);
     QTest::qWait(300);
-    QCOMPARE(r->openOnes().size(), 1);
+    QCOMPARE(r->openWindows().size(), 1);
     QCOMPARE(r->history().model().rowCount(), 1);
 }
 
@@ -633,10 +633,10 @@ void tst_Receiving::historyThatCannotBeSavedIsReportedOnce()
     QVERIFY(QDir().mkpath(m_dataDir + QStringLiteral("/recibidos.json")));
     QVERIFY(QDir().mkpath(m_dataDir + QStringLiteral("/recibidos.diario")));
     deliver("uno");
-    QTRY_COMPARE(r->openOnes().size(), 1);
+    QTRY_COMPARE(r->openWindows().size(), 1);
     QTRY_COMPARE(m_rt.m_boxes.size(), 1);
     deliver("dos", kJanuary + 1);
-    QTRY_COMPARE(r->openOnes().size(), 2);
+    QTRY_COMPARE(r->openWindows().size(), 2);
     QTest::qWait(3 * Receiving::kSaveDelayMs);
     QCOMPARE(m_rt.m_boxes.size(), 1);
     QVERIFY(m_rt.m_boxes.at(0).text.contains(m_dataDir + QStringLiteral("/recibidos.")));
@@ -664,8 +664,8 @@ void tst_Receiving::markupIsShownAsWritten()
     QFETCH(int, field);
     deliver(message.at(2).toUtf8(), kJanuary, message.at(0).toUtf8().constData(), message.at(1).toUtf8().constData());
     auto r = startReceiving(m_dataDir);
-    QCOMPARE(r->openOnes().size(), 1);
-    QCOMPARE(child<QPlainTextEdit>(r->openOnes().at(0), QStringLiteral("txtMensaje"))->toPlainText(), message.at(2));
+    QCOMPARE(r->openWindows().size(), 1);
+    QCOMPARE(child<QPlainTextEdit>(r->openWindows().at(0), QStringLiteral("txtMensaje"))->toPlainText(), message.at(2));
     const QString tooltip = r->history().model().index(0, column).data(Qt::ToolTipRole).toString();
     QString shownText = tooltip;
     if (Qt::mightBeRichText(tooltip)) {
@@ -704,9 +704,9 @@ void tst_Receiving::receivedMenuAndReplyInTheMainWindow()
 
     window.hide();
     deliver("¿comemos?", kJanuary, "pepe");
-    QTRY_COMPARE_WITH_TIMEOUT(window.receiving()->openOnes().size(), 1, 1000);
-    child<QPushButton>(window.receiving()->openOnes().first(), QStringLiteral("cmdReply"))->click();
-    QTRY_COMPARE(window.receiving()->openOnes().size(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(window.receiving()->openWindows().size(), 1, 1000);
+    child<QPushButton>(window.receiving()->openWindows().first(), QStringLiteral("cmdReply"))->click();
+    QTRY_COMPARE(window.receiving()->openWindows().size(), 0);
     QVERIFY(window.isVisible());
     QCOMPARE(child<QComboBox>(&window, QStringLiteral("txtDestino"))->currentText(), QStringLiteral("pepe"));
     QVERIFY(child<QRadioButton>(&window, QStringLiteral("optGrupo(0)"))->isChecked());
@@ -717,9 +717,9 @@ void tst_Receiving::receivedMenuAndReplyInTheMainWindow()
     QTest::keyClicks(message, QStringLiteral("Vale, a las dos"));
     window.hide();
     deliver("¿y mañana?", kJanuary + 1, "rosa");
-    QTRY_COMPARE_WITH_TIMEOUT(window.receiving()->openOnes().size(), 1, 1000);
-    child<QPushButton>(window.receiving()->openOnes().first(), QStringLiteral("cmdReply"))->click();
-    QTRY_COMPARE(window.receiving()->openOnes().size(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(window.receiving()->openWindows().size(), 1, 1000);
+    child<QPushButton>(window.receiving()->openWindows().first(), QStringLiteral("cmdReply"))->click();
+    QTRY_COMPARE(window.receiving()->openWindows().size(), 0);
     QVERIFY(window.isVisible());
     QCOMPARE(child<QComboBox>(&window, QStringLiteral("txtDestino"))->currentText(), QStringLiteral("rosa"));
     QCOMPARE(message->text(), QStringLiteral("Vale, a las dos"));
