@@ -5,5 +5,5 @@ set(GRAPHVIZ_GENERATE_PER_TARGET FALSE)
 set(GRAPHVIZ_GENERATE_DEPENDERS FALSE)
 set(GRAPHVIZ_OBJECT_LIBS FALSE)
 set(GRAPHVIZ_CUSTOM_TARGETS FALSE)
-set(GRAPHVIZ_IGNORE_TARGETS "^tst_" "^bench" "^fuzz" "velrisa_fakes" "Qt6::Test" "Qt6::DBus" "Qt6::Platform"
+set(GRAPHVIZ_IGNORE_TARGETS "^tst_" "^bench" "^fuzz" "velrisa_fakes" "velrisa_samba_testing" "Qt6::Test" "Qt6::DBus" "Qt6::Platform"
     "Qt6::moc" "Qt6::rcc" "Qt6::uic" "OpenGL::" "Vulkan" "XKB" "Threads" "Wrap" "PkgConfig::" "^-" "^/")

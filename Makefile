@@ -30,7 +30,7 @@ build:
 run:
 	@scripts/deps.sh run
 	@$(CONFIGURE) >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS) --target velrisa_programa
+	@cmake --build $(BUILD) -j $(JOBS) --target velrisa_program
 	@scripts/run.sh $(BUILD)/velrisa
 
 test: build
@@ -62,7 +62,7 @@ deb:
 	@scripts/deps.sh deb
 	@cmake -S . -B $(DEB_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
 		-DVELRISA_BUILD_TESTS=OFF -DVELRISA_BUILD_BENCH=OFF >/dev/null
-	@cmake --build $(DEB_BUILD) -j $(JOBS) --target velrisa_programa velrisa_docs
+	@cmake --build $(DEB_BUILD) -j $(JOBS) --target velrisa_program velrisa_docs
 	@cd $(DEB_BUILD) && cpack -G DEB
 
 # System-wide into $(PREFIX), /usr/local unless given; DESTDIR is honoured.
@@ -70,7 +70,7 @@ install:
 	@scripts/deps.sh run
 	@cmake -S . -B $(INSTALL_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX) \
 		-DVELRISA_BUILD_TESTS=OFF -DVELRISA_BUILD_BENCH=OFF >/dev/null
-	@cmake --build $(INSTALL_BUILD) -j $(JOBS) --target velrisa_programa velrisa_docs
+	@cmake --build $(INSTALL_BUILD) -j $(JOBS) --target velrisa_program velrisa_docs
 	@cmake --install $(INSTALL_BUILD)
 
 # The build folders go whole, the data files a program run from one keeps there included.

@@ -2,7 +2,7 @@
 
 #include "runtime/Runtime.h"
 #include "version.h"
-#include "widgets/Apariencia.h"
+#include "widgets/Appearance.h"
 #include "widgets/Twips.h"
 
 #include <QFrame>
@@ -15,13 +15,13 @@
 
 namespace {
 
-const QString kAutor = QStringLiteral("Equipo Velrisa");
+const QString kAuthor = QStringLiteral("Equipo Velrisa");
 const QString kWeb = QStringLiteral("https://velrisa.example.org/");
-const QString kCorreo = QStringLiteral("soporte@velrisa.example.org");
+const QString kMail = QStringLiteral("soporte@velrisa.example.org");
 
-const QColor kAzul(0, 0, 255);
+const QColor kBlue(0, 0, 255);
 
-const QString kLicencia = QStringLiteral("Velrisa - Copyright (C) Equipo Velrisa. Todos los derechos reservados.\n"
+const QString kLicence = QStringLiteral("Velrisa - Copyright (C) Equipo Velrisa. Todos los derechos reservados.\n"
                                          "\n"
                                          "Este programa se distribuye gratuitamente con estas condiciones:\n"
                                          "\n"
@@ -40,15 +40,15 @@ const QString kLicencia = QStringLiteral("Velrisa - Copyright (C) Equipo Velrisa
                                          "    de acuerdo con ellas, no lo use y bórrelo de su equipo.");
 
 // The sizes of the layout are given in points at 96 dots per inch, in the program's face.
-QFont fuente(qreal puntos, bool negrita = false)
+QFont pointFont(qreal points, bool bold = false)
 {
-    return Apariencia::letra(qRound(puntos * 96.0 / 72.0), negrita);
+    return Appearance::font(qRound(points * 96.0 / 72.0), bold);
 }
 
-QLabel *etiqueta(QWidget *parent, const char *nombre, const QString &texto, const QFont &font, const QColor &color)
+QLabel *label(QWidget *parent, const char *name, const QString &text, const QFont &font, const QColor &color)
 {
-    auto *label = new QLabel(texto, parent);
-    label->setObjectName(QLatin1String(nombre));
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
     label->setTextFormat(Qt::PlainText);
     label->setFont(font);
     QPalette pal = label->palette();
@@ -59,7 +59,7 @@ QLabel *etiqueta(QWidget *parent, const char *nombre, const QString &texto, cons
 }
 
 // A label sized to its text whose right edge stays where the layout puts it.
-void alinearDerecha(QLabel *label, int left, int top, int width)
+void alignRight(QLabel *label, int left, int top, int width)
 {
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     label->move(Twips::px(left + width) - label->width(), Twips::px(top));
@@ -75,10 +75,10 @@ Form3::Form3(Runtime &rt, QWidget *parent)
     setWindowTitle(QStringLiteral("Acerca de..."));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
         | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    QIcon icono;
-    icono.addFile(QStringLiteral(":/icons/acerca16.png"));
-    icono.addFile(QStringLiteral(":/icons/acerca32.png"));
-    setWindowIcon(icono);
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icons/acerca16.png"));
+    icon.addFile(QStringLiteral(":/icons/acerca32.png"));
+    setWindowIcon(icon);
     setModal(true);
     setFixedSize(Twips::px(7275), Twips::px(3855));
 
@@ -96,15 +96,15 @@ Form3::Form3(Runtime &rt, QWidget *parent)
     imgIcono->setGeometry(Twips::px(180), Twips::px(180), Twips::px(480), Twips::px(480));
     imgIcono->setPixmap(QPixmap(QStringLiteral(":/icons/acerca32.png")));
 
-    auto *lblTitulo = etiqueta(this, "lblTitulo", QStringLiteral("Velrisa"), fuente(8.25, true), Qt::white);
+    auto *lblTitulo = label(this, "lblTitulo", QStringLiteral("Velrisa"), pointFont(8.25, true), Qt::white);
     lblTitulo->move(Twips::px(900), Twips::px(240));
-    auto *lblPor = etiqueta(this, "lblPor", QStringLiteral("Por ") + kAutor, fuente(8.25), Qt::white);
+    auto *lblPor = label(this, "lblPor", QStringLiteral("Por ") + kAuthor, pointFont(8.25), Qt::white);
     lblPor->move(Twips::px(900), Twips::px(480));
 
     auto *command1 = new QPushButton(QStringLiteral("&Aceptar"), this);
     command1->setObjectName(QStringLiteral("Command1"));
     command1->setGeometry(Twips::px(5520), Twips::px(180), Twips::px(1635), Twips::px(495));
-    command1->setFont(fuente(9.75, true));
+    command1->setFont(pointFont(9.75, true));
     command1->setDefault(true);
     connect(command1, &QPushButton::clicked, this, &QDialog::accept);
 
@@ -117,8 +117,8 @@ Form3::Form3(Runtime &rt, QWidget *parent)
     auto *txtLegal = new QPlainTextEdit(this);
     txtLegal->setObjectName(QStringLiteral("txtLegal"));
     txtLegal->setGeometry(Twips::px(120), Twips::px(1020), Twips::px(7035), Twips::px(2115));
-    txtLegal->setFont(fuente(8.25));
-    txtLegal->setPlainText(kLicencia);
+    txtLegal->setFont(pointFont(8.25));
+    txtLegal->setPlainText(kLicence);
     txtLegal->setAccessibleName(QStringLiteral("Licencia"));
     txtLegal->setReadOnly(true);
     txtLegal->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
@@ -127,43 +127,43 @@ Form3::Form3(Runtime &rt, QWidget *parent)
     // The lines are short enough to fit; a wider substitute font must not hide their ends.
     txtLegal->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 
-    QFont subrayada = fuente(8.25);
-    subrayada.setUnderline(true);
-    m_lblURL = etiqueta(this, "lblURL", QUrl(kWeb).toString(QUrl::RemoveScheme).mid(2), subrayada, kAzul);
+    QFont underlined = pointFont(8.25);
+    underlined.setUnderline(true);
+    m_lblURL = label(this, "lblURL", QUrl(kWeb).toString(QUrl::RemoveScheme).mid(2), underlined, kBlue);
     m_lblURL->setProperty("tag", kWeb);
-    alinearDerecha(m_lblURL, 5160, 3240, 1995);
+    alignRight(m_lblURL, 5160, 3240, 1995);
     m_lblURL->installEventFilter(this);
 
-    m_label1 = etiqueta(this, "Label1", QStringLiteral("¿Fallos? ¿Problemas? ¿Sugerencias?"), subrayada, kAzul);
-    alinearDerecha(m_label1, 4605, 3540, 2550);
+    m_label1 = label(this, "Label1", QStringLiteral("¿Fallos? ¿Problemas? ¿Sugerencias?"), underlined, kBlue);
+    alignRight(m_label1, 4605, 3540, 2550);
     m_label1->installEventFilter(this);
 
     auto *lblVersion
-        = etiqueta(this, "lblVersion", lineaVersion(), fuente(8.25), palette().color(QPalette::WindowText));
+        = label(this, "lblVersion", versionLine(), pointFont(8.25), palette().color(QPalette::WindowText));
     lblVersion->move(Twips::px(120), Twips::px(3540));
 
     setTabOrder(txtLegal, command1);
     txtLegal->setFocus();
 }
 
-void Form3::abrir(Runtime &rt)
+void Form3::open(Runtime &rt)
 {
     // The tray menu can ask again while the window is up; that second request is ignored.
-    static bool abierto = false;
-    if (abierto)
+    static bool opened = false;
+    if (opened)
         return;
-    abierto = true;
-    struct Cierre
+    opened = true;
+    struct Closing
     {
-        ~Cierre() { abierto = false; }
-    } cierre;
+        ~Closing() { opened = false; }
+    } closing;
 
     // No owner: centred on the screen by QDialog, and destroyed when this returns.
-    Form3 ventana(rt);
-    ventana.exec();
+    Form3 window(rt);
+    window.exec();
 }
 
-QString Form3::lineaVersion()
+QString Form3::versionLine()
 {
     return QStringLiteral("Versión: %1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision);
 }
@@ -198,7 +198,7 @@ void Form3::Label1_Click()
 {
     // The wording of this box is the program's own, as it has always read.
     m_rt.msgBox(
-        QStringLiteral("Si ha encontrado algún fallo, tiene algún problema o sugerencia envié un e-mail a: ") + kCorreo,
+        QStringLiteral("Si ha encontrado algún fallo, tiene algún problema o sugerencia envié un e-mail a: ") + kMail,
         Runtime::Icon::Information, QStringLiteral("Errores, Problemas, Sugerencias..."));
 }
 

@@ -18,9 +18,9 @@ public:
 
     // Builds the window, shows it modally and returns when it has been closed. A call
     // while one is already open returns at once and changes nothing.
-    static void abrir(Runtime &rt);
+    static void open(Runtime &rt);
 
-    static QString lineaVersion();
+    static QString versionLine();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

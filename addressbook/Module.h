@@ -1,6 +1,6 @@
 #pragma once
 
-#include "profile/ArchivosIni.h"
+#include "profile/IniFiles.h"
 
 #include <QString>
 #include <QStringList>
@@ -9,7 +9,7 @@ class Runtime;
 
 // The address book (enviara.ini) with its two in-memory lists, over the program's profile
 // files.
-class Module final : public ArchivosIni
+class Module final : public IniFiles
 {
 public:
     Module(Runtime &rt, const QString &rutaPrograma);
@@ -21,7 +21,7 @@ public:
     // "PUFF" per key that could not be written.
     void GuardarListas();
 
-    QString rutaLibreta() const;
+    QString addressBookPath() const;
 
     // Entry p is ListaEquipos[p - 1]; the count governs (the list may be longer).
     QStringList ListaEquipos;
@@ -30,6 +30,6 @@ public:
     qint16 TotalRedes = 0;
 
 private:
-    void cargarSeccion(const QString &file, const QString &section, QStringList &lista, qint16 &total);
-    void guardarSeccion(const QString &file, const QString &section, const QStringList &lista, qint16 total);
+    void loadSection(const QString &file, const QString &section, QStringList &list, qint16 &total);
+    void saveSection(const QString &file, const QString &section, const QStringList &list, qint16 total);
 };

@@ -1,11 +1,11 @@
 #include "addressbook/frmEquipos.h"
 
-#include "addressbook/BusquedaRed.h"
-#include "addressbook/FilaLibreta.h"
+#include "addressbook/NetworkSearch.h"
+#include "addressbook/AddressBookRow.h"
 #include "addressbook/Module.h"
-#include "addressbook/frmBuscar.h"
+#include "addressbook/frmSearch.h"
 #include "runtime/Runtime.h"
-#include "runtime/Texto.h"
+#include "runtime/Text.h"
 #include "widgets/Twips.h"
 
 #include <QFrame>
@@ -20,7 +20,7 @@
 
 namespace {
 
-const QString kSeccion[2] = { QStringLiteral("Equipos"), QStringLiteral("Redes") };
+const QString kSection[2] = { QStringLiteral("Equipos"), QStringLiteral("Redes") };
 
 } // namespace
 
@@ -64,13 +64,13 @@ frmEquipos::frmEquipos(Runtime &rt, Module &module, QWidget *parent)
     m_command3->setGeometry(Twips::rect(4860, 3000, 1155, 435));
     // In the free space of the foot, beside "&Cerrar": the right-hand column is too narrow
     // for its caption on one line.
-    m_cmdBuscar = new QPushButton(QStringLiteral("&Buscar en la red..."), this);
-    m_cmdBuscar->setObjectName(QStringLiteral("cmdBuscar"));
-    m_cmdBuscar->setGeometry(Twips::rect(2700, 3000, 2055, 435));
-    m_cmdBuscar->setToolTip(QStringLiteral("Busca en la red los nombres que faltan en la lista"));
+    m_cmdSearch = new QPushButton(QStringLiteral("&Buscar en la red..."), this);
+    m_cmdSearch->setObjectName(QStringLiteral("cmdSearch"));
+    m_cmdSearch->setGeometry(Twips::rect(2700, 3000, 2055, 435));
+    m_cmdSearch->setToolTip(QStringLiteral("Busca en la red los nombres que faltan en la lista"));
     // No button acts on Enter: only the one that has the focus.
-    for (QPushButton *boton : { m_command1, m_command2, m_command3, m_cmdBuscar })
-        boton->setAutoDefault(false);
+    for (QPushButton *button : { m_command1, m_command2, m_command3, m_cmdSearch })
+        button->setAutoDefault(false);
 
     m_image1 = new QLabel(this);
     m_image1->setObjectName(QStringLiteral("Image1"));
@@ -94,17 +94,17 @@ frmEquipos::frmEquipos(Runtime &rt, Module &module, QWidget *parent)
     setTabOrder(m_lstElementos, m_command1);
     setTabOrder(m_command1, m_command2);
     setTabOrder(m_command2, m_command3);
-    setTabOrder(m_command3, m_cmdBuscar);
+    setTabOrder(m_command3, m_cmdSearch);
 
     for (int i = 0; i < 2; ++i) {
-        connect(m_optElemento[i], &QRadioButton::toggled, this, [this, i](bool elegido) {
-            if (elegido)
+        connect(m_optElemento[i], &QRadioButton::toggled, this, [this, i](bool chosen) {
+            if (chosen)
                 optElemento_Click(i);
         });
     }
     connect(m_command1, &QPushButton::clicked, this, &frmEquipos::Command1_Click);
     connect(m_command2, &QPushButton::clicked, this, &frmEquipos::Command2_Click);
-    connect(m_cmdBuscar, &QPushButton::clicked, this, &frmEquipos::cmdBuscar_Click);
+    connect(m_cmdSearch, &QPushButton::clicked, this, &frmEquipos::cmdSearch_Click);
     // Esc reaches reject() by itself, as the close box does.
     connect(m_command3, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -118,42 +118,42 @@ int frmEquipos::TipoElegido() const
     return m_optElemento[0]->isChecked() ? 0 : 1;
 }
 
-QString frmEquipos::textoPregunta(int tipo)
+QString frmEquipos::promptText(int kind)
 {
-    return tipo == 0 ? QStringLiteral("Escriba el nombre del usuario o nombre de equipo:")
+    return kind == 0 ? QStringLiteral("Escriba el nombre del usuario o nombre de equipo:")
                      : QStringLiteral("Escriba el nombre del grupo de trabajo o dominio:");
 }
 
-QStringList &frmEquipos::lista(int tipo)
+QStringList &frmEquipos::list(int kind)
 {
-    return tipo == 0 ? m_module.ListaEquipos : m_module.ListaRedes;
+    return kind == 0 ? m_module.ListaEquipos : m_module.ListaRedes;
 }
 
-qint16 &frmEquipos::total(int tipo)
+qint16 &frmEquipos::total(int kind)
 {
-    return tipo == 0 ? m_module.TotalEquipos : m_module.TotalRedes;
+    return kind == 0 ? m_module.TotalEquipos : m_module.TotalRedes;
 }
 
 void frmEquipos::optElemento_Click(int index)
 {
-    if (!m_module.ExisteArchivo(m_module.rutaLibreta()))
+    if (!m_module.ExisteArchivo(m_module.addressBookPath()))
         return;
     // The count comes from the file; should the file have been changed by hand while the
     // window is open, rows are only made for entries that are in memory.
-    const qint16 enArchivo = Module::leerCuenta(
-        m_module.LeerIni(m_module.rutaLibreta(), kSeccion[index], QStringLiteral("Total"), QStringLiteral("0")));
-    const qsizetype n = qMin<qsizetype>(qMin<qsizetype>(enArchivo, total(index)), lista(index).size());
-    rellenar(index, n);
+    const qint16 inFile = Module::readCount(
+        m_module.LeerIni(m_module.addressBookPath(), kSection[index], QStringLiteral("Total"), QStringLiteral("0")));
+    const qsizetype n = qMin<qsizetype>(qMin<qsizetype>(inFile, total(index)), list(index).size());
+    refill(index, n);
 }
 
-void frmEquipos::rellenar(int tipo, qsizetype n)
+void frmEquipos::refill(int kind, qsizetype n)
 {
     m_lstElementos->setUpdatesEnabled(false);
     m_lstElementos->clear();
     // Added unsorted and sorted once: placing each row in turn is quadratic in a full book.
     m_lstElementos->setSortingEnabled(false);
     for (qsizetype p = 1; p <= n; ++p)
-        m_lstElementos->addItem(new FilaLibreta(Texto::properCase(lista(tipo).at(p - 1)), int(p)));
+        m_lstElementos->addItem(new AddressBookRow(Text::properCase(list(kind).at(p - 1)), int(p)));
     m_lstElementos->setSortingEnabled(true);
     m_lstElementos->sortItems();
     m_lstElementos->setUpdatesEnabled(true);
@@ -162,131 +162,131 @@ void frmEquipos::rellenar(int tipo, qsizetype n)
 void frmEquipos::Command1_Click()
 {
     // A full list cannot count one more entry: say so before the user types a name.
-    if (llena(TipoElegido()))
+    if (full(TipoElegido()))
         return;
 
-    const QString respuesta = m_rt.inputBox(textoPregunta(TipoElegido()), kTituloPregunta);
+    const QString answer = m_rt.inputBox(promptText(TipoElegido()), kPromptTitle);
     // Saved and read back even after Cancel, which rewrites the book unchanged.
-    anadir(respuesta.isEmpty() ? QStringList() : QStringList { respuesta });
+    add(answer.isEmpty() ? QStringList() : QStringList { answer });
 }
 
-bool frmEquipos::llena(int tipo)
+bool frmEquipos::full(int kind)
 {
-    if (total(tipo) < Module::kMaxEntradas)
+    if (total(kind) < Module::kMaxEntries)
         return false;
     m_rt.msgBox(QStringLiteral("No se puede añadir el elemento: la lista ya tiene %1 elementos, el máximo.")
-                    .arg(Module::kMaxEntradas),
+                    .arg(Module::kMaxEntries),
         Runtime::Icon::Critical, windowTitle());
     return true;
 }
 
-void frmEquipos::anadir(const QStringList &nombres)
+void frmEquipos::add(const QStringList &names)
 {
-    const int tipo = TipoElegido();
-    QList<QPair<QString, int>> nuevas;
-    for (const QString &nombre : nombres) {
-        if (llena(tipo))
+    const int kind = TipoElegido();
+    QList<QPair<QString, int>> added;
+    for (const QString &name : names) {
+        if (full(kind))
             break;
-        lista(tipo).resize(total(tipo));
-        lista(tipo).append(nombre);
-        nuevas.append({ nombre, ++total(tipo) });
+        list(kind).resize(total(kind));
+        list(kind).append(name);
+        added.append({ name, ++total(kind) });
     }
     m_module.GuardarListas();
-    if (!recargar())
+    if (!reload())
         return;
-    for (const auto &[nombre, posicion] : nuevas)
-        m_lstElementos->addItem(new FilaLibreta(nombre, posicion));
+    for (const auto &[name, position] : added)
+        m_lstElementos->addItem(new AddressBookRow(name, position));
 }
 
-void frmEquipos::cmdBuscar_Click()
+void frmEquipos::cmdSearch_Click()
 {
-    const int tipo = TipoElegido();
+    const int kind = TipoElegido();
     m_rt.setHourglass(true);
-    m_buscando = true;
-    const BusquedaRed::Resultado encontrado = BusquedaRed::buscar(m_rt.appPath(), tipo);
-    m_buscando = false;
+    m_searching = true;
+    const NetworkSearch::Result found = NetworkSearch::search(m_rt.appPath(), kind);
+    m_searching = false;
     m_rt.setHourglass(false);
-    if (!encontrado.error.isEmpty()) {
-        m_rt.msgBox(encontrado.error, Runtime::Icon::Critical, frmBuscar::kTitulo);
+    if (!found.error.isEmpty()) {
+        m_rt.msgBox(found.error, Runtime::Icon::Critical, frmSearch::kTitle);
         return;
     }
 
     // NetBIOS names know no case; an entry typed with blanks around it is still that name.
-    QStringList faltan;
-    const QStringList enLista = lista(tipo).mid(0, total(tipo));
-    const auto esta = [](const QStringList &nombres, const QString &nombre) {
-        return std::any_of(nombres.begin(), nombres.end(),
-            [&](const QString &otro) { return otro.trimmed().compare(nombre, Qt::CaseInsensitive) == 0; });
+    QStringList missing;
+    const QStringList inList = list(kind).mid(0, total(kind));
+    const auto contains = [](const QStringList &names, const QString &name) {
+        return std::any_of(names.begin(), names.end(),
+            [&](const QString &other) { return other.trimmed().compare(name, Qt::CaseInsensitive) == 0; });
     };
-    for (const QString &nombre : encontrado.nombres) {
-        if (!esta(enLista, nombre) && !esta(faltan, nombre))
-            faltan << nombre;
+    for (const QString &name : found.names) {
+        if (!contains(inList, name) && !contains(missing, name))
+            missing << name;
     }
-    if (faltan.isEmpty()) {
-        const QString texto = encontrado.nombres.isEmpty()
-            ? (tipo == 0 ? QStringLiteral("No se ha encontrado ningún equipo en la red.")
+    if (missing.isEmpty()) {
+        const QString text = found.names.isEmpty()
+            ? (kind == 0 ? QStringLiteral("No se ha encontrado ningún equipo en la red.")
                          : QStringLiteral("No se ha encontrado ningún grupo de trabajo ni dominio en la red."))
-            : (tipo == 0 ? QStringLiteral("Todos los equipos encontrados en la red ya están en la lista.")
+            : (kind == 0 ? QStringLiteral("Todos los equipos encontrados en la red ya están en la lista.")
                          : QStringLiteral("Todos los grupos de trabajo y dominios encontrados en la red ya están en "
                                           "la lista."));
-        m_rt.msgBox(texto, Runtime::Icon::Information, frmBuscar::kTitulo);
+        m_rt.msgBox(text, Runtime::Icon::Information, frmSearch::kTitle);
         return;
     }
 
-    frmBuscar eleccion(tipo, faltan, this);
-    if (eleccion.exec() == QDialog::Accepted && !eleccion.marcados().isEmpty())
-        anadir(eleccion.marcados());
+    frmSearch choice(kind, missing, this);
+    if (choice.exec() == QDialog::Accepted && !choice.marked().isEmpty())
+        add(choice.marked());
 }
 
 void frmEquipos::reject()
 {
-    if (!m_buscando)
+    if (!m_searching)
         QDialog::reject();
 }
 
 void frmEquipos::Command2_Click()
 {
-    const QList<QListWidgetItem *> elegidas = m_lstElementos->selectedItems();
-    if (elegidas.isEmpty())
+    const QList<QListWidgetItem *> chosen = m_lstElementos->selectedItems();
+    if (chosen.isEmpty())
         return;
-    auto *fila = static_cast<FilaLibreta *>(elegidas.first());
+    auto *row = static_cast<AddressBookRow *>(chosen.first());
 
-    const int tipo = TipoElegido();
-    const int posicion = fila->posicion();
-    delete fila;
-    if (posicion < 1 || posicion > total(tipo) || posicion > lista(tipo).size()) {
+    const int kind = TipoElegido();
+    const int position = row->position();
+    delete row;
+    if (position < 1 || position > total(kind) || position > list(kind).size()) {
         // The row stands for no entry of the book as it is now: show the book instead.
-        optElemento_Click(tipo);
+        optElemento_Click(kind);
         return;
     }
-    lista(tipo).resize(total(tipo));
-    lista(tipo).removeAt(posicion - 1);
-    --total(tipo);
+    list(kind).resize(total(kind));
+    list(kind).removeAt(position - 1);
+    --total(kind);
     // The rows of the entries after it move up with them.
     for (int i = 0; i < m_lstElementos->count(); ++i) {
-        auto *otra = static_cast<FilaLibreta *>(m_lstElementos->item(i));
-        if (otra->posicion() > posicion)
-            otra->setPosicion(otra->posicion() - 1);
+        auto *other = static_cast<AddressBookRow *>(m_lstElementos->item(i));
+        if (other->position() > position)
+            other->setPosition(other->position() - 1);
     }
     m_module.GuardarListas();
-    recargar();
+    reload();
 }
 
-bool frmEquipos::recargar()
+bool frmEquipos::reload()
 {
-    const int tipo = TipoElegido();
-    const QStringList guardada = lista(tipo).mid(0, total(tipo));
+    const int kind = TipoElegido();
+    const QStringList saved = list(kind).mid(0, total(kind));
     m_module.CargarListas();
     // A save that failed leaves the file, and so the reloaded book, as it was: rows
     // numbered for the lost change would then stand for the wrong entries, and a later
     // deletion would remove a name the user did not choose. Show the book as it is.
-    bool igual = total(tipo) == guardada.size() && lista(tipo).size() >= guardada.size();
-    for (qsizetype i = 0; igual && i < guardada.size(); ++i) {
+    bool equal = total(kind) == saved.size() && list(kind).size() >= saved.size();
+    for (qsizetype i = 0; equal && i < saved.size(); ++i) {
         // Reading keeps only the first characters of a long name; that is no failure.
-        const QString &leida = lista(tipo).at(i);
-        igual = guardada.at(i).startsWith(leida) && leida.size() == qMin(guardada.at(i).size(), Module::kLargoValor);
+        const QString &stored = list(kind).at(i);
+        equal = saved.at(i).startsWith(stored) && stored.size() == qMin(saved.at(i).size(), Module::kValueLength);
     }
-    if (!igual)
-        rellenar(tipo, qMin<qsizetype>(total(tipo), lista(tipo).size()));
-    return igual;
+    if (!equal)
+        refill(kind, qMin<qsizetype>(total(kind), list(kind).size()));
+    return equal;
 }

@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <QStringList>
 
-class FilaLibreta;
+class AddressBookRow;
 class Module;
 class QLabel;
 class QListWidget;
@@ -25,15 +25,15 @@ public:
     // 0 while "Equipos y usuarios" is chosen, otherwise 1.
     int TipoElegido() const;
 
-    // The input-box prompt for names of kind tipo.
-    static QString textoPregunta(int tipo);
-    static inline const QString kTituloPregunta = QStringLiteral("Insertar elemento");
+    // The input-box prompt for names of the given kind.
+    static QString promptText(int kind);
+    static inline const QString kPromptTitle = QStringLiteral("Insertar elemento");
 
     void optElemento_Click(int index);
     void Command1_Click();
     void Command2_Click();
     // "Buscar en la red...": the names `net view` finds that the list lacks, to mark and add.
-    void cmdBuscar_Click();
+    void cmdSearch_Click();
 
     // The search may not be left by Esc or the close box while it runs.
     void reject() override;
@@ -41,16 +41,16 @@ public:
 private:
     // Appends the names to the chosen kind's list, saves and reads back, and shows a row
     // for each when the save held; saves (unchanged) even when there are none.
-    void anadir(const QStringList &nombres);
-    // Whether the list of kind tipo can take no more entries; says so when it cannot.
-    bool llena(int tipo);
-    QStringList &lista(int tipo);
-    qint16 &total(int tipo);
+    void add(const QStringList &names);
+    // Whether the list of the given kind can take no more entries; says so when it cannot.
+    bool full(int kind);
+    QStringList &list(int kind);
+    qint16 &total(int kind);
     // Reloads the book after a save; when what comes back is not what was saved (a write
     // failed), refills the list box so that every row stands for its entry again and
     // returns false.
-    bool recargar();
-    void rellenar(int tipo, qsizetype n);
+    bool reload();
+    void refill(int kind, qsizetype n);
 
     Runtime &m_rt;
     Module &m_module;
@@ -59,7 +59,7 @@ private:
     QPushButton *m_command1;
     QPushButton *m_command2;
     QPushButton *m_command3;
-    QPushButton *m_cmdBuscar;
+    QPushButton *m_cmdSearch;
     QLabel *m_image1;
-    bool m_buscando = false;
+    bool m_searching = false;
 };

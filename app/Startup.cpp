@@ -2,11 +2,11 @@
 
 #include "addressbook/Module.h"
 #include "mainwindow/frmPrincipal.h"
-#include "receive/Buzon.h"
-#include "receive/Recepcion.h"
+#include "receive/Mailbox.h"
+#include "receive/Receiving.h"
 #include "runtime/IconoBarra.h"
 #include "runtime/Runtime.h"
-#include "runtime/Texto.h"
+#include "runtime/Text.h"
 
 #include <QObject>
 
@@ -14,11 +14,11 @@ namespace {
 
 // The setting "Cerrar" as the hidden box takes it. Only 0, 1 and 2 are ever stored; anything
 // else (a hand edit, a broken store) is taken as the default 1 rather than guessed at.
-int estadoCerrar(const QString &guardado)
+int closeState(const QString &saved)
 {
-    bool numero = false;
-    const int cerrar = guardado.toInt(&numero);
-    return numero && cerrar >= 0 && cerrar <= 2 ? cerrar : 1;
+    bool number = false;
+    const int value = saved.toInt(&number);
+    return number && value >= 0 && value <= 2 ? value : 1;
 }
 
 } // namespace
@@ -32,9 +32,9 @@ Startup::Startup(Runtime &rt)
 Startup::~Startup()
 {
     // Receiving goes first, while the tray icon it shows through is still there.
-    if (m_recepcion)
-        m_principal->setRecepcion(nullptr);
-    m_recepcion.reset();
+    if (m_receiving)
+        m_principal->setReceiving(nullptr);
+    m_receiving.reset();
 }
 
 void Startup::start()
@@ -48,43 +48,43 @@ void Startup::start()
     }
     m_rt.setActivationHandler([this] {
         if (!m_rt.trayAvailable())
-            m_principal->traerAlFrente();
+            m_principal->bringToFront();
     });
 
     // "-MIN" in any case, and nothing else, starts in the tray.
-    const bool minimizado = m_rt.command().toUpper() == QLatin1String("-MIN");
+    const bool minimized = m_rt.command().toUpper() == QLatin1String("-MIN");
 
     // The data files' folder: the executable's where the user may write there.
-    m_module->setRutaPrograma(Texto::withTrailingSeparator(m_rt.dataPath()));
+    m_module->setRutaPrograma(Text::withTrailingSeparator(m_rt.dataPath()));
 
-    const int cerrar = estadoCerrar(m_rt.getSetting(
+    const int closeSetting = closeState(m_rt.getSetting(
         QStringLiteral("EnviarMensaje"), QStringLiteral("Opciones"), QStringLiteral("Cerrar"), QStringLiteral("1")));
-    m_principal->load(minimizado, cerrar);
+    m_principal->load(minimized, closeSetting);
 
     // Messages that arrive for this computer, and those that came while it was not running.
-    m_recepcion
-        = std::make_unique<Recepcion>(m_rt, m_principal->taskIco(), Buzon::rutaPredeterminada(), m_rt.userDataPath());
+    m_receiving
+        = std::make_unique<Receiving>(m_rt, m_principal->taskIco(), Mailbox::defaultPath(), m_rt.userDataPath());
     frmPrincipal *principal = m_principal.get();
-    QObject::connect(m_recepcion.get(), &Recepcion::responder, principal, &frmPrincipal::responder);
-    QObject::connect(m_recepcion.get(), &Recepcion::buzonCambiado, principal, &frmPrincipal::actualizarMenuRecibidos);
-    principal->setRecepcion(m_recepcion.get());
+    QObject::connect(m_receiving.get(), &Receiving::reply, principal, &frmPrincipal::reply);
+    QObject::connect(m_receiving.get(), &Receiving::mailboxChanged, principal, &frmPrincipal::updateReceivedMenu);
+    principal->setReceiving(m_receiving.get());
 
-    principal->mostrarAlArrancar();
+    principal->showAtStartup();
 
     // Receiving starts once the window is up, so that a message that arrived while the
     // program was not running pops up above it, not under it.
-    m_recepcion->iniciar();
-    principal->actualizarMenuRecibidos();
+    m_receiving->start();
+    principal->updateReceivedMenu();
 }
 
-void Startup::terminar()
+void Startup::end()
 {
-    m_principal->terminar();
+    m_principal->end();
 }
 
-bool Startup::terminando() const
+bool Startup::ending() const
 {
-    return m_principal->terminando();
+    return m_principal->ending();
 }
 
 QString Startup::rutaPrograma() const

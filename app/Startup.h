@@ -5,7 +5,7 @@
 #include <memory>
 
 class Module;
-class Recepcion;
+class Receiving;
 class Runtime;
 class frmPrincipal;
 
@@ -24,19 +24,19 @@ public:
     void start();
 
     // The program is ending (session end, termination signal).
-    void terminar();
-    bool terminando() const;
+    void end();
+    bool ending() const;
 
     // The data files' folder with exactly one trailing separator; empty before start().
     QString rutaPrograma() const;
 
     frmPrincipal &mainWindow() { return *m_principal; }
     // Receiving, from start-up on; null before.
-    Recepcion *recepcion() { return m_recepcion.get(); }
+    Receiving *receiving() { return m_receiving.get(); }
 
 private:
     Runtime &m_rt;
     std::unique_ptr<Module> m_module;
     std::unique_ptr<frmPrincipal> m_principal;
-    std::unique_ptr<Recepcion> m_recepcion;
+    std::unique_ptr<Receiving> m_receiving;
 };

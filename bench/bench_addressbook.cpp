@@ -60,7 +60,7 @@ Figures run(qint16 entries)
     m.GuardarListas(); // every key rewritten in place
     f.saveMs = t.nsecsElapsed() / 2e6;
     const double cpuSave = (cpuMs() - cpuStart) / 2;
-    f.bytes = QFileInfo(m.rutaLibreta()).size();
+    f.bytes = QFileInfo(m.addressBookPath()).size();
 
     t.restart();
     m.CargarListas();
@@ -80,7 +80,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     run(100); // warm-up
     const Figures small = run(3276);
-    const Figures large = run(Module::kMaxEntradas);
+    const Figures large = run(Module::kMaxEntries);
     std::printf("entries/list  file bytes  GuardarListas ms  CargarListas ms  total ms  total CPU ms\n");
     for (const auto &[n, f] : { std::pair { 3276, small }, std::pair { 32767, large } })
         std::printf("%12d  %10lld  %16.1f  %15.1f  %8.1f  %12.1f\n", n, static_cast<long long>(f.bytes), f.saveMs,

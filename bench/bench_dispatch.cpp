@@ -1,14 +1,14 @@
 // Figures for sending: the cost of one recipient in a send run against the bare cost of
 // starting the same batch line under /bin/sh and waiting for it, and the cost of the
 // sent-messages log at 100,000 rows against its first 1,000.
-#include "dispatch/Despacho.h"
-#include "dispatch/EsperaEnvio.h"
-#include "dispatch/LineaLote.h"
+#include "dispatch/Dispatch.h"
+#include "dispatch/SendWait.h"
+#include "dispatch/BatchLine.h"
 #include "fakes/FakeRuntime.h"
 #include "fakes/TestSupport.h"
-#include "fakes/VentanaEnvioPrueba.h"
+#include "fakes/TestSendWindow.h"
 #include "runtime/posix/ProcessStart.h"
-#include "sentlog/ModeloMensajes.h"
+#include "sentlog/MessagesModel.h"
 #include "sentlog/frmMensajes.h"
 
 #include <QApplication>
@@ -47,10 +47,10 @@ double usPerRow(frmMensajes &logWindow, int from, int to)
     QElapsedTimer t;
     t.start();
     for (int k = from; k <= to; ++k) {
-        logWindow.agregarFila(QStringLiteral("EQUIPO%1").arg(k));
-        logWindow.completarUltimaFila(
+        logWindow.addRow(QStringLiteral("EQUIPO%1").arg(k));
+        logWindow.completeLastRow(
             2, QStringLiteral("Hola a todos"), QStringLiteral("Enviado"), QStringLiteral("14:05:33"));
-        logWindow.repintar();
+        logWindow.repaintRows();
         QCoreApplication::processEvents();
     }
     return double(t.nsecsElapsed()) / 1e3 / (to - from + 1);
@@ -84,15 +84,15 @@ int main(int argc, char *argv[])
     // Processes are real; boxes are only counted and settings stay in memory.
     FakeRuntime rt;
     rt.m_appPath = prog.chopped(1);
-    VentanaEnvioPrueba window;
-    window.m_ruta = prog;
-    window.m_ventana.resize(584, 303);
-    window.m_ventana.show();
+    TestSendWindow window;
+    window.m_path = prog;
+    window.m_window.resize(584, 303);
+    window.m_window.show();
     QStringList names;
     for (int k = 0; k < recipients; ++k)
         names << QStringLiteral("EQUIPO%1").arg(k);
-    window.m_destino = names.join(QLatin1Char(' '));
-    window.m_mensaje = QStringLiteral("Hola a todos");
+    window.m_recipient = names.join(QLatin1Char(' '));
+    window.m_message = QStringLiteral("Hola a todos");
 
     // The bare loop: the same one-line batch file, /bin/sh started and waited for.
     const QString batchFile = prog + QStringLiteral("ejecuta.bat");
@@ -101,7 +101,7 @@ int main(int argc, char *argv[])
     t.start();
     for (int k = 0; k < recipients; ++k) {
         TestSupport::writeFile(batchFile,
-            LineaLote::contenido(LineaLote::armar(names.at(k), false, QStringLiteral("Hola a todos"), prog)));
+            BatchLine::contents(BatchLine::arm(names.at(k), false, QStringLiteral("Hola a todos"), prog)));
         ProcessStart::wait(ProcessStart::start(ProcessStart::resolve(batchFile, prog)));
     }
     const double bareUs = double(t.nsecsElapsed()) / 1e3 / recipients;
@@ -111,14 +111,14 @@ int main(int argc, char *argv[])
 
     before = cpuNow();
     t.restart();
-    Despacho(rt, window).EnviarMensajes();
+    Dispatch(rt, window).EnviarMensajes();
     const double runUs = double(t.nsecsElapsed()) / 1e3 / recipients;
     after = cpuNow();
     const Cpu cpuRun { (after.ownUs - before.ownUs) / recipients, (after.childrenUs - before.childrenUs) / recipients };
-    const int rows = window.mensajes().filas();
+    const int rows = window.messages().rows();
     int ok = 0;
     for (int k = 0; k < rows; ++k)
-        ok += window.mensajes().modelo().fila(k).Resultado == QLatin1String("Enviado");
+        ok += window.messages().model().row(k).Resultado == QLatin1String("Enviado");
 
     std::printf("send run: %d recipients, %d rows, %d sent, %lld boxes\n", recipients, rows, ok,
         static_cast<long long>(rt.m_boxes.size()));
@@ -133,18 +133,18 @@ int main(int argc, char *argv[])
         (cpuRun.ownUs + cpuRun.childrenUs) / (cpuBare.ownUs + cpuBare.childrenUs));
 
     // The log on its own, in a fresh window: rows 1-1000, then fill to 99,000, then 99,001-100,000.
-    frmMensajes logWindow(&window.m_ventana, [&window] { return window.m_esconder; });
-    logWindow.mostrar();
+    frmMensajes logWindow(&window.m_window, [&window] { return window.m_hide; });
+    logWindow.showWindow();
     const double earlyUs = usPerRow(logWindow, 1, 1000);
     for (int k = 1001; k <= 99000; ++k) {
-        logWindow.agregarFila(QStringLiteral("EQUIPO%1").arg(k));
-        logWindow.completarUltimaFila(
+        logWindow.addRow(QStringLiteral("EQUIPO%1").arg(k));
+        logWindow.completeLastRow(
             2, QStringLiteral("Hola a todos"), QStringLiteral("Enviado"), QStringLiteral("14:05:33"));
     }
     QCoreApplication::processEvents();
     const double lateUs = usPerRow(logWindow, 99001, 100000);
     std::printf("log rows 1-1000:       %9.1f us per row (append, complete, repaint)\n", earlyUs);
     std::printf("log rows 99001-100000: %9.1f us per row\n", lateUs);
-    std::printf("ratio late / early:    %9.2f (goal < 2), %d rows\n", lateUs / earlyUs, logWindow.filas());
+    std::printf("ratio late / early:    %9.2f (goal < 2), %d rows\n", lateUs / earlyUs, logWindow.rows());
     return 0;
 }

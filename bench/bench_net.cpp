@@ -5,7 +5,7 @@
 // 2. One delivery through `net` against `smbclient -M` alone, to the same smbd on
 //    loopback; median of 20 each. Needs root (smbd on port 139) and Samba installed.
 // Usage: bench_net [NET]   (NET: another build of the command, to compare two builds)
-#include "Medidas.h"
+#include "Measurements.h"
 #include "net/PrivateNetwork.h"
 #include "net/SambaHost.h"
 
@@ -181,22 +181,22 @@ bool lanFigures(const QString &netBinary, int members, int rounds, bool star)
     int received = 0;
     for (const auto &host : hosts)
         received += int(host->messages().size());
-    const double one = Medidas::median(oneWall), group = Medidas::median(groupWall);
+    const double one = Measurements::median(oneWall), group = Measurements::median(groupWall);
     std::printf("  median of %d; CPU counts net and everything it starts\n", rounds);
-    std::printf("  one computer by address   : %8.1f ms, CPU %6.1f ms\n", one, Medidas::median(oneCpu));
+    std::printf("  one computer by address   : %8.1f ms, CPU %6.1f ms\n", one, Measurements::median(oneCpu));
     std::printf(
-        "  group of one (UNO)        : %8.1f ms, CPU %6.1f ms\n", Medidas::median(soloWall), Medidas::median(soloCpu));
+        "  group of one (UNO)        : %8.1f ms, CPU %6.1f ms\n", Measurements::median(soloWall), Measurements::median(soloCpu));
     std::printf("  %-25s : %8.1f ms (the first time: members not known yet, listened to in full)\n",
         qPrintable(QStringLiteral("net send %1, first").arg(groupTarget)), firstGroupMs);
     std::printf("  %-25s : %8.1f ms, CPU %6.1f ms (%.2fx one computer; goal: under 3x)\n",
-        qPrintable(QStringLiteral("net send %1 (%2)").arg(groupTarget).arg(members)), group, Medidas::median(groupCpu),
+        qPrintable(QStringLiteral("net send %1 (%2)").arg(groupTarget).arg(members)), group, Measurements::median(groupCpu),
         group / one);
-    std::printf("  CPU per member of GRUPO   : %8.2f ms (goal: under 3 ms)\n", Medidas::median(groupCpu) / members);
+    std::printf("  CPU per member of GRUPO   : %8.2f ms (goal: under 3 ms)\n", Measurements::median(groupCpu) / members);
     // Every simulated member runs on this machine's cores: what their smbd, nmbd and message
     // command cost is time a real office spends on each member's own computer.
     std::printf("  the members' own CPU      : %8.1f ms for one computer, %.1f ms for the group (the rest of the"
                 " machine during the run, %ld cores)\n",
-        Medidas::median(oneMachine), Medidas::median(groupMachine), ::sysconf(_SC_NPROCESSORS_ONLN));
+        Measurements::median(oneMachine), Measurements::median(groupMachine), ::sysconf(_SC_NPROCESSORS_ONLN));
     std::printf("  messages received         : %d (expected %d)\n", received, (rounds + 1) * (members + 2));
     std::printf("  runs ok                   : %s\n", ok ? "yes" : "NO");
     hosts.clear(); // the daemons go before their namespaces
@@ -270,13 +270,13 @@ int main(int argc, char *argv[])
     }
     const int received = int(host.messages().size());
     host.stop();
-    const double mSmb = Medidas::median(smb), mNet = Medidas::median(net);
+    const double mSmb = Measurements::median(smb), mNet = Measurements::median(net);
     std::printf("bench_net: one delivery to smbd on loopback, median of %d\n", rounds);
     std::printf("  smbclient -M alone : %8.2f ms\n", mSmb);
     std::printf("  net send           : %8.2f ms\n", mNet);
     std::printf("  added by net       : %8.2f ms (goal: under 10 ms)\n", mNet - mSmb);
-    std::printf("  net start and exit : %8.2f ms (no arguments, no delivery)\n", Medidas::median(bare));
-    std::printf("  /bin/true          : %8.2f ms (start and exit of any process)\n", Medidas::median(trueRuns));
+    std::printf("  net start and exit : %8.2f ms (no arguments, no delivery)\n", Measurements::median(bare));
+    std::printf("  /bin/true          : %8.2f ms (start and exit of any process)\n", Measurements::median(trueRuns));
     std::printf("  deliveries ok      : %s (%d messages received)\n", ok ? "yes" : "NO", received);
     return ok ? 0 : 1;
 }

@@ -1,17 +1,17 @@
 #include "dispatch/Module1.h"
 
-#include "dispatch/RegistroEnvios.h"
+#include "dispatch/SendLog.h"
 #include "runtime/Runtime.h"
 
 #include <exception>
 #include <new>
 
-void EsperarProceso(Runtime &rt, qint32 pid, RegistroEnvios &mensajes)
+void EsperarProceso(Runtime &rt, qint32 pid, SendLog &messages)
 {
     try {
         if (!rt.waitForProcess(pid))
             return;
-        mensajes.repintar();
+        messages.repaintRows();
         rt.doEvents();
     } catch (const std::bad_alloc &) {
         rt.msgBox(QStringLiteral("7: Memoria insuficiente"));

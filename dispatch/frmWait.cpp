@@ -1,6 +1,6 @@
 #include "dispatch/frmWait.h"
 
-#include "dispatch/EsperaEnvio.h"
+#include "dispatch/SendWait.h"
 #include "widgets/Twips.h"
 
 #include <QCoreApplication>
@@ -13,56 +13,56 @@
 #include <cmath>
 
 namespace {
-constexpr float kTwipsPorPixel = Twips::kPorPixel;
+constexpr float kTwipsPerPixel = Twips::kPerPixel;
 
 // Milliseconds the wait window is given to appear on screen before the send goes on.
-constexpr int kEsperaVisible = 200;
+constexpr int kVisibleWait = 200;
 
 // Ends a loop as soon as a window is exposed: the window's own expose event says so, with no
 // polling that would cost every recipient a few idle milliseconds.
-class HastaExpuesta final : public QObject
+class UntilExposed final : public QObject
 {
 public:
-    HastaExpuesta(QWindow *ventana, QEventLoop &bucle)
-        : m_ventana(ventana)
-        , m_bucle(bucle)
+    UntilExposed(QWindow *window, QEventLoop &loop)
+        : m_window(window)
+        , m_loop(loop)
     {
-        m_ventana->installEventFilter(this);
+        m_window->installEventFilter(this);
     }
-    ~HastaExpuesta() override { m_ventana->removeEventFilter(this); }
+    ~UntilExposed() override { m_window->removeEventFilter(this); }
 
 protected:
-    bool eventFilter(QObject *objeto, QEvent *evento) override
+    bool eventFilter(QObject *object, QEvent *event) override
     {
         // The window takes the new state before its expose event is delivered.
-        if (evento->type() == QEvent::Expose && m_ventana->isExposed())
-            m_bucle.quit();
-        return QObject::eventFilter(objeto, evento);
+        if (event->type() == QEvent::Expose && m_window->isExposed())
+            m_loop.quit();
+        return QObject::eventFilter(object, event);
     }
 
 private:
-    QWindow *m_ventana;
-    QEventLoop &m_bucle;
+    QWindow *m_window;
+    QEventLoop &m_loop;
 };
 
 // Locks the main window and shows the wait window until destroyed.
-class EsperaVentana final : public EsperaEnvio
+class WindowWait final : public SendWait
 {
 public:
-    explicit EsperaVentana(QWidget *principal)
+    explicit WindowWait(QWidget *principal)
         : m_principal(principal)
     {
         if (m_principal)
             m_principal->setEnabled(false);
-        m_espera = std::make_unique<frmWait>(m_principal);
-        m_espera->show();
-        dibujarAntesDeEsperar();
+        m_wait = std::make_unique<frmWait>(m_principal);
+        m_wait->show();
+        drawBeforeWaiting();
     }
-    ~EsperaVentana() override
+    ~WindowWait() override
     {
         if (m_principal)
             m_principal->setEnabled(true);
-        m_espera->close();
+        m_wait->close();
     }
 
 private:
@@ -71,26 +71,26 @@ private:
     // round trip, so wait for that first (bounded, so that a broken display cannot stall the
     // send), taking no user input meanwhile; then draw the wait window and the locked main
     // window, and hand the drawing to the window system.
-    void dibujarAntesDeEsperar()
+    void drawBeforeWaiting()
     {
-        QWindow *ventana = m_espera->windowHandle();
-        if (ventana && !ventana->isExposed()) {
-            QEventLoop bucle;
-            HastaExpuesta hasta(ventana, bucle);
-            QTimer::singleShot(kEsperaVisible, &bucle, &QEventLoop::quit);
-            bucle.exec(QEventLoop::ExcludeUserInputEvents);
+        QWindow *window = m_wait->windowHandle();
+        if (window && !window->isExposed()) {
+            QEventLoop loop;
+            UntilExposed until(window, loop);
+            QTimer::singleShot(kVisibleWait, &loop, &QEventLoop::quit);
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
         }
         // Both are marked for drawing already (one is new, the other has just been disabled):
         // drawing what is marked spares a second paint of what the expose has drawn.
-        QEvent pedido(QEvent::UpdateRequest);
-        QCoreApplication::sendEvent(m_espera.get(), &pedido);
+        QEvent requested(QEvent::UpdateRequest);
+        QCoreApplication::sendEvent(m_wait.get(), &requested);
         if (m_principal)
-            QCoreApplication::sendEvent(m_principal->window(), &pedido);
+            QCoreApplication::sendEvent(m_principal->window(), &requested);
         QGuiApplication::sync();
     }
 
     QWidget *m_principal;
-    std::unique_ptr<frmWait> m_espera;
+    std::unique_ptr<frmWait> m_wait;
 };
 } // namespace
 
@@ -103,15 +103,15 @@ frmWait::frmWait(QWidget *principal)
     setWindowTitle(QStringLiteral("Espere un momento..."));
     setFixedSize(Twips::px(4695), Twips::px(975));
 
-    auto *imagen = new QLabel(this);
-    imagen->setObjectName(QStringLiteral("Image1"));
-    imagen->setGeometry(Twips::px(2250), Twips::px(135), Twips::px(195), Twips::px(330));
-    imagen->setPixmap(QPixmap(QStringLiteral(":/pictures/reloj.png")));
+    auto *image = new QLabel(this);
+    image->setObjectName(QStringLiteral("Image1"));
+    image->setGeometry(Twips::px(2250), Twips::px(135), Twips::px(195), Twips::px(330));
+    image->setPixmap(QPixmap(QStringLiteral(":/pictures/reloj.png")));
 
-    auto *texto = new QLabel(QStringLiteral("Por favor, espere mientras se envia el/los mensaje/s..."), this);
-    texto->setObjectName(QStringLiteral("Label1"));
-    texto->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    texto->setGeometry(Twips::px(0), Twips::px(660), Twips::px(4680), Twips::px(195));
+    auto *text = new QLabel(QStringLiteral("Por favor, espere mientras se envia el/los mensaje/s..."), this);
+    text->setObjectName(QStringLiteral("Label1"));
+    text->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    text->setGeometry(Twips::px(0), Twips::px(660), Twips::px(4680), Twips::px(195));
 
     m_timer->setObjectName(QStringLiteral("Timer1"));
     m_timer->setInterval(100);
@@ -123,23 +123,23 @@ frmWait::frmWait(QWidget *principal)
         winId();
         if (QWindow *w = windowHandle())
             w->setTransientParent(principal->window()->windowHandle());
-        move(posicionCentrada(principal->frameGeometry(), frameGeometry().size()));
+        move(centredPosition(principal->frameGeometry(), frameGeometry().size()));
     }
 }
 
-QPoint frmWait::posicionCentrada(const QRect &principal, const QSize &propio)
+QPoint frmWait::centredPosition(const QRect &principal, const QSize &own)
 {
-    const float izquierda = float(principal.left()) * kTwipsPorPixel;
-    const float arriba = float(principal.top()) * kTwipsPorPixel;
+    const float left = float(principal.left()) * kTwipsPerPixel;
+    const float up = float(principal.top()) * kTwipsPerPixel;
     const float x
-        = izquierda + (float(principal.width()) * kTwipsPorPixel - float(propio.width()) * kTwipsPorPixel) / 2.0f;
+        = left + (float(principal.width()) * kTwipsPerPixel - float(own.width()) * kTwipsPerPixel) / 2.0f;
     const float y
-        = arriba + (float(principal.height()) * kTwipsPorPixel - float(propio.height()) * kTwipsPorPixel) / 2.0f;
+        = up + (float(principal.height()) * kTwipsPerPixel - float(own.height()) * kTwipsPerPixel) / 2.0f;
     // Half pixels have to land somewhere on a pixel grid: the nearest one, halves downwards.
-    return QPoint(int(std::floor(x / kTwipsPorPixel)), int(std::floor(y / kTwipsPorPixel)));
+    return QPoint(int(std::floor(x / kTwipsPerPixel)), int(std::floor(y / kTwipsPerPixel)));
 }
 
-std::unique_ptr<EsperaEnvio> frmWait::esperarSobre(QWidget *principal)
+std::unique_ptr<SendWait> frmWait::waitOver(QWidget *principal)
 {
-    return std::make_unique<EsperaVentana>(principal);
+    return std::make_unique<WindowWait>(principal);
 }

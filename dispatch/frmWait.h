@@ -4,7 +4,7 @@
 
 #include <memory>
 
-class EsperaEnvio;
+class SendWait;
 class QTimer;
 
 // "Espere un momento...": stands over the main window while one recipient is served.
@@ -18,11 +18,11 @@ public:
 
     // The wait of one recipient: principal (which may be null) disabled and a fresh wait window
     // over it, drawn before this returns; both undone when the result is destroyed.
-    static std::unique_ptr<EsperaEnvio> esperarSobre(QWidget *principal);
+    static std::unique_ptr<SendWait> waitOver(QWidget *principal);
 
     // Where the window's outer frame goes, centred on the main window's outer frame, in
     // pixels; the arithmetic is done in twips as floats, as the layout is given in twips.
-    static QPoint posicionCentrada(const QRect &principal, const QSize &propio);
+    static QPoint centredPosition(const QRect &principal, const QSize &own);
 
 private:
     QTimer *m_timer;

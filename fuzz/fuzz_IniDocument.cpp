@@ -6,18 +6,18 @@
 // keeps its value, every line the edits did not touch is still there in its order, and a copy
 // taken before the edits still reads as the file did.
 
-#include "Comprobar.h"
+#include "Check.h"
 
 #include "profile/Cp1252.h"
 #include "profile/IniDocument.h"
-#include "profile/SintaxisIni.h"
+#include "profile/IniSyntax.h"
 
 #include <QString>
 
 #include <map>
 #include <set>
 
-using namespace SintaxisIni;
+using namespace IniSyntax;
 
 namespace {
 
@@ -34,7 +34,7 @@ Key foldedKey(const QString &section, const QString &key)
 {
     auto fold = [](const QString &name) {
         const QByteArray bytes = Cp1252::encode(name);
-        return Cp1252::decode(recortar(std::string_view(bytes.constData(), size_t(bytes.size())))).toCaseFolded();
+        return Cp1252::decode(trim(std::string_view(bytes.constData(), size_t(bytes.size())))).toCaseFolded();
     };
     return { fold(section), fold(key) };
 }
@@ -51,14 +51,14 @@ std::vector<FileLine> fileLines(std::string_view file)
     std::vector<FileLine> all;
     std::optional<QString> section;
     for (size_t pos = 0; pos < file.size();) {
-        const std::string_view raw = file.substr(pos, largoLinea(file.substr(pos)));
+        const std::string_view raw = file.substr(pos, lineLength(file.substr(pos)));
         pos += raw.size();
-        const std::string_view text = sinFinDeLinea(raw);
-        const SintaxisIni::Linea l = analizar(text);
-        if (l.tipo == SintaxisIni::Linea::Tipo::Seccion)
-            section = Cp1252::decode(l.nombre);
-        if (l.tipo == SintaxisIni::Linea::Tipo::Clave && section)
-            all.push_back({ text, Names { *section, Cp1252::decode(l.nombre) } });
+        const std::string_view text = withoutLineEnd(raw);
+        const IniSyntax::Line l = parse(text);
+        if (l.kind == IniSyntax::Line::Kind::Section)
+            section = Cp1252::decode(l.name);
+        if (l.kind == IniSyntax::Line::Kind::Key && section)
+            all.push_back({ text, Names { *section, Cp1252::decode(l.name) } });
         else
             all.push_back({ text, std::nullopt });
     }
@@ -75,8 +75,8 @@ std::vector<Edit> parseEdits(std::string_view edits)
 {
     auto qt = [](std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); };
     std::vector<Edit> all;
-    for (const std::string_view edit : fuzz::partir(edits, '\n')) {
-        const std::vector<std::string_view> fields = fuzz::partir(edit, '\x1f');
+    for (const std::string_view edit : fuzz::split(edits, '\n')) {
+        const std::vector<std::string_view> fields = fuzz::split(edit, '\x1f');
         if (fields.size() == 3 && all.size() < 16)
             all.push_back({ { qt(fields[0]), qt(fields[1]) }, qt(fields[2]) });
     }
@@ -87,13 +87,13 @@ std::vector<Edit> parseEdits(std::string_view edits)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const std::string_view input = fuzz::texto(data, size);
+    const std::string_view input = fuzz::text(data, size);
     const size_t nul = input.find('\0');
     const std::string_view file = input.substr(0, nul);
     const QByteArray bytes(file.data(), qsizetype(file.size()));
 
     const IniDocument original = IniDocument::parse(bytes);
-    COMPROBAR(original.toBytes() == bytes);
+    CHECK_THAT(original.toBytes() == bytes);
     const std::vector<FileLine> before = fileLines(file);
     std::map<Key, std::pair<Names, QString>> valuesBefore;
     for (const FileLine &l : before) {
@@ -113,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // What the code page keeps of the value, line breaks as blanks, is what reads back.
         QString expected = Cp1252::decode(Cp1252::encode(e.value));
         expected.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
-        COMPROBAR(doc.value(e.names.section, e.names.key) == expected);
+        CHECK_THAT(doc.value(e.names.section, e.names.key) == expected);
         written[foldedKey(e.names.section, e.names.key)] = expected;
     }
 
@@ -123,17 +123,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const auto found = written.find(foldedKey(e.names.section, e.names.key));
         if (found == written.end())
             continue;
-        COMPROBAR(doc.value(e.names.section, e.names.key) == found->second);
-        COMPROBAR(reparsed.value(e.names.section, e.names.key) == found->second);
+        CHECK_THAT(doc.value(e.names.section, e.names.key) == found->second);
+        CHECK_THAT(reparsed.value(e.names.section, e.names.key) == found->second);
     }
     // Keys the edits left alone keep their values, and the copy taken before sees none of it.
     for (const auto &[k, beforeEntry] : valuesBefore) {
         const auto &[n, valueBefore] = beforeEntry;
-        COMPROBAR(original.value(n.section, n.key) == valueBefore);
+        CHECK_THAT(original.value(n.section, n.key) == valueBefore);
         if (written.count(k))
             continue;
-        COMPROBAR(doc.value(n.section, n.key) == valueBefore);
-        COMPROBAR(reparsed.value(n.section, n.key) == valueBefore);
+        CHECK_THAT(doc.value(n.section, n.key) == valueBefore);
+        CHECK_THAT(reparsed.value(n.section, n.key) == valueBefore);
     }
     // Every line but the key lines of edited keys is still there, in its order.
     const std::vector<FileLine> afterLines = fileLines(std::string_view(after.constData(), size_t(after.size())));
@@ -143,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             continue;
         while (j < afterLines.size() && afterLines[j].text != l.text)
             ++j;
-        COMPROBAR(j < afterLines.size());
+        CHECK_THAT(j < afterLines.size());
         ++j;
     }
     return 0;

@@ -4,7 +4,7 @@
 // message with each character the page lacks as "?", and is cut only where the next character
 // would not fit; the report of what was cut and replaced is exact.
 
-#include "Comprobar.h"
+#include "Check.h"
 
 #include "net/MessageText.h"
 #include "profile/Utf8Text.h"
@@ -52,33 +52,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size == 0)
         return 0;
     const CodePage &page = kCodePages[data[0] % std::size(kCodePages)];
-    const std::string text = Utf8Text::valid(fuzz::texto(data + 1, size - 1));
+    const std::string text = Utf8Text::valid(fuzz::text(data + 1, size - 1));
     const MessageText::Prepared p = MessageText::prepare(text, page.name);
 
-    const bool known = fuzz::convertir(page.name, "UTF-8", "").has_value();
-    COMPROBAR(p.codePageKnown == known);
+    const bool known = fuzz::convert(page.name, "UTF-8", "").has_value();
+    CHECK_THAT(p.codePageKnown == known);
     if (!known) {
-        COMPROBAR(p.bytes.empty());
+        CHECK_THAT(p.bytes.empty());
         return 0;
     }
-    COMPROBAR(wireBytes(p.bytes) <= size_t(MessageText::maxWireBytes));
+    CHECK_THAT(wireBytes(p.bytes) <= size_t(MessageText::maxWireBytes));
 
     // The characters the page lacks, each once, each one that does not convert and was sent.
     const std::vector<std::string_view> unmappable = splitCharacters(p.unmappable);
     for (size_t i = 0; i < unmappable.size(); ++i) {
-        COMPROBAR(std::count(unmappable.begin(), unmappable.end(), unmappable[i]) == 1);
-        COMPROBAR(unmappable[i] != "\n" && !fuzz::convertir(page.name, "UTF-8", unmappable[i]));
+        CHECK_THAT(std::count(unmappable.begin(), unmappable.end(), unmappable[i]) == 1);
+        CHECK_THAT(unmappable[i] != "\n" && !fuzz::convert(page.name, "UTF-8", unmappable[i]));
     }
 
     // Whole characters: the bytes convert back, and as many characters as were kept.
-    const std::optional<std::string> convertedBack = fuzz::convertir("UTF-8", page.name, p.bytes);
-    COMPROBAR(convertedBack.has_value());
+    const std::optional<std::string> convertedBack = fuzz::convert("UTF-8", page.name, p.bytes);
+    CHECK_THAT(convertedBack.has_value());
     const std::vector<std::string_view> all = splitCharacters(text);
-    COMPROBAR(p.droppedChars >= 0 && size_t(p.droppedChars) <= all.size());
+    CHECK_THAT(p.droppedChars >= 0 && size_t(p.droppedChars) <= all.size());
     const size_t kept = all.size() - size_t(p.droppedChars);
-    COMPROBAR(Utf8Text::characters(*convertedBack) == kept);
+    CHECK_THAT(Utf8Text::characters(*convertedBack) == kept);
     for (const std::string_view c : unmappable)
-        COMPROBAR(std::find(all.begin(), all.begin() + std::ptrdiff_t(kept), c) != all.begin() + std::ptrdiff_t(kept));
+        CHECK_THAT(std::find(all.begin(), all.begin() + std::ptrdiff_t(kept), c) != all.begin() + std::ptrdiff_t(kept));
 
     // The start of the message, "?" for what the page lacks.
     std::string expected;
@@ -87,14 +87,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         expected += lacking ? std::string_view("?") : all[i];
     }
     if (page.singleByte || std::string_view(page.name) == "UTF-8")
-        COMPROBAR(*convertedBack == expected);
+        CHECK_THAT(*convertedBack == expected);
 
     // Cut only where the next character would not fit.
     if (p.droppedChars > 0 && (page.singleByte || std::string_view(page.name) == "UTF-8")) {
         const std::string_view next = all[kept];
         const bool lacking = std::find(unmappable.begin(), unmappable.end(), next) != unmappable.end();
         const size_t cost = page.singleByte || lacking ? wireBytes(next.substr(0, 1)) : wireBytes(next);
-        COMPROBAR(wireBytes(p.bytes) + cost > size_t(MessageText::maxWireBytes));
+        CHECK_THAT(wireBytes(p.bytes) + cost > size_t(MessageText::maxWireBytes));
     }
     return 0;
 }

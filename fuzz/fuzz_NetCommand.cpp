@@ -3,7 +3,7 @@
 // case), so each rule must agree with QString; what it prints is one line; the names it passes
 // on and the requests it reads from the arguments are the ones QString's rules give.
 
-#include "Comprobar.h"
+#include "Check.h"
 
 #include "net/NetCommand.h"
 #include "profile/Utf8Text.h"
@@ -47,23 +47,23 @@ bool oneLine(std::string_view line)
 void textRules(const std::string &t)
 {
     const QString q = qt(t);
-    COMPROBAR(Utf8Text::trimmed(t) == q.trimmed().toStdString());
-    COMPROBAR(Utf8Text::utf16Length(t) == size_t(q.size()));
-    COMPROBAR(Utf8Text::characters(t) == size_t(q.toUcs4().size()));
-    COMPROBAR(Utf8Text::toLatin1(t) == q.toLatin1().toStdString());
+    CHECK_THAT(Utf8Text::trimmed(t) == q.trimmed().toStdString());
+    CHECK_THAT(Utf8Text::utf16Length(t) == size_t(q.size()));
+    CHECK_THAT(Utf8Text::characters(t) == size_t(q.toUcs4().size()));
+    CHECK_THAT(Utf8Text::toLatin1(t) == q.toLatin1().toStdString());
     for (const char *ascii : { "send", "/domain" })
-        COMPROBAR(
+        CHECK_THAT(
             Utf8Text::equalsIgnoringCase(t, ascii) == (q.compare(QLatin1String(ascii), Qt::CaseInsensitive) == 0));
-    COMPROBAR(NetCommand::validName(t) == validNameByQt(q));
+    CHECK_THAT(NetCommand::validName(t) == validNameByQt(q));
 
     const std::string printed = Utf8Text::printable(t);
-    COMPROBAR(oneLine(printed));
+    CHECK_THAT(oneLine(printed));
     if (oneLine(t))
-        COMPROBAR(printed == t);
+        CHECK_THAT(printed == t);
 
     if (const std::optional<int> n = Utf8Text::toInt(t)) {
         bool ok = false;
-        COMPROBAR(QByteArray::fromStdString(t).trimmed().toInt(&ok) == *n && ok);
+        CHECK_THAT(QByteArray::fromStdString(t).trimmed().toInt(&ok) == *n && ok);
     }
 }
 
@@ -72,10 +72,10 @@ void textRules(const std::string &t)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     std::vector<std::string> arguments;
-    for (const std::string_view raw : fuzz::partir(fuzz::texto(data, size), '\0')) {
+    for (const std::string_view raw : fuzz::split(fuzz::text(data, size), '\0')) {
         // As main() takes them.
         const std::string arg = Utf8Text::valid(raw);
-        COMPROBAR(QByteArray::fromStdString(arg) == qt(raw).toUtf8());
+        CHECK_THAT(QByteArray::fromStdString(arg) == qt(raw).toUtf8());
         textRules(arg);
         arguments.push_back(arg);
     }
@@ -88,18 +88,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const bool isSend = q.size() >= 3 && q[0].compare(QLatin1String("send"), Qt::CaseInsensitive) == 0
         && !message.trimmed().isEmpty();
     const std::optional<NetCommand::Request> request = NetCommand::parse(arguments);
-    COMPROBAR(request.has_value() == isSend);
+    CHECK_THAT(request.has_value() == isSend);
     if (!request)
         return 0;
-    COMPROBAR(request->message == message.toStdString());
+    CHECK_THAT(request->message == message.toStdString());
     using Kind = NetCommand::Request::Kind;
     const QString &target = q[1];
     if (target == QLatin1String("*") || target.compare(QLatin1String("/domain"), Qt::CaseInsensitive) == 0) {
-        COMPROBAR(request->kind == Kind::OwnGroup && request->target.empty());
+        CHECK_THAT(request->kind == Kind::OwnGroup && request->target.empty());
     } else if (target.startsWith(QLatin1String("/domain:"), Qt::CaseInsensitive)) {
-        COMPROBAR(request->kind == Kind::Group && request->target == target.mid(8).toStdString());
+        CHECK_THAT(request->kind == Kind::Group && request->target == target.mid(8).toStdString());
     } else {
-        COMPROBAR(request->kind == Kind::Name && request->target == arguments[1]);
+        CHECK_THAT(request->kind == Kind::Name && request->target == arguments[1]);
     }
     return 0;
 }

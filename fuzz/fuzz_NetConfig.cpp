@@ -4,12 +4,12 @@
 // [Equipos] is what parseEndpoint makes of its value, and any line as an address is either
 // refused or an address and port that, written out again, read back the same.
 
-#include "Comprobar.h"
+#include "Check.h"
 
 #include "net/NetConfig.h"
-#include "profile/LecturaIni.h"
-#include "profile/SintaxisIni.h"
-#include "profile/TablaCp1252.h"
+#include "profile/IniReader.h"
+#include "profile/IniSyntax.h"
+#include "profile/Cp1252Table.h"
 #include "profile/Utf8Text.h"
 
 #include <QList>
@@ -41,15 +41,15 @@ void checkAddress(std::string_view text)
     const std::optional<Endpoint> e = NetConfig::parseEndpoint(text);
     if (!e)
         return;
-    COMPROBAR(simple(e->address));
-    COMPROBAR(e->port >= 0 && e->port <= 65535);
+    CHECK_THAT(simple(e->address));
+    CHECK_THAT(e->port >= 0 && e->port <= 65535);
     if (e->address.find_first_of("[]") != std::string::npos)
         return;
     const bool v6 = e->address.find(':') != std::string::npos;
     std::string written = v6 ? '[' + e->address + ']' : e->address;
     if (e->port)
         written += ':' + std::to_string(e->port);
-    COMPROBAR(sameEndpoint(NetConfig::parseEndpoint(written), e));
+    CHECK_THAT(sameEndpoint(NetConfig::parseEndpoint(written), e));
 }
 
 std::string trimmed(const std::optional<std::string> &value)
@@ -61,41 +61,41 @@ std::string trimmed(const std::optional<std::string> &value)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static fuzz::ArchivoEnMemoria memoryFile;
-    const std::string_view bytes = fuzz::texto(data, size);
-    const std::string &path = memoryFile.escribir(bytes);
+    static fuzz::FileInMemory memoryFile;
+    const std::string_view bytes = fuzz::text(data, size);
+    const std::string &path = memoryFile.write(bytes);
     NetConfig config(path);
-    const LecturaIni ini(path);
+    const IniReader ini(path);
 
-    COMPROBAR(config.timeoutSeconds() >= 1 && config.timeoutSeconds() <= 3600);
-    COMPROBAR(simple(config.codePage()));
-    COMPROBAR(config.broadcast().empty() || simple(config.broadcast()));
-    COMPROBAR(config.clientConfig().empty() || config.clientConfig().front() == '/');
-    COMPROBAR(Utf8Text::valid(config.error()) == config.error());
+    CHECK_THAT(config.timeoutSeconds() >= 1 && config.timeoutSeconds() <= 3600);
+    CHECK_THAT(simple(config.codePage()));
+    CHECK_THAT(config.broadcast().empty() || simple(config.broadcast()));
+    CHECK_THAT(config.clientConfig().empty() || config.clientConfig().front() == '/');
+    CHECK_THAT(Utf8Text::valid(config.error()) == config.error());
     if (config.error().empty()) {
         // Nothing set in the file was passed over.
-        const std::string timeout = trimmed(ini.leer("Opciones", "Espera"));
-        COMPROBAR(timeout.empty() || Utf8Text::toInt(timeout) == config.timeoutSeconds());
-        const std::string codePage = trimmed(ini.leer("Opciones", "PaginaCodigos"));
-        COMPROBAR(codePage.empty() || codePage == config.codePage());
-        COMPROBAR(trimmed(ini.leer("Opciones", "Difusion")) == config.broadcast());
+        const std::string timeout = trimmed(ini.read("Opciones", "Espera"));
+        CHECK_THAT(timeout.empty() || Utf8Text::toInt(timeout) == config.timeoutSeconds());
+        const std::string codePage = trimmed(ini.read("Opciones", "PaginaCodigos"));
+        CHECK_THAT(codePage.empty() || codePage == config.codePage());
+        CHECK_THAT(trimmed(ini.read("Opciones", "Difusion")) == config.broadcast());
     }
 
     int keyLines = 0;
-    for (const std::string_view line : fuzz::partir(bytes, '\n')) {
-        const std::string text = TablaCp1252::aUtf8(SintaxisIni::sinFinDeLinea(line));
+    for (const std::string_view line : fuzz::split(bytes, '\n')) {
+        const std::string text = Cp1252Table::aUtf8(IniSyntax::withoutLineEnd(line));
         checkAddress(text);
-        const SintaxisIni::Linea l = SintaxisIni::analizar(SintaxisIni::sinFinDeLinea(line));
-        if (l.tipo != SintaxisIni::Linea::Tipo::Clave || ++keyLines > 32)
+        const IniSyntax::Line l = IniSyntax::parse(IniSyntax::withoutLineEnd(line));
+        if (l.kind != IniSyntax::Line::Kind::Key || ++keyLines > 32)
             continue;
-        const std::string name = TablaCp1252::aUtf8(l.nombre);
-        const std::string value = trimmed(ini.leer("Equipos", name));
+        const std::string name = Cp1252Table::aUtf8(l.name);
+        const std::string value = trimmed(ini.read("Equipos", name));
         const bool noErrorYet = config.error().empty();
         const std::optional<Endpoint> e = config.endpoint(name);
-        COMPROBAR(sameEndpoint(e, value.empty() ? std::nullopt : NetConfig::parseEndpoint(value)));
+        CHECK_THAT(sameEndpoint(e, value.empty() ? std::nullopt : NetConfig::parseEndpoint(value)));
         // A malformed address is reported, unless something else was reported first.
         if (!value.empty() && !e && noErrorYet)
-            COMPROBAR(!config.error().empty());
+            CHECK_THAT(!config.error().empty());
     }
     return 0;
 }

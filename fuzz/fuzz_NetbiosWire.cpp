@@ -7,7 +7,7 @@
 // them. An answer to a group query gives dotted IPv4 addresses, each once. What net sends is
 // never read as an answer, and the text in pieces is the text with CR before LF.
 
-#include "Comprobar.h"
+#include "Check.h"
 
 #include "net/NetbiosWire.h"
 
@@ -22,34 +22,34 @@ void frame(std::string_view bytes)
     using Kind = NetbiosWire::Frame::Kind;
     const NetbiosWire::Frame f = NetbiosWire::readFrame(bytes);
     if (f.kind == Kind::Incomplete) {
-        COMPROBAR(f.size == 0);
-        COMPROBAR(bytes.size() < 4
+        CHECK_THAT(f.size == 0);
+        CHECK_THAT(bytes.size() < 4
             || bytes.size()
                 < 4 + ((size_t(uint8_t(bytes[1]) & 1) << 16) | (uint8_t(bytes[2]) << 8) | uint8_t(bytes[3])));
         return;
     }
     if (f.kind == Kind::Invalid)
         return;
-    COMPROBAR(f.size >= 4 && f.size <= bytes.size() && f.size <= 4 + NetbiosWire::maxFrameBytes);
-    COMPROBAR((f.ntStatus != 0) == !f.statusName.empty());
+    CHECK_THAT(f.size >= 4 && f.size <= bytes.size() && f.size <= 4 + NetbiosWire::maxFrameBytes);
+    CHECK_THAT((f.ntStatus != 0) == !f.statusName.empty());
     if (f.kind != Kind::Message)
-        COMPROBAR(f.ntStatus == 0);
+        CHECK_THAT(f.ntStatus == 0);
 }
 
 void nodeStatus(std::string_view bytes)
 {
     const auto status = NetbiosWire::readNodeStatus(bytes);
-    COMPROBAR(!NetbiosWire::readNameAnswer(NetbiosWire::nodeStatusRequest(status ? status->id : 0)));
+    CHECK_THAT(!NetbiosWire::readNameAnswer(NetbiosWire::nodeStatusRequest(status ? status->id : 0)));
     if (!status)
         return;
-    COMPROBAR(status->names.size() <= 255);
+    CHECK_THAT(status->names.size() <= 255);
     for (const NetbiosWire::StatusName &n : status->names) {
-        COMPROBAR(n.name.size() <= 15);
-        COMPROBAR(n.name.empty() || (n.name.back() != ' ' && n.name.back() != '\0'));
+        CHECK_THAT(n.name.size() <= 15);
+        CHECK_THAT(n.name.empty() || (n.name.back() != ' ' && n.name.back() != '\0'));
     }
     const std::string messenger = NetbiosWire::messengerName(status->names);
     if (!messenger.empty())
-        COMPROBAR(std::any_of(status->names.begin(), status->names.end(),
+        CHECK_THAT(std::any_of(status->names.begin(), status->names.end(),
             [&](const auto &n) { return n.name == messenger && n.type == NetbiosWire::messengerType && !n.group; }));
 }
 
@@ -59,11 +59,11 @@ void groupAnswer(std::string_view bytes)
     if (!answer)
         return;
     if (answer->negative)
-        COMPROBAR(answer->addresses.empty());
+        CHECK_THAT(answer->addresses.empty());
     for (size_t i = 0; i < answer->addresses.size(); ++i) {
         in_addr a {};
-        COMPROBAR(::inet_pton(AF_INET, answer->addresses[i].c_str(), &a) == 1);
-        COMPROBAR(std::count(answer->addresses.begin(), answer->addresses.end(), answer->addresses[i]) == 1);
+        CHECK_THAT(::inet_pton(AF_INET, answer->addresses[i].c_str(), &a) == 1);
+        CHECK_THAT(std::count(answer->addresses.begin(), answer->addresses.end(), answer->addresses[i]) == 1);
     }
 }
 
@@ -71,15 +71,15 @@ void pieces(std::string_view text)
 {
     std::string joined;
     for (const std::string &piece : NetbiosWire::pieces(text)) {
-        COMPROBAR(piece.size() <= NetbiosWire::pieceBytes);
+        CHECK_THAT(piece.size() <= NetbiosWire::pieceBytes);
         joined += piece;
     }
     std::string expected;
     for (const char c : text)
         expected += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    COMPROBAR(joined == expected);
+    CHECK_THAT(joined == expected);
     const std::string query = NetbiosWire::nameQuery(1, text, 0x00, true);
-    COMPROBAR(query.size() == 50 && !NetbiosWire::readNameAnswer(query) && !NetbiosWire::readNodeStatus(query));
+    CHECK_THAT(query.size() == 50 && !NetbiosWire::readNameAnswer(query) && !NetbiosWire::readNodeStatus(query));
 }
 
 } // namespace
@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 1)
         return 0;
-    const std::string_view bytes = fuzz::texto(data + 1, size - 1);
+    const std::string_view bytes = fuzz::text(data + 1, size - 1);
     switch (data[0] % 4) {
     case 0:
         frame(bytes);

@@ -1,20 +1,20 @@
 #include "mainwindow/frmPrincipal.h"
 
-#include "about/Ayuda.h"
+#include "about/HelpButton.h"
 #include "about/Form3.h"
 #include "addressbook/Module.h"
-#include "dispatch/Despacho.h"
-#include "dispatch/EsperaEnvio.h"
+#include "dispatch/Dispatch.h"
+#include "dispatch/SendWait.h"
 #include "dispatch/frmWait.h"
-#include "mainwindow/BotonImagen.h"
-#include "mainwindow/ComboDestinatarios.h"
-#include "mainwindow/EntradaDestino.h"
-#include "mainwindow/EntradaMensaje.h"
-#include "mainwindow/ListaMRU.h"
-#include "receive/Recepcion.h"
+#include "mainwindow/ImageButton.h"
+#include "mainwindow/RecipientsCombo.h"
+#include "mainwindow/RecipientEntry.h"
+#include "mainwindow/MessageEntry.h"
+#include "mainwindow/RecentList.h"
+#include "receive/Receiving.h"
 #include "runtime/IconoBarra.h"
 #include "runtime/Runtime.h"
-#include "runtime/Texto.h"
+#include "runtime/Text.h"
 #include "sentlog/frmMensajes.h"
 #include "widgets/Twips.h"
 
@@ -40,8 +40,8 @@
 
 namespace {
 
-const QString kFondo = QStringLiteral(":/pictures/fondo.png");
-const QString kFondoAlternativo = QStringLiteral(":/pictures/fondo_alternativo.png");
+const QString kBackground = QStringLiteral(":/pictures/fondo.png");
+const QString kAlternativeBackground = QStringLiteral(":/pictures/fondo_alternativo.png");
 
 } // namespace
 
@@ -49,65 +49,65 @@ frmPrincipal::frmPrincipal(Runtime &runtime, Module &module, QWidget *parent)
     : QMainWindow(parent)
     , m_rt(runtime)
     , m_module(module)
-    , m_despacho(std::make_unique<Despacho>(runtime, *this))
-    , m_ayuda(std::make_unique<Ayuda>(runtime))
+    , m_dispatch(std::make_unique<Dispatch>(runtime, *this))
+    , m_help(std::make_unique<HelpButton>(runtime))
 {
     setObjectName(QStringLiteral("frmPrincipal"));
     setWindowTitle(QStringLiteral("elrisa"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
         | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    QIcon icono;
-    icono.addFile(QStringLiteral(":/icons/velrisa16.png"), QSize(16, 16));
-    icono.addFile(QStringLiteral(":/icons/velrisa32.png"), QSize(32, 32));
-    setWindowIcon(icono);
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icons/velrisa16.png"), QSize(16, 16));
+    icon.addFile(QStringLiteral(":/icons/velrisa32.png"), QSize(32, 32));
+    setWindowIcon(icon);
 
-    crearControles();
-    m_cajaDestino = std::make_unique<ComboDestinatarios>(m_txtDestino);
-    m_entradaDestino = new EntradaDestino(m_rt, m_module, m_txtDestino, m_optGrupo[0], m_optGrupo[1], m_cmbDestino,
+    createControls();
+    m_recipientBox = std::make_unique<RecipientsCombo>(m_txtDestino);
+    m_recipientEntry = new RecipientEntry(m_rt, m_module, m_txtDestino, m_optGrupo[0], m_optGrupo[1], m_cmbDestino,
         m_command1, m_txtMensaje, m_cmdEnviar, this);
-    m_entradaMensaje = new EntradaMensaje(
-        m_txtMensaje, m_txtDestino, m_cmdEnviar, [this] { setFondoAlternativo(); }, this);
-    crearMenu();
-    crearTeclas();
-    ordenTabulacion();
+    m_messageEntry = new MessageEntry(
+        m_txtMensaje, m_txtDestino, m_cmdEnviar, [this] { setAlternativeBackground(); }, this);
+    createMenu();
+    createKeys();
+    tabOrder();
 
     setFixedSize(Twips::px(8760), Twips::px(4545));
-    if (const QScreen *pantalla = QGuiApplication::primaryScreen())
-        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), pantalla->availableGeometry()));
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
 
     // A session that ends, or a quit from anywhere, must not be held up by the close rule.
     qApp->installEventFilter(this);
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
-        m_terminando = true;
+        m_ending = true;
         m_taskIco->stop();
     });
 }
 
 frmPrincipal::~frmPrincipal() = default;
 
-void frmPrincipal::crearControles()
+void frmPrincipal::createControls()
 {
     auto *central = new QWidget(this);
     central->setObjectName(QStringLiteral("areaCliente"));
     setCentralWidget(central);
 
-    m_fondo = new QLabel(central);
-    m_fondo->setObjectName(QStringLiteral("Picture"));
-    m_fondo->setGeometry(0, 0, 84, 303);
-    m_fondo->setPixmap(QPixmap(kFondo));
+    m_background = new QLabel(central);
+    m_background->setObjectName(QStringLiteral("Picture"));
+    m_background->setGeometry(0, 0, 84, 303);
+    m_background->setPixmap(QPixmap(kBackground));
 
-    crearDestinatarios(central);
-    crearMensaje(central);
-    crearBotones(central);
+    createRecipients(central);
+    createMessage(central);
+    createButtons(central);
 
     m_taskIco = new IconoBarra(this);
     m_taskIco->setObjectName(QStringLiteral("taskIco"));
-    connect(m_taskIco, &IconoBarra::restoreRequested, this, &frmPrincipal::taskIco_Restaurar);
+    connect(m_taskIco, &IconoBarra::restoreRequested, this, &frmPrincipal::taskIco_Restore);
     connect(m_taskIco, &IconoBarra::menuRequested, this, &frmPrincipal::taskIco_Menu);
 }
 
 // The recipients: the box, the kind options, the address-book list and its editor's button.
-void frmPrincipal::crearDestinatarios(QWidget *central)
+void frmPrincipal::createRecipients(QWidget *central)
 {
     m_lbl1 = new QLabel(QStringLiteral("Destinatarios (separar con espacios):"), central);
     m_lbl1->setObjectName(QStringLiteral("lbl1"));
@@ -119,9 +119,9 @@ void frmPrincipal::crearDestinatarios(QWidget *central)
     m_label1->setGeometry(Twips::rect(6705, -195, 1875, 555));
     m_label1->setAutoFillBackground(false);
     m_label1->setAttribute(Qt::WA_TransparentForMouseEvents);
-    QPalette blanco = m_label1->palette();
-    blanco.setColor(QPalette::Window, Qt::white);
-    m_label1->setPalette(blanco);
+    QPalette blank = m_label1->palette();
+    blank.setColor(QPalette::Window, Qt::white);
+    m_label1->setPalette(blank);
 
     m_txtDestino = new QComboBox(central);
     m_txtDestino->setObjectName(QStringLiteral("txtDestino"));
@@ -135,12 +135,12 @@ void frmPrincipal::crearDestinatarios(QWidget *central)
     m_txtDestino->lineEdit()->setAccessibleName(m_lbl1->text());
     m_txtDestino->view()->setAccessibleName(m_lbl1->text());
 
-    static const char *const textosGrupo[2] = { "Equipo", "Grupo de trabajo/dominio" };
-    static const QRect lugaresGrupo[2] = { Twips::rect(1440, 825, 1215, 255), Twips::rect(2880, 825, 2535, 255) };
+    static const char *const groupTexts[2] = { "Equipo", "Grupo de trabajo/dominio" };
+    static const QRect groupPlaces[2] = { Twips::rect(1440, 825, 1215, 255), Twips::rect(2880, 825, 2535, 255) };
     for (int i = 0; i < 2; ++i) {
-        m_optGrupo[i] = new QRadioButton(QString::fromUtf8(textosGrupo[i]), central);
+        m_optGrupo[i] = new QRadioButton(QString::fromUtf8(groupTexts[i]), central);
         m_optGrupo[i]->setObjectName(QStringLiteral("optGrupo(%1)").arg(i));
-        m_optGrupo[i]->setGeometry(lugaresGrupo[i]);
+        m_optGrupo[i]->setGeometry(groupPlaces[i]);
     }
 
     m_cmbDestino = new QListWidget(central);
@@ -156,13 +156,13 @@ void frmPrincipal::crearDestinatarios(QWidget *central)
 }
 
 // The message box and the etched line under it.
-void frmPrincipal::crearMensaje(QWidget *central)
+void frmPrincipal::createMessage(QWidget *central)
 {
     m_label2 = new QLabel(QStringLiteral("Mensaje:"), central);
     m_label2->setObjectName(QStringLiteral("Label2"));
     m_label2->setGeometry(Twips::rect(1440, 2880, 1455, 255));
 
-    // Its initial text and length limit come with its behaviour (EntradaMensaje).
+    // Its initial text and length limit come with its behaviour (MessageEntry).
     m_txtMensaje = new QLineEdit(central);
     m_txtMensaje->setObjectName(QStringLiteral("txtMensaje"));
     m_txtMensaje->setGeometry(Twips::rect(1440, 3180, 7095, 315));
@@ -175,28 +175,28 @@ void frmPrincipal::crearMensaje(QWidget *central)
     m_line2 = new QFrame(central);
     m_line2->setObjectName(QStringLiteral("Line2"));
     m_line2->setGeometry(Twips::px(1350), Twips::px(3735), Twips::px(8640 - 1350), 1);
-    for (auto [linea, rol] : { std::pair { m_line1, QPalette::Dark }, std::pair { m_line2, QPalette::Light } }) {
-        QPalette colores = linea->palette();
-        colores.setColor(QPalette::Window, colores.color(rol));
-        linea->setPalette(colores);
-        linea->setAutoFillBackground(true);
+    for (auto [line, role] : { std::pair { m_line1, QPalette::Dark }, std::pair { m_line2, QPalette::Light } }) {
+        QPalette colours = line->palette();
+        colours.setColor(QPalette::Window, colours.color(role));
+        line->setPalette(colours);
+        line->setAutoFillBackground(true);
     }
 }
 
 // The row of buttons at the foot, and the hidden check box among them.
-void frmPrincipal::crearBotones(QWidget *central)
+void frmPrincipal::createButtons(QWidget *central)
 {
-    const auto boton = [this, central](const char *imagen, const QString &texto, const char *nombre, const QRect &lugar,
-                           void (frmPrincipal::*accion)()) {
-        auto *b = new BotonImagen(QIcon(QStringLiteral(":/icons/%1.png").arg(QLatin1String(imagen))), texto, central);
-        b->setObjectName(QLatin1String(nombre));
-        b->setGeometry(lugar);
-        connect(b, &QPushButton::clicked, this, accion);
+    const auto button = [this, central](const char *image, const QString &text, const char *name, const QRect &place,
+                           void (frmPrincipal::*action)()) {
+        auto *b = new ImageButton(QIcon(QStringLiteral(":/icons/%1.png").arg(QLatin1String(image))), text, central);
+        b->setObjectName(QLatin1String(name));
+        b->setGeometry(place);
+        connect(b, &QPushButton::clicked, this, action);
         return b;
     };
-    m_cmdAcercaDe = boton("boton_acerca", QStringLiteral("&Acerca de"), "cmdAcercaDe",
+    m_cmdAcercaDe = button("boton_acerca", QStringLiteral("&Acerca de"), "cmdAcercaDe",
         Twips::rect(1380, 3840, 975, 615), &frmPrincipal::cmdAcercaDe_Click);
-    m_cmdAyuda = boton("boton_ayuda", QStringLiteral("&Ayuda"), "cmdAyuda", Twips::rect(2400, 3840, 975, 615),
+    m_cmdAyuda = button("boton_ayuda", QStringLiteral("&Ayuda"), "cmdAyuda", Twips::rect(2400, 3840, 975, 615),
         &frmPrincipal::cmdAyuda_Click);
     m_cmdAyuda->setVisible(false);
 
@@ -209,14 +209,14 @@ void frmPrincipal::crearBotones(QWidget *central)
     // Connected after the layout state is set: that one is no change.
     connect(m_chkCerrar, &QCheckBox::stateChanged, this, &frmPrincipal::chkCerrar_Click);
 
-    m_cmdCancelar = boton("boton_cancelar", QStringLiteral("&Cancelar"), "cmdCancelar",
+    m_cmdCancelar = button("boton_cancelar", QStringLiteral("&Cancelar"), "cmdCancelar",
         Twips::rect(6120, 3840, 1215, 615), &frmPrincipal::cmdCancelar_Click);
-    m_cmdEnviar = boton("boton_enviar", QStringLiteral("&Enviar"), "cmdEnviar", Twips::rect(7440, 3840, 1215, 615),
+    m_cmdEnviar = button("boton_enviar", QStringLiteral("&Enviar"), "cmdEnviar", Twips::rect(7440, 3840, 1215, 615),
         &frmPrincipal::cmdEnviar_Click);
     m_cmdEnviar->setEnabled(false);
 }
 
-void frmPrincipal::crearMenu()
+void frmPrincipal::createMenu()
 {
     m_mnuApp = new QMenu(this);
     m_mnuApp->setObjectName(QStringLiteral("mnuApp"));
@@ -225,37 +225,37 @@ void frmPrincipal::crearMenu()
         action->setObjectName(QString::fromLatin1(name));
         connect(action, &QAction::triggered, this, slot);
     };
-    const auto separador
+    const auto separator
         = [this](const char *name) { m_mnuApp->addSeparator()->setObjectName(QString::fromLatin1(name)); };
     item("mnuEnviar", QStringLiteral("&Mostrar Enviar mensaje"), &frmPrincipal::mnuEnviar_Click);
     item("mnuEnviados", QStringLiteral("&Mostrar mensajes enviados"), &frmPrincipal::mnuEnviados_Click);
-    separador("munS1");
+    separator("munS1");
     m_munS1 = m_mnuApp->actions().constLast();
     // Goes in right after mnuEnviados on a computer that receives; elsewhere the menu
     // stays exactly as it is.
-    m_mnuRecibidos = new QAction(QStringLiteral("Mostrar mensajes &recibidos"), this);
-    m_mnuRecibidos->setObjectName(QStringLiteral("mnuRecibidos"));
-    connect(m_mnuRecibidos, &QAction::triggered, this, &frmPrincipal::mnuRecibidos_Click);
-    connect(m_mnuApp, &QMenu::aboutToShow, this, &frmPrincipal::actualizarMenuRecibidos);
+    m_mnuReceived = new QAction(QStringLiteral("Mostrar mensajes &recibidos"), this);
+    m_mnuReceived->setObjectName(QStringLiteral("mnuReceived"));
+    connect(m_mnuReceived, &QAction::triggered, this, &frmPrincipal::mnuReceived_Click);
+    connect(m_mnuApp, &QMenu::aboutToShow, this, &frmPrincipal::updateReceivedMenu);
     item("mnuAcerca", QStringLiteral("&Acerca de..."), &frmPrincipal::mnuAcerca_Click);
-    separador("mnuSP2");
+    separator("mnuSP2");
     item("mnuSalir", QStringLiteral("&Salir"), &frmPrincipal::mnuSalir_Click);
 }
 
-void frmPrincipal::crearTeclas()
+void frmPrincipal::createKeys()
 {
     // A main window has no default or cancel button of its own: Enter and Esc are wired
     // here for the whole window. A shortcut comes before the focused control's key
     // handling, so Enter in the recipients box never adds a drop-down item.
-    for (const int tecla : { int(Qt::Key_Return), int(Qt::Key_Enter) }) {
-        auto *enter = new QShortcut(QKeySequence(tecla), this);
+    for (const int key : { int(Qt::Key_Return), int(Qt::Key_Enter) }) {
+        auto *enter = new QShortcut(QKeySequence(key), this);
         enter->setContext(Qt::WindowShortcut);
         connect(enter, &QShortcut::activated, this, [this] {
             // As with a dialog's default button, a push button that has the focus takes
             // Enter itself.
-            auto *enfocado = qobject_cast<QPushButton *>(QApplication::focusWidget());
-            if (enfocado && enfocado != m_cmdEnviar && enfocado->window() == this)
-                enfocado->click();
+            auto *focused = qobject_cast<QPushButton *>(QApplication::focusWidget());
+            if (focused && focused != m_cmdEnviar && focused->window() == this)
+                focused->click();
             else if (m_cmdEnviar->isEnabled())
                 m_cmdEnviar->click();
         });
@@ -265,19 +265,19 @@ void frmPrincipal::crearTeclas()
     connect(esc, &QShortcut::activated, m_cmdCancelar, &QPushButton::click);
 }
 
-void frmPrincipal::ordenTabulacion()
+void frmPrincipal::tabOrder()
 {
     // The labels (Label2 first, lbl1, Label1) take no focus; this is the rest in order.
-    const QList<QWidget *> orden = { m_optGrupo[0], m_optGrupo[1], m_txtMensaje, m_chkCerrar, m_cmdEnviar,
+    const QList<QWidget *> order = { m_optGrupo[0], m_optGrupo[1], m_txtMensaje, m_chkCerrar, m_cmdEnviar,
         m_cmdCancelar, m_cmdAcercaDe, m_cmdAyuda, m_command1, m_cmbDestino, m_txtDestino };
-    for (qsizetype i = 1; i < orden.size(); ++i)
-        setTabOrder(orden.at(i - 1), orden.at(i));
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order.at(i - 1), order.at(i));
 }
 
-void frmPrincipal::load(bool minimizado, int estadoCerrar)
+void frmPrincipal::load(bool minimized, int closeState)
 {
     // Minimised before the first showing: the minimise rule then leaves only the tray icon.
-    if (minimizado)
+    if (minimized)
         setWindowState(Qt::WindowMinimized);
 
     // The address book is loaded, but its list stays empty until a kind is chosen.
@@ -286,14 +286,14 @@ void frmPrincipal::load(bool minimizado, int estadoCerrar)
     CargarMRU();
 
     // The only change of the hidden box while the program runs.
-    static const Qt::CheckState estados[3] = { Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked };
-    m_chkCerrar->setCheckState(estados[estadoCerrar]);
+    static const Qt::CheckState states[3] = { Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked };
+    m_chkCerrar->setCheckState(states[closeState]);
 
     // The tray icon exists from the end of the load until the program ends.
     m_taskIco->start();
 }
 
-void frmPrincipal::mostrarAlArrancar()
+void frmPrincipal::showAtStartup()
 {
     if (!isMinimized())
         show();
@@ -302,15 +302,15 @@ void frmPrincipal::mostrarAlArrancar()
     // else the minimise rule would hide it at once: the program starts in the tray only
 }
 
-void frmPrincipal::setFondoAlternativo()
+void frmPrincipal::setAlternativeBackground()
 {
-    m_fondo->setPixmap(QPixmap(kFondoAlternativo));
-    m_fondoAlternativo = true;
+    m_background->setPixmap(QPixmap(kAlternativeBackground));
+    m_alternativeBackground = true;
 }
 
-void frmPrincipal::terminar()
+void frmPrincipal::end()
 {
-    m_terminando = true;
+    m_ending = true;
     m_taskIco->stop();
     // exit() rather than quit(): every event loop ends, a modal window's included, and
     // no window is asked whether it agrees.
@@ -322,14 +322,14 @@ void frmPrincipal::changeEvent(QEvent *event)
     QMainWindow::changeEvent(event);
     // The minimise rule. Without a tray a hidden window could not be reached from the
     // tray, so there it stays minimised in the task bar.
-    if (event->type() == QEvent::WindowStateChange && isMinimized() && !m_restaurando && !m_terminando
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && !m_restaurando && !m_ending
         && m_rt.trayAvailable())
         hide();
 }
 
 void frmPrincipal::closeEvent(QCloseEvent *event)
 {
-    if (m_terminando) {
+    if (m_ending) {
         event->accept();
         return;
     }
@@ -357,7 +357,7 @@ bool frmPrincipal::eventFilter(QObject *watched, QEvent *event)
     // hold the session up. End here instead. The session's earlier request to save
     // (commitDataRequest) needs no answer: nothing is kept but what each send writes.
     if (event->type() == QEvent::Quit && watched == qApp) {
-        terminar();
+        end();
         return true;
     }
     // Esc in a pop-up of this window (the recipients drop-down, a context menu) closes that
@@ -390,21 +390,21 @@ void frmPrincipal::cmdCancelar_Click()
 
 void frmPrincipal::cmdAcercaDe_Click()
 {
-    Form3::abrir(m_rt);
+    Form3::open(m_rt);
 }
 
 void frmPrincipal::cmdAyuda_Click()
 {
     // The help file comes with the program, never among the user's data files.
-    m_ayuda->cmdAyuda_Click(Texto::withTrailingSeparator(m_rt.appPath()));
+    m_help->cmdAyuda_Click(Text::withTrailingSeparator(m_rt.appPath()));
 }
 
 void frmPrincipal::cmdEnviar_Click()
 {
-    m_despacho->EnviarMensajes();
+    m_dispatch->EnviarMensajes();
 }
 
-void frmPrincipal::taskIco_Restaurar()
+void frmPrincipal::taskIco_Restore()
 {
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
@@ -424,37 +424,37 @@ void frmPrincipal::mnuEnviar_Click()
     // reporting it minimised after this returns, past the guard, so the minimise rule would
     // hide it again.
     m_restaurando = true;
-    taskIco_Restaurar();
+    taskIco_Restore();
     m_restaurando = false;
 }
 
 void frmPrincipal::mnuEnviados_Click()
 {
-    mensajes().mostrar();
+    messages().showWindow();
 }
 
-void frmPrincipal::mnuRecibidos_Click()
+void frmPrincipal::mnuReceived_Click()
 {
-    if (m_recepcion)
-        m_recepcion->mostrarRecibidos();
+    if (m_receiving)
+        m_receiving->showReceived();
 }
 
-void frmPrincipal::actualizarMenuRecibidos()
+void frmPrincipal::updateReceivedMenu()
 {
-    const bool recibe = m_recepcion && m_recepcion->buzonExiste();
-    if (recibe && !m_mnuApp->actions().contains(m_mnuRecibidos))
-        m_mnuApp->insertAction(m_munS1, m_mnuRecibidos);
-    else if (!recibe)
-        m_mnuApp->removeAction(m_mnuRecibidos);
+    const bool receives = m_receiving && m_receiving->mailboxExists();
+    if (receives && !m_mnuApp->actions().contains(m_mnuReceived))
+        m_mnuApp->insertAction(m_munS1, m_mnuReceived);
+    else if (!receives)
+        m_mnuApp->removeAction(m_mnuReceived);
 }
 
-void frmPrincipal::responder(const QString &remitente)
+void frmPrincipal::reply(const QString &sender)
 {
     m_optGrupo[0]->click();
-    m_txtDestino->setEditText(remitente);
+    m_txtDestino->setEditText(sender);
     // Only the initial text makes way: a message the user wrote stays, to be sent to the new
     // recipient or changed by the user.
-    if (m_txtMensaje->text() == EntradaMensaje::kTextoInicial || Texto::trimBlanks(m_txtMensaje->text()).isEmpty())
+    if (m_txtMensaje->text() == MessageEntry::kInitialText || Text::trimBlanks(m_txtMensaje->text()).isEmpty())
         m_txtMensaje->clear();
     else
         m_txtMensaje->end(false);
@@ -465,7 +465,7 @@ void frmPrincipal::responder(const QString &remitente)
 void frmPrincipal::mnuAcerca_Click()
 {
     // A request while the About window is already up is dropped by Form3 itself.
-    Form3::abrir(m_rt);
+    Form3::open(m_rt);
 }
 
 void frmPrincipal::mnuSalir_Click()
@@ -473,7 +473,7 @@ void frmPrincipal::mnuSalir_Click()
     m_rt.end();
 }
 
-void frmPrincipal::traerAlFrente()
+void frmPrincipal::bringToFront()
 {
     mnuEnviar_Click();
 }
@@ -483,12 +483,12 @@ QString frmPrincipal::rutaPrograma() const
     return m_module.rutaPrograma();
 }
 
-bool frmPrincipal::grupoElegido() const
+bool frmPrincipal::chosenGroup() const
 {
     return m_optGrupo[1]->isChecked();
 }
 
-int frmPrincipal::estadoCerrar() const
+int frmPrincipal::closeState() const
 {
     switch (m_chkCerrar->checkState()) {
     case Qt::Unchecked:
@@ -501,34 +501,34 @@ int frmPrincipal::estadoCerrar() const
     return 1;
 }
 
-QString frmPrincipal::textoDestino() const
+QString frmPrincipal::recipientText() const
 {
     return m_txtDestino->currentText();
 }
 
-QString frmPrincipal::textoMensaje() const
+QString frmPrincipal::messageText() const
 {
     return m_txtMensaje->text();
 }
 
-std::unique_ptr<EsperaEnvio> frmPrincipal::mostrarEspera()
+std::unique_ptr<SendWait> frmPrincipal::showWait()
 {
-    return frmWait::esperarSobre(this);
+    return frmWait::waitOver(this);
 }
 
-frmMensajes &frmPrincipal::mensajes()
+frmMensajes &frmPrincipal::messages()
 {
-    if (!m_mensajes)
-        m_mensajes = std::make_unique<frmMensajes>(this, [this] { return m_esconderTrasEnviar; });
-    return *m_mensajes;
+    if (!m_messages)
+        m_messages = std::make_unique<frmMensajes>(this, [this] { return m_esconderTrasEnviar; });
+    return *m_messages;
 }
 
 void frmPrincipal::GuardarMRU()
 {
-    ListaMRU::GuardarMRU(m_module, *m_cajaDestino);
+    RecentList::GuardarMRU(m_module, *m_recipientBox);
 }
 
 void frmPrincipal::CargarMRU()
 {
-    ListaMRU::CargarMRU(m_module, *m_cajaDestino);
+    RecentList::CargarMRU(m_module, *m_recipientBox);
 }

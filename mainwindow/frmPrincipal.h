@@ -1,18 +1,18 @@
 #pragma once
 
-#include "dispatch/VentanaEnvio.h"
+#include "dispatch/SendWindow.h"
 #include "sentlog/frmMensajes.h"
 
 #include <QMainWindow>
 
 #include <memory>
 
-class Ayuda;
-class BotonImagen;
-class ComboDestinatarios;
-class Despacho;
-class EntradaDestino;
-class EntradaMensaje;
+class HelpButton;
+class ImageButton;
+class RecipientsCombo;
+class Dispatch;
+class RecipientEntry;
+class MessageEntry;
 class IconoBarra;
 class Module;
 class QAction;
@@ -25,13 +25,13 @@ class QListWidget;
 class QMenu;
 class QPushButton;
 class QRadioButton;
-class Recepcion;
+class Receiving;
 class Runtime;
 
 // The composition window. It lives for the whole run and is only hidden and shown again;
 // the program lives on in the tray meanwhile. Startup makes it, hands it the address book
 // and the start-up values, and connects it to receiving.
-class frmPrincipal final : public QMainWindow, public VentanaEnvio
+class frmPrincipal final : public QMainWindow, public SendWindow
 {
     Q_OBJECT
 
@@ -40,33 +40,33 @@ public:
     ~frmPrincipal() override;
 
     // The window's load: minimised when asked to start in the tray, the address book and the
-    // recent list loaded, the hidden box set to estadoCerrar (0, 1 or 2), the tray icon up.
-    void load(bool minimizado, int estadoCerrar);
+    // recent list loaded, the hidden box set to closeState (0, 1 or 2), the tray icon up.
+    void load(bool minimized, int closeState);
 
     // The first showing, after the load: a window minimised at start-up stays in the tray
     // where there is one.
-    void mostrarAlArrancar();
+    void showAtStartup();
 
     // Receiving, owned by the start-up: its received-messages item joins the tray menu.
-    void setRecepcion(Recepcion *recepcion) { m_recepcion = recepcion; }
+    void setReceiving(Receiving *receiving) { m_receiving = receiving; }
     // The received-messages item is in the menu exactly while the mailbox exists.
-    void actualizarMenuRecibidos();
+    void updateReceivedMenu();
 
     // Back from the tray or the task bar, in its normal state and in front.
-    void traerAlFrente();
+    void bringToFront();
 
     // Swaps the left picture for the alternative one, for the rest of the run.
-    void setFondoAlternativo();
+    void setAlternativeBackground();
 
     // Answering a received message: the recipients line becomes the sender, "Equipo" is
     // chosen as a click chooses it, and the window comes forward with the message box
     // focused: emptied where it held only the initial text, kept where the user wrote in it.
-    void responder(const QString &remitente);
+    void reply(const QString &sender);
 
     // The program is ending (session end, termination signal): close requests are no
     // longer refused, the tray icon goes, and the event loop is left.
-    void terminar();
-    bool terminando() const { return m_terminando; }
+    void end();
+    bool ending() const { return m_ending; }
 
     // Whether closing the sent-messages window also hides this one; kept from chkCerrar.
     bool esconderTrasEnviar() const { return m_esconderTrasEnviar; }
@@ -75,21 +75,21 @@ public:
     void setRestaurando(bool restaurando) { m_restaurando = restaurando; }
 
     // For tests: the parts the window owns or uses.
-    bool fondoAlternativo() const { return m_fondoAlternativo; }
+    bool alternativeBackground() const { return m_alternativeBackground; }
     Module &module() { return m_module; }
     IconoBarra &taskIco() { return *m_taskIco; }
     QMenu &mnuApp() { return *m_mnuApp; }
     // Receiving, from start-up on; null before.
-    Recepcion *recepcion() { return m_recepcion; }
+    Receiving *receiving() { return m_receiving; }
 
-    // VentanaEnvio
-    std::unique_ptr<EsperaEnvio> mostrarEspera() override;
+    // SendWindow
+    std::unique_ptr<SendWait> showWait() override;
     QString rutaPrograma() const override;
-    bool grupoElegido() const override;
-    int estadoCerrar() const override;
-    QString textoDestino() const override;
-    QString textoMensaje() const override;
-    frmMensajes &mensajes() override;
+    bool chosenGroup() const override;
+    int closeState() const override;
+    QString recipientText() const override;
+    QString messageText() const override;
+    frmMensajes &messages() override;
     void GuardarMRU() override;
     void CargarMRU() override;
 
@@ -100,36 +100,36 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void crearControles();
-    void crearDestinatarios(QWidget *central);
-    void crearMensaje(QWidget *central);
-    void crearBotones(QWidget *central);
-    void crearMenu();
-    void crearTeclas();
-    void ordenTabulacion();
+    void createControls();
+    void createRecipients(QWidget *central);
+    void createMessage(QWidget *central);
+    void createButtons(QWidget *central);
+    void createMenu();
+    void createKeys();
+    void tabOrder();
 
     void chkCerrar_Click();
     void cmdCancelar_Click();
     void cmdAcercaDe_Click();
     void cmdAyuda_Click();
     void cmdEnviar_Click();
-    void taskIco_Restaurar();
+    void taskIco_Restore();
     void taskIco_Menu();
     void mnuEnviar_Click();
     void mnuEnviados_Click();
-    void mnuRecibidos_Click();
+    void mnuReceived_Click();
     void mnuAcerca_Click();
     void mnuSalir_Click();
 
     Runtime &m_rt;
     Module &m_module;
-    std::unique_ptr<Despacho> m_despacho;
-    std::unique_ptr<Ayuda> m_ayuda;
-    std::unique_ptr<ComboDestinatarios> m_cajaDestino;
-    EntradaDestino *m_entradaDestino = nullptr;
-    EntradaMensaje *m_entradaMensaje = nullptr;
+    std::unique_ptr<Dispatch> m_dispatch;
+    std::unique_ptr<HelpButton> m_help;
+    std::unique_ptr<RecipientsCombo> m_recipientBox;
+    RecipientEntry *m_recipientEntry = nullptr;
+    MessageEntry *m_messageEntry = nullptr;
 
-    QLabel *m_fondo = nullptr;
+    QLabel *m_background = nullptr;
     QLabel *m_lbl1 = nullptr;
     QLabel *m_label1 = nullptr;
     QComboBox *m_txtDestino = nullptr;
@@ -140,20 +140,20 @@ private:
     QLineEdit *m_txtMensaje = nullptr;
     QFrame *m_line1 = nullptr;
     QFrame *m_line2 = nullptr;
-    BotonImagen *m_cmdAcercaDe = nullptr;
-    BotonImagen *m_cmdAyuda = nullptr;
+    ImageButton *m_cmdAcercaDe = nullptr;
+    ImageButton *m_cmdAyuda = nullptr;
     QCheckBox *m_chkCerrar = nullptr;
-    BotonImagen *m_cmdCancelar = nullptr;
-    BotonImagen *m_cmdEnviar = nullptr;
+    ImageButton *m_cmdCancelar = nullptr;
+    ImageButton *m_cmdEnviar = nullptr;
     IconoBarra *m_taskIco = nullptr;
     QMenu *m_mnuApp = nullptr;
-    QAction *m_mnuRecibidos = nullptr; // in the menu only where the mailbox exists
+    QAction *m_mnuReceived = nullptr; // in the menu only where the mailbox exists
     QAction *m_munS1 = nullptr;
 
-    std::unique_ptr<frmMensajes> m_mensajes;
-    Recepcion *m_recepcion = nullptr;
+    std::unique_ptr<frmMensajes> m_messages;
+    Receiving *m_receiving = nullptr;
     bool m_esconderTrasEnviar = false;
     bool m_restaurando = false;
-    bool m_fondoAlternativo = false;
-    bool m_terminando = false;
+    bool m_alternativeBackground = false;
+    bool m_ending = false;
 };

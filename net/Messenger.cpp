@@ -205,7 +205,7 @@ std::string Messenger::calledName(const std::string &wireName, const std::string
         // The letters a name of the Latin alphabets is written in.
         if ((c >= U'a' && c <= U'z') || (c >= 0xe0 && c <= 0xfe && c != 0xf7))
             c -= 0x20;
-        Unicode::anadirUtf8(upper, c);
+        Unicode::appendUtf8(upper, c);
     }
     const MessageText::Prepared back = MessageText::prepare(upper, codePage);
     return back.unmappable.empty() && back.bytes.size() == wireName.size() ? back.bytes : wireName;

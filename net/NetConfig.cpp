@@ -9,8 +9,8 @@
 
 namespace {
 
-constexpr std::string_view sectionEquipos("Equipos");
-constexpr std::string_view sectionOpciones("Opciones");
+constexpr std::string_view computersSection("Equipos");
+constexpr std::string_view optionsSection("Opciones");
 
 // Values that reach smbclient's command line must not look like options or carry
 // separators; they travel as "--name=value", but a blank or control character is
@@ -93,12 +93,12 @@ NetConfig::NetConfig(const std::string &iniPath)
 
 std::string NetConfig::option(std::string_view key) const
 {
-    return trimmedValue(m_ini.leer(sectionOpciones, key));
+    return trimmedValue(m_ini.read(optionsSection, key));
 }
 
 std::optional<NetConfig::Endpoint> NetConfig::endpoint(std::string_view name)
 {
-    const std::string value = trimmedValue(m_ini.leer(sectionEquipos, name));
+    const std::string value = trimmedValue(m_ini.read(computersSection, name));
     if (value.empty())
         return std::nullopt;
     const auto parsed = parseEndpoint(value);
@@ -113,7 +113,7 @@ std::string NetConfig::workgroup() const
         return m_workgroup;
     // Samba's configuration is close enough to a profile file for one global key.
     const std::string conf = m_clientConfig.empty() ? std::string("/etc/samba/smb.conf") : m_clientConfig;
-    const std::string fromConf = trimmedValue(LecturaIni(conf).leer("global", "workgroup"));
+    const std::string fromConf = trimmedValue(IniReader(conf).read("global", "workgroup"));
     return fromConf.empty() ? std::string("WORKGROUP") : fromConf;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "profile/LecturaIni.h"
+#include "profile/IniReader.h"
 
 #include <optional>
 #include <string>
@@ -57,7 +57,7 @@ private:
     std::string option(std::string_view key) const;
 
     std::string m_iniPath;
-    LecturaIni m_ini; // one read of net.ini for every key taken from it
+    IniReader m_ini; // one read of net.ini for every key taken from it
     std::string m_clientConfig;
     std::string m_codePage = "CP850";
     int m_timeoutSeconds = 5;

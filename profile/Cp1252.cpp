@@ -1,6 +1,6 @@
 #include "profile/Cp1252.h"
 
-#include "profile/TablaCp1252.h"
+#include "profile/Cp1252Table.h"
 
 namespace Cp1252 {
 
@@ -16,7 +16,7 @@ QByteArray encode(QStringView text)
         } else if (QChar::isSurrogate(c)) {
             out += '?';
         } else {
-            out += TablaCp1252::codificar(c);
+            out += Cp1252Table::encode(c);
         }
     }
     return out;
@@ -27,7 +27,7 @@ QString decode(QByteArrayView bytes)
     QString out(bytes.size(), Qt::Uninitialized);
     QChar *d = out.data();
     for (qsizetype i = 0; i < bytes.size(); ++i)
-        d[i] = QChar(TablaCp1252::decodificar(static_cast<unsigned char>(bytes[i])));
+        d[i] = QChar(Cp1252Table::decode(static_cast<unsigned char>(bytes[i])));
     return out;
 }
 

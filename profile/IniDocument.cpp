@@ -1,7 +1,7 @@
 #include "profile/IniDocument.h"
 
 #include "profile/Cp1252.h"
-#include "profile/SintaxisIni.h"
+#include "profile/IniSyntax.h"
 
 #include <algorithm>
 #include <string_view>
@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr quint32 kVacia = 0xFFFFFFFF;
+constexpr quint32 kEmpty = 0xFFFFFFFF;
 // Lookups of keys answered by walking their section before the document builds its key table.
 constexpr int kLookupsWithoutTable = 8;
 
@@ -26,7 +26,7 @@ QByteArray bytesOf(std::string_view v)
 // The name as it is looked up: in the code page, blanks around it removed.
 QByteArray lookupName(const QString &name)
 {
-    return bytesOf(SintaxisIni::recortar(view(Cp1252::encode(name))));
+    return bytesOf(IniSyntax::trim(view(Cp1252::encode(name))));
 }
 
 // A line break in a value is written as a blank, as ProfileFiles does: written as it is, it
@@ -35,12 +35,12 @@ QByteArray encodeValue(const QString &value)
 {
     QByteArray bytes = Cp1252::encode(value);
     bytes.replace('\r', ' ').replace('\n', ' ');
-    return SintaxisIni::necesitaComillas(view(bytes)) ? '"' + bytes + '"' : bytes;
+    return IniSyntax::needsQuotes(view(bytes)) ? '"' + bytes + '"' : bytes;
 }
 
 QString decodeValue(std::string_view line)
 {
-    QString v = Cp1252::decode(QByteArrayView(SintaxisIni::valor(SintaxisIni::sinFinDeLinea(line))));
+    QString v = Cp1252::decode(QByteArrayView(IniSyntax::value(IniSyntax::withoutLineEnd(line))));
     // An empty value is present, not absent: hand back an empty, non-null text.
     if (v.isNull())
         v = QLatin1String("");
@@ -71,7 +71,7 @@ std::vector<quint32> emptyTable(size_t n)
     size_t size = 8;
     while (size < 2 * n)
         size *= 2;
-    return std::vector<quint32>(size, kVacia);
+    return std::vector<quint32>(size, kEmpty);
 }
 
 } // namespace
@@ -95,12 +95,12 @@ struct IniDocument::Base
     std::string_view lineAt(quint32 start) const
     {
         const std::string_view rest = all().substr(start);
-        return rest.substr(0, SintaxisIni::largoLinea(rest));
+        return rest.substr(0, IniSyntax::lineLength(rest));
     }
 
     std::string_view nameAt(quint32 start) const
     {
-        return SintaxisIni::analizar(SintaxisIni::sinFinDeLinea(lineAt(start))).nombre;
+        return IniSyntax::parse(IniSyntax::withoutLineEnd(lineAt(start))).name;
     }
 
     quint32 sectionOf(quint32 start) const
@@ -118,7 +118,7 @@ struct IniDocument::Base
     {
         const size_t mask = table.size() - 1;
         size_t slot = hash & mask;
-        while (table[slot] != kVacia && !coincide(table[slot]))
+        while (table[slot] != kEmpty && !coincide(table[slot]))
             slot = (slot + 1) & mask;
         return slot;
     }
@@ -126,9 +126,9 @@ struct IniDocument::Base
     quint32 findSection(std::string_view name) const
     {
         if (sectionTable.empty())
-            return kVacia;
-        return sectionTable[probe(sectionTable, SintaxisIni::huella(name),
-            [&](quint32 s) { return SintaxisIni::mismoNombre(nameAt(sections[s]), name); })];
+            return kEmpty;
+        return sectionTable[probe(sectionTable, IniSyntax::fingerprint(name),
+            [&](quint32 s) { return IniSyntax::sameName(nameAt(sections[s]), name); })];
     }
 
     quint32 findKey(quint32 section, std::string_view name) const
@@ -139,17 +139,17 @@ struct IniDocument::Base
             const quint32 end = sectionEnd(section);
             for (quint32 pos = sections[section] + quint32(lineAt(sections[section]).size()); pos < end;) {
                 const std::string_view line = lineAt(pos);
-                const SintaxisIni::Linea l = SintaxisIni::analizar(SintaxisIni::sinFinDeLinea(line));
-                if (l.tipo == SintaxisIni::Linea::Tipo::Clave && SintaxisIni::mismoNombre(l.nombre, name))
+                const IniSyntax::Line l = IniSyntax::parse(IniSyntax::withoutLineEnd(line));
+                if (l.kind == IniSyntax::Line::Kind::Key && IniSyntax::sameName(l.name, name))
                     return pos;
                 pos += quint32(line.size());
             }
-            return kVacia;
+            return kEmpty;
         }
         if (keyTable.empty())
-            return kVacia;
-        return keyTable[probe(keyTable, SintaxisIni::huella(name, section),
-            [&](quint32 line) { return sectionOf(line) == section && SintaxisIni::mismoNombre(nameAt(line), name); })];
+            return kEmpty;
+        return keyTable[probe(keyTable, IniSyntax::fingerprint(name, section),
+            [&](quint32 line) { return sectionOf(line) == section && IniSyntax::sameName(nameAt(line), name); })];
     }
 
     void buildKeys() const
@@ -162,7 +162,7 @@ struct IniDocument::Base
             const quint32 end = sectionEnd(s);
             for (quint32 pos = sections[s] + quint32(lineAt(sections[s]).size()); pos < end;) {
                 const std::string_view line = lineAt(pos);
-                if (SintaxisIni::analizar(SintaxisIni::sinFinDeLinea(line)).tipo == SintaxisIni::Linea::Tipo::Clave)
+                if (IniSyntax::parse(IniSyntax::withoutLineEnd(line)).kind == IniSyntax::Line::Kind::Key)
                     keyLines.push_back(pos);
                 pos += quint32(line.size());
             }
@@ -174,9 +174,9 @@ struct IniDocument::Base
                 ++s;
             const std::string_view name = nameAt(line);
             // Keys come in file order, so an earlier key of this section starts after its header.
-            const size_t slot = probe(keyTable, SintaxisIni::huella(name, s),
-                [&](quint32 other) { return other > sections[s] && SintaxisIni::mismoNombre(nameAt(other), name); });
-            if (keyTable[slot] == kVacia)
+            const size_t slot = probe(keyTable, IniSyntax::fingerprint(name, s),
+                [&](quint32 other) { return other > sections[s] && IniSyntax::sameName(nameAt(other), name); });
+            if (keyTable[slot] == kEmpty)
                 keyTable[slot] = line;
         }
         keysBuilt = true;
@@ -192,26 +192,26 @@ struct IniDocument::Base
         for (pos = point; pos < end;) {
             const std::string_view line = lineAt(pos);
             pos += quint32(line.size());
-            if (SintaxisIni::analizar(SintaxisIni::sinFinDeLinea(line)).tipo == SintaxisIni::Linea::Tipo::Clave)
+            if (IniSyntax::parse(IniSyntax::withoutLineEnd(line)).kind == IniSyntax::Line::Kind::Key)
                 point = pos;
         }
         return point;
     }
 };
 
-bool IniDocument::Nombre::operator==(const Nombre &other) const
+bool IniDocument::Name::operator==(const Name &other) const
 {
-    return SintaxisIni::mismoNombre(view(bytes), view(other.bytes));
+    return IniSyntax::sameName(view(bytes), view(other.bytes));
 }
 
-size_t qHash(const IniDocument::Nombre &nombre, size_t semilla)
+size_t qHash(const IniDocument::Name &name, size_t seed)
 {
-    return SintaxisIni::huella(view(nombre.bytes), semilla);
+    return IniSyntax::fingerprint(view(name.bytes), seed);
 }
 
 bool IniDocument::isValidName(const QString &name, bool isSection)
 {
-    return SintaxisIni::nombreValido(view(Cp1252::encode(name)), isSection);
+    return IniSyntax::validName(view(Cp1252::encode(name)), isSection);
 }
 
 IniDocument::IniDocument()
@@ -230,7 +230,7 @@ IniDocument IniDocument::parse(const QByteArray &bytes)
         // Only a line whose first character other than a blank is "[" can be a header.
         const size_t first = line.find_first_not_of(" \t");
         if (first != line.npos && line[first] == '['
-            && SintaxisIni::analizar(SintaxisIni::sinFinDeLinea(line)).tipo == SintaxisIni::Linea::Tipo::Seccion)
+            && IniSyntax::parse(IniSyntax::withoutLineEnd(line)).kind == IniSyntax::Line::Kind::Section)
             base->sections.push_back(quint32(pos));
         pos += line.size();
     }
@@ -239,9 +239,9 @@ IniDocument IniDocument::parse(const QByteArray &bytes)
     base->sectionTable = emptyTable(base->sections.size());
     for (quint32 s = 0; s < base->sections.size(); ++s) {
         const std::string_view name = base->nameAt(base->sections[s]);
-        const size_t slot = base->probe(base->sectionTable, SintaxisIni::huella(name),
-            [&](quint32 other) { return SintaxisIni::mismoNombre(base->nameAt(base->sections[other]), name); });
-        if (base->sectionTable[slot] == kVacia)
+        const size_t slot = base->probe(base->sectionTable, IniSyntax::fingerprint(name),
+            [&](quint32 other) { return IniSyntax::sameName(base->nameAt(base->sections[other]), name); });
+        if (base->sectionTable[slot] == kEmpty)
             base->sectionTable[slot] = s;
     }
 
@@ -254,7 +254,7 @@ IniDocument IniDocument::parse(const QByteArray &bytes)
 quint32 IniDocument::findSection(const QByteArray &name) const
 {
     const quint32 s = m_base->findSection(view(name));
-    return s != kVacia ? s : m_newSections.value(Nombre { name }, kVacia);
+    return s != kEmpty ? s : m_newSections.value(Name { name }, kEmpty);
 }
 
 QByteArray IniDocument::toBytes() const
@@ -264,15 +264,15 @@ QByteArray IniDocument::toBytes() const
 
     // Changes inside the parsed file, in file order: lines added to a section go before a
     // replaced line that starts at the same place.
-    struct Cambio
+    struct Change
     {
         quint32 at;
         bool replaces;
         quint32 what; // the section, or the start of the replaced line
-        bool operator<(const Cambio &o) const { return at != o.at ? at < o.at : replaces < o.replaces; }
+        bool operator<(const Change &o) const { return at != o.at ? at < o.at : replaces < o.replaces; }
     };
     const quint32 parsedSections = quint32(m_base->sections.size());
-    std::vector<Cambio> changes;
+    std::vector<Change> changes;
     changes.reserve(size_t(m_replaced.size() + m_added.size()));
     for (auto a = m_added.cbegin(); a != m_added.cend() && a.key() < parsedSections; ++a)
         changes.push_back({ m_base->insertionPoint(a.key()), false, a.key() });
@@ -284,7 +284,7 @@ QByteArray IniDocument::toBytes() const
     QByteArray out;
     out.reserve(m_base->bytes.size() + 64 * qsizetype(changes.size()));
     quint32 copied = 0;
-    for (const Cambio &c : changes) {
+    for (const Change &c : changes) {
         out += QByteArrayView(all.substr(copied, c.at - copied));
         copied = c.at;
         if (c.replaces) {
@@ -309,12 +309,12 @@ QByteArray IniDocument::toBytes() const
 QString IniDocument::value(const QString &section, const QString &key) const
 {
     const quint32 s = findSection(lookupName(section));
-    if (s == kVacia)
+    if (s == kEmpty)
         return QString();
     const QByteArray name = lookupName(key);
     if (s < m_base->sections.size()) {
         const quint32 line = m_base->findKey(s, view(name));
-        if (line != kVacia) {
+        if (line != kEmpty) {
             const auto replaced = m_replaced.constFind(line);
             return decodeValue(replaced != m_replaced.cend() ? view(*replaced) : m_base->lineAt(line));
         }
@@ -322,7 +322,7 @@ QString IniDocument::value(const QString &section, const QString &key) const
     const auto added = m_added.constFind(s);
     if (added == m_added.cend())
         return QString();
-    const auto k = added->keys.constFind(Nombre { name });
+    const auto k = added->keys.constFind(Name { name });
     return k == added->keys.cend() ? QString() : decodeValue(view(added->lines[*k]));
 }
 
@@ -330,7 +330,7 @@ QStringList IniDocument::numberedValues(const QString &section, int count) const
 {
     QStringList values(qMax(count, 0));
     const quint32 s = findSection(lookupName(section));
-    if (s == kVacia || values.isEmpty())
+    if (s == kEmpty || values.isEmpty())
         return values;
     // The key of position n is n in decimal, so a name is one exactly when it is digits without
     // a leading zero (no other byte folds to a digit). The first key of a name wins.
@@ -350,10 +350,10 @@ QStringList IniDocument::numberedValues(const QString &section, int count) const
         const quint32 end = m_base->sectionEnd(s);
         for (quint32 pos = m_base->sections[s] + quint32(m_base->lineAt(m_base->sections[s]).size()); pos < end;) {
             const std::string_view line = m_base->lineAt(pos);
-            const SintaxisIni::Linea l = SintaxisIni::analizar(SintaxisIni::sinFinDeLinea(line));
-            if (l.tipo == SintaxisIni::Linea::Tipo::Clave) {
+            const IniSyntax::Line l = IniSyntax::parse(IniSyntax::withoutLineEnd(line));
+            if (l.kind == IniSyntax::Line::Kind::Key) {
                 const auto replaced = m_replaced.constFind(pos);
-                put(l.nombre, replaced != m_replaced.cend() ? view(*replaced) : line);
+                put(l.name, replaced != m_replaced.cend() ? view(*replaced) : line);
             }
             pos += quint32(line.size());
         }
@@ -361,7 +361,7 @@ QStringList IniDocument::numberedValues(const QString &section, int count) const
     const auto added = m_added.constFind(s);
     if (added != m_added.cend()) {
         for (const QByteArray &line : added->lines)
-            put(SintaxisIni::analizar(SintaxisIni::sinFinDeLinea(view(line))).nombre, view(line));
+            put(IniSyntax::parse(IniSyntax::withoutLineEnd(view(line))).name, view(line));
     }
     return values;
 }
@@ -370,9 +370,9 @@ void IniDocument::setValue(const QString &section, const QString &key, const QSt
 {
     const QByteArray sectionName = lookupName(section);
     quint32 s = findSection(sectionName);
-    if (s == kVacia) {
+    if (s == kEmpty) {
         s = quint32(m_base->sections.size() + size_t(m_newSections.size()));
-        m_newSections.insert(Nombre { sectionName }, s);
+        m_newSections.insert(Name { sectionName }, s);
         m_added[s].header = '[' + sectionName + ']' + m_base->lineEnd;
     }
     const QByteArray name = lookupName(key);
@@ -381,19 +381,19 @@ void IniDocument::setValue(const QString &section, const QString &key, const QSt
         m_base->buildKeys(); // a change is seldom alone
     if (s < m_base->sections.size()) {
         const quint32 line = m_base->findKey(s, view(name));
-        if (line != kVacia) {
+        if (line != kEmpty) {
             // Keep the name as the file spells it.
             m_replaced.insert(line, bytesOf(m_base->nameAt(line)) + rest);
             return;
         }
     }
-    Anadidas &added = m_added[s];
-    const auto k = added.keys.constFind(Nombre { name });
+    Added &added = m_added[s];
+    const auto k = added.keys.constFind(Name { name });
     if (k != added.keys.cend()) {
         QByteArray &line = added.lines[*k];
-        line = bytesOf(SintaxisIni::analizar(SintaxisIni::sinFinDeLinea(view(line))).nombre) + rest;
+        line = bytesOf(IniSyntax::parse(IniSyntax::withoutLineEnd(view(line))).name) + rest;
         return;
     }
-    added.keys.insert(Nombre { name }, added.lines.size());
+    added.keys.insert(Name { name }, added.lines.size());
     added.lines.append(name + rest);
 }

@@ -49,20 +49,20 @@ private:
     struct Base;
 
     // A name as the file spells it, compared and hashed without regard to case.
-    struct Nombre
+    struct Name
     {
         QByteArray bytes;
-        bool operator==(const Nombre &other) const;
+        bool operator==(const Name &other) const;
     };
-    friend size_t qHash(const Nombre &nombre, size_t semilla);
+    friend size_t qHash(const Name &name, size_t seed);
 
     // Key lines added to one section, in the order they were added; for a section that the
     // parsed file lacks, its header too.
-    struct Anadidas
+    struct Added
     {
         QByteArray header;
         QList<QByteArray> lines;
-        QHash<Nombre, qsizetype> keys;
+        QHash<Name, qsizetype> keys;
     };
 
     // The number of the section of that name, parsed or added; ~0 when there is none.
@@ -70,6 +70,6 @@ private:
 
     std::shared_ptr<const Base> m_base;
     QHash<quint32, QByteArray> m_replaced; // start of a parsed key line -> the line that replaces it
-    QMap<quint32, Anadidas> m_added; // section number -> its added lines; new sections follow the parsed ones
-    QHash<Nombre, quint32> m_newSections;
+    QMap<quint32, Added> m_added; // section number -> its added lines; new sections follow the parsed ones
+    QHash<Name, quint32> m_newSections;
 };

@@ -2,56 +2,56 @@
 
 namespace Unicode {
 
-int leerUtf8(std::string_view texto, size_t pos, char32_t &c)
+int readUtf8(std::string_view text, size_t pos, char32_t &c)
 {
-    const auto b = static_cast<unsigned char>(texto[pos]);
-    int largo = 0;
-    char32_t minimo = 0;
+    const auto b = static_cast<unsigned char>(text[pos]);
+    int length = 0;
+    char32_t minimum = 0;
     if (b < 0x80) {
         c = b;
         return 1;
     } else if (b >= 0xC2 && b <= 0xDF) {
-        largo = 2, c = b & 0x1F, minimo = 0x80;
+        length = 2, c = b & 0x1F, minimum = 0x80;
     } else if (b >= 0xE0 && b <= 0xEF) {
-        largo = 3, c = b & 0x0F, minimo = 0x800;
+        length = 3, c = b & 0x0F, minimum = 0x800;
     } else if (b >= 0xF0 && b <= 0xF4) {
-        largo = 4, c = b & 0x07, minimo = 0x10000;
+        length = 4, c = b & 0x07, minimum = 0x10000;
     } else {
         return 0;
     }
-    if (pos + size_t(largo) > texto.size())
+    if (pos + size_t(length) > text.size())
         return 0;
-    for (int i = 1; i < largo; ++i) {
-        const auto siguiente = static_cast<unsigned char>(texto[pos + size_t(i)]);
-        if ((siguiente & 0xC0) != 0x80)
+    for (int i = 1; i < length; ++i) {
+        const auto next = static_cast<unsigned char>(text[pos + size_t(i)]);
+        if ((next & 0xC0) != 0x80)
             return 0;
-        c = (c << 6) | (siguiente & 0x3F);
+        c = (c << 6) | (next & 0x3F);
     }
-    if (c < minimo || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+    if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
         return 0;
-    return largo;
+    return length;
 }
 
-void anadirUtf8(std::string &salida, char32_t c)
+void appendUtf8(std::string &output, char32_t c)
 {
     if (c < 0x80) {
-        salida += char(c);
+        output += char(c);
     } else if (c < 0x800) {
-        salida += char(0xC0 | (c >> 6));
-        salida += char(0x80 | (c & 0x3F));
+        output += char(0xC0 | (c >> 6));
+        output += char(0x80 | (c & 0x3F));
     } else if (c < 0x10000) {
-        salida += char(0xE0 | (c >> 12));
-        salida += char(0x80 | ((c >> 6) & 0x3F));
-        salida += char(0x80 | (c & 0x3F));
+        output += char(0xE0 | (c >> 12));
+        output += char(0x80 | ((c >> 6) & 0x3F));
+        output += char(0x80 | (c & 0x3F));
     } else {
-        salida += char(0xF0 | (c >> 18));
-        salida += char(0x80 | ((c >> 12) & 0x3F));
-        salida += char(0x80 | ((c >> 6) & 0x3F));
-        salida += char(0x80 | (c & 0x3F));
+        output += char(0xF0 | (c >> 18));
+        output += char(0x80 | ((c >> 12) & 0x3F));
+        output += char(0x80 | ((c >> 6) & 0x3F));
+        output += char(0x80 | (c & 0x3F));
     }
 }
 
-char32_t plegar(char32_t c)
+char32_t fold(char32_t c)
 {
     if ((c >= U'A' && c <= U'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
         return c + 0x20;

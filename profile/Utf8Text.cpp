@@ -17,9 +17,9 @@ std::string valid(std::string_view bytes)
     out.reserve(bytes.size());
     for (size_t pos = 0; pos < bytes.size();) {
         char32_t c = 0;
-        const int length = Unicode::leerUtf8(bytes, pos, c);
+        const int length = Unicode::readUtf8(bytes, pos, c);
         if (length == 0) {
-            Unicode::anadirUtf8(out, 0xFFFD);
+            Unicode::appendUtf8(out, 0xFFFD);
             ++pos;
         } else {
             out.append(bytes.substr(pos, size_t(length)));
@@ -32,7 +32,7 @@ std::string valid(std::string_view bytes)
 char32_t next(std::string_view text, size_t &pos)
 {
     char32_t c = 0xFFFD;
-    const int length = Unicode::leerUtf8(text, pos, c);
+    const int length = Unicode::readUtf8(text, pos, c);
     pos += length == 0 ? 1 : size_t(length);
     return length == 0 ? 0xFFFD : c;
 }
@@ -70,7 +70,7 @@ std::string printable(std::string_view text)
         } else if (c == 0x2028 || c == 0x2029) {
             out += c == 0x2028 ? "\\u2028" : "\\u2029";
         } else {
-            Unicode::anadirUtf8(out, c);
+            Unicode::appendUtf8(out, c);
         }
     }
     return out;
@@ -131,7 +131,7 @@ std::optional<size_t> prefixIgnoringCase(std::string_view text, std::string_view
     for (const char a : ascii) {
         if (pos >= text.size())
             return std::nullopt;
-        if (Unicode::plegar(next(text, pos)) != Unicode::plegar(char32_t(static_cast<unsigned char>(a))))
+        if (Unicode::fold(next(text, pos)) != Unicode::fold(char32_t(static_cast<unsigned char>(a))))
             return std::nullopt;
     }
     return pos;
@@ -148,7 +148,7 @@ std::string folded(std::string_view text)
     std::string out;
     out.reserve(text.size());
     for (size_t pos = 0; pos < text.size();)
-        Unicode::anadirUtf8(out, Unicode::plegar(next(text, pos)));
+        Unicode::appendUtf8(out, Unicode::fold(next(text, pos)));
     return out;
 }
 

@@ -48,7 +48,7 @@ bool equalsIgnoringCase(std::string_view text, std::string_view ascii);
 // does; nullopt when text does not start so.
 std::optional<size_t> prefixIgnoringCase(std::string_view text, std::string_view ascii);
 
-// The text case-folded character by character, as plegar folds: names that differ only
+// The text case-folded character by character, as fold folds: names that differ only
 // in case fold alike.
 std::string folded(std::string_view text);
 

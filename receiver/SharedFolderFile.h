@@ -18,25 +18,25 @@ struct Contents
     struct stat info = {}; // of the file read
 };
 
-// Reads the regular file nombre, relative to dirfd (AT_FDCWD for the current folder), through
+// Reads the regular file name, relative to dirfd (AT_FDCWD for the current folder), through
 // the program's one bounded reader, with links refused.
-Contents read(int dirfd, const std::string &nombre, size_t maximo);
+Contents read(int dirfd, const std::string &name, size_t maximum);
 
-// Creates nombre in dirfd as a new file (never an existing one) with these bytes and
-// mode; returns the error, empty on success. A file left half-written is removed. *existe
+// Creates name in dirfd as a new file (never an existing one) with these bytes and
+// mode; returns the error, empty on success. A file left half-written is removed. *exists
 // says whether the name was taken.
-std::string createNew(int dirfd, const std::string &nombre, std::string_view bytes, mode_t modo, bool *existe);
+std::string createNew(int dirfd, const std::string &name, std::string_view bytes, mode_t mode, bool *exists);
 
-// Renames desde to hacia within dirfd unless hacia exists. *existe says whether that was
+// Renames from to the name to within dirfd unless that exists. *exists says whether that was
 // the reason it did not happen.
-std::string renameNoReplace(int dirfd, const std::string &desde, const std::string &hacia, bool *existe);
+std::string renameNoReplace(int dirfd, const std::string &from, const std::string &to, bool *exists);
 
-// Removes the regular file at ruta if it belongs to this user; a link there is not followed
-// and not removed, nor is anything else. Returns why it stays, empty once removed; *falta says
-// there was nothing at ruta.
-std::string removeOwn(const std::string &ruta, bool *falta = nullptr);
+// Removes the regular file at path if it belongs to this user; a link there is not followed
+// and not removed, nor is anything else. Returns why it stays, empty once removed; *missing says
+// there was nothing at path.
+std::string removeOwn(const std::string &path, bool *missing = nullptr);
 
 // "<strerror> (errno)".
-std::string describeError(int numeroError);
+std::string describeError(int errorNumber);
 
 } // namespace SharedFolderFile

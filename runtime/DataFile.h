@@ -41,42 +41,42 @@ struct ReadOptions
     int folder = AT_FDCWD;
 };
 
-// Reads the regular file at ruta whole; opening never waits on a pipe or a device. st gets the
+// Reads the regular file at path whole; opening never waits on a pipe or a device. st gets the
 // file's status as it was read; when the result is Missing its type says what is there (0:
-// nothing), and on Failed errno says why. dimensionar(n) makes the caller's buffer n bytes long
+// nothing), and on Failed errno says why. resizeTo(n) makes the caller's buffer n bytes long
 // and returns where it starts; on anything but Read and Cut its contents mean nothing.
-ReadResult read(const std::string &ruta, struct stat &st, const std::function<char *(size_t)> &dimensionar,
-    const ReadOptions &opciones = {});
+ReadResult read(const std::string &path, struct stat &st, const std::function<char *(size_t)> &resizeTo,
+    const ReadOptions &options = {});
 
 // The same into a std::string, QByteArray or any buffer with resize() and data().
-template <typename Bufer>
-ReadResult read(const std::string &ruta, Bufer &bytes, struct stat *st = nullptr, const ReadOptions &opciones = {})
+template <typename Buffer>
+ReadResult read(const std::string &path, Buffer &bytes, struct stat *st = nullptr, const ReadOptions &options = {})
 {
-    struct stat propio
+    struct stat own
     {
     };
     return read(
-        ruta, st ? *st : propio,
+        path, st ? *st : own,
         [&bytes](size_t n) {
             bytes.resize(decltype(bytes.size())(n));
             return bytes.data();
         },
-        opciones);
+        options);
 }
 
 // Whether the data must be on the disk before the file is replaced. Files that hold the user's
 // data need it; a file that lives only until a command has read it can skip the cost.
 enum class Sync { Flush, NoFlush };
 
-// Replaces the file at ruta with bytes, whole or not at all: they go to a new file beside it
-// (named ruta + ".XXXXXX.nuevo"), every step is checked, and only then is it renamed over
-// ruta. A link at ruta is replaced, never written through; a folder, pipe or device there is
+// Replaces the file at path with bytes, whole or not at all: they go to a new file beside it
+// (named path + ".XXXXXX.nuevo"), every step is checked, and only then is it renamed over
+// path. A link at path is replaced, never written through; a folder, pipe or device there is
 // left alone and the save fails. The new file keeps the mode and owner of the regular file it
-// replaces; where there was none it gets modoNuevo (less the umask). On failure the old file is
+// replaces; where there was none it gets newMode (less the umask). On failure the old file is
 // as it was, the new one is gone and error says why. Leftovers of earlier saves of the same
 // file that were cut short are removed first.
 bool replace(
-    const std::string &ruta, std::string_view bytes, Sync sincronia, std::string &error, mode_t modoNuevo = 0666);
+    const std::string &path, std::string_view bytes, Sync sync, std::string &error, mode_t newMode = 0666);
 
 // Adds bytes at the end of the regular file at path, creating it with newMode (less the
 // umask) where there is none, and waits until they are on the disk. A link, a folder, a pipe

@@ -25,7 +25,7 @@ bool fileExists(const QString &path);
 
 // DataFile::replace for Qt callers: the file replaced whole or not at all; error (when
 // given) says what failed.
-bool replace(const QString &path, const QByteArray &bytes, DataFile::Sync sincronia, QString *error = nullptr,
-    mode_t modoNuevo = 0666);
+bool replace(const QString &path, const QByteArray &bytes, DataFile::Sync sync, QString *error = nullptr,
+    mode_t newMode = 0666);
 
 } // namespace DataFileQt

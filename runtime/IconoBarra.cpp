@@ -1,6 +1,6 @@
 #include "runtime/IconoBarra.h"
 
-#include "runtime/Bandeja.h"
+#include "runtime/TrayKind.h"
 
 #include <QIcon>
 #include <QList>
@@ -18,7 +18,7 @@ IconoBarra::IconoBarra(QObject *parent)
     : QObject(parent)
     , m_icon(new QSystemTrayIcon(QIcon(QStringLiteral(":/icons/tray.png")), this))
     // Qt has just chosen how it notifies, for the rest of the process: asked now, the answer is its choice.
-    , m_leeMarcas(Bandeja::leeMarcas())
+    , m_readsMarkup(TrayKind::readsMarkup())
 {
     m_icon->setToolTip(QStringLiteral("Velrisa"));
     connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
@@ -28,8 +28,8 @@ IconoBarra::IconoBarra(QObject *parent)
             Q_EMIT restoreRequested();
     });
     liveIcons().append(this);
-    m_espera.setInterval(50);
-    connect(&m_espera, &QTimer::timeout, this, &IconoBarra::mostrarAviso);
+    m_wait.setInterval(50);
+    connect(&m_wait, &QTimer::timeout, this, &IconoBarra::showNotice);
 }
 
 IconoBarra::~IconoBarra()
@@ -44,7 +44,7 @@ void IconoBarra::start()
 
 void IconoBarra::stop()
 {
-    m_espera.stop();
+    m_wait.stop();
     m_icon->hide();
 }
 
@@ -53,41 +53,41 @@ bool IconoBarra::isVisible() const
     return m_icon->isVisible();
 }
 
-void IconoBarra::notificar(const QString &titulo, const QString &texto)
+void IconoBarra::notify(const QString &title, const QString &text)
 {
     if (!m_icon->isVisible() || !QSystemTrayIcon::supportsMessages())
         return;
-    m_titulo = titulo;
-    m_texto = texto;
+    m_title = title;
+    m_text = text;
     // A notification server places its notifications itself.
-    if (m_leeMarcas || Bandeja::iconosColocados()) {
-        mostrarAviso();
+    if (m_readsMarkup || TrayKind::iconsPlaced()) {
+        showNotice();
         return;
     }
-    if (!m_espera.isActive()) {
-        m_limite.setRemainingTime(5000);
-        m_espera.start();
+    if (!m_wait.isActive()) {
+        m_limit.setRemainingTime(5000);
+        m_wait.start();
     }
 }
 
-void IconoBarra::mostrarAviso()
+void IconoBarra::showNotice()
 {
     if (!m_icon->isVisible()) {
-        m_espera.stop();
+        m_wait.stop();
         return;
     }
-    const bool colocado = m_leeMarcas || Bandeja::iconosColocados();
-    if (!colocado && !m_limite.hasExpired())
+    const bool placed = m_readsMarkup || TrayKind::iconsPlaced();
+    if (!placed && !m_limit.hasExpired())
         return;
-    m_espera.stop();
+    m_wait.stop();
     // A tray that never takes the icon in gets no balloon pointing at the corner of the
     // screen: the message has its own window anyway.
-    if (!colocado)
+    if (!placed)
         return;
     // Both come from the network. Qt's own balloon shows both as plain text; a notification
     // server shows the summary as plain text and always reads the body as markup, whose small
     // set of tags knows no paragraphs: every special character escaped, line ends kept.
-    m_icon->showMessage(m_titulo, m_leeMarcas ? m_texto.toHtmlEscaped() : m_texto, QSystemTrayIcon::Information, 10000);
+    m_icon->showMessage(m_title, m_readsMarkup ? m_text.toHtmlEscaped() : m_text, QSystemTrayIcon::Information, 10000);
 }
 
 void IconoBarra::removeAll()

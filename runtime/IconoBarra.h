@@ -26,7 +26,7 @@ public:
     // text show as written on every kind of tray, never read as markup. An icon that the tray
     // has not taken in yet (just started) gets it once it stands there, within a few seconds;
     // only the last one waits.
-    void notificar(const QString &titulo, const QString &texto);
+    void notify(const QString &title, const QString &text);
 
     // Takes every icon of this process out of the tray (before ending at once).
     static void removeAll();
@@ -36,13 +36,13 @@ Q_SIGNALS:
     void menuRequested();
 
 private:
-    void mostrarAviso();
+    void showNotice();
 
     QSystemTrayIcon *m_icon;
-    QString m_titulo; // of the notification that waits for the icon to be placed
-    QString m_texto;
-    QTimer m_espera;
-    QDeadlineTimer m_limite;
+    QString m_title; // of the notification that waits for the icon to be placed
+    QString m_text;
+    QTimer m_wait;
+    QDeadlineTimer m_limit;
     // Whether the notifications go to the desktop's notification server, which reads markup.
-    bool m_leeMarcas;
+    bool m_readsMarkup;
 };

@@ -10,8 +10,8 @@ program=$(realpath "${1:-build/velrisa}")
 out=$(realpath -m "${2:-packaging/captura-principal.png}")
 scale=${3:-2}
 
-if [ "${VELRISA_CAPTURA_INNER:-}" != 1 ]; then
-    VELRISA_CAPTURA_INNER=1 exec xvfb-run -a -s "-screen 0 1600x1000x24" "$0" "$program" "$out" "$scale"
+if [ "${VELRISA_CAPTURE_INNER:-}" != 1 ]; then
+    VELRISA_CAPTURE_INNER=1 exec xvfb-run -a -s "-screen 0 1600x1000x24" "$0" "$program" "$out" "$scale"
 fi
 
 work=$(mktemp -d /tmp/velrisa-captura.XXXXXX)
@@ -25,7 +25,7 @@ printf '[Equipos]\r\n1=CONTABILIDAD\r\n2=RECEPCION\r\n3=ALMACEN\r\n4=DIRECCION\r
     >"$work/prog/enviara.ini"
 export XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
 export QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale LANG=C.UTF-8
-"$work/prog/velrisa" >"$work/salida.txt" 2>&1 &
+"$work/prog/velrisa" >"$work/output.txt" 2>&1 &
 pid=$!
 
 window=""
@@ -33,7 +33,7 @@ for _ in $(seq 100); do
     window=$(xdotool search --onlyvisible --pid "$pid" --name '^elrisa$' 2>/dev/null | head -n 1) && [ -n "$window" ] && break
     sleep 0.1
 done
-[ -n "$window" ] || { cat "$work/salida.txt"; echo "the main window did not appear" >&2; exit 1; }
+[ -n "$window" ] || { cat "$work/output.txt"; echo "the main window did not appear" >&2; exit 1; }
 sleep 0.5
 
 # Positions in the window's own pixels at scale 1 (see the layout in frmPrincipal).
@@ -49,6 +49,6 @@ click 300 222                     # the message
 xdotool key ctrl+a type --delay 20 "La reunión empieza a las diez"
 xdotool mousemove 0 0
 sleep 0.5
-import -window "$window" "$work/captura.png"
-/usr/bin/convert "$work/captura.png" -strip "PNG24:$out"
+import -window "$window" "$work/shot.png"
+/usr/bin/convert "$work/shot.png" -strip "PNG24:$out"
 echo "$out: $(identify -format '%wx%h' "$out")"

@@ -10,7 +10,7 @@ build=$1
 seconds=${2:-60}
 jobs=${3:-$(nproc)}
 source=$(cd "$(dirname "$0")/.." && pwd)
-found="$build/fuzz/hallazgos"
+found="$build/fuzz/findings"
 mkdir -p "$found"
 # Qt has no frame pointers: stacks of allocations made through it come out different every time
 # and ASan keeps each one, so memory grows without end. Two frames keep it flat; an input that

@@ -1,51 +1,51 @@
 #include "sentlog/frmMensajes.h"
 
-#include "sentlog/ModeloMensajes.h"
-#include "widgets/VistaMensajes.h"
+#include "sentlog/MessagesModel.h"
+#include "widgets/MessagesView.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QTableView>
 
 frmMensajes::frmMensajes(QWidget *principal, std::function<bool()> esconderTrasEnviar)
-    : VentanaLista(QStringLiteral("frmMensajes"), QStringLiteral("Mensajes enviados"), new ModeloMensajes,
-        ModeloMensajes::ColMensaje)
+    : ListWindow(QStringLiteral("frmMensajes"), QStringLiteral("Mensajes enviados"), new MessagesModel,
+        MessagesModel::ColMessage)
     , m_principal(principal)
     , m_esconderTrasEnviar(std::move(esconderTrasEnviar))
-    , m_modelo(static_cast<ModeloMensajes *>(lista()->model()))
+    , m_model(static_cast<MessagesModel *>(list()->model()))
 {
-    m_modelo->setParent(this);
+    m_model->setParent(this);
 }
 
-void frmMensajes::agregarFila(const QString &para)
+void frmMensajes::addRow(const QString &to)
 {
-    m_modelo->agregarFila(para);
+    m_model->addRow(to);
 }
 
-void frmMensajes::completarUltimaFila(
-    qint16 estado, const QString &mensaje, const QString &resultado, const QString &hora, const QString &respuesta)
+void frmMensajes::completeLastRow(
+    qint16 estado, const QString &message, const QString &result, const QString &time, const QString &answer)
 {
-    m_modelo->completarUltimaFila(estado, mensaje, resultado, hora, respuesta);
+    m_model->completeLastRow(estado, message, result, time, answer);
 }
 
-void frmMensajes::repintar()
+void frmMensajes::repaintRows()
 {
     // What the last changes marked is drawn now, the rest of the window is already on screen:
     // a whole repaint would lay out and draw every visible cell again, at every recipient.
     if (!isVisible())
         return;
-    if (auto *vista = qobject_cast<VistaMensajes *>(lista()))
-        vista->ponerAlDia();
-    QEvent pedido(QEvent::UpdateRequest);
-    QCoreApplication::sendEvent(this, &pedido);
+    if (auto *vista = qobject_cast<MessagesView *>(list()))
+        vista->bringUpToDate();
+    QEvent requested(QEvent::UpdateRequest);
+    QCoreApplication::sendEvent(this, &requested);
 }
 
-int frmMensajes::filas() const
+int frmMensajes::rows() const
 {
-    return m_modelo->rowCount();
+    return m_model->rowCount();
 }
 
-void frmMensajes::cerrar()
+void frmMensajes::closeWindow()
 {
     hide();
     if (m_esconderTrasEnviar() && m_principal)

@@ -1,16 +1,16 @@
 #pragma once
 
-#include "dispatch/RegistroEnvios.h"
-#include "widgets/VentanaLista.h"
+#include "dispatch/SendLog.h"
+#include "widgets/ListWindow.h"
 
 #include <functional>
 
-class ModeloMensajes;
+class MessagesModel;
 
 // "Mensajes enviados": every send attempt since start-up, oldest first. Once created
 // it is never destroyed while the program runs: a close request only hides it, so its
 // rows survive every hide and show.
-class frmMensajes final : public VentanaLista, public RegistroEnvios
+class frmMensajes final : public ListWindow, public SendLog
 {
     Q_OBJECT
 
@@ -18,19 +18,19 @@ public:
     // principal is hidden too by "&Cerrar" when esconderTrasEnviar answers true at that moment.
     frmMensajes(QWidget *principal, std::function<bool()> esconderTrasEnviar);
 
-    void mostrar() override { VentanaLista::mostrar(); }
-    void agregarFila(const QString &para) override;
-    void completarUltimaFila(qint16 estado, const QString &mensaje, const QString &resultado, const QString &hora,
-        const QString &respuesta = QString()) override;
-    void repintar() override;
-    int filas() const;
-    const ModeloMensajes &modelo() const { return *m_modelo; }
+    void showWindow() override { ListWindow::showWindow(); }
+    void addRow(const QString &to) override;
+    void completeLastRow(qint16 estado, const QString &message, const QString &result, const QString &time,
+        const QString &answer = QString()) override;
+    void repaintRows() override;
+    int rows() const;
+    const MessagesModel &model() const { return *m_model; }
 
 protected:
-    void cerrar() override;
+    void closeWindow() override;
 
 private:
     QWidget *m_principal;
     std::function<bool()> m_esconderTrasEnviar;
-    ModeloMensajes *m_modelo;
+    MessagesModel *m_model;
 };

@@ -43,7 +43,7 @@ private Q_SLOTS:
                 versions << child<QLabel>(w, QStringLiteral("lblVersion"))->text();
                 child<QPushButton>(w, QStringLiteral("Command1"))->click();
             });
-            Form3::abrir(rt);
+            Form3::open(rt);
         }
         QCOMPARE(versions, QStringList({ QStringLiteral("Versión: 1.0.53"), QStringLiteral("Versión: 1.0.53") }));
         QCOMPARE(windows.size(), 2);
@@ -71,12 +71,12 @@ private Q_SLOTS:
                     modal->close();
                 }
             });
-            Form3::abrir(rt);
+            Form3::open(rt);
             secondCallReturned = true;
             firstStillOpen = w->isVisible();
             child<QPushButton>(w, QStringLiteral("Command1"))->click();
         });
-        Form3::abrir(rt);
+        Form3::open(rt);
         QTRY_VERIFY(probed); // it uses this test's locals
         QVERIFY(secondCallReturned);
         QVERIFY(!secondWindowCameUp);
@@ -88,7 +88,7 @@ private Q_SLOTS:
             reopened = true;
             w->accept();
         });
-        Form3::abrir(rt);
+        Form3::open(rt);
         QVERIFY(reopened);
     }
 
@@ -121,7 +121,7 @@ private Q_SLOTS:
             if (w->isVisible())
                 w->close(); // the title bar's close button still closes
         });
-        Form3::abrir(rt);
+        Form3::open(rt);
         QCOMPARE(!visibleAfterKey, closes);
         if (closes)
             QCOMPARE(result, int(QDialog::Accepted));

@@ -160,7 +160,7 @@ void tst_IconoBarra::balloonShowsTitleAndTextAsWritten()
     IconoBarra icon;
     icon.start();
     QVERIFY(icon.isVisible());
-    icon.notificar(kTitle, kText);
+    icon.notify(kTitle, kText);
     const auto visibleBalloon = [] {
         for (QWidget *w : QApplication::topLevelWidgets()) {
             if (w->inherits("QBalloonTip") && w->isVisible())
@@ -225,7 +225,7 @@ void tst_IconoBarra::desktopNotificationShowsTitleAndTextAsWritten()
         IconoBarra icon;
         icon.start();
         QVERIFY(icon.isVisible());
-        icon.notificar(kTitle, kText);
+        icon.notify(kTitle, kText);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(recordFile), 30000);
     }
     const QJsonObject notification = QJsonDocument::fromJson(readFile(recordFile)).object();

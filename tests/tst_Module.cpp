@@ -166,7 +166,7 @@ private Q_SLOTS:
         Module m(rt, dir);
         m.TotalRedes = 9; // stale values from before must go
         m.ListaRedes = QStringList(9, QStringLiteral("old"));
-        QVERIFY(writeFile(m.rutaLibreta(), file));
+        QVERIFY(writeFile(m.addressBookPath(), file));
         m.CargarListas();
         QCOMPARE(m.TotalEquipos, qint16(computers.size()));
         QCOMPARE(m.ListaEquipos.mid(0, m.TotalEquipos), computers);
@@ -183,13 +183,13 @@ private Q_SLOTS:
         const QString dir = newDir();
         Module m(rt, dir);
         const QByteArray book = "[Equipos]\r1=ana\r2=luis\rTotal=2\r[Redes]\r1=casa\rTotal=1\r";
-        QVERIFY(writeFile(m.rutaLibreta(), book));
+        QVERIFY(writeFile(m.addressBookPath(), book));
         m.CargarListas();
         QCOMPARE(m.ListaEquipos.mid(0, m.TotalEquipos), (QStringList { "ana", "luis" }));
         QCOMPARE(m.ListaRedes.mid(0, m.TotalRedes), QStringList { "casa" });
         m.ListaEquipos[1] = QStringLiteral("eva");
         m.GuardarListas();
-        QCOMPARE(readFile(m.rutaLibreta()), QByteArray("[Equipos]\r1=ana\r2=eva\rTotal=2\r[Redes]\r1=casa\rTotal=1\r"));
+        QCOMPARE(readFile(m.addressBookPath()), QByteArray("[Equipos]\r1=ana\r2=eva\rTotal=2\r[Redes]\r1=casa\rTotal=1\r"));
         QVERIFY(rt.m_boxes.isEmpty());
     }
 
@@ -199,16 +199,16 @@ private Q_SLOTS:
         const QString dir = newDir();
         Module m(rt, dir);
         QVERIFY(writeFile(
-            m.rutaLibreta(), "[Equipos]\r\nTotal=2000000000\r\n1=a\r\n[Redes]\r\nTotal=99999999999999999999999\r\n"));
+            m.addressBookPath(), "[Equipos]\r\nTotal=2000000000\r\n1=a\r\n[Redes]\r\nTotal=99999999999999999999999\r\n"));
         m.CargarListas();
-        QCOMPARE(m.TotalEquipos, Module::kMaxEntradas);
-        QCOMPARE(m.ListaEquipos.size(), qsizetype(Module::kMaxEntradas));
+        QCOMPARE(m.TotalEquipos, Module::kMaxEntries);
+        QCOMPARE(m.ListaEquipos.size(), qsizetype(Module::kMaxEntries));
         QCOMPARE(m.ListaEquipos.first(), QStringLiteral("a"));
         QCOMPARE(m.ListaEquipos.last(), QString());
-        QCOMPARE(m.TotalRedes, Module::kMaxEntradas);
+        QCOMPARE(m.TotalRedes, Module::kMaxEntries);
     }
 
-    void leerCuentaReadsLeadingDigitsWithinBounds_data()
+    void readCountReadsLeadingDigitsWithinBounds_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("count");
@@ -224,11 +224,11 @@ private Q_SLOTS:
         QTest::newRow("beyond 32 bits") << "2000000000" << 32767;
         QTest::newRow("beyond 64 bits") << "123456789012345678901234567890" << 32767;
     }
-    void leerCuentaReadsLeadingDigitsWithinBounds()
+    void readCountReadsLeadingDigitsWithinBounds()
     {
         QFETCH(QString, text);
         QFETCH(int, count);
-        QCOMPARE(int(Module::leerCuenta(text)), count);
+        QCOMPARE(int(Module::readCount(text)), count);
     }
 
     void cargarListasWithoutFileCreatesNothing()
@@ -263,12 +263,12 @@ private Q_SLOTS:
         m.ListaRedes = QStringList { "casa" };
         m.TotalRedes = 1;
         m.GuardarListas();
-        QCOMPARE(readFile(m.rutaLibreta()),
+        QCOMPARE(readFile(m.addressBookPath()),
             QByteArray("[Equipos]\r\n1=uno\r\n2=Dos\r\n3=tres\r\nTotal=3\r\n[Redes]\r\n1=casa\r\nTotal=1\r\n"));
         m.ListaEquipos.removeAt(1);
         m.TotalEquipos = 2;
         m.GuardarListas();
-        QCOMPARE(readFile(m.rutaLibreta()),
+        QCOMPARE(readFile(m.addressBookPath()),
             QByteArray("[Equipos]\r\n1=uno\r\n2=tres\r\n3=tres\r\nTotal=2\r\n[Redes]\r\n1=casa\r\nTotal=1\r\n"));
         m.CargarListas();
         QCOMPARE(m.TotalEquipos, qint16(2));
@@ -285,11 +285,11 @@ private Q_SLOTS:
         m.ListaEquipos = QStringList { name };
         m.TotalEquipos = 1;
         m.GuardarListas();
-        QVERIFY(readFile(m.rutaLibreta()).contains("1=" + name.toLatin1() + "\r\n"));
+        QVERIFY(readFile(m.addressBookPath()).contains("1=" + name.toLatin1() + "\r\n"));
         m.CargarListas();
         QCOMPARE(m.ListaEquipos, QStringList { name.left(49) });
         m.GuardarListas();
-        QVERIFY(readFile(m.rutaLibreta()).contains("1=" + name.left(49).toLatin1() + "\r\n"));
+        QVERIFY(readFile(m.addressBookPath()).contains("1=" + name.left(49).toLatin1() + "\r\n"));
     }
 
     void countGovernsAShorterList()
@@ -344,7 +344,7 @@ private Q_SLOTS:
         m.GuardarListas();
         const QString path = newDir();
         m.setRutaPrograma(path);
-        QCOMPARE(m.rutaLibreta(), path + QStringLiteral("enviara.ini"));
+        QCOMPARE(m.addressBookPath(), path + QStringLiteral("enviara.ini"));
         m.ListaRedes = QStringList { "w" };
         m.TotalRedes = 1;
         m.GuardarListas();
@@ -361,9 +361,9 @@ private Q_SLOTS:
         m.TotalEquipos = 2;
         m.GuardarListas();
         m.CargarListas();
-        QByteArray bytes = readFile(m.rutaLibreta());
+        QByteArray bytes = readFile(m.addressBookPath());
         bytes.replace("eva", "luz");
-        QVERIFY(writeFile(m.rutaLibreta(), bytes)); // same size, same second
+        QVERIFY(writeFile(m.addressBookPath(), bytes)); // same size, same second
         m.CargarListas();
         QCOMPARE(m.ListaEquipos, (QStringList { "ana", "luz" }));
     }

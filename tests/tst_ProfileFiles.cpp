@@ -1,10 +1,10 @@
 #include "fakes/TestSupport.h"
 #include "profile/Cp1252.h"
 #include "profile/IniDocument.h"
-#include "profile/LecturaIni.h"
+#include "profile/IniReader.h"
 #include "profile/ProfileFiles.h"
-#include "profile/SintaxisIni.h"
-#include "profile/TablaCp1252.h"
+#include "profile/IniSyntax.h"
+#include "profile/Cp1252Table.h"
 #include "runtime/DataFileQt.h"
 
 #include <QDir>
@@ -361,12 +361,12 @@ private Q_SLOTS:
         for (int b = 0; b < 256; ++b) {
             folded[b] = Cp1252::decode(QByteArray(1, char(b))).toCaseFolded();
             QCOMPARE(folded[b].size(), 1);
-            QCOMPARE(uint(TablaCp1252::plegado(uchar(b))), uint(folded[b].at(0).unicode()));
+            QCOMPARE(uint(Cp1252Table::folded(uchar(b))), uint(folded[b].at(0).unicode()));
         }
         for (int a = 0; a < 256; ++a) {
             for (int b = 0; b < 256; ++b) {
                 const char pair[] = { char(a), char(b) };
-                if (SintaxisIni::mismoNombre({ pair, 1 }, { pair + 1, 1 }) != (folded[a] == folded[b]))
+                if (IniSyntax::sameName({ pair, 1 }, { pair + 1, 1 }) != (folded[a] == folded[b]))
                     QFAIL(qPrintable(QStringLiteral("bytes %1 and %2").arg(a, 2, 16).arg(b, 2, 16)));
             }
         }
@@ -391,7 +391,7 @@ private Q_SLOTS:
         QVERIFY(!path.isEmpty());
         const QString expected = ProfileFiles().read(path, section, key);
         const std::optional<std::string> got
-            = LecturaIni(path.toStdString()).leer(section.toStdString(), key.toStdString());
+            = IniReader(path.toStdString()).read(section.toStdString(), key.toStdString());
         QCOMPARE(got.has_value(), !expected.isNull());
         if (got)
             QCOMPARE(QString::fromStdString(*got), expected);
@@ -403,22 +403,22 @@ private Q_SLOTS:
     {
         const QString path = trickyIni();
         QVERIFY(!path.isEmpty());
-        const LecturaIni ini(path.toStdString());
-        QCOMPARE(ini.leer("opciones", "ÑANDÚ").value_or("<null>"), std::string("mayusculas"));
-        QCOMPARE(ini.leer("Opciones", "Espera").value_or("<null>"), std::string(" 7 "));
-        QCOMPARE(ini.leer("Opciones", "Euro€").value_or("<null>"), std::string("€ 5"));
-        QCOMPARE(ini.leer("área", "mañana").value_or("<null>"), std::string("sí"));
-        QCOMPARE(ini.leer("Equipos", "K").value_or("<null>"), std::string("127.0.0.2"));
-        QCOMPARE(ini.leer("Opciones", "Ω").value_or("<null>"), std::string("pregunta"));
+        const IniReader ini(path.toStdString());
+        QCOMPARE(ini.read("opciones", "ÑANDÚ").value_or("<null>"), std::string("mayusculas"));
+        QCOMPARE(ini.read("Opciones", "Espera").value_or("<null>"), std::string(" 7 "));
+        QCOMPARE(ini.read("Opciones", "Euro€").value_or("<null>"), std::string("€ 5"));
+        QCOMPARE(ini.read("área", "mañana").value_or("<null>"), std::string("sí"));
+        QCOMPARE(ini.read("Equipos", "K").value_or("<null>"), std::string("127.0.0.2"));
+        QCOMPARE(ini.read("Opciones", "Ω").value_or("<null>"), std::string("pregunta"));
         const QString mac = m_tmp.filePath(QStringLiteral("mac.ini"));
         QVERIFY(writeFile(mac, "[Equipos]\rOFICINA1=127.0.0.2\r[Opciones]\rEspera=3\r"));
-        QCOMPARE(LecturaIni(mac.toStdString()).leer("Opciones", "Espera").value_or("<null>"), std::string("3"));
+        QCOMPARE(IniReader(mac.toStdString()).read("Opciones", "Espera").value_or("<null>"), std::string("3"));
         QCOMPARE(
-            LecturaIni(mac.toStdString()).leer("Equipos", "oficina1").value_or("<null>"), std::string("127.0.0.2"));
-        QVERIFY(!ini.leer("Opciones", "Oculta"));
-        QVERIFY(!ini.leer("Opciones", "Fin"));
-        QVERIFY(!LecturaIni(m_tmp.filePath(QStringLiteral("no-existe.ini")).toStdString()).leer("Opciones", "Espera"));
-        QVERIFY(!LecturaIni(m_tmp.path().toStdString()).leer("Opciones", "Espera"));
+            IniReader(mac.toStdString()).read("Equipos", "oficina1").value_or("<null>"), std::string("127.0.0.2"));
+        QVERIFY(!ini.read("Opciones", "Oculta"));
+        QVERIFY(!ini.read("Opciones", "Fin"));
+        QVERIFY(!IniReader(m_tmp.filePath(QStringLiteral("no-existe.ini")).toStdString()).read("Opciones", "Espera"));
+        QVERIFY(!IniReader(m_tmp.path().toStdString()).read("Opciones", "Espera"));
     }
 
     // Random lines built from the characters that matter to the syntax: whatever
@@ -437,11 +437,11 @@ private Q_SLOTS:
                 file += pieces[gen.bounded(int(std::size(pieces)))];
             QVERIFY(writeFile(path, file));
             ProfileFiles pf;
-            const LecturaIni plain(path.toStdString());
+            const IniReader plain(path.toStdString());
             for (const QString &section : names) {
                 for (const QString &key : names) {
                     const QString expected = pf.read(path, section, key);
-                    const auto got = plain.leer(section.toStdString(), key.toStdString());
+                    const auto got = plain.read(section.toStdString(), key.toStdString());
                     if (got.has_value() != !expected.isNull() || (got && QString::fromStdString(*got) != expected))
                         QFAIL(qPrintable(
                             QStringLiteral("[%1] %2 in %3").arg(section, key, QString::fromLatin1(file.toHex(' ')))));
@@ -513,7 +513,7 @@ private Q_SLOTS:
         ProfileFiles pf;
         QVERIFY(pf.read(path, QStringLiteral("s"), QStringLiteral("k")).isNull());
         QVERIFY(!pf.write(path, QStringLiteral("s"), QStringLiteral("k"), QStringLiteral("2")));
-        QVERIFY(!LecturaIni(path.toStdString()).leer("s", "k"));
+        QVERIFY(!IniReader(path.toStdString()).read("s", "k"));
         QCOMPARE(DataFileQt::fileExists(path), kind == QLatin1String("huge"));
 
         struct stat after
@@ -538,7 +538,7 @@ private Q_SLOTS:
         QVERIFY(QFile::link(other, path));
         ProfileFiles pf;
         QCOMPARE(pf.read(path, QStringLiteral("s"), QStringLiteral("k")), QStringLiteral("1"));
-        QCOMPARE(LecturaIni(path.toStdString()).leer("s", "k").value_or("<null>"), std::string("1"));
+        QCOMPARE(IniReader(path.toStdString()).read("s", "k").value_or("<null>"), std::string("1"));
         QVERIFY(pf.write(path, QStringLiteral("s"), QStringLiteral("j"), QStringLiteral("2")));
         QVERIFY(!QFileInfo(path).isSymLink());
         QCOMPARE(readFile(path), QByteArray("[s]\r\nk=1\r\nj=2\r\n"));

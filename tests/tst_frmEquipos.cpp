@@ -1,5 +1,5 @@
 #include "addressbook/Module.h"
-#include "addressbook/frmBuscar.h"
+#include "addressbook/frmSearch.h"
 #include "addressbook/frmEquipos.h"
 #include "fakes/FakeRuntime.h"
 #include "fakes/TestSupport.h"
@@ -179,7 +179,7 @@ void tst_frmEquipos::opensOnComputersWithoutCreatingFile()
     QTest::mouseClick(option(1), Qt::LeftButton);
     QCOMPARE(m_editor->TipoElegido(), 1);
     QCOMPARE(m_lst->count(), 0);
-    QVERIFY(!QFile::exists(m_module->rutaLibreta()));
+    QVERIFY(!QFile::exists(m_module->addressBookPath()));
     QVERIFY(m_rt->m_boxes.isEmpty());
 }
 
@@ -269,7 +269,7 @@ void tst_frmEquipos::cancelWithoutBookCreatesEmptyOne()
 {
     openEditor();
     QTest::mouseClick(button("Command1"), Qt::LeftButton);
-    QVERIFY(QFile::exists(m_module->rutaLibreta()));
+    QVERIFY(QFile::exists(m_module->addressBookPath()));
     QCOMPARE(readEntry(QStringLiteral("Equipos"), QStringLiteral("Total")), QStringLiteral("0"));
     QCOMPARE(readEntry(QStringLiteral("Redes"), QStringLiteral("Total")), QStringLiteral("0"));
     QCOMPARE(m_lst->count(), 0);
@@ -350,7 +350,7 @@ void tst_frmEquipos::deleteWithoutSelectionWritesNothing()
 {
     storeBook({ QStringLiteral("pc1") }, {});
     openEditor();
-    const QString path = m_module->rutaLibreta();
+    const QString path = m_module->addressBookPath();
     QVERIFY(QFile::remove(path));
     // Even with a current row, nothing is deleted until a row is selected.
     m_lst->setCurrentRow(0, QItemSelectionModel::NoUpdate);
@@ -433,9 +433,9 @@ void tst_frmEquipos::searchOffersWhatTheListLacksAndAddsTheMarked()
     QTest::mouseClick(option(kind), Qt::LeftButton);
 
     QStringList offered;
-    const auto dialog = onModal<frmBuscar>([&](frmBuscar *picker) {
-        auto *list = picker->findChild<QListWidget *>(QStringLiteral("lstEncontrados"));
-        auto *addButton = picker->findChild<QPushButton *>(QStringLiteral("cmdAnadir"));
+    const auto dialog = onModal<frmSearch>([&](frmSearch *picker) {
+        auto *list = picker->findChild<QListWidget *>(QStringLiteral("lstFound"));
+        auto *addButton = picker->findChild<QPushButton *>(QStringLiteral("cmdAdd"));
         offered = itemTexts(list);
         // Nothing marked, nothing to add.
         const bool disabledWhenEmpty = !addButton->isEnabled();
@@ -444,7 +444,7 @@ void tst_frmEquipos::searchOffersWhatTheListLacksAndAddsTheMarked()
         if (disabledWhenEmpty && addButton->isEnabled())
             QTest::mouseClick(addButton, Qt::LeftButton);
     });
-    QTest::mouseClick(button("cmdBuscar"), Qt::LeftButton);
+    QTest::mouseClick(button("cmdSearch"), Qt::LeftButton);
 
     QCOMPARE(netCalls(m_programPath), QList<QStringList> { arguments });
     QCOMPARE(offered, (QStringList { QStringLiteral("NUEVO2"), QStringLiteral("nuevo1"), QStringLiteral("NUEVO3") }));
@@ -500,22 +500,22 @@ void tst_frmEquipos::searchOutcomesThatAddNothing()
         QVERIFY(prepareProgram(m_programPath, QStringLiteral("net_vista.sh")));
         QVERIFY(writeFile(m_programPath + QStringLiteral("net.vista"), answer));
     }
-    const QByteArray before = readFile(m_module->rutaLibreta());
+    const QByteArray before = readFile(m_module->addressBookPath());
     m_rt->m_appPath = m_programPath.chopped(1);
     openEditor();
     // Nothing is to be offered: a choice that shows up anyway is closed and noted.
     bool offeredAnyway = false;
-    const auto guard = onModal<frmBuscar>([&](frmBuscar *picker) {
+    const auto guard = onModal<frmSearch>([&](frmSearch *picker) {
         offeredAnyway = true;
         picker->reject();
     });
-    QTest::mouseClick(button("cmdBuscar"), Qt::LeftButton);
+    QTest::mouseClick(button("cmdSearch"), Qt::LeftButton);
     QVERIFY(!offeredAnyway);
     QCOMPARE(m_rt->m_boxes.size(), 1);
     QCOMPARE(m_rt->m_boxes.first().text, text);
     QCOMPARE(int(m_rt->m_boxes.first().icon), icon);
-    QCOMPARE(m_rt->m_boxes.first().title, frmBuscar::kTitulo);
-    QCOMPARE(readFile(m_module->rutaLibreta()), before);
+    QCOMPARE(m_rt->m_boxes.first().title, frmSearch::kTitle);
+    QCOMPARE(readFile(m_module->addressBookPath()), before);
     QCOMPARE(netCalls(m_dir.filePath(QStringLiteral("enRuta"))).size(), 0);
     QCOMPARE(netCalls(m_dir.filePath(QStringLiteral("enDatos"))).size(), 0);
     QVERIFY(!m_rt->m_hourglass);
@@ -535,7 +535,7 @@ void tst_frmEquipos::searchThatHangsEndsAtItsBoundWithoutFreezing()
     ticker.start(100);
     QElapsedTimer clock;
     clock.start();
-    QTest::mouseClick(button("cmdBuscar"), Qt::LeftButton);
+    QTest::mouseClick(button("cmdSearch"), Qt::LeftButton);
     qInfo("gave up after %lld ms, %d ticks of a 100 ms timer meanwhile", clock.elapsed(), ticks);
 
     QCOMPARE(m_rt->m_boxes.size(), 1);

@@ -1,5 +1,5 @@
 #include "fakes/TestSupport.h"
-#include "sentlog/ModeloMensajes.h"
+#include "sentlog/MessagesModel.h"
 #include "sentlog/frmMensajes.h"
 
 #include <QHeaderView>
@@ -73,8 +73,8 @@ void tst_frmMensajes::fixedWindowWithFourColumnsAndACloseButton()
     // The message takes all the room the header has, with and without a scroll bar.
     window.show();
     for (int rows : { 1, 40 }) {
-        while (window.filas() < rows)
-            window.agregarFila(QStringLiteral("ANA"));
+        while (window.rows() < rows)
+            window.addRow(QStringLiteral("ANA"));
         QTRY_COMPARE(list->verticalScrollBar()->isVisible(), rows > 1);
         QTRY_COMPARE(list->horizontalHeader()->length(), list->viewport()->width());
     }
@@ -95,20 +95,20 @@ void tst_frmMensajes::rowsAreOnlyAddedAtTheEnd()
     QWidget mainWindow;
     frmMensajes window(&mainWindow, [] { return false; });
     // Completing with no row is harmless.
-    window.completarUltimaFila(2, QStringLiteral("m"), QStringLiteral("Enviado"), QStringLiteral("1"));
-    QCOMPARE(window.filas(), 0);
+    window.completeLastRow(2, QStringLiteral("m"), QStringLiteral("Enviado"), QStringLiteral("1"));
+    QCOMPARE(window.rows(), 0);
 
-    window.agregarFila(QStringLiteral("ANA"));
-    window.completarUltimaFila(2, QStringLiteral("hola"), QStringLiteral("Enviado"), QStringLiteral("10:00:00"));
-    window.agregarFila(QStringLiteral("BEA"));
-    const ModeloMensajes &m = window.modelo();
+    window.addRow(QStringLiteral("ANA"));
+    window.completeLastRow(2, QStringLiteral("hola"), QStringLiteral("Enviado"), QStringLiteral("10:00:00"));
+    window.addRow(QStringLiteral("BEA"));
+    const MessagesModel &m = window.model();
     QCOMPARE(m.rowCount(), 2);
     // Until it is completed, a new row shows only its recipient.
     for (int c = 1; c < 4; ++c)
         QVERIFY(m.data(m.index(1, c)).toString().isEmpty());
     // Views repaint what the model reports as changed: that must be every completed cell.
     QSignalSpy changes(&m, &QAbstractItemModel::dataChanged);
-    window.completarUltimaFila(3, QStringLiteral("adios"), QStringLiteral("Error"), QStringLiteral("10:00:05"));
+    window.completeLastRow(3, QStringLiteral("adios"), QStringLiteral("Error"), QStringLiteral("10:00:05"));
     QSet<int> covered;
     for (const QList<QVariant> &change : std::as_const(changes)) {
         const QModelIndex from = change.at(0).toModelIndex();
@@ -139,8 +139,8 @@ void tst_frmMensajes::closeRequestOnlyHides()
     auto *window = new frmMensajes(&mainWindow, [] { return true; });
     QPointer<frmMensajes> guard(window);
     window->setAttribute(Qt::WA_DeleteOnClose); // even so, a close request must not unload it
-    window->agregarFila(QStringLiteral("ANA"));
-    window->mostrar();
+    window->addRow(QStringLiteral("ANA"));
+    window->showWindow();
     QVERIFY(QTest::qWaitForWindowExposed(window));
 
     QVERIFY(!window->close());
@@ -150,9 +150,9 @@ void tst_frmMensajes::closeRequestOnlyHides()
     // A close request is not "&Cerrar": the main window stays.
     QVERIFY(mainWindow.isVisible());
 
-    window->mostrar();
+    window->showWindow();
     QVERIFY(window->isVisible());
-    QCOMPARE(window->filas(), 1);
+    QCOMPARE(window->rows(), 1);
     delete window;
 }
 
@@ -170,7 +170,7 @@ void tst_frmMensajes::closeButtonAlsoHidesTheMainWindow()
     mainWindow.show();
     bool flag = !hideAfterSend;
     frmMensajes window(&mainWindow, [&flag] { return flag; });
-    window.mostrar();
+    window.showWindow();
     // The flag is read when the button is pressed, not when the window was built.
     flag = hideAfterSend;
     window.findChild<QPushButton *>(QStringLiteral("Command1"))->click();
@@ -191,8 +191,8 @@ void tst_frmMensajes::enterPressesClose()
     QWidget mainWindow;
     mainWindow.show();
     frmMensajes window(&mainWindow, [] { return false; });
-    window.agregarFila(QStringLiteral("ANA"));
-    window.mostrar();
+    window.addRow(QStringLiteral("ANA"));
+    window.showWindow();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     auto *list = window.findChild<QTableView *>(QStringLiteral("ListView1"));
     list->setFocus();
@@ -222,7 +222,7 @@ void tst_frmMensajes::activationRepaintsRowsOnlyWhenTheirLookChanges()
     QWidget mainWindow;
     frmMensajes window(&mainWindow, [] { return false; });
     for (const char *recipient : { "ANA", "BEA", "CIRO" })
-        window.agregarFila(QString::fromLatin1(recipient));
+        window.addRow(QString::fromLatin1(recipient));
     auto *list = window.findChild<QTableView *>(QStringLiteral("ListView1"));
     QVERIFY(list);
     if (inactiveColours) {
@@ -230,7 +230,7 @@ void tst_frmMensajes::activationRepaintsRowsOnlyWhenTheirLookChanges()
         colours.setColor(QPalette::Inactive, QPalette::Text, Qt::darkGray);
         list->setPalette(colours);
     }
-    window.mostrar();
+    window.showWindow();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     list->setFocus();
     if (selected)

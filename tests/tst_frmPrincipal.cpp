@@ -5,7 +5,7 @@
 #include "app/Startup.h"
 #include "mainwindow/frmPrincipal.h"
 #include "runtime/IconoBarra.h"
-#include "sentlog/ModeloMensajes.h"
+#include "sentlog/MessagesModel.h"
 #include "sentlog/frmMensajes.h"
 
 #include <QAction>
@@ -326,7 +326,7 @@ void tst_frmPrincipal::dataFilesLiveApartFromAProtectedProgram()
     control<QComboBox>("txtDestino")->setEditText(QStringLiteral("BETA"));
     control<QLineEdit>("txtMensaje")->setText(QStringLiteral("hola"));
     control<QPushButton>("cmdEnviar")->click();
-    QCOMPARE(m_window->mensajes().modelo().fila(0).Resultado, QStringLiteral("Enviado"));
+    QCOMPARE(m_window->messages().model().row(0).Resultado, QStringLiteral("Enviado"));
     QVERIFY(readFile(dataPath + QStringLiteral("ejecuta.bat"))
                 .endsWith("> \"" + QFile::encodeName(dataPath) + "mensaje.txt\"\n"));
     QVERIFY(readFile(dataPath + QStringLiteral("mru.ini")).contains("BETA"));
@@ -433,7 +433,7 @@ void tst_frmPrincipal::storedCerrarSetsBoxAndFlag()
 
     static const Qt::CheckState states[3] = { Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked };
     QCOMPARE(control<QCheckBox>("chkCerrar")->checkState(), states[state]);
-    QCOMPARE(m_window->estadoCerrar(), state);
+    QCOMPARE(m_window->closeState(), state);
     QCOMPARE(m_window->esconderTrasEnviar(), hides);
     // Start-up only reads the setting.
     QCOMPARE(m_rt->m_settings.value(QStringLiteral("EnviarMensaje/Opciones/Cerrar")), stored);
@@ -457,11 +457,11 @@ void tst_frmPrincipal::hideAfterSendFlagReachesSentMessagesWindow()
     QAction *sentItem = menuAction("mnuEnviados");
     QVERIFY(sentItem);
     sentItem->trigger();
-    frmMensajes *log = &m_window->mensajes();
+    frmMensajes *log = &m_window->messages();
     QVERIFY(log->isVisible());
     // Created once: asking again gives the same window.
     sentItem->trigger();
-    QCOMPARE(&m_window->mensajes(), log);
+    QCOMPARE(&m_window->messages(), log);
 
     auto *closeButton = log->findChild<QPushButton *>(QStringLiteral("Command1"));
     QVERIFY(closeButton);
@@ -589,7 +589,7 @@ void tst_frmPrincipal::enterSendsOnlyWhenEnabled()
     QVERIFY(sendButton->isEnabled());
     QTest::keyClick(recipientBox->lineEdit(), Qt::Key_Return);
     QCOMPARE(clicks.count(), 1);
-    QCOMPARE(m_window->mensajes().filas(), 1);
+    QCOMPARE(m_window->messages().rows(), 1);
     QCOMPARE(recipientBox->count(), 1); // from mru.ini, written by the send run
 
     // The keypad's Enter does the same, from the message box too (the log window took the focus).
@@ -598,7 +598,7 @@ void tst_frmPrincipal::enterSendsOnlyWhenEnabled()
     QTRY_VERIFY(messageEdit->hasFocus());
     QTest::keyClick(messageEdit, Qt::Key_Enter, Qt::KeypadModifier);
     QCOMPARE(clicks.count(), 2);
-    QCOMPARE(m_window->mensajes().filas(), 2);
+    QCOMPARE(m_window->messages().rows(), 2);
 }
 
 void tst_frmPrincipal::enterOnAFocusedButtonPressesThatButton()
@@ -723,9 +723,9 @@ void tst_frmPrincipal::keywordSwapsLeftPicture()
     m_startup->start();
     auto *picture = control<QLabel>("Picture");
     const QImage original = picture->pixmap().toImage();
-    QVERIFY(!m_window->fondoAlternativo());
+    QVERIFY(!m_window->alternativeBackground());
     control<QLineEdit>("txtMensaje")->setText(QStringLiteral("colorOFvelrisa"));
-    QVERIFY(m_window->fondoAlternativo());
+    QVERIFY(m_window->alternativeBackground());
     const QImage swapped = picture->pixmap().toImage();
     QCOMPARE(swapped.size(), QSize(84, 303));
     QVERIFY(swapped != original);
@@ -737,14 +737,14 @@ void tst_frmPrincipal::sendRunReadsTheWindow()
     QVERIFY(writeFile(m_programDir->filePath(QStringLiteral("enviara.ini")), "[Redes]\r\n1=OFICINA\r\nTotal=1\r\n"));
     create();
     m_startup->start();
-    QVERIFY(!m_window->grupoElegido());
+    QVERIFY(!m_window->chosenGroup());
     QTest::mouseClick(control("optGrupo(1)"), Qt::LeftButton);
-    QVERIFY(m_window->grupoElegido());
+    QVERIFY(m_window->chosenGroup());
     auto *list = control<QListWidget>("cmbDestino");
     QCOMPARE(list->count(), 1);
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
-    QCOMPARE(m_window->textoDestino(), QStringLiteral("Oficina "));
-    QCOMPARE(m_window->textoMensaje(), QStringLiteral("Escriba su mensaje"));
+    QCOMPARE(m_window->recipientText(), QStringLiteral("Oficina "));
+    QCOMPARE(m_window->messageText(), QStringLiteral("Escriba su mensaje"));
     QVERIFY(control<QPushButton>("cmdEnviar")->isEnabled());
 }
 

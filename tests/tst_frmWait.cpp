@@ -70,7 +70,7 @@ void tst_frmWait::centredPositionRoundsAndMayStickOut()
     QFETCH(QRect, mainRect);
     QFETCH(QSize, ownSize);
     QFETCH(QPoint, position);
-    QCOMPARE(frmWait::posicionCentrada(mainRect, ownSize), position);
+    QCOMPARE(frmWait::centredPosition(mainRect, ownSize), position);
 }
 
 void tst_frmWait::centredOverTheRealWindow_data()

@@ -653,7 +653,7 @@ void tst_netLogic::textRulesAgreeWithQString()
             QFAIL(qPrintable(QStringLiteral("U+%1 is classified differently").arg(uint(c), 4, 16, QLatin1Char('0'))));
         const QString one = QStringView(QChar::fromUcs4(c)).toString(); // fromUcs4 would drop a BOM
         std::string utf8;
-        Unicode::anadirUtf8(utf8, c);
+        Unicode::appendUtf8(utf8, c);
         if (QByteArray::fromStdString(utf8) != one.toUtf8())
             QFAIL(qPrintable(QStringLiteral("U+%1 is encoded differently").arg(uint(c), 4, 16, QLatin1Char('0'))));
         // "send" and "/domain:" are matched without regard to case.

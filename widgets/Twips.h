@@ -5,11 +5,11 @@
 // Window layouts are given in twips: 15 twips make one pixel at 96 dots per inch.
 namespace Twips {
 
-constexpr int kPorPixel = 15;
+constexpr int kPerPixel = 15;
 
 constexpr int px(int twips)
 {
-    return twips / kPorPixel;
+    return twips / kPerPixel;
 }
 
 inline QRect rect(int left, int top, int width, int height)

@@ -15,81 +15,81 @@ namespace DataFile {
 namespace {
 
 constexpr std::string_view kFinTemporal = ".nuevo";
-constexpr size_t kLargoAzar = 6;
+constexpr size_t kRandomLength = 6;
 
-bool alfanumerico(char c)
+bool alphanumeric(char c)
 {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-// Whether nombre is a temporary file of base as this program names them: base, a dot, one to
+// Whether name is a temporary file of base as this program names them: base, a dot, one to
 // twelve letters or digits, ".nuevo" (earlier versions put their process id there).
-bool esTemporalDe(std::string_view nombre, std::string_view base)
+bool isTemporaryOf(std::string_view name, std::string_view base)
 {
-    if (nombre.size() <= base.size() + 1 + kFinTemporal.size() || nombre.substr(0, base.size()) != base
-        || nombre[base.size()] != '.' || nombre.substr(nombre.size() - kFinTemporal.size()) != kFinTemporal)
+    if (name.size() <= base.size() + 1 + kFinTemporal.size() || name.substr(0, base.size()) != base
+        || name[base.size()] != '.' || name.substr(name.size() - kFinTemporal.size()) != kFinTemporal)
         return false;
-    const std::string_view medio
-        = nombre.substr(base.size() + 1, nombre.size() - base.size() - 1 - kFinTemporal.size());
-    if (medio.size() > 12)
+    const std::string_view middle
+        = name.substr(base.size() + 1, name.size() - base.size() - 1 - kFinTemporal.size());
+    if (middle.size() > 12)
         return false;
-    for (char c : medio) {
-        if (!alfanumerico(c))
+    for (char c : middle) {
+        if (!alphanumeric(c))
             return false;
     }
     return true;
 }
 
-std::string nombreTemporal(std::string_view base, unsigned intento)
+std::string temporaryName(std::string_view base, unsigned attempt)
 {
-    static constexpr char kLetras[] = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
-    unsigned char azar[kLargoAzar] {};
-    if (::getrandom(azar, sizeof azar, GRND_NONBLOCK) != ssize_t(sizeof azar)) {
+    static constexpr char kLetters[] = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    unsigned char random[kRandomLength] {};
+    if (::getrandom(random, sizeof random, GRND_NONBLOCK) != ssize_t(sizeof random)) {
         struct timespec t
         {
         };
         ::clock_gettime(CLOCK_MONOTONIC, &t);
-        unsigned long long x = (unsigned long long)t.tv_nsec ^ ((unsigned long long)::getpid() << 20) ^ intento;
-        for (unsigned char &b : azar) {
+        unsigned long long x = (unsigned long long)t.tv_nsec ^ ((unsigned long long)::getpid() << 20) ^ attempt;
+        for (unsigned char &b : random) {
             x = x * 6364136223846793005ULL + 1442695040888963407ULL;
             b = (unsigned char)(x >> 56);
         }
     }
-    std::string nombre(base);
-    nombre += '.';
-    for (unsigned char b : azar)
-        nombre += kLetras[b % (sizeof kLetras - 1)];
-    nombre += kFinTemporal;
-    return nombre;
+    std::string name(base);
+    name += '.';
+    for (unsigned char b : random)
+        name += kLetters[b % (sizeof kLetters - 1)];
+    name += kFinTemporal;
+    return name;
 }
 
 // Leftovers of saves that were cut short (the program killed at the wrong moment). Only names
 // of our own pattern; unlinking a name never touches what a link points to.
-void quitarTemporales(int carpeta, std::string_view base)
+void removeTemporaries(int folder, std::string_view base)
 {
-    const int copia = ::dup(carpeta);
-    if (copia < 0)
+    const int copy = ::dup(folder);
+    if (copy < 0)
         return;
-    DIR *d = ::fdopendir(copia);
+    DIR *d = ::fdopendir(copy);
     if (!d) {
-        ::close(copia);
+        ::close(copy);
         return;
     }
     ::rewinddir(d);
     while (const struct dirent *e = ::readdir(d)) {
-        if (!esTemporalDe(e->d_name, base))
+        if (!isTemporaryOf(e->d_name, base))
             continue;
         struct stat st
         {
         };
-        if (::fstatat(carpeta, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0
+        if (::fstatat(folder, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0
             && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
-            ::unlinkat(carpeta, e->d_name, 0);
+            ::unlinkat(folder, e->d_name, 0);
     }
     ::closedir(d);
 }
 
-bool escribirTodo(int fd, std::string_view bytes)
+bool writeAll(int fd, std::string_view bytes)
 {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
@@ -121,7 +121,7 @@ public:
     int get() const { return m_fd; }
     // Closes it and says whether the close reported an error (some file systems report
     // write errors only there).
-    bool cerrar()
+    bool close()
     {
         const int fd = m_fd;
         m_fd = -1;
@@ -134,22 +134,22 @@ private:
 
 } // namespace
 
-ReadResult read(const std::string &ruta, struct stat &st, const std::function<char *(size_t)> &dimensionar,
-    const ReadOptions &opciones)
+ReadResult read(const std::string &path, struct stat &st, const std::function<char *(size_t)> &resizeTo,
+    const ReadOptions &options)
 {
-    const bool seguir = opciones.links == Links::Follow;
+    const bool follow = options.links == Links::Follow;
     // Looked at before it is opened, so that a device is never opened at all.
-    if (::fstatat(opciones.folder, ruta.c_str(), &st, seguir ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
-        const int motivo = errno;
+    if (::fstatat(options.folder, path.c_str(), &st, follow ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
+        const int reason = errno;
         st = {};
-        errno = motivo;
-        return motivo == ENOENT || motivo == ENOTDIR ? ReadResult::Missing : ReadResult::Failed;
+        errno = reason;
+        return reason == ENOENT || reason == ENOTDIR ? ReadResult::Missing : ReadResult::Failed;
     }
     if (!S_ISREG(st.st_mode))
         return ReadResult::Missing;
     // Non-blocking all the same, in case a pipe (or a link) took its place in the meantime.
     Descriptor fd(::openat(
-        opciones.folder, ruta.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (seguir ? 0 : O_NOFOLLOW)));
+        options.folder, path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW)));
     if (fd.get() < 0) {
         if (errno != ENOENT)
             return ReadResult::Failed;
@@ -161,118 +161,118 @@ ReadResult read(const std::string &ruta, struct stat &st, const std::function<ch
         return ReadResult::Failed;
     if (!S_ISREG(st.st_mode))
         return ReadResult::Missing;
-    const size_t limite = opciones.limit;
-    if (size_t(st.st_size) > limite && !opciones.cut)
+    const size_t limit = options.limit;
+    if (size_t(st.st_size) > limit && !options.cut)
         return ReadResult::TooLarge;
 
     // One byte more than the file's size, so that its end is seen without growing the
     // buffer; files that report no size (as some in /proc do) grow it as they go.
-    size_t capacidad = std::min(std::max(size_t(st.st_size) + 1, size_t(4096)), limite + 1);
-    char *datos = dimensionar(capacidad);
-    size_t usados = 0;
-    while (usados <= limite) {
-        if (usados == capacidad) {
-            capacidad = std::min(capacidad * 2, limite + 1);
-            datos = dimensionar(capacidad);
+    size_t capacity = std::min(std::max(size_t(st.st_size) + 1, size_t(4096)), limit + 1);
+    char *data = resizeTo(capacity);
+    size_t used = 0;
+    while (used <= limit) {
+        if (used == capacity) {
+            capacity = std::min(capacity * 2, limit + 1);
+            data = resizeTo(capacity);
         }
-        const ssize_t n = ::read(fd.get(), datos + usados, capacidad - usados);
+        const ssize_t n = ::read(fd.get(), data + used, capacity - used);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             return ReadResult::Failed;
         if (n == 0)
             break;
-        usados += size_t(n);
+        used += size_t(n);
     }
-    if (usados > limite) {
-        if (!opciones.cut)
+    if (used > limit) {
+        if (!options.cut)
             return ReadResult::TooLarge;
-        dimensionar(limite);
+        resizeTo(limit);
         return ReadResult::Cut;
     }
-    dimensionar(usados);
+    resizeTo(used);
     return ReadResult::Read;
 }
 
-bool replace(const std::string &ruta, std::string_view bytes, Sync sincronia, std::string &error, mode_t modoNuevo)
+bool replace(const std::string &path, std::string_view bytes, Sync sync, std::string &error, mode_t newMode)
 {
-    auto fallo = [&error](const char *que) {
-        error = std::string(que) + ": " + std::strerror(errno);
+    auto failure = [&error](const char *what) {
+        error = std::string(what) + ": " + std::strerror(errno);
         return false;
     };
-    const size_t barra = ruta.rfind('/');
-    const std::string carpetaRuta = barra == std::string::npos ? std::string(".") : ruta.substr(0, barra + 1);
-    const std::string base = barra == std::string::npos ? ruta : ruta.substr(barra + 1);
+    const size_t bar = path.rfind('/');
+    const std::string folderPath = bar == std::string::npos ? std::string(".") : path.substr(0, bar + 1);
+    const std::string base = bar == std::string::npos ? path : path.substr(bar + 1);
     if (base.empty() || base == "." || base == "..") {
         errno = EISDIR;
-        return fallo(ruta.c_str());
+        return failure(path.c_str());
     }
-    Descriptor carpeta(::open(carpetaRuta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (carpeta.get() < 0)
-        return fallo(carpetaRuta.c_str());
+    Descriptor folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0)
+        return failure(folderPath.c_str());
 
     struct stat anterior
     {
     };
     bool hayAnterior = false;
-    if (::fstatat(carpeta.get(), base.c_str(), &anterior, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (::fstatat(folder.get(), base.c_str(), &anterior, AT_SYMLINK_NOFOLLOW) == 0) {
         hayAnterior = S_ISREG(anterior.st_mode);
-        struct stat destino
+        struct stat recipient
         {
         };
         // A link goes, but not one that stands for a folder, a pipe or a device.
-        const bool rara = S_ISLNK(anterior.st_mode)
-            ? ::fstatat(carpeta.get(), base.c_str(), &destino, 0) == 0 && !S_ISREG(destino.st_mode)
+        const bool rare = S_ISLNK(anterior.st_mode)
+            ? ::fstatat(folder.get(), base.c_str(), &recipient, 0) == 0 && !S_ISREG(recipient.st_mode)
             : !hayAnterior;
-        if (rara) {
-            error = ruta + ": no es un archivo normal";
+        if (rare) {
+            error = path + ": no es un archivo normal";
             return false;
         }
     } else if (errno != ENOENT) {
-        return fallo(ruta.c_str());
+        return failure(path.c_str());
     }
 
-    quitarTemporales(carpeta.get(), base);
+    removeTemporaries(folder.get(), base);
 
     std::string temporal;
-    int creado = -1;
-    for (unsigned intento = 0; creado < 0 && intento < 100; ++intento) {
-        temporal = nombreTemporal(base, intento);
-        creado = ::openat(carpeta.get(), temporal.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-            hayAnterior ? 0600 : modoNuevo);
-        if (creado < 0 && errno != EEXIST)
+    int created = -1;
+    for (unsigned attempt = 0; created < 0 && attempt < 100; ++attempt) {
+        temporal = temporaryName(base, attempt);
+        created = ::openat(folder.get(), temporal.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+            hayAnterior ? 0600 : newMode);
+        if (created < 0 && errno != EEXIST)
             break;
     }
-    if (creado < 0)
-        return fallo((carpetaRuta + temporal).c_str());
-    Descriptor nuevo(creado);
-    auto abandonar = [&](const char *que) {
-        const int guardado = errno;
-        ::unlinkat(carpeta.get(), temporal.c_str(), 0);
-        errno = guardado;
-        return fallo(que);
+    if (created < 0)
+        return failure((folderPath + temporal).c_str());
+    Descriptor fresh(created);
+    auto giveUp = [&](const char *what) {
+        const int saved = errno;
+        ::unlinkat(folder.get(), temporal.c_str(), 0);
+        errno = saved;
+        return failure(what);
     };
 
     if (hayAnterior) {
-        if (::fchmod(nuevo.get(), anterior.st_mode & 07777) != 0)
-            return abandonar(ruta.c_str());
+        if (::fchmod(fresh.get(), anterior.st_mode & 07777) != 0)
+            return giveUp(path.c_str());
         // Only the superuser can give a file away; for anybody else it is already theirs, and
         // a group they are not in stays theirs too: the save goes on either way.
         if (anterior.st_uid != ::geteuid() || anterior.st_gid != ::getegid()) {
-            [[maybe_unused]] const int dado = ::fchown(nuevo.get(), anterior.st_uid, anterior.st_gid);
+            [[maybe_unused]] const int dado = ::fchown(fresh.get(), anterior.st_uid, anterior.st_gid);
         }
     }
-    if (!escribirTodo(nuevo.get(), bytes))
-        return abandonar(ruta.c_str());
-    if (sincronia == Sync::Flush && ::fsync(nuevo.get()) != 0)
-        return abandonar(ruta.c_str());
-    if (!nuevo.cerrar())
-        return abandonar(ruta.c_str());
-    if (::renameat(carpeta.get(), temporal.c_str(), carpeta.get(), base.c_str()) != 0)
-        return abandonar(ruta.c_str());
+    if (!writeAll(fresh.get(), bytes))
+        return giveUp(path.c_str());
+    if (sync == Sync::Flush && ::fsync(fresh.get()) != 0)
+        return giveUp(path.c_str());
+    if (!fresh.close())
+        return giveUp(path.c_str());
+    if (::renameat(folder.get(), temporal.c_str(), folder.get(), base.c_str()) != 0)
+        return giveUp(path.c_str());
     // The new name must reach the disk too; the file is in place whatever this answers.
-    if (sincronia == Sync::Flush)
-        (void)::fsync(carpeta.get());
+    if (sync == Sync::Flush)
+        (void)::fsync(folder.get());
     return true;
 }
 

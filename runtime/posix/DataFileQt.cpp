@@ -48,14 +48,14 @@ bool fileExists(const QString &path)
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool replace(const QString &path, const QByteArray &bytes, DataFile::Sync sincronia, QString *error, mode_t modoNuevo)
+bool replace(const QString &path, const QByteArray &bytes, DataFile::Sync sync, QString *error, mode_t newMode)
 {
-    std::string porque;
+    std::string because;
     if (DataFile::replace(QFile::encodeName(path).toStdString(),
-            std::string_view(bytes.constData(), size_t(bytes.size())), sincronia, porque, modoNuevo))
+            std::string_view(bytes.constData(), size_t(bytes.size())), sync, because, newMode))
         return true;
     if (error)
-        *error = QString::fromLocal8Bit(porque);
+        *error = QString::fromLocal8Bit(because);
     return false;
 }
 

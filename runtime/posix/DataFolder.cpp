@@ -75,10 +75,10 @@ void offerProgramFiles(const QString &programDir, const QString &dataDir)
         if (::lstat(target.c_str(), &there) == 0 || errno != ENOENT)
             continue; // whatever the user has there stays
         std::string bytes;
-        DataFile::ReadOptions opciones;
-        opciones.links = DataFile::Links::Refuse;
+        DataFile::ReadOptions options;
+        options.links = DataFile::Links::Refuse;
         const std::string source = QFile::encodeName(programDir + QLatin1Char('/') + QLatin1String(name)).toStdString();
-        if (DataFile::read(source, bytes, nullptr, opciones) == DataFile::ReadResult::Read)
+        if (DataFile::read(source, bytes, nullptr, options) == DataFile::ReadResult::Read)
             placeNewFile(target, bytes);
     }
 }

@@ -1,7 +1,7 @@
 #include "fakes/TestSupport.h"
 
 #include "addressbook/Module.h"
-#include "widgets/Apariencia.h"
+#include "widgets/Appearance.h"
 
 #include <QApplication>
 #include <QDir>
@@ -25,7 +25,7 @@ bool prepareEnvironment(const QString &base)
     QLocale::setDefault(QLocale::c());
     // Windows are tested as the program shows them: in its typeface, Qt's texts in Spanish.
     if (qobject_cast<QApplication *>(QCoreApplication::instance()))
-        Apariencia::aplicar();
+        Appearance::apply();
     // No mailbox: a program under test receives nothing unless the test makes one.
     return QDir().mkpath(run) && setMode(run, 0700) && qputenv("XDG_RUNTIME_DIR", QFile::encodeName(run))
         && qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + QStringLiteral("/config")))
@@ -99,14 +99,14 @@ bool activate(QWidget *window)
     return QTest::qWaitForWindowActive(window);
 }
 
-bool writeBook(Module &module, const QStringList &equipos, const QStringList &redes)
+bool writeBook(Module &module, const QStringList &computers, const QStringList &networks)
 {
-    module.ListaEquipos = equipos;
-    module.TotalEquipos = qint16(equipos.size());
-    module.ListaRedes = redes;
-    module.TotalRedes = qint16(redes.size());
+    module.ListaEquipos = computers;
+    module.TotalEquipos = qint16(computers.size());
+    module.ListaRedes = networks;
+    module.TotalRedes = qint16(networks.size());
     module.GuardarListas();
-    return QFile::exists(module.rutaLibreta());
+    return QFile::exists(module.addressBookPath());
 }
 
 QStringList itemTexts(const QListWidget *list)

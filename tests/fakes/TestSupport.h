@@ -25,7 +25,7 @@ inline constexpr QFileDevice::Permissions kExecutable
 // Points XDG_RUNTIME_DIR, XDG_CONFIG_HOME, XDG_DATA_HOME and the mailbox (VELRISA_BUZON, not
 // created) into `base` (a private folder of the process when empty), creates the runtime one
 // and pins the C locale for text and time formats.
-// In a test with windows it also gives them the program's look (Apariencia::aplicar).
+// In a test with windows it also gives them the program's look (Appearance::apply).
 bool prepareEnvironment(const QString &base = QString());
 
 // A new, empty folder inside `base`, with its trailing separator, as program folders are given.
@@ -52,7 +52,7 @@ QList<QStringList> netCalls(const QString &dir);
 bool activate(QWidget *window);
 
 // Stores these lists as the address book of `module`'s program folder; true once the file is there.
-bool writeBook(Module &module, const QStringList &equipos, const QStringList &redes);
+bool writeBook(Module &module, const QStringList &computers, const QStringList &networks);
 
 // The texts of a list's rows, top to bottom.
 QStringList itemTexts(const QListWidget *list);
