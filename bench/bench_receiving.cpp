@@ -52,7 +52,7 @@ double receiveOne(const QString &mailbox, const QString &folder, int n, bool *ok
     f.open(QIODevice::WriteOnly);
     f.write(text);
     f.close();
-    const QByteArray program(RECIBE_BINARY);
+    const QByteArray program(RECEIVER_BINARY);
     const QByteArray mailboxOption = "--buzon=" + QFile::encodeName(mailbox);
     const QByteArray path = QFile::encodeName(messageFile);
     const QByteArray usersOption = "--usuarios=" + usersFile;
@@ -157,7 +157,7 @@ qint64 memoryKb(const char *field)
 // background, reaped by somebody else), so that what it writes does not count as ours.
 bool deliverDetached(const QString &mailbox, const QString &folder, int n, const QString &text)
 {
-    const QByteArray program(RECIBE_BINARY);
+    const QByteArray program(RECEIVER_BINARY);
     const QByteArray mailboxOption = "--buzon=" + QFile::encodeName(mailbox);
     const QByteArray messageFile = QFile::encodeName(folder + QStringLiteral("/msg.%1").arg(n));
     const QByteArray bytes = text.toUtf8();
@@ -279,7 +279,7 @@ bool latencyToTheWindow(const QString &root)
     QDir().mkpath(root + QStringLiteral("/samba"));
     SambaHost host(root + QStringLiteral("/samba"),
         SambaHost::receiving(QStringLiteral("BANCO"), QStringLiteral("PRUEBAS"), QStringLiteral("127.0.0.51"),
-            QStringLiteral(RECIBE_BINARY), mailbox));
+            QStringLiteral(RECEIVER_BINARY), mailbox));
     if (!host.start()) {
         std::printf("bench_recepcion: smbd did not start: %s\n", qPrintable(host.error()));
         return false;
@@ -386,7 +386,7 @@ bool latencyToTheWindow(const QString &root)
 // The largest text smbclient sends, every piece of it raw (4,243 bytes as smbd hands it over).
 void repairTime()
 {
-    QFile f(QStringLiteral(MENSAJES_CAPTURADOS "/euro_acentos.recibido"));
+    QFile f(QStringLiteral(CAPTURED_MESSAGES "/euro_acentos.recibido"));
     const std::string received = f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
     std::vector<double> timesUs;
     size_t repairedSize = 0;

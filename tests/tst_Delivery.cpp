@@ -445,7 +445,7 @@ void tst_Delivery::smbclientTextArrivesAsItWasWritten_data()
     QTest::addColumn<QByteArray>("expected");
     const auto capture = [](const char *name, const char *extension) {
         return readFile(
-            QStringLiteral(MENSAJES_CAPTURADOS "/%1.%2").arg(QLatin1String(name), QLatin1String(extension)));
+            QStringLiteral(CAPTURED_MESSAGES "/%1.%2").arg(QLatin1String(name), QLatin1String(extension)));
     };
     for (const char *name :
         { "ascii", "cp850_espanol", "cp850_cajas", "vacio", "corte_pieza", "cjk_emoji", "mixto", "lineas_euro" })
@@ -806,7 +806,7 @@ void tst_Delivery::whatIsNotDeliveredIsReportedAndRemoved()
             ::setrlimit(RLIMIT_FSIZE, &limit);
         });
     }
-    receiver.start(QStringLiteral(RECIBE_BINARY), { QStringLiteral("--buzon=") + mailbox, "ana", "oficina1", file });
+    receiver.start(QStringLiteral(RECEIVER_BINARY), { QStringLiteral("--buzon=") + mailbox, "ana", "oficina1", file });
     QVERIFY(receiver.waitForFinished(10000));
     QCOMPARE(receiver.exitCode(), 1);
     const QString error = QString::fromUtf8(receiver.readAllStandardError());

@@ -131,12 +131,12 @@ void tst_ReceivingPeople::initTestCase()
     const QString receivingDir = m_root.filePath(QStringLiteral("recibe"));
     QVERIFY(prepareDir(receivingDir, 0, 0, 0755));
     SambaHost::Settings receivingSettings = SambaHost::receiving(QStringLiteral("RECIBE"), QStringLiteral("OFICINA"),
-        m_network->address(0), QStringLiteral(RECIBE_BINARY), m_mailbox);
+        m_network->address(0), QStringLiteral(RECEIVER_BINARY), m_mailbox);
     receivingSettings.interfaces = m_network->address(0) + QStringLiteral("/24");
     receivingSettings.netns = m_network->member(0);
     receivingSettings.messageCommand
         = QStringLiteral("%1 --buzon=%2 --usuarios=%3 '--equipo=%m' '--direccion=%I' '%f' '%L' '%s'")
-              .arg(QStringLiteral(RECIBE_BINARY), m_mailbox, usersFile);
+              .arg(QStringLiteral(RECEIVER_BINARY), m_mailbox, usersFile);
     m_receiving = std::make_unique<SambaHost>(receivingDir, receivingSettings);
     QVERIFY2(m_receiving->start(), qPrintable(m_receiving->error()));
 
@@ -146,11 +146,11 @@ void tst_ReceivingPeople::initTestCase()
     const QString senderDir = m_root.filePath(QStringLiteral("emisor"));
     QVERIFY(prepareDir(senderDir, 0, 0, 0755));
     SambaHost::Settings senderSettings = SambaHost::receiving(QStringLiteral("EMISOR"), QStringLiteral("OFICINA"),
-        m_network->address(1), QStringLiteral(RECIBE_BINARY), senderMailbox);
+        m_network->address(1), QStringLiteral(RECEIVER_BINARY), senderMailbox);
     senderSettings.interfaces = m_network->address(1) + QStringLiteral("/24");
     senderSettings.netns = m_network->member(1);
     senderSettings.messageCommand = QStringLiteral("%1 --buzon=%2 '--equipo=%m' '--direccion=%I' '%f' '%L' '%s'")
-                                        .arg(QStringLiteral(RECIBE_BINARY), senderMailbox);
+                                        .arg(QStringLiteral(RECEIVER_BINARY), senderMailbox);
     m_sender = std::make_unique<SambaHost>(senderDir, senderSettings);
     QVERIFY2(m_sender->start(), qPrintable(m_sender->error()));
     m_senderClientConf = SambaHost::writeClientConfig(

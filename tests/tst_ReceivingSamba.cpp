@@ -144,7 +144,7 @@ void tst_ReceivingSamba::initTestCase()
     QVERIFY(QDir().mkpath(sambaDir));
     m_samba = std::make_unique<SambaHost>(sambaDir,
         SambaHost::receiving(
-            QStringLiteral("RECIBE"), QStringLiteral("OFICINA"), m_address, QStringLiteral(RECIBE_BINARY), m_mailbox));
+            QStringLiteral("RECIBE"), QStringLiteral("OFICINA"), m_address, QStringLiteral(RECEIVER_BINARY), m_mailbox));
     QVERIFY2(m_samba->start(), qPrintable(m_samba->error()));
 
     m_programDir = m_root.filePath(QStringLiteral("programa"));
