@@ -1,6 +1,7 @@
 #include "net/PrivateNetwork.h"
 #include "net/SambaHost.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -58,7 +59,10 @@ private:
         QString display; // ":N"
         std::unique_ptr<QProcess> xvfb;
         std::unique_ptr<QProcess> velrisa;
+        QStringList velrisaArguments; // for `ip`: Velrisa on the receiving computer, as this person
     };
+
+    static bool startVelrisa(Person &p);
 
     QByteArray xdotool(const Person &p, const QStringList &args, int *exitCode = nullptr) const;
     QStringList windowsTitled(const Person &p, const QString &title) const;
@@ -198,14 +202,11 @@ void tst_ReceivingPeople::initTestCase()
                 10000);
         }
         QVERIFY2(exitCode == 0, probe.constData());
-        p.velrisa = std::make_unique<QProcess>();
-        p.velrisa->setProcessChannelMode(QProcess::ForwardedChannels);
-        p.velrisa->start(QStringLiteral("ip"),
-            { "netns", "exec", m_network->member(0), "runuser", "-u", p.user, "--", "env", "DISPLAY=" + p.display,
-                "HOME=" + home, "XDG_RUNTIME_DIR=" + home + "/run", "XDG_CONFIG_HOME=" + home + "/config",
-                "XDG_DATA_HOME=" + home + "/data", "VELRISA_BUZON=" + m_mailbox, "QT_QPA_PLATFORM=xcb", "LANG=C.UTF-8",
-                programDir + QStringLiteral("/velrisa") });
-        QVERIFY(p.velrisa->waitForStarted());
+        p.velrisaArguments = { "netns", "exec", m_network->member(0), "runuser", "-u", p.user, "--", "env",
+            "DISPLAY=" + p.display, "HOME=" + home, "XDG_RUNTIME_DIR=" + home + "/run",
+            "XDG_CONFIG_HOME=" + home + "/config", "XDG_DATA_HOME=" + home + "/data", "VELRISA_BUZON=" + m_mailbox,
+            "QT_QPA_PLATFORM=xcb", "LANG=C.UTF-8", programDir + QStringLiteral("/velrisa") };
+        QVERIFY(startVelrisa(p));
     }
 
     // The sender's own Velrisa, on the other computer (offscreen: only its history is looked at).
@@ -225,8 +226,25 @@ void tst_ReceivingPeople::initTestCase()
     QVERIFY(m_senderVelrisa->waitForStarted());
 
     // Everybody up: each person's main window is there, the sender's history written.
-    for (const Person &p : m_people)
-        QTRY_VERIFY_WITH_TIMEOUT(!windowsTitled(p, QStringLiteral("elrisa")).isEmpty(), 15000);
+    // Now and then (about once in ten runs under the sanitizers, with other X servers starting
+    // beside it) Velrisa finds the display refusing its connection although the probe above
+    // was just let in, and Qt ends the program. That is the test machine's display, not
+    // receiving: the person's Velrisa is started again, at most twice, and each retry is said.
+    for (Person &p : m_people) {
+        for (int start = 1;; ++start) {
+            QDeadlineTimer up(15000);
+            while (windowsTitled(p, QStringLiteral("elrisa")).isEmpty() && !up.hasExpired()
+                && p.velrisa->state() != QProcess::NotRunning)
+                QTest::qWait(100);
+            if (!windowsTitled(p, QStringLiteral("elrisa")).isEmpty())
+                break;
+            QVERIFY2(p.velrisa->state() == QProcess::NotRunning && start < 3,
+                qPrintable(p.user + QStringLiteral("'s Velrisa shows no main window")));
+            qWarning("%s's Velrisa ended (exit %d) before showing its window: started again", qPrintable(p.user),
+                p.velrisa->exitCode());
+            QVERIFY(startVelrisa(p));
+        }
+    }
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home + QStringLiteral("/data/velrisa/recibidos.json")), 15000);
 }
 
@@ -273,6 +291,14 @@ QByteArray tst_ReceivingPeople::xdotool(const Person &p, const QStringList &args
     return SambaHost::run(
         QString(), QStringLiteral("env"), QStringList { "DISPLAY=" + p.display, "xdotool" } + args, exitCode, 10000)
         .trimmed();
+}
+
+bool tst_ReceivingPeople::startVelrisa(Person &p)
+{
+    p.velrisa = std::make_unique<QProcess>();
+    p.velrisa->setProcessChannelMode(QProcess::ForwardedChannels);
+    p.velrisa->start(QStringLiteral("ip"), p.velrisaArguments);
+    return p.velrisa->waitForStarted();
 }
 
 QStringList tst_ReceivingPeople::windowsTitled(const Person &p, const QString &title) const
