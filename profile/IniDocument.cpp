@@ -204,9 +204,9 @@ bool IniDocument::Name::operator==(const Name &other) const
     return IniSyntax::sameName(view(bytes), view(other.bytes));
 }
 
-size_t qHash(const IniDocument::Name &name, size_t seed)
+size_t qHash(const IniDocument::Name &name, size_t salt)
 {
-    return IniSyntax::fingerprint(view(name.bytes), seed);
+    return IniSyntax::fingerprint(view(name.bytes), salt);
 }
 
 bool IniDocument::isValidName(const QString &name, bool isSection)

@@ -54,7 +54,7 @@ private:
         QByteArray bytes;
         bool operator==(const Name &other) const;
     };
-    friend size_t qHash(const Name &name, size_t seed);
+    friend size_t qHash(const Name &name, size_t salt);
 
     // Key lines added to one section, in the order they were added; for a section that the
     // parsed file lacks, its header too.

@@ -109,10 +109,10 @@ bool sameName(std::string_view a, std::string_view b)
     return true;
 }
 
-size_t fingerprint(std::string_view name, size_t seed)
+size_t fingerprint(std::string_view name, size_t salt)
 {
     // FNV-1a over the folded characters, then a final mix so that the low bits spread well.
-    uint64_t h = 14695981039346656037ULL ^ uint64_t(seed);
+    uint64_t h = 14695981039346656037ULL ^ uint64_t(salt);
     for (const char c : name) {
         h ^= Cp1252Table::folded(static_cast<unsigned char>(c));
         h *= 1099511628211ULL;

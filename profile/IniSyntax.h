@@ -45,7 +45,7 @@ bool validName(std::string_view name, bool isSection);
 bool sameName(std::string_view a, std::string_view b);
 
 // A hash of a name in the code page that agrees with sameName: the same names, the same hash.
-size_t fingerprint(std::string_view name, size_t seed = 0);
+size_t fingerprint(std::string_view name, size_t salt = 0);
 
 // The value of key in section of a whole file: names in the code page, the first of
 // duplicated sections or keys wins (a later duplicate section is hidden whole). The value

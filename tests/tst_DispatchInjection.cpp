@@ -52,7 +52,7 @@ void tst_DispatchInjection::initTestCase()
 void tst_DispatchInjection::netGetsExactlyTheWords_data()
 {
     QTest::addColumn<QString>("folder");
-    QTest::addColumn<quint32>("seed");
+    QTest::addColumn<quint32>("randomStart");
     QTest::addColumn<int>("sends");
 
     QTest::newRow("plain folder") << "programa" << 20240501u << 500;
@@ -62,7 +62,7 @@ void tst_DispatchInjection::netGetsExactlyTheWords_data()
 void tst_DispatchInjection::netGetsExactlyTheWords()
 {
     QFETCH(QString, folder);
-    QFETCH(quint32, seed);
+    QFETCH(quint32, randomStart);
     QFETCH(int, sends);
 
     QTemporaryDir dir;
@@ -78,7 +78,7 @@ void tst_DispatchInjection::netGetsExactlyTheWords()
     window.m_window.show();
     Dispatch dispatch(rt, window);
 
-    QRandomGenerator rng(seed);
+    QRandomGenerator rng(randomStart);
     const QString letters = alphabet();
     QList<QStringList> expected;
     for (int k = 0; k < sends; ++k) {
