@@ -252,8 +252,11 @@ void tst_netSamba::groupReachesEveryMember()
                 { "--configfile=" + conf, "--broadcast=10.231.0.255", QStringLiteral("DISEÑO") });
         return answer.contains("10.231.0.2 ") && answer.contains("10.231.0.3 ") && answer.contains("10.231.0.4 ");
     };
-    for (int attempt = 0; attempt < 150 && !everyoneAnswers(); ++attempt)
+    for (int attempt = 0; attempt < 150 && !everyoneAnswers(); ++attempt) {
+        for (const auto &host : hosts)
+            QVERIFY2(host->ended().isEmpty(), qPrintable(host->ended()));
         QTest::qWait(500);
+    }
     QVERIFY2(answer.contains("10.231.0.2 ") && answer.contains("10.231.0.3 ") && answer.contains("10.231.0.4 "),
         answer.constData());
 

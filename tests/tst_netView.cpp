@@ -101,6 +101,8 @@ void tst_netView::viewFindsTheMembersAndTheWorkgroups()
                 "--list=" + network.address(3), QStringLiteral("--grepable"), QStringLiteral("--no-pass") });
         accentedGroup
             = ask(QStringLiteral("nmblookup"), { "--broadcast=" + network.broadcast(), "-M", "--", "DISEÑO" });
+        for (const auto &host : hosts)
+            QVERIFY2(host->ended().isEmpty(), qPrintable(host->ended()));
         if (masters.count(QStringLiteral("<01>")) == 3 && salesMembers.count(QStringLiteral("VENTAS<00>")) == 2
             && list.contains(QStringLiteral("Server|DISEÑO1|")) && accentedGroup.contains(QStringLiteral("DISEÑO<1d>")))
             break;

@@ -107,7 +107,7 @@ QString SambaHost::writeClientConfig(const QString &dir, const QString &interfac
 bool SambaHost::start()
 {
     QDir root(m_dir);
-    for (const char *sub : { "state", "lock", "cache", "private", "pid", "ncalrpc", "spool" }) {
+    for (const char *sub : { "state", "lock", "cache", "private", "pid", "ncalrpc", "nmbd", "spool" }) {
         if (!root.mkpath(QString::fromLatin1(sub))) {
             m_error = QStringLiteral("cannot create %1/%2").arg(m_dir, QString::fromLatin1(sub));
             return false;
@@ -133,6 +133,9 @@ bool SambaHost::start()
                                   "private dir = %5/private\n"
                                   "pid directory = %5/pid\n"
                                   "ncalrpc dir = %5/ncalrpc\n"
+                                  // nmbd's packet socket is otherwise one path for the
+                                  // whole machine: of two nmbd started together, one exits.
+                                  "nmbd:socket dir = %5/nmbd\n"
                                   "log level = %6\n")
                        .arg(m_settings.netbiosName, m_settings.workgroup)
                        .arg(m_settings.port)
@@ -254,10 +257,20 @@ QList<QPair<QString, QString>> SambaHost::loggedSends() const
     return sends;
 }
 
-QString SambaHost::log() const
+QString SambaHost::log(const QString &daemon) const
 {
-    QFile file(m_dir + QStringLiteral("/smbd.log"));
+    QFile file(m_dir + QLatin1Char('/') + daemon + QStringLiteral(".log"));
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll().right(4000)) : QString();
+}
+
+QString SambaHost::ended() const
+{
+    for (const auto &[process, daemon] :
+        { std::pair { m_smbd.get(), QStringLiteral("smbd") }, std::pair { m_nmbd.get(), QStringLiteral("nmbd") } }) {
+        if (process && process->state() == QProcess::NotRunning)
+            return QStringLiteral("%1 of %2 ended:\n%3").arg(daemon, m_settings.netbiosName, log(daemon));
+    }
+    return QString();
 }
 
 QByteArray SambaHost::run(

@@ -59,7 +59,9 @@ public:
     void clearSpool();
 
     QString error() const { return m_error; }
-    QString log() const;
+    QString log(const QString &daemon = QStringLiteral("smbd")) const;
+    // Empty while the daemons run; otherwise the one that ended, with the end of its log.
+    QString ended() const;
 
     // A host on address (interfaces address/8, port 139) whose message command hands each
     // message to the receiver at receiverBinary (velrisa-recibe), which files it in mailbox.
