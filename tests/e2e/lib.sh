@@ -5,6 +5,7 @@
 #   new_session NAME                 its own runtime, configuration and program folders
 #   start_program ARGS...            starts that session's copy; $last_pid is its id
 #   fail, wait_for                   count a failed check; poll a command for N seconds
+#   search_windows ARGS...           xdotool search, asked again when a window vanished
 #   shot NAME                        with VELRISA_E2E_SHOTS=DIR, keeps a screenshot there
 # Everything started through start_program (or added to $started) is killed on exit.
 
@@ -88,8 +89,21 @@ start_program() {
     started+=("$last_pid")
 }
 
+# xdotool search with these arguments. When a window goes away while xdotool walks the
+# tree, it dies of an X error having printed nothing, as if nothing matched: ask again.
+search_windows() {
+    local _ out
+    for _ in 1 2 3 4 5 6 7 8 9 10; do
+        out=$(xdotool search "$@" 2>&1)
+        case $out in *"X Error"*) continue ;; esac
+        break
+    done
+    # The ids alone, without the notes xdotool writes beside them.
+    printf '%s\n' "$out" | grep -E '^[0-9]+$'
+}
+
 # Visible windows of the program $pid whose title matches $1.
-window_of() { xdotool search --all --onlyvisible --pid "$pid" --name "$1" 2>/dev/null | head -n 1; }
+window_of() { search_windows --all --onlyvisible --pid "$pid" --name "$1" | head -n 1; }
 window_shown() { [ -n "$(window_of "$1")" ]; }
 window_gone() { ! window_shown "$1"; }
 

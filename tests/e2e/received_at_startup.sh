@@ -16,7 +16,7 @@ trayer --edge top --align right --widthtype request --height 24 --SetDockType tr
     --transparent false >/dev/null 2>&1 &
 started+=("$!")
 panel_ready() {
-    panel=$(xdotool search --onlyvisible --classname '^panel$' 2>/dev/null | head -n 1)
+    panel=$(search_windows --onlyvisible --classname '^panel$' | head -n 1)
     [ -n "$panel" ]
 }
 wait_for 30 panel_ready || {

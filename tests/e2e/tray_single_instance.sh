@@ -20,7 +20,7 @@ instances() {
 }
 
 tray_panel() {
-    xdotool search --class '^trayer$' 2>/dev/null | while read -r w; do
+    search_windows --class '^trayer$' | while read -r w; do
         xwininfo -id "$w" 2>/dev/null | grep -q '"panel"' && echo "$w"
     done | head -n 1
 }
@@ -32,14 +32,14 @@ tray_icons() {
 icon_count_is() { [ "$(tray_icons | wc -l)" -eq "$1" ]; }
 
 main_window_shown() {
-    [ -n "$(xdotool search --all --onlyvisible --pid "$1" --name '^elrisa$' 2>/dev/null)" ]
+    [ -n "$(search_windows --all --onlyvisible --pid "$1" --name '^elrisa$')" ]
 }
 main_window_hidden() { ! main_window_shown "$1"; }
 
 # The program's tray menu on screen (a window of its own beside the main window and the
 # icon); $menu is its window.
 tray_menu_shown() {
-    menu=$(xdotool search --onlyvisible --pid "$pid" --name '^Velrisa$' 2>/dev/null | grep -vx "$(printf '%d' "$icon")" |
+    menu=$(search_windows --onlyvisible --pid "$pid" --name '^Velrisa$' | grep -vx "$(printf '%d' "$icon")" |
         head -n 1)
     [ -n "$menu" ]
 }
@@ -126,7 +126,7 @@ if [ -n "$icon" ]; then
         main_window_shown "$pid" || { fail "the window was hidden again after the tray menu restored it"; break; }
         sleep 0.1
     done
-    main=$(xdotool search --all --onlyvisible --pid "$pid" --name '^elrisa$' 2>/dev/null | head -n 1)
+    main=$(search_windows --all --onlyvisible --pid "$pid" --name '^elrisa$' | head -n 1)
     if [ -n "$main" ]; then
         xprop -id "$main" WM_HINTS | grep -q 'Initial state is Normal' || fail "not normal: $(xprop -id "$main" WM_HINTS)"
         xprop -id "$main" _NET_WM_STATE | grep -q HIDDEN && fail "still minimised: $(xprop -id "$main" _NET_WM_STATE)"
