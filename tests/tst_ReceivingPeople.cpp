@@ -1,3 +1,4 @@
+#include "net/DisplayWindows.h"
 #include "net/PrivateNetwork.h"
 #include "net/SambaHost.h"
 
@@ -303,13 +304,7 @@ bool tst_ReceivingPeople::startVelrisa(Person &p)
 
 QStringList tst_ReceivingPeople::windowsTitled(const Person &p, const QString &title) const
 {
-    const QByteArray ids = xdotool(p, { "search", "--onlyvisible", "--name", title });
-    QStringList list;
-    for (const QByteArray &id : ids.split('\n')) {
-        if (!id.isEmpty())
-            list << QString::fromLatin1(id);
-    }
-    return list;
+    return DisplayWindows::search({ "--onlyvisible", "--name", title }, p.display);
 }
 
 int tst_ReceivingPeople::runAsUser(const QString &user, const QStringList &command) const

@@ -1,3 +1,4 @@
+#include "net/DisplayWindows.h"
 #include "net/SambaHost.h"
 
 #include "receiver/Record.h"
@@ -34,10 +35,10 @@ QString findWindow(const QString &title, int ms)
     QElapsedTimer clock;
     clock.start();
     do {
-        const QByteArray ids
-            = xdotool({ "search", "--onlyvisible", "--name", QLatin1Char('^') + title + QLatin1Char('$') });
+        const QStringList ids
+            = DisplayWindows::search({ "--onlyvisible", "--name", QLatin1Char('^') + title + QLatin1Char('$') });
         if (!ids.isEmpty())
-            return QString::fromLatin1(ids.split('\n').first());
+            return ids.first();
         QTest::qWait(20);
     } while (clock.elapsed() < ms);
     return {};
@@ -61,15 +62,14 @@ QString copyText(const QString &w, bool selectAll = true)
 // The menu of the program `pid` open beside its tray icon `trayIcon`, polled for up to ms.
 QString trayMenu(qint64 pid, const QString &trayIcon, int ms)
 {
-    const QByteArray iconId = QByteArray::number(trayIcon.toULongLong(nullptr, 16));
+    const QString iconId = QString::number(trayIcon.toULongLong(nullptr, 16));
     QElapsedTimer clock;
     clock.start();
     do {
-        for (const QByteArray &w :
-            xdotool({ "search", "--onlyvisible", "--pid", QString::number(pid), "--name", QStringLiteral("^Velrisa$") })
-                .split('\n')) {
-            if (!w.isEmpty() && w != iconId)
-                return QString::fromLatin1(w);
+        for (const QString &w :
+            DisplayWindows::search({ "--onlyvisible", "--pid", QString::number(pid), "--name", "^Velrisa$" })) {
+            if (w != iconId)
+                return w;
         }
         QTest::qWait(20);
     } while (clock.elapsed() < ms);
@@ -79,9 +79,8 @@ QString trayMenu(qint64 pid, const QString &trayIcon, int ms)
 // The program's icon embedded in the tray host's panel.
 QString trayIconWindow()
 {
-    for (const QByteArray &w : xdotool({ "search", "--class", "^trayer$" }).split('\n')) {
-        const QByteArray tree
-            = SambaHost::run(QString(), QStringLiteral("xwininfo"), { "-tree", "-id", QString::fromLatin1(w) });
+    for (const QString &w : DisplayWindows::search({ "--class", "^trayer$" })) {
+        const QByteArray tree = SambaHost::run(QString(), QStringLiteral("xwininfo"), { "-tree", "-id", w });
         for (const QByteArray &line : tree.split('\n')) {
             if (line.contains("(\"velrisa\" \"Velrisa\")"))
                 return QString::fromLatin1(line.trimmed().split(' ').first());
@@ -298,8 +297,7 @@ void tst_ReceivingSamba::floodFromEightSendersLosesNothingAndRepeatsNothing()
         }
     };
     const auto countWindows = [](const QString &pattern) {
-        const QByteArray ids = xdotool({ "search", "--onlyvisible", "--name", pattern });
-        return ids.isEmpty() ? 0 : int(ids.split('\n').size());
+        return int(DisplayWindows::search({ "--onlyvisible", "--name", pattern }).size());
     };
     int popups = 0;
     int summaries = 0;
