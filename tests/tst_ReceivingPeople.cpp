@@ -179,10 +179,11 @@ void tst_ReceivingPeople::initTestCase()
     // Each person on a display of their own, running Velrisa inside the receiving computer.
     for (Person &p : m_people) {
         // Xvfb picks a free display itself and says which: no other server can take it between
-        // a look and the start.
+        // a look and the start. Without -noreset it resets when its last client leaves (the
+        // probe below), and refuses a connection that comes during the reset.
         p.xvfb = std::make_unique<QProcess>();
-        p.xvfb->start(
-            QStringLiteral("Xvfb"), { "-displayfd", "1", "-ac", "-nolisten", "tcp", "-screen", "0", "1024x768x24" });
+        p.xvfb->start(QStringLiteral("Xvfb"),
+            { "-displayfd", "1", "-noreset", "-ac", "-nolisten", "tcp", "-screen", "0", "1024x768x24" });
         QVERIFY(p.xvfb->waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(p.xvfb->canReadLine(), 10000);
         p.display = QLatin1Char(':') + QString::fromLatin1(p.xvfb->readLine()).trimmed();

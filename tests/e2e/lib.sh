@@ -25,7 +25,9 @@ e2e_begin() {
         # xvfb-run -a takes the first number without a lock file, so two scripts started at
         # the same moment can pick the same one: each script looks from a number of its own.
         local first=$((200 + $(printf '%s' "$name" | cksum | cut -d' ' -f1) % 60 * 10))
-        VELRISA_E2E_INNER=1 exec xvfb-run -a -n "$first" -s "${xvfb_options:--screen 0 1024x768x24}" "$0" "$@"
+        # -noreset: an X server resets when its last client leaves (an xdotool call, a program
+        # that ended), and refuses whoever connects during the reset.
+        VELRISA_E2E_INNER=1 exec xvfb-run -a -n "$first" -s "-noreset ${xvfb_options:--screen 0 1024x768x24}" "$0" "$@"
     fi
     # The program draws on this X server, at the scale the positions in the scripts are
     # measured for, whatever the caller's environment says.
