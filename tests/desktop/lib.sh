@@ -21,7 +21,8 @@
 #   kwin_script JS       runs a KWin script and prints what it print()ed
 #   x_active             the X window that has the keyboard (_NET_ACTIVE_WINDOW), decimal
 #   x_above A B          X window A stands above X window B (_NET_CLIENT_LIST_STACKING)
-#   desktop_shot NAME    with VELRISA_E2E_SHOTS=DIR, a screenshot of the whole screen there
+#   desktop_shot NAME    with VELRISA_E2E_SHOTS=DIR, a screenshot of the whole screen there,
+#                        DESKTOP-NAME.png
 #   x_text_window TITLE  starts an X window that takes the keyboard (xmessage), sets $text_window
 # Everything started is killed on exit, the desktop last.
 
@@ -269,7 +270,7 @@ x_above() {
 }
 
 x_text_window() {
-    xmessage -name velrisa-texto -title "$1" -geometry 600x400+200+150 "Escribiendo aquí" >/dev/null 2>&1 &
+    xmessage -name velrisa-texto -title "$1" -geometry 600x400+200+150 "Escribiendo" >/dev/null 2>&1 &
     started+=("$!")
     text_window_shown() {
         text_window=$(search_windows --onlyvisible --name "^$1\$" | head -n 1)
@@ -288,8 +289,12 @@ desktop_shot() {
             --method org.gnome.Shell.Screenshot.Screenshot false false "$file" >/dev/null
         ;;
     kwin)
-        # Xwayland's root window holds only the X windows; KWin alone sees the whole screen.
-        import -window root "$file"
+        # Xwayland cannot read its root window back; KWin writes the whole screen to a file
+        # of its own and names it.
+        local made
+        made=$(kwin_call /Screenshot org.kde.kwin.Screenshot.screenshotFullscreen false |
+            sed -n "s/^('\(.*\)',)\$/\1/p")
+        [ -f "$made" ] && mv "$made" "$file"
         ;;
     *) import -window root "$file" ;;
     esac
