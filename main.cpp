@@ -1,4 +1,5 @@
 #include "app/Startup.h"
+#include "runtime/posix/DisplayChoice.h"
 #include "runtime/posix/PosixRuntime.h"
 #include "runtime/posix/TerminationSignals.h"
 #include "widgets/Appearance.h"
@@ -7,7 +8,9 @@
 
 int main(int argc, char *argv[])
 {
+    DisplayChoice display(argc, argv);
     QApplication app(argc, argv);
+    display.restore();
     QApplication::setApplicationName(QStringLiteral("Velrisa"));
     // Lets the desktop match the windows with velrisa.desktop (its icon, its name).
     QGuiApplication::setDesktopFileName(QStringLiteral("velrisa"));

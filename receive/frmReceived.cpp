@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QVBoxLayout>
+#include <QWindow>
 
 frmReceived::frmReceived(const Mailbox::Message &message, QWidget *parent)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
@@ -22,8 +23,11 @@ frmReceived::frmReceived(const Mailbox::Message &message, QWidget *parent)
     setWindowTitle(QStringLiteral("Mensaje recibido"));
     setWindowIcon(QIcon(QStringLiteral(":/pictures/mensajes16.png")));
     setAttribute(Qt::WA_DeleteOnClose);
-    // In front, but the keyboard stays where the user is typing.
+    // In front, but the keyboard stays where the user is typing. A window that the window
+    // manager does not focus at its mapping goes just below the focused one (mutter, KWin):
+    // only the "above" layer keeps it in front. It leaves that layer once the user turns to it.
     setAttribute(Qt::WA_ShowWithoutActivating);
+    setWindowFlag(Qt::WindowStaysOnTopHint);
 
     // Names and text come from the network: never read as markup.
     m_heading->setObjectName(QStringLiteral("lblHeading"));
@@ -89,6 +93,18 @@ QString frmReceived::replyRecipient(const Mailbox::Message &message)
     if (message.computer.isEmpty() || netbios.match(message.from).hasMatch())
         return message.from;
     return message.computer;
+}
+
+bool frmReceived::event(QEvent *event)
+{
+    if (event->type() == QEvent::WindowActivate && windowFlags().testFlag(Qt::WindowStaysOnTopHint)) {
+        // Seen: from now on it stacks as any other window. QWidget::setWindowFlags would hide
+        // it; the platform window changes its state in place.
+        overrideWindowFlags(windowFlags() & ~Qt::WindowStaysOnTopHint);
+        if (QWindow *window = windowHandle())
+            window->setFlags(windowFlags());
+    }
+    return QDialog::event(event);
 }
 
 void frmReceived::setCloseAll(bool visible)

@@ -9,8 +9,8 @@ class QPlainTextEdit;
 class QPushButton;
 
 // "Mensaje recibido": one message that arrived, with who sent it, to whom and when. It
-// comes to the front without taking the keyboard from what the user is typing, and is
-// destroyed when closed.
+// comes to the front without taking the keyboard from what the user is typing, stays above
+// the other windows until the user turns to it, and is destroyed when closed.
 class frmReceived final : public QDialog
 {
     Q_OBJECT
@@ -35,6 +35,9 @@ Q_SIGNALS:
     void reply(const QString &recipient);
     // "Cerrar &todos": every pop-up is to close.
     void closeAll();
+
+protected:
+    bool event(QEvent *event) override;
 
 private:
     QString m_sender;

@@ -29,7 +29,11 @@ deb_packages=(
 # Testing, benchmarks and the Debian package, on top of the above.
 test_packages=(
     xvfb xauth xdotool trayer imagemagick   # desktop tests under a virtual X server
-    x11-utils                         # xwininfo: finds tray icons in the end-to-end tests
+    x11-utils                         # xwininfo, xprop, xmessage: windows, stacking and focus in the end-to-end tests
+    gnome-shell gnome-shell-extension-appindicator xwayland   # desktop tests: GNOME on Wayland, headless
+    kwin-wayland                      # desktop tests: KDE's compositor, headless
+    xfwm4 xfce4-panel                 # desktop tests: Xfce on Xvfb
+    qt6-wayland                       # desktop tests: the program natively on Wayland
     dbus-daemon                       # dbus-run-session: a private session bus for the tray notification test
     samba                             # smbd: real delivery of pop-up messages in the tests
     iproute2                          # ip netns: private networks for workgroup delivery tests
