@@ -366,7 +366,7 @@ void tst_Receiving::historyIsBounded()
     for (int i = 0; i < History::kMaxMessages + 5; ++i) {
         const QString id = QString::fromStdString(Record::fileName(kJanuary + i, 0, 1));
         QVERIFY(h.add({ id, QStringLiteral("ana"), QStringLiteral("of"),
-            QDateTime::fromSecsSinceEpoch(kJanuary + i, Qt::UTC), false, QStringLiteral("texto %1").arg(i) }));
+            QDateTime::fromSecsSinceEpoch(kJanuary + i, Qt::UTC), false, QStringLiteral("texto %1").arg(i), {}, {} }));
     }
     QCOMPARE(h.model().rowCount(), History::kMaxMessages);
     QCOMPARE(h.model().rows().first().text, QStringLiteral("texto 5"));
@@ -469,9 +469,8 @@ void tst_Receiving::historyWritesOnlyWhatIsNewAndSurvivesACut()
 {
     const QString longText(1600, QLatin1Char('x'));
     const auto message = [&](int i) {
-        return Mailbox::Message { QString::fromStdString(Record::fileName(kJanuary + i, 0, 1)),
-            QStringLiteral("ana"), QStringLiteral("of"), QDateTime::fromSecsSinceEpoch(kJanuary + i, Qt::UTC), false,
-            longText };
+        return Mailbox::Message { QString::fromStdString(Record::fileName(kJanuary + i, 0, 1)), QStringLiteral("ana"),
+            QStringLiteral("of"), QDateTime::fromSecsSinceEpoch(kJanuary + i, Qt::UTC), false, longText, {}, {} };
     };
     History h(m_dataDir);
     QVERIFY(h.load());
