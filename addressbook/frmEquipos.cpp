@@ -1,8 +1,8 @@
 #include "addressbook/frmEquipos.h"
 
-#include "addressbook/NetworkSearch.h"
 #include "addressbook/AddressBookRow.h"
 #include "addressbook/Module.h"
+#include "addressbook/NetworkSearch.h"
 #include "addressbook/frmSearch.h"
 #include "runtime/Runtime.h"
 #include "runtime/Text.h"
@@ -124,16 +124,6 @@ QString frmEquipos::promptText(int kind)
                      : QStringLiteral("Escriba el nombre del grupo de trabajo o dominio:");
 }
 
-QStringList &frmEquipos::list(int kind)
-{
-    return kind == 0 ? m_module.ListaEquipos : m_module.ListaRedes;
-}
-
-qint16 &frmEquipos::total(int kind)
-{
-    return kind == 0 ? m_module.TotalEquipos : m_module.TotalRedes;
-}
-
 void frmEquipos::optElemento_Click(int index)
 {
     if (!m_module.ExisteArchivo(m_module.addressBookPath()))
@@ -142,8 +132,7 @@ void frmEquipos::optElemento_Click(int index)
     // window is open, rows are only made for entries that are in memory.
     const qint16 inFile = Module::readCount(
         m_module.LeerIni(m_module.addressBookPath(), kSection[index], QStringLiteral("Total"), QStringLiteral("0")));
-    const qsizetype n = qMin<qsizetype>(qMin<qsizetype>(inFile, total(index)), list(index).size());
-    refill(index, n);
+    refill(index, qMin<qsizetype>(inFile, m_module.total(index)));
 }
 
 void frmEquipos::refill(int kind, qsizetype n)
@@ -152,8 +141,9 @@ void frmEquipos::refill(int kind, qsizetype n)
     m_lstElementos->clear();
     // Added unsorted and sorted once: placing each row in turn is quadratic in a full book.
     m_lstElementos->setSortingEnabled(false);
+    const QStringList entries = m_module.entries(kind);
     for (qsizetype p = 1; p <= n; ++p)
-        m_lstElementos->addItem(new AddressBookRow(Text::properCase(list(kind).at(p - 1)), int(p)));
+        m_lstElementos->addItem(new AddressBookRow(Text::properCase(entries.at(p - 1)), int(p)));
     m_lstElementos->setSortingEnabled(true);
     m_lstElementos->sortItems();
     m_lstElementos->setUpdatesEnabled(true);
@@ -172,7 +162,7 @@ void frmEquipos::Command1_Click()
 
 bool frmEquipos::full(int kind)
 {
-    if (total(kind) < Module::kMaxEntries)
+    if (!m_module.isFull(kind))
         return false;
     m_rt.msgBox(QStringLiteral("No se puede añadir el elemento: la lista ya tiene %1 elementos, el máximo.")
                     .arg(Module::kMaxEntries),
@@ -187,12 +177,9 @@ void frmEquipos::add(const QStringList &names)
     for (const QString &name : names) {
         if (full(kind))
             break;
-        list(kind).resize(total(kind));
-        list(kind).append(name);
-        added.append({ name, ++total(kind) });
+        added.append({ name, m_module.add(kind, name) });
     }
-    m_module.GuardarListas();
-    if (!reload())
+    if (!saveAndShow(kind))
         return;
     for (const auto &[name, position] : added)
         m_lstElementos->addItem(new AddressBookRow(name, position));
@@ -213,7 +200,7 @@ void frmEquipos::cmdSearch_Click()
 
     // NetBIOS names know no case; an entry typed with blanks around it is still that name.
     QStringList missing;
-    const QStringList inList = list(kind).mid(0, total(kind));
+    const QStringList inList = m_module.entries(kind);
     const auto contains = [](const QStringList &names, const QString &name) {
         return std::any_of(names.begin(), names.end(),
             [&](const QString &other) { return other.trimmed().compare(name, Qt::CaseInsensitive) == 0; });
@@ -254,39 +241,24 @@ void frmEquipos::Command2_Click()
     const int kind = TipoElegido();
     const int position = row->position();
     delete row;
-    if (position < 1 || position > total(kind) || position > list(kind).size()) {
+    if (!m_module.removeAt(kind, position)) {
         // The row stands for no entry of the book as it is now: show the book instead.
         optElemento_Click(kind);
         return;
     }
-    list(kind).resize(total(kind));
-    list(kind).removeAt(position - 1);
-    --total(kind);
     // The rows of the entries after it move up with them.
     for (int i = 0; i < m_lstElementos->count(); ++i) {
         auto *other = static_cast<AddressBookRow *>(m_lstElementos->item(i));
         if (other->position() > position)
             other->setPosition(other->position() - 1);
     }
-    m_module.GuardarListas();
-    reload();
+    saveAndShow(kind);
 }
 
-bool frmEquipos::reload()
+bool frmEquipos::saveAndShow(int kind)
 {
-    const int kind = TipoElegido();
-    const QStringList saved = list(kind).mid(0, total(kind));
-    m_module.CargarListas();
-    // A save that failed leaves the file, and so the reloaded book, as it was: rows
-    // numbered for the lost change would then stand for the wrong entries, and a later
-    // deletion would remove a name the user did not choose. Show the book as it is.
-    bool equal = total(kind) == saved.size() && list(kind).size() >= saved.size();
-    for (qsizetype i = 0; equal && i < saved.size(); ++i) {
-        // Reading keeps only the first characters of a long name; that is no failure.
-        const QString &stored = list(kind).at(i);
-        equal = saved.at(i).startsWith(stored) && stored.size() == qMin(saved.at(i).size(), Module::kValueLength);
-    }
-    if (!equal)
-        refill(kind, qMin<qsizetype>(total(kind), list(kind).size()));
-    return equal;
+    if (m_module.saveAndReload(kind))
+        return true;
+    refill(kind, m_module.total(kind));
+    return false;
 }

@@ -44,12 +44,10 @@ private:
     void add(const QStringList &names);
     // Whether the list of the given kind can take no more entries; says so when it cannot.
     bool full(int kind);
-    QStringList &list(int kind);
-    qint16 &total(int kind);
-    // Reloads the book after a save; when what comes back is not what was saved (a write
+    // Saves and reloads the book; when what comes back is not what was saved (a write
     // failed), refills the list box so that every row stands for its entry again and
     // returns false.
-    bool reload();
+    bool saveAndShow(int kind);
     void refill(int kind, qsizetype n);
 
     Runtime &m_rt;

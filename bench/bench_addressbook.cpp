@@ -46,11 +46,9 @@ Figures run(qint16 entries)
     BenchRuntime rt;
     Module m(rt, folder);
     for (int i = 1; i <= entries; ++i) {
-        m.ListaEquipos.append(QStringLiteral("EQUIPO-%1 Sección €").arg(i));
-        m.ListaRedes.append(QStringLiteral("GRUPO%1").arg(i));
+        m.add(0, QStringLiteral("EQUIPO-%1 Sección €").arg(i));
+        m.add(1, QStringLiteral("GRUPO%1").arg(i));
     }
-    m.TotalEquipos = entries;
-    m.TotalRedes = entries;
 
     Figures f;
     const double cpuStart = cpuMs();
@@ -67,9 +65,9 @@ Figures run(qint16 entries)
     f.loadMs = t.nsecsElapsed() / 1e6;
     f.cpuMs = cpuSave + (cpuMs() - cpuStart - 2 * cpuSave);
 
-    if (rt.m_boxes != 0 || m.TotalEquipos != entries || m.TotalRedes != entries
-        || m.ListaRedes.value(entries - 1) != QStringLiteral("GRUPO%1").arg(entries))
-        std::printf("ERROR: %d failed writes, %d/%d entries loaded\n", rt.m_boxes, m.TotalEquipos, m.TotalRedes);
+    if (rt.m_boxes != 0 || m.TotalEquipos() != entries || m.TotalRedes() != entries
+        || m.ListaRedes().value(entries - 1) != QStringLiteral("GRUPO%1").arg(entries))
+        std::printf("ERROR: %d failed writes, %d/%d entries loaded\n", rt.m_boxes, m.TotalEquipos(), m.TotalRedes());
     return f;
 }
 

@@ -79,8 +79,7 @@ void RecipientEntry::FillList(int kind)
     if (!m_module.ExisteArchivo(m_module.addressBookPath()))
         return;
 
-    const QStringList &list = kind == 0 ? m_module.ListaEquipos : m_module.ListaRedes;
-    const qsizetype total = qMin<qsizetype>(kind == 0 ? m_module.TotalEquipos : m_module.TotalRedes, list.size());
+    const QStringList list = m_module.entries(kind);
 
     // Emptying the list drops its marks; that is no click and leaves the line alone.
     m_filling = true;
@@ -89,7 +88,7 @@ void RecipientEntry::FillList(int kind)
     // Added unsorted and sorted once: placing each row in turn is quadratic in a full book.
     const bool sorted = m_cmbDestino->isSortingEnabled();
     m_cmbDestino->setSortingEnabled(false);
-    for (qsizetype p = 1; p <= total; ++p)
+    for (qsizetype p = 1; p <= list.size(); ++p)
         m_cmbDestino->addItem(new AddressBookRow(Text::properCase(list.at(p - 1)), int(p)));
     m_cmbDestino->setSortingEnabled(sorted);
     if (sorted)

@@ -612,7 +612,7 @@ void tst_Delivery::futureDatedRecordsDoNotPushOutRealOnes()
     // A hundred records dated 2031 (a sender's clock, a restored backup, a hand-made file) are
     // already there, past the limit, when the real messages come.
     const Delivery::Limits limits { 20, 30 * 86400, 2 };
-    const Record::Message future { "eva", "of", 1938000000, 0, false, "del futuro" };
+    const Record::Message future { "eva", "of", 1938000000, 0, false, "del futuro", {}, {} };
     for (int i = 0; i < 100; ++i) {
         QVERIFY(writeFile(
             m_mailbox + QLatin1Char('/') + QString::fromStdString(Record::fileName(future.seconds + i, 0, 9)),

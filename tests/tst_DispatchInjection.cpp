@@ -1,4 +1,5 @@
-#include "fakes/TestSendWindow.h"
+#include "fakes/FakeRuntime.h"
+#include "fakes/FakeSendWindow.h"
 
 #include "dispatch/Dispatch.h"
 #include "fakes/TestSupport.h"
@@ -71,11 +72,10 @@ void tst_DispatchInjection::netGetsExactlyTheWords()
     // A file that a glob in the line would match, to catch globbing.
     QVERIFY(TestSupport::writeFile(prog + QStringLiteral("a.txt"), {}));
 
-    TestRuntime rt;
+    FakeRuntime rt;
     rt.m_appPath = prog.chopped(1);
-    TestSendWindow window;
+    FakeSendWindow window;
     window.m_path = prog;
-    window.m_window.show();
     Dispatch dispatch(rt, window);
 
     QRandomGenerator rng(randomStart);
@@ -111,5 +111,5 @@ void tst_DispatchInjection::netGetsExactlyTheWords()
     QCOMPARE(outside, QStringList { folder });
 }
 
-QTEST_MAIN(tst_DispatchInjection)
+QTEST_GUILESS_MAIN(tst_DispatchInjection)
 #include "tst_DispatchInjection.moc"

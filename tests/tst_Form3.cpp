@@ -11,7 +11,6 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QUrl>
 
 using namespace TestSupport;
@@ -59,17 +58,14 @@ private Q_SLOTS:
         bool secondWindowCameUp = false;
         bool secondCallReturned = false;
         bool firstStillOpen = false;
-        bool probed = false;
         const auto driver = onModal<Form3>([&](Form3 *w) {
-            const QPointer<Form3> first(w);
-            // Fires inside a second modal loop if the second call opened one.
-            QTimer::singleShot(0, [&, first] {
-                probed = true;
-                QWidget *modal = QApplication::activeModalWidget();
-                if (modal && modal != first.data()) {
-                    secondWindowCameUp = true;
-                    modal->close();
-                }
+            // A second window would open its own modal loop inside this call: closed there.
+            const ModalDriver second([&](QWidget *modal) {
+                if (modal == w)
+                    return false;
+                secondWindowCameUp = true;
+                modal->close();
+                return true;
             });
             Form3::open(rt);
             secondCallReturned = true;
@@ -77,7 +73,7 @@ private Q_SLOTS:
             child<QPushButton>(w, QStringLiteral("Command1"))->click();
         });
         Form3::open(rt);
-        QTRY_VERIFY(probed); // it uses this test's locals
+        QVERIFY(driver.handled());
         QVERIFY(secondCallReturned);
         QVERIFY(!secondWindowCameUp);
         QVERIFY(firstStillOpen);

@@ -24,6 +24,11 @@ private:
         }
         return n;
     }
+    static void fill(Module &m, int kind, const QStringList &names)
+    {
+        for (const QString &name : names)
+            QVERIFY(m.add(kind, name) > 0);
+    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -164,14 +169,13 @@ private Q_SLOTS:
         FakeRuntime rt;
         const QString dir = newDir();
         Module m(rt, dir);
-        m.TotalRedes = 9; // stale values from before must go
-        m.ListaRedes = QStringList(9, QStringLiteral("old"));
+        fill(m, 1, QStringList(9, QStringLiteral("old"))); // stale values from before must go
         QVERIFY(writeFile(m.addressBookPath(), file));
         m.CargarListas();
-        QCOMPARE(m.TotalEquipos, qint16(computers.size()));
-        QCOMPARE(m.ListaEquipos.mid(0, m.TotalEquipos), computers);
-        QCOMPARE(m.TotalRedes, qint16(workgroups.size()));
-        QCOMPARE(m.ListaRedes.mid(0, m.TotalRedes), workgroups);
+        QCOMPARE(m.TotalEquipos(), qint16(computers.size()));
+        QCOMPARE(m.ListaEquipos(), computers);
+        QCOMPARE(m.TotalRedes(), qint16(workgroups.size()));
+        QCOMPARE(m.ListaRedes(), workgroups);
         QVERIFY(rt.m_boxes.isEmpty());
     }
 
@@ -185,11 +189,13 @@ private Q_SLOTS:
         const QByteArray book = "[Equipos]\r1=ana\r2=luis\rTotal=2\r[Redes]\r1=casa\rTotal=1\r";
         QVERIFY(writeFile(m.addressBookPath(), book));
         m.CargarListas();
-        QCOMPARE(m.ListaEquipos.mid(0, m.TotalEquipos), (QStringList { "ana", "luis" }));
-        QCOMPARE(m.ListaRedes.mid(0, m.TotalRedes), QStringList { "casa" });
-        m.ListaEquipos[1] = QStringLiteral("eva");
+        QCOMPARE(m.ListaEquipos(), (QStringList { "ana", "luis" }));
+        QCOMPARE(m.ListaRedes(), QStringList { "casa" });
+        QVERIFY(m.removeAt(0, 2));
+        QCOMPARE(m.add(0, QStringLiteral("eva")), 2);
         m.GuardarListas();
-        QCOMPARE(readFile(m.addressBookPath()), QByteArray("[Equipos]\r1=ana\r2=eva\rTotal=2\r[Redes]\r1=casa\rTotal=1\r"));
+        QCOMPARE(
+            readFile(m.addressBookPath()), QByteArray("[Equipos]\r1=ana\r2=eva\rTotal=2\r[Redes]\r1=casa\rTotal=1\r"));
         QVERIFY(rt.m_boxes.isEmpty());
     }
 
@@ -198,14 +204,14 @@ private Q_SLOTS:
         FakeRuntime rt;
         const QString dir = newDir();
         Module m(rt, dir);
-        QVERIFY(writeFile(
-            m.addressBookPath(), "[Equipos]\r\nTotal=2000000000\r\n1=a\r\n[Redes]\r\nTotal=99999999999999999999999\r\n"));
+        QVERIFY(writeFile(m.addressBookPath(),
+            "[Equipos]\r\nTotal=2000000000\r\n1=a\r\n[Redes]\r\nTotal=99999999999999999999999\r\n"));
         m.CargarListas();
-        QCOMPARE(m.TotalEquipos, Module::kMaxEntries);
-        QCOMPARE(m.ListaEquipos.size(), qsizetype(Module::kMaxEntries));
-        QCOMPARE(m.ListaEquipos.first(), QStringLiteral("a"));
-        QCOMPARE(m.ListaEquipos.last(), QString());
-        QCOMPARE(m.TotalRedes, Module::kMaxEntries);
+        QCOMPARE(m.TotalEquipos(), Module::kMaxEntries);
+        QCOMPARE(m.ListaEquipos().size(), qsizetype(Module::kMaxEntries));
+        QCOMPARE(m.ListaEquipos().first(), QStringLiteral("a"));
+        QCOMPARE(m.ListaEquipos().last(), QString());
+        QCOMPARE(m.TotalRedes(), Module::kMaxEntries);
     }
 
     void readCountReadsLeadingDigitsWithinBounds_data()
@@ -237,8 +243,8 @@ private Q_SLOTS:
         const QString dir = newDir();
         Module m(rt, dir);
         m.CargarListas();
-        QCOMPARE(m.TotalEquipos, qint16(0));
-        QCOMPARE(m.TotalRedes, qint16(0));
+        QCOMPARE(m.TotalEquipos(), qint16(0));
+        QCOMPARE(m.TotalRedes(), qint16(0));
         QVERIFY(QDir(dir).isEmpty());
     }
 
@@ -258,21 +264,18 @@ private Q_SLOTS:
         FakeRuntime rt;
         const QString dir = newDir();
         Module m(rt, dir);
-        m.ListaEquipos = QStringList { "uno", "Dos", "tres" };
-        m.TotalEquipos = 3;
-        m.ListaRedes = QStringList { "casa" };
-        m.TotalRedes = 1;
+        fill(m, 0, { "uno", "Dos", "tres" });
+        fill(m, 1, { "casa" });
         m.GuardarListas();
         QCOMPARE(readFile(m.addressBookPath()),
             QByteArray("[Equipos]\r\n1=uno\r\n2=Dos\r\n3=tres\r\nTotal=3\r\n[Redes]\r\n1=casa\r\nTotal=1\r\n"));
-        m.ListaEquipos.removeAt(1);
-        m.TotalEquipos = 2;
+        QVERIFY(m.removeAt(0, 2));
         m.GuardarListas();
         QCOMPARE(readFile(m.addressBookPath()),
             QByteArray("[Equipos]\r\n1=uno\r\n2=tres\r\n3=tres\r\nTotal=2\r\n[Redes]\r\n1=casa\r\nTotal=1\r\n"));
         m.CargarListas();
-        QCOMPARE(m.TotalEquipos, qint16(2));
-        QCOMPARE(m.ListaEquipos, (QStringList { "uno", "tres" }));
+        QCOMPARE(m.TotalEquipos(), qint16(2));
+        QCOMPARE(m.ListaEquipos(), (QStringList { "uno", "tres" }));
         QVERIFY(rt.m_boxes.isEmpty());
     }
 
@@ -282,29 +285,69 @@ private Q_SLOTS:
         const QString dir = newDir();
         Module m(rt, dir);
         const QString name = QString(50, QLatin1Char('a')) + QStringLiteral("bcdef");
-        m.ListaEquipos = QStringList { name };
-        m.TotalEquipos = 1;
-        m.GuardarListas();
-        QVERIFY(readFile(m.addressBookPath()).contains("1=" + name.toLatin1() + "\r\n"));
-        m.CargarListas();
-        QCOMPARE(m.ListaEquipos, QStringList { name.left(49) });
+        fill(m, 0, { name });
+        // Cut on the way back, which is no failed save.
+        QVERIFY(m.saveAndReload(0));
+        QCOMPARE(m.ListaEquipos(), QStringList { name.left(49) });
         m.GuardarListas();
         QVERIFY(readFile(m.addressBookPath()).contains("1=" + name.left(49).toLatin1() + "\r\n"));
     }
 
-    void countGovernsAShorterList()
+    // Adding appends at the next position, removing moves the later entries up one, and a
+    // position that stands for no entry changes nothing; each list apart from the other.
+    void addAndRemoveKeepPositionsInStep()
+    {
+        FakeRuntime rt;
+        Module m(rt, newDir());
+        QCOMPARE(m.add(0, QStringLiteral("ana")), 1);
+        QCOMPARE(m.add(0, QStringLiteral("bob")), 2);
+        QCOMPARE(m.add(1, QStringLiteral("casa")), 1);
+        QCOMPARE(m.add(0, QStringLiteral("ana")), 3);
+        QVERIFY(!m.removeAt(0, 0));
+        QVERIFY(!m.removeAt(0, 4));
+        QVERIFY(!m.removeAt(1, 2));
+        QVERIFY(m.removeAt(0, 1));
+        QCOMPARE(m.ListaEquipos(), (QStringList { "bob", "ana" }));
+        QCOMPARE(m.TotalEquipos(), qint16(2));
+        QCOMPARE(m.ListaRedes(), QStringList { "casa" });
+        QVERIFY(m.saveAndReload(0));
+        QCOMPARE(readFile(m.addressBookPath()),
+            QByteArray("[Equipos]\r\n1=bob\r\n2=ana\r\nTotal=2\r\n[Redes]\r\n1=casa\r\nTotal=1\r\n"));
+        QVERIFY(rt.m_boxes.isEmpty());
+    }
+
+    void fullListTakesNoMoreAndTheOtherStillDoes()
+    {
+        FakeRuntime rt;
+        Module m(rt, newDir());
+        // Missing entry keys load as empty entries: a full list without a 32,767-line file.
+        QVERIFY(writeFile(m.addressBookPath(), "[Equipos]\r\nTotal=32767\r\n[Redes]\r\nTotal=1\r\n1=grupo\r\n"));
+        m.CargarListas();
+        QVERIFY(m.isFull(0));
+        QVERIFY(!m.isFull(1));
+        QCOMPARE(m.add(0, QStringLiteral("uno mas")), 0);
+        QCOMPARE(m.TotalEquipos(), Module::kMaxEntries);
+        QCOMPARE(m.add(1, QStringLiteral("uno mas")), 2);
+        QVERIFY(m.removeAt(0, Module::kMaxEntries));
+        QVERIFY(!m.isFull(0));
+    }
+
+    // A change the file did not take shows on the reload: the lists are then the file's.
+    void failedSaveIsToldByTheReload()
     {
         FakeRuntime rt;
         const QString dir = newDir();
         Module m(rt, dir);
-        m.ListaEquipos = QStringList { "a" };
-        m.TotalEquipos = 3;
-        m.ListaRedes = QStringList { "x", "y" };
-        m.TotalRedes = 1;
-        m.GuardarListas();
-        m.CargarListas();
-        QCOMPARE(m.ListaEquipos, (QStringList { "a", "", "" }));
-        QCOMPARE(m.ListaRedes, QStringList { "x" });
+        fill(m, 0, { "ana", "bob" });
+        QVERIFY(m.saveAndReload(0));
+        QVERIFY(setMode(m.addressBookPath(), 0444));
+        QVERIFY(m.removeAt(0, 1));
+        QVERIFY(!m.saveAndReload(0));
+        QCOMPARE(m.ListaEquipos(), (QStringList { "ana", "bob" }));
+        // The other kind was not changed, so its list came back as it was saved.
+        QVERIFY(m.saveAndReload(1));
+        QCOMPARE(puffs(rt), (2 + 1) + (3 + 1));
+        setMode(m.addressBookPath(), 0644);
     }
 
     void unwritableBookShowsEntriesPlusTwoPuffs_data()
@@ -322,16 +365,14 @@ private Q_SLOTS:
         if (!missingDir)
             QVERIFY(setMode(dir, 0555));
         Module m(rt, dir);
-        m.ListaEquipos = QStringList { "a", "b", "c" };
-        m.TotalEquipos = 3;
-        m.ListaRedes = QStringList { "x", "y" };
-        m.TotalRedes = 2;
+        fill(m, 0, { "a", "b", "c" });
+        fill(m, 1, { "x", "y" });
         m.GuardarListas();
         QCOMPARE(puffs(rt), 3 + 2 + 2);
         QCOMPARE(rt.m_boxes.size(), 7);
         m.CargarListas();
-        QCOMPARE(m.TotalEquipos, qint16(0));
-        QCOMPARE(m.TotalRedes, qint16(0));
+        QCOMPARE(m.TotalEquipos(), qint16(0));
+        QCOMPARE(m.TotalRedes(), qint16(0));
         setMode(base, 0755);
         QVERIFY(QDir(base).isEmpty());
     }
@@ -345,8 +386,7 @@ private Q_SLOTS:
         const QString path = newDir();
         m.setRutaPrograma(path);
         QCOMPARE(m.addressBookPath(), path + QStringLiteral("enviara.ini"));
-        m.ListaRedes = QStringList { "w" };
-        m.TotalRedes = 1;
+        fill(m, 1, { "w" });
         m.GuardarListas();
         QVERIFY(readFile(first + QStringLiteral("enviara.ini")).contains("[Redes]\r\nTotal=0\r\n"));
         QVERIFY(readFile(path + QStringLiteral("enviara.ini")).contains("[Redes]\r\n1=w\r\nTotal=1\r\n"));
@@ -357,15 +397,14 @@ private Q_SLOTS:
         FakeRuntime rt;
         const QString dir = newDir();
         Module m(rt, dir);
-        m.ListaEquipos = QStringList { "ana", "eva" };
-        m.TotalEquipos = 2;
+        fill(m, 0, { "ana", "eva" });
         m.GuardarListas();
         m.CargarListas();
         QByteArray bytes = readFile(m.addressBookPath());
         bytes.replace("eva", "luz");
         QVERIFY(writeFile(m.addressBookPath(), bytes)); // same size, same second
         m.CargarListas();
-        QCOMPARE(m.ListaEquipos, (QStringList { "ana", "luz" }));
+        QCOMPARE(m.ListaEquipos(), (QStringList { "ana", "luz" }));
     }
 };
 

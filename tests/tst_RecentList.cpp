@@ -1,31 +1,12 @@
 #include "addressbook/Module.h"
+#include "fakes/FakeRecipientsBox.h"
 #include "fakes/FakeRuntime.h"
 #include "fakes/TestSupport.h"
-#include "mainwindow/RecipientsBox.h"
-#include "mainwindow/RecipientsCombo.h"
 #include "mainwindow/RecentList.h"
 
-#include <QComboBox>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
-
-namespace {
-// A recipients box without a window; clearing it empties the text, as the real one does.
-class TestRecipientBox final : public RecipientsBox
-{
-public:
-    QString m_text;
-    QStringList m_items;
-    QString text() const override { return m_text; }
-    void setText(const QString &text) override { m_text = text; }
-    void setItems(const QStringList &items) override
-    {
-        m_items = items;
-        m_text.clear();
-    }
-};
-} // namespace
 
 using namespace TestSupport;
 
@@ -36,7 +17,7 @@ class tst_RecentList : public QObject
 private:
     QTemporaryDir m_tmp;
     QString newDir() { return newFolder(m_tmp.path()); }
-    static void send(Module &m, TestRecipientBox &box, const QString &line)
+    static void send(Module &m, FakeRecipientsBox &box, const QString &line)
     {
         box.m_text = line;
         RecentList::GuardarMRU(m, box);
@@ -55,7 +36,7 @@ private Q_SLOTS:
         FakeRuntime rt;
         const QString dir = newDir();
         Module m(rt, dir);
-        TestRecipientBox box;
+        FakeRecipientsBox box;
         send(m, box, QStringLiteral("pc1 pc2 "));
         QCOMPARE(readFile(dir + QStringLiteral("mru.ini")), QByteArray("[Info]\r\nActualMRU=1\r\n1=\"pc1 pc2 \"\r\n"));
         QCOMPARE(box.m_items, QStringList { "pc1 pc2" });
@@ -67,7 +48,7 @@ private Q_SLOTS:
         FakeRuntime rt;
         const QString dir = newDir();
         Module m(rt, dir);
-        TestRecipientBox box;
+        FakeRecipientsBox box;
         const QString f = dir + QStringLiteral("mru.ini");
         for (const char *line : { "A", "B", "C", "D", "E" })
             send(m, box, QLatin1String(line));
@@ -123,7 +104,7 @@ private Q_SLOTS:
         if (!before.isNull())
             QVERIFY(writeFile(dir + QStringLiteral("mru.ini"), before));
         Module m(rt, dir);
-        TestRecipientBox box;
+        FakeRecipientsBox box;
         for (const QString &line : sent)
             send(m, box, line);
         RecentList::CargarMRU(m, box);
@@ -137,7 +118,7 @@ private Q_SLOTS:
         const QString dir = newDir();
         QVERIFY(writeFile(dir + QStringLiteral("mru.ini"), "[Info]\r\nMaximo=0\r\nActualMRU=0\r\n"));
         Module m(rt, dir);
-        TestRecipientBox box;
+        FakeRecipientsBox box;
         send(m, box, QStringLiteral("a"));
         QCOMPARE(readFile(dir + QStringLiteral("mru.ini")), QByteArray("[Info]\r\nMaximo=0\r\nActualMRU=0\r\n0=a\r\n"));
     }
@@ -162,7 +143,7 @@ private Q_SLOTS:
         QVERIFY(writeFile(f, content));
         QVERIFY(setMode(f, 0444));
         Module m(rt, dir);
-        TestRecipientBox box;
+        FakeRecipientsBox box;
         box.m_text = QStringLiteral("nuevo");
         RecentList::GuardarMRU(m, box);
         QCOMPARE(rt.m_boxes.size(), boxes);
@@ -170,41 +151,7 @@ private Q_SLOTS:
             QCOMPARE(b.text, QStringLiteral("PUFF"));
         QCOMPARE(readFile(f), content);
     }
-
-    void comboBoxKeepsItsText()
-    {
-        FakeRuntime rt;
-        const QString dir = newDir();
-        QVERIFY(writeFile(dir + QStringLiteral("mru.ini"), "[Info]\r\nActualMRU=2\r\n1= uno \r\n2=dos\r\n"));
-        Module m(rt, dir);
-        QComboBox combo;
-        combo.setEditable(true);
-        combo.addItem(QStringLiteral("viejo"));
-        combo.setEditText(QStringLiteral("lo que escribo "));
-        RecipientsCombo box(&combo);
-        RecentList::CargarMRU(m, box);
-        QCOMPARE(combo.currentText(), QStringLiteral("lo que escribo "));
-        QCOMPARE(combo.count(), 2);
-        QCOMPARE(combo.itemText(0), QStringLiteral("uno"));
-        QCOMPARE(combo.itemText(1), QStringLiteral("dos"));
-
-        // A sorted box refusing duplicates would still show every stored line in file order.
-        combo.setInsertPolicy(QComboBox::InsertAlphabetically);
-        combo.setDuplicatesEnabled(false);
-        box.setText(QStringLiteral("zeta"));
-        RecentList::GuardarMRU(m, box);
-        box.setText(QStringLiteral("alfa"));
-        RecentList::GuardarMRU(m, box);
-        box.setText(QStringLiteral("alfa"));
-        RecentList::GuardarMRU(m, box);
-        RecentList::CargarMRU(m, box);
-        QStringList items;
-        for (int i = 0; i < combo.count(); ++i)
-            items << combo.itemText(i);
-        QCOMPARE(items, (QStringList { "uno", "dos", "zeta", "alfa", "alfa" }));
-        QCOMPARE(combo.currentText(), QStringLiteral("alfa"));
-    }
 };
 
-QTEST_MAIN(tst_RecentList)
+QTEST_GUILESS_MAIN(tst_RecentList)
 #include "tst_RecentList.moc"

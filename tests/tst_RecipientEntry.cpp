@@ -2,7 +2,9 @@
 #include "addressbook/frmEquipos.h"
 #include "fakes/FakeRuntime.h"
 #include "fakes/TestSupport.h"
+#include "mainwindow/RecentList.h"
 #include "mainwindow/RecipientEntry.h"
+#include "mainwindow/RecipientsCombo.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -46,6 +48,7 @@ private Q_SLOTS:
     void showingWindowChoosesNoOption();
     void editorClosingReloadsAndRefills_data();
     void editorClosingReloadsAndRefills();
+    void recentListKeepsTheComboBoxText();
 
 private:
     void writeAddressBook(const QStringList &computers, const QStringList &workgroups)
@@ -380,8 +383,7 @@ void tst_RecipientEntry::switchingOptionKeepsLineAndDropsMarks()
 void tst_RecipientEntry::noAddressBookLeavesListAsItWas()
 {
     // The in-memory book has names, yet without the file no option fills the list.
-    m_module->ListaEquipos = { QStringLiteral("pc1") };
-    m_module->TotalEquipos = 1;
+    m_module->add(0, QStringLiteral("pc1"));
     showAndActivate();
     QTest::mouseClick(m_opt[0], Qt::LeftButton);
     QTest::mouseClick(m_opt[1], Qt::LeftButton);
@@ -439,11 +441,46 @@ void tst_RecipientEntry::editorClosingReloadsAndRefills()
     });
     QTest::mouseClick(m_command1, Qt::LeftButton);
     QVERIFY(seen);
-    QCOMPARE(m_module->TotalEquipos, qint16(2));
+    QCOMPARE(m_module->TotalEquipos(), qint16(2));
     QCOMPARE(rows(), expected);
     // The options are as they were.
     QCOMPARE(m_opt[0]->isChecked(), option == 0);
     QCOMPARE(m_opt[1]->isChecked(), option == 1);
+}
+
+// The recent list through the real drop-down: the typed text stays, every stored line shows in
+// file order whatever the box's own policies.
+void tst_RecipientEntry::recentListKeepsTheComboBoxText()
+{
+    FakeRuntime rt;
+    QVERIFY(writeFile(m_path + QStringLiteral("mru.ini"), "[Info]\r\nActualMRU=2\r\n1= uno \r\n2=dos\r\n"));
+    Module m(rt, m_path);
+    QComboBox combo;
+    combo.setEditable(true);
+    combo.addItem(QStringLiteral("viejo"));
+    combo.setEditText(QStringLiteral("lo que escribo "));
+    RecipientsCombo box(&combo);
+    RecentList::CargarMRU(m, box);
+    QCOMPARE(combo.currentText(), QStringLiteral("lo que escribo "));
+    QCOMPARE(combo.count(), 2);
+    QCOMPARE(combo.itemText(0), QStringLiteral("uno"));
+    QCOMPARE(combo.itemText(1), QStringLiteral("dos"));
+
+    // A sorted box refusing duplicates would still show every stored line in file order.
+    combo.setInsertPolicy(QComboBox::InsertAlphabetically);
+    combo.setDuplicatesEnabled(false);
+    box.setText(QStringLiteral("zeta"));
+    RecentList::GuardarMRU(m, box);
+    box.setText(QStringLiteral("alfa"));
+    RecentList::GuardarMRU(m, box);
+    box.setText(QStringLiteral("alfa"));
+    RecentList::GuardarMRU(m, box);
+    RecentList::CargarMRU(m, box);
+    QStringList items;
+    for (int i = 0; i < combo.count(); ++i)
+        items << combo.itemText(i);
+    QCOMPARE(items, (QStringList { "uno", "dos", "zeta", "alfa", "alfa" }));
+    QCOMPARE(combo.currentText(), QStringLiteral("alfa"));
 }
 
 QTEST_MAIN(tst_RecipientEntry)

@@ -1,13 +1,12 @@
-#include "fakes/TestSendWindow.h"
-
 #include "addressbook/Module.h"
 #include "dispatch/Dispatch.h"
+#include "fakes/FakeRecipientsBox.h"
+#include "fakes/FakeRuntime.h"
+#include "fakes/FakeSendWindow.h"
 #include "fakes/TestSupport.h"
-#include "mainwindow/RecipientsCombo.h"
 #include "mainwindow/RecentList.h"
 
-#include <QApplication>
-#include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
@@ -187,13 +186,11 @@ void tst_Saving::saveThatDoesNotFitChangesNothing()
     QVERIFY(prepareProgram(prog));
     const QString path = prog + file;
 
-    TestRuntime rt;
+    FakeRuntime rt;
     rt.m_appPath = prog.chopped(1);
     Module module(rt, prog);
-    QComboBox combo;
-    combo.setEditable(true);
-    RecipientsCombo recipientBox(&combo);
-    TestSendWindow window;
+    FakeRecipientsBox recipientBox;
+    FakeSendWindow window;
     window.m_path = prog;
 
     // What is there before, written while there is room.
@@ -217,8 +214,7 @@ void tst_Saving::saveThatDoesNotFitChangesNothing()
         else
             QVERIFY((limit = std::make_unique<FileSizeLimit>(8))->isSet());
         if (file == QLatin1String("enviara.ini")) {
-            module.ListaEquipos << QStringLiteral("eva");
-            module.TotalEquipos = 3;
+            module.add(0, QStringLiteral("eva"));
             module.GuardarListas();
         } else if (file == QLatin1String("mru.ini")) {
             recipientBox.setText(QStringLiteral("eva"));
@@ -249,7 +245,7 @@ void tst_Saving::saveThatDoesNotFitChangesNothing()
 int main(int argc, char *argv[])
 {
     enterOwnMountNamespace();
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     tst_Saving test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);

@@ -12,6 +12,7 @@
 #include "receive/frmMoreReceived.h"
 #include "receive/frmReceived.h"
 #include "receive/frmReceivedList.h"
+#include "runtime/posix/PosixRuntime.h"
 #include "sentlog/frmMensajes.h"
 #include "widgets/Appearance.h"
 
@@ -224,25 +225,22 @@ private Q_SLOTS:
     void qtButtonsAreInSpanish();
 
 private:
-    QTemporaryDir m_base;
-    std::unique_ptr<QTemporaryDir> m_programDir;
-    std::unique_ptr<FakeRuntime> m_rt;
+    ProgramFixture m_fixture;
+    FakeRuntime *m_rt = nullptr;
     std::unique_ptr<Startup> m_startup;
     frmPrincipal *m_mainWindow = nullptr;
 };
 
 void tst_Windows::initTestCase()
 {
-    QVERIFY(m_base.isValid());
-    QVERIFY(prepareEnvironment(m_base.path()));
+    QVERIFY(m_fixture.prepare());
 }
 
 void tst_Windows::init()
 {
-    m_programDir = std::make_unique<QTemporaryDir>(m_base.filePath(QStringLiteral("prog-XXXXXX")));
-    m_rt = std::make_unique<FakeRuntime>();
-    m_rt->m_appPath = m_programDir->path();
-    QVERIFY(writeFile(m_programDir->filePath(QStringLiteral("enviara.ini")),
+    QVERIFY(m_fixture.renew());
+    m_rt = &m_fixture.rt();
+    QVERIFY(writeFile(m_fixture.programPath() + QStringLiteral("enviara.ini"),
         "[Equipos]\r\n1=SERVIDOR1\r\n2=portatil ana\r\nTotal=2\r\n[Redes]\r\n1=OFICINA\r\nTotal=1\r\n"));
     m_startup = std::make_unique<Startup>(*m_rt);
     m_startup->start();
@@ -254,8 +252,8 @@ void tst_Windows::cleanup()
 {
     m_mainWindow = nullptr;
     m_startup.reset();
-    m_rt.reset();
-    m_programDir.reset();
+    m_rt = nullptr;
+    m_fixture.reset();
 }
 
 void tst_Windows::everyWindowShowsWholeCaptionsFramesAndNamesInOneFont_data()
@@ -304,7 +302,7 @@ void tst_Windows::everyWindowShowsWholeCaptionsFramesAndNamesInOneFont()
     } else if (window == QLatin1String("frmReceived") || window == QLatin1String("frmReceivedList")) {
         const Mailbox::Message message { QStringLiteral("m1767225600.000000000.1"), QStringLiteral("ana"),
             QStringLiteral("oficina1"), QDateTime::fromSecsSinceEpoch(1767225600, Qt::UTC), false,
-            QStringLiteral("Hola, ¿qué tal?\nAño 2026") };
+            QStringLiteral("Hola, ¿qué tal?\nAño 2026"), {}, {} };
         ReceivedModel model;
         model.insert(message);
         std::unique_ptr<QWidget> w;

@@ -83,33 +83,29 @@ private:
     void activateMain();
     QAction *menuAction(const char *name) const;
 
-    QTemporaryDir m_base;
-    std::unique_ptr<QTemporaryDir> m_programDir;
-    std::unique_ptr<FakeRuntime> m_rt;
+    ProgramFixture m_fixture;
+    FakeRuntime *m_rt = nullptr;
     std::unique_ptr<Startup> m_startup;
     frmPrincipal *m_window = nullptr;
 };
 
 void tst_frmPrincipal::initTestCase()
 {
-    QVERIFY(m_base.isValid());
-    QVERIFY(prepareEnvironment(m_base.path()));
+    QVERIFY(m_fixture.prepare());
 }
 
 void tst_frmPrincipal::init()
 {
-    m_programDir = std::make_unique<QTemporaryDir>(m_base.filePath(QStringLiteral("prog-XXXXXX")));
-    QVERIFY(m_programDir->isValid());
-    m_rt = std::make_unique<FakeRuntime>();
-    m_rt->m_appPath = m_programDir->path();
+    QVERIFY(m_fixture.renew());
+    m_rt = &m_fixture.rt();
 }
 
 void tst_frmPrincipal::cleanup()
 {
     m_window = nullptr;
     m_startup.reset();
-    m_rt.reset();
-    m_programDir.reset();
+    m_rt = nullptr;
+    m_fixture.reset();
 }
 
 void tst_frmPrincipal::create()
@@ -264,17 +260,17 @@ void tst_frmPrincipal::tabOrderFollowsTheTable()
 
 void tst_frmPrincipal::startUpLoadsBookRecentListAndTray()
 {
-    QVERIFY(writeFile(m_programDir->filePath(QStringLiteral("enviara.ini")),
+    QVERIFY(writeFile(m_fixture.programPath() + QStringLiteral("enviara.ini"),
         "[Equipos]\r\n1=SERVIDOR1\r\n2=portatil ana\r\nTotal=2\r\n[Redes]\r\n1=OFICINA\r\nTotal=1\r\n"));
-    QVERIFY(writeFile(m_programDir->filePath(QStringLiteral("mru.ini")),
+    QVERIFY(writeFile(m_fixture.programPath() + QStringLiteral("mru.ini"),
         "[Info]\r\nMaximo=5\r\nActualMRU=2\r\nTotal=2\r\n1=ALFA BETA\r\n2=GAMMA\r\n"));
     create();
     QVERIFY(!m_window->taskIco().isVisible());
     m_startup->start();
 
-    QCOMPARE(m_startup->rutaPrograma(), m_programDir->path() + QLatin1Char('/'));
-    QCOMPARE(m_window->module().TotalEquipos, qint16(2));
-    QCOMPARE(m_window->module().TotalRedes, qint16(1));
+    QCOMPARE(m_startup->rutaPrograma(), m_fixture.programPath());
+    QCOMPARE(m_window->module().TotalEquipos(), qint16(2));
+    QCOMPARE(m_window->module().TotalRedes(), qint16(1));
     // The list stays empty until an option is chosen.
     QCOMPARE(control<QListWidget>("cmbDestino")->count(), 0);
     auto *recipientBox = control<QComboBox>("txtDestino");
@@ -300,19 +296,19 @@ void tst_frmPrincipal::programDirectoryGetsOneSeparator_data()
 void tst_frmPrincipal::programDirectoryGetsOneSeparator()
 {
     QFETCH(QString, suffix);
-    m_rt->m_appPath = m_programDir->path() + suffix;
+    m_rt->m_appPath = m_fixture.programPath().chopped(1) + suffix;
     create();
     m_startup->start();
-    QCOMPARE(m_startup->rutaPrograma(), m_programDir->path() + QLatin1Char('/'));
-    QCOMPARE(m_window->rutaPrograma(), m_programDir->path() + QLatin1Char('/'));
+    QCOMPARE(m_startup->rutaPrograma(), m_fixture.programPath());
+    QCOMPARE(m_window->rutaPrograma(), m_fixture.programPath());
 }
 
 void tst_frmPrincipal::dataFilesLiveApartFromAProtectedProgram()
 {
     // The program folder holds net and the help; the user's own folder holds the data files
     // and, to catch a wrong look-up, a `net` that never delivers.
-    const QString programPath = m_programDir->path();
-    const QString dataPath = newFolder(m_base.path());
+    const QString programPath = m_fixture.programPath().chopped(1);
+    const QString dataPath = newFolder(m_fixture.base());
     QVERIFY(prepareProgram(programPath));
     QVERIFY(writeFile(dataPath + QStringLiteral("net"), "#!/bin/sh\necho no es el nuestro\n", kExecutable));
     QVERIFY(writeFile(dataPath + QStringLiteral("mru.ini"), "[Info]\r\nTotal=1\r\n1=ALFA\r\n"));
@@ -350,7 +346,7 @@ void tst_frmPrincipal::secondInstanceEndsBeforeAnything()
 {
     QFETCH(bool, tray);
     QFETCH(int, activations);
-    QVERIFY(writeFile(m_programDir->filePath(QStringLiteral("mru.ini")), "[Info]\r\nTotal=1\r\n1=ALFA\r\n"));
+    QVERIFY(writeFile(m_fixture.programPath() + QStringLiteral("mru.ini"), "[Info]\r\nTotal=1\r\n1=ALFA\r\n"));
     m_rt->m_prevInstance = true;
     m_rt->m_trayAvailable = tray;
     m_rt->m_command = QStringLiteral("-MIN");
@@ -393,7 +389,7 @@ void tst_frmPrincipal::minArgumentStartsInTray()
     QCOMPARE(m_window->isVisible(), !inTray);
     QVERIFY(m_window->taskIco().isVisible());
     // The rest of the start-up ran all the same.
-    QCOMPARE(m_startup->rutaPrograma(), m_programDir->path() + QLatin1Char('/'));
+    QCOMPARE(m_startup->rutaPrograma(), m_fixture.programPath());
     if (inTray) {
         // From the tray it comes back in its normal state.
         menuAction("mnuEnviar")->trigger();
@@ -545,7 +541,8 @@ void tst_frmPrincipal::escapeHidesFromAnyControl()
 
 void tst_frmPrincipal::escapeInAnOpenDropDownOnlyClosesIt()
 {
-    QVERIFY(writeFile(m_programDir->filePath(QStringLiteral("mru.ini")), "[Info]\r\nTotal=2\r\n1=ALFA\r\n2=BETA\r\n"));
+    QVERIFY(
+        writeFile(m_fixture.programPath() + QStringLiteral("mru.ini"), "[Info]\r\nTotal=2\r\n1=ALFA\r\n2=BETA\r\n"));
     create();
     m_startup->start();
     activateMain();
@@ -565,7 +562,7 @@ void tst_frmPrincipal::enterSendsOnlyWhenEnabled()
 {
     // A `net` beside the program that delivers at once.
     QVERIFY(writeFile(
-        m_programDir->filePath(QStringLiteral("net")), "#!/bin/sh\necho \"Mensaje enviado a $2.\"\n", kExecutable));
+        m_fixture.programPath() + QStringLiteral("net"), "#!/bin/sh\necho \"Mensaje enviado a $2.\"\n", kExecutable));
     create();
     m_startup->start();
     activateMain();
@@ -636,11 +633,11 @@ void tst_frmPrincipal::trayRestoreAndMenuActions()
 
     QAction *quitItem = menuAction("mnuSalir");
     QVERIFY(quitItem);
-    QVERIFY_THROWS_EXCEPTION(FakeRuntime::Ended, quitItem->trigger());
-    QCOMPARE(m_rt->m_endCalls, 1);
-    // Nothing is saved on the way out.
-    QVERIFY(m_rt->m_settings.isEmpty());
-    QVERIFY(!QFile::exists(m_programDir->filePath(QStringLiteral("mru.ini"))));
+    // The program ends there, and nothing is saved on the way out.
+    const QString mru = m_fixture.programPath() + QStringLiteral("mru.ini");
+    const EndSeen seen = endIn(
+        *m_rt, [quitItem] { quitItem->trigger(); }, [&] { return m_rt->m_settings.isEmpty() && !QFile::exists(mru); });
+    QVERIFY(seen == EndSeen::Ended);
 }
 
 void tst_frmPrincipal::aboutOpensModallyFromButtonAndMenu()
@@ -714,7 +711,7 @@ void tst_frmPrincipal::withoutTrayARightClickOffersTheTrayMenu()
     // The tray menu itself, with "&Salir", which ends the program.
     QAction *quitItem = menuAction("mnuSalir");
     QVERIFY(m_window->mnuApp().actions().contains(quitItem));
-    QVERIFY_THROWS_EXCEPTION(FakeRuntime::Ended, quitItem->trigger());
+    QVERIFY(endIn(*m_rt, [quitItem] { quitItem->trigger(); }) == EndSeen::Ended);
 }
 
 void tst_frmPrincipal::keywordSwapsLeftPicture()
@@ -734,7 +731,7 @@ void tst_frmPrincipal::keywordSwapsLeftPicture()
 
 void tst_frmPrincipal::sendRunReadsTheWindow()
 {
-    QVERIFY(writeFile(m_programDir->filePath(QStringLiteral("enviara.ini")), "[Redes]\r\n1=OFICINA\r\nTotal=1\r\n"));
+    QVERIFY(writeFile(m_fixture.programPath() + QStringLiteral("enviara.ini"), "[Redes]\r\n1=OFICINA\r\nTotal=1\r\n"));
     create();
     m_startup->start();
     QVERIFY(!m_window->chosenGroup());

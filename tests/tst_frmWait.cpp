@@ -1,6 +1,8 @@
+#include "dispatch/SendWait.h"
 #include "dispatch/frmWait.h"
 #include "fakes/TestSupport.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QTest>
 #include <QTimer>
@@ -17,6 +19,7 @@ private Q_SLOTS:
     void centredPositionRoundsAndMayStickOut();
     void centredOverTheRealWindow_data();
     void centredOverTheRealWindow();
+    void eachWaitLocksTheMainWindowUnderAFreshWindow();
 };
 
 void tst_frmWait::initTestCase()
@@ -95,6 +98,42 @@ void tst_frmWait::centredOverTheRealWindow()
     QVERIFY2(qAbs(frame.center().x() - centre.x()) <= 1,
         qPrintable(QStringLiteral("%1 vs %2").arg(frame.center().x()).arg(centre.x())));
     QVERIFY(qAbs(frame.center().y() - centre.y()) <= 1);
+}
+
+// One wait per recipient: the main window locked under a wait window shown and centred where the
+// main window is now, both undone when the wait ends.
+void tst_frmWait::eachWaitLocksTheMainWindowUnderAFreshWindow()
+{
+    const auto waitWindows = [] {
+        QList<QWidget *> found;
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (w->objectName() == QLatin1String("frmWait") && w->isVisible())
+                found << w;
+        }
+        return found;
+    };
+    QWidget mainWindow;
+    mainWindow.setGeometry(100, 100, 584, 303);
+    mainWindow.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
+    QList<QPoint> centres;
+    for (const QPoint place : { QPoint(100, 100), QPoint(300, 200) }) {
+        mainWindow.move(place);
+        {
+            const std::unique_ptr<SendWait> wait = frmWait::waitOver(&mainWindow);
+            QVERIFY(!mainWindow.isEnabled());
+            const QList<QWidget *> shown = waitWindows();
+            QCOMPARE(shown.size(), 1);
+            QVERIFY(shown.at(0)->isEnabled());
+            const QPoint centre = mainWindow.frameGeometry().center();
+            QVERIFY(qAbs(shown.at(0)->frameGeometry().center().x() - centre.x()) <= 1);
+            QVERIFY(qAbs(shown.at(0)->frameGeometry().center().y() - centre.y()) <= 1);
+            centres << shown.at(0)->frameGeometry().center();
+        }
+        QVERIFY(mainWindow.isEnabled());
+        QVERIFY(waitWindows().isEmpty());
+    }
+    QVERIFY(centres.at(0) != centres.at(1));
 }
 
 QTEST_MAIN(tst_frmWait)

@@ -1,12 +1,16 @@
 #include "fakes/FakeRuntime.h"
 
+#include "runtime/posix/ProcessStart.h"
+
+#include <QCoreApplication>
 #include <QFile>
 
 #include <csignal>
+#include <cstdlib>
 
 void FakeRuntime::msgBox(const QString &text, Icon icon, const QString &title)
 {
-    const Box box{text, icon, title.isEmpty() ? QStringLiteral("Velrisa") : title};
+    const Box box { text, icon, title.isEmpty() ? QStringLiteral("Velrisa") : title };
     if (m_onBox)
         m_onBox(box);
     m_boxes.append(box);
@@ -18,29 +22,45 @@ QString FakeRuntime::inputBox(const QString &prompt, const QString &title)
     return m_inputAnswers.isEmpty() ? QString() : m_inputAnswers.takeFirst();
 }
 
-qint64 FakeRuntime::shell(const QString &commandLine, WindowStyle style)
+qint64 FakeRuntime::shell(const QString &commandLine, WindowStyle)
 {
     m_shellCalls.append(commandLine);
     if (!m_realShell)
         return m_shellPid;
-    return PosixRuntime::shell(commandLine, style);
+    return ProcessStart::start(ProcessStart::resolve(commandLine, appPath()));
+}
+
+bool FakeRuntime::waitForProcess(qint64 pid)
+{
+    return ProcessStart::wait(pid);
 }
 
 bool FakeRuntime::appActivate(qint64 pid)
 {
     m_activateCalls.append(pid);
-    // A live process stands for a viewer whose window can come forward.
     return pid > 0 && ::kill(pid_t(pid), 0) == 0;
+}
+
+void FakeRuntime::doEvents()
+{
+    ++m_yields;
+    if (m_onYield)
+        m_onYield(m_yields);
+    QCoreApplication::processEvents();
 }
 
 void FakeRuntime::end()
 {
     ++m_endCalls;
-    throw Ended{};
+    if (m_endHere) {
+        m_endHere();
+        std::abort(); // it returned: the program would have gone on, which end() never does
+    }
+    throw Ended {};
 }
 
-QString FakeRuntime::getSetting(const QString &app, const QString &section, const QString &key,
-                                const QString &defaultValue)
+QString FakeRuntime::getSetting(
+    const QString &app, const QString &section, const QString &key, const QString &defaultValue)
 {
     return m_settings.value(app + QLatin1Char('/') + section + QLatin1Char('/') + key, defaultValue);
 }

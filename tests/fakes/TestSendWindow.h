@@ -3,17 +3,16 @@
 #include "dispatch/SendWait.h"
 #include "dispatch/SendWindow.h"
 #include "dispatch/frmWait.h"
-#include "fakes/FakeRuntime.h"
 #include "sentlog/frmMensajes.h"
 
 #include <QStringList>
 #include <QWidget>
 
-#include <functional>
 #include <memory>
 
-// The part of the main window that a send run uses, over a plain widget, for the
-// dispatch tests: texts and options are set by the test, the recent list is recorded.
+// The part of the main window that a send run uses, over a plain widget with the real wait
+// and sent-messages windows: texts and options are set by the test, the recent list is
+// recorded. FakeSendWindow is the same without any window.
 class TestSendWindow final : public SendWindow
 {
 public:
@@ -41,20 +40,4 @@ public:
     bool m_hide = false;
     std::unique_ptr<frmMensajes> m_messages;
     QStringList m_mruCalls;
-};
-
-// FakeRuntime that lets a test act at every yield (DoEvents) of a dispatch or a run.
-class TestRuntime final : public FakeRuntime
-{
-public:
-    void doEvents() override
-    {
-        ++m_yields;
-        if (m_onYield)
-            m_onYield(m_yields);
-        FakeRuntime::doEvents();
-    }
-
-    int m_yields = 0;
-    std::function<void(int)> m_onYield;
 };

@@ -1,17 +1,18 @@
 #include "fakes/TestSupport.h"
 
 #include "addressbook/Module.h"
-#include "widgets/Appearance.h"
+#include "fakes/FakeRuntime.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QListWidget>
 #include <QLocale>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace TestSupport {
 
@@ -24,8 +25,8 @@ bool prepareEnvironment(const QString &base)
     const QString run = root + QStringLiteral("/run");
     QLocale::setDefault(QLocale::c());
     // Windows are tested as the program shows them: in its typeface, Qt's texts in Spanish.
-    if (qobject_cast<QApplication *>(QCoreApplication::instance()))
-        Appearance::apply();
+    if (windowLook && QCoreApplication::instance() && QCoreApplication::instance()->inherits("QApplication"))
+        windowLook();
     // No mailbox: a program under test receives nothing unless the test makes one.
     return QDir().mkpath(run) && setMode(run, 0700) && qputenv("XDG_RUNTIME_DIR", QFile::encodeName(run))
         && qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + QStringLiteral("/config")))
@@ -92,65 +93,77 @@ QList<QStringList> netCalls(const QString &dir)
     return result;
 }
 
-bool activate(QWidget *window)
-{
-    window->show();
-    QApplication::setActiveWindow(window);
-    return QTest::qWaitForWindowActive(window);
-}
-
 bool writeBook(Module &module, const QStringList &computers, const QStringList &networks)
 {
-    module.ListaEquipos = computers;
-    module.TotalEquipos = qint16(computers.size());
-    module.ListaRedes = networks;
-    module.TotalRedes = qint16(networks.size());
+    for (int kind = 0; kind < 2; ++kind) {
+        while (module.total(kind) > 0)
+            module.removeAt(kind, 1);
+        for (const QString &name : kind == 0 ? computers : networks)
+            module.add(kind, name);
+    }
     module.GuardarListas();
     return QFile::exists(module.addressBookPath());
 }
 
-QStringList itemTexts(const QListWidget *list)
+ProgramFixture::ProgramFixture() = default;
+ProgramFixture::~ProgramFixture() = default;
+
+bool ProgramFixture::prepare()
 {
-    QStringList texts;
-    for (int i = 0; i < list->count(); ++i)
-        texts << list->item(i)->text();
-    return texts;
+    m_base = std::make_unique<QTemporaryDir>();
+    return m_base->isValid() && prepareEnvironment(m_base->path());
 }
 
-bool clickItem(QListWidget *list, const QString &text)
+bool ProgramFixture::renew()
 {
-    const QList<QListWidgetItem *> found = list->findItems(text, Qt::MatchExactly);
-    if (found.isEmpty())
-        return false;
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(found.first()).center());
-    return true;
+    reset();
+    m_program = std::make_unique<QTemporaryDir>(m_base->filePath(QStringLiteral("prog-XXXXXX")));
+    m_rt = std::make_unique<FakeRuntime>();
+    m_rt->m_appPath = m_program->path();
+    return m_program->isValid();
 }
 
-ModalDriver::ModalDriver(std::function<bool(QWidget *)> act)
-    : m_act(std::move(act))
+void ProgramFixture::reset()
 {
-    m_poll.setInterval(10);
-    QObject::connect(&m_poll, &QTimer::timeout, [this] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal || !modal->isVisible())
-            return;
-        const QString name = QString::fromLatin1(modal->metaObject()->className());
-        // Stopped first: the action may open a modal window of its own, which runs a loop here.
-        m_poll.stop();
-        if (!m_act(modal)) {
-            m_poll.start();
-            return;
-        }
-        m_handled = true;
-        m_className = name;
-    });
-    m_poll.start();
-    m_safetyNet.setSingleShot(true);
-    QObject::connect(&m_safetyNet, &QTimer::timeout, [] {
-        if (QWidget *modal = QApplication::activeModalWidget())
-            modal->close();
-    });
-    m_safetyNet.start(10000);
+    m_rt.reset();
+    m_program.reset();
+}
+
+QString ProgramFixture::programPath() const
+{
+    return m_program->path() + QLatin1Char('/');
+}
+
+QString ProgramFixture::base() const
+{
+    return m_base->path();
+}
+
+EndSeen endIn(FakeRuntime &rt, const std::function<void()> &act, const std::function<bool()> &check)
+{
+    enum : int { kEnded = 71, kEndedBadly = 72, kNotEnded = 73 };
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return EndSeen::Unknown;
+    if (pid == 0) {
+        // The copy leaves at once, running no destructor and no exit handler of the tests'.
+        rt.m_endHere = [&check] { ::_exit(!check || check() ? kEnded : kEndedBadly); };
+        act();
+        ::_exit(kNotEnded);
+    }
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return EndSeen::Unknown;
+    switch (WEXITSTATUS(status)) {
+    case kEnded:
+        return EndSeen::Ended;
+    case kEndedBadly:
+        return EndSeen::EndedBadly;
+    case kNotEnded:
+        return EndSeen::NotEnded;
+    default:
+        return EndSeen::Unknown;
+    }
 }
 
 } // namespace TestSupport

@@ -9,14 +9,18 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
+class FakeRuntime;
 class Module;
 class QListWidget;
+class QTemporaryDir;
 class QWidget;
 
 // Helpers shared by the unit tests: the private environment every test runs in, whole-file
-// reads and writes, a program directory with the fake `net`, reaching widgets by name and
-// driving modal windows.
+// reads and writes, a program directory with the fake `net`, a program folder per test, a
+// process end seen from outside; and, for the tests that link widgets (velrisa_fakes_widgets,
+// WidgetSupport.cpp), reaching widgets by name and driving modal windows.
 namespace TestSupport {
 
 inline constexpr QFileDevice::Permissions kExecutable
@@ -25,8 +29,11 @@ inline constexpr QFileDevice::Permissions kExecutable
 // Points XDG_RUNTIME_DIR, XDG_CONFIG_HOME, XDG_DATA_HOME and the mailbox (VELRISA_BUZON, not
 // created) into `base` (a private folder of the process when empty), creates the runtime one
 // and pins the C locale for text and time formats.
-// In a test with windows it also gives them the program's look (Appearance::apply).
+// In a test with windows it also gives them the program's look (through windowLook).
 bool prepareEnvironment(const QString &base = QString());
+
+// The program's look for windows; set in every test that links widgets (WindowLook.cpp).
+inline void (*windowLook)() = nullptr;
 
 // A new, empty folder inside `base`, with its trailing separator, as program folders are given.
 QString newFolder(const QString &base);
@@ -47,6 +54,40 @@ bool prepareProgram(const QString &dir, const QString &script = QStringLiteral("
 
 // The calls recorded by the fake `net` in `dir`: each one the list of its arguments.
 QList<QStringList> netCalls(const QString &dir);
+
+// A program folder of its own for each test function, in a base folder prepared once, and a
+// fresh fake runtime whose program runs from it.
+class ProgramFixture
+{
+public:
+    ProgramFixture();
+    ~ProgramFixture();
+    // In initTestCase: the base folder and the private environment (prepareEnvironment).
+    bool prepare();
+    // In init: a new, empty program folder and a new runtime with its appPath there.
+    bool renew();
+    // In cleanup: both gone.
+    void reset();
+
+    FakeRuntime &rt() const { return *m_rt; }
+    // The program folder, with its trailing separator.
+    QString programPath() const;
+    QString base() const;
+
+private:
+    std::unique_ptr<QTemporaryDir> m_base;
+    std::unique_ptr<QTemporaryDir> m_program;
+    std::unique_ptr<FakeRuntime> m_rt;
+};
+
+// What ending the program through `rt` looks like, without an exception through any slot
+// on the way: `act` runs in a forked copy of this process, where rt.end() ends that copy.
+// Ended when the copy ended there and `check`, run at that point, held; EndedBadly when it
+// ended and `check` failed; NotEnded when `act` returned without ending.
+enum class EndSeen { Ended, EndedBadly, NotEnded, Unknown };
+EndSeen endIn(FakeRuntime &rt, const std::function<void()> &act, const std::function<bool()> &check = {});
+
+// --- For tests that link widgets.
 
 // Shows the window, makes it the active one and waits until it is.
 bool activate(QWidget *window);
