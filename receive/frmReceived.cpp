@@ -6,12 +6,11 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QVBoxLayout>
 
 frmReceived::frmReceived(const Mailbox::Message &message, QWidget *parent)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
-    , m_sender(replyRecipient(message))
+    , m_message(message)
     , m_heading(new QLabel(this))
     , m_text(new QPlainTextEdit(this))
     , m_reply(new QPushButton(QStringLiteral("&Responder"), this))
@@ -64,7 +63,7 @@ frmReceived::frmReceived(const Mailbox::Message &message, QWidget *parent)
     connect(m_closeAll, &QPushButton::clicked, this, &frmReceived::closeAll);
     connect(m_reply, &QPushButton::clicked, this, [this] {
         accept();
-        Q_EMIT reply(m_sender);
+        Q_EMIT reply(m_message);
     });
 
     auto *layers = new QVBoxLayout(this);
@@ -81,14 +80,6 @@ QString frmReceived::heading(const Mailbox::Message &message)
 {
     return QStringLiteral("Mensaje de %1 a %2 el %3 a las %4")
         .arg(message.sender(), message.to, ReceivedModel::date(message.arrival), ReceivedModel::time(message.arrival));
-}
-
-QString frmReceived::replyRecipient(const Mailbox::Message &message)
-{
-    static const QRegularExpression netbios(QStringLiteral("^[A-Za-z0-9_][A-Za-z0-9_.-]{0,14}$"));
-    if (message.computer.isEmpty() || netbios.match(message.from).hasMatch())
-        return message.from;
-    return message.computer;
 }
 
 void frmReceived::setCloseAll(bool visible)

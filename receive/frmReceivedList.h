@@ -1,5 +1,6 @@
 #pragma once
 
+#include "receive/Mailbox.h"
 #include "widgets/ListWindow.h"
 
 class ReceivedModel;
@@ -23,7 +24,7 @@ public:
 
 Q_SIGNALS:
     // "&Responder" in a message opened from the list.
-    void reply(const QString &sender);
+    void reply(const Mailbox::Message &message);
 
 protected:
     void showEvent(QShowEvent *event) override;
