@@ -3,8 +3,9 @@
 
 #include "app/Startup.h"
 #include "mainwindow/frmPrincipal.h"
-#include "receive/Mailbox.h"
+#include "net/NetbiosWire.h"
 #include "receive/History.h"
+#include "receive/Mailbox.h"
 #include "receive/ReceivedModel.h"
 #include "receive/Receiving.h"
 #include "receive/ReplyRule.h"
@@ -13,7 +14,6 @@
 #include "receive/frmReceivedList.h"
 #include "receiver/Delivery.h"
 #include "receiver/Record.h"
-#include "net/NetbiosWire.h"
 #include "runtime/IconoBarra.h"
 
 #include <QAction>
@@ -24,6 +24,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QNetworkDatagram>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProcess>
@@ -36,7 +37,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
-#include <QNetworkDatagram>
 #include <QUdpSocket>
 
 #include <ctime>
@@ -415,22 +415,35 @@ void tst_Receiving::replyGoesWhereTheSendingComputerSays_data()
     const QList<Name> perPerson { { "EMISORA", 0x00 }, { "EMISORA" }, { "OFICINA", 0x03, true }, { "EMISORA", 0x20 },
         { "VPPEDRO" } };
     const QList<Name> shared { { "EMISORA", 0x00 }, { "EMISORA" }, { "JUAN" }, { "EMISORA", 0x20 } };
-    QTest::newRow("person") << perPerson << int(Mode::Answer) << "emisora" << "vppedro" << "";
-    QTest::newRow("computer") << shared << int(Mode::Answer) << "emisora" << "EMISORA" << "";
+    QTest::newRow("person") << perPerson << int(Mode::Answer) << "emisora"
+                            << "vppedro"
+                            << "";
+    QTest::newRow("computer") << shared << int(Mode::Answer) << "emisora"
+                              << "EMISORA"
+                              << "";
     // It called itself by another name: the first it gives for itself.
-    QTest::newRow("computer of another name") << shared << int(Mode::Answer) << "pc9" << "EMISORA" << "";
+    QTest::newRow("computer of another name") << shared << int(Mode::Answer) << "pc9"
+                                              << "EMISORA"
+                                              << "";
     QTest::newRow("person's name not in use")
         << QList<Name> { { "EMISORA" }, { "VPPEDRO", 0x03, false, false } } << int(Mode::Answer) << "emisora"
-        << "EMISORA" << "";
-    QTest::newRow("hostile") << shared << int(Mode::Hostile) << "emisora" << "EMISORA" << "";
+        << "EMISORA"
+        << "";
+    QTest::newRow("hostile") << shared << int(Mode::Hostile) << "emisora"
+                             << "EMISORA"
+                             << "";
     QTest::newRow("no messenger") << QList<Name> { { "EMISORA", 0x00 }, { "EMISORA", 0x20 }, { "OFICINA", 0x03, true } }
-                                  << int(Mode::Answer) << "emisora" << "emisora"
+                                  << int(Mode::Answer) << "emisora"
+                                  << "emisora"
                                   << "El equipo emisora (127.0.0.1), del que llegó el mensaje de vppedro, no recibe";
-    QTest::newRow("silent") << shared << int(Mode::Silent) << "emisora" << "emisora"
+    QTest::newRow("silent") << shared << int(Mode::Silent) << "emisora"
+                            << "emisora"
                             << "El equipo emisora (127.0.0.1), del que llegó el mensaje de vppedro, no contesta";
     // Nothing listens on that port: the system says so at once.
-    QTest::newRow("no name service") << shared << -1 << "emisora" << "emisora"
-                                     << "El equipo emisora (127.0.0.1), del que llegó el mensaje de vppedro, no contesta";
+    QTest::newRow("no name service")
+        << shared << -1 << "emisora"
+        << "emisora"
+        << "El equipo emisora (127.0.0.1), del que llegó el mensaje de vppedro, no contesta";
 }
 
 // "&Responder" in a pop-up asks the computer the message came from, and writes to whom it
@@ -514,8 +527,8 @@ void tst_Receiving::popUpsAreBoundedAndCascaded()
     QTRY_VERIFY(closed.isNull());
     QCOMPARE(r->openWindows().size(), Receiving::kMaxOpen);
     QCOMPARE(r->openWindows().last()->pos(), freePlace);
-    QCOMPARE(
-        child<QPlainTextEdit>(r->openWindows().last(), QStringLiteral("txtMensaje"))->toPlainText(), QStringLiteral("10"));
+    QCOMPARE(child<QPlainTextEdit>(r->openWindows().last(), QStringLiteral("txtMensaje"))->toPlainText(),
+        QStringLiteral("10"));
     r.reset();
     // The last one never popped up: it does at the next start, alone.
     r = startReceiving(m_dataDir);
@@ -634,9 +647,8 @@ void tst_Receiving::historyWritesOnlyWhatIsNewAndSurvivesACut()
 {
     const QString longText(1600, QLatin1Char('x'));
     const auto message = [&](int i) {
-        return Mailbox::Message { QString::fromStdString(Record::fileName(kJanuary + i, 0, 1)),
-            QStringLiteral("ana"), QStringLiteral("of"), QDateTime::fromSecsSinceEpoch(kJanuary + i, Qt::UTC), false,
-            longText };
+        return Mailbox::Message { QString::fromStdString(Record::fileName(kJanuary + i, 0, 1)), QStringLiteral("ana"),
+            QStringLiteral("of"), QDateTime::fromSecsSinceEpoch(kJanuary + i, Qt::UTC), false, longText };
     };
     History h(m_dataDir);
     QVERIFY(h.load());
