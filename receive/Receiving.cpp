@@ -224,20 +224,26 @@ void Receiving::save()
         Runtime::Icon::Critical);
 }
 
-// The sending computer is asked whom to write to. Meanwhile the pointer shows the program
-// busy, and nothing else changes: the answer takes milliseconds on a network, kBoundMs at
-// most, and the main window opens when it is known, with the recipient filled in. A second
-// "&Responder" meanwhile replaces the first.
-void Receiving::replyTo(const Mailbox::Message &message)
+// The sending computer is asked whom to write to. Meanwhile the pop-up stays, its
+// "&Responder" off, and the pointer shows the program busy: the answer takes milliseconds on
+// a network, ReplyRule::kBoundMs at most. Then the pop-up closes and the main window opens
+// with the recipient filled in. A second "&Responder" meanwhile replaces the first.
+void Receiving::replyTo(frmReceived *window)
 {
+    if (m_replyingWindow && m_replyingWindow != window)
+        m_replyingWindow->setReplying(false);
+    m_replyingWindow = window;
+    const Mailbox::Message message = window->message();
     if (!m_replyRule.ask(message)) {
         if (m_busy)
             QGuiApplication::restoreOverrideCursor();
         m_busy = false;
+        window->accept();
         Q_EMIT reply(ReplyRule::guess(message));
         return;
     }
     m_replying = message;
+    window->setReplying(true);
     if (!m_busy)
         QGuiApplication::setOverrideCursor(Qt::BusyCursor);
     m_busy = true;
@@ -249,6 +255,8 @@ void Receiving::replyDecided(ReplyRule::Outcome outcome, const QString &recipien
         QGuiApplication::restoreOverrideCursor();
     m_busy = false;
     const Mailbox::Message message = m_replying;
+    if (m_replyingWindow)
+        m_replyingWindow->accept();
     const QString computer = message.computer.isEmpty()
         ? message.address
         : QStringLiteral("%1 (%2)").arg(message.computer, message.address);

@@ -75,7 +75,7 @@ private:
     void updateCloseAll();
     void scheduleSave();
     void save();
-    void replyTo(const Mailbox::Message &message);
+    void replyTo(frmReceived *window);
     void replyDecided(ReplyRule::Outcome outcome, const QString &recipient);
 
     Runtime &m_rt;
@@ -92,5 +92,6 @@ private:
     bool m_errorTold = false;
     ReplyRule m_replyRule;
     Mailbox::Message m_replying; // the message being answered while its computer is asked
+    QPointer<frmReceived> m_replyingWindow; // its window, which closes once that is known
     bool m_busy = false; // the busy cursor is ours while the computer is asked
 };

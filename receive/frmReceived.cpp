@@ -61,10 +61,7 @@ frmReceived::frmReceived(const Mailbox::Message &message, QWidget *parent)
     buttons->addWidget(m_ok);
     connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_closeAll, &QPushButton::clicked, this, &frmReceived::closeAll);
-    connect(m_reply, &QPushButton::clicked, this, [this] {
-        accept();
-        Q_EMIT reply(m_message);
-    });
+    connect(m_reply, &QPushButton::clicked, this, [this] { Q_EMIT reply(this); });
 
     auto *layers = new QVBoxLayout(this);
     layers->addWidget(m_heading);
@@ -80,6 +77,11 @@ QString frmReceived::heading(const Mailbox::Message &message)
 {
     return QStringLiteral("Mensaje de %1 a %2 el %3 a las %4")
         .arg(message.sender(), message.to, ReceivedModel::date(message.arrival), ReceivedModel::time(message.arrival));
+}
+
+void frmReceived::setReplying(bool replying)
+{
+    m_reply->setEnabled(!replying);
 }
 
 void frmReceived::setCloseAll(bool visible)

@@ -24,9 +24,14 @@ public:
     // Offers "Cerrar &todos" (while other pop-ups are open too).
     void setCloseAll(bool visible);
 
+    const Mailbox::Message &message() const { return m_message; }
+    // While whom to answer is asked, "&Responder" cannot be pressed again; the window closes
+    // once it is known.
+    void setReplying(bool replying);
+
 Q_SIGNALS:
-    // "&Responder": the window closes and the sender of message is to be answered.
-    void reply(const Mailbox::Message &message);
+    // "&Responder": the sender of the window's message is to be answered.
+    void reply(frmReceived *window);
     // "Cerrar &todos": every pop-up is to close.
     void closeAll();
 

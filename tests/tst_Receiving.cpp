@@ -478,9 +478,14 @@ void tst_Receiving::replyGoesWhereTheSendingComputerSays()
     qsizetype boxesAtReply = -1;
     QSignalSpy replies(r.get(), &Receiving::reply);
     connect(r.get(), &Receiving::reply, this, [&] { boxesAtReply = m_rt.m_boxes.size(); });
-    child<QPushButton>(r->openWindows().at(0), QStringLiteral("cmdReply"))->click();
+    QPointer<QPushButton> button = child<QPushButton>(r->openWindows().at(0), QStringLiteral("cmdReply"));
+    button->click();
+    // While the computer is asked, the pop-up stays, and cannot ask again.
+    QVERIFY(!button->isEnabled());
+    QVERIFY(QGuiApplication::overrideCursor());
     QTRY_COMPARE_WITH_TIMEOUT(replies.size(), 1, ReplyRule::kBoundMs + 3000);
     QCOMPARE(replies.at(0).at(0).toString(), replyTo);
+    QTRY_VERIFY(!button);
     QCOMPARE(r->openWindows().size(), 0);
     if (box.isEmpty()) {
         QCOMPARE(m_rt.m_boxes.size(), 0);
