@@ -1,5 +1,6 @@
 #include "receive/Receiving.h"
 
+#include "net/NetConfig.h"
 #include "receive/frmMoreReceived.h"
 #include "receive/frmReceived.h"
 #include "receive/frmReceivedList.h"
@@ -234,6 +235,8 @@ void Receiving::replyTo(frmReceived *window)
         m_replyingWindow->setReplying(false);
     m_replyingWindow = window;
     const Mailbox::Message message = window->message();
+    // Names travel in the code page net sends in, as net.ini beside the program says.
+    m_replyRule.setCodePage(NetConfig((m_rt.appPath() + QStringLiteral("/net.ini")).toStdString()).codePage());
     if (!m_replyRule.ask(message)) {
         if (m_busy)
             QGuiApplication::restoreOverrideCursor();

@@ -74,8 +74,8 @@ ReplyRule::Outcome ReplyRule::decide(const Mailbox::Message &message, const std:
         *recipient = message.from;
         return Outcome::Person;
     }
-    // Its own name, when it called itself by one of them; else the first it gives, as nmbd
-    // gives the computer's own name before its aliases.
+    // Its own name, when it called itself by one of them (as smbclient and Windows do); else
+    // the first it gives.
     const QString own = among(message.computer);
     *recipient = own.isEmpty() ? messengers.first() : own;
     return Outcome::Computer;

@@ -425,6 +425,10 @@ void tst_Receiving::replyGoesWhereTheSendingComputerSays_data()
     QTest::newRow("computer of another name") << shared << int(Mode::Answer) << "pc9"
                                               << "EMISORA"
                                               << "";
+    // Names travel in the DOS code page: Ñ is 0xa5 in CP850.
+    QTest::newRow("computer's name beyond ASCII") << QList<Name> { { "DISE\xa5O" } } << int(Mode::Answer) << "pc9"
+                                                  << "DISEÑO"
+                                                  << "";
     QTest::newRow("person's name not in use")
         << QList<Name> { { "EMISORA" }, { "VPPEDRO", 0x03, false, false } } << int(Mode::Answer) << "emisora"
         << "EMISORA"
