@@ -1,11 +1,13 @@
 #include "receive/Receiving.h"
 
+#include "net/NetConfig.h"
 #include "receive/frmMoreReceived.h"
 #include "receive/frmReceived.h"
 #include "receive/frmReceivedList.h"
 #include "runtime/IconoBarra.h"
 #include "runtime/Runtime.h"
 
+#include <QCursor>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -37,10 +39,13 @@ Receiving::Receiving(
     m_saved.setSingleShot(true);
     m_saved.setInterval(kSaveDelayMs);
     connect(&m_saved, &QTimer::timeout, this, &Receiving::save);
+    connect(&m_replyRule, &ReplyRule::decided, this, &Receiving::replyDecided);
 }
 
 Receiving::~Receiving()
 {
+    if (m_busy)
+        QGuiApplication::restoreOverrideCursor();
     for (frmReceived *w : std::as_const(m_open)) {
         disconnect(w, nullptr, this, nullptr);
         delete w;
@@ -69,7 +74,7 @@ void Receiving::showReceived()
 {
     if (!m_received) {
         m_received = std::make_unique<frmReceivedList>(m_history.model());
-        connect(m_received.get(), &frmReceivedList::reply, this, &Receiving::reply);
+        connect(m_received.get(), &frmReceivedList::reply, this, &Receiving::replyTo);
     }
     m_received->showWindow();
 }
@@ -98,8 +103,7 @@ void Receiving::receive(const QList<Mailbox::Message> &messages, bool own)
     // A record is forgotten only when neither folder has it (a user without a folder of
     // their own has nothing there to lose).
     if (m_mailbox.completeRead() && (m_own.completeRead() || !m_own.exists()))
-        m_history.forgetShownExcept(
-            m_mailbox.presentes() + (m_own.exists() ? m_own.presentes() : QSet<QString>()));
+        m_history.forgetShownExcept(m_mailbox.presentes() + (m_own.exists() ? m_own.presentes() : QSet<QString>()));
     if (gathered)
         gather(gathered);
     scheduleSave();
@@ -164,8 +168,8 @@ void Receiving::open(const Mailbox::Message &message)
     auto *window = new frmReceived(message);
     // The first free place of the cascade.
     int gap = 0;
-    while (std::any_of(m_open.cbegin(), m_open.cend(),
-        [gap](const frmReceived *w) { return w->property(kGap).toInt() == gap; }))
+    while (std::any_of(
+        m_open.cbegin(), m_open.cend(), [gap](const frmReceived *w) { return w->property(kGap).toInt() == gap; }))
         ++gap;
     window->setProperty(kGap, gap);
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
@@ -174,8 +178,8 @@ void Receiving::open(const Mailbox::Message &message)
         const QRect zone = screen->availableGeometry();
         const QSize size = window->size();
         const int fit = std::max(1,
-            std::min({ kMaxOpen, (zone.width() - size.width()) / kStep + 1,
-                (zone.height() - size.height()) / kStep + 1 }));
+            std::min(
+                { kMaxOpen, (zone.width() - size.width()) / kStep + 1, (zone.height() - size.height()) / kStep + 1 }));
         QRect marco(QPoint(), size);
         marco.moveCenter(zone.center() - QPoint(1, 1) * (kStep * (fit - 1) / 2));
         marco.translate(QPoint(1, 1) * (kStep * (gap % fit)) + QPoint(kStep / 2 * (gap / fit), 0));
@@ -185,7 +189,7 @@ void Receiving::open(const Mailbox::Message &message)
         marco.moveTop(std::max(marco.top(), zone.top()));
         window->move(marco.topLeft());
     }
-    connect(window, &frmReceived::reply, this, &Receiving::reply);
+    connect(window, &frmReceived::reply, this, &Receiving::replyTo);
     connect(window, &frmReceived::closeAll, this, &Receiving::closeAll);
     connect(window, &QObject::destroyed, this, [this, window] {
         m_open.removeOne(window);
@@ -219,4 +223,57 @@ void Receiving::save()
     m_errorTold = true;
     m_rt.msgBox(QStringLiteral("No se puede guardar la lista de mensajes recibidos en %1").arg(m_history.error()),
         Runtime::Icon::Critical);
+}
+
+// The sending computer is asked whom to write to. Meanwhile the pop-up stays, its
+// "&Responder" off, and the pointer shows the program busy: the answer takes milliseconds on
+// a network, ReplyRule::kBoundMs at most. Then the pop-up closes and the main window opens
+// with the recipient filled in. A second "&Responder" meanwhile replaces the first.
+void Receiving::replyTo(frmReceived *window)
+{
+    if (m_replyingWindow && m_replyingWindow != window)
+        m_replyingWindow->setReplying(false);
+    m_replyingWindow = window;
+    const Mailbox::Message message = window->message();
+    // Names travel in the code page net sends in, as net.ini beside the program says.
+    m_replyRule.setCodePage(NetConfig((m_rt.appPath() + QStringLiteral("/net.ini")).toStdString()).codePage());
+    if (!m_replyRule.ask(message)) {
+        if (m_busy)
+            QGuiApplication::restoreOverrideCursor();
+        m_busy = false;
+        window->accept();
+        Q_EMIT reply(ReplyRule::guess(message));
+        return;
+    }
+    m_replying = message;
+    window->setReplying(true);
+    if (!m_busy)
+        QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    m_busy = true;
+}
+
+void Receiving::replyDecided(ReplyRule::Outcome outcome, const QString &recipient)
+{
+    if (m_busy)
+        QGuiApplication::restoreOverrideCursor();
+    m_busy = false;
+    const Mailbox::Message message = m_replying;
+    if (m_replyingWindow)
+        m_replyingWindow->accept();
+    const QString computer = message.computer.isEmpty()
+        ? message.address
+        : QStringLiteral("%1 (%2)").arg(message.computer, message.address);
+    // Before the main window takes the keys: the user knows before typing that the reply
+    // will probably reach nobody.
+    if (outcome == ReplyRule::Outcome::NoMessenger)
+        m_rt.msgBox(QStringLiteral("El equipo %1, del que llegó el mensaje de %2, no recibe mensajes: "
+                                   "la respuesta no llegará.")
+                        .arg(computer, message.from),
+            Runtime::Icon::Information);
+    else if (outcome == ReplyRule::Outcome::NoAnswer)
+        m_rt.msgBox(QStringLiteral("El equipo %1, del que llegó el mensaje de %2, no contesta: no parece recibir "
+                                   "mensajes y es probable que la respuesta no llegue.")
+                        .arg(computer, message.from),
+            Runtime::Icon::Information);
+    Q_EMIT reply(recipient);
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "receive/Mailbox.h"
 #include "receive/History.h"
+#include "receive/Mailbox.h"
+#include "receive/ReplyRule.h"
 
 #include <QList>
 #include <QObject>
@@ -57,10 +58,13 @@ public:
     // The window counting the messages not popped up one by one; null when none is open.
     frmMoreReceived *moreReceived() const;
     frmReceivedList *receivedWindow() const { return m_received.get(); }
+    // Whom "&Responder" writes to, asked of the sending computer.
+    ReplyRule &replyRule() { return m_replyRule; }
 
 Q_SIGNALS:
-    // "&Responder" in a pop-up, or in a message opened from the history.
-    void reply(const QString &sender);
+    // "&Responder" in a pop-up, or in a message opened from the history, once its sending
+    // computer has said whom to write to (and the user has been told when it receives nothing).
+    void reply(const QString &recipient);
     void mailboxChanged(bool exists);
 
 private:
@@ -71,6 +75,8 @@ private:
     void updateCloseAll();
     void scheduleSave();
     void save();
+    void replyTo(frmReceived *window);
+    void replyDecided(ReplyRule::Outcome outcome, const QString &recipient);
 
     Runtime &m_rt;
     IconoBarra &m_icon;
@@ -84,4 +90,8 @@ private:
     std::unique_ptr<frmReceivedList> m_received;
     QTimer m_saved;
     bool m_errorTold = false;
+    ReplyRule m_replyRule;
+    Mailbox::Message m_replying; // the message being answered while its computer is asked
+    QPointer<frmReceived> m_replyingWindow; // its window, which closes once that is known
+    bool m_busy = false; // the busy cursor is ours while the computer is asked
 };

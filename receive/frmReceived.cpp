@@ -6,13 +6,12 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QVBoxLayout>
 #include <QWindow>
 
 frmReceived::frmReceived(const Mailbox::Message &message, QWidget *parent)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
-    , m_sender(replyRecipient(message))
+    , m_message(message)
     , m_heading(new QLabel(this))
     , m_text(new QPlainTextEdit(this))
     , m_reply(new QPushButton(QStringLiteral("&Responder"), this))
@@ -66,10 +65,7 @@ frmReceived::frmReceived(const Mailbox::Message &message, QWidget *parent)
     buttons->addWidget(m_ok);
     connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_closeAll, &QPushButton::clicked, this, &frmReceived::closeAll);
-    connect(m_reply, &QPushButton::clicked, this, [this] {
-        accept();
-        Q_EMIT reply(m_sender);
-    });
+    connect(m_reply, &QPushButton::clicked, this, [this] { Q_EMIT reply(this); });
 
     auto *layers = new QVBoxLayout(this);
     layers->addWidget(m_heading);
@@ -87,12 +83,9 @@ QString frmReceived::heading(const Mailbox::Message &message)
         .arg(message.sender(), message.to, ReceivedModel::date(message.arrival), ReceivedModel::time(message.arrival));
 }
 
-QString frmReceived::replyRecipient(const Mailbox::Message &message)
+void frmReceived::setReplying(bool replying)
 {
-    static const QRegularExpression netbios(QStringLiteral("^[A-Za-z0-9_][A-Za-z0-9_.-]{0,14}$"));
-    if (message.computer.isEmpty() || netbios.match(message.from).hasMatch())
-        return message.from;
-    return message.computer;
+    m_reply->setEnabled(!replying);
 }
 
 bool frmReceived::event(QEvent *event)

@@ -24,15 +24,14 @@ public:
     // Offers "Cerrar &todos" (while other pop-ups are open too).
     void setCloseAll(bool visible);
 
-    // Whom "&Responder" writes to: the sender's own name, which is an alias of the sender's
-    // computer where every computer runs recepcion.sh --usuarios, when it can be a NetBIOS name
-    // at all; the computer it came from when it cannot (a name of more than 15 characters,
-    // with blanks or letters beyond ASCII), so that the reply reaches that computer at least.
-    static QString replyRecipient(const Mailbox::Message &message);
+    const Mailbox::Message &message() const { return m_message; }
+    // While whom to answer is asked, "&Responder" cannot be pressed again; the window closes
+    // once it is known.
+    void setReplying(bool replying);
 
 Q_SIGNALS:
-    // "&Responder": the window closes and recipient is to be answered.
-    void reply(const QString &recipient);
+    // "&Responder": the sender of the window's message is to be answered.
+    void reply(frmReceived *window);
     // "Cerrar &todos": every pop-up is to close.
     void closeAll();
 
@@ -40,7 +39,7 @@ protected:
     bool event(QEvent *event) override;
 
 private:
-    QString m_sender;
+    Mailbox::Message m_message;
     QLabel *m_heading;
     QPlainTextEdit *m_text;
     QPushButton *m_reply;

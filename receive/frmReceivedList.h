@@ -3,6 +3,7 @@
 #include "widgets/ListWindow.h"
 
 class ReceivedModel;
+class frmReceived;
 
 // "Mensajes recibidos": the user's received messages, oldest first, as the sent-messages
 // window shows the sent ones. A close request only hides it. Enter or a double click on a
@@ -23,7 +24,7 @@ public:
 
 Q_SIGNALS:
     // "&Responder" in a message opened from the list.
-    void reply(const QString &sender);
+    void reply(frmReceived *window);
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -3,10 +3,12 @@
 
 #include "app/Startup.h"
 #include "mainwindow/frmPrincipal.h"
-#include "receive/Mailbox.h"
+#include "net/NetbiosWire.h"
 #include "receive/History.h"
+#include "receive/Mailbox.h"
 #include "receive/ReceivedModel.h"
 #include "receive/Receiving.h"
+#include "receive/ReplyRule.h"
 #include "receive/frmMoreReceived.h"
 #include "receive/frmReceived.h"
 #include "receive/frmReceivedList.h"
@@ -22,6 +24,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QNetworkDatagram>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProcess>
@@ -34,6 +37,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
+#include <QUdpSocket>
 
 #include <ctime>
 #include <pwd.h>
@@ -44,6 +48,82 @@ using namespace TestSupport;
 
 namespace {
 constexpr int64_t kJanuary = 1767225600; // 2026-01-01 00:00:00 UTC
+
+// The name service of the computer a message came from, on loopback at a port of its own:
+// answers node status with the names it is given, laid out as nmbd lays them out. Hostile,
+// it first sends what must be ignored, each piece naming the sender a person of its own.
+class FakeNameService final
+{
+public:
+    struct Name
+    {
+        QByteArray name; // in the code page
+        uint8_t type = 0x03;
+        bool group = false;
+        bool active = true;
+    };
+    enum class Mode { Answer, Hostile, Silent };
+
+    FakeNameService(const QList<Name> &names, Mode mode)
+        : m_names(names)
+        , m_mode(mode)
+    {
+        QVERIFY(m_socket.bind(QHostAddress::LocalHost, 0));
+        QVERIFY(m_other.bind(QHostAddress::LocalHost, 0));
+        QObject::connect(&m_socket, &QUdpSocket::readyRead, [this] { serve(); });
+    }
+    quint16 port() const { return m_socket.localPort(); }
+    int questions() const { return m_questions; }
+
+    static QByteArray answer(quint16 id, const QList<Name> &names)
+    {
+        QByteArray data(1, char(names.size()));
+        for (const Name &n : names) {
+            const int flags = (n.group ? 0x8000 : 0) | (n.active ? 0x0400 : 0x0800);
+            data += n.name.leftJustified(15, ' ', true) + char(n.type) + char(flags >> 8) + char(flags & 0xff);
+        }
+        data += QByteArray(46, '\0'); // the statistics nmbd sends after the names
+        QByteArray d;
+        for (const int word : { int(id), 0x8400, 0, 1, 0, 0 })
+            d += char(word >> 8) + QByteArray(1, char(word & 0xff));
+        d += QByteArray::fromStdString(NetbiosWire::encodeName("*", 0x00, '\0'));
+        for (const int word : { 0x21, 1, 0, 0, int(data.size()) })
+            d += char(word >> 8) + QByteArray(1, char(word & 0xff));
+        return d + data;
+    }
+
+private:
+    void serve()
+    {
+        while (m_socket.hasPendingDatagrams()) {
+            const QNetworkDatagram request = m_socket.receiveDatagram(4096);
+            const QByteArray bytes = request.data();
+            const quint16 id = bytes.size() >= 2 ? quint16(uchar(bytes[0]) << 8 | uchar(bytes[1])) : 0;
+            // Only a node status question is answered.
+            if (bytes != QByteArray::fromStdString(NetbiosWire::nodeStatusRequest(id)))
+                continue;
+            ++m_questions;
+            if (m_mode == Mode::Silent)
+                continue;
+            const QHostAddress to = request.senderAddress();
+            const quint16 port = quint16(request.senderPort());
+            if (m_mode == Mode::Hostile) {
+                const QByteArray person = answer(id, m_names + QList<Name> { { "VPPEDRO" } });
+                m_other.writeDatagram(person, to, port); // from another port
+                m_socket.writeDatagram(answer(quint16(id + 1), m_names + QList<Name> { { "VPPEDRO" } }), to, port);
+                m_socket.writeDatagram(person + QByteArray(1600, 'x'), to, port); // too long to be an answer
+                m_socket.writeDatagram(person.left(person.size() - 60), to, port); // cut
+            }
+            m_socket.writeDatagram(answer(id, m_names), to, port);
+        }
+    }
+
+    QList<Name> m_names;
+    Mode m_mode;
+    QUdpSocket m_socket;
+    QUdpSocket m_other;
+    int m_questions = 0;
+};
 } // namespace
 
 // The desktop side of receiving: the mailbox read as hostile input, each message popping
@@ -61,6 +141,8 @@ private Q_SLOTS:
     void firstStartShowsOnlyWhatWasSentToThePerson();
     void headerAndReplyDependOnTheComputer_data();
     void headerAndReplyDependOnTheComputer();
+    void replyGoesWhereTheSendingComputerSays_data();
+    void replyGoesWhereTheSendingComputerSays();
     void mailboxDeletedAndMadeAgain();
     void popUpsAreBoundedAndCascaded();
     void invalidHistoryIsSetAsideLosingNothing_data();
@@ -198,7 +280,7 @@ void tst_Receiving::firstStartShowsOnlyWhatWasSentToThePerson()
     p.from = "ana";
     p.to = "mi-alias";
     p.computer = "pc-ana";
-    p.address = "10.0.0.9";
+    p.address = "127.0.0.1";
     p.users = list.toStdString();
     p.file = m_root.filePath(QStringLiteral("msg")).toStdString();
     QVERIFY(writeFile(QString::fromStdString(p.file), "solo para mí"));
@@ -217,10 +299,13 @@ void tst_Receiving::firstStartShowsOnlyWhatWasSentToThePerson()
     QCOMPARE(r->history().model().rowCount(), 1);
     const QModelIndex computer = r->history().model().index(0, ReceivedModel::ColComputer);
     QCOMPARE(computer.data().toString(), QStringLiteral("pc-ana"));
-    QCOMPARE(computer.data(Qt::ToolTipRole).toString(), QStringLiteral("10.0.0.9"));
+    QCOMPARE(computer.data(Qt::ToolTipRole).toString(), QStringLiteral("127.0.0.1"));
+    // Its computer has a name for ana.
+    FakeNameService nameService({ { "PC-ANA" }, { "ANA" } }, FakeNameService::Mode::Answer);
+    r->replyRule().setNameServicePort(nameService.port());
     QSignalSpy replies(r.get(), &Receiving::reply);
     child<QPushButton>(w, QStringLiteral("cmdReply"))->click();
-    QCOMPARE(replies.size(), 1);
+    QTRY_COMPARE(replies.size(), 1);
     QCOMPARE(replies.at(0).at(0).toString(), QStringLiteral("ana"));
 
     deliver("para el equipo, de después", kJanuary + 2);
@@ -274,7 +359,109 @@ void tst_Receiving::headerAndReplyDependOnTheComputer()
     m.computer = computer;
     m.arrival = QDateTime::fromSecsSinceEpoch(kJanuary, Qt::UTC);
     QCOMPARE(frmReceived::heading(m), header + QStringLiteral(" el 01/01/2026 a las 00:00:00"));
-    QCOMPARE(frmReceived::replyRecipient(m), replyTo);
+    QCOMPARE(ReplyRule::guess(m), replyTo);
+}
+
+void tst_Receiving::replyGoesWhereTheSendingComputerSays_data()
+{
+    using Name = FakeNameService::Name;
+    using Mode = FakeNameService::Mode;
+    QTest::addColumn<QList<Name>>("names");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("computer");
+    QTest::addColumn<QString>("replyTo");
+    QTest::addColumn<QString>("box"); // the start of what the user is told first, if anything
+    // A computer set up with a name for each person, and one without.
+    const QList<Name> perPerson { { "EMISORA", 0x00 }, { "EMISORA" }, { "OFICINA", 0x03, true }, { "EMISORA", 0x20 },
+        { "VPPEDRO" } };
+    const QList<Name> shared { { "EMISORA", 0x00 }, { "EMISORA" }, { "JUAN" }, { "EMISORA", 0x20 } };
+    QTest::newRow("person") << perPerson << int(Mode::Answer) << "emisora"
+                            << "vppedro"
+                            << "";
+    QTest::newRow("computer") << shared << int(Mode::Answer) << "emisora"
+                              << "EMISORA"
+                              << "";
+    // It called itself by another name: the first it gives for itself.
+    QTest::newRow("computer of another name") << shared << int(Mode::Answer) << "pc9"
+                                              << "EMISORA"
+                                              << "";
+    // Names travel in the DOS code page: Ñ is 0xa5 in CP850.
+    QTest::newRow("computer's name beyond ASCII") << QList<Name> { { "DISE\xa5O" } } << int(Mode::Answer) << "pc9"
+                                                  << "DISEÑO"
+                                                  << "";
+    QTest::newRow("person's name not in use")
+        << QList<Name> { { "EMISORA" }, { "VPPEDRO", 0x03, false, false } } << int(Mode::Answer) << "emisora"
+        << "EMISORA"
+        << "";
+    QTest::newRow("hostile") << shared << int(Mode::Hostile) << "emisora"
+                             << "EMISORA"
+                             << "";
+    QTest::newRow("no messenger") << QList<Name> { { "EMISORA", 0x00 }, { "EMISORA", 0x20 }, { "OFICINA", 0x03, true } }
+                                  << int(Mode::Answer) << "emisora"
+                                  << "emisora"
+                                  << "El equipo emisora (127.0.0.1), del que llegó el mensaje de vppedro, no recibe";
+    QTest::newRow("silent") << shared << int(Mode::Silent) << "emisora"
+                            << "emisora"
+                            << "El equipo emisora (127.0.0.1), del que llegó el mensaje de vppedro, no contesta";
+    // Nothing listens on that port: the system says so at once.
+    QTest::newRow("no name service")
+        << shared << -1 << "emisora"
+        << "emisora"
+        << "El equipo emisora (127.0.0.1), del que llegó el mensaje de vppedro, no contesta";
+}
+
+// "&Responder" in a pop-up asks the computer the message came from, and writes to whom it
+// says; when it receives nothing, the user is told before the main window opens.
+void tst_Receiving::replyGoesWhereTheSendingComputerSays()
+{
+    QFETCH(QList<FakeNameService::Name>, names);
+    QFETCH(int, mode);
+    QFETCH(QString, computer);
+    QFETCH(QString, replyTo);
+    QFETCH(QString, box);
+    FakeNameService nameService(names, FakeNameService::Mode(std::max(mode, 0)));
+    Delivery::Request p;
+    p.mailbox = m_mailbox.toStdString();
+    p.from = "vppedro";
+    p.to = "juan";
+    p.computer = computer.toStdString();
+    p.address = "127.0.0.1";
+    p.file = m_root.filePath(QStringLiteral("msg")).toStdString();
+    QVERIFY(writeFile(QString::fromStdString(p.file), "¿vienes?"));
+    QVERIFY(Delivery::deliver(p, kJanuary, 1, 42).delivered);
+    auto r = startReceiving(m_dataDir);
+    QCOMPARE(r->openWindows().size(), 1);
+    quint16 port = nameService.port();
+    if (mode < 0) {
+        // A port that was just given up.
+        QUdpSocket closed;
+        QVERIFY(closed.bind(QHostAddress::LocalHost, 0));
+        port = closed.localPort();
+    }
+    r->replyRule().setNameServicePort(port);
+    qsizetype boxesAtReply = -1;
+    QSignalSpy replies(r.get(), &Receiving::reply);
+    connect(r.get(), &Receiving::reply, this, [&] { boxesAtReply = m_rt.m_boxes.size(); });
+    QPointer<QPushButton> button = child<QPushButton>(r->openWindows().at(0), QStringLiteral("cmdReply"));
+    button->click();
+    // While the computer is asked, the pop-up stays, and cannot ask again.
+    QVERIFY(!button->isEnabled());
+    QVERIFY(QGuiApplication::overrideCursor());
+    QTRY_COMPARE_WITH_TIMEOUT(replies.size(), 1, ReplyRule::kBoundMs + 3000);
+    QCOMPARE(replies.at(0).at(0).toString(), replyTo);
+    QTRY_VERIFY(!button);
+    QCOMPARE(r->openWindows().size(), 0);
+    if (box.isEmpty()) {
+        QCOMPARE(m_rt.m_boxes.size(), 0);
+    } else {
+        QCOMPARE(m_rt.m_boxes.size(), 1);
+        QVERIFY2(m_rt.m_boxes.at(0).text.startsWith(box), qPrintable(m_rt.m_boxes.at(0).text));
+        QCOMPARE(boxesAtReply, 1);
+    }
+    QVERIFY(mode < 0 || nameService.questions() >= 1);
+    // The busy pointer goes with the question.
+    QVERIFY(!QGuiApplication::overrideCursor());
+    QVERIFY(!r->replyRule().asking());
 }
 
 void tst_Receiving::mailboxDeletedAndMadeAgain()
@@ -309,8 +496,8 @@ void tst_Receiving::popUpsAreBoundedAndCascaded()
     QTRY_VERIFY(closed.isNull());
     QCOMPARE(r->openWindows().size(), Receiving::kMaxOpen);
     QCOMPARE(r->openWindows().last()->pos(), freePlace);
-    QCOMPARE(
-        child<QPlainTextEdit>(r->openWindows().last(), QStringLiteral("txtMensaje"))->toPlainText(), QStringLiteral("10"));
+    QCOMPARE(child<QPlainTextEdit>(r->openWindows().last(), QStringLiteral("txtMensaje"))->toPlainText(),
+        QStringLiteral("10"));
     r.reset();
     // The last one never popped up: it does at the next start, alone.
     r = startReceiving(m_dataDir);
@@ -397,9 +584,6 @@ void tst_Receiving::invalidHistoryIsSetAsideLosingNothing()
         QCOMPARE(reloaded.model().rows().first().arrival.toSecsSinceEpoch(), kJanuary + 1);
 }
 
-// A new message or pop-up costs its own line on the disk, not the whole history; a program
-// stopped halfway through a line loses nothing of what was written before it, and a pop-up
-// whose message the disk does not hold is not taken for shown.
 // A flood: a bounded number of pop-ups and of messages waiting for one; the rest only counted in
 // one window that opens the list, where every one of them is. "Cerrar todos" closes every pop-up.
 void tst_Receiving::floodGathersInOneWindowAndCloseAllClosesEveryPopUp()

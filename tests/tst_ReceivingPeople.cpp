@@ -42,7 +42,8 @@ bool prepareDir(const QString &path, uid_t uid, gid_t gid, mode_t mode)
 // own, and a second computer that writes to them, each in a network namespace of the test's
 // own with real Samba. A message to one person's name pops up for that person alone (the other
 // cannot even list it), one to the computer for both, and "&Responder" reaches the sender's
-// Velrisa on the other computer.
+// Velrisa on the other computer: that person alone where the other computer has a name for
+// the sender, the other computer as a whole where it has none.
 class tst_ReceivingPeople : public QObject
 {
     Q_OBJECT
@@ -68,8 +69,11 @@ private:
     QByteArray xdotool(const Person &p, const QStringList &args, int *exitCode = nullptr) const;
     QStringList windowsTitled(const Person &p, const QString &title) const;
     int runAsUser(const QString &user, const QStringList &command) const;
-    bool sendFromTheOtherComputer(const QString &target, const QString &text);
+    bool sendFromTheOtherComputer(const QString &target, const QString &text, const QString &sender);
     QJsonArray senderHistory() const;
+    // Answers "&Responder" in the person's one pop-up with text; the reply as the sender's
+    // Velrisa received it, empty when it did not.
+    QJsonObject replyFromPopUp(const Person &p, const QString &text);
 
     QTemporaryDir m_root;
     std::unique_ptr<PrivateNetwork> m_network;
@@ -77,6 +81,8 @@ private:
     std::unique_ptr<SambaHost> m_sender;
     QString m_mailbox;
     QString m_senderClientConf;
+    QString m_senderMailbox;
+    QString m_receivingClientConf;
     Person m_people[2];
     std::unique_ptr<QProcess> m_senderVelrisa; // Velrisa of the sender, offscreen on the other computer
 };
@@ -145,21 +151,35 @@ void tst_ReceivingPeople::initTestCase()
     m_receiving = std::make_unique<SambaHost>(receivingDir, receivingSettings);
     QVERIFY2(m_receiving->start(), qPrintable(m_receiving->error()));
 
-    // The other computer: everything to it goes to its shared mailbox.
+    // The other computer: JEFA is the name of its own of the person there (root, who runs its
+    // Velrisa); everything else to it goes to its shared mailbox. Its nmbd answers for its names.
     const QString senderMailbox = m_root.filePath(QStringLiteral("buzon-emisor"));
+    m_senderMailbox = senderMailbox;
     QVERIFY(prepareDir(senderMailbox, kNobody, kNobody, 0755));
+    QVERIFY(prepareDir(senderMailbox + QStringLiteral("/root"), 0, kNobody, 02770));
+    const QString senderUsers = m_root.filePath(QStringLiteral("emisor-usuarios"));
+    QVERIFY(writeBytes(senderUsers, "jefa root\n"));
+    QCOMPARE(::chmod(QFile::encodeName(senderUsers).constData(), 0644), 0);
     const QString senderDir = m_root.filePath(QStringLiteral("emisor"));
     QVERIFY(prepareDir(senderDir, 0, 0, 0755));
     SambaHost::Settings senderSettings = SambaHost::receiving(QStringLiteral("EMISOR"), QStringLiteral("OFICINA"),
         m_network->address(1), QStringLiteral(RECEIVER_BINARY), senderMailbox);
     senderSettings.interfaces = m_network->address(1) + QStringLiteral("/24");
     senderSettings.netns = m_network->member(1);
-    senderSettings.messageCommand = QStringLiteral("%1 --buzon=%2 '--equipo=%m' '--direccion=%I' '%f' '%L' '%s'")
-                                        .arg(QStringLiteral(RECEIVER_BINARY), senderMailbox);
+    senderSettings.nameService = true;
+    senderSettings.extraGlobal = QStringLiteral("netbios aliases = JEFA\n");
+    senderSettings.messageCommand
+        = QStringLiteral("%1 --buzon=%2 --usuarios=%3 '--equipo=%m' '--direccion=%I' '%f' '%L' '%s'")
+              .arg(QStringLiteral(RECEIVER_BINARY), senderMailbox, senderUsers);
     m_sender = std::make_unique<SambaHost>(senderDir, senderSettings);
     QVERIFY2(m_sender->start(), qPrintable(m_sender->error()));
     m_senderClientConf = SambaHost::writeClientConfig(
         m_root.filePath(QStringLiteral("cliente-emisor")), m_network->address(1) + QStringLiteral("/24"), "OFICINA");
+    // Its smbclient calls itself by the computer's name, as on a computer of its own.
+    QFile senderClient(m_senderClientConf);
+    QVERIFY(senderClient.open(QIODevice::Append));
+    QVERIFY(senderClient.write("netbios name = EMISOR\n") > 0);
+    senderClient.close();
 
     // The receiving computer's program folder: its net reaches the sender's name at that computer.
     const QString programDir = m_root.filePath(QStringLiteral("programa"));
@@ -169,12 +189,13 @@ void tst_ReceivingPeople::initTestCase()
     const QString clientDir = m_root.filePath(QStringLiteral("cliente-recibe"));
     const QString clientConf = SambaHost::writeClientConfig(
         clientDir, m_network->address(0) + QStringLiteral("/24"), QStringLiteral("OFICINA"));
+    m_receivingClientConf = clientConf;
     // Each person's smbclient keeps its state there.
     QCOMPARE(::chmod(QFile::encodeName(clientDir).constData(), 0755), 0);
     QCOMPARE(::chmod(QFile::encodeName(clientDir + QStringLiteral("/client")).constData(), 01777), 0);
     QVERIFY(writeBytes(programDir + QStringLiteral("/net.ini"),
-        "[Equipos]\nJEFA=" + m_network->address(1).toLatin1() + "\n[Opciones]\nConfiguracion=" + clientConf.toUtf8()
-            + "\nEspera=10\n"));
+        "[Equipos]\nJEFA=" + m_network->address(1).toLatin1() + "\nEMISOR=" + m_network->address(1).toLatin1()
+            + "\n[Opciones]\nConfiguracion=" + clientConf.toUtf8() + "\nEspera=10\n"));
 
     // Each person on a display of their own, running Velrisa inside the receiving computer.
     for (Person &p : m_people) {
@@ -315,14 +336,14 @@ int tst_ReceivingPeople::runAsUser(const QString &user, const QStringList &comma
     return exitCode;
 }
 
-// From the other computer, as "jefa", with Samba's own client.
-bool tst_ReceivingPeople::sendFromTheOtherComputer(const QString &target, const QString &text)
+// From the other computer, as sender, with Samba's own client.
+bool tst_ReceivingPeople::sendFromTheOtherComputer(const QString &target, const QString &text, const QString &sender)
 {
     QProcess smbclient;
     smbclient.setProcessChannelMode(QProcess::MergedChannels);
     smbclient.start(QStringLiteral("ip"),
         { "netns", "exec", m_network->member(1), "smbclient", "-s", m_senderClientConf, "-M", target, "-I",
-            m_network->address(0), "-p", "139", "-N", "-U", "jefa" });
+            m_network->address(0), "-p", "139", "-N", "-U", sender });
     if (!smbclient.waitForStarted())
         return false;
     smbclient.write(text.toUtf8());
@@ -366,7 +387,8 @@ void tst_ReceivingPeople::eachPersonSeesTheirOwnAndTheReplyReachesTheSender()
         const Person &p = m_people[i];
         const Person &other = m_people[1 - i];
         // smbclient sends the called name as typed; smbd hands it over in lower case.
-        QVERIFY(sendFromTheOtherComputer(p.user.toUpper(), QStringLiteral("solo para %1").arg(p.user)));
+        QVERIFY(sendFromTheOtherComputer(
+            p.user.toUpper(), QStringLiteral("solo para %1").arg(p.user), QStringLiteral("jefa")));
         QTRY_COMPARE_WITH_TIMEOUT(windowsTitled(p, popUpTitle).size(), 1, 5000);
         const QStringList records
             = QDir(m_mailbox + QLatin1Char('/') + p.user).entryList({ QStringLiteral("m*") }, QDir::Files);
@@ -382,35 +404,79 @@ void tst_ReceivingPeople::eachPersonSeesTheirOwnAndTheReplyReachesTheSender()
     QCOMPARE(windowsTitled(a, popUpTitle).size(), 1);
     QCOMPARE(windowsTitled(b, popUpTitle).size(), 1);
 
-    // "&Responder" in the person's pop-up, then the reply typed and sent from the main window.
-    const QString w = windowsTitled(a, popUpTitle).first();
-    xdotool(a, { "windowfocus", "--sync", w });
-    xdotool(a, { "key", "--window", w, "alt+r" });
-    QTRY_COMPARE_WITH_TIMEOUT(windowsTitled(a, popUpTitle).size(), 0, 5000);
-    const QStringList mainWindows = windowsTitled(a, QStringLiteral("elrisa"));
-    QVERIFY(!mainWindows.isEmpty());
-    xdotool(a, { "windowfocus", "--sync", mainWindows.first() });
-    xdotool(a, { "type", "--delay", "20", "de acuerdo" });
-    xdotool(a, { "key", "Return" });
-    QJsonObject reply;
+    // The other computer names its messenger names once nmbd has registered them.
+    QElapsedTimer registering;
+    registering.start();
+    QByteArray names;
+    while (registering.elapsed() < 30000) {
+        names = SambaHost::run(m_network->member(0), QStringLiteral("nmblookup"),
+            { "-s", m_receivingClientConf, "-A", m_network->address(1) }, nullptr, 10000);
+        int active = 0;
+        for (const QByteArray &line : names.split('\n'))
+            active += line.contains("<03>") && line.contains("<ACTIVE>") && !line.contains("<GROUP>");
+        if (active >= 2)
+            break;
+        QTest::qWait(250);
+    }
+    QVERIFY2(names.contains("JEFA"), names.constData());
+
+    // JEFA is a name of that computer's for its person: the reply reaches her alone, in her
+    // own folder of that computer's mailbox.
+    const QStringList records = QDir(m_senderMailbox).entryList({ QStringLiteral("m*") }, QDir::Files);
+    const QJsonObject toPerson = replyFromPopUp(a, QStringLiteral("de acuerdo"));
+    QVERIFY2(!toPerson.isEmpty(), "the reply did not reach the sender's Velrisa");
+    QCOMPARE(toPerson[QStringLiteral("para")].toString(), QStringLiteral("jefa"));
+    QCOMPARE(toPerson[QStringLiteral("de")].toString(), a.user);
+    QCOMPARE(toPerson[QStringLiteral("direccion")].toString(), m_network->address(0));
+    QCOMPARE(
+        QDir(m_senderMailbox + QStringLiteral("/root")).entryList({ QStringLiteral("m*") }, QDir::Files).size(), 1);
+    QCOMPARE(QDir(m_senderMailbox).entryList({ QStringLiteral("m*") }, QDir::Files), records);
+
+    // Pedro has no name of his own there: the reply goes to the computer, for all its people.
+    QVERIFY(sendFromTheOtherComputer(a.user, QStringLiteral("¿y tú?"), QStringLiteral("pedro")));
+    QTRY_COMPARE_WITH_TIMEOUT(windowsTitled(a, popUpTitle).size(), 1, 5000);
+    const QJsonObject toComputer = replyFromPopUp(a, QStringLiteral("vale, pedro"));
+    QVERIFY2(!toComputer.isEmpty(), "the reply did not reach the sender's computer");
+    QCOMPARE(toComputer[QStringLiteral("para")].toString().toUpper(), QStringLiteral("EMISOR"));
+    QCOMPARE(QDir(m_senderMailbox).entryList({ QStringLiteral("m*") }, QDir::Files).size(), records.size() + 1);
+
+    // To the computer: a pop-up for each person.
+    QVERIFY(sendFromTheOtherComputer(QStringLiteral("RECIBE"), QStringLiteral("para todos"), QStringLiteral("jefa")));
+    QTRY_COMPARE_WITH_TIMEOUT(windowsTitled(a, popUpTitle).size(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(windowsTitled(b, popUpTitle).size(), 2, 5000);
+}
+
+QJsonObject tst_ReceivingPeople::replyFromPopUp(const Person &p, const QString &text)
+{
+    // "&Responder" in the person's pop-up: it closes once the sender's computer has said whom
+    // to write to, and the main window has the recipient; the reply is typed over whatever
+    // the message box holds, and sent.
+    const QString popUpTitle = QStringLiteral("^Mensaje recibido$");
+    const QStringList popUps = windowsTitled(p, popUpTitle);
+    if (popUps.size() != 1)
+        return {};
+    xdotool(p, { "windowfocus", "--sync", popUps.first() });
+    xdotool(p, { "key", "--window", popUps.first(), "alt+r" });
+    QDeadlineTimer closed(5000);
+    while (!windowsTitled(p, popUpTitle).isEmpty() && !closed.hasExpired())
+        QTest::qWait(50);
+    const QStringList mainWindows = windowsTitled(p, QStringLiteral("elrisa"));
+    if (!windowsTitled(p, popUpTitle).isEmpty() || mainWindows.isEmpty())
+        return {};
+    xdotool(p, { "windowfocus", "--sync", mainWindows.first() });
+    xdotool(p, { "key", "ctrl+a" });
+    xdotool(p, { "type", "--delay", "20", text });
+    xdotool(p, { "key", "Return" });
     QElapsedTimer clock;
     clock.start();
-    while (reply.isEmpty() && clock.elapsed() < 20000) {
+    while (clock.elapsed() < 20000) {
         for (const QJsonValue &v : senderHistory()) {
-            if (v[QStringLiteral("texto")].toString() == QStringLiteral("de acuerdo"))
-                reply = v.toObject();
+            if (v[QStringLiteral("texto")].toString() == text)
+                return v.toObject();
         }
         QTest::qWait(100);
     }
-    QVERIFY2(!reply.isEmpty(), "the reply did not reach the sender's Velrisa");
-    QCOMPARE(reply[QStringLiteral("para")].toString(), QStringLiteral("jefa"));
-    QCOMPARE(reply[QStringLiteral("de")].toString(), a.user);
-    QCOMPARE(reply[QStringLiteral("direccion")].toString(), m_network->address(0));
-
-    // To the computer: a pop-up for each person.
-    QVERIFY(sendFromTheOtherComputer(QStringLiteral("RECIBE"), QStringLiteral("para todos")));
-    QTRY_COMPARE_WITH_TIMEOUT(windowsTitled(a, popUpTitle).size(), 1, 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(windowsTitled(b, popUpTitle).size(), 2, 5000);
+    return {};
 }
 
 QTEST_GUILESS_MAIN(tst_ReceivingPeople)
