@@ -13,17 +13,17 @@
 
 namespace {
 
-constexpr const char *header = "velrisa-grupos 1";
+constexpr const char *kHeader = "velrisa-grupos 1";
 // A member's time is written again only this much later: the file changes about once a day.
-constexpr long long refreshSeconds = 24 * 3600;
+constexpr long long kRefreshSeconds = 24 * 3600;
 
 std::string hex(const std::string &bytes)
 {
-    static constexpr char digits[] = "0123456789ABCDEF";
+    static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string out;
     for (const unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
+        out += kDigits[c >> 4];
+        out += kDigits[c & 15];
     }
     return out;
 }
@@ -91,16 +91,16 @@ KnownMembers KnownMembers::load(const std::string &path, long long now)
     {
     };
     DataFile::ReadOptions options;
-    options.limit = maxBytes;
+    options.limit = kMaxBytes;
     options.links = DataFile::Links::Refuse;
     if (DataFile::read(path, bytes, &st, options) != DataFile::ReadResult::Read || st.st_uid != ::geteuid())
         return known;
     std::istringstream lines(bytes);
     std::string line;
-    if (!std::getline(lines, line) || line != header)
+    if (!std::getline(lines, line) || line != kHeader)
         return known;
-    const long long oldest = now - maxAgeDays * 24 * 3600;
-    while (std::getline(lines, line) && known.m_groups.size() < maxGroups) {
+    const long long oldest = now - kMaxAgeDays * 24 * 3600;
+    while (std::getline(lines, line) && known.m_groups.size() < kMaxGroups) {
         std::istringstream fields(line);
         Group group;
         std::string fullListen;
@@ -109,7 +109,7 @@ KnownMembers KnownMembers::load(const std::string &path, long long now)
             || known.find(group.name, group.queryAddress))
             continue;
         std::string member;
-        while (fields >> member && group.members.size() < maxMembers) {
+        while (fields >> member && group.members.size() < kMaxMembers) {
             const size_t equals = member.find('=');
             long long seen = 0;
             if (equals == std::string::npos || !isAddress(member.substr(0, equals))
@@ -145,7 +145,7 @@ std::vector<std::string> KnownMembers::expected(const std::string &group, const 
     std::vector<std::string> addresses;
     const Group *known = find(hex(group), queryAddress);
     // A full listen in the future means the clock went back: listen in full again.
-    if (!known || known->fullListen > m_now || m_now - known->fullListen >= fullListenEverySeconds)
+    if (!known || known->fullListen > m_now || m_now - known->fullListen >= kFullListenEverySeconds)
         return addresses;
     for (const auto &member : known->members)
         addresses.push_back(member.first);
@@ -158,7 +158,7 @@ void KnownMembers::answered(const std::string &group, const std::string &queryAd
     const std::string name = hex(group);
     Group *known = find(name, queryAddress);
     if (!known) {
-        if (m_groups.size() >= maxGroups)
+        if (m_groups.size() >= kMaxGroups)
             m_groups.erase(m_groups.begin()); // the first in the file is the least recently added
         m_groups.push_back({ queryAddress, name, 0, {} });
         known = &m_groups.back();
@@ -174,11 +174,11 @@ void KnownMembers::answered(const std::string &group, const std::string &queryAd
         auto member = std::find_if(
             known->members.begin(), known->members.end(), [&](const auto &m) { return m.first == address; });
         if (member == known->members.end()) {
-            if (known->members.size() >= maxMembers)
+            if (known->members.size() >= kMaxMembers)
                 continue;
             known->members.emplace_back(address, m_now);
             m_changed = true;
-        } else if (m_now - member->second >= refreshSeconds) {
+        } else if (m_now - member->second >= kRefreshSeconds) {
             member->second = m_now;
             m_changed = true;
         }
@@ -187,7 +187,7 @@ void KnownMembers::answered(const std::string &group, const std::string &queryAd
 
 std::string KnownMembers::text() const
 {
-    std::string out = std::string(header) + "\n";
+    std::string out = std::string(kHeader) + "\n";
     for (const Group &group : m_groups) {
         out += group.queryAddress + ' ' + group.name + ' ' + std::to_string(group.fullListen);
         for (const auto &member : group.members)

@@ -24,11 +24,11 @@ using Result = Messenger::Result;
 using Outcome = SmbClient::Outcome;
 
 // Sockets open at once; a larger group waits for free places.
-constexpr size_t maxConnections = 256;
+constexpr size_t kMaxConnections = 256;
 // A node status that got no answer is asked again this often, until the wait runs out.
-constexpr long long statusRepeatMs = 1000;
+constexpr long long kStatusRepeatMs = 1000;
 // What a recipient may send before it is taken for something else than a messenger.
-constexpr size_t maxReceived = 2 * NetbiosWire::maxFrameBytes;
+constexpr size_t kMaxReceived = 2 * NetbiosWire::kMaxFrameBytes;
 
 struct Slot
 {
@@ -40,7 +40,7 @@ struct Slot
     std::string out;
     std::string in;
     long long lastHeard = 0;
-    long long statusSentAt = -statusRepeatMs;
+    long long statusSentAt = -kStatusRepeatMs;
     size_t piece = 0;
     uint16_t group = 0;
 };
@@ -140,9 +140,9 @@ void readFrames(Slot &slot, Result &result, const std::vector<std::string> &piec
             }
             continue;
         }
-        static constexpr uint8_t expected[] = { 0xd5, 0xd7, 0xd6 };
+        static constexpr uint8_t kExpected[] = { 0xd5, 0xd7, 0xd6 };
         const size_t step = slot.state == Slot::State::Start ? 0 : slot.state == Slot::State::Text ? 1 : 2;
-        if (frame.kind != Kind::Message || frame.command != expected[step]) {
+        if (frame.kind != Kind::Message || frame.command != kExpected[step]) {
             finish(slot, result, Outcome::Failed, "respuesta no válida del equipo");
             continue;
         }
@@ -250,8 +250,8 @@ struct Query
     long long knownQuietMs = 0; // set once every expected member has answered
 };
 
-constexpr int querySends = 3;
-constexpr long long queryRepeatMs = 250;
+constexpr int kQuerySends = 3;
+constexpr long long kQueryRepeatMs = 250;
 
 // Every recipient at once; with a query, the members it finds join as they answer.
 std::vector<Result> serve(std::vector<Messenger::Recipient> recipients, const Messenger::Options &options,
@@ -329,20 +329,20 @@ std::vector<Result> serve(std::vector<Messenger::Recipient> recipients, const Me
 
         long long wait = 200; // interruptions are looked at this often at least
         if (query && query->active) {
-            if (query->sends < querySends && now - query->sentAt >= queryRepeatMs) {
+            if (query->sends < kQuerySends && now - query->sentAt >= kQueryRepeatMs) {
                 ::sendto(nameService.get(), query->request.data(), query->request.size(), 0,
                     reinterpret_cast<const sockaddr *>(&query->to), sizeof query->to);
                 query->sentAt = now;
                 ++query->sends;
             }
             wait = std::min({ wait, query->start + query->listenMs - now, query->lastNew + quiet - now });
-            if (query->sends < querySends)
-                wait = std::min(wait, query->sentAt + queryRepeatMs - now);
+            if (query->sends < kQuerySends)
+                wait = std::min(wait, query->sentAt + kQueryRepeatMs - now);
         }
         for (size_t i = 0; i < total; ++i) {
             Slot &slot = slots[i];
             Result &result = results[i];
-            if (slot.state == Slot::State::Queued && open < maxConnections) {
+            if (slot.state == Slot::State::Queued && open < kMaxConnections) {
                 startConnection(slot, result, now);
                 if (slot.socket.get() >= 0)
                     ++open;
@@ -355,13 +355,13 @@ std::vector<Result> serve(std::vector<Messenger::Recipient> recipients, const Me
                     slot.state = Slot::State::Done;
                     continue;
                 }
-                if (now - slot.statusSentAt >= statusRepeatMs) {
+                if (now - slot.statusSentAt >= kStatusRepeatMs) {
                     const std::string request = NetbiosWire::nodeStatusRequest(uint16_t(idBase + i));
                     ::sendto(nameService.get(), request.data(), request.size(), 0,
                         reinterpret_cast<const sockaddr *>(&slot.address), slot.addressLength);
                     slot.statusSentAt = now;
                 }
-                wait = std::min(wait, slot.statusSentAt + statusRepeatMs - now);
+                wait = std::min(wait, slot.statusSentAt + kStatusRepeatMs - now);
                 wait = std::min(wait, slot.lastHeard + silenceMs - now);
             } else if (slot.state != Slot::State::Done && slot.state != Slot::State::Queued) {
                 if (now - slot.lastHeard >= silenceMs) {
@@ -429,7 +429,7 @@ std::vector<Result> serve(std::vector<Messenger::Recipient> recipients, const Me
                             const bool wasExpected = std::find(query->expected.begin(), query->expected.end(), address)
                                 != query->expected.end();
                             if (wasExpected && query->expectedLeft > 0 && --query->expectedLeft == 0)
-                                query->knownQuietMs = std::max(Messenger::knownQuietMs, heard - query->firstAnswer);
+                                query->knownQuietMs = std::max(Messenger::kKnownQuietMs, heard - query->firstAnswer);
                             if (!query->called.empty())
                                 break;
                         }
@@ -473,7 +473,7 @@ std::vector<Result> serve(std::vector<Messenger::Recipient> recipients, const Me
                 if (n > 0) {
                     slot.lastHeard = heard;
                     slot.in.append(buffer, size_t(n));
-                    if (slot.in.size() > maxReceived)
+                    if (slot.in.size() > kMaxReceived)
                         finish(slot, result, Outcome::Failed, "respuesta no válida del equipo");
                     else
                         readFrames(slot, result, pieces, options);
@@ -520,8 +520,8 @@ Messenger::Group Messenger::deliverToGroup(const std::string &groupWireName, con
     query.to.sin_family = AF_INET;
     query.to.sin_port = htons(uint16_t(options.nameServicePort));
     query.request = calledName(groupWireName, options.codePage);
-    query.listenMs = std::min<long long>(static_cast<long long>(options.timeoutSeconds) * 1000, maxListenMs);
-    query.quietMs = quietMs;
+    query.listenMs = std::min<long long>(static_cast<long long>(options.timeoutSeconds) * 1000, kMaxListenMs);
+    query.quietMs = kQuietMs;
     for (const std::string &address : expected) {
         if (std::find(query.expected.begin(), query.expected.end(), address) == query.expected.end())
             query.expected.push_back(address);
@@ -542,11 +542,11 @@ std::optional<Messenger::Result> Messenger::deliverByName(
         return std::nullopt;
     query.to.sin_family = AF_INET;
     query.to.sin_port = htons(uint16_t(options.nameServicePort));
-    query.type = NetbiosWire::messengerType;
+    query.type = NetbiosWire::kMessengerType;
     query.called = wireName;
     query.request = calledName(wireName, options.codePage);
-    query.listenMs = std::min<long long>(static_cast<long long>(options.timeoutSeconds) * 1000, maxListenMs);
-    query.quietMs = quietMs;
+    query.listenMs = std::min<long long>(static_cast<long long>(options.timeoutSeconds) * 1000, kMaxListenMs);
+    query.quietMs = kQuietMs;
     const std::vector<Result> results = serve({}, options, message, {}, &query);
     if (query.sends == 0)
         return std::nullopt;

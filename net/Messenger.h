@@ -50,12 +50,12 @@ public:
         const std::vector<Recipient> &recipients, const Options &options, const std::string &message, Check check = {});
 
     // How long the answers to a group query are waited for: until this long has passed with
-    // no new member, and never longer than Espera or maxListenMs in all. Once every member
+    // no new member, and never longer than Espera or kMaxListenMs in all. Once every member
     // expected has answered, only as long again as their answers were spread over (at least
-    // knownQuietMs) with no new member: a newcomer answering with them is still heard.
-    static constexpr long long quietMs = 750;
-    static constexpr long long knownQuietMs = 25;
-    static constexpr long long maxListenMs = 3000;
+    // kKnownQuietMs) with no new member: a newcomer answering with them is still heard.
+    static constexpr long long kQuietMs = 750;
+    static constexpr long long kKnownQuietMs = 25;
+    static constexpr long long kMaxListenMs = 3000;
 
     struct Group
     {

@@ -16,11 +16,11 @@
 
 namespace {
 
-constexpr std::string_view domainSwitch("/domain:");
+constexpr std::string_view kDomainSwitch("/domain:");
 
 using Lines = std::vector<std::string>;
 
-constexpr std::string_view nmblookupMissing("no se encuentra el programa nmblookup en el PATH (paquete smbclient)");
+constexpr std::string_view kNmblookupMissing("no se encuentra el programa nmblookup en el PATH (paquete smbclient)");
 
 NameLookup::Options lookupOptions(const NetConfig &config)
 {
@@ -166,7 +166,7 @@ NetCommand::Result sendToGroup(const std::string &group, const std::string &wire
     } else {
         const NameLookup::Query found = NameLookup::findMembers(group, lookupOptions(d.config));
         if (found.toolMissing)
-            return failure(NetCommand::NotDelivered, "Error: " + std::string(nmblookupMissing) + ".");
+            return failure(NetCommand::NotDelivered, "Error: " + std::string(kNmblookupMissing) + ".");
         if (found.timedOut)
             return failure(NetCommand::NotDelivered,
                 "Error: la búsqueda del grupo " + group + " no ha terminado en " + NetConfig::seconds(timeout) + ".");
@@ -240,10 +240,10 @@ bool NetCommand::validName(std::string_view name)
 {
     if (name.empty() || Utf8Text::utf16Length(name) > 15 || name.front() == '-')
         return false;
-    static constexpr std::string_view forbidden("\\/:*?\"<>|+=;,");
+    static constexpr std::string_view kForbidden("\\/:*?\"<>|+=;,");
     for (size_t pos = 0; pos < name.size();) {
         const char32_t c = Utf8Text::next(name, pos);
-        if (Utf8Text::isSpace(c) || Utf8Text::isControl(c) || (c < 0x80 && forbidden.find(char(c)) != forbidden.npos))
+        if (Utf8Text::isSpace(c) || Utf8Text::isControl(c) || (c < 0x80 && kForbidden.find(char(c)) != kForbidden.npos))
             return false;
     }
     return true;
@@ -262,7 +262,7 @@ std::optional<NetCommand::Request> NetCommand::parse(const std::vector<std::stri
             return std::nullopt;
         if (Utf8Text::equalsIgnoringCase(target, "/domain")) {
             request.kind = Request::Kind::AllGroups;
-        } else if (const auto prefix = Utf8Text::prefixIgnoringCase(target, domainSwitch)) {
+        } else if (const auto prefix = Utf8Text::prefixIgnoringCase(target, kDomainSwitch)) {
             request.kind = Request::Kind::Group;
             request.target = target.substr(*prefix);
         } else {
@@ -280,7 +280,7 @@ std::optional<NetCommand::Request> NetCommand::parse(const std::vector<std::stri
     // "/domain" alone means the own workgroup, as "*" does.
     if (target == "*" || Utf8Text::equalsIgnoringCase(target, "/domain")) {
         request.kind = Request::Kind::OwnGroup;
-    } else if (const auto prefix = Utf8Text::prefixIgnoringCase(target, domainSwitch)) {
+    } else if (const auto prefix = Utf8Text::prefixIgnoringCase(target, kDomainSwitch)) {
         request.kind = Request::Kind::Group;
         request.target = target.substr(*prefix);
     } else {
@@ -334,7 +334,7 @@ NetCommand::Result NetCommand::view(const Request &request)
     const NetView::Found found = all ? NetView::groups(lookupOptions(config), client)
                                      : NetView::computers(group, lookupOptions(config), client);
     if (found.toolMissing)
-        return failure(NotDelivered, "Error: " + std::string(nmblookupMissing) + ".");
+        return failure(NotDelivered, "Error: " + std::string(kNmblookupMissing) + ".");
     if (found.timedOut)
         return failure(NotDelivered,
             (all ? std::string("Error: la búsqueda de grupos de trabajo y dominios")
@@ -378,7 +378,7 @@ NetCommand::Result NetCommand::send(const Request &request)
     Sending d { config, { config.clientConfig(), codePage, sender.bytes, config.timeoutSeconds() }, text.bytes, {} };
     if (text.droppedChars > 0)
         d.warnings.push_back("Aviso: el mensaje era demasiado largo (más de "
-            + std::to_string(MessageText::maxWireBytes) + " bytes); se han cortado los últimos "
+            + std::to_string(MessageText::kMaxWireBytes) + " bytes); se han cortado los últimos "
             + std::to_string(text.droppedChars) + " caracteres.");
     if (!text.unmappable.empty())
         d.warnings.push_back("Aviso: la página de códigos " + codePage

@@ -9,8 +9,8 @@
 
 namespace {
 
-constexpr std::string_view computersSection("Equipos");
-constexpr std::string_view optionsSection("Opciones");
+constexpr std::string_view kComputersSection("Equipos");
+constexpr std::string_view kOptionsSection("Opciones");
 
 // Values that reach smbclient's command line must not look like options or carry
 // separators; they travel as "--name=value", but a blank or control character is
@@ -93,12 +93,12 @@ NetConfig::NetConfig(const std::string &iniPath)
 
 std::string NetConfig::option(std::string_view key) const
 {
-    return trimmedValue(m_ini.read(optionsSection, key));
+    return trimmedValue(m_ini.read(kOptionsSection, key));
 }
 
 std::optional<NetConfig::Endpoint> NetConfig::endpoint(std::string_view name)
 {
-    const std::string value = trimmedValue(m_ini.read(computersSection, name));
+    const std::string value = trimmedValue(m_ini.read(kComputersSection, name));
     if (value.empty())
         return std::nullopt;
     const auto parsed = parseEndpoint(value);

@@ -150,7 +150,7 @@ void tst_netLogic::longMessageIsCutAtTheWireLimit()
     QCOMPARE(int(prepared.bytes.size()), keptBytes);
     QCOMPARE(prepared.droppedChars, dropped);
     QVERIFY(int(prepared.bytes.size() + std::count(prepared.bytes.begin(), prepared.bytes.end(), '\n'))
-        <= MessageText::maxWireBytes);
+        <= MessageText::kMaxWireBytes);
 }
 
 void tst_netLogic::unknownCodePageIsReported()
