@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -187,13 +188,32 @@ void KnownMembers::answered(const std::string &group, const std::string &queryAd
 
 std::string KnownMembers::text() const
 {
-    std::string out = std::string(kHeader) + "\n";
+    // One group, all of its members at their longest, always fits.
+    static_assert(kMaxMembers * sizeof(" 255.255.255.255=999999999999") + 100 < kMaxBytes);
+    std::vector<std::string> lines;
+    std::vector<long long> lastHeard;
+    size_t size = std::string_view(kHeader).size() + 1;
     for (const Group &group : m_groups) {
-        out += group.queryAddress + ' ' + group.name + ' ' + std::to_string(group.fullListen);
-        for (const auto &member : group.members)
-            out += ' ' + member.first + '=' + std::to_string(member.second);
-        out += '\n';
+        std::string line = group.queryAddress + ' ' + group.name + ' ' + std::to_string(group.fullListen);
+        long long last = group.fullListen;
+        for (const auto &member : group.members) {
+            line += ' ' + member.first + '=' + std::to_string(member.second);
+            last = std::max(last, member.second);
+        }
+        line += '\n';
+        size += line.size();
+        lines.push_back(std::move(line));
+        lastHeard.push_back(last);
     }
+    while (size > kMaxBytes) {
+        const size_t oldest = size_t(std::min_element(lastHeard.begin(), lastHeard.end()) - lastHeard.begin());
+        size -= lines[oldest].size();
+        lines.erase(lines.begin() + long(oldest));
+        lastHeard.erase(lastHeard.begin() + long(oldest));
+    }
+    std::string out = std::string(kHeader) + "\n";
+    for (const std::string &line : lines)
+        out += line;
     return out;
 }
 

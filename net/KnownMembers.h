@@ -18,7 +18,7 @@ public:
     // Bounds on what is read and kept.
     static constexpr size_t kMaxBytes = 256 * 1024;
     static constexpr size_t kMaxGroups = 64;
-    static constexpr size_t kMaxMembers = 1024;
+    static constexpr size_t kMaxMembers = 4096; // as many as a group send takes
 
     // The per-user file's path; empty when neither XDG_CACHE_HOME (absolute) nor HOME says.
     static std::string defaultPath();
@@ -40,7 +40,8 @@ public:
     // the file could not be written.
     bool save(std::string &error) const;
 
-    // The file's text, as save writes it.
+    // The file's text, as save writes it: within kMaxBytes, so that load reads it whole, the
+    // groups heard from longest ago left out where all would not fit.
     std::string text() const;
 
 private:

@@ -89,6 +89,20 @@ NetConfig::NetConfig(const std::string &iniPath)
         else if (m_error.empty())
             m_error = "dirección de difusión no válida en " + iniPath + ": " + broadcast;
     }
+    readPort("PuertoNombres", m_nameServicePort);
+    readPort("PuertoMensajes", m_sessionPort);
+}
+
+void NetConfig::readPort(std::string_view key, int &port)
+{
+    const std::string text = option(key);
+    if (text.empty())
+        return;
+    const std::optional<int> number = Utf8Text::toInt(text);
+    if (number && *number >= 1 && *number <= 65535)
+        port = *number;
+    else if (m_error.empty())
+        m_error = "puerto no válido en " + m_iniPath + ": " + std::string(key) + "=" + text + " (de 1 a 65535)";
 }
 
 std::string NetConfig::option(std::string_view key) const

@@ -182,6 +182,10 @@ std::string SmbClient::describe(const Delivery &delivery, std::string_view name,
     case Outcome::Missing:
         return "no se encuentra el programa smbclient en el PATH (paquete smbclient)";
     case Outcome::TimedOut:
+        // A recipient that kept answering slowly went on for longer than Espera.
+        if (delivery.elapsedSeconds > timeoutSeconds)
+            return "el equipo " + who + " no ha terminado de recibir el mensaje en "
+                + NetConfig::seconds(delivery.elapsedSeconds);
         return "el equipo " + who + " no ha contestado en " + NetConfig::seconds(timeoutSeconds);
     case Outcome::Failed:
         break;
