@@ -63,7 +63,8 @@ private:
     // A fake nmblookup whose group query answers with these addresses (in this order),
     // except for the group VACIO, which nobody answers.
     void writeGroupLookup(const QStringList &addresses);
-    bool startComputers(FakeMessenger &computers, const QList<FakeMessenger::Computer> &list);
+    bool startComputers(FakeMessenger &computers, const QList<FakeMessenger::Computer> &list,
+        const FakeMessenger::Options &options = {});
     QByteArray lastInput() const;
 
     QTemporaryDir m_root;
@@ -271,14 +272,20 @@ void tst_netCommand::argumentsAreChecked()
     }
 }
 
-bool tst_netCommand::startComputers(FakeMessenger &computers, const QList<FakeMessenger::Computer> &list)
+bool tst_netCommand::startComputers(
+    FakeMessenger &computers, const QList<FakeMessenger::Computer> &list, const FakeMessenger::Options &options)
 {
-    if (::geteuid() != 0)
-        return false;
-    const bool started = computers.start(list);
+    const bool started = computers.start(list, options);
     if (!started)
         qWarning("%s", qPrintable(computers.error()));
     return started;
+}
+
+// The ports the computers answer on, as net.ini's [Opciones] gives them to net.
+static QByteArray ports(const FakeMessenger &computers)
+{
+    return "PuertoNombres=" + QByteArray::number(computers.nameServicePort())
+        + "\nPuertoMensajes=" + QByteArray::number(computers.sessionPort()) + "\n";
 }
 
 void tst_netCommand::writeGroupLookup(const QStringList &addresses)
@@ -298,8 +305,7 @@ void tst_netCommand::writeGroupLookup(const QStringList &addresses)
 void tst_netCommand::namesFromNetIniGoToTheirAddress()
 {
     FakeMessenger computers;
-    if (!startComputers(computers, { { "OFICINA1" }, { "OFICINA2" } }))
-        QSKIP("needs root to play computers on ports 137 and 139 of loopback addresses");
+    QVERIFY2(startComputers(computers, { { "OFICINA1" }, { "OFICINA2" } }), qPrintable(computers.error()));
     const QString conf = m_root.filePath(QStringLiteral("cliente.conf"));
     QFile c(conf);
     QVERIFY(c.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -307,7 +313,7 @@ void tst_netCommand::namesFromNetIniGoToTheirAddress()
     c.close();
     writeIni("[Equipos]\nOFICINA1=" + computers.address(0).toLatin1() + "\noficina2=" + computers.address(1).toLatin1()
         + "\nCERRADO=" + computers.address(0).toLatin1() + ":1139\n[Opciones]\nConfiguracion=" + conf.toUtf8()
-        + "\nEspera=7\n");
+        + "\nEspera=7\n" + ports(computers));
     writeScript(QStringLiteral("smbclient"), fakeSmbclient("exit 0"));
 
     QCOMPARE(runNet({ "send", "OFICINA1", "uno" }).exitCode, 0);
@@ -331,7 +337,7 @@ void tst_netCommand::namesFromNetIniGoToTheirAddress()
         closed.out.value(0), QStringLiteral("Error: el equipo CERRADO no responde (NT_STATUS_CONNECTION_REFUSED)."));
 
     // Where Difusion gives an address, net asks there for the computer of a name and calls it.
-    writeIni("[Opciones]\nDifusion=" + computers.nameServer().toLatin1() + "\nEspera=1\n");
+    writeIni("[Opciones]\nDifusion=" + computers.nameServer().toLatin1() + "\nEspera=1\n" + ports(computers));
     QCOMPARE(runNet({ "send", "oficina2", "cinco" }).out, QStringList { "Mensaje enviado a oficina2." });
     QCOMPARE(computers.received().size(), 3);
     QCOMPARE(computers.received().at(2).called, QByteArray("OFICINA2"));
@@ -343,13 +349,17 @@ void tst_netCommand::namesFromNetIniGoToTheirAddress()
     QVERIFY(calls().isEmpty());
 
     writeIni("[Equipos]\nOFICINA1=" + computers.address(0).toLatin1() + "\n[Opciones]\nConfiguracion=" + conf.toUtf8()
-        + "\nEspera=7\n");
+        + "\nEspera=7\n" + ports(computers));
     QCOMPARE(runNet({ "send", "OTRO", "tres" }).exitCode, 0);
     const QStringList made = calls();
     QCOMPARE(made.size(), 1);
     const QString common
         = QStringLiteral("--configfile=%1 --option=dos charset=CP850 --option=unix charset=CP850 ").arg(conf);
-    QVERIFY2(made.at(0).startsWith(common + "--message=OTRO --timeout=7 --no-pass --user="), qPrintable(made.at(0)));
+    // The session port net.ini gives is smbclient's too.
+    QVERIFY2(
+        made.at(0).startsWith(common
+            + QStringLiteral("--message=OTRO --port=%1 --timeout=7 --no-pass --user=").arg(computers.sessionPort())),
+        qPrintable(made.at(0)));
 
     writeIni("[Equipos]\nOFICINA1=127.0.0.2:notaport\n");
     const Run bad = runNet({ "send", "OFICINA1", "uno" });
@@ -535,10 +545,11 @@ void tst_netCommand::groupDelivery()
     QFETCH(QStringList, out);
     QFETCH(QByteArrayList, messaged);
     FakeMessenger computers;
-    if (!startComputers(computers, { { "OFICINA1" }, { secondName, Behaviour(second), delayMs, queryDelayMs } }))
-        QSKIP("needs root to play computers on ports 137 and 139 of loopback addresses");
+    QVERIFY2(startComputers(computers, { { "OFICINA1" }, { secondName, Behaviour(second), delayMs, queryDelayMs } }),
+        qPrintable(computers.error()));
     const bool byNet = lookup == QLatin1String("net");
-    writeIni("[Opciones]\n" + (byNet ? "Difusion=" + computers.nameServer().toLatin1() + "\n" : QByteArray()) + ini);
+    writeIni("[Opciones]\n" + (byNet ? "Difusion=" + computers.nameServer().toLatin1() + "\n" : QByteArray()) + ini
+        + ports(computers));
     if (lookup == QLatin1String("nmblookup"))
         writeGroupLookup({ computers.address(0), computers.address(1) });
 
@@ -577,9 +588,8 @@ void tst_netCommand::groupMembersAreServedAtOnce()
         list.append({ everyone.last().toLatin1(), Behaviour::Deliver, 300, (40 - i) * 5 });
     }
     FakeMessenger computers;
-    if (!startComputers(computers, list))
-        QSKIP("needs root to play computers on ports 137 and 139 of loopback addresses");
-    writeIni("[Opciones]\nDifusion=" + computers.nameServer().toLatin1() + "\nEspera=2\n");
+    QVERIFY2(startComputers(computers, list), qPrintable(computers.error()));
+    writeIni("[Opciones]\nDifusion=" + computers.nameServer().toLatin1() + "\nEspera=2\n" + ports(computers));
 
     const Run all = runNet({ "send", "/domain:GRANDE", "hola" });
     QCOMPARE(all.exitCode, 0);
@@ -593,6 +603,7 @@ void tst_netCommand::groupMembersAreServedAtOnce()
     list[16].behaviour = Behaviour::Refuse;
     list[10].behaviour = Behaviour::Silent;
     QVERIFY(computers.start(list));
+    writeIni("[Opciones]\nDifusion=" + computers.nameServer().toLatin1() + "\nEspera=2\n" + ports(computers));
     const Run mixed = runNet({ "send", "/domain:GRANDE", "hola" });
     QCOMPARE(mixed.exitCode, 1);
     QCOMPARE(mixed.out,
@@ -609,9 +620,8 @@ void tst_netCommand::rememberedMembersEndTheListeningEarly()
 {
     QList<FakeMessenger::Computer> list { { "OFICINA1" }, { "OFICINA2", Behaviour::Deliver, 0, 500 } };
     FakeMessenger computers;
-    if (!startComputers(computers, list))
-        QSKIP("needs root to play computers on ports 137 and 139 of loopback addresses");
-    writeIni("[Opciones]\nDifusion=" + computers.nameServer().toLatin1() + "\n");
+    QVERIFY2(startComputers(computers, list), qPrintable(computers.error()));
+    writeIni("[Opciones]\nDifusion=" + computers.nameServer().toLatin1() + "\n" + ports(computers));
     const auto send = [&]() {
         computers.clear();
         const Run run = runNet({ "send", "/domain:OFICINA", "hola" });
@@ -634,6 +644,7 @@ void tst_netCommand::rememberedMembersEndTheListeningEarly()
     list[1].queryDelayMs = 0;
     list.append({ "OFICINA3", Behaviour::Deliver, 0, 400 });
     QVERIFY(computers.start(list));
+    writeIni("[Opciones]\nDifusion=" + computers.nameServer().toLatin1() + "\n" + ports(computers));
     QCOMPARE(send(), std::make_pair(two, QByteArrayList({ "OFICINA1", "OFICINA2" })));
     // ...until the day's full listen comes round; from then on it is waited for too.
     QFile file(memory);
@@ -655,6 +666,7 @@ void tst_netCommand::rememberedMembersEndTheListeningEarly()
     list[2].queryDelayMs = 0;
     list.append({ "OFICINA4", Behaviour::Deliver, 0, 400 });
     QVERIFY(computers.start(list));
+    writeIni("[Opciones]\nDifusion=" + computers.nameServer().toLatin1() + "\n" + ports(computers));
     const auto [out, called] = send();
     QCOMPARE(
         out.value(0), QStringLiteral("Mensaje enviado a OFICINA: 4 equipos (OFICINA1, OFICINA2, OFICINA3, OFICINA4)."));
@@ -712,8 +724,9 @@ void tst_netCommand::interruptedNetLeavesNoChildBehind()
 
     // Members that keep net waiting: it stops as promptly, claiming nothing.
     FakeMessenger computers;
-    if (!startComputers(computers, { { "MUDO1", Behaviour::Silent }, { "MUDO2", Behaviour::Silent } }))
-        return;
+    QVERIFY2(startComputers(computers, { { "MUDO1", Behaviour::Silent }, { "MUDO2", Behaviour::Silent } }),
+        qPrintable(computers.error()));
+    writeIni("[Opciones]\nEspera=60\n" + ports(computers));
     writeGroupLookup({ computers.address(0), computers.address(1) });
     net.start(m_program + QStringLiteral("/net"), { "send", "/domain:MUDOS", "hola" });
     QTRY_COMPARE_WITH_TIMEOUT(computers.mostAtOnce(), 2, 20000);
