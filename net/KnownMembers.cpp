@@ -11,6 +11,8 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace {
 
@@ -110,17 +112,16 @@ KnownMembers KnownMembers::load(const std::string &path, long long now)
             || known.find(group.name, group.queryAddress))
             continue;
         std::string member;
+        std::unordered_set<std::string> seen;
         while (fields >> member && group.members.size() < kMaxMembers) {
             const size_t equals = member.find('=');
-            long long seen = 0;
+            long long time = 0;
             if (equals == std::string::npos || !isAddress(member.substr(0, equals))
-                || !readTime(member.substr(equals + 1), seen))
+                || !readTime(member.substr(equals + 1), time))
                 continue;
-            const std::string address = member.substr(0, equals);
-            const bool twice = std::any_of(
-                group.members.begin(), group.members.end(), [&](const auto &m) { return m.first == address; });
-            if (seen >= oldest && !twice)
-                group.members.emplace_back(address, std::min(seen, now));
+            std::string address = member.substr(0, equals);
+            if (time >= oldest && seen.insert(address).second)
+                group.members.emplace_back(std::move(address), std::min(time, now));
         }
         known.m_groups.push_back(std::move(group));
     }
@@ -169,18 +170,21 @@ void KnownMembers::answered(const std::string &group, const std::string &queryAd
         known->fullListen = m_now;
         m_changed = true;
     }
+    std::unordered_map<std::string, size_t> index;
+    for (size_t i = 0; i < known->members.size(); ++i)
+        index.emplace(known->members[i].first, i);
     for (const std::string &address : addresses) {
         if (!isAddress(address))
             continue;
-        auto member = std::find_if(
-            known->members.begin(), known->members.end(), [&](const auto &m) { return m.first == address; });
-        if (member == known->members.end()) {
+        const auto member = index.find(address);
+        if (member == index.end()) {
             if (known->members.size() >= kMaxMembers)
                 continue;
+            index.emplace(address, known->members.size());
             known->members.emplace_back(address, m_now);
             m_changed = true;
-        } else if (m_now - member->second >= kRefreshSeconds) {
-            member->second = m_now;
+        } else if (m_now - known->members[member->second].second >= kRefreshSeconds) {
+            known->members[member->second].second = m_now;
             m_changed = true;
         }
     }

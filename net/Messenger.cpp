@@ -205,6 +205,7 @@ private:
     const long long m_silenceMs;
     const long long m_boundMs;
     const long long m_statusRepeatMs;
+    long long m_start = 0;
     long long m_deadline = 0;
     size_t m_maxOpen = 256;
     size_t m_open = 0;
@@ -238,7 +239,7 @@ Run::Run(const Messenger::Options &options, const std::string &message, const Me
 
 std::vector<Result> Run::serve(const std::vector<Messenger::Recipient> &recipients)
 {
-    const long long start = nowMs();
+    const long long start = m_start = nowMs();
     const size_t learners
         = size_t(std::count_if(recipients.begin(), recipients.end(), [](const auto &r) { return r.wireName.empty(); }));
     if (m_query || learners > 0)
@@ -436,29 +437,19 @@ bool Run::tickStatus(size_t i, long long now, long long &wait, size_t &budget)
     return true;
 }
 
-// The whole run has had its time: whoever is not done is given up, saying how far it came.
+// The whole run has had its time: whoever is not done is given up.
 void Run::endAtDeadline(long long now)
 {
     if (m_query)
         m_query->active = false;
-    const long long allowedMs = m_boundMs + (m_query ? m_query->listenMs : 0);
+    const std::string spent
+        = "se han agotado los " + NetConfig::seconds(int((now - m_start + 500) / 1000)) + " que puede durar el envío";
     for (size_t i = 0; i < m_slots.size(); ++i) {
-        Slot &slot = m_slots[i];
-        switch (slot.state) {
-        case Slot::State::Done:
-            break;
-        case Slot::State::Status:
+        if (m_slots[i].state == Slot::State::Status) {
             m_results[i].stage = Result::Stage::NameUnknown;
-            slot.state = Slot::State::Done;
-            break;
-        case Slot::State::Queued:
-            finish(i, Outcome::Failed,
-                "se han agotado los " + NetConfig::seconds(int(allowedMs / 1000)) + " del envío antes de llamarlo");
-            break;
-        default:
-            finish(i, Outcome::TimedOut, {});
-            m_results[i].delivery.elapsedSeconds = int((now - (slot.boundAt - m_boundMs)) / 1000);
-            break;
+            m_slots[i].state = Slot::State::Done;
+        } else if (m_slots[i].state != Slot::State::Done) {
+            finish(i, Outcome::Failed, spent);
         }
     }
 }

@@ -431,7 +431,7 @@ void Player::nodeStatus(int i, long long now)
             = computer.behaviour == Behaviour::StatusFromOtherPort ? s.otherPorts[size_t(i)] : s.names[size_t(i)];
         Event answer { Event::Type::Datagram, socket, from, nodeStatusAnswer(request, computer), 0 };
         if (!m_options.burst) {
-            s.schedule(now + computer.delayMs, std::move(answer));
+            s.schedule(now, std::move(answer));
             continue;
         }
         s.held.push_back(std::move(answer));

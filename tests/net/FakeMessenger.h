@@ -42,7 +42,7 @@ public:
         };
         QByteArray name; // in the code page
         Behaviour behaviour = Behaviour::Deliver;
-        int delayMs = 0; // every answer comes this late
+        int delayMs = 0; // every answer of its session comes this late
         int queryDelayMs = 0; // its answer to the group query comes this late
     };
 
