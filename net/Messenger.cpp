@@ -558,7 +558,7 @@ void Run::memberJoined(const std::string &address, long long now)
         query.knownQuietMs = std::max(Messenger::kKnownQuietMs, now - query.firstAnswer);
 }
 
-// A node status counts from the member itself, on the port it was asked on.
+// A node status counts from the member itself (and, as every answer, from the name-service port).
 void Run::takeStatus(const NetbiosWire::NodeStatus &status, const sockaddr_in &from, long long now)
 {
     const auto owner = m_statusIds.find(status.id);
@@ -567,8 +567,7 @@ void Run::takeStatus(const NetbiosWire::NodeStatus &status, const sockaddr_in &f
     const size_t i = owner->second;
     Slot &slot = m_slots[i];
     const auto *asked = reinterpret_cast<const sockaddr_in *>(&slot.address);
-    if (slot.state != Slot::State::Status || asked->sin_addr.s_addr != from.sin_addr.s_addr
-        || asked->sin_port != from.sin_port)
+    if (slot.state != Slot::State::Status || asked->sin_addr.s_addr != from.sin_addr.s_addr)
         return;
     parseAddress(m_recipients[i].address, sessionPort(m_recipients[i]), slot);
     nameLearned(i, status, now);
