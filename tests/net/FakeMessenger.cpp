@@ -18,6 +18,9 @@ namespace {
 
 using Behaviour = FakeMessenger::Computer::Behaviour;
 
+// How long node-status answers of a burst are gathered at most.
+constexpr long long kBurstGatherMs = 20;
+
 long long nowMs()
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -161,6 +164,7 @@ struct FakeMessengerState
     std::vector<bool> asked; // node status, per computer
     int askedCount = 0;
     std::vector<Event> held; // node-status answers of a burst
+    long long heldSince = 0;
 
     void schedule(long long due, Event event) { events.emplace(due, std::move(event)); }
     void closeAll()
@@ -331,6 +335,7 @@ public:
     { }
 
     void fireDue(long long now);
+    void releaseBurst(long long now);
     void accept(int i);
     void nodeStatus(int i, long long now);
     void groupQuery(long long now);
@@ -434,13 +439,22 @@ void Player::nodeStatus(int i, long long now)
             s.schedule(now, std::move(answer));
             continue;
         }
+        if (s.held.empty())
+            s.heldSince = now;
         s.held.push_back(std::move(answer));
-        if (s.askedCount == m_computers.size()) {
-            for (Event &held : s.held)
-                s.schedule(now, std::move(held));
-            s.held.clear();
-        }
+        releaseBurst(now);
     }
+}
+
+// Held answers go all at once when every computer has been asked, or when the requests
+// stopped coming for a moment (as when net asks a few at a time).
+void Player::releaseBurst(long long now)
+{
+    if (s.held.empty() || (s.askedCount < m_computers.size() && now - s.heldSince < kBurstGatherMs))
+        return;
+    for (Event &held : s.held)
+        s.schedule(now, std::move(held));
+    s.held.clear();
 }
 
 // A name query (type NB) for a group: every computer answers for itself. A name query for a
@@ -588,8 +602,9 @@ void FakeMessenger::serve()
     std::vector<epoll_event> ready(256);
     while (!m_stop) {
         const long long now = nowMs();
+        player.releaseBurst(now);
         player.fireDue(now);
-        long long wait = 50;
+        long long wait = s.held.empty() ? 50 : kBurstGatherMs;
         if (!s.events.empty())
             wait = std::clamp(s.events.begin()->first - now, 0LL, wait);
         const int n = ::epoll_wait(s.epoll, ready.data(), int(ready.size()), int(wait));

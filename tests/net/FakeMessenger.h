@@ -50,7 +50,8 @@ public:
     {
         bool serverAnswers = false; // the name server answers group queries for every computer
         int unknownMembers = 0; // and names this many more, at addresses where nobody listens
-        bool burst = false; // node-status answers held until every computer was asked, then sent at once
+        // Node-status answers held until every computer was asked (or for 20 ms), then sent at once.
+        bool burst = false;
     };
 
     struct Received
