@@ -107,8 +107,7 @@ struct Slot
     std::string in;
     size_t received = 0;
     long long lastAnswer = 0; // or the connection made: the silence counts from here
-    long long boundAt = 0; // given up then whatever it does (0: not called yet)
-    long long queuedAt = 0; // waiting for a free connection since
+    long long boundAt = 0; // given up then whatever it does
     long long firstAsked = 0; // node status
     long long statusSentAt = 0;
     int statusSends = 0;
@@ -172,7 +171,7 @@ public:
 private:
     void openNameService(size_t answers);
     void allowConnections(size_t wanted);
-    void add(const Messenger::Recipient &recipient, long long now);
+    void add(const Messenger::Recipient &recipient);
     int sessionPort(const Messenger::Recipient &recipient) const;
     long long tick(long long now);
     bool tickQuery(long long now, long long &wait);
@@ -183,8 +182,8 @@ private:
     void readDatagrams(long long now);
     void takeMembers(const NetbiosWire::NameAnswer &answer, const sockaddr_in &from, long long now);
     void memberJoined(const std::string &address, long long now);
-    void takeStatus(const NetbiosWire::NodeStatus &status, const sockaddr_in &from, long long now);
-    void nameLearned(size_t i, const NetbiosWire::NodeStatus &status, long long now);
+    void takeStatus(const NetbiosWire::NodeStatus &status, const sockaddr_in &from);
+    void nameLearned(size_t i, const NetbiosWire::NodeStatus &status);
     void startConnection(size_t i, long long now);
     void serveSocket(size_t i, short revents, long long now);
     bool connected(size_t i, short revents, long long now);
@@ -248,7 +247,7 @@ std::vector<Result> Run::serve(const std::vector<Messenger::Recipient> &recipien
     m_recipients.reserve(recipients.size());
     for (const Messenger::Recipient &r : recipients) {
         m_recipients.push_back(r);
-        add(r, start);
+        add(r);
     }
     if (m_query) {
         m_query->active = m_nameService.isOpen();
@@ -312,7 +311,7 @@ int Run::sessionPort(const Messenger::Recipient &recipient) const
     return recipient.port > 0 ? recipient.port : m_options.sessionPort;
 }
 
-void Run::add(const Messenger::Recipient &r, long long now)
+void Run::add(const Messenger::Recipient &r)
 {
     const size_t i = m_slots.size();
     m_slots.emplace_back();
@@ -323,7 +322,6 @@ void Run::add(const Messenger::Recipient &r, long long now)
     result.address = r.address;
     m_addresses.insert(r.address);
     const bool learn = r.wireName.empty();
-    slot.queuedAt = now;
     if (!parseAddress(r.address, learn ? m_options.nameServicePort : sessionPort(r), slot))
         return finish(i, Outcome::Failed, "dirección no válida: " + r.address);
     if (!learn)
@@ -505,7 +503,7 @@ void Run::readDatagrams(long long now)
             continue;
         const std::string_view bytes(datagram, size_t(n));
         if (const auto status = NetbiosWire::readNodeStatus(bytes)) {
-            takeStatus(*status, from, now);
+            takeStatus(*status, from);
         } else if (m_query && m_query->active) {
             if (const auto members = NetbiosWire::readNameAnswer(bytes))
                 takeMembers(*members, from, now);
@@ -549,7 +547,7 @@ void Run::memberJoined(const std::string &address, long long now)
 {
     Query &query = *m_query;
     m_recipients.push_back({ address, 0, query.called });
-    add(m_recipients.back(), now);
+    add(m_recipients.back());
     if (!query.answered)
         query.firstAnswer = now;
     query.lastNew = now;
@@ -559,7 +557,7 @@ void Run::memberJoined(const std::string &address, long long now)
 }
 
 // A node status counts from the member itself (and, as every answer, from the name-service port).
-void Run::takeStatus(const NetbiosWire::NodeStatus &status, const sockaddr_in &from, long long now)
+void Run::takeStatus(const NetbiosWire::NodeStatus &status, const sockaddr_in &from)
 {
     const auto owner = m_statusIds.find(status.id);
     if (owner == m_statusIds.end())
@@ -570,11 +568,11 @@ void Run::takeStatus(const NetbiosWire::NodeStatus &status, const sockaddr_in &f
     if (slot.state != Slot::State::Status || asked->sin_addr.s_addr != from.sin_addr.s_addr)
         return;
     parseAddress(m_recipients[i].address, sessionPort(m_recipients[i]), slot);
-    nameLearned(i, status, now);
+    nameLearned(i, status);
 }
 
 // Its messenger name, or why it has none.
-void Run::nameLearned(size_t i, const NetbiosWire::NodeStatus &status, long long now)
+void Run::nameLearned(size_t i, const NetbiosWire::NodeStatus &status)
 {
     Slot &slot = m_slots[i];
     Result &result = m_results[i];
@@ -595,7 +593,6 @@ void Run::nameLearned(size_t i, const NetbiosWire::NodeStatus &status, long long
         return;
     }
     slot.state = Slot::State::Queued;
-    slot.queuedAt = now;
 }
 
 void Run::startConnection(size_t i, long long now)
@@ -606,8 +603,8 @@ void Run::startConnection(size_t i, long long now)
         return finish(i, Outcome::Failed, std::strerror(errno));
     slot.socket = Descriptor(fd);
     ++m_open;
-    // The time spent waiting for a free connection is not the recipient's.
-    slot.boundAt = slot.boundAt == 0 ? now + m_boundMs : slot.boundAt + (now - slot.queuedAt);
+    // Counted from the call: the time spent waiting for a free connection is not the recipient's.
+    slot.boundAt = now + m_boundMs;
     slot.lastAnswer = now;
     slot.state = Slot::State::Connecting;
     if (::connect(fd, reinterpret_cast<const sockaddr *>(&slot.address), slot.addressLength) != 0
