@@ -256,11 +256,11 @@ bool FakeMessenger::bindAll()
         return int(ntohs(a.sin_port));
     };
     s.nameServer = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (!bindTo(s.nameServer, nameServer(), 0))
+    if (!bindTo(s.nameServer, nameServer(), m_options.nameServicePort))
         return failed(QStringLiteral("UDP %1").arg(nameServer()));
     m_nameServicePort = portOf(s.nameServer);
     watch(s.nameServer, tag(NameServer, 0));
-    m_sessionPort = 0;
+    m_sessionPort = m_options.sessionPort;
     for (int i = 0; i < m_computers.size(); ++i) {
         const int one = 1;
         const int tcp = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);

@@ -52,6 +52,8 @@ public:
         int unknownMembers = 0; // and names this many more, at addresses where nobody listens
         // Node-status answers held until every computer was asked (or for 20 ms), then sent at once.
         bool burst = false;
+        int nameServicePort = 0; // 0: one the system chooses
+        int sessionPort = 0;
     };
 
     struct Received
