@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         CHECK_THAT(p.bytes.empty());
         return 0;
     }
-    CHECK_THAT(wireBytes(p.bytes) <= size_t(MessageText::maxWireBytes));
+    CHECK_THAT(wireBytes(p.bytes) <= size_t(MessageText::kMaxWireBytes));
 
     // The characters the page lacks, each once, each one that does not convert and was sent.
     const std::vector<std::string_view> unmappable = splitCharacters(p.unmappable);
@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const std::string_view next = all[kept];
         const bool lacking = std::find(unmappable.begin(), unmappable.end(), next) != unmappable.end();
         const size_t cost = page.singleByte || lacking ? wireBytes(next.substr(0, 1)) : wireBytes(next);
-        CHECK_THAT(wireBytes(p.bytes) + cost > size_t(MessageText::maxWireBytes));
+        CHECK_THAT(wireBytes(p.bytes) + cost > size_t(MessageText::kMaxWireBytes));
     }
     return 0;
 }

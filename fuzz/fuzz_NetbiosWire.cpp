@@ -30,7 +30,7 @@ void frame(std::string_view bytes)
     }
     if (f.kind == Kind::Invalid)
         return;
-    CHECK_THAT(f.size >= 4 && f.size <= bytes.size() && f.size <= 4 + NetbiosWire::maxFrameBytes);
+    CHECK_THAT(f.size >= 4 && f.size <= bytes.size() && f.size <= 4 + NetbiosWire::kMaxFrameBytes);
     CHECK_THAT((f.ntStatus != 0) == !f.statusName.empty());
     if (f.kind != Kind::Message)
         CHECK_THAT(f.ntStatus == 0);
@@ -50,7 +50,7 @@ void nodeStatus(std::string_view bytes)
     const std::string messenger = NetbiosWire::messengerName(status->names);
     if (!messenger.empty())
         CHECK_THAT(std::any_of(status->names.begin(), status->names.end(),
-            [&](const auto &n) { return n.name == messenger && n.type == NetbiosWire::messengerType && !n.group; }));
+            [&](const auto &n) { return n.name == messenger && n.type == NetbiosWire::kMessengerType && !n.group; }));
 }
 
 void groupAnswer(std::string_view bytes)
@@ -71,7 +71,7 @@ void pieces(std::string_view text)
 {
     std::string joined;
     for (const std::string &piece : NetbiosWire::pieces(text)) {
-        CHECK_THAT(piece.size() <= NetbiosWire::pieceBytes);
+        CHECK_THAT(piece.size() <= NetbiosWire::kPieceBytes);
         joined += piece;
     }
     std::string expected;

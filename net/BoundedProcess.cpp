@@ -46,7 +46,7 @@ void setNonBlocking(int fd)
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
 
-// Reads what the pipe holds now, keeping no more than maxOutputBytes; closes it at end of
+// Reads what the pipe holds now, keeping no more than kMaxOutputBytes; closes it at end of
 // file or on an error.
 void drain(Descriptor &fd, std::string &into)
 {
@@ -54,7 +54,7 @@ void drain(Descriptor &fd, std::string &into)
     while (fd.isOpen()) {
         const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
         if (n > 0)
-            into.append(buffer, std::min(size_t(n), BoundedProcess::maxOutputBytes - into.size()));
+            into.append(buffer, std::min(size_t(n), BoundedProcess::kMaxOutputBytes - into.size()));
         else if (n < 0 && errno == EINTR)
             continue;
         else if (n < 0 && errno == EAGAIN)
@@ -179,7 +179,7 @@ void killAndReap(const Child &child, int *status)
 }
 
 // The children of one runAll: started in the jobs' order (a follow-up after the jobs
-// already waiting), no more than maxAtOnce at once, each waited for until it ends or its
+// already waiting), no more than kMaxAtOnce at once, each waited for until it ends or its
 // own deadline passes.
 class Runner
 {
@@ -197,7 +197,7 @@ public:
     {
         prepareSignals();
         for (;;) {
-            while (m_running.size() < BoundedProcess::maxAtOnce && !m_queue.empty() && g_stopSignal == 0) {
+            while (m_running.size() < BoundedProcess::kMaxAtOnce && !m_queue.empty() && g_stopSignal == 0) {
                 start(m_queue.front());
                 m_queue.pop_front();
             }

@@ -14,10 +14,10 @@ class BoundedProcess final
 public:
     // Never more children than this at once, however many jobs there are. A workgroup of a
     // small office is served in one round; a larger one waits for free places.
-    static constexpr size_t maxAtOnce = 32;
+    static constexpr size_t kMaxAtOnce = 32;
 
     // What each stream of a child keeps; the rest is read and dropped.
-    static constexpr size_t maxOutputBytes = 1 << 20;
+    static constexpr size_t kMaxOutputBytes = 1 << 20;
 
     struct Job
     {
@@ -45,7 +45,7 @@ public:
     // a job returned takes its place, after the jobs already waiting.
     using Then = std::function<std::optional<Job>(size_t index, const Result &result)>;
 
-    // Runs every job, at most maxAtOnce at a time, in the order given; the results in
+    // Runs every job, at most kMaxAtOnce at a time, in the order given; the results in
     // that same order (of the last job of each place), whatever order the children end in.
     static std::vector<Result> runAll(std::vector<Job> jobs, Then then = {});
 

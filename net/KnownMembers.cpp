@@ -8,22 +8,25 @@
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace {
 
-constexpr const char *header = "velrisa-grupos 1";
+constexpr const char *kHeader = "velrisa-grupos 1";
 // A member's time is written again only this much later: the file changes about once a day.
-constexpr long long refreshSeconds = 24 * 3600;
+constexpr long long kRefreshSeconds = 24 * 3600;
 
 std::string hex(const std::string &bytes)
 {
-    static constexpr char digits[] = "0123456789ABCDEF";
+    static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string out;
     for (const unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
+        out += kDigits[c >> 4];
+        out += kDigits[c & 15];
     }
     return out;
 }
@@ -91,16 +94,16 @@ KnownMembers KnownMembers::load(const std::string &path, long long now)
     {
     };
     DataFile::ReadOptions options;
-    options.limit = maxBytes;
+    options.limit = kMaxBytes;
     options.links = DataFile::Links::Refuse;
     if (DataFile::read(path, bytes, &st, options) != DataFile::ReadResult::Read || st.st_uid != ::geteuid())
         return known;
     std::istringstream lines(bytes);
     std::string line;
-    if (!std::getline(lines, line) || line != header)
+    if (!std::getline(lines, line) || line != kHeader)
         return known;
-    const long long oldest = now - maxAgeDays * 24 * 3600;
-    while (std::getline(lines, line) && known.m_groups.size() < maxGroups) {
+    const long long oldest = now - kMaxAgeDays * 24 * 3600;
+    while (std::getline(lines, line) && known.m_groups.size() < kMaxGroups) {
         std::istringstream fields(line);
         Group group;
         std::string fullListen;
@@ -109,17 +112,16 @@ KnownMembers KnownMembers::load(const std::string &path, long long now)
             || known.find(group.name, group.queryAddress))
             continue;
         std::string member;
-        while (fields >> member && group.members.size() < maxMembers) {
+        std::unordered_set<std::string> seen;
+        while (fields >> member && group.members.size() < kMaxMembers) {
             const size_t equals = member.find('=');
-            long long seen = 0;
+            long long time = 0;
             if (equals == std::string::npos || !isAddress(member.substr(0, equals))
-                || !readTime(member.substr(equals + 1), seen))
+                || !readTime(member.substr(equals + 1), time))
                 continue;
-            const std::string address = member.substr(0, equals);
-            const bool twice = std::any_of(
-                group.members.begin(), group.members.end(), [&](const auto &m) { return m.first == address; });
-            if (seen >= oldest && !twice)
-                group.members.emplace_back(address, std::min(seen, now));
+            std::string address = member.substr(0, equals);
+            if (time >= oldest && seen.insert(address).second)
+                group.members.emplace_back(std::move(address), std::min(time, now));
         }
         known.m_groups.push_back(std::move(group));
     }
@@ -145,7 +147,7 @@ std::vector<std::string> KnownMembers::expected(const std::string &group, const 
     std::vector<std::string> addresses;
     const Group *known = find(hex(group), queryAddress);
     // A full listen in the future means the clock went back: listen in full again.
-    if (!known || known->fullListen > m_now || m_now - known->fullListen >= fullListenEverySeconds)
+    if (!known || known->fullListen > m_now || m_now - known->fullListen >= kFullListenEverySeconds)
         return addresses;
     for (const auto &member : known->members)
         addresses.push_back(member.first);
@@ -158,7 +160,7 @@ void KnownMembers::answered(const std::string &group, const std::string &queryAd
     const std::string name = hex(group);
     Group *known = find(name, queryAddress);
     if (!known) {
-        if (m_groups.size() >= maxGroups)
+        if (m_groups.size() >= kMaxGroups)
             m_groups.erase(m_groups.begin()); // the first in the file is the least recently added
         m_groups.push_back({ queryAddress, name, 0, {} });
         known = &m_groups.back();
@@ -168,18 +170,21 @@ void KnownMembers::answered(const std::string &group, const std::string &queryAd
         known->fullListen = m_now;
         m_changed = true;
     }
+    std::unordered_map<std::string, size_t> index;
+    for (size_t i = 0; i < known->members.size(); ++i)
+        index.emplace(known->members[i].first, i);
     for (const std::string &address : addresses) {
         if (!isAddress(address))
             continue;
-        auto member = std::find_if(
-            known->members.begin(), known->members.end(), [&](const auto &m) { return m.first == address; });
-        if (member == known->members.end()) {
-            if (known->members.size() >= maxMembers)
+        const auto member = index.find(address);
+        if (member == index.end()) {
+            if (known->members.size() >= kMaxMembers)
                 continue;
+            index.emplace(address, known->members.size());
             known->members.emplace_back(address, m_now);
             m_changed = true;
-        } else if (m_now - member->second >= refreshSeconds) {
-            member->second = m_now;
+        } else if (m_now - known->members[member->second].second >= kRefreshSeconds) {
+            known->members[member->second].second = m_now;
             m_changed = true;
         }
     }
@@ -187,13 +192,32 @@ void KnownMembers::answered(const std::string &group, const std::string &queryAd
 
 std::string KnownMembers::text() const
 {
-    std::string out = std::string(header) + "\n";
+    // One group, all of its members at their longest, always fits.
+    static_assert(kMaxMembers * sizeof(" 255.255.255.255=999999999999") + 100 < kMaxBytes);
+    std::vector<std::string> lines;
+    std::vector<long long> lastHeard;
+    size_t size = std::string_view(kHeader).size() + 1;
     for (const Group &group : m_groups) {
-        out += group.queryAddress + ' ' + group.name + ' ' + std::to_string(group.fullListen);
-        for (const auto &member : group.members)
-            out += ' ' + member.first + '=' + std::to_string(member.second);
-        out += '\n';
+        std::string line = group.queryAddress + ' ' + group.name + ' ' + std::to_string(group.fullListen);
+        long long last = group.fullListen;
+        for (const auto &member : group.members) {
+            line += ' ' + member.first + '=' + std::to_string(member.second);
+            last = std::max(last, member.second);
+        }
+        line += '\n';
+        size += line.size();
+        lines.push_back(std::move(line));
+        lastHeard.push_back(last);
     }
+    while (size > kMaxBytes) {
+        const size_t oldest = size_t(std::min_element(lastHeard.begin(), lastHeard.end()) - lastHeard.begin());
+        size -= lines[oldest].size();
+        lines.erase(lines.begin() + long(oldest));
+        lastHeard.erase(lastHeard.begin() + long(oldest));
+    }
+    std::string out = std::string(kHeader) + "\n";
+    for (const std::string &line : lines)
+        out += line;
     return out;
 }
 

@@ -7,27 +7,27 @@
 // (in $XDG_CACHE_HOME/velrisa/grupos, else ~/.cache/velrisa/grupos). A group query by
 // broadcast has no last answer: with this list, net stops listening soon after every member
 // it knows has answered again, instead of waiting out the whole quiet time. A member not
-// heard from for maxAgeDays is forgotten; once a day the group is listened to in full, so a
+// heard from for kMaxAgeDays is forgotten; once a day the group is listened to in full, so a
 // new member that is slow to answer is learned too. The file is only ever a help: when it is
 // missing, unsafe or unreadable, net listens in full as it would the first time.
 class KnownMembers final
 {
 public:
-    static constexpr long long maxAgeDays = 14;
-    static constexpr long long fullListenEverySeconds = 24 * 3600;
+    static constexpr long long kMaxAgeDays = 14;
+    static constexpr long long kFullListenEverySeconds = 24 * 3600;
     // Bounds on what is read and kept.
-    static constexpr size_t maxBytes = 256 * 1024;
-    static constexpr size_t maxGroups = 64;
-    static constexpr size_t maxMembers = 1024;
+    static constexpr size_t kMaxBytes = 256 * 1024;
+    static constexpr size_t kMaxGroups = 64;
+    static constexpr size_t kMaxMembers = 4096; // as many as a group send takes
 
     // The per-user file's path; empty when neither XDG_CACHE_HOME (absolute) nor HOME says.
     static std::string defaultPath();
 
-    // Reads path: only a regular file of this user, never through a link, within maxBytes.
+    // Reads path: only a regular file of this user, never through a link, within kMaxBytes.
     static KnownMembers load(const std::string &path, long long now);
 
     // The members of group (its name in the code page) asked for at queryAddress, that
-    // answered in the last maxAgeDays; empty when the group is due a full listen.
+    // answered in the last kMaxAgeDays; empty when the group is due a full listen.
     std::vector<std::string> expected(const std::string &group, const std::string &queryAddress) const;
 
     // Records who answered now; listenedFully: the query was listened to for the whole quiet
@@ -40,7 +40,8 @@ public:
     // the file could not be written.
     bool save(std::string &error) const;
 
-    // The file's text, as save writes it.
+    // The file's text, as save writes it: within kMaxBytes, so that load reads it whole, the
+    // groups heard from longest ago left out where all would not fit.
     std::string text() const;
 
 private:

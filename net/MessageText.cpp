@@ -75,7 +75,7 @@ MessageText::Prepared MessageText::prepare(std::string_view text, std::string_vi
             }
         }
         const int cost = int(bytes.size()) + (bytes == "\n" ? 1 : 0);
-        if (wireBytes + cost > maxWireBytes) {
+        if (wireBytes + cost > kMaxWireBytes) {
             // Count what is left as characters the user typed, not bytes.
             result.droppedChars = int(Utf8Text::characters(text.substr(pos)));
             break;

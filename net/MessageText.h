@@ -12,13 +12,13 @@ class MessageText final
 {
 public:
     // smbclient reads at most this many bytes, counting the CR it adds before every LF.
-    static constexpr int maxWireBytes = 1598;
+    static constexpr int kMaxWireBytes = 1598;
 
     struct Prepared
     {
         std::string bytes; // what goes on smbclient's standard input (LF, not CR LF)
         std::string unmappable; // distinct characters the code page lacks, each sent as "?" (UTF-8)
-        int droppedChars = 0; // characters cut from the end to respect maxWireBytes
+        int droppedChars = 0; // characters cut from the end to respect kMaxWireBytes
         bool codePageKnown = true;
     };
 

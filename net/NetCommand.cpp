@@ -11,20 +11,59 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cstdio>
 #include <ctime>
+#include <iterator>
 #include <utility>
 
 namespace {
 
-constexpr std::string_view domainSwitch("/domain:");
+constexpr std::string_view kDomainSwitch("/domain:");
 
 using Lines = std::vector<std::string>;
 
-constexpr std::string_view nmblookupMissing("no se encuentra el programa nmblookup en el PATH (paquete smbclient)");
+// The memory of a group keeps every member a group send takes, so that their answers may end
+// the listening.
+static_assert(KnownMembers::kMaxMembers == Messenger::kMaxMembers);
+
+constexpr std::string_view kNmblookupMissing("no se encuentra el programa nmblookup en el PATH (paquete smbclient)");
 
 NameLookup::Options lookupOptions(const NetConfig &config)
 {
     return { config.clientConfig(), config.broadcast(), config.timeoutSeconds(), config.codePage() };
+}
+
+// Unicode format characters (category Cf): unseen, yet they turn round or hide what follows
+// them on a line (bidirectional overrides and isolates, zero-width characters).
+bool isFormat(char32_t c)
+{
+    static constexpr std::pair<char32_t, char32_t> kRanges[] = { { 0xad, 0xad }, { 0x600, 0x605 }, { 0x61c, 0x61c },
+        { 0x6dd, 0x6dd }, { 0x70f, 0x70f }, { 0x890, 0x891 }, { 0x8e2, 0x8e2 }, { 0x180e, 0x180e }, { 0x200b, 0x200f },
+        { 0x202a, 0x202e }, { 0x2060, 0x2064 }, { 0x2066, 0x206f }, { 0xfeff, 0xfeff }, { 0xfff9, 0xfffb },
+        { 0x110bd, 0x110bd }, { 0x110cd, 0x110cd }, { 0x13430, 0x1343f }, { 0x1bca0, 0x1bca3 }, { 0x1d173, 0x1d17a },
+        { 0xe0001, 0xe0001 }, { 0xe0020, 0xe007f } };
+    return std::any_of(std::begin(kRanges), std::end(kRanges),
+        [c](const auto &range) { return c >= range.first && c <= range.second; });
+}
+
+// The line as it may be shown: control characters escaped, and format characters as well.
+std::string printable(std::string_view line)
+{
+    const std::string text = Utf8Text::printable(line);
+    std::string out;
+    out.reserve(text.size());
+    for (size_t pos = 0; pos < text.size();) {
+        const size_t start = pos;
+        const char32_t c = Utf8Text::next(text, pos);
+        if (!isFormat(c)) {
+            out.append(text, start, pos - start);
+            continue;
+        }
+        char escape[16];
+        std::snprintf(escape, sizeof escape, c > 0xffff ? "\\U%08x" : "\\u%04x", unsigned(c));
+        out += escape;
+    }
+    return out;
 }
 
 NetCommand::Result failure(int code, const std::string &line, const Lines &more = {})
@@ -99,7 +138,8 @@ NetCommand::Result delivered(const std::string &firstLine, const Lines &warnings
 
 Messenger::Options messengerOptions(const Sending &d)
 {
-    return { d.options.codePage, d.options.sender, d.options.timeoutSeconds };
+    return { d.options.codePage, d.options.sender, d.options.timeoutSeconds, d.config.nameServicePort(),
+        d.config.sessionPort() };
 }
 
 // Whether text is an IPv4 address in dotted form.
@@ -127,98 +167,139 @@ NetCommand::Result sendToName(const std::string &name, const std::string &wireNa
         && (byName = Messenger::deliverByName(wireName, d.config.broadcast(), messengerOptions(d), d.bytes)))
         outcome = byName->delivery;
     else
-        outcome = SmbClient::send(SmbClient::Target { wireName, {}, 0 }, d.options, d.bytes);
+        outcome = SmbClient::send(
+            SmbClient::Target { wireName, {}, d.config.sessionPort() == 139 ? 0 : d.config.sessionPort() }, d.options,
+            d.bytes);
     if (outcome.outcome == SmbClient::Outcome::Delivered)
         return delivered("Mensaje enviado a " + name + ".", d.warnings);
     return failure(NetCommand::NotDelivered,
         "Error: " + SmbClient::describe(outcome, name, d.config.timeoutSeconds()) + ".", d.warnings);
 }
 
+// The members of a group and what became of each; members that answered beyond the bound
+// are only counted.
+struct GroupSend
+{
+    std::optional<NetCommand::Result> failure;
+    std::vector<Messenger::Result> members;
+    size_t beyondBound = 0;
+};
+
+// With a broadcast address of its own net asks the group itself, and messages each member as
+// soon as it answers.
+GroupSend askAndDeliver(
+    const std::string &group, const std::string &wireGroup, Sending &d, const Messenger::Check &check)
+{
+    GroupSend send;
+    // The members it had last time let the listening end once they have all answered.
+    KnownMembers known = KnownMembers::load(KnownMembers::defaultPath(), static_cast<long long>(std::time(nullptr)));
+    const Messenger::Group found = Messenger::deliverToGroup(wireGroup, d.config.broadcast(), messengerOptions(d),
+        d.bytes, check, known.expected(wireGroup, d.config.broadcast()));
+    if (found.queryFailed) {
+        send.failure = failure(NetCommand::NotDelivered,
+            "Error: no se ha podido preguntar por el grupo " + group + " en " + d.config.broadcast() + ".");
+        return send;
+    }
+    send.members = found.members;
+    send.beyondBound = found.beyondBound;
+    if (!send.members.empty()) {
+        std::vector<std::string> addresses;
+        for (const Messenger::Result &member : send.members)
+            addresses.push_back(member.address);
+        known.answered(wireGroup, d.config.broadcast(), addresses, found.listenedFully);
+        std::string ignored; // only a help for the next run: the message went out all the same
+        known.save(ignored);
+    }
+    return send;
+}
+
+// Otherwise nmblookup asks, as the client configuration says (its interfaces, its WINS server).
+GroupSend lookUpAndDeliver(const std::string &group, Sending &d, const Messenger::Check &check)
+{
+    GroupSend send;
+    const NameLookup::Query found = NameLookup::findMembers(group, lookupOptions(d.config));
+    if (found.toolMissing) {
+        send.failure = failure(NetCommand::NotDelivered, "Error: " + std::string(kNmblookupMissing) + ".");
+        return send;
+    }
+    if (found.timedOut) {
+        send.failure = failure(NetCommand::NotDelivered,
+            "Error: la búsqueda del grupo " + group + " no ha terminado en "
+                + NetConfig::seconds(d.config.timeoutSeconds()) + ".");
+        return send;
+    }
+    std::vector<Messenger::Recipient> recipients;
+    for (const std::string &address : found.addresses) {
+        if (recipients.size() < Messenger::kMaxMembers)
+            recipients.push_back({ address, 0, {} });
+        else
+            ++send.beyondBound;
+    }
+    send.members = Messenger::deliver(recipients, messengerOptions(d), d.bytes, check);
+    return send;
+}
+
+// What went wrong with a member, as a sentence; empty when it got the message.
+std::string memberOutcome(const Messenger::Result &member, int timeout)
+{
+    switch (member.stage) {
+    case Messenger::Result::Stage::NameUnknown:
+        return "El equipo " + member.address + " no ha dicho su nombre en " + NetConfig::seconds(timeout) + ".";
+    case Messenger::Result::Stage::NoMessenger:
+    case Messenger::Result::Stage::Refused:
+        return "El equipo " + member.address + " no ofrece el servicio de mensajes.";
+    case Messenger::Result::Stage::Messaged:
+        break;
+    }
+    if (member.delivery.outcome == SmbClient::Outcome::Delivered)
+        return {};
+    return sentence(SmbClient::describe(member.delivery, member.name, timeout));
+}
+
 NetCommand::Result sendToGroup(const std::string &group, const std::string &wireGroup, Sending &d)
 {
-    const int timeout = d.config.timeoutSeconds();
     const Messenger::Check check = [](Messenger::Result &member) {
         if (!NetCommand::validName(member.name))
             member.refusal = "no ofrece el servicio de mensajes";
     };
-    // With a broadcast address of its own net asks the group itself, and messages each
-    // member as soon as it answers; otherwise nmblookup asks, as the client configuration
-    // says (its interfaces, its WINS server).
-    std::vector<Messenger::Result> results;
-    if (isIPv4(d.config.broadcast())) {
-        // The members it had last time let the listening end once they have all answered.
-        KnownMembers known
-            = KnownMembers::load(KnownMembers::defaultPath(), static_cast<long long>(std::time(nullptr)));
-        const Messenger::Group found = Messenger::deliverToGroup(wireGroup, d.config.broadcast(), messengerOptions(d),
-            d.bytes, check, known.expected(wireGroup, d.config.broadcast()));
-        if (found.queryFailed)
-            return failure(NetCommand::NotDelivered,
-                "Error: no se ha podido preguntar por el grupo " + group + " en " + d.config.broadcast() + ".");
-        results = found.members;
-        if (!results.empty()) {
-            std::vector<std::string> addresses;
-            for (const Messenger::Result &member : results)
-                addresses.push_back(member.address);
-            known.answered(wireGroup, d.config.broadcast(), addresses, found.listenedFully);
-            std::string ignored; // only a help for the next run: the message went out all the same
-            known.save(ignored);
-        }
-    } else {
-        const NameLookup::Query found = NameLookup::findMembers(group, lookupOptions(d.config));
-        if (found.toolMissing)
-            return failure(NetCommand::NotDelivered, "Error: " + std::string(nmblookupMissing) + ".");
-        if (found.timedOut)
-            return failure(NetCommand::NotDelivered,
-                "Error: la búsqueda del grupo " + group + " no ha terminado en " + NetConfig::seconds(timeout) + ".");
-        std::vector<Messenger::Recipient> recipients;
-        for (const std::string &address : found.addresses)
-            recipients.push_back({ address, 0, {} });
-        results = Messenger::deliver(recipients, messengerOptions(d), d.bytes, check);
-    }
+    GroupSend send
+        = isIPv4(d.config.broadcast()) ? askAndDeliver(group, wireGroup, d, check) : lookUpAndDeliver(group, d, check);
+    if (send.failure)
+        return *send.failure;
+    const std::vector<Messenger::Result> &results = send.members;
     if (results.empty())
         return failure(NetCommand::NotDelivered, "Error: no se encuentra ningún equipo del grupo " + group + ".");
-    const size_t total = results.size();
-
-    std::vector<std::string> outcomes(total);
-    for (size_t i = 0; i < total; ++i) {
-        const Messenger::Result &member = results[i];
-        const std::string &address = member.address;
-        switch (member.stage) {
-        case Messenger::Result::Stage::NameUnknown:
-            outcomes[i] = "El equipo " + address + " no ha dicho su nombre en " + NetConfig::seconds(timeout) + ".";
-            break;
-        case Messenger::Result::Stage::NoMessenger:
-        case Messenger::Result::Stage::Refused:
-            outcomes[i] = "El equipo " + address + " no ofrece el servicio de mensajes.";
-            break;
-        case Messenger::Result::Stage::Messaged:
-            if (member.delivery.outcome != SmbClient::Outcome::Delivered)
-                outcomes[i] = sentence(SmbClient::describe(member.delivery, member.name, timeout));
-            break;
-        }
-    }
 
     // Answers arrive in network order, deliveries end in any order: the members are listed
     // by name.
-    std::vector<size_t> order(total);
-    for (size_t i = 0; i < total; ++i)
+    std::vector<size_t> order(results.size());
+    for (size_t i = 0; i < order.size(); ++i)
         order[i] = i;
     std::stable_sort(order.begin(), order.end(),
         [&](size_t a, size_t b) { return Utf8Text::utf16Less(results[a].name, results[b].name); });
-
     Lines reached;
     Lines problems;
     for (const size_t i : order) {
-        if (outcomes[i].empty())
+        const std::string outcome = memberOutcome(results[i], d.config.timeoutSeconds());
+        if (outcome.empty())
             reached.push_back(results[i].name);
         else
-            problems.push_back(outcomes[i]);
+            problems.push_back(outcome);
     }
-    if (problems.empty())
+    const size_t total = results.size() + send.beyondBound;
+    if (problems.empty() && send.beyondBound == 0)
         return delivered("Mensaje enviado a " + group + ": " + std::to_string(total)
                 + (total == 1 ? " equipo (" : " equipos (") + join(reached, ", ") + ").",
             d.warnings);
-    const std::string summary = "Error: mensaje no entregado a " + std::to_string(problems.size()) + " de "
+    if (send.beyondBound > 0) {
+        const bool one = send.beyondBound == 1;
+        problems.push_back(
+            (one ? std::string("Otro equipo ha") : "Otros " + std::to_string(send.beyondBound) + " equipos han")
+            + " contestado después de los " + std::to_string(Messenger::kMaxMembers)
+            + " que se atienden como máximo: no se " + (one ? "le" : "les") + " ha enviado el mensaje.");
+    }
+    const std::string summary = "Error: mensaje no entregado a "
+        + std::to_string(problems.size() - (send.beyondBound > 0 ? 1 : 0) + send.beyondBound) + " de "
         + std::to_string(total) + " equipos del grupo " + group + ".";
     problems.insert(problems.end(), d.warnings.begin(), d.warnings.end());
     return failure(NetCommand::NotDelivered, summary, problems);
@@ -240,10 +321,10 @@ bool NetCommand::validName(std::string_view name)
 {
     if (name.empty() || Utf8Text::utf16Length(name) > 15 || name.front() == '-')
         return false;
-    static constexpr std::string_view forbidden("\\/:*?\"<>|+=;,");
+    static constexpr std::string_view kForbidden("\\/:*?\"<>|+=;,");
     for (size_t pos = 0; pos < name.size();) {
         const char32_t c = Utf8Text::next(name, pos);
-        if (Utf8Text::isSpace(c) || Utf8Text::isControl(c) || (c < 0x80 && forbidden.find(char(c)) != forbidden.npos))
+        if (Utf8Text::isSpace(c) || Utf8Text::isControl(c) || (c < 0x80 && kForbidden.find(char(c)) != kForbidden.npos))
             return false;
     }
     return true;
@@ -262,7 +343,7 @@ std::optional<NetCommand::Request> NetCommand::parse(const std::vector<std::stri
             return std::nullopt;
         if (Utf8Text::equalsIgnoringCase(target, "/domain")) {
             request.kind = Request::Kind::AllGroups;
-        } else if (const auto prefix = Utf8Text::prefixIgnoringCase(target, domainSwitch)) {
+        } else if (const auto prefix = Utf8Text::prefixIgnoringCase(target, kDomainSwitch)) {
             request.kind = Request::Kind::Group;
             request.target = target.substr(*prefix);
         } else {
@@ -280,7 +361,7 @@ std::optional<NetCommand::Request> NetCommand::parse(const std::vector<std::stri
     // "/domain" alone means the own workgroup, as "*" does.
     if (target == "*" || Utf8Text::equalsIgnoringCase(target, "/domain")) {
         request.kind = Request::Kind::OwnGroup;
-    } else if (const auto prefix = Utf8Text::prefixIgnoringCase(target, domainSwitch)) {
+    } else if (const auto prefix = Utf8Text::prefixIgnoringCase(target, kDomainSwitch)) {
         request.kind = Request::Kind::Group;
         request.target = target.substr(*prefix);
     } else {
@@ -298,7 +379,7 @@ NetCommand::Result NetCommand::run(const std::vector<std::string> &arguments)
             "Error: net ha recibido la señal " + std::to_string(signal) + " y se ha detenido antes de terminar.");
     for (std::vector<std::string> *lines : { &result.out, &result.err }) {
         for (std::string &line : *lines)
-            line = Utf8Text::printable(line);
+            line = printable(line);
     }
     return result;
 }
@@ -334,7 +415,7 @@ NetCommand::Result NetCommand::view(const Request &request)
     const NetView::Found found = all ? NetView::groups(lookupOptions(config), client)
                                      : NetView::computers(group, lookupOptions(config), client);
     if (found.toolMissing)
-        return failure(NotDelivered, "Error: " + std::string(nmblookupMissing) + ".");
+        return failure(NotDelivered, "Error: " + std::string(kNmblookupMissing) + ".");
     if (found.timedOut)
         return failure(NotDelivered,
             (all ? std::string("Error: la búsqueda de grupos de trabajo y dominios")
@@ -378,7 +459,7 @@ NetCommand::Result NetCommand::send(const Request &request)
     Sending d { config, { config.clientConfig(), codePage, sender.bytes, config.timeoutSeconds() }, text.bytes, {} };
     if (text.droppedChars > 0)
         d.warnings.push_back("Aviso: el mensaje era demasiado largo (más de "
-            + std::to_string(MessageText::maxWireBytes) + " bytes); se han cortado los últimos "
+            + std::to_string(MessageText::kMaxWireBytes) + " bytes); se han cortado los últimos "
             + std::to_string(text.droppedChars) + " caracteres.");
     if (!text.unmappable.empty())
         d.warnings.push_back("Aviso: la página de códigos " + codePage

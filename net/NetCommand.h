@@ -19,7 +19,8 @@
 // what was left out, on standard error only. A failure is reported as send reports it.
 //
 // Every line is one line: whatever it quotes from the arguments, files or the network
-// shows its control characters as escapes.
+// shows its control characters and Unicode format characters (bidirectional overrides,
+// zero-width characters) as escapes ("\n", "\u202e").
 class NetCommand final
 {
 public:

@@ -9,8 +9,8 @@
 
 namespace {
 
-constexpr std::string_view computersSection("Equipos");
-constexpr std::string_view optionsSection("Opciones");
+constexpr std::string_view kComputersSection("Equipos");
+constexpr std::string_view kOptionsSection("Opciones");
 
 // Values that reach smbclient's command line must not look like options or carry
 // separators; they travel as "--name=value", but a blank or control character is
@@ -89,16 +89,30 @@ NetConfig::NetConfig(const std::string &iniPath)
         else if (m_error.empty())
             m_error = "dirección de difusión no válida en " + iniPath + ": " + broadcast;
     }
+    readPort("PuertoNombres", m_nameServicePort);
+    readPort("PuertoMensajes", m_sessionPort);
+}
+
+void NetConfig::readPort(std::string_view key, int &port)
+{
+    const std::string text = option(key);
+    if (text.empty())
+        return;
+    const std::optional<int> number = Utf8Text::toInt(text);
+    if (number && *number >= 1 && *number <= 65535)
+        port = *number;
+    else if (m_error.empty())
+        m_error = "puerto no válido en " + m_iniPath + ": " + std::string(key) + "=" + text + " (de 1 a 65535)";
 }
 
 std::string NetConfig::option(std::string_view key) const
 {
-    return trimmedValue(m_ini.read(optionsSection, key));
+    return trimmedValue(m_ini.read(kOptionsSection, key));
 }
 
 std::optional<NetConfig::Endpoint> NetConfig::endpoint(std::string_view name)
 {
-    const std::string value = trimmedValue(m_ini.read(computersSection, name));
+    const std::string value = trimmedValue(m_ini.read(kComputersSection, name));
     if (value.empty())
         return std::nullopt;
     const auto parsed = parseEndpoint(value);

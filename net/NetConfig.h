@@ -16,6 +16,8 @@
 //   Espera=5                      seconds of silence before a host is given up
 //   GrupoTrabajo=OFICINA          the workgroup that "net send *" addresses
 //   Difusion=10.0.0.255           where net asks for the members of a group itself
+//   PuertoNombres=137             UDP port of the name service (where answers come from)
+//   PuertoMensajes=139            TCP port of the messenger sessions, unless [Equipos] gives one
 //
 // Program names are never read from here: smbclient and nmblookup come from PATH.
 class NetConfig final
@@ -38,6 +40,8 @@ public:
     const std::string &codePage() const { return m_codePage; }
     int timeoutSeconds() const { return m_timeoutSeconds; }
     const std::string &broadcast() const { return m_broadcast; }
+    int nameServicePort() const { return m_nameServicePort; }
+    int sessionPort() const { return m_sessionPort; }
 
     // The workgroup for "*": [Opciones] GrupoTrabajo, else the client configuration's
     // "workgroup", else Samba's default.
@@ -55,6 +59,7 @@ public:
 private:
     // The value of key, trimmed; empty when absent.
     std::string option(std::string_view key) const;
+    void readPort(std::string_view key, int &port);
 
     std::string m_iniPath;
     IniReader m_ini; // one read of net.ini for every key taken from it
@@ -63,5 +68,7 @@ private:
     int m_timeoutSeconds = 5;
     std::string m_workgroup;
     std::string m_broadcast;
+    int m_nameServicePort = 137;
+    int m_sessionPort = 139;
     std::string m_error;
 };

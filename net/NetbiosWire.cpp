@@ -95,8 +95,8 @@ std::string nameServiceRequest(uint16_t id, uint16_t flags, std::string_view enc
     return out;
 }
 
-constexpr uint16_t typeNb = 0x0020;
-constexpr uint16_t typeNbstat = 0x0021;
+constexpr uint16_t kTypeNb = 0x0020;
+constexpr uint16_t kTypeNbstat = 0x0021;
 
 // The answer record of a name-service response: its type and data; nullopt unless the
 // datagram is a response with one answer of a known layout.
@@ -147,7 +147,7 @@ struct StatusCode
     const char *name;
 };
 
-constexpr StatusCode ntNames[] = {
+constexpr StatusCode kNtNames[] = {
     { 0xc0000001, "NT_STATUS_UNSUCCESSFUL" },
     { 0xc0000002, "NT_STATUS_NOT_IMPLEMENTED" },
     { 0xc0000010, "NT_STATUS_INVALID_DEVICE_REQUEST" },
@@ -165,7 +165,7 @@ struct DosCode
     uint32_t nt;
 };
 
-constexpr DosCode dosCodes[] = {
+constexpr DosCode kDosCodes[] = {
     { 0x10001, 0xc0000010 }, // ERRDOS ERRbadfunc
     { 0x10005, 0xc0000022 }, // ERRDOS ERRnoaccess
     { 0x10047, 0xc00000d0 }, // ERRDOS ERRnoresource: what smbd says when it takes no messages
@@ -180,7 +180,7 @@ constexpr DosCode dosCodes[] = {
 
 std::string ntStatusName(uint32_t code)
 {
-    for (const StatusCode &known : ntNames) {
+    for (const StatusCode &known : kNtNames) {
         if (known.code == code)
             return known.name;
     }
@@ -207,7 +207,7 @@ std::string encodeName(std::string_view name, uint8_t type, char pad)
 
 std::string sessionRequest(std::string_view called, std::string_view calling)
 {
-    const std::string names = encodeName(called, messengerType) + encodeName(calling, workstationType);
+    const std::string names = encodeName(called, kMessengerType) + encodeName(calling, kWorkstationType);
     std::string out("\x81\x00", 2);
     put16be(out, uint16_t(names.size()));
     return out + names;
@@ -247,8 +247,8 @@ std::vector<std::string> pieces(std::string_view text)
         wire += c;
     }
     std::vector<std::string> out;
-    for (size_t at = 0; at < wire.size(); at += pieceBytes)
-        out.push_back(wire.substr(at, pieceBytes));
+    for (size_t at = 0; at < wire.size(); at += kPieceBytes)
+        out.push_back(wire.substr(at, kPieceBytes));
     if (out.empty())
         out.emplace_back();
     return out;
@@ -261,7 +261,7 @@ Frame readFrame(std::string_view r)
         return frame;
     const uint8_t type = uint8_t(r[0]);
     const size_t length = (size_t(uint8_t(r[1]) & 1) << 16) | get16be(r, 2);
-    if ((uint8_t(r[1]) & 0xfe) != 0 || length > maxFrameBytes) {
+    if ((uint8_t(r[1]) & 0xfe) != 0 || length > kMaxFrameBytes) {
         frame.kind = Frame::Kind::Invalid;
         return frame;
     }
@@ -307,7 +307,7 @@ Frame readFrame(std::string_view r)
         const uint32_t dos = (uint32_t(uint8_t(body[5])) << 16) | get16le(body, 7);
         if (dos != 0) {
             frame.ntStatus = 0;
-            for (const DosCode &known : dosCodes) {
+            for (const DosCode &known : kDosCodes) {
                 if (known.dos == dos)
                     frame.ntStatus = known.nt;
             }
@@ -342,18 +342,18 @@ std::string negativeStatus(uint8_t code)
 
 std::string nodeStatusRequest(uint16_t id)
 {
-    return nameServiceRequest(id, 0x0000, encodeName("*", 0x00, '\0'), typeNbstat);
+    return nameServiceRequest(id, 0x0000, encodeName("*", 0x00, '\0'), kTypeNbstat);
 }
 
 std::string nameQuery(uint16_t id, std::string_view name, uint8_t type, bool broadcast)
 {
-    return nameServiceRequest(id, broadcast ? 0x0110 : 0x0100, encodeName(name, type), typeNb);
+    return nameServiceRequest(id, broadcast ? 0x0110 : 0x0100, encodeName(name, type), kTypeNb);
 }
 
 std::optional<NodeStatus> readNodeStatus(std::string_view datagram)
 {
     const std::optional<Answer> answer = readAnswer(datagram);
-    if (!answer || answer->rcode != 0 || answer->type != typeNbstat || answer->data.empty())
+    if (!answer || answer->rcode != 0 || answer->type != kTypeNbstat || answer->data.empty())
         return std::nullopt;
     NodeStatus status;
     status.id = answer->id;
@@ -384,7 +384,7 @@ std::optional<NameAnswer> readNameAnswer(std::string_view datagram)
         result.negative = true;
         return result;
     }
-    if (answer->type != typeNb || answer->data.size() % 6 != 0)
+    if (answer->type != kTypeNb || answer->data.size() % 6 != 0)
         return std::nullopt;
     for (size_t at = 0; at + 6 <= answer->data.size(); at += 6) {
         char text[16];
@@ -400,7 +400,7 @@ std::string messengerName(const std::vector<StatusName> &names)
 {
     for (const bool wantActive : { true, false }) {
         for (const StatusName &node : names) {
-            if (node.type == messengerType && !node.group && node.active == wantActive && !node.name.empty())
+            if (node.type == kMessengerType && !node.group && node.active == wantActive && !node.name.empty())
                 return node.name;
         }
     }

@@ -13,11 +13,11 @@
 namespace NetbiosWire {
 
 // The messenger's name type, a workstation's and a group's.
-constexpr uint8_t messengerType = 0x03;
-constexpr uint8_t workstationType = 0x00;
+constexpr uint8_t kMessengerType = 0x03;
+constexpr uint8_t kWorkstationType = 0x00;
 
 // smbclient hands the text over in pieces of this many bytes.
-constexpr size_t pieceBytes = 127;
+constexpr size_t kPieceBytes = 127;
 
 // A name in first-level encoding (RFC 1001 14.1): 15 bytes padded with `pad`, the type as
 // the 16th, each half byte as a letter; 34 bytes with the length in front and the empty
@@ -35,7 +35,7 @@ std::string sendText(std::string_view piece, uint16_t group, uint16_t pid);
 std::string sendEnd(uint16_t group, uint16_t pid);
 
 // The message text as it goes on the wire, in pieces: each LF after a CR, cut every
-// pieceBytes bytes. An empty text is one empty piece.
+// kPieceBytes bytes. An empty text is one empty piece.
 std::vector<std::string> pieces(std::string_view text);
 
 // What one frame of the session says. Frames are read from the front of what has arrived.
@@ -53,7 +53,7 @@ struct Frame
 };
 
 // A frame longer than this is no answer to a message request.
-constexpr size_t maxFrameBytes = 64 * 1024;
+constexpr size_t kMaxFrameBytes = 64 * 1024;
 
 Frame readFrame(std::string_view received);
 

@@ -17,13 +17,13 @@ std::string firstLine(const std::string &text)
 // The first "NT_STATUS_" followed by a code of capitals, digits and "_".
 std::string ntStatus(std::string_view text)
 {
-    static constexpr std::string_view prefix("NT_STATUS_");
-    for (size_t at = text.find(prefix); at != text.npos; at = text.find(prefix, at + 1)) {
-        size_t end = at + prefix.size();
+    static constexpr std::string_view kPrefix("NT_STATUS_");
+    for (size_t at = text.find(kPrefix); at != text.npos; at = text.find(kPrefix, at + 1)) {
+        size_t end = at + kPrefix.size();
         while (end < text.size()
             && ((text[end] >= 'A' && text[end] <= 'Z') || (text[end] >= '0' && text[end] <= '9') || text[end] == '_'))
             ++end;
-        if (end > at + prefix.size())
+        if (end > at + kPrefix.size())
             return std::string(text.substr(at, end - at));
     }
     return {};
@@ -32,15 +32,15 @@ std::string ntStatus(std::string_view text)
 // The status after the first "cli_message<anything> returned ", if there is one.
 std::string refusal(std::string_view text)
 {
-    static constexpr std::string_view call("cli_message");
-    static constexpr std::string_view returned(" returned ");
-    for (size_t at = text.find(call); at != text.npos; at = text.find(call, at + 1)) {
-        size_t pos = at + call.size();
+    static constexpr std::string_view kCall("cli_message");
+    static constexpr std::string_view kReturned(" returned ");
+    for (size_t at = text.find(kCall); at != text.npos; at = text.find(kCall, at + 1)) {
+        size_t pos = at + kCall.size();
         while (pos < text.size() && !Utf8Text::isAsciiBlank(text[pos]))
             ++pos;
-        if (!text.substr(pos).starts_with(returned))
+        if (!text.substr(pos).starts_with(kReturned))
             continue;
-        pos += returned.size();
+        pos += kReturned.size();
         size_t end = pos;
         while (end < text.size() && !Utf8Text::isAsciiBlank(text[end]))
             ++end;
@@ -182,6 +182,10 @@ std::string SmbClient::describe(const Delivery &delivery, std::string_view name,
     case Outcome::Missing:
         return "no se encuentra el programa smbclient en el PATH (paquete smbclient)";
     case Outcome::TimedOut:
+        // A recipient that kept answering slowly went on for longer than Espera.
+        if (delivery.elapsedSeconds > timeoutSeconds)
+            return "el equipo " + who + " no ha terminado de recibir el mensaje en "
+                + NetConfig::seconds(delivery.elapsedSeconds);
         return "el equipo " + who + " no ha contestado en " + NetConfig::seconds(timeoutSeconds);
     case Outcome::Failed:
         break;

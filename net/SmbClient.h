@@ -17,6 +17,7 @@ public:
     {
         Outcome outcome = Outcome::Failed;
         std::string detail; // smbclient's own words (an NT_STATUS code, or its first line)
+        int elapsedSeconds = 0; // of a time-out cut by the overall bound: how long it went on
     };
 
     struct Target

@@ -41,6 +41,11 @@ private Q_SLOTS:
     void groupDelivery_data();
     void groupDelivery();
     void groupMembersAreServedAtOnce();
+    void hostilePeersGetNoDelivery_data();
+    void hostilePeersGetNoDelivery();
+    void slowMembersCannotHoldTheSendForever();
+    void membersBeyondTheBoundAreReported();
+    void membersAnsweringAtOnceAreAllServed();
     void rememberedMembersEndTheListeningEarly();
     void interruptedNetLeavesNoChildBehind_data();
     void interruptedNetLeavesNoChildBehind();
@@ -57,13 +62,15 @@ private:
 
     void writeScript(const QString &name, const QByteArray &body);
     void writeIni(const QByteArray &text);
-    Run runNet(const QStringList &arguments, bool withTools = true);
+    // maxFiles: net runs with at most that many descriptors (0: as the test does).
+    Run runNet(const QStringList &arguments, bool withTools = true, int maxFiles = 0);
     QStringList calls() const; // one line of arguments per smbclient call
     QStringList logLines(const QString &name) const;
     // A fake nmblookup whose group query answers with these addresses (in this order),
     // except for the group VACIO, which nobody answers.
     void writeGroupLookup(const QStringList &addresses);
-    bool startComputers(FakeMessenger &computers, const QList<FakeMessenger::Computer> &list);
+    bool startComputers(FakeMessenger &computers, const QList<FakeMessenger::Computer> &list,
+        const FakeMessenger::Options &options = {});
     QByteArray lastInput() const;
 
     QTemporaryDir m_root;
@@ -110,13 +117,19 @@ void tst_netCommand::writeIni(const QByteArray &text)
     file.write(text);
 }
 
-tst_netCommand::Run tst_netCommand::runNet(const QStringList &arguments, bool withTools)
+tst_netCommand::Run tst_netCommand::runNet(const QStringList &arguments, bool withTools, int maxFiles)
 {
     QProcess net;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("PATH"), withTools ? m_tools : m_root.filePath(QStringLiteral("vacio")));
     net.setProcessEnvironment(env);
-    net.start(m_program + QStringLiteral("/net"), arguments);
+    if (maxFiles > 0)
+        net.start(QStringLiteral("/bin/sh"),
+            QStringList { QStringLiteral("-c"), QStringLiteral("ulimit -n %1 && exec \"$0\" \"$@\"").arg(maxFiles),
+                m_program + QStringLiteral("/net") }
+                + arguments);
+    else
+        net.start(m_program + QStringLiteral("/net"), arguments);
     Run run;
     if (!net.waitForFinished(60000)) {
         net.kill();
@@ -271,14 +284,20 @@ void tst_netCommand::argumentsAreChecked()
     }
 }
 
-bool tst_netCommand::startComputers(FakeMessenger &computers, const QList<FakeMessenger::Computer> &list)
+bool tst_netCommand::startComputers(
+    FakeMessenger &computers, const QList<FakeMessenger::Computer> &list, const FakeMessenger::Options &options)
 {
-    if (::geteuid() != 0)
-        return false;
-    const bool started = computers.start(list);
+    const bool started = computers.start(list, options);
     if (!started)
         qWarning("%s", qPrintable(computers.error()));
     return started;
+}
+
+// The ports the computers answer on, as net.ini's [Opciones] gives them to net.
+static QByteArray ports(const FakeMessenger &computers)
+{
+    return "PuertoNombres=" + QByteArray::number(computers.nameServicePort())
+        + "\nPuertoMensajes=" + QByteArray::number(computers.sessionPort()) + "\n";
 }
 
 void tst_netCommand::writeGroupLookup(const QStringList &addresses)
@@ -298,8 +317,7 @@ void tst_netCommand::writeGroupLookup(const QStringList &addresses)
 void tst_netCommand::namesFromNetIniGoToTheirAddress()
 {
     FakeMessenger computers;
-    if (!startComputers(computers, { { "OFICINA1" }, { "OFICINA2" } }))
-        QSKIP("needs root to play computers on ports 137 and 139 of loopback addresses");
+    QVERIFY2(startComputers(computers, { { "OFICINA1" }, { "OFICINA2" } }), qPrintable(computers.error()));
     const QString conf = m_root.filePath(QStringLiteral("cliente.conf"));
     QFile c(conf);
     QVERIFY(c.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -307,7 +325,7 @@ void tst_netCommand::namesFromNetIniGoToTheirAddress()
     c.close();
     writeIni("[Equipos]\nOFICINA1=" + computers.address(0).toLatin1() + "\noficina2=" + computers.address(1).toLatin1()
         + "\nCERRADO=" + computers.address(0).toLatin1() + ":1139\n[Opciones]\nConfiguracion=" + conf.toUtf8()
-        + "\nEspera=7\n");
+        + "\nEspera=7\n" + ports(computers));
     writeScript(QStringLiteral("smbclient"), fakeSmbclient("exit 0"));
 
     QCOMPARE(runNet({ "send", "OFICINA1", "uno" }).exitCode, 0);
@@ -331,7 +349,7 @@ void tst_netCommand::namesFromNetIniGoToTheirAddress()
         closed.out.value(0), QStringLiteral("Error: el equipo CERRADO no responde (NT_STATUS_CONNECTION_REFUSED)."));
 
     // Where Difusion gives an address, net asks there for the computer of a name and calls it.
-    writeIni("[Opciones]\nDifusion=" + computers.nameServer().toLatin1() + "\nEspera=1\n");
+    writeIni("[Opciones]\nDifusion=" + computers.nameServer().toLatin1() + "\nEspera=1\n" + ports(computers));
     QCOMPARE(runNet({ "send", "oficina2", "cinco" }).out, QStringList { "Mensaje enviado a oficina2." });
     QCOMPARE(computers.received().size(), 3);
     QCOMPARE(computers.received().at(2).called, QByteArray("OFICINA2"));
@@ -343,13 +361,17 @@ void tst_netCommand::namesFromNetIniGoToTheirAddress()
     QVERIFY(calls().isEmpty());
 
     writeIni("[Equipos]\nOFICINA1=" + computers.address(0).toLatin1() + "\n[Opciones]\nConfiguracion=" + conf.toUtf8()
-        + "\nEspera=7\n");
+        + "\nEspera=7\n" + ports(computers));
     QCOMPARE(runNet({ "send", "OTRO", "tres" }).exitCode, 0);
     const QStringList made = calls();
     QCOMPARE(made.size(), 1);
     const QString common
         = QStringLiteral("--configfile=%1 --option=dos charset=CP850 --option=unix charset=CP850 ").arg(conf);
-    QVERIFY2(made.at(0).startsWith(common + "--message=OTRO --timeout=7 --no-pass --user="), qPrintable(made.at(0)));
+    // The session port net.ini gives is smbclient's too.
+    QVERIFY2(
+        made.at(0).startsWith(common
+            + QStringLiteral("--message=OTRO --port=%1 --timeout=7 --no-pass --user=").arg(computers.sessionPort())),
+        qPrintable(made.at(0)));
 
     writeIni("[Equipos]\nOFICINA1=127.0.0.2:notaport\n");
     const Run bad = runNet({ "send", "OFICINA1", "uno" });
@@ -398,6 +420,10 @@ void tst_netCommand::quotedTextStaysOnItsLine_data()
         << "OFICINA1"
         << "hola" << QByteArray("printf 'fallo\\033[31m\\tgrave\\r\\302\\205fin\\n'; exit 3") << 1
         << QStringList { "Error: no se pudo enviar el mensaje a OFICINA1: fallo\\x1b[31m\\tgrave\\r\\x85fin." };
+    QTest::newRow("format characters")
+        << "OFICINA1"
+        << "hola" << QByteArray("printf 'fallo \\342\\200\\256dlrow\\342\\200\\213\\357\\273\\277 fin\\n'; exit 3") << 1
+        << QStringList { "Error: no se pudo enviar el mensaje a OFICINA1: fallo \\u202edlrow\\u200b\\ufeff fin." };
     QTest::newRow("characters the code page lacks")
         << "OFICINA1" << QStringLiteral("x\u2028\u0085y") << QByteArray("exit 0") << 0
         << QStringList { "Mensaje enviado a OFICINA1.",
@@ -463,7 +489,9 @@ void tst_netCommand::groupDelivery_data()
     QTest::addColumn<QByteArray>("secondName"); // in CP850
     QTest::addColumn<int>("delayMs"); // of every answer of the second member
     QTest::addColumn<int>("queryDelayMs"); // of its answer to the group query
-    QTest::addColumn<QString>("lookup"); // who asks for the group: "net", "nmblookup", "none"
+    // Who asks for the group: "net" (answered as a broadcast is, each member for itself),
+    // "server" (net, answered by a server for every member), "nmblookup", "none".
+    QTest::addColumn<QString>("lookup");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("out"); // %2: the second member's address
     QTest::addColumn<QByteArrayList>("messaged"); // called names
@@ -502,12 +530,32 @@ void tst_netCommand::groupDelivery_data()
         << QStringList { "Error: mensaje no entregado a 1 de 2 equipos del grupo MIXTO.",
                "El equipo OFICINA2 no ha contestado en 1 segundo." }
         << QByteArrayList { "OFICINA1" };
-    // Each of its five answers comes 0.7 s late: 3.5 s in all, never 1 s of silence.
+    // Each of its four session answers comes 0.7 s late: 2.8 s in all, never 1 s of silence.
     QTest::newRow("slow member that keeps answering") << QByteArray("Espera=1\n") << "/domain:OFICINA" << deliver
                                                       << second << 700 << 0 << "net" << 0 << toBoth << both;
     QTest::newRow("member answering the group half a second late")
         << QByteArray() << "/domain:OFICINA" << deliver << second << 0 << 500 << "net" << 0 << toBoth << both;
     // The name service gives names in the code page: read whole, called as they are.
+    // Answers that would send net elsewhere, or that anyone on the computer could forge.
+    const QStringList toFirst { "Mensaje enviado a OFICINA: 1 equipo (OFICINA1)." };
+    QTest::newRow("member naming another address")
+        << QByteArray() << "/domain:OFICINA" << int(Behaviour::NamesAnother) << second << 0 << 0 << "net" << 0
+        << toFirst << QByteArrayList { "OFICINA1" };
+    QTest::newRow("member answering from another port")
+        << QByteArray() << "/domain:OFICINA" << int(Behaviour::GroupFromOtherPort) << second << 0 << 0 << "net" << 0
+        << toFirst << QByteArrayList { "OFICINA1" };
+    QTest::newRow("name told from another port")
+        << QByteArray("Espera=1\n") << "/domain:MIXTO" << int(Behaviour::StatusFromOtherPort) << second << 0 << 0
+        << "net" << 1
+        << QStringList { "Error: mensaje no entregado a 1 de 2 equipos del grupo MIXTO.",
+               "El equipo %2 no ha dicho su nombre en 1 segundo." }
+        << QByteArrayList { "OFICINA1" };
+    QTest::newRow("server answering for every member")
+        << QByteArray() << "/domain:OFICINA" << deliver << second << 0 << 0 << "server" << 0 << toBoth << both;
+    // Its name is asked again within Espera.
+    QTest::newRow("first answer of its name lost")
+        << QByteArray("Espera=1\n") << "/domain:OFICINA" << int(Behaviour::LosesFirstStatus) << second << 0 << 0
+        << "net" << 0 << toBoth << both;
     QTest::newRow("member name beyond ASCII")
         << QByteArray() << "/domain:PARCIAL" << deliver << QByteArray("DISE\xa5O") << 0 << 0 << "net" << 0
         << QStringList { "Mensaje enviado a PARCIAL: 2 equipos (DISEÑO, OFICINA1)." }
@@ -535,10 +583,14 @@ void tst_netCommand::groupDelivery()
     QFETCH(QStringList, out);
     QFETCH(QByteArrayList, messaged);
     FakeMessenger computers;
-    if (!startComputers(computers, { { "OFICINA1" }, { secondName, Behaviour(second), delayMs, queryDelayMs } }))
-        QSKIP("needs root to play computers on ports 137 and 139 of loopback addresses");
-    const bool byNet = lookup == QLatin1String("net");
-    writeIni("[Opciones]\n" + (byNet ? "Difusion=" + computers.nameServer().toLatin1() + "\n" : QByteArray()) + ini);
+    FakeMessenger::Options options;
+    options.serverAnswers = lookup == QLatin1String("server");
+    QVERIFY2(startComputers(
+                 computers, { { "OFICINA1" }, { secondName, Behaviour(second), delayMs, queryDelayMs } }, options),
+        qPrintable(computers.error()));
+    const bool byNet = lookup == QLatin1String("net") || options.serverAnswers;
+    writeIni("[Opciones]\n" + (byNet ? "Difusion=" + computers.nameServer().toLatin1() + "\n" : QByteArray()) + ini
+        + ports(computers));
     if (lookup == QLatin1String("nmblookup"))
         writeGroupLookup({ computers.address(0), computers.address(1) });
 
@@ -577,9 +629,8 @@ void tst_netCommand::groupMembersAreServedAtOnce()
         list.append({ everyone.last().toLatin1(), Behaviour::Deliver, 300, (40 - i) * 5 });
     }
     FakeMessenger computers;
-    if (!startComputers(computers, list))
-        QSKIP("needs root to play computers on ports 137 and 139 of loopback addresses");
-    writeIni("[Opciones]\nDifusion=" + computers.nameServer().toLatin1() + "\nEspera=2\n");
+    QVERIFY2(startComputers(computers, list), qPrintable(computers.error()));
+    writeIni("[Opciones]\nDifusion=" + computers.nameServer().toLatin1() + "\nEspera=2\n" + ports(computers));
 
     const Run all = runNet({ "send", "/domain:GRANDE", "hola" });
     QCOMPARE(all.exitCode, 0);
@@ -588,11 +639,19 @@ void tst_netCommand::groupMembersAreServedAtOnce()
             QStringLiteral("Mensaje enviado a GRANDE: 40 equipos (%1).").arg(everyone.join(QStringLiteral(", "))) });
     QCOMPARE(computers.received().size(), 40);
     QVERIFY2(computers.mostAtOnce() >= 20, qPrintable(QString::number(computers.mostAtOnce())));
+    // Transaction ids nobody can foretell from one another (or from net's process id): the
+    // query's first, then one per member, all different and in no sequence.
+    QList<quint16> ids = computers.requestIds();
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    QCOMPARE(ids.size(), 41);
+    QVERIFY2(ids.last() - ids.first() != 40, "the ids follow one another");
 
     list[2].behaviour = Behaviour::Refuse;
     list[16].behaviour = Behaviour::Refuse;
     list[10].behaviour = Behaviour::Silent;
     QVERIFY(computers.start(list));
+    writeIni("[Opciones]\nDifusion=" + computers.nameServer().toLatin1() + "\nEspera=2\n" + ports(computers));
     const Run mixed = runNet({ "send", "/domain:GRANDE", "hola" });
     QCOMPARE(mixed.exitCode, 1);
     QCOMPARE(mixed.out,
@@ -602,6 +661,100 @@ void tst_netCommand::groupMembersAreServedAtOnce()
             "El equipo MIEMBRO17 ha rechazado el mensaje (NT_STATUS_ACCESS_DENIED)." }));
 }
 
+void tst_netCommand::hostilePeersGetNoDelivery_data()
+{
+    QTest::addColumn<int>("behaviour");
+    QTest::addColumn<QString>("firstLine");
+
+    const QString invalid
+        = QStringLiteral("Error: no se pudo enviar el mensaje a PEER: respuesta no válida del equipo.");
+    const QString silent = QStringLiteral("Error: el equipo PEER no ha contestado en 1 segundo.");
+    // Replies that come before their request is written answer nothing asked.
+    QTest::newRow("answers before being asked") << int(Behaviour::AnswersAhead) << invalid;
+    QTest::newRow("answers the start with every reply") << int(Behaviour::AnswersStartWithAll) << invalid;
+    // Neither a keep-alive nor a frame that never ends is an answer.
+    QTest::newRow("keep-alives only") << int(Behaviour::KeepsAlive) << silent;
+    QTest::newRow("a frame that never ends") << int(Behaviour::Dribbles) << silent;
+    // A flood is no messenger, and what net keeps of it is bounded.
+    QTest::newRow("a flood of keep-alives") << int(Behaviour::Floods) << invalid;
+}
+
+// A computer at a known address that does not play by the rules is never reported as reached,
+// and never holds net longer than Espera.
+void tst_netCommand::hostilePeersGetNoDelivery()
+{
+    QFETCH(int, behaviour);
+    QFETCH(QString, firstLine);
+    FakeMessenger computers;
+    QVERIFY2(startComputers(computers, { { "PEER", Behaviour(behaviour) } }), qPrintable(computers.error()));
+    writeIni("[Equipos]\nPEER=" + computers.address(0).toLatin1() + "\n[Opciones]\nEspera=1\n" + ports(computers));
+
+    const Run run = runNet({ "send", "PEER", "hola", "desde", "la", "prueba" });
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.out, QStringList { firstLine });
+    QVERIFY(computers.received().isEmpty());
+}
+
+// Members that keep answering, each reply within Espera, but with a long message never done:
+// each is given up after ten times Espera, and the send as a whole ends within its listening
+// and that, even where a low limit on descriptors lets net open one session at a time.
+void tst_netCommand::slowMembersCannotHoldTheSendForever()
+{
+    FakeMessenger computers;
+    QVERIFY2(
+        startComputers(computers, { { "LENTO1", Behaviour::Deliver, 900 }, { "LENTO2", Behaviour::Deliver, 900, 20 } }),
+        qPrintable(computers.error()));
+    writeIni("[Opciones]\nDifusion=" + computers.nameServer().toLatin1() + "\nEspera=1\n" + ports(computers));
+
+    const Run run = runNet({ "send", "/domain:LENTOS", QString(1500, QLatin1Char('x')) }, true, 17);
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.out,
+        QStringList({ "Error: mensaje no entregado a 2 de 2 equipos del grupo LENTOS.",
+            "El equipo LENTO1 no ha terminado de recibir el mensaje en 10 segundos.",
+            "No se pudo enviar el mensaje a LENTO2: se han agotado los 11 segundos que puede durar el envío." }));
+    QCOMPARE(computers.mostAtOnce(), 1);
+    QVERIFY(computers.received().isEmpty());
+}
+
+// A server naming more members than net takes: the first ones are served, the rest counted,
+// never dropped without a word.
+void tst_netCommand::membersBeyondTheBoundAreReported()
+{
+    FakeMessenger computers;
+    FakeMessenger::Options options;
+    options.serverAnswers = true;
+    options.unknownMembers = 4100;
+    QVERIFY2(startComputers(computers, { { "OFICINA1" } }, options), qPrintable(computers.error()));
+    writeIni("[Opciones]\nDifusion=" + computers.nameServer().toLatin1() + "\nEspera=1\n" + ports(computers));
+
+    const Run run = runNet({ "send", "/domain:OFICINA", "hola" });
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.out.value(0), QStringLiteral("Error: mensaje no entregado a 4100 de 4101 equipos del grupo OFICINA."));
+    QCOMPARE(run.out.filter(QStringLiteral("no ha dicho su nombre en 1 segundo")).size(), 4095);
+    QCOMPARE(run.out.last(),
+        QStringLiteral("Otros 5 equipos han contestado después de los 4096 que se atienden como máximo: no se les ha "
+                       "enviado el mensaje."));
+    QCOMPARE(computers.received().size(), 1);
+}
+
+// Members that all tell their names at the same moment: every one that answered is served.
+void tst_netCommand::membersAnsweringAtOnceAreAllServed()
+{
+    QList<FakeMessenger::Computer> list;
+    for (int i = 0; i < 1024; ++i)
+        list.append({ QStringLiteral("M%1").arg(i, 4, 10, QLatin1Char('0')).toLatin1() });
+    FakeMessenger computers;
+    FakeMessenger::Options options;
+    options.burst = true;
+    QVERIFY2(startComputers(computers, list, options), qPrintable(computers.error()));
+    writeIni("[Opciones]\nDifusion=" + computers.nameServer().toLatin1() + "\nEspera=1\n" + ports(computers));
+
+    const Run run = runNet({ "send", "/domain:GRANDE", "hola" });
+    QVERIFY2(run.exitCode == 0, qPrintable(run.out.mid(0, 5).join(QLatin1Char('\n'))));
+    QVERIFY(run.out.value(0).startsWith(QStringLiteral("Mensaje enviado a GRANDE: 1024 equipos (M0000, M0001, ")));
+    QCOMPARE(computers.received().size(), 1024);
+}
+
 // The members a group had last time end the listening soon after they have all answered
 // again, however late one of them is; a newcomer slower than that is learned at the next full
 // listen, at the latest a day later.
@@ -609,9 +762,8 @@ void tst_netCommand::rememberedMembersEndTheListeningEarly()
 {
     QList<FakeMessenger::Computer> list { { "OFICINA1" }, { "OFICINA2", Behaviour::Deliver, 0, 500 } };
     FakeMessenger computers;
-    if (!startComputers(computers, list))
-        QSKIP("needs root to play computers on ports 137 and 139 of loopback addresses");
-    writeIni("[Opciones]\nDifusion=" + computers.nameServer().toLatin1() + "\n");
+    QVERIFY2(startComputers(computers, list), qPrintable(computers.error()));
+    writeIni("[Opciones]\nDifusion=" + computers.nameServer().toLatin1() + "\n" + ports(computers));
     const auto send = [&]() {
         computers.clear();
         const Run run = runNet({ "send", "/domain:OFICINA", "hola" });
@@ -634,6 +786,7 @@ void tst_netCommand::rememberedMembersEndTheListeningEarly()
     list[1].queryDelayMs = 0;
     list.append({ "OFICINA3", Behaviour::Deliver, 0, 400 });
     QVERIFY(computers.start(list));
+    writeIni("[Opciones]\nDifusion=" + computers.nameServer().toLatin1() + "\n" + ports(computers));
     QCOMPARE(send(), std::make_pair(two, QByteArrayList({ "OFICINA1", "OFICINA2" })));
     // ...until the day's full listen comes round; from then on it is waited for too.
     QFile file(memory);
@@ -655,6 +808,7 @@ void tst_netCommand::rememberedMembersEndTheListeningEarly()
     list[2].queryDelayMs = 0;
     list.append({ "OFICINA4", Behaviour::Deliver, 0, 400 });
     QVERIFY(computers.start(list));
+    writeIni("[Opciones]\nDifusion=" + computers.nameServer().toLatin1() + "\n" + ports(computers));
     const auto [out, called] = send();
     QCOMPARE(
         out.value(0), QStringLiteral("Mensaje enviado a OFICINA: 4 equipos (OFICINA1, OFICINA2, OFICINA3, OFICINA4)."));
@@ -712,8 +866,9 @@ void tst_netCommand::interruptedNetLeavesNoChildBehind()
 
     // Members that keep net waiting: it stops as promptly, claiming nothing.
     FakeMessenger computers;
-    if (!startComputers(computers, { { "MUDO1", Behaviour::Silent }, { "MUDO2", Behaviour::Silent } }))
-        return;
+    QVERIFY2(startComputers(computers, { { "MUDO1", Behaviour::Silent }, { "MUDO2", Behaviour::Silent } }),
+        qPrintable(computers.error()));
+    writeIni("[Opciones]\nEspera=60\n" + ports(computers));
     writeGroupLookup({ computers.address(0), computers.address(1) });
     net.start(m_program + QStringLiteral("/net"), { "send", "/domain:MUDOS", "hola" });
     QTRY_COMPARE_WITH_TIMEOUT(computers.mostAtOnce(), 2, 20000);

@@ -1,4 +1,5 @@
 #include "fakes/TestSupport.h"
+#include "net/KnownMembers.h"
 #include "net/MessageText.h"
 #include "net/NameLookup.h"
 #include "net/NetCommand.h"
@@ -9,6 +10,7 @@
 #include "profile/Utf8Text.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -73,6 +75,7 @@ private Q_SLOTS:
     void textRulesAgreeWithQString();
     void brokenUtf8IsReplacedAsQStringDoes();
     void numbersAreReadAsQStringReadsThem();
+    void memberMemoryIsReadBackWhole();
 
 private:
     // net.ini options in a file of the test's folder; its path.
@@ -150,7 +153,7 @@ void tst_netLogic::longMessageIsCutAtTheWireLimit()
     QCOMPARE(int(prepared.bytes.size()), keptBytes);
     QCOMPARE(prepared.droppedChars, dropped);
     QVERIFY(int(prepared.bytes.size() + std::count(prepared.bytes.begin(), prepared.bytes.end(), '\n'))
-        <= MessageText::maxWireBytes);
+        <= MessageText::kMaxWireBytes);
 }
 
 void tst_netLogic::unknownCodePageIsReported()
@@ -719,6 +722,32 @@ void tst_netLogic::numbersAreReadAsQStringReadsThem()
         if (ok)
             QCOMPARE(*got, expected);
     }
+}
+
+// Groups full of members are more than the memory may hold: what it writes it reads back
+// whole, the groups heard from longest ago left out.
+void tst_netLogic::memberMemoryIsReadBackWhole()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const std::string path = QFile::encodeName(folder.filePath(QStringLiteral("grupos"))).toStdString();
+    const long long day = 24 * 3600;
+    const long long start = 1'700'000'000;
+    std::vector<std::string> members;
+    for (size_t i = 0; i < KnownMembers::kMaxMembers; ++i)
+        members.push_back("10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1));
+    // Every ten minutes another group answered by as many members as a group send takes.
+    const int groups = 4;
+    for (int g = 0; g < groups; ++g) {
+        KnownMembers known = KnownMembers::load(path, start + g * 600);
+        known.answered("GRUPO" + std::to_string(g), "10.1.255.255", members, true);
+        std::string error;
+        QVERIFY2(known.save(error), error.c_str());
+        QVERIFY(QFileInfo(folder.filePath(QStringLiteral("grupos"))).size() <= qint64(KnownMembers::kMaxBytes));
+    }
+    const KnownMembers read = KnownMembers::load(path, start + day / 2);
+    QCOMPARE(read.expected("GRUPO" + std::to_string(groups - 1), "10.1.255.255"), members);
+    QVERIFY(read.expected("GRUPO0", "10.1.255.255").empty());
 }
 
 QTEST_GUILESS_MAIN(tst_netLogic)
