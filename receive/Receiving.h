@@ -1,7 +1,7 @@
 #pragma once
 
-#include "receive/Mailbox.h"
 #include "receive/History.h"
+#include "receive/Mailbox.h"
 
 #include <QList>
 #include <QObject>
@@ -46,6 +46,10 @@ public:
     bool mailboxExists() const { return m_mailbox.exists(); }
     // The history window, created at its first use.
     void showReceived();
+
+    // Writes what waits for the delayed save now, for a program that is ending: a failure is
+    // only logged, as no box may hold the end up.
+    void saveNow();
 
     // "Cerrar &todos": closes every pop-up; those still waiting join the count of the others.
     void closeAll();

@@ -4,6 +4,7 @@
 
 #include <QIcon>
 #include <QList>
+#include <QMenu>
 #include <QSystemTrayIcon>
 
 namespace {
@@ -22,7 +23,8 @@ IconoBarra::IconoBarra(QObject *parent)
 {
     m_icon->setToolTip(QStringLiteral("Velrisa"));
     connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Context)
+        // With a menu of its own the tray has opened it already.
+        if (reason == QSystemTrayIcon::Context && !m_icon->contextMenu())
             Q_EMIT menuRequested();
         else if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
             Q_EMIT restoreRequested();
@@ -35,6 +37,11 @@ IconoBarra::IconoBarra(QObject *parent)
 IconoBarra::~IconoBarra()
 {
     liveIcons().removeAll(this);
+}
+
+void IconoBarra::setMenu(QMenu *menu)
+{
+    m_icon->setContextMenu(menu);
 }
 
 void IconoBarra::start()

@@ -4,11 +4,14 @@
 #include <QObject>
 #include <QTimer>
 
+class QMenu;
 class QSystemTrayIcon;
 
-// The program's icon in the system tray: started once, it raises a restore request
-// on a click or a double click and a menu request on a right click. The owner pops up
-// its own menu, so the same menu serves every kind of tray.
+// The program's icon in the system tray: started once, it raises a restore request on a
+// click or a double click. Its menu is given to the tray, which opens it the way the
+// desktop does (a right click on an embedded icon, the panel's own gesture on a
+// StatusNotifierItem host, which may not tell the program of the click at all); without a
+// menu a right click raises a menu request instead.
 class IconoBarra final : public QObject
 {
     Q_OBJECT
@@ -17,6 +20,8 @@ public:
     explicit IconoBarra(QObject *parent = nullptr);
     ~IconoBarra() override;
 
+    // The tray's menu for the icon; null for none.
+    void setMenu(QMenu *menu);
     // Puts the icon in the tray.
     void start();
     // Takes it out again, for a program that is ending.
