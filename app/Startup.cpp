@@ -86,16 +86,12 @@ Startup::~Startup()
 void Startup::start()
 {
     if (m_rt.prevInstance()) {
-        // Without a tray the running window may be hidden, and starting the program
-        // again is then the only way to reach it: ask it to come forward.
-        if (!m_rt.trayAvailable())
-            m_rt.activatePrevInstance();
+        // Starting the program again is how people look for its window, tray or not (a tray
+        // icon may be out of sight, or the tray gone): the running one comes forward.
+        m_rt.activatePrevInstance();
         m_rt.end();
     }
-    m_rt.setActivationHandler([this] {
-        if (!m_rt.trayAvailable())
-            m_principal->bringToFront();
-    });
+    m_rt.setActivationHandler([this] { m_principal->bringToFront(); });
 
     // "-MIN" in any case, and nothing else, starts in the tray.
     const bool minimized = m_rt.command().toUpper() == QLatin1String("-MIN");

@@ -446,6 +446,7 @@ void frmPrincipal::mnuSalir_Click()
 void frmPrincipal::bringToFront()
 {
     mnuEnviar_Click();
+    m_rt.bringForward(*this);
 }
 
 QString frmPrincipal::rutaPrograma() const

@@ -29,6 +29,7 @@ public:
     QString inputBox(const QString &prompt, const QString &title) override;
     qint64 shell(const QString &commandLine, WindowStyle style) override;
     bool appActivate(qint64 pid) override;
+    void bringForward(QWidget &) override { ++m_broughtForward; }
     bool openUrl(const QUrl &url) override
     {
         m_openedUrls << url;
@@ -70,6 +71,7 @@ public:
     QList<qint64> m_activateCalls;
     QList<QUrl> m_openedUrls;
     int m_activationsSent = 0;
+    int m_broughtForward = 0;
     int m_endCalls = 0;
     bool m_hourglass = false;
     int m_hourglassChanges = 0;
