@@ -79,6 +79,11 @@ frmPrincipal::frmPrincipal(Runtime &runtime, Module &module, IconoBarra &taskIco
 
     connect(&m_taskIco, &IconoBarra::restoreRequested, this, &frmPrincipal::taskIco_Restore);
     connect(&m_taskIco, &IconoBarra::menuRequested, this, &frmPrincipal::taskIco_Menu);
+    // Started minimised where no tray was yet: now the program lives in the tray as asked.
+    connect(&m_taskIco, &IconoBarra::trayArrived, this, [this] {
+        if (isVisible() && isMinimized() && !m_ending)
+            hide();
+    });
 }
 
 frmPrincipal::~frmPrincipal() = default;
@@ -315,8 +320,13 @@ void frmPrincipal::closeEvent(QCloseEvent *event)
         return;
     }
     // The close rule: the window never closes, it hides; the program goes on in the tray.
+    // Without a tray a hidden window would leave nothing on the screen to come back by:
+    // there it goes to the task bar instead.
     event->ignore();
-    hide();
+    if (m_rt.trayAvailable())
+        hide();
+    else
+        showMinimized();
 }
 
 void frmPrincipal::contextMenuEvent(QContextMenuEvent *event)

@@ -30,6 +30,8 @@ IconoBarra::IconoBarra(QObject *parent)
             Q_EMIT restoreRequested();
     });
     liveIcons().append(this);
+    m_trayWait.setInterval(kTrayWaitMs);
+    connect(&m_trayWait, &QTimer::timeout, this, &IconoBarra::trayChanged);
     m_wait.setInterval(50);
     connect(&m_wait, &QTimer::timeout, this, &IconoBarra::showNotice);
 }
@@ -46,11 +48,28 @@ void IconoBarra::setMenu(QMenu *menu)
 
 void IconoBarra::start()
 {
+    m_started = true;
     m_icon->show();
+    // Qt's icon looks for a tray only when it is shown: with none yet (a panel that starts
+    // after the program at login), it is shown again once one has come.
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        m_trayWait.start();
+}
+
+void IconoBarra::trayChanged()
+{
+    if (!m_started || !QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    m_trayWait.stop();
+    m_icon->hide();
+    m_icon->show();
+    Q_EMIT trayArrived();
 }
 
 void IconoBarra::stop()
 {
+    m_started = false;
+    m_trayWait.stop();
     m_wait.stop();
     m_icon->hide();
 }

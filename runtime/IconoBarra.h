@@ -39,15 +39,22 @@ public:
 Q_SIGNALS:
     void restoreRequested();
     void menuRequested();
+    // A tray came after the start and the icon now stands in it.
+    void trayArrived();
 
 private:
     void showNotice();
+    // A tray that comes after the icon was started (a panel started later at login) takes it.
+    void trayChanged();
+    static constexpr int kTrayWaitMs = 1000;
 
     QSystemTrayIcon *m_icon;
     QString m_title; // of the notification that waits for the icon to be placed
     QString m_text;
     QTimer m_wait;
     QDeadlineTimer m_limit;
+    bool m_started = false;
+    QTimer m_trayWait; // looks for a tray that was not there at the start
     // Whether the notifications go to the desktop's notification server, which reads markup.
     bool m_readsMarkup;
 };

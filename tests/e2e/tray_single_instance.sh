@@ -59,17 +59,30 @@ expect_end() {
     fi
 }
 
-trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
-    --transparent false >/dev/null 2>&1 &
-started+=("$!")
+start_tray() {
+    trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
+        --transparent false >/dev/null 2>&1 &
+    started+=("$!")
+    wait_for 30 panel_ready || {
+        echo "FAIL: the tray host did not start"
+        exit 1
+    }
+}
 panel_ready() {
     panel=$(tray_panel)
     [ -n "$panel" ]
 }
-wait_for 30 panel_ready || {
-    echo "FAIL: the tray host did not start"
-    exit 1
-}
+
+echo "== -min before the tray is there (a panel started later at login): the icon joins it when it comes"
+new_session late
+start_program -min
+late=$last_pid
+wait_for 30 main_window_shown "$late" || fail "-min without a tray: the window is out of reach"
+start_tray
+wait_for 30 icon_count_is 1 || fail "the tray that came later did not get the icon"
+wait_for 30 main_window_hidden "$late" || fail "with the tray come, the window did not go to it"
+kill -TERM "$late"
+expect_end "$late" "SIGTERM"
 
 echo "== second start brings the window out of the tray, leaves one instance and one tray icon; SIGTERM ends it"
 new_session single
