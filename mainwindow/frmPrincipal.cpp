@@ -1,16 +1,16 @@
 #include "mainwindow/frmPrincipal.h"
 
-#include "about/HelpButton.h"
 #include "about/Form3.h"
+#include "about/HelpButton.h"
 #include "addressbook/Module.h"
 #include "dispatch/Dispatch.h"
 #include "dispatch/SendWait.h"
 #include "dispatch/frmWait.h"
 #include "mainwindow/ImageButton.h"
-#include "mainwindow/RecipientsCombo.h"
-#include "mainwindow/RecipientEntry.h"
 #include "mainwindow/MessageEntry.h"
 #include "mainwindow/RecentList.h"
+#include "mainwindow/RecipientEntry.h"
+#include "mainwindow/RecipientsCombo.h"
 #include "receive/Receiving.h"
 #include "runtime/IconoBarra.h"
 #include "runtime/Runtime.h"
@@ -45,10 +45,12 @@ const QString kAlternativeBackground = QStringLiteral(":/pictures/fondo_alternat
 
 } // namespace
 
-frmPrincipal::frmPrincipal(Runtime &runtime, Module &module, QWidget *parent)
+frmPrincipal::frmPrincipal(Runtime &runtime, Module &module, IconoBarra &taskIco, const bool &ending, QWidget *parent)
     : QMainWindow(parent)
     , m_rt(runtime)
     , m_module(module)
+    , m_taskIco(taskIco)
+    , m_ending(ending)
     , m_dispatch(std::make_unique<Dispatch>(runtime, *this))
     , m_help(std::make_unique<HelpButton>(runtime))
 {
@@ -75,11 +77,12 @@ frmPrincipal::frmPrincipal(Runtime &runtime, Module &module, QWidget *parent)
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
 
-    // A session that ends, or a quit from anywhere, must not be held up by the close rule.
-    qApp->installEventFilter(this);
-    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
-        m_ending = true;
-        m_taskIco->stop();
+    connect(&m_taskIco, &IconoBarra::restoreRequested, this, &frmPrincipal::taskIco_Restore);
+    connect(&m_taskIco, &IconoBarra::menuRequested, this, &frmPrincipal::taskIco_Menu);
+    // Started minimised where no tray was yet: now the program lives in the tray as asked.
+    connect(&m_taskIco, &IconoBarra::trayArrived, this, [this] {
+        if (isVisible() && isMinimized() && !m_ending)
+            hide();
     });
 }
 
@@ -99,11 +102,6 @@ void frmPrincipal::createControls()
     createRecipients(central);
     createMessage(central);
     createButtons(central);
-
-    m_taskIco = new IconoBarra(this);
-    m_taskIco->setObjectName(QStringLiteral("taskIco"));
-    connect(m_taskIco, &IconoBarra::restoreRequested, this, &frmPrincipal::taskIco_Restore);
-    connect(m_taskIco, &IconoBarra::menuRequested, this, &frmPrincipal::taskIco_Menu);
 }
 
 // The recipients: the box, the kind options, the address-book list and its editor's button.
@@ -187,7 +185,7 @@ void frmPrincipal::createMessage(QWidget *central)
 void frmPrincipal::createButtons(QWidget *central)
 {
     const auto button = [this, central](const char *image, const QString &text, const char *name, const QRect &place,
-                           void (frmPrincipal::*action)()) {
+                            void (frmPrincipal::*action)()) {
         auto *b = new ImageButton(QIcon(QStringLiteral(":/icons/%1.png").arg(QLatin1String(image))), text, central);
         b->setObjectName(QLatin1String(name));
         b->setGeometry(place);
@@ -288,9 +286,6 @@ void frmPrincipal::load(bool minimized, int closeState)
     // The only change of the hidden box while the program runs.
     static const Qt::CheckState states[3] = { Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked };
     m_chkCerrar->setCheckState(states[closeState]);
-
-    // The tray icon exists from the end of the load until the program ends.
-    m_taskIco->start();
 }
 
 void frmPrincipal::showAtStartup()
@@ -306,15 +301,6 @@ void frmPrincipal::setAlternativeBackground()
 {
     m_background->setPixmap(QPixmap(kAlternativeBackground));
     m_alternativeBackground = true;
-}
-
-void frmPrincipal::end()
-{
-    m_ending = true;
-    m_taskIco->stop();
-    // exit() rather than quit(): every event loop ends, a modal window's included, and
-    // no window is asked whether it agrees.
-    QCoreApplication::exit(0);
 }
 
 void frmPrincipal::changeEvent(QEvent *event)
@@ -334,8 +320,13 @@ void frmPrincipal::closeEvent(QCloseEvent *event)
         return;
     }
     // The close rule: the window never closes, it hides; the program goes on in the tray.
+    // Without a tray a hidden window would leave nothing on the screen to come back by:
+    // there it goes to the task bar instead.
     event->ignore();
-    hide();
+    if (m_rt.trayAvailable())
+        hide();
+    else
+        showMinimized();
 }
 
 void frmPrincipal::contextMenuEvent(QContextMenuEvent *event)
@@ -350,32 +341,21 @@ void frmPrincipal::contextMenuEvent(QContextMenuEvent *event)
     event->accept();
 }
 
-bool frmPrincipal::eventFilter(QObject *watched, QEvent *event)
+bool frmPrincipal::escapeInPopup(QKeyEvent *event)
 {
-    // The session manager's "die", and any other quit, arrive as the application's quit
-    // event, which would first ask every window to close: the close rule would refuse and
-    // hold the session up. End here instead. The session's earlier request to save
-    // (commitDataRequest) needs no answer: nothing is kept but what each send writes.
-    if (event->type() == QEvent::Quit && watched == qApp) {
-        end();
-        return true;
-    }
-    // Esc in a pop-up of this window (the recipients drop-down, a context menu) closes that
-    // pop-up only, as in any dialog. The drop-down would close itself while the key is still
-    // being matched against shortcuts without claiming it, and the window's Esc would then
-    // hide the whole window too.
-    if (event->type() == QEvent::ShortcutOverride && static_cast<QKeyEvent *>(event)->matches(QKeySequence::Cancel)) {
-        QWidget *popup = QApplication::activePopupWidget();
-        if (popup && popup->parentWidget() && popup->parentWidget()->window() == this) {
-            if (auto *combo = qobject_cast<QComboBox *>(popup->parentWidget()))
-                combo->hidePopup();
-            else
-                popup->close();
-            event->accept();
-            return true;
-        }
-    }
-    return QMainWindow::eventFilter(watched, event);
+    // The drop-down would close itself while the key is still being matched against
+    // shortcuts without claiming it, and the window's Esc would then hide the whole window too.
+    if (!event->matches(QKeySequence::Cancel))
+        return false;
+    QWidget *popup = QApplication::activePopupWidget();
+    if (!popup || !popup->parentWidget() || popup->parentWidget()->window() != this)
+        return false;
+    if (auto *combo = qobject_cast<QComboBox *>(popup->parentWidget()))
+        combo->hidePopup();
+    else
+        popup->close();
+    event->accept();
+    return true;
 }
 
 void frmPrincipal::chkCerrar_Click()
@@ -470,12 +450,13 @@ void frmPrincipal::mnuAcerca_Click()
 
 void frmPrincipal::mnuSalir_Click()
 {
-    m_rt.end();
+    Q_EMIT quitRequested();
 }
 
 void frmPrincipal::bringToFront()
 {
     mnuEnviar_Click();
+    m_rt.bringForward(*this);
 }
 
 QString frmPrincipal::rutaPrograma() const

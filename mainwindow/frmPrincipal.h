@@ -22,6 +22,7 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QKeyEvent;
 class QMenu;
 class QPushButton;
 class QRadioButton;
@@ -29,18 +30,20 @@ class Receiving;
 class Runtime;
 
 // The composition window. It lives for the whole run and is only hidden and shown again;
-// the program lives on in the tray meanwhile. Startup makes it, hands it the address book
-// and the start-up values, and connects it to receiving.
+// the program lives on in the tray meanwhile. Startup makes it, hands it the address book,
+// the tray icon, the program's "ending" state and the start-up values, and connects it to
+// receiving and to the program's end.
 class frmPrincipal final : public QMainWindow, public SendWindow
 {
     Q_OBJECT
 
 public:
-    frmPrincipal(Runtime &runtime, Module &module, QWidget *parent = nullptr);
+    // ending: true once the program ends; close requests are granted from then on.
+    frmPrincipal(Runtime &runtime, Module &module, IconoBarra &taskIco, const bool &ending, QWidget *parent = nullptr);
     ~frmPrincipal() override;
 
     // The window's load: minimised when asked to start in the tray, the address book and the
-    // recent list loaded, the hidden box set to closeState (0, 1 or 2), the tray icon up.
+    // recent list loaded, the hidden box set to closeState (0, 1 or 2).
     void load(bool minimized, int closeState);
 
     // The first showing, after the load: a window minimised at start-up stays in the tray
@@ -63,10 +66,10 @@ public:
     // focused: emptied where it held only the initial text, kept where the user wrote in it.
     void reply(const QString &sender);
 
-    // The program is ending (session end, termination signal): close requests are no
-    // longer refused, the tray icon goes, and the event loop is left.
-    void end();
-    bool ending() const { return m_ending; }
+    // Esc in a pop-up of this window (the recipients drop-down, a context menu) closes that
+    // pop-up only; true when it did. Startup's application-wide filter asks, as the pop-ups
+    // are windows of their own.
+    bool escapeInPopup(QKeyEvent *event);
 
     // Whether closing the sent-messages window also hides this one; kept from chkCerrar.
     bool esconderTrasEnviar() const { return m_esconderTrasEnviar; }
@@ -77,7 +80,7 @@ public:
     // For tests: the parts the window owns or uses.
     bool alternativeBackground() const { return m_alternativeBackground; }
     Module &module() { return m_module; }
-    IconoBarra &taskIco() { return *m_taskIco; }
+    IconoBarra &taskIco() { return m_taskIco; }
     QMenu &mnuApp() { return *m_mnuApp; }
     // Receiving, from start-up on; null before.
     Receiving *receiving() { return m_receiving; }
@@ -93,11 +96,14 @@ public:
     void GuardarMRU() override;
     void CargarMRU() override;
 
+Q_SIGNALS:
+    // "&Salir": the program is to end.
+    void quitRequested();
+
 protected:
     void changeEvent(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void createControls();
@@ -123,6 +129,8 @@ private:
 
     Runtime &m_rt;
     Module &m_module;
+    IconoBarra &m_taskIco;
+    const bool &m_ending;
     std::unique_ptr<Dispatch> m_dispatch;
     std::unique_ptr<HelpButton> m_help;
     std::unique_ptr<RecipientsCombo> m_recipientBox;
@@ -145,7 +153,6 @@ private:
     QCheckBox *m_chkCerrar = nullptr;
     ImageButton *m_cmdCancelar = nullptr;
     ImageButton *m_cmdEnviar = nullptr;
-    IconoBarra *m_taskIco = nullptr;
     QMenu *m_mnuApp = nullptr;
     QAction *m_mnuReceived = nullptr; // in the menu only where the mailbox exists
     QAction *m_munS1 = nullptr;
@@ -155,5 +162,4 @@ private:
     bool m_esconderTrasEnviar = false;
     bool m_restaurando = false;
     bool m_alternativeBackground = false;
-    bool m_ending = false;
 };

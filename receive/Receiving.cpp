@@ -52,6 +52,12 @@ Receiving::~Receiving()
     }
     delete m_more;
     // What waits for a window is not marked shown: it pops up at the next start.
+    saveNow();
+}
+
+void Receiving::saveNow()
+{
+    m_saved.stop();
     if (m_history.pending() && !m_history.save())
         qWarning("velrisa: no se puede guardar la lista de mensajes recibidos en %s", qPrintable(m_history.error()));
 }

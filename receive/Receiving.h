@@ -48,6 +48,10 @@ public:
     // The history window, created at its first use.
     void showReceived();
 
+    // Writes what waits for the delayed save now, for a program that is ending: a failure is
+    // only logged, as no box may hold the end up.
+    void saveNow();
+
     // "Cerrar &todos": closes every pop-up; those still waiting join the count of the others.
     void closeAll();
 

@@ -4,6 +4,7 @@
 
 #include <QIcon>
 #include <QList>
+#include <QMenu>
 #include <QSystemTrayIcon>
 
 namespace {
@@ -22,12 +23,15 @@ IconoBarra::IconoBarra(QObject *parent)
 {
     m_icon->setToolTip(QStringLiteral("Velrisa"));
     connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Context)
+        // With a menu of its own the tray has opened it already.
+        if (reason == QSystemTrayIcon::Context && !m_icon->contextMenu())
             Q_EMIT menuRequested();
         else if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
             Q_EMIT restoreRequested();
     });
     liveIcons().append(this);
+    m_trayWait.setInterval(kTrayWaitMs);
+    connect(&m_trayWait, &QTimer::timeout, this, &IconoBarra::trayChanged);
     m_wait.setInterval(50);
     connect(&m_wait, &QTimer::timeout, this, &IconoBarra::showNotice);
 }
@@ -37,13 +41,35 @@ IconoBarra::~IconoBarra()
     liveIcons().removeAll(this);
 }
 
+void IconoBarra::setMenu(QMenu *menu)
+{
+    m_icon->setContextMenu(menu);
+}
+
 void IconoBarra::start()
 {
+    m_started = true;
     m_icon->show();
+    // Qt's icon looks for a tray only when it is shown: with none yet (a panel that starts
+    // after the program at login), it is shown again once one has come.
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        m_trayWait.start();
+}
+
+void IconoBarra::trayChanged()
+{
+    if (!m_started || !QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    m_trayWait.stop();
+    m_icon->hide();
+    m_icon->show();
+    Q_EMIT trayArrived();
 }
 
 void IconoBarra::stop()
 {
+    m_started = false;
+    m_trayWait.stop();
     m_wait.stop();
     m_icon->hide();
 }

@@ -6,6 +6,8 @@
 
 #include <functional>
 
+class QWidget;
+
 // The platform services the program relies on. Every window and module reaches the
 // platform through one Runtime passed in at construction; the production
 // implementation lives in runtime/posix/, the test doubles in tests/fakes/.
@@ -40,6 +42,10 @@ public:
 
     // Brings the main window of the process to the front; false when it has none.
     virtual bool appActivate(qint64 pid) = 0;
+
+    // Brings one of this program's windows, just shown, to the front and gives it the
+    // keyboard, as the desktop allows a request made on the user's behalf (a second start).
+    virtual void bringForward(QWidget &window) = 0;
 
     // Opens a web address in the user's browser; false when nothing could open it.
     virtual bool openUrl(const QUrl &url) = 0;

@@ -43,6 +43,7 @@ test_packages=(
     man-db                            # checks the manual page
     clang libclang-rt-dev             # make fuzz, make test-sanitize: libFuzzer, ASan, UBSan
     llvm                              # llvm-symbolizer: sanitizer reports name functions and lines
+    python3                           # the desktop tray test reads the menu the tray host gets
 )
 
 # Wanted for one tool only: installed without the many packages they recommend.

@@ -124,6 +124,25 @@ private:
     QUdpSocket m_other;
     int m_questions = 0;
 };
+
+// Looks at every event of the application as it comes.
+class EventFilter final : public QObject
+{
+public:
+    explicit EventFilter(std::function<void(QObject *, QEvent *)> look)
+        : m_look(std::move(look))
+    { }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        m_look(watched, event);
+        return false;
+    }
+
+private:
+    std::function<void(QObject *, QEvent *)> m_look;
+};
 } // namespace
 
 // The desktop side of receiving: the mailbox read as hostile input, each message popping
@@ -154,6 +173,7 @@ private Q_SLOTS:
     void markupIsShownAsWritten_data();
     void markupIsShownAsWritten();
     void receivedMenuAndReplyInTheMainWindow();
+    void quitFromTheTrayMenuKeepsWhatWaitedToBeSaved();
     void rowsArrivingWhileTheListIsOpenAreDrawnWhole();
     void historyMessageOpensWholeAndIsCopiedWhole();
 
@@ -807,6 +827,57 @@ void tst_Receiving::receivedMenuAndReplyInTheMainWindow()
 
     QVERIFY(QDir(m_mailbox).removeRecursively());
     QTRY_COMPARE(items(), designed);
+}
+
+// "&Salir" right after a message popped up, within the history's delay: the pop-up is on
+// the disk as shown, so the message does not pop up again at the next start.
+void tst_Receiving::quitFromTheTrayMenuKeepsWhatWaitedToBeSaved()
+{
+    m_mailbox = Mailbox::defaultPath();
+    QVERIFY(QDir().mkpath(m_mailbox));
+    FakeRuntime rt;
+    rt.m_appPath = m_root.path();
+    rt.m_userDataPath = m_dataDir;
+    auto startup = std::make_unique<Startup>(rt);
+    startup->start();
+    QAction *quitItem = nullptr;
+    for (QAction *a : startup->mainWindow().mnuApp().actions()) {
+        if (a->objectName() == QLatin1String("mnuSalir"))
+            quitItem = a;
+    }
+    QVERIFY(quitItem);
+
+    // "&Salir" the moment the pop-up shows, before any delayed save could run, and the disk
+    // read at once, as nothing would run after an abrupt end.
+    bool quit = false;
+    bool endedAbruptly = false;
+    bool shownOnDisk = false;
+    const auto filter = std::make_unique<EventFilter>([&](QObject *watched, QEvent *event) {
+        if (quit || event->type() != QEvent::Show || !qobject_cast<frmReceived *>(watched))
+            return;
+        quit = true;
+        try {
+            quitItem->trigger();
+        } catch (const FakeRuntime::Ended &) {
+            endedAbruptly = true;
+        }
+        History onDisk(m_dataDir);
+        shownOnDisk = onDisk.load() && onDisk.model().rowCount() == 1 && onDisk.shown(onDisk.model().rows().first().id);
+    });
+    qApp->installEventFilter(filter.get());
+    deliver("¿comemos?");
+    QTRY_VERIFY_WITH_TIMEOUT(quit, 5000);
+    qApp->removeEventFilter(filter.get());
+    QVERIFY(!endedAbruptly);
+    QVERIFY(startup->ending());
+    QVERIFY(shownOnDisk);
+    // What the user sees: nothing of the program is left on the screen.
+    QVERIFY(!startup->mainWindow().isVisible());
+    QVERIFY(!startup->taskIco().isVisible());
+    for (frmReceived *w : startup->receiving()->openWindows())
+        QVERIFY(!w->isVisible());
+    startup.reset();
+    QVERIFY(QDir(m_mailbox).removeRecursively());
 }
 
 // What the list shows on the screen after messages arrive while it is open is what it would

@@ -1,6 +1,9 @@
 #include "runtime/posix/AppActivate.h"
 
+#include <QEvent>
 #include <QGuiApplication>
+#include <QPointer>
+#include <QWindow>
 #include <QtGui/qguiapplication_platform.h>
 
 #include <xcb/xcb.h>
@@ -121,4 +124,62 @@ bool activateWindowOfProcess(qint64 pid)
         }
     }
     return false;
+}
+
+namespace {
+
+xcb_connection_t *x11Connection()
+{
+    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t *c = x11 ? x11->connection() : nullptr;
+    return c && !xcb_connection_has_error(c) ? c : nullptr;
+}
+
+void requestActivation(QWindow *window)
+{
+    xcb_connection_t *c = x11Connection();
+    if (!c)
+        return;
+    const xcb_window_t id = xcb_window_t(window->winId());
+    for (auto it = xcb_setup_roots_iterator(xcb_get_setup(c)); it.rem; xcb_screen_next(&it)) {
+        std::vector<xcb_window_t> managedWindows;
+        // Without a window manager Qt has given it the focus itself.
+        if (windowList(c, it.data->root, internAtom(c, "_NET_CLIENT_LIST"), managedWindows))
+            activate(c, it.data->root, id, true);
+    }
+}
+
+// Waits for the window to be on the screen: until the manager has taken it in (which it
+// does before it maps it), a request to activate it is ignored.
+class ExposeWait final : public QObject
+{
+public:
+    explicit ExposeWait(QWindow *window)
+        : QObject(window)
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *window = static_cast<QWindow *>(watched);
+        if (event->type() == QEvent::Expose && window->isExposed()) {
+            requestActivation(window);
+            deleteLater();
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+void activateOwnWindow(QWindow *window)
+{
+    if (!window || !x11Connection())
+        return;
+    if (window->isExposed())
+        requestActivation(window);
+    else if (!window->findChild<ExposeWait *>(QString(), Qt::FindDirectChildrenOnly))
+        new ExposeWait(window);
 }

@@ -16,6 +16,10 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
+#include <QWidget>
+#include <QWindow>
+
+#include <algorithm>
 
 #include <unistd.h>
 
@@ -44,6 +48,16 @@ QString lockPath()
 QString socketPath()
 {
     return PosixRuntime::sessionDirectory() + QStringLiteral("/velrisa.sock");
+}
+
+// A later start's request: "activate", a blank and its activation token, on one line.
+constexpr qint64 kMaxRequest = 512;
+
+// Compositors make tokens of printable ASCII without blanks; anything else is not passed on.
+bool isActivationToken(const QByteArray &token)
+{
+    return !token.isEmpty() && token.size() < kMaxRequest - 16
+        && std::all_of(token.cbegin(), token.cend(), [](char c) { return c > ' ' && c < 127; });
 }
 
 } // namespace
@@ -97,6 +111,14 @@ bool PosixRuntime::openUrl(const QUrl &url)
 bool PosixRuntime::appActivate(qint64 pid)
 {
     return activateWindowOfProcess(pid);
+}
+
+void PosixRuntime::bringForward(QWidget &window)
+{
+    window.raise();
+    window.activateWindow();
+    if (QWindow *handle = window.windowHandle())
+        activateOwnWindow(handle);
 }
 
 void PosixRuntime::doEvents()
@@ -159,8 +181,21 @@ bool PosixRuntime::prevInstance()
         QObject::connect(m_server.get(), &QLocalServer::newConnection, m_server.get(), [this] {
             while (QLocalSocket *peer = m_server->nextPendingConnection()) {
                 QObject::connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
-                if (m_activationHandler)
-                    m_activationHandler();
+                QObject::connect(peer, &QLocalSocket::readyRead, peer, [this, peer] {
+                    if (!peer->canReadLine() && peer->bytesAvailable() < kMaxRequest)
+                        return;
+                    const QByteArray line = peer->readLine(kMaxRequest).trimmed();
+                    peer->disconnectFromServer();
+                    // "activate" and the launcher's activation token, if it gave one: a
+                    // Wayland compositor lets a window take the focus only with that token.
+                    const QByteArray token = line.mid(qstrlen("activate ")).trimmed();
+                    if (!line.startsWith("activate"))
+                        return;
+                    if (isActivationToken(token))
+                        qputenv("XDG_ACTIVATION_TOKEN", token);
+                    if (m_activationHandler)
+                        m_activationHandler();
+                });
             }
         });
     }
@@ -172,7 +207,8 @@ void PosixRuntime::activatePrevInstance()
     QLocalSocket socket;
     socket.connectToServer(socketPath());
     if (socket.waitForConnected(1000)) {
-        socket.write("activate\n");
+        const QByteArray token = qgetenv("XDG_ACTIVATION_TOKEN");
+        socket.write("activate" + (isActivationToken(token) ? " " + token : QByteArray()) + "\n");
         socket.waitForBytesWritten(1000);
         socket.disconnectFromServer();
     }

@@ -19,6 +19,7 @@ public:
     qint64 shell(const QString &commandLine, WindowStyle style) override;
     bool waitForProcess(qint64 pid) override;
     bool appActivate(qint64 pid) override;
+    void bringForward(QWidget &window) override;
     bool openUrl(const QUrl &url) override;
     void doEvents() override;
     [[noreturn]] void end() override;

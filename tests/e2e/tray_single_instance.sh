@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end check of the real program under a virtual X server with a tray host:
-# one instance per session, "-min" starting in the tray, the tray icon's click and
+# one instance per session (a second start brings the window out of the tray), "-min"
+# starting in the tray, the tray icon's click and
 # menu ("&Salir", and "&Mostrar Enviar mensaje" after "-min"), and SIGTERM ending it
 # without leaving an icon behind.
 # Usage: tray_single_instance.sh /path/to/velrisa   (exit 77: skipped)
@@ -58,30 +59,44 @@ expect_end() {
     fi
 }
 
-trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
-    --transparent false >/dev/null 2>&1 &
-started+=("$!")
+start_tray() {
+    trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
+        --transparent false >/dev/null 2>&1 &
+    started+=("$!")
+    wait_for 30 panel_ready || {
+        echo "FAIL: the tray host did not start"
+        exit 1
+    }
+}
 panel_ready() {
     panel=$(tray_panel)
     [ -n "$panel" ]
 }
-wait_for 30 panel_ready || {
-    echo "FAIL: the tray host did not start"
-    exit 1
-}
 
-echo "== second start leaves one instance and one tray icon; SIGTERM ends it"
+echo "== -min before the tray is there (a panel started later at login): the icon joins it when it comes"
+new_session late
+start_program -min
+late=$last_pid
+wait_for 30 main_window_shown "$late" || fail "-min without a tray: the window is out of reach"
+start_tray
+wait_for 30 icon_count_is 1 || fail "the tray that came later did not get the icon"
+wait_for 30 main_window_hidden "$late" || fail "with the tray come, the window did not go to it"
+kill -TERM "$late"
+expect_end "$late" "SIGTERM"
+
+echo "== second start brings the window out of the tray, leaves one instance and one tray icon; SIGTERM ends it"
 new_session single
-start_program
+start_program -min
 first=$last_pid
-wait_for 30 main_window_shown "$first" || fail "the window did not appear"
 wait_for 30 icon_count_is 1 || fail "expected one tray icon, found $(tray_icons | wc -l)"
+main_window_hidden "$first" || fail "-min: the window is visible"
 start_program
 second=$last_pid
 expect_end "$second" "second start"
-# With a tray the first one shows nothing when the second calls it: a crash or a second icon
-# is given time to show.
-sleep 0.5
+wait_for 30 main_window_shown "$first" || fail "a second start did not bring the window back"
+focused=$(xdotool getwindowfocus 2>/dev/null)
+[ -n "$focused" ] && [ "$(xdotool getwindowname "$focused" 2>/dev/null)" = elrisa ] ||
+    fail "a second start left the keyboard elsewhere"
 [ "$(instances)" -eq 1 ] || fail "expected one running instance, found $(instances)"
 has_ended "$first" && fail "the first instance ended"
 icon_count_is 1 || fail "after a second start: $(tray_icons | wc -l) tray icons"

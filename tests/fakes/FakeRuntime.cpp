@@ -52,10 +52,6 @@ void FakeRuntime::doEvents()
 void FakeRuntime::end()
 {
     ++m_endCalls;
-    if (m_endHere) {
-        m_endHere();
-        std::abort(); // it returned: the program would have gone on, which end() never does
-    }
     throw Ended {};
 }
 

@@ -50,6 +50,10 @@ public:
     bool appActivate(qint64 pid) override;
     QList<qint64> m_activateCalls;
 
+    // --- bringForward: counted.
+    void bringForward(QWidget &) override { ++m_broughtForward; }
+    int m_broughtForward = 0;
+
     // --- openUrl: recorded; answers m_browserOpens.
     bool openUrl(const QUrl &url) override
     {
@@ -64,10 +68,9 @@ public:
     int m_yields = 0;
     std::function<void(int)> m_onYield;
 
-    // --- end: counted; m_endHere when set (it must not return), else throws Ended.
+    // --- end: counted; throws Ended.
     [[noreturn]] void end() override;
     int m_endCalls = 0;
-    std::function<void()> m_endHere;
 
     // --- appPath, dataPath, userDataPath: chosen by the test.
     QString appPath() const override { return m_appPath; }

@@ -11,8 +11,6 @@
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace TestSupport {
 
@@ -137,33 +135,6 @@ QString ProgramFixture::programPath() const
 QString ProgramFixture::base() const
 {
     return m_base->path();
-}
-
-EndSeen endIn(FakeRuntime &rt, const std::function<void()> &act, const std::function<bool()> &check)
-{
-    enum : int { kEnded = 71, kEndedBadly = 72, kNotEnded = 73 };
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        return EndSeen::Unknown;
-    if (pid == 0) {
-        // The copy leaves at once, running no destructor and no exit handler of the tests'.
-        rt.m_endHere = [&check] { ::_exit(!check || check() ? kEnded : kEndedBadly); };
-        act();
-        ::_exit(kNotEnded);
-    }
-    int status = 0;
-    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return EndSeen::Unknown;
-    switch (WEXITSTATUS(status)) {
-    case kEnded:
-        return EndSeen::Ended;
-    case kEndedBadly:
-        return EndSeen::EndedBadly;
-    case kNotEnded:
-        return EndSeen::NotEnded;
-    default:
-        return EndSeen::Unknown;
-    }
 }
 
 } // namespace TestSupport

@@ -80,13 +80,6 @@ private:
     std::unique_ptr<FakeRuntime> m_rt;
 };
 
-// What ending the program through `rt` looks like, without an exception through any slot
-// on the way: `act` runs in a forked copy of this process, where rt.end() ends that copy.
-// Ended when the copy ended there and `check`, run at that point, held; EndedBadly when it
-// ended and `check` failed; NotEnded when `act` returned without ending.
-enum class EndSeen { Ended, EndedBadly, NotEnded, Unknown };
-EndSeen endIn(FakeRuntime &rt, const std::function<void()> &act, const std::function<bool()> &check = {});
-
 // --- For tests that link widgets.
 
 // Shows the window, makes it the active one and waits until it is.

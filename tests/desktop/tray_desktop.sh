@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# The tray and the second start on a real desktop started headless (tests/desktop/lib.sh),
+# the program started as at login ("-min"). Where the desktop has a tray (GNOME with the
+# AppIndicator extension, Xfce's panel) the window stays hidden, the icon stands in the tray
+# and its menu, as the tray host reads it, works: "&Mostrar Enviar mensaje" shows the window,
+# "&Salir" ends the program. Where there is none (GNOME without the extension, KWin without
+# Plasma) the window is within reach, minimised. On every one a second start gives the running
+# window the keyboard, taking it from another program's window.
+# Usage: tray_desktop.sh DESKTOP /path/to/velrisa   (exit 77: skipped)
+# With VELRISA_E2E_SHOTS=DIR, screenshots at each step are kept there.
+set -u
+
+kind=${1:?usage: $0 gnome|gnome-appindicator|kwin|xfce /path/to/velrisa}
+velrisa=${2:?usage: $0 DESKTOP /path/to/velrisa}
+here=$(dirname "$0")
+if [ ! -f "$here/lib.sh" ]; then
+    echo "SKIP: the desktop harness (tests/desktop/lib.sh) is not in this tree"
+    exit 77
+fi
+. "$here/../e2e/lib.sh"
+. "$here/lib.sh"
+desktop_begin "tray-$kind" "$kind" xdotool xprop xmessage import python3 -- "$@"
+# The X11 way (Xwayland on GNOME and KWin), which the program takes wherever an X server is.
+export QT_QPA_PLATFORM=xcb
+
+case $kind in
+gnome-appindicator | xfce) tray=1 ;;
+*) tray=0 ;;
+esac
+
+main_window() { search_windows --all --pid "$pid" --name '^elrisa$' | head -n 1; }
+main_shown() { [ -n "$(search_windows --all --onlyvisible --pid "$pid" --name '^elrisa$')" ]; }
+main_active() {
+    local w
+    w=$(main_window)
+    [ -n "$w" ] && x_is_active "$w"
+}
+# Within reach: shown, or minimised among the windows the desktop lists (its task switcher).
+main_reachable() {
+    local w
+    w=$(main_window)
+    [ -n "$w" ] && xprop -root _NET_CLIENT_LIST | grep -qiw "$(printf '0x%x' "$w")"
+}
+has_ended() { ! kill -0 "$pid" 2>/dev/null; }
+
+# The program's StatusNotifierItem as the tray host sees it, and the menu it exports.
+sni_item() {
+    gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
+        -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null |
+        grep -o "':[0-9.]*[^']*'" | tr -d "'" | head -n 1
+}
+sni_registered() {
+    item=$(sni_item)
+    [ -n "$item" ]
+}
+# Clicks the menu item whose label (access key marks dropped) is $1, as the host does.
+menu_click() {
+    # "service/path", or "service@path" as some hosts list it.
+    local service=${item%%[@/]*} path=/${item#*/} menu layout id
+    menu=$(gdbus call --session -d "$service" -o "$path" -m org.freedesktop.DBus.Properties.Get \
+        org.kde.StatusNotifierItem Menu | grep -o "objectpath '[^']*'" | cut -d"'" -f2)
+    [ -n "$menu" ] || return 1
+    layout=$(gdbus call --session -d "$service" -o "$menu" -m com.canonical.dbusmenu.GetLayout -- 0 -1 '@as []')
+    id=$(LABEL=$1 python3 -c '
+import os, re, sys
+want = os.environ["LABEL"]
+for m in re.finditer(r"\((\d+), \{([^}]*)\}", sys.stdin.read()):
+    label = re.search(r"'"'"'label'"'"': <'"'"'([^'"'"']*)'"'"'>", m.group(2))
+    if label and label.group(1).replace("_", "").replace("&", "") == want:
+        print(m.group(1)); break
+' <<<"$layout")
+    [ -n "$id" ] || return 1
+    gdbus call --session -d "$service" -o "$menu" -m com.canonical.dbusmenu.AboutToShow "$id" >/dev/null
+    gdbus call --session -d "$service" -o "$menu" -m com.canonical.dbusmenu.Event "$id" "'clicked'" '<0>' 0 >/dev/null
+}
+
+new_session tray
+start_program -min
+pid=$last_pid
+if [ "$tray" = 1 ]; then
+    wait_for 20 sni_registered || fail "$kind: no tray item registered"
+    sleep 0.5 # a window wrongly shown is given time to appear
+    main_shown && fail "$kind: -min showed the window although there is a tray"
+    desktop_shot started-in-tray
+    menu_click "Mostrar Enviar mensaje" || fail "$kind: the tray menu has no Mostrar Enviar mensaje"
+    wait_for 10 main_shown || fail "$kind: Mostrar Enviar mensaje did not show the window"
+    desktop_shot shown-from-menu
+else
+    wait_for 20 main_reachable || fail "$kind: -min without a tray left the window out of reach"
+    desktop_shot started-without-tray
+fi
+
+# A second start, while another program has the keyboard: the window comes forward.
+x_text_window "Otro programa"
+wait_for 10 x_is_active "$text_window" || fail "$kind: the other window could not be focused"
+start_program
+second=$last_pid
+wait_for 20 eval '! kill -0 '"$second"' 2>/dev/null' || fail "$kind: the second start did not end"
+wait_for 10 main_active || fail "$kind: a second start did not bring the window forward (active: $(x_active))"
+desktop_shot second-start
+
+if [ "$tray" = 1 ]; then
+    menu_click "Salir" || fail "$kind: the tray menu has no Salir"
+    wait_for 10 has_ended || fail "$kind: Salir did not end the program"
+    wait_for 10 eval '! sni_registered' || fail "$kind: the tray item stayed after Salir"
+    desktop_shot after-salir
+else
+    kill -TERM "$pid"
+    wait_for 10 has_ended || fail "$kind: SIGTERM did not end the program"
+fi
+[ "$failures" -eq 0 ] || cat "$session/output.txt"
+[ "$failures" -eq 0 ] && echo "PASS" || exit 1
