@@ -9,8 +9,8 @@ namespace {
 // accented capital after "Z"; the program's names are Spanish, so collate them as such.
 QLocale sortLocale()
 {
-    const QLocale actual;
-    return actual.language() == QLocale::C ? QLocale(QLocale::Spanish, QLocale::Spain) : actual;
+    const QLocale current;
+    return current.language() == QLocale::C ? QLocale(QLocale::Spanish, QLocale::Spain) : current;
 }
 
 } // namespace

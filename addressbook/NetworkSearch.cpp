@@ -5,6 +5,7 @@
 #include "runtime/ProgramOutput.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace {
@@ -30,9 +31,10 @@ QString tooMuchOutput()
 
 } // namespace
 
-int NetworkSearch::waitMs(const QString &programFolder)
+int NetworkSearch::waitMs(const QString &programFolder, const std::string &systemIni)
 {
-    const NetConfig config(QDir(programFolder).filePath(QStringLiteral("net.ini")).toStdString());
+    // The net.ini that the net beside the program reads, by net's own rule.
+    const NetConfig config(NetConfig::applicableIni(QFile::encodeName(programFolder).toStdString(), systemIni));
     return (2 * config.timeoutSeconds() + 2) * 1000;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/NetConfig.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -19,8 +21,9 @@ public:
     static Result search(const QString &programFolder, int kind);
 
     // How long the search may take: net's two rounds of queries (each bounded by the
-    // Espera of its net.ini) and a margin for starting and ending.
-    static int waitMs(const QString &programFolder);
+    // Espera of the net.ini that net reads, systemIni for an installed copy) and a margin
+    // for starting and ending.
+    static int waitMs(const QString &programFolder, const std::string &systemIni = NetConfig::kSystemIni);
 
     // The names of a successful answer: every line after the header that is a valid name.
     static QStringList readNames(const QByteArray &output);

@@ -184,7 +184,7 @@ void historyWrites(const QString &root)
         for (int i = 0; i < History::kMaxMessages; ++i)
             fullHistory.add({ QString::fromStdString(Record::fileName(kJanuary + i, 0, 1)),
                 QStringLiteral("ana"), QStringLiteral("oficina1"), QDateTime::fromSecsSinceEpoch(kJanuary + i, Qt::UTC),
-                false, longText });
+                false, longText, {}, {} });
         fullHistory.save();
     }
     PosixRuntime rt;

@@ -17,20 +17,20 @@ QString firstField(const QByteArray &output)
         ++start;
     if (start < lineEnd && text.at(start) == QLatin1Char('"')) {
         const qsizetype closing = text.indexOf(QLatin1Char('"'), start + 1);
-        const qsizetype fin = (closing < 0 || closing > lineEnd) ? lineEnd : closing;
-        return text.mid(start + 1, fin - start - 1);
+        const qsizetype end = (closing < 0 || closing > lineEnd) ? lineEnd : closing;
+        return text.mid(start + 1, end - start - 1);
     }
-    const qsizetype coma = text.indexOf(QLatin1Char(','), start);
-    const qsizetype fin = (coma < 0 || coma > lineEnd) ? lineEnd : coma;
-    return text.mid(start, fin - start);
+    const qsizetype comma = text.indexOf(QLatin1Char(','), start);
+    const qsizetype end = (comma < 0 || comma > lineEnd) ? lineEnd : comma;
+    return text.mid(start, end - start);
 }
 
 QString firstLine(const QByteArray &output)
 {
-    qsizetype fin = 0;
-    while (fin < output.size() && output.at(fin) != '\n' && output.at(fin) != '\r')
-        ++fin;
-    QString line = QString::fromLocal8Bit(output.first(fin));
+    qsizetype end = 0;
+    while (end < output.size() && output.at(end) != '\n' && output.at(end) != '\r')
+        ++end;
+    QString line = QString::fromLocal8Bit(output.first(end));
     for (QChar &c : line) {
         if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
             c = QLatin1Char(' ');

@@ -36,11 +36,11 @@ inline std::vector<std::string_view> split(std::string_view s, char separator)
 {
     std::vector<std::string_view> parts;
     for (;;) {
-        const size_t fin = s.find(separator);
-        parts.push_back(s.substr(0, fin));
-        if (fin == s.npos)
+        const size_t end = s.find(separator);
+        parts.push_back(s.substr(0, end));
+        if (end == s.npos)
             return parts;
-        s.remove_prefix(fin + 1);
+        s.remove_prefix(end + 1);
     }
 }
 

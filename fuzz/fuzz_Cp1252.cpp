@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // As Windows-1252.
     const QString text = Cp1252::decode(bytes);
     CHECK_THAT(Cp1252::encode(text) == qb(bytes));
-    const std::string utf8 = Cp1252Table::aUtf8(bytes);
+    const std::string utf8 = Cp1252Table::toUtf8(bytes);
     CHECK_THAT(qb(utf8) == text.toUtf8());
     CHECK_THAT(Cp1252Table::fromUtf8(utf8) == bytes);
 

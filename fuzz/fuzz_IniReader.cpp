@@ -19,7 +19,7 @@ namespace {
 // Both readers asked for one name, in the code page.
 void sameAnswer(const IniReader &reader, const IniDocument &doc, std::string_view section, std::string_view key)
 {
-    const std::optional<std::string> fromNet = reader.read(Cp1252Table::aUtf8(section), Cp1252Table::aUtf8(key));
+    const std::optional<std::string> fromNet = reader.read(Cp1252Table::toUtf8(section), Cp1252Table::toUtf8(key));
     const QString fromProgram = doc.value(Cp1252::decode(section), Cp1252::decode(key));
     CHECK_THAT(fromNet.has_value() == !fromProgram.isNull());
     if (fromNet)

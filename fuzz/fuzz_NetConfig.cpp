@@ -83,12 +83,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     int keyLines = 0;
     for (const std::string_view line : fuzz::split(bytes, '\n')) {
-        const std::string text = Cp1252Table::aUtf8(IniSyntax::withoutLineEnd(line));
+        const std::string text = Cp1252Table::toUtf8(IniSyntax::withoutLineEnd(line));
         checkAddress(text);
         const IniSyntax::Line l = IniSyntax::parse(IniSyntax::withoutLineEnd(line));
         if (l.kind != IniSyntax::Line::Kind::Key || ++keyLines > 32)
             continue;
-        const std::string name = Cp1252Table::aUtf8(l.name);
+        const std::string name = Cp1252Table::toUtf8(l.name);
         const std::string value = trimmed(ini.read("Equipos", name));
         const bool noErrorYet = config.error().empty();
         const std::optional<Endpoint> e = config.endpoint(name);

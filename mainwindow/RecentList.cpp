@@ -21,13 +21,13 @@ void GuardarMRU(IniFiles &m, const RecipientsBox &box)
     // Counts edited by hand are read as whole numbers clamped to 0..32767 (IniFiles::readCount),
     // so Actual + 1 never overflows: it is only formed while Actual < Maximo.
     const qint16 maximum = IniFiles::readCount(m.LeerIni(f, kInfo, QStringLiteral("Maximo"), QStringLiteral("5")));
-    const qint16 actual
+    const qint16 current
         = IniFiles::readCount(m.LeerIni(f, kInfo, QStringLiteral("ActualMRU"), QStringLiteral("0")));
     // One save for the whole shift; each write still fails (and is reported) on its own.
     m.beginBatch(f);
-    if (actual < maximum) {
-        m.EscribirIni(f, kInfo, QStringLiteral("ActualMRU"), QString::number(actual + 1));
-        m.EscribirIni(f, kInfo, QString::number(actual + 1), box.text());
+    if (current < maximum) {
+        m.EscribirIni(f, kInfo, QStringLiteral("ActualMRU"), QString::number(current + 1));
+        m.EscribirIni(f, kInfo, QString::number(current + 1), box.text());
     } else {
         for (int i = 1; i <= maximum; ++i)
             m.EscribirIni(f, kInfo, QString::number(i), m.LeerIni(f, kInfo, QString::number(i + 1), QString()));

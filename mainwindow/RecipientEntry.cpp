@@ -168,7 +168,7 @@ bool RecipientEntry::searchByKeyboard(const QKeyEvent *event)
 
     // Letters typed quickly spell the start of an entry; one letter again and again steps
     // through the entries that start with it; a spelling that leads nowhere starts afresh.
-    const int actual = m_cmbDestino->currentRow();
+    const int current = m_cmbDestino->currentRow();
     const auto search = [this](const QString &start, int from) -> QListWidgetItem * {
         const int n = m_cmbDestino->count();
         for (int k = 0; k < n; ++k) {
@@ -179,10 +179,10 @@ bool RecipientEntry::searchByKeyboard(const QKeyEvent *event)
         return nullptr;
     };
     const bool repeated = m_search.count(m_search.at(0)) == m_search.size();
-    QListWidgetItem *row = repeated ? search(text, actual + 1) : search(m_search, actual);
+    QListWidgetItem *row = repeated ? search(text, current + 1) : search(m_search, current);
     if (!row) {
         m_search = text;
-        row = search(text, actual + 1);
+        row = search(text, current + 1);
     }
     if (row) {
         m_cmbDestino->setCurrentItem(row, QItemSelectionModel::NoUpdate);

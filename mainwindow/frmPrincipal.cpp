@@ -55,6 +55,7 @@ frmPrincipal::frmPrincipal(Runtime &runtime, Module &module, IconoBarra &taskIco
     , m_help(std::make_unique<HelpButton>(runtime))
 {
     setObjectName(QStringLiteral("frmPrincipal"));
+    // "elrisa", without the V, is deliberate and not a typo: the main window has always been titled so.
     setWindowTitle(QStringLiteral("elrisa"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
         | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);

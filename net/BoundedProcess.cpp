@@ -1,6 +1,6 @@
 #include "net/BoundedProcess.h"
 
-#include "net/Descriptor.h"
+#include "runtime/posix/Descriptor.h"
 #include "runtime/posix/Spawn.h"
 
 #include <algorithm>

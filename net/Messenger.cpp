@@ -1,12 +1,12 @@
 #include "net/Messenger.h"
 
 #include "net/BoundedProcess.h"
-#include "net/Descriptor.h"
 #include "net/MessageText.h"
 #include "net/NetConfig.h"
 #include "net/NetbiosWire.h"
 #include "profile/Unicode.h"
 #include "profile/Utf8Text.h"
+#include "runtime/posix/Descriptor.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

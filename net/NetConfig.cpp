@@ -47,6 +47,15 @@ std::string folderOf(const std::string &path)
 
 } // namespace
 
+std::string NetConfig::applicableIni(const std::string &programFolder, const std::string &systemIni)
+{
+    const std::string folder
+        = programFolder.empty() || programFolder.back() == '/' ? programFolder : programFolder + '/';
+    if (::access((folder + "instalado.txt").c_str(), F_OK) == 0)
+        return systemIni;
+    return folder + "net.ini";
+}
+
 NetConfig::NetConfig(const std::string &iniPath)
     : m_iniPath(iniPath)
     , m_ini(iniPath)

@@ -29,6 +29,14 @@ public:
         int port = 0; // 0: smbclient's own default
     };
 
+    // The computer's own net.ini, which an installed copy reads.
+    static constexpr char kSystemIni[] = "/etc/velrisa/net.ini";
+
+    // The net.ini that applies to the net in programFolder, for net itself and for whoever
+    // runs it: an installed copy (the install rules put "instalado.txt" beside it) reads
+    // systemIni, as its folder is the package's; a build or portable copy reads the one beside it.
+    static std::string applicableIni(const std::string &programFolder, const std::string &systemIni = kSystemIni);
+
     // Reads iniPath; a missing file gives the defaults.
     explicit NetConfig(const std::string &iniPath);
 

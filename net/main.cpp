@@ -1,5 +1,6 @@
 #include "net/BoundedProcess.h"
 #include "net/NetCommand.h"
+#include "net/NetConfig.h"
 #include "profile/Utf8Text.h"
 
 #include <climits>
@@ -57,17 +58,6 @@ std::string programDir(const char *argv0)
     return slash == 0 || slash == std::string::npos ? std::string("/") : path.substr(0, slash);
 }
 
-// An installed net (the install rules put their mark beside it) reads the computer's own
-// /etc/velrisa/net.ini, as the program folder is the package's; a copy run from a build or
-// portable folder reads the net.ini beside it.
-std::string iniPath(const std::string &dir)
-{
-    const std::string folder = dir == "/" ? dir : dir + '/';
-    if (::access((folder + "instalado.txt").c_str(), F_OK) == 0)
-        return "/etc/velrisa/net.ini";
-    return folder + "net.ini";
-}
-
 void writeLines(FILE *stream, const std::vector<std::string> &lines)
 {
     for (const std::string &line : lines) {
@@ -84,7 +74,7 @@ int main(int argc, char *argv[])
     std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i)
         arguments.push_back(Utf8Text::valid(argv[i]));
-    NetCommand command(iniPath(programDir(argv[0])), senderName());
+    NetCommand command(NetConfig::applicableIni(programDir(argv[0])), senderName());
     // Stopped from outside, net takes its children down with it before it goes.
     BoundedProcess::stopChildrenOnSignals();
     const NetCommand::Result result = command.run(arguments);

@@ -52,7 +52,7 @@ char16_t folded(unsigned char byte)
     return table[byte];
 }
 
-std::string aUtf8(std::string_view bytes)
+std::string toUtf8(std::string_view bytes)
 {
     std::string output;
     output.reserve(bytes.size());

@@ -19,7 +19,7 @@ char encode(char32_t character);
 char16_t folded(unsigned char byte);
 
 // Windows-1252 bytes as UTF-8 text.
-std::string aUtf8(std::string_view bytes);
+std::string toUtf8(std::string_view bytes);
 
 // UTF-8 text as Windows-1252; a byte that is not valid UTF-8 becomes "?" as well.
 std::string fromUtf8(std::string_view text);

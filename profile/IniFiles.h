@@ -38,7 +38,7 @@ public:
     void endBatch();
 
     // A count read from a profile file: the leading whole number of the text (blanks,
-    // an optional sign and digits, as Val reads it), clamped to 0..kMaxEntradas.
+    // an optional sign and digits, as Val reads it), clamped to 0..kMaxEntries.
     static qint16 readCount(const QString &text);
 
     static constexpr qint16 kMaxEntries = 32767;

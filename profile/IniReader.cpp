@@ -19,5 +19,5 @@ std::optional<std::string> IniReader::read(std::string_view section, std::string
     const auto value = IniSyntax::search(*m_bytes, Cp1252Table::fromUtf8(section), Cp1252Table::fromUtf8(key));
     if (!value)
         return std::nullopt;
-    return Cp1252Table::aUtf8(*value);
+    return Cp1252Table::toUtf8(*value);
 }

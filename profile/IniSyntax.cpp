@@ -26,13 +26,13 @@ size_t lineLength(std::string_view text)
     for (size_t window = 256;; window *= 2) {
         const size_t until = std::min(text.size(), from + window);
         const void *lf = std::memchr(start + from, '\n', until - from);
-        const size_t finLf = lf ? size_t(static_cast<const char *>(lf) - start) : until;
-        if (const void *cr = std::memchr(start + from, '\r', finLf - from)) {
+        const size_t lfEnd = lf ? size_t(static_cast<const char *>(lf) - start) : until;
+        if (const void *cr = std::memchr(start + from, '\r', lfEnd - from)) {
             const size_t i = size_t(static_cast<const char *>(cr) - start);
             return i + 1 < text.size() && start[i + 1] == '\n' ? i + 2 : i + 1;
         }
         if (lf)
-            return finLf + 1;
+            return lfEnd + 1;
         if (until == text.size())
             return until;
         from = until;

@@ -4,25 +4,13 @@
 
 #include <QFile>
 
-// A profile's stamp is the file's identity and times as stat gives them, next to the same
-// coarse clock the file system stamps them by.
-#include <sys/stat.h>
-#include <time.h>
-
+// A profile's stamp is the file's identity and times as the file system keeps them, next to
+// the same coarse clock the file system stamps them by (DataFile::coarseNow).
 namespace {
-
-struct timespec coarseNow()
-{
-    struct timespec now
-    {
-    };
-    ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
-    return now;
-}
 
 bool statFile(const QString &path, struct stat &st)
 {
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0;
+    return DataFile::status(QFile::encodeName(path).toStdString(), st);
 }
 
 } // namespace
@@ -67,7 +55,7 @@ ProfileFiles::Load ProfileFiles::load(const QString &path, Cached *&out)
 
     auto cached = m_cache.find(path);
     for (int attempt = 0; attempt < 3; ++attempt) {
-        const struct timespec before = coarseNow();
+        const struct timespec before = DataFile::coarseNow();
         struct stat st
         {
         };

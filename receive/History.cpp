@@ -4,6 +4,7 @@
 #include "receiver/Record.h"
 #include "receiver/SharedFolderFile.h"
 #include "runtime/DataFileQt.h"
+#include "runtime/posix/Folder.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -16,12 +17,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-// The history's own folder is opened, or made for this user alone, and its journal removed once
-// the whole file holds it; the renames themselves go through the receiver's SharedFolderFile.
-#include <fcntl.h>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -237,8 +233,8 @@ QString History::setAside(const QString &file, QString *because)
 {
     const QString name = QFileInfo(file).fileName() + QStringLiteral(".ilegible-")
         + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
-    const int folder = ::open(QFile::encodeName(m_folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0) {
+    const Descriptor folder = Folder::open(QFile::encodeName(m_folder).toStdString());
+    if (!folder.isOpen()) {
         *because = QString::fromStdString(SharedFolderFile::describeError(errno));
         return {};
     }
@@ -247,9 +243,9 @@ QString History::setAside(const QString &file, QString *because)
     for (int n = 1; n <= 1000 && apart.isEmpty(); ++n) {
         const QString target = n == 1 ? name : name + QStringLiteral("-%1").arg(n);
         bool exists = false;
-        const std::string error
-            = SharedFolderFile::renameNoReplace(folder, QFile::encodeName(QFileInfo(file).fileName()).toStdString(),
-                QFile::encodeName(target).toStdString(), &exists);
+        const std::string error = SharedFolderFile::renameNoReplace(folder.get(),
+            QFile::encodeName(QFileInfo(file).fileName()).toStdString(), QFile::encodeName(target).toStdString(),
+            &exists);
         if (error.empty())
             apart = m_folder + QLatin1Char('/') + target;
         else if (!exists || n == 1000)
@@ -257,7 +253,6 @@ QString History::setAside(const QString &file, QString *because)
         if (!error.empty() && !exists)
             break;
     }
-    ::close(folder);
     return apart;
 }
 
@@ -272,8 +267,7 @@ bool History::save()
         return true;
     if (!QDir(m_folder).exists()) {
         const QByteArray folder = QFile::encodeName(m_folder);
-        if (!QDir().mkpath(QFileInfo(m_folder).absolutePath())
-            || (::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST)) {
+        if (!QDir().mkpath(QFileInfo(m_folder).absolutePath()) || !Folder::make(folder.toStdString(), 0700)) {
             m_error = QStringLiteral("%1: %2").arg(m_folder, QString::fromLocal8Bit(std::strerror(errno)));
             return false;
         }
@@ -304,7 +298,7 @@ bool History::saveAll()
     m_all = false;
     // The file holds all the journal said. Should the journal outlive this (a crash, a failed
     // removal), reading it again adds nothing: its messages and pop-ups are there already.
-    if (::unlink(QFile::encodeName(journalPath()).constData()) == 0 || errno == ENOENT)
+    if (DataFile::remove(QFile::encodeName(journalPath()).toStdString()))
         m_journalBytes = 0;
     return true;
 }

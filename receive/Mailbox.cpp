@@ -1,9 +1,11 @@
 #include "receive/Mailbox.h"
 
-#include "receiver/SafeFolder.h"
 #include "receiver/Delivery.h"
 #include "receiver/Record.h"
+#include "receiver/SafeFolder.h"
 #include "receiver/SharedFolderFile.h"
+#include "runtime/posix/Account.h"
+#include "runtime/posix/Folder.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,13 +13,6 @@
 
 #include <algorithm>
 #include <cerrno>
-// The mailbox is read through one open folder, by the rules and with the pieces of the receiver
-// that writes it (SharedFolderFile, SafeFolder), which work on POSIX descriptors.
-#include <dirent.h>
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -29,6 +24,30 @@ QString folderOf(const QString &path)
     return QFileInfo(path).absolutePath();
 }
 
+// The record name of the open mailbox as a message; nullopt, said in the log, when it is none
+// or not the mailbox owner's.
+std::optional<Mailbox::Message> readRecord(const QString &mailbox, int folder, const std::string &name, uid_t owner)
+{
+    const SharedFolderFile::Contents l = SharedFolderFile::read(folder, name, Record::kMaxRecordBytes);
+    std::string problem = l.error;
+    std::optional<Record::Message> m;
+    if (problem.empty() && l.exceeds)
+        problem = "es demasiado grande para ser un mensaje";
+    // Only the receiver (the mailbox's owner) writes records; anybody else's is a forgery.
+    else if (problem.empty() && l.info.st_uid != owner && l.info.st_uid != 0)
+        problem = "no es del dueño del buzón";
+    else if (problem.empty() && !(m = Record::parse(l.bytes)))
+        problem = "no es un mensaje recibido";
+    if (!problem.empty()) {
+        qWarning("velrisa: se descarta %s del buzón %s: %s", name.c_str(), qPrintable(mailbox), problem.c_str());
+        return std::nullopt;
+    }
+    const qint64 ms = m->seconds * 1000 + m->nanoseconds / 1000000;
+    return Mailbox::Message { QString::fromLatin1(name), QString::fromStdString(m->from), QString::fromStdString(m->to),
+        QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC), m->cut, QString::fromStdString(m->text),
+        QString::fromStdString(m->computer), QString::fromStdString(m->address) };
+}
+
 } // namespace
 
 Mailbox::Mailbox(const QString &path, QObject *parent)
@@ -38,7 +57,7 @@ Mailbox::Mailbox(const QString &path, QObject *parent)
     m_pending.setSingleShot(true);
     m_pending.setInterval(0);
     connect(&m_pending, &QTimer::timeout, this, &Mailbox::read);
-    connect(&m_vigilante, &QFileSystemWatcher::directoryChanged, this, [this] {
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] {
         updateWatch();
         m_pending.start();
     });
@@ -58,9 +77,10 @@ QString Mailbox::defaultPath()
 
 QString Mailbox::ownPath(const QString &mailbox)
 {
-    const passwd *pw = ::getpwuid(::geteuid());
+    const uid_t uid = Account::effectiveId();
+    const std::string own = Account::nameOf(uid);
     // Without a name, a folder that is nobody's.
-    const QString name = pw ? QString::fromLocal8Bit(pw->pw_name) : QStringLiteral(".%1").arg(::geteuid());
+    const QString name = own.empty() ? QStringLiteral(".%1").arg(uid) : QString::fromLocal8Bit(own);
     return mailbox + QLatin1Char('/') + name;
 }
 
@@ -85,14 +105,14 @@ void Mailbox::updateWatch()
     QStringList want { up };
     if (exists)
         want << m_path;
-    const QStringList have = m_vigilante.directories();
+    const QStringList have = m_watcher.directories();
     for (const QString &d : have) {
         if (!want.contains(d))
-            m_vigilante.removePath(d);
+            m_watcher.removePath(d);
     }
     for (const QString &d : std::as_const(want)) {
         if (!have.contains(d))
-            m_vigilante.addPath(d);
+            m_watcher.addPath(d);
     }
     if (exists != m_exists) {
         m_exists = exists;
@@ -104,80 +124,51 @@ void Mailbox::read()
 {
     m_complete = false;
     const QByteArray path = QFile::encodeName(m_path);
-    const int dirfd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirfd < 0)
+    const Descriptor folder = Folder::open(path.toStdString());
+    if (!folder.isOpen())
         return;
-    struct stat folder = {};
+    const int dirfd = folder.get();
     // A person's own folder is theirs and its records the receiver's: the mailbox above it
     // answers for both, its safety and whose records are genuine.
     const QByteArray ownerOf = m_ownerOf.isEmpty() ? path : QFile::encodeName(m_ownerOf);
-    std::string refusal
-        = ::fstat(dirfd, &folder) != 0 || (!m_ownerOf.isEmpty() && ::stat(ownerOf.constData(), &folder) != 0)
-        ? SharedFolderFile::describeError(errno)
-        : SafeFolder::problem(ownerOf.toStdString(), ::geteuid());
-    if (refusal.empty() && m_owner && folder.st_uid != *m_owner)
-        refusal = "se ha hecho de nuevo y ahora es de otro usuario (" + std::to_string(folder.st_uid) + ", antes "
+    const std::optional<uid_t> owner
+        = m_ownerOf.isEmpty() ? Folder::owner(dirfd) : Folder::owner(ownerOf.toStdString());
+    std::string refusal = !owner ? SharedFolderFile::describeError(errno)
+                                 : SafeFolder::problem(ownerOf.toStdString(), Account::effectiveId());
+    if (refusal.empty() && m_owner && *owner != *m_owner)
+        refusal = "se ha hecho de nuevo y ahora es de otro usuario (" + std::to_string(*owner) + ", antes "
             + std::to_string(*m_owner) + ")";
     if (!refusal.empty()) {
         if (refusal != m_refusal)
             qWarning("velrisa: no se lee el buzón %s: %s", qPrintable(m_path), refusal.c_str());
         m_refusal = refusal;
-        ::close(dirfd);
         return;
     }
     m_refusal.clear();
-    m_owner = folder.st_uid;
-    const int copy = ::dup(dirfd);
-    DIR *dir = copy < 0 ? nullptr : ::fdopendir(copy);
-    if (!dir) {
-        if (copy >= 0)
-            ::close(copy);
-        ::close(dirfd);
-        return;
-    }
+    m_owner = owner;
     QList<Message> found;
-    QSet<QString> presentes;
-    int entries = 0;
-    bool complete = true;
-    while (const dirent *e = ::readdir(dir)) {
-        if (++entries > kMaxEntries) {
-            qWarning("velrisa: el buzón %s tiene más de %d entradas: no se leen las demás", qPrintable(m_path),
-                kMaxEntries);
-            complete = false;
-            break;
-        }
-        const std::string name = e->d_name;
+    QSet<QString> present;
+    const Folder::Listing listing = Folder::forEachEntry(dirfd, kMaxEntries, [&](const char *entry) {
+        const std::string name = entry;
         if (!Record::isRecordName(name))
-            continue;
+            return;
         const QString id = QString::fromLatin1(name);
-        presentes.insert(id);
+        present.insert(id);
         if (m_seen.contains(id) || (m_skip && m_skip(id)))
-            continue;
+            return;
         m_seen.insert(id);
-        const SharedFolderFile::Contents l = SharedFolderFile::read(dirfd, name, Record::kMaxRecordBytes);
-        std::string problem = l.error;
-        std::optional<Record::Message> m;
-        if (problem.empty() && l.exceeds)
-            problem = "es demasiado grande para ser un mensaje";
-        // Only the receiver (the mailbox's owner) writes records; anybody else's is a forgery.
-        else if (problem.empty() && l.info.st_uid != folder.st_uid && l.info.st_uid != 0)
-            problem = "no es del dueño del buzón";
-        else if (problem.empty() && !(m = Record::parse(l.bytes)))
-            problem = "no es un mensaje recibido";
-        if (!problem.empty()) {
-            qWarning("velrisa: se descarta %s del buzón %s: %s", name.c_str(), qPrintable(m_path), problem.c_str());
-            continue;
-        }
-        const qint64 ms = m->seconds * 1000 + m->nanoseconds / 1000000;
-        found << Message { id, QString::fromStdString(m->from), QString::fromStdString(m->to),
-            QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC), m->cut, QString::fromStdString(m->text),
-            QString::fromStdString(m->computer), QString::fromStdString(m->address) };
-    }
-    ::closedir(dir);
-    ::close(dirfd);
+        if (const std::optional<Message> m = readRecord(m_path, dirfd, name, *owner))
+            found << *m;
+    });
+    if (listing == Folder::Listing::Unreadable)
+        return;
+    const bool complete = listing == Folder::Listing::Whole;
+    if (!complete)
+        qWarning(
+            "velrisa: el buzón %s tiene más de %d entradas: no se leen las demás", qPrintable(m_path), kMaxEntries);
 
-    m_seen.intersect(presentes);
-    m_present = std::move(presentes);
+    m_seen.intersect(present);
+    m_present = std::move(present);
     m_complete = complete;
     std::sort(found.begin(), found.end(), [](const Message &a, const Message &b) { return a.id < b.id; });
     if (!found.isEmpty())

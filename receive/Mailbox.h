@@ -61,7 +61,7 @@ public:
     // Looked at now, not remembered.
     bool exists() const;
     // The record names of the last reading and whether it saw the whole folder.
-    const QSet<QString> &presentes() const { return m_present; }
+    const QSet<QString> &present() const { return m_present; }
     bool completeRead() const { return m_complete; }
 
 Q_SIGNALS:
@@ -74,7 +74,7 @@ private:
 
     QString m_path;
     QString m_ownerOf;
-    QFileSystemWatcher m_vigilante;
+    QFileSystemWatcher m_watcher;
     QTimer m_pending; // gathers a burst of notifications into one reading
     std::function<bool(const QString &)> m_skip;
     QSet<QString> m_seen; // read or refused in this run

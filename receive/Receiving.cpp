@@ -109,7 +109,7 @@ void Receiving::receive(const QList<Mailbox::Message> &messages, bool own)
     // A record is forgotten only when neither folder has it (a user without a folder of
     // their own has nothing there to lose).
     if (m_mailbox.completeRead() && (m_own.completeRead() || !m_own.exists()))
-        m_history.forgetShownExcept(m_mailbox.presentes() + (m_own.exists() ? m_own.presentes() : QSet<QString>()));
+        m_history.forgetShownExcept(m_mailbox.present() + (m_own.exists() ? m_own.present() : QSet<QString>()));
     if (gathered)
         gather(gathered);
     scheduleSave();
@@ -135,10 +135,10 @@ void Receiving::gather(int messages)
         if (const QScreen *screen = QGuiApplication::primaryScreen()) {
             // Above the cascade of pop-ups, which is centred.
             const QRect zone = screen->availableGeometry();
-            QRect marco(QPoint(), m_more->size());
-            marco.moveCenter(zone.center());
-            marco.moveTop(zone.top() + kStep);
-            m_more->move(marco.topLeft());
+            QRect frame(QPoint(), m_more->size());
+            frame.moveCenter(zone.center());
+            frame.moveTop(zone.top() + kStep);
+            m_more->move(frame.topLeft());
         }
     }
     m_more->add(messages);
@@ -184,16 +184,16 @@ void Receiving::open(const Mailbox::Message &message)
         const QRect zone = screen->availableGeometry();
         const QSize size = window->size();
         const int fit = std::max(1,
-            std::min(
-                { kMaxOpen, (zone.width() - size.width()) / kStep + 1, (zone.height() - size.height()) / kStep + 1 }));
-        QRect marco(QPoint(), size);
-        marco.moveCenter(zone.center() - QPoint(1, 1) * (kStep * (fit - 1) / 2));
-        marco.translate(QPoint(1, 1) * (kStep * (gap % fit)) + QPoint(kStep / 2 * (gap / fit), 0));
-        marco.moveRight(std::min(marco.right(), zone.right()));
-        marco.moveBottom(std::min(marco.bottom(), zone.bottom()));
-        marco.moveLeft(std::max(marco.left(), zone.left()));
-        marco.moveTop(std::max(marco.top(), zone.top()));
-        window->move(marco.topLeft());
+            std::min({ kMaxOpen, (zone.width() - size.width()) / kStep + 1,
+                (zone.height() - size.height()) / kStep + 1 }));
+        QRect frame(QPoint(), size);
+        frame.moveCenter(zone.center() - QPoint(1, 1) * (kStep * (fit - 1) / 2));
+        frame.translate(QPoint(1, 1) * (kStep * (gap % fit)) + QPoint(kStep / 2 * (gap / fit), 0));
+        frame.moveRight(std::min(frame.right(), zone.right()));
+        frame.moveBottom(std::min(frame.bottom(), zone.bottom()));
+        frame.moveLeft(std::max(frame.left(), zone.left()));
+        frame.moveTop(std::max(frame.top(), zone.top()));
+        window->move(frame.topLeft());
     }
     connect(window, &frmReceived::reply, this, &Receiving::replyTo);
     connect(window, &frmReceived::closeAll, this, &Receiving::closeAll);

@@ -1,14 +1,15 @@
 #include "receiver/Delivery.h"
 
-#include "receiver/SharedFolderFile.h"
-#include "receiver/SafeFolder.h"
 #include "receiver/Recipients.h"
 #include "receiver/Record.h"
+#include "receiver/SafeFolder.h"
+#include "receiver/SharedFolderFile.h"
 #include "receiver/TextRepair.h"
+#include "runtime/posix/Descriptor.h"
+#include "runtime/posix/Folder.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -98,26 +99,25 @@ std::optional<Request> arguments(const std::vector<std::string> &args, std::stri
 namespace {
 
 // The user's own folder in the mailbox: a folder (never a link) that the user owns and
-// nobody but the user and the receiver's group can enter. -1 with error otherwise.
-int ownFolder(int mailboxFd, const std::string &mailbox, const std::string &user, std::string &error)
+// nobody but the user and the receiver's group can enter. Not open, with error, otherwise.
+Descriptor ownFolder(int mailboxFd, const std::string &mailbox, const std::string &user, std::string &error)
 {
     const passwd *pw = ::getpwnam(user.c_str());
     if (!pw) {
         error = "el usuario " + user + " no existe";
-        return -1;
+        return {};
     }
     const uid_t uid = pw->pw_uid;
     const std::string path = mailbox + '/' + user;
-    const int fd = ::openat(mailboxFd, user.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
+    Descriptor fd(::openat(mailboxFd, user.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.isOpen()) {
         error = "no se puede abrir la carpeta " + path + ": " + SharedFolderFile::describeError(errno);
-        return -1;
+        return {};
     }
     struct stat st = {};
-    if (::fstat(fd, &st) != 0 || st.st_uid != uid || (st.st_mode & 07) != 0) {
+    if (::fstat(fd.get(), &st) != 0 || st.st_uid != uid || (st.st_mode & 07) != 0) {
         error = "la carpeta " + path + " no es solo de " + user + ": no se deja en ella";
-        ::close(fd);
-        return -1;
+        return {};
     }
     return fd;
 }
@@ -142,25 +142,23 @@ Result deliver(const Request &request, int64_t seconds, int32_t nanoseconds, lon
             + " estaba en " + request.file;
         return r;
     }
-    const int mailboxFd = ::open(request.mailbox.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (mailboxFd < 0) {
+    Descriptor folder = Folder::open(request.mailbox, Folder::Links::Refuse);
+    if (!folder.isOpen()) {
         r.error = "no se puede abrir el buzón " + request.mailbox + ": " + SharedFolderFile::describeError(errno)
             + "; el mensaje de " + request.from + " estaba en " + request.file;
         return r;
     }
-    int dirfd = mailboxFd;
     if (!r.user.empty()) {
-        dirfd = ownFolder(mailboxFd, request.mailbox, r.user, r.error);
-        ::close(mailboxFd);
-        if (dirfd < 0) {
+        folder = ownFolder(folder.get(), request.mailbox, r.user, r.error);
+        if (!folder.isOpen()) {
             r.error += "; el mensaje de " + request.from + " estaba en " + request.file;
             return r;
         }
     }
+    const int dirfd = folder.get();
     const SharedFolderFile::Contents reading = SharedFolderFile::read(AT_FDCWD, request.file, Record::kMaxTextBytes);
     if (!reading.error.empty()) {
         r.error = "no se puede leer el mensaje " + request.file + ": " + reading.error;
-        ::close(dirfd);
         return r;
     }
 
@@ -188,13 +186,13 @@ Result deliver(const Request &request, int64_t seconds, int32_t nanoseconds, lon
     for (int32_t attempt = 0; attempt < 8; ++attempt) {
         // A name somebody holds: the next nanosecond's is as good.
         name = Record::fileName(seconds, (nanoseconds + attempt) % 1000000000, pid);
-        const std::string temporal = '.' + name;
+        const std::string temporary = '.' + name;
         bool exists = false;
-        error = SharedFolderFile::createNew(dirfd, temporal, bytes, 0644, &exists);
+        error = SharedFolderFile::createNew(dirfd, temporary, bytes, 0644, &exists);
         if (error.empty()) {
-            error = SharedFolderFile::renameNoReplace(dirfd, temporal, name, &exists);
+            error = SharedFolderFile::renameNoReplace(dirfd, temporary, name, &exists);
             if (!error.empty())
-                ::unlinkat(dirfd, temporal.c_str(), 0);
+                ::unlinkat(dirfd, temporary.c_str(), 0);
         }
         if (error.empty() || !exists)
             break;
@@ -202,7 +200,6 @@ Result deliver(const Request &request, int64_t seconds, int32_t nanoseconds, lon
     if (!error.empty()) {
         r.error = "no se puede guardar el mensaje de " + m.from + " en el buzón " + request.mailbox
             + (r.user.empty() ? "" : '/' + r.user) + ": " + error + "; estaba en " + request.file;
-        ::close(dirfd);
         return r;
     }
     r.delivered = true;
@@ -211,7 +208,6 @@ Result deliver(const Request &request, int64_t seconds, int32_t nanoseconds, lon
     if (!left.empty())
         r.warnings.push_back("no se puede borrar " + request.file + ": " + left);
     prune(dirfd, seconds, limits, r.warnings, name);
-    ::close(dirfd);
     return r;
 }
 
@@ -227,25 +223,11 @@ std::string discard(const std::string &file)
 void prune(
     int dirfd, int64_t now, const Limits &limits, std::vector<std::string> &warnings, const std::string &keep)
 {
-    const int copy = ::dup(dirfd);
-    DIR *dir = copy < 0 ? nullptr : ::fdopendir(copy);
-    if (!dir) {
-        if (copy >= 0)
-            ::close(copy);
-        warnings.push_back("no se puede leer el buzón: " + SharedFolderFile::describeError(errno));
-        return;
-    }
-    ::rewinddir(dir);
     std::vector<Found> records;
     int64_t oldest = now;
     int64_t newest = now;
-    size_t entries = 0;
-    while (const dirent *e = ::readdir(dir)) {
-        if (++entries > kMaxEntries) {
-            warnings.push_back("el buzón tiene más de 100000 entradas: no se mira más allá");
-            break;
-        }
-        const std::string name = e->d_name;
+    const Folder::Listing listing = Folder::forEachEntry(dirfd, kMaxEntries, [&](const char *entry) {
+        const std::string name = entry;
         Found f { name, 0, 0, {} };
         if (Record::isRecordName(name, &f.seconds, &f.nanoseconds)) {
             oldest = std::min(oldest, f.seconds);
@@ -256,8 +238,13 @@ void prune(
             if (isMine(dirfd, name, &st) && st.st_mtime < now - kTemporaryAge)
                 erase(dirfd, name, warnings);
         }
+    });
+    if (listing == Folder::Listing::Unreadable) {
+        warnings.push_back("no se puede leer el buzón: " + SharedFolderFile::describeError(errno));
+        return;
     }
-    ::closedir(dir);
+    if (listing == Folder::Listing::Cut)
+        warnings.push_back("el buzón tiene más de 100000 entradas: no se mira más allá");
 
     const int64_t ageLimit = now - limits.maxAgeSeconds;
     // The usual case needs no look at any file: nothing is over either limit, and no name

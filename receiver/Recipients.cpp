@@ -53,9 +53,9 @@ std::optional<Map> parse(std::string_view bytes, std::string &error)
     size_t number = 0;
     while (!bytes.empty()) {
         ++number;
-        const size_t fin = bytes.find('\n');
-        std::string_view line = bytes.substr(0, fin);
-        bytes.remove_prefix(fin == std::string_view::npos ? bytes.size() : fin + 1);
+        const size_t end = bytes.find('\n');
+        std::string_view line = bytes.substr(0, end);
+        bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
         if (line.empty() || line[0] == '#')
             continue;
         const size_t blank = line.find(' ');

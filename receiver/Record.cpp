@@ -47,11 +47,11 @@ std::optional<std::string_view> line(std::string_view &bytes, std::string_view k
     if (bytes.substr(0, key.size()) != key || bytes.substr(key.size(), 2) != ": ")
         return std::nullopt;
     bytes.remove_prefix(key.size() + 2);
-    const size_t fin = bytes.find('\n');
-    if (fin == std::string_view::npos)
+    const size_t end = bytes.find('\n');
+    if (end == std::string_view::npos)
         return std::nullopt;
-    const std::string_view value = bytes.substr(0, fin);
-    bytes.remove_prefix(fin + 1);
+    const std::string_view value = bytes.substr(0, end);
+    bytes.remove_prefix(end + 1);
     return value;
 }
 
@@ -60,8 +60,8 @@ template <typename T> bool number(std::string_view text, T &value)
 {
     if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string_view::npos)
         return false;
-    const auto [fin, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return error == std::errc() && fin == text.data() + text.size();
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size();
 }
 
 std::string digits(int64_t value, int width)

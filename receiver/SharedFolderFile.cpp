@@ -1,6 +1,8 @@
 #include "receiver/SharedFolderFile.h"
 
 #include "runtime/DataFile.h"
+#include "runtime/posix/Descriptor.h"
+#include "runtime/posix/Folder.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -48,10 +50,11 @@ Contents read(int dirfd, const std::string &name, size_t maximum)
 std::string createNew(int dirfd, const std::string &name, std::string_view bytes, mode_t mode, bool *exists)
 {
     // O_EXCL: never an existing file, nor through a link.
-    const int fd = ::openat(dirfd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-    *exists = fd < 0 && errno == EEXIST;
-    if (fd < 0)
+    Descriptor file(::openat(dirfd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    *exists = !file.isOpen() && errno == EEXIST;
+    if (!file.isOpen())
         return describeError(errno);
+    const int fd = file.get();
     std::string error;
     // The creator's umask must not take the readers' rights away.
     if (::fchmod(fd, mode) != 0)
@@ -65,7 +68,7 @@ std::string createNew(int dirfd, const std::string &name, std::string_view bytes
         else
             written += size_t(n);
     }
-    if (::close(fd) != 0 && error.empty())
+    if (!file.close() && error.empty())
         error = describeError(errno);
     if (!error.empty())
         ::unlinkat(dirfd, name.c_str(), 0);
@@ -101,9 +104,10 @@ std::string removeOwn(const std::string &path, bool *missing)
         return "no es un archivo normal";
     // The checks and the removal in one folder, held open: a name swapped in between is at worst
     // a file or link somebody else could remove anyway, never what a link points to.
-    const int dirfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (dirfd < 0)
+    const Descriptor opened = Folder::open(folder, Folder::Links::Refuse);
+    if (!opened.isOpen())
         return "no se puede abrir su carpeta: " + describeError(errno);
+    const int dirfd = opened.get();
     std::string error;
     struct stat st = {};
     if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -119,7 +123,6 @@ std::string removeOwn(const std::string &path, bool *missing)
     } else if (::unlinkat(dirfd, name.c_str(), 0) != 0) {
         error = describeError(errno);
     }
-    ::close(dirfd);
     return error;
 }
 

@@ -60,9 +60,9 @@ int byteCp850(char32_t c)
 {
     if (c < 0x80)
         return int(c);
-    const auto *fin = std::end(kCp850);
-    const auto *p = std::find(std::begin(kCp850), fin, char16_t(c));
-    return c > 0xFFFF || p == fin ? -1 : 0x80 + int(p - std::begin(kCp850));
+    const auto *end = std::end(kCp850);
+    const auto *p = std::find(std::begin(kCp850), end, char16_t(c));
+    return c > 0xFFFF || p == end ? -1 : 0x80 + int(p - std::begin(kCp850));
 }
 
 char32_t cp850Character(unsigned char b)
@@ -219,7 +219,7 @@ std::string repair(std::string_view bytes)
     // The bytes that travelled: smbclient's input, short of what it could not convert.
     std::string sent;
     sent.reserve(received.size() + received.size() / 8);
-    bool alto = false;
+    bool beyondAscii = false;
     for (size_t pos = 0; pos < received.size();) {
         char32_t c = 0;
         const int length = Unicode::readUtf8(received, pos, c);
@@ -229,12 +229,12 @@ std::string repair(std::string_view bytes)
         if (c == U'\n')
             sent += '\r';
         sent += char(b);
-        alto = alto || b >= 0x80;
+        beyondAscii = beyondAscii || b >= 0x80;
         pos += size_t(length);
         if (sent.size() > kInputCut + 1)
             return received; // more than smbclient sends
     }
-    if (!alto)
+    if (!beyondAscii)
         return received;
 
     Pieces pieces(sent);

@@ -84,4 +84,15 @@ bool replace(
 // step that failed; on success *sizeAfter (when given) is the file's size after them.
 int append(const std::string &path, std::string_view bytes, mode_t newMode = 0666, off_t *sizeAfter = nullptr);
 
+// Removes the name path (a link itself, never what it points to); true when it is gone, also
+// when it was not there. Otherwise errno says why.
+bool remove(const std::string &path);
+
+// The status of the file at path (a link followed), as the file system keeps it; false, with
+// errno, when there is none.
+bool status(const std::string &path, struct stat &st);
+
+// The coarse real-time clock, by which the file system stamps the times of a change.
+struct timespec coarseNow();
+
 } // namespace DataFile

@@ -34,8 +34,8 @@ void frmMensajes::repaintRows()
     // a whole repaint would lay out and draw every visible cell again, at every recipient.
     if (!isVisible())
         return;
-    if (auto *vista = qobject_cast<MessagesView *>(list()))
-        vista->bringUpToDate();
+    if (auto *view = qobject_cast<MessagesView *>(list()))
+        view->bringUpToDate();
     QEvent requested(QEvent::UpdateRequest);
     QCoreApplication::sendEvent(this, &requested);
 }

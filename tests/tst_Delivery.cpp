@@ -1,9 +1,10 @@
 #include "fakes/TestSupport.h"
 
-#include "receiver/SafeFolder.h"
-#include "receiver/Recipients.h"
 #include "receiver/Delivery.h"
+#include "receiver/Recipients.h"
 #include "receiver/Record.h"
+#include "receiver/SafeFolder.h"
+#include "runtime/posix/Folder.h"
 
 #include <QDir>
 #include <QFile>
@@ -91,6 +92,7 @@ private Q_SLOTS:
     void mailboxIsSafeOnlyWhenTheFoldersAboveAre();
     void whatIsNotDeliveredIsReportedAndRemoved_data();
     void whatIsNotDeliveredIsReportedAndRemoved();
+    void folderListingStopsAtItsBoundAndStartsOverEachTime();
 
 private:
     QString messageFile(const QByteArray &bytes);
@@ -817,6 +819,30 @@ void tst_Delivery::whatIsNotDeliveredIsReportedAndRemoved()
     QCOMPARE(QFileInfo(file).exists() || QFileInfo(file).isSymLink(), !removed);
     QCOMPARE(readFile(victim), QByteArray("intacto"));
     QVERIFY(entriesIn(mailbox).isEmpty());
+}
+
+// Every reader of the mailbox lists it through the one open folder, more than once, and gives up
+// past its bound rather than read a folder that is no mailbox any more.
+void tst_Delivery::folderListingStopsAtItsBoundAndStartsOverEachTime()
+{
+    const QString dir = newFolder(m_root.path());
+    for (const char *name : { "a", "b", "c" })
+        QVERIFY(writeFile(dir + QLatin1String(name), "x"));
+    const Descriptor folder = Folder::open(s(dir));
+    QVERIFY(folder.isOpen());
+    QStringList seen;
+    const auto visit = [&](const char *name) { seen << QString::fromLatin1(name); };
+    // Five entries with "." and "..": all of them, twice over, and the bound cuts the sixth.
+    QCOMPARE(Folder::forEachEntry(folder.get(), 5, visit), Folder::Listing::Whole);
+    QCOMPARE(Folder::forEachEntry(folder.get(), 5, visit), Folder::Listing::Whole);
+    QCOMPARE(seen.size(), 10);
+    QCOMPARE(QSet<QString>(seen.begin(), seen.end()), (QSet<QString> { ".", "..", "a", "b", "c" }));
+    seen.clear();
+    QCOMPARE(Folder::forEachEntry(folder.get(), 4, visit), Folder::Listing::Cut);
+    QCOMPARE(seen.size(), 4);
+    const Descriptor file(::open(QFile::encodeName(dir + QStringLiteral("a")).constData(), O_RDONLY | O_CLOEXEC));
+    QCOMPARE(Folder::forEachEntry(file.get(), 5, visit), Folder::Listing::Unreadable);
+    QCOMPARE(seen.size(), 4);
 }
 
 QTEST_GUILESS_MAIN(tst_Delivery)

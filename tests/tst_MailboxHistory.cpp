@@ -115,7 +115,7 @@ void tst_MailboxHistory::mailboxReadsOnlyLegitimateRecords()
     QCOMPARE(readMessages.at(0).text, QStringLiteral("hola"));
     QCOMPARE(readMessages.at(0).arrival.toSecsSinceEpoch(), kJanuary);
     QVERIFY(mailbox.completeRead());
-    QCOMPARE(mailbox.presentes().size(), 6);
+    QCOMPARE(mailbox.present().size(), 6);
     // Nothing is read twice in a run.
     mailbox.read();
     QCOMPARE(arrivals.size(), 1);

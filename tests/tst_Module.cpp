@@ -1,4 +1,5 @@
 #include "addressbook/Module.h"
+#include "addressbook/NetworkSearch.h"
 #include "fakes/FakeRuntime.h"
 #include "fakes/TestSupport.h"
 
@@ -405,6 +406,34 @@ private Q_SLOTS:
         QVERIFY(writeFile(m.addressBookPath(), bytes)); // same size, same second
         m.CargarListas();
         QCOMPARE(m.ListaEquipos(), (QStringList { "ana", "luz" }));
+    }
+
+    // "Buscar en la red..." waits as long as the net beside the program may take, by the
+    // Espera of the net.ini that this net reads: an installed copy's is the computer's own,
+    // never one beside it; a build or portable copy's is the one beside it.
+    void networkSearchWaitsByTheNetIniThatNetReads_data()
+    {
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<QByteArray>("system");
+        QTest::addColumn<int>("ms");
+        QTest::newRow("installed, the computer's Espera") << true << QByteArray("[Opciones]\r\nEspera=20\r\n") << 42000;
+        QTest::newRow("installed, no computer's net.ini") << true << QByteArray() << 12000;
+        QTest::newRow("portable, the Espera beside it") << false << QByteArray("[Opciones]\r\nEspera=20\r\n") << 6000;
+    }
+
+    void networkSearchWaitsByTheNetIniThatNetReads()
+    {
+        QFETCH(bool, installed);
+        QFETCH(QByteArray, system);
+        QFETCH(int, ms);
+        const QString program = newDir();
+        QVERIFY(writeFile(program + QStringLiteral("net.ini"), "[Opciones]\r\nEspera=2\r\n"));
+        if (installed)
+            QVERIFY(writeFile(program + QStringLiteral("instalado.txt"), "x\n"));
+        const QString etc = newDir() + QStringLiteral("net.ini");
+        if (!system.isEmpty())
+            QVERIFY(writeFile(etc, system));
+        QCOMPARE(NetworkSearch::waitMs(program, etc.toStdString()), ms);
     }
 };
 

@@ -1,11 +1,14 @@
 #include "runtime/DataFile.h"
 
+#include "runtime/posix/Descriptor.h"
+#include "runtime/posix/Folder.h"
+
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <unistd.h>
@@ -14,7 +17,7 @@ namespace DataFile {
 
 namespace {
 
-constexpr std::string_view kFinTemporal = ".nuevo";
+constexpr std::string_view kTemporarySuffix = ".nuevo";
 constexpr size_t kRandomLength = 6;
 
 bool alphanumeric(char c)
@@ -26,11 +29,11 @@ bool alphanumeric(char c)
 // twelve letters or digits, ".nuevo" (earlier versions put their process id there).
 bool isTemporaryOf(std::string_view name, std::string_view base)
 {
-    if (name.size() <= base.size() + 1 + kFinTemporal.size() || name.substr(0, base.size()) != base
-        || name[base.size()] != '.' || name.substr(name.size() - kFinTemporal.size()) != kFinTemporal)
+    if (name.size() <= base.size() + 1 + kTemporarySuffix.size() || name.substr(0, base.size()) != base
+        || name[base.size()] != '.' || name.substr(name.size() - kTemporarySuffix.size()) != kTemporarySuffix)
         return false;
     const std::string_view middle
-        = name.substr(base.size() + 1, name.size() - base.size() - 1 - kFinTemporal.size());
+        = name.substr(base.size() + 1, name.size() - base.size() - 1 - kTemporarySuffix.size());
     if (middle.size() > 12)
         return false;
     for (char c : middle) {
@@ -59,7 +62,7 @@ std::string temporaryName(std::string_view base, unsigned attempt)
     name += '.';
     for (unsigned char b : random)
         name += kLetters[b % (sizeof kLetters - 1)];
-    name += kFinTemporal;
+    name += kTemporarySuffix;
     return name;
 }
 
@@ -67,26 +70,15 @@ std::string temporaryName(std::string_view base, unsigned attempt)
 // of our own pattern; unlinking a name never touches what a link points to.
 void removeTemporaries(int folder, std::string_view base)
 {
-    const int copy = ::dup(folder);
-    if (copy < 0)
-        return;
-    DIR *d = ::fdopendir(copy);
-    if (!d) {
-        ::close(copy);
-        return;
-    }
-    ::rewinddir(d);
-    while (const struct dirent *e = ::readdir(d)) {
-        if (!isTemporaryOf(e->d_name, base))
-            continue;
+    Folder::forEachEntry(folder, SIZE_MAX, [&](const char *name) {
+        if (!isTemporaryOf(name, base))
+            return;
         struct stat st
         {
         };
-        if (::fstatat(folder, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0
-            && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
-            ::unlinkat(folder, e->d_name, 0);
-    }
-    ::closedir(d);
+        if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
+            ::unlinkat(folder, name, 0);
+    });
 }
 
 bool writeAll(int fd, std::string_view bytes)
@@ -104,33 +96,6 @@ bool writeAll(int fd, std::string_view bytes)
     }
     return true;
 }
-
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd = -1)
-        : m_fd(fd)
-    { }
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return m_fd; }
-    // Closes it and says whether the close reported an error (some file systems report
-    // write errors only there).
-    bool close()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0 || errno == EINTR;
-    }
-
-private:
-    int m_fd;
-};
 
 } // namespace
 
@@ -207,23 +172,23 @@ bool replace(const std::string &path, std::string_view bytes, Sync sync, std::st
         errno = EISDIR;
         return failure(path.c_str());
     }
-    Descriptor folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Descriptor folder = Folder::open(folderPath);
     if (folder.get() < 0)
         return failure(folderPath.c_str());
 
-    struct stat anterior
+    struct stat previous
     {
     };
-    bool hayAnterior = false;
-    if (::fstatat(folder.get(), base.c_str(), &anterior, AT_SYMLINK_NOFOLLOW) == 0) {
-        hayAnterior = S_ISREG(anterior.st_mode);
+    bool hadFile = false;
+    if (::fstatat(folder.get(), base.c_str(), &previous, AT_SYMLINK_NOFOLLOW) == 0) {
+        hadFile = S_ISREG(previous.st_mode);
         struct stat recipient
         {
         };
         // A link goes, but not one that stands for a folder, a pipe or a device.
-        const bool rare = S_ISLNK(anterior.st_mode)
+        const bool rare = S_ISLNK(previous.st_mode)
             ? ::fstatat(folder.get(), base.c_str(), &recipient, 0) == 0 && !S_ISREG(recipient.st_mode)
-            : !hayAnterior;
+            : !hadFile;
         if (rare) {
             error = path + ": no es un archivo normal";
             return false;
@@ -234,32 +199,32 @@ bool replace(const std::string &path, std::string_view bytes, Sync sync, std::st
 
     removeTemporaries(folder.get(), base);
 
-    std::string temporal;
+    std::string temporary;
     int created = -1;
     for (unsigned attempt = 0; created < 0 && attempt < 100; ++attempt) {
-        temporal = temporaryName(base, attempt);
-        created = ::openat(folder.get(), temporal.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-            hayAnterior ? 0600 : newMode);
+        temporary = temporaryName(base, attempt);
+        created = ::openat(folder.get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+            hadFile ? 0600 : newMode);
         if (created < 0 && errno != EEXIST)
             break;
     }
     if (created < 0)
-        return failure((folderPath + temporal).c_str());
+        return failure((folderPath + temporary).c_str());
     Descriptor fresh(created);
     auto giveUp = [&](const char *what) {
         const int saved = errno;
-        ::unlinkat(folder.get(), temporal.c_str(), 0);
+        ::unlinkat(folder.get(), temporary.c_str(), 0);
         errno = saved;
         return failure(what);
     };
 
-    if (hayAnterior) {
-        if (::fchmod(fresh.get(), anterior.st_mode & 07777) != 0)
+    if (hadFile) {
+        if (::fchmod(fresh.get(), previous.st_mode & 07777) != 0)
             return giveUp(path.c_str());
         // Only the superuser can give a file away; for anybody else it is already theirs, and
         // a group they are not in stays theirs too: the save goes on either way.
-        if (anterior.st_uid != ::geteuid() || anterior.st_gid != ::getegid()) {
-            [[maybe_unused]] const int dado = ::fchown(fresh.get(), anterior.st_uid, anterior.st_gid);
+        if (previous.st_uid != ::geteuid() || previous.st_gid != ::getegid()) {
+            [[maybe_unused]] const int given = ::fchown(fresh.get(), previous.st_uid, previous.st_gid);
         }
     }
     if (!writeAll(fresh.get(), bytes))
@@ -268,7 +233,7 @@ bool replace(const std::string &path, std::string_view bytes, Sync sync, std::st
         return giveUp(path.c_str());
     if (!fresh.close())
         return giveUp(path.c_str());
-    if (::renameat(folder.get(), temporal.c_str(), folder.get(), base.c_str()) != 0)
+    if (::renameat(folder.get(), temporary.c_str(), folder.get(), base.c_str()) != 0)
         return giveUp(path.c_str());
     // The new name must reach the disk too; the file is in place whatever this answers.
     if (sync == Sync::Flush)
@@ -278,7 +243,8 @@ bool replace(const std::string &path, std::string_view bytes, Sync sync, std::st
 
 int append(const std::string &path, std::string_view bytes, mode_t newMode, off_t *sizeAfter)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, newMode);
+    Descriptor file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, newMode));
+    const int fd = file.get();
     struct stat st = {};
     int error = fd < 0 ? errno : ::fstat(fd, &st) != 0 ? errno : !S_ISREG(st.st_mode) ? EINVAL : 0;
     size_t written = 0;
@@ -291,11 +257,30 @@ int append(const std::string &path, std::string_view bytes, mode_t newMode, off_
     }
     if (error == 0 && ::fdatasync(fd) != 0)
         error = errno;
-    if (fd >= 0 && ::close(fd) != 0 && error == 0)
+    if (!file.close() && error == 0)
         error = errno;
     if (error == 0 && sizeAfter)
         *sizeAfter = st.st_size + off_t(written);
     return error;
+}
+
+bool remove(const std::string &path)
+{
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+bool status(const std::string &path, struct stat &st)
+{
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+struct timespec coarseNow()
+{
+    struct timespec now
+    {
+    };
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    return now;
 }
 
 } // namespace DataFile

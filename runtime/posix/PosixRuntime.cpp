@@ -169,7 +169,9 @@ bool PosixRuntime::prevInstance()
     if (m_lock)
         return false;
     auto lock = std::make_unique<QLockFile>(lockPath());
-    // A holder that crashed leaves a stale lock; take it over at once.
+    // 0 turns off staleness by age: the lock is held for the whole run, and any age limit would
+    // hand a running instance's lock to the next one. A crashed holder's lock is taken over at
+    // once all the same, as Qt finds its process gone.
     lock->setStaleLockTime(0);
     if (!lock->tryLock(0))
         return true;

@@ -15,11 +15,11 @@ bool readsMarkup()
 {
     // The very question of Qt's platform theme (QDBusMenuConnection), through an interface
     // built from the watcher's introspection as Qt's is, so that both read the answer alike.
-    const QString vigilante = QStringLiteral("org.kde.StatusNotifierWatcher");
+    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
     const QDBusConnection session = QDBusConnection::sessionBus();
     if (!session.isConnected())
         return false;
-    QDBusInterface host(vigilante, QStringLiteral("/StatusNotifierWatcher"), vigilante, session);
+    QDBusInterface host(watcher, QStringLiteral("/StatusNotifierWatcher"), watcher, session);
     return host.property("IsStatusNotifierHostRegistered").toBool();
 }
 

@@ -1,11 +1,12 @@
 #pragma once
 
+#include <cerrno>
 #include <ctime>
 #include <unistd.h>
 #include <utility>
 
-// What net's children and sockets share: a descriptor closed on every path, and the clock
-// their waits are measured by.
+// A descriptor (file, folder, pipe, socket) closed on every path; and the clock that the
+// waits on descriptors are measured by.
 class Descriptor final
 {
 public:
@@ -35,6 +36,13 @@ public:
         m_fd = fd;
     }
     int release() { return std::exchange(m_fd, -1); }
+    // Closes it now and says whether the close went well, with errno when not: some file
+    // systems report a write's failure only there. An interrupted close has closed.
+    bool close()
+    {
+        const int fd = std::exchange(m_fd, -1);
+        return fd < 0 || ::close(fd) == 0 || errno == EINTR;
+    }
 
 private:
     int m_fd = -1;
