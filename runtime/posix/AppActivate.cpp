@@ -8,6 +8,9 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -172,7 +175,58 @@ protected:
     }
 };
 
+// Before the window is mapped (the show event comes first): the start state as the window has it.
+void startNormal(QWindow *window)
+{
+    xcb_connection_t *c = x11Connection();
+    const Qt::WindowType type = window->type();
+    if (!c || !window->handle() || (type != Qt::Window && type != Qt::Dialog)
+        || (window->windowStates() & Qt::WindowMinimized))
+        return;
+    // WM_HINTS: flags, input, start state, and six fields left as they are.
+    constexpr int kFields = 9;
+    constexpr uint32_t kStateHint = 1u << 1;
+    constexpr uint32_t kNormalState = 1;
+    const auto id = xcb_window_t(window->winId());
+    const Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+        c, xcb_get_property(c, 0, id, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 0, kFields), nullptr));
+    if (!reply || reply->format != 32)
+        return;
+    const int count = std::min(xcb_get_property_value_length(reply.get()) / 4, kFields);
+    if (count < 3)
+        return;
+    std::array<uint32_t, kFields> hints {};
+    std::copy_n(static_cast<const uint32_t *>(xcb_get_property_value(reply.get())), count, hints.begin());
+    if (!(hints[0] & kStateHint) || hints[2] == kNormalState)
+        return;
+    hints[2] = kNormalState;
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 32, count, hints.data());
+}
+
+class ShowNormal final : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show && watched->isWindowType())
+            startNormal(static_cast<QWindow *>(watched));
+        return false;
+    }
+};
+
 } // namespace
+
+void keepShowsNormal()
+{
+    static ShowNormal *filter = nullptr;
+    if (filter || !qGuiApp || !x11Connection())
+        return;
+    filter = new ShowNormal(qGuiApp);
+    qGuiApp->installEventFilter(filter);
+}
 
 void activateOwnWindow(QWindow *window)
 {

@@ -11,3 +11,11 @@ bool activateWindowOfProcess(qint64 pid);
 // window the keyboard; a window that is not on the screen yet gets it once it is there.
 // Nothing where the display is not X11.
 void activateOwnWindow(QWindow *window);
+
+// A window once shown minimised and hidden since (in the tray) would come back minimised
+// when shown again: Qt writes the start state of WM_HINTS when it minimises a window, and
+// not when the window manager withdraws it, so a window manager that reads it (xfwm4) maps
+// the window minimised, and the tray rule hides it at once. From this call on, every window
+// of the program shown in a state other than minimised asks for a normal start. Nothing where
+// the display is not X11.
+void keepShowsNormal();

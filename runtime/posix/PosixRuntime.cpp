@@ -62,7 +62,11 @@ bool isActivationToken(const QByteArray &token)
 
 } // namespace
 
-PosixRuntime::PosixRuntime() = default;
+PosixRuntime::PosixRuntime()
+{
+    keepShowsNormal();
+}
+
 PosixRuntime::~PosixRuntime() = default;
 
 void PosixRuntime::msgBox(const QString &text, Icon icon, const QString &title)

@@ -3,9 +3,10 @@
 # the program started as at login ("-min"). Where the desktop has a tray (GNOME with the
 # AppIndicator extension, Xfce's panel) the window stays hidden, the icon stands in the tray
 # and its menu, as the tray host reads it, works: "&Mostrar Enviar mensaje" shows the window,
-# "&Salir" ends the program. Where there is none (GNOME without the extension, KWin without
-# Plasma) the window is within reach, minimised. On every one a second start gives the running
-# window the keyboard, taking it from another program's window.
+# "&Salir" ends the program, and a window minimised there leaves only the icon. Where there is
+# none (GNOME without the extension, KWin without Plasma) the window is within reach,
+# minimised. On every one a second start gives the running window, hidden in the tray or
+# minimised, the keyboard, taking it from another program's window.
 # Usage: tray_desktop.sh DESKTOP /path/to/velrisa   (exit 77: skipped)
 # With VELRISA_E2E_SHOTS=DIR, screenshots at each step are kept there.
 set -u
@@ -43,6 +44,40 @@ main_reachable() {
 }
 has_ended() { ! kill -0 "$pid" 2>/dev/null; }
 
+# Xfce's panel takes the icon in as an X11 window (XEmbed), and the program opens its menu
+# itself on a right click; the other trays read the menu the program exports over D-Bus.
+xembed_icon() {
+    local w
+    for w in $(search_windows --all --onlyvisible --pid "$pid"); do
+        [ "$(xdotool getwindowname "$w" 2>/dev/null)" = Velrisa ] && echo "$w" && return
+    done
+}
+icon_shown() {
+    if [ "$kind" = xfce ]; then
+        [ -n "$(xembed_icon)" ]
+    else
+        sni_registered
+    fi
+}
+visible_windows() { search_windows --all --onlyvisible --pid "$pid" | wc -l; }
+# Right-clicks the icon, and picks the item with the keys a person would use.
+xembed_menu_click() {
+    local icon before keys
+    case $1 in
+    "Mostrar Enviar mensaje") keys="Down Return" ;; # "&Mostrar" begins two items
+    Salir) keys="s" ;;
+    *) return 1 ;;
+    esac
+    icon=$(xembed_icon)
+    [ -n "$icon" ] || return 1
+    before=$(visible_windows)
+    xdotool mousemove --window "$icon" 10 10 click 3
+    wait_for 5 eval '[ "$(visible_windows)" -gt '"$before"' ]' || return 1
+    desktop_shot "menu-open-${1%% *}"
+    # shellcheck disable=SC2086 # one key name a word
+    xdotool key $keys
+}
+
 # The program's StatusNotifierItem as the tray host sees it, and the menu it exports.
 sni_item() {
     gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
@@ -55,6 +90,10 @@ sni_registered() {
 }
 # Clicks the menu item whose label (access key marks dropped) is $1, as the host does.
 menu_click() {
+    if [ "$kind" = xfce ]; then
+        xembed_menu_click "$1"
+        return
+    fi
     # "service/path", or "service@path" as some hosts list it.
     local service=${item%%[@/]*} path=/${item#*/} menu layout id
     menu=$(gdbus call --session -d "$service" -o "$path" -m org.freedesktop.DBus.Properties.Get \
@@ -78,13 +117,16 @@ new_session tray
 start_program -min
 pid=$last_pid
 if [ "$tray" = 1 ]; then
-    wait_for 20 sni_registered || fail "$kind: no tray item registered"
+    wait_for 20 icon_shown || fail "$kind: no icon in the tray"
     sleep 0.5 # a window wrongly shown is given time to appear
     main_shown && fail "$kind: -min showed the window although there is a tray"
     desktop_shot started-in-tray
     menu_click "Mostrar Enviar mensaje" || fail "$kind: the tray menu has no Mostrar Enviar mensaje"
     wait_for 10 main_shown || fail "$kind: Mostrar Enviar mensaje did not show the window"
     desktop_shot shown-from-menu
+    # Minimised, the window leaves only the icon; the second start below must bring it back.
+    xdotool windowminimize "$(main_window)"
+    wait_for 10 eval '! main_shown' || fail "$kind: minimising did not leave only the tray icon"
 else
     wait_for 20 main_reachable || fail "$kind: -min without a tray left the window out of reach"
     desktop_shot started-without-tray
@@ -102,7 +144,7 @@ desktop_shot second-start
 if [ "$tray" = 1 ]; then
     menu_click "Salir" || fail "$kind: the tray menu has no Salir"
     wait_for 10 has_ended || fail "$kind: Salir did not end the program"
-    wait_for 10 eval '! sni_registered' || fail "$kind: the tray item stayed after Salir"
+    wait_for 10 eval '! icon_shown' || fail "$kind: the tray icon stayed after Salir"
     desktop_shot after-salir
 else
     kill -TERM "$pid"
