@@ -38,6 +38,8 @@
 #include <QShortcut>
 #include <QStyle>
 
+#include <utility>
+
 namespace {
 
 const QString kBackground = QStringLiteral(":/pictures/fondo.png");
@@ -324,10 +326,16 @@ void frmPrincipal::closeEvent(QCloseEvent *event)
     // Without a tray a hidden window would leave nothing on the screen to come back by:
     // there it goes to the task bar instead.
     event->ignore();
-    if (m_rt.trayAvailable())
+    if (m_rt.trayAvailable()) {
         hide();
-    else
-        showMinimized();
+        return;
+    }
+    showMinimized();
+    // Minimised where the desktop may show no task bar: once a run, the person is told that
+    // the program still receives and how to come back to it.
+    if (!std::exchange(m_toldStillRunning, true))
+        IconoBarra::notifyWithoutTray(QStringLiteral("Velrisa sigue en marcha"),
+            QStringLiteral("Seguirá recibiendo mensajes. Para volver a esta ventana, abra Velrisa de nuevo."));
 }
 
 void frmPrincipal::contextMenuEvent(QContextMenuEvent *event)

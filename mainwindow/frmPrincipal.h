@@ -162,4 +162,5 @@ private:
     bool m_esconderTrasEnviar = false;
     bool m_restaurando = false;
     bool m_alternativeBackground = false;
+    bool m_toldStillRunning = false; // that closing without a tray only minimises
 };

@@ -2,6 +2,8 @@
 
 #include "runtime/TrayKind.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QIcon>
 #include <QList>
 #include <QMenu>
@@ -114,6 +116,18 @@ void IconoBarra::showNotice()
     // server shows the summary as plain text and always reads the body as markup, whose small
     // set of tags knows no paragraphs: every special character escaped, line ends kept.
     m_icon->showMessage(m_title, m_readsMarkup ? m_text.toHtmlEscaped() : m_text, QSystemTrayIcon::Information, 10000);
+}
+
+void IconoBarra::notifyWithoutTray(const QString &title, const QString &text)
+{
+    QDBusMessage notify = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("/org/freedesktop/Notifications"), QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("Notify"));
+    // The summary is plain text to the server, the body markup.
+    const QVariantMap hints { { QStringLiteral("desktop-entry"), QStringLiteral("velrisa") } };
+    notify << QStringLiteral("Velrisa") << 0u << QStringLiteral("velrisa") << title << text.toHtmlEscaped()
+           << QStringList() << hints << -1;
+    QDBusConnection::sessionBus().send(notify);
 }
 
 void IconoBarra::removeAll()

@@ -32,6 +32,10 @@ public:
     // has not taken in yet (just started) gets it once it stands there, within a few seconds;
     // only the last one waits.
     void notify(const QString &title, const QString &text);
+    // A notification from the desktop's notification server, where the session has one, with
+    // no icon in a tray to stand beside: title and text as notify() shows them. Nothing waits
+    // for the server's answer.
+    static void notifyWithoutTray(const QString &title, const QString &text);
 
     // Takes every icon of this process out of the tray (before ending at once).
     static void removeAll();

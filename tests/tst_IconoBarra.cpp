@@ -1,4 +1,7 @@
+#include "addressbook/Module.h"
+#include "fakes/FakeRuntime.h"
 #include "fakes/TestSupport.h"
+#include "mainwindow/frmPrincipal.h"
 #include "runtime/IconoBarra.h"
 
 #include <QApplication>
@@ -128,8 +131,12 @@ private Q_SLOTS:
     void initTestCase();
     void balloonShowsTitleAndTextAsWritten();
     void desktopNotificationShowsTitleAndTextAsWritten();
+    void closingWithoutTrayTellsTheProgramStillReceives();
 
 private:
+    // The desktop's stand-ins on a session bus of this test's own, recording in FILE; false,
+    // skipping, where the bus is someone else's.
+    bool serveOnOwnBus(QProcess &services, const QString &recordFile);
     QTemporaryDir m_root;
 };
 
@@ -198,27 +205,48 @@ void tst_IconoBarra::balloonShowsTitleAndTextAsWritten()
     tray.waitForFinished();
 }
 
+bool tst_IconoBarra::serveOnOwnBus(QProcess &services, const QString &recordFile)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        QTest::qSkip("needs a session bus of its own: ctest runs this one under dbus-run-session", __FILE__, __LINE__);
+        return false;
+    }
+    // Only on a fresh bus, never on a desktop's: nothing but the bus itself has a name there.
+    for (const QString &name : bus.interface()->registeredServiceNames().value()) {
+        if (!name.startsWith(QLatin1Char(':')) && name != QLatin1String("org.freedesktop.DBus")) {
+            QTest::qSkip(qPrintable(QStringLiteral("the session bus is not one of its own (%1 is there): ctest runs "
+                                                   "this one under dbus-run-session")
+                                        .arg(name)),
+                __FILE__, __LINE__);
+            return false;
+        }
+    }
+    QFile::remove(recordFile);
+    services.setProcessChannelMode(QProcess::ForwardedChannels);
+    services.start(QCoreApplication::applicationFilePath(), { QStringLiteral("--servicios"), recordFile });
+    if (!services.waitForStarted()) {
+        QTest::qFail("the stand-ins did not start", __FILE__, __LINE__);
+        return false;
+    }
+    const bool served = QTest::qWaitFor(
+        [&bus] {
+            return bus.interface()->isServiceRegistered(kWatcher).value()
+                && bus.interface()->isServiceRegistered(kNotifications).value();
+        },
+        30000);
+    if (!served)
+        QTest::qFail("the stand-ins did not come on the bus", __FILE__, __LINE__);
+    return served;
+}
+
 // A StatusNotifier host on the session bus: Qt hands the notification to the desktop's server.
 void tst_IconoBarra::desktopNotificationShowsTitleAndTextAsWritten()
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        QSKIP("needs a session bus of its own: ctest runs this one under dbus-run-session");
-    // Only on a fresh bus, never on a desktop's: nothing but the bus itself has a name there.
-    for (const QString &name : bus.interface()->registeredServiceNames().value()) {
-        if (!name.startsWith(QLatin1Char(':')) && name != QLatin1String("org.freedesktop.DBus"))
-            QSKIP(qPrintable(QStringLiteral("the session bus is not one of its own (%1 is there): ctest runs this "
-                                            "one under dbus-run-session")
-                                 .arg(name)));
-    }
     const QString recordFile = m_root.filePath(QStringLiteral("aviso.json"));
     QProcess services;
-    services.setProcessChannelMode(QProcess::ForwardedChannels);
-    services.start(QCoreApplication::applicationFilePath(), { QStringLiteral("--servicios"), recordFile });
-    QVERIFY(services.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(bus.interface()->isServiceRegistered(kWatcher).value()
-            && bus.interface()->isServiceRegistered(kNotifications).value(),
-        30000);
+    if (!serveOnOwnBus(services, recordFile))
+        return;
 
     // Qt chooses its kind of tray when the first icon is made: here, now that the host is there.
     {
@@ -232,6 +260,41 @@ void tst_IconoBarra::desktopNotificationShowsTitleAndTextAsWritten()
     // The summary is plain text to a notification server, the body markup.
     QCOMPARE(notification.value(QLatin1String("summary")).toString(), kTitle);
     QCOMPARE(readAsMarkup(notification.value(QLatin1String("body")).toString()), kText);
+    services.kill();
+    services.waitForFinished();
+}
+
+// Without a tray, closing the main window only minimises it; the first time, the desktop's
+// notification server tells the person that the program still receives, once a run.
+void tst_IconoBarra::closingWithoutTrayTellsTheProgramStillReceives()
+{
+    const QString recordFile = m_root.filePath(QStringLiteral("sigue.json"));
+    QProcess services;
+    if (!serveOnOwnBus(services, recordFile))
+        return;
+    FakeRuntime rt;
+    rt.m_trayAvailable = false;
+    Module module(rt, m_root.path() + QLatin1Char('/'));
+    IconoBarra icon;
+    const bool ending = false;
+    frmPrincipal window(rt, module, icon, ending);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(window.close() == false);
+    QTRY_VERIFY(window.isMinimized());
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(recordFile), 10000);
+    const QJsonObject notification = QJsonDocument::fromJson(readFile(recordFile)).object();
+    QCOMPARE(notification.value(QLatin1String("summary")).toString(), QStringLiteral("Velrisa sigue en marcha"));
+    QVERIFY(notification.value(QLatin1String("body")).toString().contains(QLatin1String("abra Velrisa de nuevo")));
+
+    // Once a run: closing again says nothing more.
+    QVERIFY(QFile::remove(recordFile));
+    window.showNormal();
+    QTRY_VERIFY(!window.isMinimized());
+    window.close();
+    QTRY_VERIFY(window.isMinimized());
+    QTest::qWait(500);
+    QVERIFY(!QFile::exists(recordFile));
     services.kill();
     services.waitForFinished();
 }
