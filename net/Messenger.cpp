@@ -746,6 +746,10 @@ void Run::finish(size_t i, Outcome outcome, std::string detail)
         slot.socket.reset();
         --m_open;
     }
+    // What a finished member sent or was to be sent is let go at once: kept, a group of
+    // members that each send the most a reply may hold would grow net without bound.
+    std::string().swap(slot.in);
+    std::string().swap(slot.out);
 }
 
 // How a failed connection reads, as smbclient names it.

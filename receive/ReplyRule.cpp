@@ -11,7 +11,6 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -98,17 +97,16 @@ bool ReplyRule::ask(const Mailbox::Message &message)
     m_bound.start(kBoundMs);
     // A connected socket: the system passes on datagrams from that address and port alone,
     // and tells when nothing listens there.
-    const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (s < 0)
+    m_socket.reset(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!m_socket.isOpen())
         return true; // answered as silence when the bound runs out
-    m_socket = s;
-    if (::connect(s, reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0) {
+    if (::connect(m_socket.get(), reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0) {
         m_bound.start(0);
         return true;
     }
     m_id = quint16(QRandomGenerator::system()->generate());
     m_request = NetbiosWire::nodeStatusRequest(m_id);
-    m_notifier = std::make_unique<QSocketNotifier>(s, QSocketNotifier::Read);
+    m_notifier = std::make_unique<QSocketNotifier>(m_socket.get(), QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, &ReplyRule::readAnswers);
     m_repeat.start();
     send();
@@ -120,27 +118,25 @@ void ReplyRule::cancel()
     m_repeat.stop();
     m_bound.stop();
     m_notifier.reset();
-    if (m_socket >= 0)
-        ::close(m_socket);
-    m_socket = -1;
+    m_socket.reset();
 }
 
 void ReplyRule::send()
 {
-    if (m_socket < 0)
+    if (!m_socket.isOpen())
         return;
-    if (::send(m_socket, m_request.data(), m_request.size(), MSG_NOSIGNAL) < 0 && errno == ECONNREFUSED)
+    if (::send(m_socket.get(), m_request.data(), m_request.size(), MSG_NOSIGNAL) < 0 && errno == ECONNREFUSED)
         m_bound.start(0); // nothing listens there: it has no name service
 }
 
 void ReplyRule::readAnswers()
 {
     char datagram[kMaxDatagram + 1];
-    for (int read = 0; read < 64 && m_socket >= 0; ++read) {
+    for (int read = 0; read < 64 && m_socket.isOpen(); ++read) {
         sockaddr_in from {};
         socklen_t fromLength = sizeof from;
         const ssize_t n = ::recvfrom(
-            m_socket, datagram, sizeof datagram, MSG_TRUNC, reinterpret_cast<sockaddr *>(&from), &fromLength);
+            m_socket.get(), datagram, sizeof datagram, MSG_TRUNC, reinterpret_cast<sockaddr *>(&from), &fromLength);
         if (n < 0) {
             if (errno == ECONNREFUSED)
                 m_bound.start(0);

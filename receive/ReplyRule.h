@@ -1,6 +1,7 @@
 #pragma once
 
 #include "receive/Mailbox.h"
+#include "runtime/posix/Descriptor.h"
 
 #include <QObject>
 #include <QTimer>
@@ -65,7 +66,7 @@ public:
     // IPv4 address): then nothing follows.
     bool ask(const Mailbox::Message &message);
     void cancel();
-    bool asking() const { return m_socket >= 0; }
+    bool asking() const { return m_socket.isOpen(); }
 
 Q_SIGNALS:
     void decided(ReplyRule::Outcome outcome, const QString &recipient);
@@ -81,7 +82,7 @@ private:
     std::string m_codePage = "CP850";
     Mailbox::Message m_message;
     sockaddr_in m_to {};
-    int m_socket = -1;
+    Descriptor m_socket;
     quint16 m_id = 0;
     std::string m_request;
     std::unique_ptr<QSocketNotifier> m_notifier;
