@@ -186,6 +186,7 @@ void tst_Dispatch::refusedWriteEndsTheProgram()
     QVERIFY(fileOnly ? setMode(batchFile, 0400) : setMode(m_prog, 0555));
 
     m_window->m_close = 2;
+    m_rt->m_endThrows = true;
     Dispatch dispatch(*m_rt, *m_window);
     QVERIFY_THROWS_EXCEPTION(FakeRuntime::Ended, dispatch.EnviarADestino(QStringLiteral("PEPE"), QStringLiteral("x")));
 
@@ -464,6 +465,7 @@ void tst_Dispatch::runStopsWhenTheProgramEnds()
         if (yieldNo == 3)
             setMode(m_prog + QStringLiteral("ejecuta.bat"), 0400);
     };
+    m_rt->m_endThrows = true;
     QVERIFY_THROWS_EXCEPTION(FakeRuntime::Ended, Dispatch(*m_rt, *m_window).EnviarMensajes());
     QCOMPARE(netCalls(m_prog).size(), 1);
     QCOMPARE(m_window->messages().rows(), 1);

@@ -31,7 +31,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyleOptionButton>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <functional>
@@ -225,9 +224,7 @@ private Q_SLOTS:
     void qtButtonsAreInSpanish();
 
 private:
-    ProgramFixture m_fixture;
-    FakeRuntime *m_rt = nullptr;
-    std::unique_ptr<Startup> m_startup;
+    StartupFixture m_fixture;
     frmPrincipal *m_mainWindow = nullptr;
 };
 
@@ -239,20 +236,17 @@ void tst_Windows::initTestCase()
 void tst_Windows::init()
 {
     QVERIFY(m_fixture.renew());
-    m_rt = &m_fixture.rt();
     QVERIFY(writeFile(m_fixture.programPath() + QStringLiteral("enviara.ini"),
         "[Equipos]\r\n1=SERVIDOR1\r\n2=portatil ana\r\nTotal=2\r\n[Redes]\r\n1=OFICINA\r\nTotal=1\r\n"));
-    m_startup = std::make_unique<Startup>(*m_rt);
-    m_startup->start();
-    m_mainWindow = &m_startup->mainWindow();
+    Startup &startup = m_fixture.create();
+    startup.start();
+    m_mainWindow = &startup.mainWindow();
     QVERIFY(QTest::qWaitForWindowExposed(m_mainWindow));
 }
 
 void tst_Windows::cleanup()
 {
     m_mainWindow = nullptr;
-    m_startup.reset();
-    m_rt = nullptr;
     m_fixture.reset();
 }
 
@@ -324,7 +318,7 @@ void tst_Windows::everyWindowShowsWholeCaptionsFramesAndNamesInOneFont()
     } else if (window == QLatin1String("frmEquipos")) {
         QVERIFY(withModal(
             [&] {
-                frmEquipos editor(*m_rt, m_mainWindow->module(), m_mainWindow);
+                frmEquipos editor(m_fixture.rt(), m_mainWindow->module(), m_mainWindow);
                 editor.exec();
             },
             [&](QWidget *editor) {
@@ -341,7 +335,7 @@ void tst_Windows::everyWindowShowsWholeCaptionsFramesAndNamesInOneFont()
             },
             check));
     } else if (window == QLatin1String("Form3")) {
-        QVERIFY(withModal([&] { Form3::open(*m_rt); }, check));
+        QVERIFY(withModal([&] { Form3::open(m_fixture.rt()); }, check));
     } else if (window == QLatin1String("message box")) {
         QVERIFY(withModal(
             [&] {

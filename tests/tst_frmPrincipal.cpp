@@ -23,10 +23,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
-
-#include <memory>
 
 using namespace TestSupport;
 
@@ -79,13 +76,23 @@ private:
     {
         return child<T>(m_window, QString::fromLatin1(name));
     }
-    void create();
+    // The start-up over m_rt as the test has set it up; start() runs it too.
+    void create()
+    {
+        m_startup = &m_fixture.create();
+        m_window = &m_startup->mainWindow();
+    }
+    void start()
+    {
+        create();
+        m_startup->start();
+    }
     void activateMain();
-    QAction *menuAction(const char *name) const;
+    QAction *menuAction(const char *name) const { return child<QAction>(&m_window->mnuApp(), QLatin1String(name)); }
 
-    ProgramFixture m_fixture;
+    StartupFixture m_fixture;
     FakeRuntime *m_rt = nullptr;
-    std::unique_ptr<Startup> m_startup;
+    Startup *m_startup = nullptr;
     frmPrincipal *m_window = nullptr;
 };
 
@@ -103,25 +110,9 @@ void tst_frmPrincipal::init()
 void tst_frmPrincipal::cleanup()
 {
     m_window = nullptr;
-    m_startup.reset();
+    m_startup = nullptr;
     m_rt = nullptr;
     m_fixture.reset();
-}
-
-void tst_frmPrincipal::create()
-{
-    m_startup = std::make_unique<Startup>(*m_rt);
-    m_window = &m_startup->mainWindow();
-}
-
-QAction *tst_frmPrincipal::menuAction(const char *name) const
-{
-    for (QAction *a : m_window->mnuApp().actions()) {
-        if (a->objectName() == QLatin1String(name))
-            return a;
-    }
-    qWarning("no menu item %s", name);
-    return nullptr;
 }
 
 void tst_frmPrincipal::activateMain()
@@ -177,8 +168,7 @@ void tst_frmPrincipal::kindTextAndStateOfEveryControl()
     QFETCH(bool, visible);
     QFETCH(bool, enabled);
 
-    create();
-    m_startup->start();
+    start();
     QWidget *w = control(QTest::currentDataTag());
     QVERIFY(w);
     QVERIFY2(w->inherits(kind.toLatin1()), w->metaObject()->className());
@@ -199,8 +189,7 @@ void tst_frmPrincipal::kindTextAndStateOfEveryControl()
 
 void tst_frmPrincipal::windowFrameIconsAndPicture()
 {
-    create();
-    m_startup->start();
+    start();
     QCOMPARE(m_window->windowTitle(), QStringLiteral("elrisa"));
     QCOMPARE(m_window->minimumSize(), m_window->maximumSize());
     const Qt::WindowFlags flags = m_window->windowFlags();
@@ -245,8 +234,7 @@ void tst_frmPrincipal::trayMenuItemsInOrder()
 
 void tst_frmPrincipal::tabOrderFollowsTheTable()
 {
-    create();
-    m_startup->start();
+    start();
     const QStringList expected = { "optGrupo(0)", "optGrupo(1)", "txtMensaje", "chkCerrar", "cmdEnviar", "cmdCancelar",
         "cmdAcercaDe", "cmdAyuda", "Command1", "cmbDestino", "txtDestino" };
     QStringList seen;
@@ -297,8 +285,7 @@ void tst_frmPrincipal::programDirectoryGetsOneSeparator()
 {
     QFETCH(QString, suffix);
     m_rt->m_appPath = m_fixture.programPath().chopped(1) + suffix;
-    create();
-    m_startup->start();
+    start();
     QCOMPARE(m_startup->rutaPrograma(), m_fixture.programPath());
     QCOMPARE(m_window->rutaPrograma(), m_fixture.programPath());
 }
@@ -314,8 +301,7 @@ void tst_frmPrincipal::dataFilesLiveApartFromAProtectedProgram()
     QVERIFY(writeFile(dataPath + QStringLiteral("mru.ini"), "[Info]\r\nTotal=1\r\n1=ALFA\r\n"));
     const QStringList programFiles = QDir(programPath).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     m_rt->m_dataPath = dataPath;
-    create();
-    m_startup->start();
+    start();
     QCOMPARE(m_startup->rutaPrograma(), dataPath);
     QCOMPARE(control<QComboBox>("txtDestino")->itemText(0), QStringLiteral("ALFA"));
 
@@ -348,6 +334,7 @@ void tst_frmPrincipal::secondInstanceEndsBeforeAnything()
     m_rt->m_prevInstance = true;
     m_rt->m_trayAvailable = tray;
     m_rt->m_command = QStringLiteral("-MIN");
+    m_rt->m_endThrows = true;
     create();
     QVERIFY_THROWS_EXCEPTION(FakeRuntime::Ended, m_startup->start());
     QCOMPARE(m_rt->m_endCalls, 1);
@@ -383,8 +370,7 @@ void tst_frmPrincipal::minArgumentStartsInTray()
     QFETCH(QString, commandLine);
     QFETCH(bool, inTray);
     m_rt->m_command = commandLine;
-    create();
-    m_startup->start();
+    start();
     QCOMPARE(m_window->isVisible(), !inTray);
     QVERIFY(m_window->taskIco().isVisible());
     // The rest of the start-up ran all the same.
@@ -423,8 +409,7 @@ void tst_frmPrincipal::storedCerrarSetsBoxAndFlag()
     QFETCH(bool, hides);
     if (!stored.isNull())
         m_rt->m_settings.insert(QStringLiteral("EnviarMensaje/Opciones/Cerrar"), stored);
-    create();
-    m_startup->start();
+    start();
 
     static const Qt::CheckState states[3] = { Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked };
     QCOMPARE(control<QCheckBox>("chkCerrar")->checkState(), states[state]);
@@ -447,8 +432,7 @@ void tst_frmPrincipal::hideAfterSendFlagReachesSentMessagesWindow()
     QFETCH(QString, stored);
     QFETCH(bool, mainWindowHides);
     m_rt->m_settings.insert(QStringLiteral("EnviarMensaje/Opciones/Cerrar"), stored);
-    create();
-    m_startup->start();
+    start();
     QAction *sentItem = menuAction("mnuEnviados");
     QVERIFY(sentItem);
     sentItem->trigger();
@@ -467,8 +451,7 @@ void tst_frmPrincipal::hideAfterSendFlagReachesSentMessagesWindow()
 
 void tst_frmPrincipal::minimiseHidesUnlessRestoring()
 {
-    create();
-    m_startup->start();
+    start();
     QVERIFY(m_window->isVisible());
 
     m_window->setWindowState(Qt::WindowMinimized);
@@ -503,8 +486,7 @@ void tst_frmPrincipal::closeRequestOnlyHides()
 {
     QFETCH(bool, tray);
     m_rt->m_trayAvailable = tray;
-    create();
-    m_startup->start();
+    start();
     QVERIFY(!m_window->close());
     // Where there is a tray it hides; with none it waits in the task bar, within reach.
     QCOMPARE(m_window->isVisible(), !tray);
@@ -527,8 +509,7 @@ void tst_frmPrincipal::escapeHidesFromAnyControl_data()
 void tst_frmPrincipal::escapeHidesFromAnyControl()
 {
     QFETCH(QString, focusName);
-    create();
-    m_startup->start();
+    start();
     activateMain();
     QWidget *w = control(focusName.toLatin1().constData());
     QVERIFY(w);
@@ -544,8 +525,7 @@ void tst_frmPrincipal::escapeInAnOpenDropDownOnlyClosesIt()
 {
     QVERIFY(
         writeFile(m_fixture.programPath() + QStringLiteral("mru.ini"), "[Info]\r\nTotal=2\r\n1=ALFA\r\n2=BETA\r\n"));
-    create();
-    m_startup->start();
+    start();
     activateMain();
     auto *recipientBox = control<QComboBox>("txtDestino");
     QCOMPARE(recipientBox->count(), 2);
@@ -564,8 +544,7 @@ void tst_frmPrincipal::enterSendsOnlyWhenEnabled()
     // A `net` beside the program that delivers at once.
     QVERIFY(writeFile(
         m_fixture.programPath() + QStringLiteral("net"), "#!/bin/sh\necho \"Mensaje enviado a $2.\"\n", kExecutable));
-    create();
-    m_startup->start();
+    start();
     activateMain();
     auto *recipientBox = control<QComboBox>("txtDestino");
     auto *messageEdit = control<QLineEdit>("txtMensaje");
@@ -601,8 +580,7 @@ void tst_frmPrincipal::enterSendsOnlyWhenEnabled()
 
 void tst_frmPrincipal::enterOnAFocusedButtonPressesThatButton()
 {
-    create();
-    m_startup->start();
+    start();
     activateMain();
     control<QComboBox>("txtDestino")->setEditText(QStringLiteral("ALFA"));
     QVERIFY(control<QPushButton>("cmdEnviar")->isEnabled());
@@ -618,8 +596,7 @@ void tst_frmPrincipal::enterOnAFocusedButtonPressesThatButton()
 void tst_frmPrincipal::trayRestoreAndMenuActions()
 {
     m_rt->m_command = QStringLiteral("-min");
-    create();
-    m_startup->start();
+    start();
     QVERIFY(!m_window->isVisible());
 
     // A second start brings it out of the tray, in its normal state and in front.
@@ -654,8 +631,7 @@ void tst_frmPrincipal::trayRestoreAndMenuActions()
 
 void tst_frmPrincipal::aboutOpensModallyFromButtonAndMenu()
 {
-    create();
-    m_startup->start();
+    start();
     const auto closeModal = [] { return onModal([](QWidget *modal) { modal->close(); }); };
     {
         const auto driver = closeModal();
@@ -676,8 +652,7 @@ void tst_frmPrincipal::withoutTrayTheWindowStaysReachable()
 {
     m_rt->m_trayAvailable = false;
     m_rt->m_command = QStringLiteral("-MIN");
-    create();
-    m_startup->start();
+    start();
     // Started minimised in the task bar rather than hidden.
     QVERIFY(m_window->isVisible());
     QVERIFY(m_window->isMinimized());
@@ -710,8 +685,7 @@ void tst_frmPrincipal::withoutTrayARightClickOffersTheTrayMenu()
     QFETCH(bool, tray);
     QFETCH(QString, target);
     m_rt->m_trayAvailable = tray;
-    create();
-    m_startup->start();
+    start();
     QWidget *w = control(target.toLatin1().constData());
     if (auto *list = qobject_cast<QListWidget *>(w))
         w = list->viewport();
@@ -729,8 +703,7 @@ void tst_frmPrincipal::withoutTrayARightClickOffersTheTrayMenu()
 
 void tst_frmPrincipal::keywordSwapsLeftPicture()
 {
-    create();
-    m_startup->start();
+    start();
     auto *picture = control<QLabel>("Picture");
     const QImage original = picture->pixmap().toImage();
     QVERIFY(!m_window->alternativeBackground());
@@ -745,8 +718,7 @@ void tst_frmPrincipal::keywordSwapsLeftPicture()
 void tst_frmPrincipal::sendRunReadsTheWindow()
 {
     QVERIFY(writeFile(m_fixture.programPath() + QStringLiteral("enviara.ini"), "[Redes]\r\n1=OFICINA\r\nTotal=1\r\n"));
-    create();
-    m_startup->start();
+    start();
     QVERIFY(!m_window->chosenGroup());
     QTest::mouseClick(control("optGrupo(1)"), Qt::LeftButton);
     QVERIFY(m_window->chosenGroup());
@@ -760,8 +732,7 @@ void tst_frmPrincipal::sendRunReadsTheWindow()
 
 void tst_frmPrincipal::quitEndsCleanlyDespiteCloseRule()
 {
-    create();
-    m_startup->start();
+    start();
     QVERIFY(m_window->isVisible());
     QEvent quit(QEvent::Quit);
     QCoreApplication::sendEvent(qApp, &quit);

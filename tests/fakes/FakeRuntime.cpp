@@ -52,6 +52,8 @@ void FakeRuntime::doEvents()
 void FakeRuntime::end()
 {
     ++m_endCalls;
+    if (!m_endThrows)
+        qFatal("the program ended abruptly (Runtime::end)");
     throw Ended {};
 }
 

@@ -8,7 +8,7 @@
 
 // A runtime for tests, on QtCore alone: message boxes are recorded instead of shown, input
 // boxes answer from a script, settings live in memory, the clock and the program's place are
-// chosen by the test, and end() throws instead of ending the process. What runs for real is
+// chosen by the test, and end() stops the test instead of the process. What runs for real is
 // chosen here, method by method: processes (shell, waitForProcess) and the event loop
 // (doEvents). A method added to Runtime gets its own block below, or this class does not
 // compile.
@@ -22,7 +22,7 @@ public:
         QString title; // as shown: "Velrisa" when the caller gave none
     };
 
-    // Thrown by end(), so a test can see that the program would have ended there.
+    // Thrown by end() where allowed, so a test can see that the program would have ended there.
     struct Ended
     {
     };
@@ -68,9 +68,12 @@ public:
     int m_yields = 0;
     std::function<void(int)> m_onYield;
 
-    // --- end: counted; throws Ended.
+    // --- end: counted; throws Ended with m_endThrows, set where the test itself calls into the
+    // program. Anywhere else the end may come from a slot or an event handler, which no exception
+    // may cross: it is a fatal test failure there.
     [[noreturn]] void end() override;
     int m_endCalls = 0;
+    bool m_endThrows = false;
 
     // --- appPath, dataPath, userDataPath: chosen by the test.
     QString appPath() const override { return m_appPath; }

@@ -13,6 +13,7 @@
 
 class FakeRuntime;
 class Module;
+class Startup;
 class QListWidget;
 class QTemporaryDir;
 class QWidget;
@@ -20,7 +21,8 @@ class QWidget;
 // Helpers shared by the unit tests: the private environment every test runs in, whole-file
 // reads and writes, a program directory with the fake `net`, a program folder per test, a
 // process end seen from outside; and, for the tests that link widgets (velrisa_fakes_widgets,
-// WidgetSupport.cpp), reaching widgets by name and driving modal windows.
+// WidgetSupport.cpp), the program's start-up in such a folder, reaching widgets by name and
+// driving modal windows.
 namespace TestSupport {
 
 inline constexpr QFileDevice::Permissions kExecutable
@@ -61,13 +63,13 @@ class ProgramFixture
 {
 public:
     ProgramFixture();
-    ~ProgramFixture();
+    virtual ~ProgramFixture();
     // In initTestCase: the base folder and the private environment (prepareEnvironment).
     bool prepare();
     // In init: a new, empty program folder and a new runtime with its appPath there.
     bool renew();
     // In cleanup: both gone.
-    void reset();
+    virtual void reset();
 
     FakeRuntime &rt() const { return *m_rt; }
     // The program folder, with its trailing separator.
@@ -81,6 +83,20 @@ private:
 };
 
 // --- For tests that link widgets.
+
+// A ProgramFixture with the program's start-up over its runtime (main window, address book,
+// tray), made once the test has set the runtime up, and gone before the runtime.
+class StartupFixture : public ProgramFixture
+{
+public:
+    ~StartupFixture() override;
+    void reset() override;
+    // A new start-up over rt(): its main window built, hidden, nothing read yet.
+    Startup &create();
+
+private:
+    std::unique_ptr<Startup> m_startup;
+};
 
 // Shows the window, makes it the active one and waits until it is.
 bool activate(QWidget *window);

@@ -1,10 +1,28 @@
 #include "fakes/TestSupport.h"
 
+#include "app/Startup.h"
+#include "fakes/FakeRuntime.h"
+
 #include <QApplication>
 #include <QListWidget>
 
 // The helpers of TestSupport.h that need widgets.
 namespace TestSupport {
+
+StartupFixture::~StartupFixture() = default;
+
+void StartupFixture::reset()
+{
+    m_startup.reset();
+    ProgramFixture::reset();
+}
+
+Startup &StartupFixture::create()
+{
+    m_startup.reset();
+    m_startup = std::make_unique<Startup>(rt());
+    return *m_startup;
+}
 
 bool activate(QWidget *window)
 {
