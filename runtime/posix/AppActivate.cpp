@@ -103,7 +103,8 @@ bool activateWindowOfProcess(qint64 pid)
     if (pid <= 0 || pid > qint64(UINT32_MAX))
         return false;
     // Only X11 lets one program look up and raise another's window; elsewhere there is none to find.
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
+    auto *x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     xcb_connection_t *c = x11 ? x11->connection() : nullptr;
     if (!c || xcb_connection_has_error(c))
         return false;
@@ -133,7 +134,8 @@ namespace {
 
 xcb_connection_t *x11Connection()
 {
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
+    auto *x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     xcb_connection_t *c = x11 ? x11->connection() : nullptr;
     return c && !xcb_connection_has_error(c) ? c : nullptr;
 }
@@ -221,11 +223,13 @@ protected:
 
 void keepShowsNormal()
 {
-    static ShowNormal *filter = nullptr;
-    if (filter || !qGuiApp || !x11Connection())
+    // Once for each application object (a test may make several, one after the other).
+    static QPointer<ShowNormal> filter;
+    auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
+    if (filter || !app || !x11Connection())
         return;
-    filter = new ShowNormal(qGuiApp);
-    qGuiApp->installEventFilter(filter);
+    filter = new ShowNormal(app);
+    app->installEventFilter(filter);
 }
 
 void activateOwnWindow(QWindow *window)
