@@ -107,7 +107,7 @@ bus_services() {
     [ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ] || return
     for proc in /proc/[0-9]*; do
         [ "${proc#/proc/}" != $$ ] || continue
-        tr '\0' '\n' <"$proc/environ" 2>/dev/null | grep -qxF "DBUS_SESSION_BUS_ADDRESS=$DBUS_SESSION_BUS_ADDRESS" &&
+        tr '\0' '\n' 2>/dev/null <"$proc/environ" | grep -qxF "DBUS_SESSION_BUS_ADDRESS=$DBUS_SESSION_BUS_ADDRESS" &&
             echo "${proc#/proc/}"
     done
 }

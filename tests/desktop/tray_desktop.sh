@@ -68,11 +68,17 @@ xembed_menu_click() {
     Salir) keys="s" ;;
     *) return 1 ;;
     esac
-    icon=$(xembed_icon)
-    [ -n "$icon" ] || return 1
-    before=$(visible_windows)
-    xdotool mousemove --window "$icon" 10 10 click 3
-    wait_for 5 eval '[ "$(visible_windows)" -gt '"$before"' ]' || return 1
+    # The icon is embedded again when the tray comes after the program (at login), under a
+    # new window: a click on the old one is lost, so the icon is looked up afresh each try.
+    for _ in 1 2 3; do
+        icon=$(xembed_icon)
+        [ -n "$icon" ] || { sleep 1; continue; }
+        before=$(visible_windows)
+        xdotool mousemove --window "$icon" 10 10 click 3 2>/dev/null
+        wait_for 5 eval '[ "$(visible_windows)" -gt '"$before"' ]' && break
+        before=
+    done
+    [ -n "$before" ] || return 1
     desktop_shot "menu-open-${1%% *}"
     # shellcheck disable=SC2086 # one key name a word
     xdotool key $keys
