@@ -17,6 +17,15 @@
 
 namespace {
 
+// The display's connection where the program draws on X11; null elsewhere.
+xcb_connection_t *x11Connection()
+{
+    auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
+    auto *x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t *c = x11 ? x11->connection() : nullptr;
+    return c && !xcb_connection_has_error(c) ? c : nullptr;
+}
+
 struct FreeReply
 {
     void operator()(void *p) const { std::free(p); }
@@ -103,10 +112,8 @@ bool activateWindowOfProcess(qint64 pid)
     if (pid <= 0 || pid > qint64(UINT32_MAX))
         return false;
     // Only X11 lets one program look up and raise another's window; elsewhere there is none to find.
-    auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
-    auto *x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t *c = x11 ? x11->connection() : nullptr;
-    if (!c || xcb_connection_has_error(c))
+    xcb_connection_t *c = x11Connection();
+    if (!c)
         return false;
 
     const xcb_atom_t clientListAtom = internAtom(c, "_NET_CLIENT_LIST");
@@ -131,14 +138,6 @@ bool activateWindowOfProcess(qint64 pid)
 }
 
 namespace {
-
-xcb_connection_t *x11Connection()
-{
-    auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
-    auto *x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t *c = x11 ? x11->connection() : nullptr;
-    return c && !xcb_connection_has_error(c) ? c : nullptr;
-}
 
 void requestActivation(QWindow *window)
 {
