@@ -16,8 +16,9 @@ public:
     void cmdAyuda_Click(const QString &rutaPrograma);
 
     // Process id of the viewer started last; 0 until the first start or after a failed one.
-    qint64 ProcesoAyuda = 0;
+    qint64 viewerProcess() const { return ProcesoAyuda; }
 
 private:
     Runtime &m_rt;
+    qint64 ProcesoAyuda = 0;
 };

@@ -47,7 +47,7 @@ Startup::Startup(Runtime &rt)
     : m_rt(rt)
     , m_module(std::make_unique<Module>(rt, QString()))
     , m_taskIco(std::make_unique<IconoBarra>())
-    , m_principal(std::make_unique<frmPrincipal>(rt, *m_module, *m_taskIco, m_ending))
+    , m_principal(std::make_unique<frmPrincipal>(rt, *m_module, *m_taskIco))
 {
     m_taskIco->setObjectName(QStringLiteral("taskIco"));
     QObject::connect(m_principal.get(), &frmPrincipal::quitRequested, m_principal.get(), [this] { end(); });
@@ -70,6 +70,7 @@ Startup::Startup(Runtime &rt)
     // A quit that came some other way (QCoreApplication::exit from a test or a library).
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, m_appFilter.get(), [this] {
         m_ending = true;
+        m_principal->programEnding();
         m_taskIco->stop();
     });
 }
@@ -128,6 +129,7 @@ void Startup::end()
     if (m_ending)
         return;
     m_ending = true;
+    m_principal->programEnding();
     // What the user sees of the end comes first, at once: every window and the icon go.
     for (QWidget *window : QApplication::topLevelWidgets())
         window->hide();

@@ -47,12 +47,11 @@ const QString kAlternativeBackground = QStringLiteral(":/pictures/fondo_alternat
 
 } // namespace
 
-frmPrincipal::frmPrincipal(Runtime &runtime, Module &module, IconoBarra &taskIco, const bool &ending, QWidget *parent)
+frmPrincipal::frmPrincipal(Runtime &runtime, Module &module, IconoBarra &taskIco, QWidget *parent)
     : QMainWindow(parent)
     , m_rt(runtime)
     , m_module(module)
     , m_taskIco(taskIco)
-    , m_ending(ending)
     , m_dispatch(std::make_unique<Dispatch>(runtime, *this))
     , m_help(std::make_unique<HelpButton>(runtime))
 {

@@ -31,15 +31,14 @@ class Runtime;
 
 // The composition window. It lives for the whole run and is only hidden and shown again;
 // the program lives on in the tray meanwhile. Startup makes it, hands it the address book,
-// the tray icon, the program's "ending" state and the start-up values, and connects it to
+// the tray icon and the start-up values, tells it when the program ends, and connects it to
 // receiving and to the program's end.
 class frmPrincipal final : public QMainWindow, public SendWindow
 {
     Q_OBJECT
 
 public:
-    // ending: true once the program ends; close requests are granted from then on.
-    frmPrincipal(Runtime &runtime, Module &module, IconoBarra &taskIco, const bool &ending, QWidget *parent = nullptr);
+    frmPrincipal(Runtime &runtime, Module &module, IconoBarra &taskIco, QWidget *parent = nullptr);
     ~frmPrincipal() override;
 
     // The window's load: minimised when asked to start in the tray, the address book and the
@@ -54,6 +53,10 @@ public:
     void setReceiving(Receiving *receiving) { m_receiving = receiving; }
     // The received-messages item is in the menu exactly while the mailbox exists.
     void updateReceivedMenu();
+
+    // The program is ending: close requests are granted from now on, and a minimised
+    // window no longer goes to the tray.
+    void programEnding() { m_ending = true; }
 
     // Back from the tray or the task bar, in its normal state and in front.
     void bringToFront();
@@ -130,7 +133,7 @@ private:
     Runtime &m_rt;
     Module &m_module;
     IconoBarra &m_taskIco;
-    const bool &m_ending;
+    bool m_ending = false;
     std::unique_ptr<Dispatch> m_dispatch;
     std::unique_ptr<HelpButton> m_help;
     std::unique_ptr<RecipientsCombo> m_recipientBox;

@@ -8,9 +8,7 @@
 #include <QSocketNotifier>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
-#include <sys/socket.h>
 
 namespace {
 
@@ -83,30 +81,17 @@ ReplyRule::Outcome ReplyRule::decide(const Mailbox::Message &message, const std:
 bool ReplyRule::ask(const Mailbox::Message &message)
 {
     cancel();
-    // NetBIOS names live on IPv4 alone; smbd may give one as IPv4-mapped IPv6.
-    QString address = message.address;
-    if (address.startsWith(QStringLiteral("::ffff:"), Qt::CaseInsensitive))
-        address = address.mid(7);
-    sockaddr_in to {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(m_port);
-    if (address.isEmpty() || ::inet_pton(AF_INET, address.toLatin1().constData(), &to.sin_addr) != 1)
+    const DatagramPeer::Status opened = m_peer.open(message.address.toStdString(), m_port);
+    if (opened == DatagramPeer::Status::NoAddress)
         return false;
     m_message = message;
-    m_to = to;
-    m_bound.start(kBoundMs);
-    // A connected socket: the system passes on datagrams from that address and port alone,
-    // and tells when nothing listens there.
-    m_socket.reset(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!m_socket.isOpen())
-        return true; // answered as silence when the bound runs out
-    if (::connect(m_socket.get(), reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0) {
-        m_bound.start(0);
+    // No socket: nothing can be asked, which is no answer.
+    m_bound.start(opened == DatagramPeer::Status::Done ? kBoundMs : 0);
+    if (opened != DatagramPeer::Status::Done)
         return true;
-    }
     m_id = quint16(QRandomGenerator::system()->generate());
     m_request = NetbiosWire::nodeStatusRequest(m_id);
-    m_notifier = std::make_unique<QSocketNotifier>(m_socket.get(), QSocketNotifier::Read);
+    m_notifier = std::make_unique<QSocketNotifier>(m_peer.descriptor(), QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, &ReplyRule::readAnswers);
     m_repeat.start();
     send();
@@ -118,38 +103,30 @@ void ReplyRule::cancel()
     m_repeat.stop();
     m_bound.stop();
     m_notifier.reset();
-    m_socket.reset();
+    m_peer.close();
 }
 
 void ReplyRule::send()
 {
-    if (!m_socket.isOpen())
-        return;
-    if (::send(m_socket.get(), m_request.data(), m_request.size(), MSG_NOSIGNAL) < 0 && errno == ECONNREFUSED)
+    if (m_peer.isOpen() && m_peer.send(m_request) == DatagramPeer::Status::Refused)
         m_bound.start(0); // nothing listens there: it has no name service
 }
 
 void ReplyRule::readAnswers()
 {
-    char datagram[kMaxDatagram + 1];
-    for (int read = 0; read < 64 && m_socket.isOpen(); ++read) {
-        sockaddr_in from {};
-        socklen_t fromLength = sizeof from;
-        const ssize_t n = ::recvfrom(
-            m_socket.get(), datagram, sizeof datagram, MSG_TRUNC, reinterpret_cast<sockaddr *>(&from), &fromLength);
-        if (n < 0) {
-            if (errno == ECONNREFUSED)
-                m_bound.start(0);
+    std::string datagram;
+    // A flood is read on the event loop's next turns, never in one.
+    for (int read = 0; read < 64; ++read) {
+        const DatagramPeer::Status status = m_peer.receive(&datagram, kMaxDatagram);
+        if (status == DatagramPeer::Status::Refused)
+            m_bound.start(0);
+        if (status != DatagramPeer::Status::Done)
             return;
-        }
-        if (size_t(n) > kMaxDatagram || fromLength != sizeof from || from.sin_family != AF_INET
-            || from.sin_addr.s_addr != m_to.sin_addr.s_addr || from.sin_port != m_to.sin_port)
-            continue;
-        const auto status = NetbiosWire::readNodeStatus(std::string_view(datagram, size_t(n)));
-        if (!status || status->id != m_id)
+        const auto answer = NetbiosWire::readNodeStatus(datagram);
+        if (!answer || answer->id != m_id)
             continue;
         QString recipient;
-        const Outcome outcome = decide(m_message, status->names, m_codePage, &recipient);
+        const Outcome outcome = decide(m_message, answer->names, m_codePage, &recipient);
         finish(outcome, recipient);
         return;
     }

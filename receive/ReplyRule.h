@@ -1,13 +1,12 @@
 #pragma once
 
 #include "receive/Mailbox.h"
-#include "runtime/posix/Descriptor.h"
+#include "runtime/posix/DatagramPeer.h"
 
 #include <QObject>
 #include <QTimer>
 
 #include <memory>
-#include <netinet/in.h>
 #include <string>
 #include <vector>
 
@@ -66,7 +65,7 @@ public:
     // IPv4 address): then nothing follows.
     bool ask(const Mailbox::Message &message);
     void cancel();
-    bool asking() const { return m_socket.isOpen(); }
+    bool asking() const { return m_bound.isActive(); }
 
 Q_SIGNALS:
     void decided(ReplyRule::Outcome outcome, const QString &recipient);
@@ -81,8 +80,7 @@ private:
     quint16 m_port = kNameServicePort;
     std::string m_codePage = "CP850";
     Mailbox::Message m_message;
-    sockaddr_in m_to {};
-    Descriptor m_socket;
+    DatagramPeer m_peer;
     quint16 m_id = 0;
     std::string m_request;
     std::unique_ptr<QSocketNotifier> m_notifier;

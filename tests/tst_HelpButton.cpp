@@ -87,7 +87,7 @@ private Q_SLOTS:
 
         // First press: nothing to activate, one viewer starts with the help file.
         help.cmdAyuda_Click(dir + QLatin1Char('/'));
-        const qint64 first = help.ProcesoAyuda;
+        const qint64 first = help.viewerProcess();
         QVERIFY(first > 0);
         QCOMPARE(rt.m_activateCalls, QList<qint64>({ 0 }));
         QCOMPARE(rt.m_shellCalls, QStringList({ QStringLiteral("hh ") + dir + QStringLiteral("/ayuda.chm") }));
@@ -95,14 +95,14 @@ private Q_SLOTS:
 
         // Second press while it runs: it is brought forward, nothing new starts.
         help.cmdAyuda_Click(dir + QLatin1Char('/'));
-        QCOMPARE(help.ProcesoAyuda, first);
+        QCOMPARE(help.viewerProcess(), first);
         QCOMPARE(rt.m_shellCalls.size(), 1);
         QCOMPARE(rt.m_activateCalls, QList<qint64>({ 0, first }));
 
         // The user closes the viewer: the next press starts a new one and keeps its id.
         stop(rt, first);
         help.cmdAyuda_Click(dir + QLatin1Char('/'));
-        const qint64 second = help.ProcesoAyuda;
+        const qint64 second = help.viewerProcess();
         QVERIFY(second > 0);
         QVERIFY(second != first);
         QCOMPARE(rt.m_shellCalls.size(), 2);
@@ -131,13 +131,13 @@ private Q_SLOTS:
         help.cmdAyuda_Click(dir + QLatin1Char('/'));
         const QString file = dir + QStringLiteral("/ayuda.chm");
         QCOMPARE(rt.m_shellCalls, QStringList({ QStringLiteral("hh ") + file }));
-        QVERIFY(help.ProcesoAyuda > 0);
-        QTRY_VERIFY(!callOf(dir, help.ProcesoAyuda).isEmpty());
+        QVERIFY(help.viewerProcess() > 0);
+        QTRY_VERIFY(!callOf(dir, help.viewerProcess()).isEmpty());
         // hh gets the path cut at its blanks; joining the words with blanks gives it back.
-        const QStringList call = callOf(dir, help.ProcesoAyuda);
+        const QStringList call = callOf(dir, help.viewerProcess());
         QCOMPARE(call.first().toInt(), int(file.count(QLatin1Char(' '))) + 1);
         QCOMPARE(call.mid(1).join(QLatin1Char(' ')), file);
-        stop(rt, help.ProcesoAyuda);
+        stop(rt, help.viewerProcess());
     }
 
     void noViewerCommandGivesTheErrorBox()
@@ -148,7 +148,7 @@ private Q_SLOTS:
         HelpButton help(rt);
         for (int press = 1; press <= 2; ++press) {
             help.cmdAyuda_Click(rt.m_appPath + QLatin1Char('/'));
-            QCOMPARE(help.ProcesoAyuda, 0);
+            QCOMPARE(help.viewerProcess(), 0);
             QCOMPARE(rt.m_boxes.size(), press);
             QCOMPARE(rt.m_boxes.last().text, QStringLiteral("No se encontro el archivo de ayuda"));
             QCOMPARE(rt.m_boxes.last().title, QStringLiteral("Error"));
@@ -210,7 +210,7 @@ private Q_SLOTS:
         rt.m_appPath = dir;
         HelpButton help(rt);
         help.cmdAyuda_Click(dir + QLatin1Char('/'));
-        const qint64 pid = help.ProcesoAyuda;
+        const qint64 pid = help.viewerProcess();
         QVERIFY(pid > 0);
         // Same process id: hh became the viewer, so the viewer can be found by it.
         QFile seen(bin + QStringLiteral("/visto-%1").arg(pid));

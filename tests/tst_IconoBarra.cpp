@@ -276,8 +276,7 @@ void tst_IconoBarra::closingWithoutTrayTellsTheProgramStillReceives()
     rt.m_trayAvailable = false;
     Module module(rt, m_root.path() + QLatin1Char('/'));
     IconoBarra icon;
-    const bool ending = false;
-    frmPrincipal window(rt, module, icon, ending);
+    frmPrincipal window(rt, module, icon);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QVERIFY(window.close() == false);

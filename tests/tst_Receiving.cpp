@@ -1,9 +1,9 @@
+#include "fakes/FakeNameService.h"
 #include "fakes/FakeRuntime.h"
 #include "fakes/TestSupport.h"
 
 #include "app/Startup.h"
 #include "mainwindow/frmPrincipal.h"
-#include "net/NetbiosWire.h"
 #include "receive/History.h"
 #include "receive/Mailbox.h"
 #include "receive/ReceivedModel.h"
@@ -24,7 +24,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QNetworkDatagram>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProcess>
@@ -48,82 +47,6 @@ using namespace TestSupport;
 
 namespace {
 constexpr int64_t kJanuary = 1767225600; // 2026-01-01 00:00:00 UTC
-
-// The name service of the computer a message came from, on loopback at a port of its own:
-// answers node status with the names it is given, laid out as nmbd lays them out. Hostile,
-// it first sends what must be ignored, each piece naming the sender a person of its own.
-class FakeNameService final
-{
-public:
-    struct Name
-    {
-        QByteArray name; // in the code page
-        uint8_t type = 0x03;
-        bool group = false;
-        bool active = true;
-    };
-    enum class Mode { Answer, Hostile, Silent };
-
-    FakeNameService(const QList<Name> &names, Mode mode)
-        : m_names(names)
-        , m_mode(mode)
-    {
-        QVERIFY(m_socket.bind(QHostAddress::LocalHost, 0));
-        QVERIFY(m_other.bind(QHostAddress::LocalHost, 0));
-        QObject::connect(&m_socket, &QUdpSocket::readyRead, [this] { serve(); });
-    }
-    quint16 port() const { return m_socket.localPort(); }
-    int questions() const { return m_questions; }
-
-    static QByteArray answer(quint16 id, const QList<Name> &names)
-    {
-        QByteArray data(1, char(names.size()));
-        for (const Name &n : names) {
-            const int flags = (n.group ? 0x8000 : 0) | (n.active ? 0x0400 : 0x0800);
-            data += n.name.leftJustified(15, ' ', true) + char(n.type) + char(flags >> 8) + char(flags & 0xff);
-        }
-        data += QByteArray(46, '\0'); // the statistics nmbd sends after the names
-        QByteArray d;
-        for (const int word : { int(id), 0x8400, 0, 1, 0, 0 })
-            d += char(word >> 8) + QByteArray(1, char(word & 0xff));
-        d += QByteArray::fromStdString(NetbiosWire::encodeName("*", 0x00, '\0'));
-        for (const int word : { 0x21, 1, 0, 0, int(data.size()) })
-            d += char(word >> 8) + QByteArray(1, char(word & 0xff));
-        return d + data;
-    }
-
-private:
-    void serve()
-    {
-        while (m_socket.hasPendingDatagrams()) {
-            const QNetworkDatagram request = m_socket.receiveDatagram(4096);
-            const QByteArray bytes = request.data();
-            const quint16 id = bytes.size() >= 2 ? quint16(uchar(bytes[0]) << 8 | uchar(bytes[1])) : 0;
-            // Only a node status question is answered.
-            if (bytes != QByteArray::fromStdString(NetbiosWire::nodeStatusRequest(id)))
-                continue;
-            ++m_questions;
-            if (m_mode == Mode::Silent)
-                continue;
-            const QHostAddress to = request.senderAddress();
-            const quint16 port = quint16(request.senderPort());
-            if (m_mode == Mode::Hostile) {
-                const QByteArray person = answer(id, m_names + QList<Name> { { "VPPEDRO" } });
-                m_other.writeDatagram(person, to, port); // from another port
-                m_socket.writeDatagram(answer(quint16(id + 1), m_names + QList<Name> { { "VPPEDRO" } }), to, port);
-                m_socket.writeDatagram(person + QByteArray(1600, 'x'), to, port); // too long to be an answer
-                m_socket.writeDatagram(person.left(person.size() - 60), to, port); // cut
-            }
-            m_socket.writeDatagram(answer(id, m_names), to, port);
-        }
-    }
-
-    QList<Name> m_names;
-    Mode m_mode;
-    QUdpSocket m_socket;
-    QUdpSocket m_other;
-    int m_questions = 0;
-};
 
 // Looks at every event of the application as it comes.
 class EventFilter final : public QObject
@@ -401,28 +324,10 @@ void tst_Receiving::replyGoesWhereTheSendingComputerSays_data()
     QTest::newRow("computer") << shared << int(Mode::Answer) << "emisora"
                               << "EMISORA"
                               << "";
-    // It called itself by another name: the first it gives for itself.
-    QTest::newRow("computer of another name") << shared << int(Mode::Answer) << "pc9"
-                                              << "EMISORA"
-                                              << "";
-    // Names travel in the DOS code page: Ñ is 0xa5 in CP850.
-    QTest::newRow("computer's name beyond ASCII") << QList<Name> { { "DISE\xa5O" } } << int(Mode::Answer) << "pc9"
-                                                  << "DISEÑO"
-                                                  << "";
-    QTest::newRow("person's name not in use")
-        << QList<Name> { { "EMISORA" }, { "VPPEDRO", 0x03, false, false } } << int(Mode::Answer) << "emisora"
-        << "EMISORA"
-        << "";
-    QTest::newRow("hostile") << shared << int(Mode::Hostile) << "emisora"
-                             << "EMISORA"
-                             << "";
     QTest::newRow("no messenger") << QList<Name> { { "EMISORA", 0x00 }, { "EMISORA", 0x20 }, { "OFICINA", 0x03, true } }
                                   << int(Mode::Answer) << "emisora"
                                   << "emisora"
                                   << "El equipo emisora (127.0.0.1), del que llegó el mensaje de vppedro, no recibe";
-    QTest::newRow("silent") << shared << int(Mode::Silent) << "emisora"
-                            << "emisora"
-                            << "El equipo emisora (127.0.0.1), del que llegó el mensaje de vppedro, no contesta";
     // Nothing listens on that port: the system says so at once.
     QTest::newRow("no name service")
         << shared << -1 << "emisora"
@@ -431,7 +336,8 @@ void tst_Receiving::replyGoesWhereTheSendingComputerSays_data()
 }
 
 // "&Responder" in a pop-up asks the computer the message came from, and writes to whom it
-// says; when it receives nothing, the user is told before the main window opens.
+// says; when it receives nothing, the user is told before the main window opens. (What the
+// computer may say, and lies, are tst_ReplyRule's.)
 void tst_Receiving::replyGoesWhereTheSendingComputerSays()
 {
     QFETCH(QList<FakeNameService::Name>, names);

@@ -61,6 +61,8 @@ desktop_begin() {
         VELRISA_DESKTOP_INNER=1 exec dbus-run-session -- "$0" "$@"
     fi
     unset QT_QPA_PLATFORM QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS DISPLAY WAYLAND_DISPLAY XAUTHORITY
+    # VELRISA_DESKTOP_SCALE=2 runs the program at that scale factor, as on a dense screen.
+    [ -z "${VELRISA_DESKTOP_SCALE:-}" ] || export QT_SCALE_FACTOR=$VELRISA_DESKTOP_SCALE
     work=$(mktemp -d "/tmp/velrisa-$name.XXXXXX")
     chmod 755 "$work"
     started=()

@@ -43,6 +43,20 @@ main_reachable() {
     [ -n "$w" ] && xprop -root _NET_CLIENT_LIST | grep -qiw "$(printf '0x%x' "$w")"
 }
 has_ended() { ! kill -0 "$pid" 2>/dev/null; }
+# Asks the window manager to close the main window, as its title bar's button does.
+close_main() {
+    case $kind in
+    gnome*) gnome_eval 'global.get_window_actors().map(a => a.meta_window)
+            .filter(w => w.get_title() === "elrisa").forEach(w => w.delete(global.get_current_time())); ""' ;;
+    kwin) kwin_script 'workspace.clientList().filter(c => c.caption === "elrisa").forEach(c => c.closeWindow());' ;;
+    *) xdotool windowactivate --sync "$(main_window)" key alt+F4 ;;
+    esac >/dev/null
+}
+# The titles in GNOME Shell's notification list, one a line.
+gnome_notifications() {
+    gnome_eval 'imports.ui.main.messageTray.getSources()
+        .map(s => s.notifications.map(n => n.title).join("\n")).join("\n")' | sed 's/\\n/\n/g'
+}
 
 # Xfce's panel takes the icon in as an X11 window (XEmbed), and the program opens its menu
 # itself on a right click; the other trays read the menu the program exports over D-Bus.
@@ -153,6 +167,18 @@ if [ "$tray" = 1 ]; then
     wait_for 10 eval '! icon_shown' || fail "$kind: the tray icon stayed after Salir"
     desktop_shot after-salir
 else
+    # Closed where there is no tray, the window goes to the task bar, and the person is told
+    # once that Velrisa still receives: on GNOME in its own notification list.
+    close_main
+    wait_for 10 eval '! main_shown' || fail "$kind: closing did not put the window away"
+    sleep 0.5
+    has_ended && fail "$kind: closing the window ended the program"
+    main_reachable || fail "$kind: closed without a tray, the window is out of reach"
+    if [ "$kind" = gnome ]; then
+        wait_for 10 eval 'gnome_notifications | grep -q "Velrisa sigue en marcha"' ||
+            fail "$kind: GNOME shows no notification that Velrisa still receives: $(gnome_notifications)"
+    fi
+    desktop_shot closed-without-tray
     kill -TERM "$pid"
     wait_for 10 has_ended || fail "$kind: SIGTERM did not end the program"
 fi
