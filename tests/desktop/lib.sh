@@ -177,6 +177,9 @@ EOF
         [ "$(gnome_eval '!Main.layoutManager._startingUp && !Main.overview.visible && !!GLib.getenv("DISPLAY")')" = true ]
     }
     wait_for 30 gnome_ready || { gdbus call --session --dest org.gnome.Shell --object-path /org/gnome/Shell --method org.gnome.Shell.Eval "Main.overview.visible"; desktop_failed "GNOME Shell"; }
+    # The shell's notice that it is in unsafe mode would stand before every later banner (one
+    # stays while the person is idle, and nobody is active headless): it goes.
+    gnome_eval 'Main.messageTray.getSources().forEach(s => s.destroy()); true' >/dev/null
     export WAYLAND_DISPLAY=$desktop_run/wayland-velrisa
     DISPLAY=$(gnome_eval 'GLib.getenv("DISPLAY")')
     XAUTHORITY=$(gnome_eval 'GLib.getenv("XAUTHORITY")')

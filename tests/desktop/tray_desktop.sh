@@ -43,6 +43,8 @@ main_reachable() {
     [ -n "$w" ] && xprop -root _NET_CLIENT_LIST | grep -qiw "$(printf '0x%x' "$w")"
 }
 has_ended() { ! kill -0 "$pid" 2>/dev/null; }
+# Hidden, or minimised (iconic, as X calls it).
+main_put_away() { ! main_shown || xprop -id "$(main_window)" WM_STATE 2>/dev/null | grep -q Iconic; }
 # Asks the window manager to close the main window, as its title bar's button does.
 close_main() {
     case $kind in
@@ -55,7 +57,7 @@ close_main() {
 # The titles in GNOME Shell's notification list, one a line.
 gnome_notifications() {
     gnome_eval 'imports.ui.main.messageTray.getSources()
-        .map(s => s.notifications.map(n => n.title).join("\n")).join("\n")' | sed 's/\\n/\n/g'
+        .map(s => s.notifications.map(n => n.title).join(" ;; ")).join(" ;; ")' | sed 's/ ;; /\n/g'
 }
 
 # Xfce's panel takes the icon in as an X11 window (XEmbed), and the program opens its menu
@@ -170,7 +172,7 @@ else
     # Closed where there is no tray, the window goes to the task bar, and the person is told
     # once that Velrisa still receives: on GNOME in its own notification list.
     close_main
-    wait_for 10 eval '! main_shown' || fail "$kind: closing did not put the window away"
+    wait_for 10 main_put_away || fail "$kind: closing did not put the window away ($(xprop -id "$(main_window)" WM_STATE 2>&1 | tr '\n' ' '))"
     sleep 0.5
     has_ended && fail "$kind: closing the window ended the program"
     main_reachable || fail "$kind: closed without a tray, the window is out of reach"
