@@ -231,6 +231,36 @@ void keepShowsNormal()
     app->installEventFilter(filter);
 }
 
+void endLaunchFeedback(const QByteArray &startupId)
+{
+    xcb_connection_t *c = x11Connection();
+    if (!c || startupId.isEmpty())
+        return;
+    // The startup-notification message: "remove: ID=<id>", the id's blanks, quotes and
+    // backslashes escaped, sent to the root in pieces of 20 bytes, its end marked by a 0.
+    QByteArray message = "remove: ID=";
+    for (const char ch : startupId) {
+        if (ch == ' ' || ch == '"' || ch == '\\')
+            message += '\\';
+        message += ch;
+    }
+    message += '\0';
+    const xcb_atom_t begin = internAtom(c, "_NET_STARTUP_INFO_BEGIN");
+    const xcb_atom_t more = internAtom(c, "_NET_STARTUP_INFO");
+    for (auto it = xcb_setup_roots_iterator(xcb_get_setup(c)); it.rem; xcb_screen_next(&it)) {
+        for (qsizetype sent = 0; sent < message.size(); sent += 20) {
+            xcb_client_message_event_t event {};
+            event.response_type = XCB_CLIENT_MESSAGE;
+            event.format = 8;
+            event.window = it.data->root;
+            event.type = sent == 0 ? begin : more;
+            std::copy_n(message.constData() + sent, std::min<qsizetype>(20, message.size() - sent), event.data.data8);
+            xcb_send_event(c, 0, it.data->root, XCB_EVENT_MASK_PROPERTY_CHANGE, reinterpret_cast<const char *>(&event));
+        }
+    }
+    xcb_flush(c);
+}
+
 void activateOwnWindow(QWindow *window)
 {
     if (!window || !x11Connection())

@@ -54,6 +54,10 @@ QString socketPath()
 constexpr qint64 kMaxRequest = 512;
 
 // Compositors make tokens of printable ASCII without blanks; anything else is not passed on.
+// The launcher's startup id, read as the program is loaded: Qt's X11 platform takes
+// DESKTOP_STARTUP_ID out of the environment as it connects.
+const QByteArray kStartupId = qgetenv("DESKTOP_STARTUP_ID");
+
 bool isActivationToken(const QByteArray &token)
 {
     return !token.isEmpty() && token.size() < kMaxRequest - 16
@@ -119,6 +123,12 @@ bool PosixRuntime::appActivate(qint64 pid)
 
 void PosixRuntime::bringForward(QWidget &window)
 {
+    // On X11 the launcher's token is a startup id, which the launch that brought this
+    // request waits to see ended; on Wayland Qt gives it to the compositor as it activates.
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        endLaunchFeedback(qgetenv("XDG_ACTIVATION_TOKEN"));
+        qunsetenv("XDG_ACTIVATION_TOKEN");
+    }
     window.raise();
     window.activateWindow();
     if (QWindow *handle = window.windowHandle())
@@ -213,7 +223,10 @@ void PosixRuntime::activatePrevInstance()
     QLocalSocket socket;
     socket.connectToServer(socketPath());
     if (socket.waitForConnected(1000)) {
-        const QByteArray token = qgetenv("XDG_ACTIVATION_TOKEN");
+        // Wayland's token, or X11's startup id (a launcher may give only that one).
+        QByteArray token = qgetenv("XDG_ACTIVATION_TOKEN");
+        if (!isActivationToken(token))
+            token = kStartupId;
         socket.write("activate" + (isActivationToken(token) ? " " + token : QByteArray()) + "\n");
         socket.waitForBytesWritten(1000);
         socket.disconnectFromServer();

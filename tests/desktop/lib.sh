@@ -291,6 +291,23 @@ x_above() {
     [ -n "$a" ] && [ -n "$b" ] && [ "$a" -gt "$b" ]
 }
 
+# Starts the program as GNOME's launcher does (a click in the dash or the overview): from its
+# desktop entry, at the time of the click, which the shell gives it as a startup id (its
+# activation token), with the session's folders and the platform, if any, in $1.
+gnome_launch() {
+    local settings="" name
+    for name in XDG_RUNTIME_DIR XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME VELRISA_BUZON WAYLAND_DISPLAY; do
+        settings+="['$name', '${!name:-}'], "
+    done
+    [ -z "${1:-}" ] || settings+="['QT_QPA_PLATFORM', '$1'], "
+    gnome_eval "const ctx = global.create_app_launch_context(global.display.get_current_time_roundtrip(), -1);
+        for (const [k, v] of [$settings]) if (v) ctx.setenv(k, v);
+        imports.gi.Shell.AppSystem.get_default().lookup_app('velrisa.desktop').get_app_info().launch([], ctx);
+        'ok'" | grep -q ok
+}
+# How many launches GNOME still shows as starting (a busy pointer, the app's spinner).
+gnome_launches_pending() { gnome_eval 'String(imports.gi.Shell.WindowTracker.get_default().get_startup_sequences().length)'; }
+
 x_text_window() {
     xmessage -name velrisa-texto -title "$1" -geometry 600x400+200+150 "Escribiendo" >/dev/null 2>&1 &
     started+=("$!")

@@ -64,6 +64,14 @@ xdotool windowactivate "$popup" 2>/dev/null
 wait_for 5 x_is_active "$popup" || fail "the pop-up could not be focused"
 xdotool windowactivate "$text_window" 2>/dev/null
 wait_for 5 x_above "$text_window" "$popup" || fail "a pop-up the user has seen stays above the other windows"
+if [ "$kind" = gnome ]; then
+    echo "== $kind: started again from the launcher, it comes forward and GNOME sees the launch end"
+    gnome_launch || fail "GNOME could not launch velrisa.desktop"
+    wait_for 10 x_is_active "$main" || fail "a second start from the launcher did not bring the window forward"
+    wait_for 10 eval '[ "$(gnome_launches_pending)" = 0 ]' ||
+        fail "GNOME still shows the second start as starting ($(gnome_launches_pending) pending)"
+    desktop_shot launched-again
+fi
 kill -TERM "$pid"
 wait "$pid" 2>/dev/null
 
@@ -104,5 +112,15 @@ case $top in "Mensaje recibido|velrisa"*) ;; *) fail "the pop-up's app id is not
 # Wayland lets the compositor alone decide who has the keyboard: said, not checked.
 case $top in *"|true" | *"|true|"*) echo "NOTE: on native Wayland the pop-up has the keyboard" ;; esac
 desktop_shot wayland
+if [ "$kind" = gnome ]; then
+    echo "== $kind: natively on Wayland, started again from the launcher, it comes forward"
+    x_text_window Terminal2
+    xdotool windowactivate "$text_window" 2>/dev/null
+    wait_for 5 eval 'gnome_windows | grep -q "^Terminal2|.*|true|"' || fail "the text window could not be focused"
+    gnome_launch wayland || fail "GNOME could not launch velrisa.desktop"
+    wait_for 10 eval 'gnome_windows | grep -q "^elrisa|velrisa.desktop|true|"' ||
+        fail "a second start from the launcher did not bring the window forward: $(gnome_windows | tr '\n' ' ')"
+    desktop_shot wayland-launched-again
+fi
 
 [ "$failures" -eq 0 ] && echo "PASS" || exit 1
