@@ -5,7 +5,8 @@
 # and its menu, as the tray host reads it, works: "&Mostrar Enviar mensaje" shows the window,
 # "&Salir" ends the program, and a window minimised there leaves only the icon. Where there is
 # none (GNOME without the extension, KWin without Plasma) the window is within reach,
-# minimised. On every one a second start gives the running window, hidden in the tray or
+# minimised, closing it says that Velrisa still receives, and on GNOME a tray that comes later
+# (the extension enabled then) takes the icon and the window. On every one a second start gives the running window, hidden in the tray or
 # minimised, the keyboard, taking it from another program's window.
 # Usage: tray_desktop.sh DESKTOP /path/to/velrisa   (exit 77: skipped)
 # With VELRISA_E2E_SHOTS=DIR, screenshots at each step are kept there.
@@ -181,6 +182,16 @@ else
             fail "$kind: GNOME shows no notification that Velrisa still receives: $(gnome_notifications)"
     fi
     desktop_shot closed-without-tray
+    if [ "$kind" = gnome ] && [ -d /usr/share/gnome-shell/extensions/ubuntu-appindicators@ubuntu.com ]; then
+        # The tray comes after the program, as when the extension loads late at login: the icon
+        # joins it (Qt, having found no tray on D-Bus at start, takes the extension's X11 tray,
+        # where the icon is a window of its own), and the window waiting minimised goes into it.
+        gnome_eval "String(Main.extensionManager.enableExtension('ubuntu-appindicators@ubuntu.com'))" >/dev/null
+        wait_for 20 eval 'sni_registered || [ -n "$(xembed_icon)" ]' ||
+            fail "$kind: the icon did not join the tray that came later"
+        wait_for 10 eval '! main_reachable' || fail "$kind: with the tray come, the window did not go into it"
+        desktop_shot tray-came-later
+    fi
     kill -TERM "$pid"
     wait_for 10 has_ended || fail "$kind: SIGTERM did not end the program"
 fi
