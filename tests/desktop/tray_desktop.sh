@@ -163,6 +163,15 @@ second=$last_pid
 wait_for 20 eval '! kill -0 '"$second"' 2>/dev/null' || fail "$kind: the second start did not end"
 wait_for 10 main_active || fail "$kind: a second start did not bring the window forward (active: $(x_active))"
 desktop_shot second-start
+if [ "$kind" = gnome ] || [ "$kind" = gnome-appindicator ]; then
+    # As a person starts it again: from GNOME's launcher, which gives the launch a startup id.
+    xdotool windowactivate "$text_window" 2>/dev/null
+    wait_for 10 x_is_active "$text_window" || fail "$kind: the other window could not be focused again"
+    gnome_launch || fail "$kind: GNOME could not launch velrisa.desktop"
+    wait_for 10 main_active || fail "$kind: a start from the launcher did not bring the window forward"
+    wait_for 10 eval '[ "$(gnome_launches_pending)" = 0 ]' ||
+        fail "$kind: GNOME still shows the start from the launcher as starting ($(gnome_launches_pending) pending)"
+fi
 
 if [ "$tray" = 1 ]; then
     menu_click "Salir" || fail "$kind: the tray menu has no Salir"
